@@ -1,0 +1,53 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "translator/codon_lookup.hpp"
+
+namespace ntpepmap {
+
+// Where a record's framed report goes. The module hands in the process's standard
+// output; an implementation may throw to abort the whole call.
+class ReportSink {
+public:
+    virtual ~ReportSink() = default;
+    virtual void write(std::string_view report) = 0;
+};
+
+// One record: a peptide alignment row and the unaligned coding sequence of the same taxon.
+// The input texts are borrowed from the caller, who keeps them alive while the translator
+// lives; normalised sequences that differ from their input are owned by the translator.
+class AminoAcidTranslator {
+public:
+    AminoAcidTranslator(std::string_view aa_header, std::string_view aa_seq, std::string_view nt_header,
+                        std::string_view nt_seq, std::string_view file_steem, ReportSink& sink);
+
+    AminoAcidTranslator(const AminoAcidTranslator&) = delete;
+    AminoAcidTranslator& operator=(const AminoAcidTranslator&) = delete;
+
+    // Peptide row: trimmed, upper-cased, reduced to VEC_PEPS. Nucleotides: '-' and '.' removed.
+    void streamline();
+    // Header agreement, then three nucleotides per non-gap peptide character.
+    void do_checks();
+    // Prints the framed report for the record's first problem only.
+    void error_out(std::string message);
+    // Appends the codon-aligned row to `out`.
+    void reverse_translate_and_compare(const CodonLookup& table, std::string& out);
+    // The codon-aligned row as a new text.
+    std::string reverse_translate_and_compare(const CodonLookup& table);
+
+    std::string_view aa_header;
+    std::string_view aa_seq;
+    std::string_view nt_header;
+    std::string_view nt_seq;
+    bool is_clean = true;
+    std::string_view file_steem;
+
+private:
+    ReportSink& sink_;
+    std::string aa_storage_;
+    std::string nt_storage_;
+};
+
+}  // namespace ntpepmap
