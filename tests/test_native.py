@@ -1,0 +1,11 @@
+"""Runs the self-checking native programs of the C++ core."""
+
+import pytest
+
+from native_tools import run_native_check
+
+
+@pytest.mark.parametrize("program", ["check_iupac"])
+def test_native_check_passes(program):
+    result = run_native_check(program)
+    assert result.returncode == 0, result.stdout + result.stderr
