@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -45,6 +46,8 @@ public:
     std::string_view file_steem;
 
 private:
+    void report_mismatch(std::size_t site);
+
     ReportSink& sink_;
     std::string aa_storage_;
     std::string nt_storage_;

@@ -1,0 +1,130 @@
+#include "translator/amino_acid_translator.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+#include "iupac/iupac.hpp"
+#include "translator/reports.hpp"
+#include "translator/streamline.hpp"
+#include "translator/utf8.hpp"
+
+namespace ntpepmap {
+
+namespace {
+
+constexpr std::size_t TRIPLET = 3;
+
+// Gives `out` back its true length however the walk ends, the sink being allowed to throw.
+class RowWriter {
+public:
+    RowWriter(std::string& out, std::size_t reserve) : out_(out), written_(out.size()) {
+        out_.resize(written_ + reserve);
+    }
+    RowWriter(const RowWriter&) = delete;
+    RowWriter& operator=(const RowWriter&) = delete;
+    ~RowWriter() { out_.resize(written_); }
+
+    void put_triplet(const char* triplet) noexcept {
+        std::memcpy(out_.data() + written_, triplet, TRIPLET);
+        written_ += TRIPLET;
+    }
+
+private:
+    std::string& out_;
+    std::size_t written_;
+};
+
+bool holds_unknown_base(std::string_view triplet) noexcept {
+    return triplet.find('N') != std::string_view::npos;
+}
+
+// The piece for a triplet that is not one of the residue's plain codons, or nullptr for a mismatch.
+const char* resolve_unusual_triplet(char residue, const CodonList& codons, std::string_view triplet) noexcept {
+    const bool plain = codon_number(static_cast<unsigned char>(triplet[0]), static_cast<unsigned char>(triplet[1]),
+                                    static_cast<unsigned char>(triplet[2])) < 64;
+    if (plain) {
+        // Plain bases outside the mask: neither an exact match nor an IUPAC reading exists.
+        return residue == 'X' ? triplet.data() : nullptr;
+    }
+    // A triplet that cuts a character never reaches the output, whatever the residue.
+    if (!utf8::is_valid(triplet)) return nullptr;
+    if (residue == 'X' || holds_unknown_base(triplet)) return triplet.data();
+    if (std::find(codons.begin(), codons.end(), triplet) != codons.end()) return triplet.data();
+    if (const std::string* rescued = first_candidate(triplet, codons)) return rescued->data();
+    return nullptr;
+}
+
+}  // namespace
+
+AminoAcidTranslator::AminoAcidTranslator(std::string_view aa_header_, std::string_view aa_seq_,
+                                         std::string_view nt_header_, std::string_view nt_seq_,
+                                         std::string_view file_steem_, ReportSink& sink)
+    : aa_header(aa_header_), aa_seq(aa_seq_), nt_header(nt_header_), nt_seq(nt_seq_), file_steem(file_steem_),
+      sink_(sink) {}
+
+void AminoAcidTranslator::streamline() {
+    aa_seq = streamline_peptide(aa_seq, aa_storage_);
+    nt_seq = streamline_nucleotides(nt_seq, nt_storage_);
+}
+
+void AminoAcidTranslator::do_checks() {
+    if (aa_header != nt_header) error_out(header_mismatch_message(aa_header, nt_header));
+    const auto residues = static_cast<std::size_t>(std::count_if(aa_seq.begin(), aa_seq.end(), [](char letter) {
+        return letter != '-' && !utf8::is_continuation(static_cast<unsigned char>(letter));
+    }));
+    const std::size_t expected = TRIPLET * residues;
+    if (expected != nt_seq.size()) error_out(length_mismatch_message(aa_header, nt_header, expected, nt_seq.size()));
+}
+
+void AminoAcidTranslator::error_out(std::string message) {
+    if (!is_clean) return;
+    is_clean = false;
+    sink_.write(framed_report(file_steem, aa_header, message));
+}
+
+void AminoAcidTranslator::report_mismatch(std::size_t site) {
+    // Only the first report of a record is printed: skip building the ones that would be dropped.
+    if (is_clean) error_out(mismatch_message(aa_seq, nt_seq, site));
+}
+
+void AminoAcidTranslator::reverse_translate_and_compare(const CodonLookup& table, std::string& out) {
+    RowWriter row(out, TRIPLET * aa_seq.size());  // no piece is longer than a triplet
+    std::size_t cursor = 0;
+    for (std::size_t site = 0; site < aa_seq.size(); ++site) {
+        const auto residue = static_cast<unsigned char>(aa_seq[site]);
+        if (residue == '-') {
+            row.put_triplet("---");
+            continue;
+        }
+        const bool triplet_left = nt_seq.size() - cursor >= TRIPLET;
+        const CodonLookupEntry& entry = table[residue];
+        if (entry.codons == nullptr) {
+            if (is_clean) error_out(std::string(MISSING_RESIDUE_MESSAGE));
+            if (triplet_left) cursor += TRIPLET;  // the residue still owns its triplet: keep the frame
+            continue;
+        }
+        // Too few nucleotides left: do_checks has reported the record already.
+        if (!triplet_left) continue;
+        const char* triplet = nt_seq.data() + cursor;
+        cursor += TRIPLET;
+        const unsigned number = codon_number(static_cast<unsigned char>(triplet[0]),
+                                             static_cast<unsigned char>(triplet[1]),
+                                             static_cast<unsigned char>(triplet[2]));
+        if (number < 64 && (entry.plain_codons >> number & 1u) != 0) {
+            row.put_triplet(triplet);
+        } else if (const char* piece = resolve_unusual_triplet(static_cast<char>(residue), *entry.codons,
+                                                               {triplet, TRIPLET})) {
+            row.put_triplet(piece);
+        } else {
+            report_mismatch(site);
+        }
+    }
+}
+
+std::string AminoAcidTranslator::reverse_translate_and_compare(const CodonLookup& table) {
+    std::string row;
+    reverse_translate_and_compare(table, row);
+    return row;
+}
+
+}  // namespace ntpepmap

@@ -1,0 +1,101 @@
+#include "translator/streamline.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+#include "translator/unicode_case_table.hpp"
+#include "translator/utf8.hpp"
+
+namespace ntpepmap {
+
+namespace {
+
+constexpr bool is_ascii_white_space(unsigned char byte) noexcept {
+    return byte == ' ' || (byte >= '\t' && byte <= '\r');
+}
+
+std::string_view trim_ascii_white_space(std::string_view text) noexcept {
+    while (!text.empty() && is_ascii_white_space(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
+    while (!text.empty() && is_ascii_white_space(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
+    return text;
+}
+
+std::string_view trim_white_space(std::string_view text) noexcept {
+    std::size_t first = text.size();
+    std::size_t end = 0;
+    for (std::size_t position = 0; position < text.size();) {
+        const utf8::DecodedChar decoded = utf8::decode(text, position);
+        if (!is_white_space(decoded.code_point)) {
+            first = std::min(first, position);
+            end = position + decoded.length;
+        }
+        position += decoded.length;
+    }
+    return first < end ? text.substr(first, end - first) : std::string_view{};
+}
+
+// Any text: decode character by character; non-ASCII goes through the generated table.
+void streamline_unicode(std::string_view row, std::string& storage) {
+    const std::string_view trimmed = trim_white_space(row);
+    storage.clear();
+    storage.reserve(trimmed.size());
+    for (std::size_t position = 0; position < trimmed.size();) {
+        const auto byte = static_cast<unsigned char>(trimmed[position]);
+        if (byte < 0x80u) {
+            storage.push_back(ASCII_STREAMLINED[byte]);
+            ++position;
+            continue;
+        }
+        const utf8::DecodedChar decoded = utf8::decode(trimmed, position);
+        storage.append(streamlined_residues(decoded.code_point));
+        position += decoded.length;
+    }
+}
+
+}  // namespace
+
+bool is_white_space(char32_t code_point) noexcept {
+    return std::binary_search(unicode::WHITE_SPACE.begin(), unicode::WHITE_SPACE.end(), code_point);
+}
+
+std::string_view streamlined_residues(char32_t code_point) noexcept {
+    if (code_point < 0x80) return {&ASCII_STREAMLINED[code_point], 1};
+    const auto& table = unicode::STREAMLINED_NON_ASCII;
+    const auto found = std::lower_bound(table.begin(), table.end(), code_point,
+                                        [](const unicode::StreamlinedCodePoint& row, char32_t wanted) {
+                                            return row.code_point < wanted;
+                                        });
+    if (found != table.end() && found->code_point == code_point) return found->residues;
+    return "X";
+}
+
+std::string_view streamline_peptide(std::string_view row, std::string& storage) {
+    const std::string_view trimmed = trim_ascii_white_space(row);
+    bool changes = false;
+    for (const char letter : trimmed) {
+        const auto byte = static_cast<unsigned char>(letter);
+        if (byte >= 0x80u) {
+            streamline_unicode(trimmed, storage);
+            return storage;
+        }
+        changes |= ASCII_STREAMLINED[byte] != letter;
+    }
+    if (!changes) return trimmed;
+    storage.resize(trimmed.size());
+    std::transform(trimmed.begin(), trimmed.end(), storage.begin(),
+                   [](char letter) { return ASCII_STREAMLINED[static_cast<unsigned char>(letter)]; });
+    return storage;
+}
+
+std::string_view streamline_nucleotides(std::string_view sequence, std::string& storage) {
+    if (sequence.empty()) return sequence;
+    const bool has_gap = std::memchr(sequence.data(), '-', sequence.size()) != nullptr;
+    if (!has_gap && std::memchr(sequence.data(), '.', sequence.size()) == nullptr) return sequence;
+    storage.clear();
+    storage.reserve(sequence.size());
+    std::copy_if(sequence.begin(), sequence.end(), std::back_inserter(storage),
+                 [](char letter) { return letter != '-' && letter != '.'; });
+    return storage;
+}
+
+}  // namespace ntpepmap
