@@ -1,0 +1,58 @@
+#pragma once
+
+#include "iupac/iupac.hpp"
+#include "module/arguments.hpp"
+#include "module/errors.hpp"
+#include "module/py_ref.hpp"
+
+#include <new>
+#include <source_location>
+#include <stdexcept>
+#include <string_view>
+
+namespace ntpepmap::module {
+
+// Remembers which parameter is being converted, so that a conversion failure can
+// be reported under that parameter's name by the one place that catches.
+class ArgumentConversion {
+public:
+    template <typename Convert>
+    auto operator()(std::string_view parameter, Convert&& convert, PyObject* argument) {
+        parameter_ = parameter;
+        auto value = convert(argument);
+        parameter_ = {};
+        return value;
+    }
+
+    [[nodiscard]] std::string_view failed_parameter() const noexcept { return parameter_; }
+
+private:
+    std::string_view parameter_;
+};
+
+// Runs `body(conversion)` and turns its outcome into the CPython return convention:
+// a new reference, or nullptr with the Python error set. No C++ exception gets out.
+template <typename Body>
+PyObject* guarded_call(Body&& body) noexcept {
+    ArgumentConversion conversion;
+    try {
+        return body(conversion).release();
+    } catch (const PythonErrorSet&) {
+        if (!conversion.failed_parameter().empty()) {
+            restore_exception(argument_extraction_error(conversion.failed_parameter(), fetch_exception()));
+        }
+    } catch (const Abort& abort) {
+        report_abort(abort.message(), abort.where());
+    } catch (const TripletTooLong& too_long) {
+        PyErr_SetString(PyExc_ValueError, too_long.what());
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (const std::exception& failure) {
+        report_abort(failure.what(), std::source_location::current());
+    } catch (...) {
+        report_abort({}, std::source_location::current());
+    }
+    return nullptr;
+}
+
+}  // namespace ntpepmap::module

@@ -1,0 +1,60 @@
+#include "module/drivers.hpp"
+
+#include "iupac/iupac.hpp"
+#include "module/errors.hpp"
+#include "module/stdout_sink.hpp"
+#include "translator/amino_acid_translator.hpp"
+#include "translator/codon_lookup.hpp"
+
+namespace ntpepmap::module {
+namespace {
+
+// Name, row (three nucleotides per peptide column) and two line feeds per record.
+std::size_t estimated_result_size(const RecordList& records) noexcept {
+    std::size_t size = 0;
+    for (const Record& record : records) {
+        size += record.name.size() + 3 * record.aa_seq.size() + 2;
+    }
+    return size;
+}
+
+std::string back_translate_records(std::string_view file_steem, const CodonTable& table, const RecordList& records) {
+    const CodonLookup lookup(table);
+    StdoutSink sink;
+    std::string result;
+    result.reserve(estimated_result_size(records));
+    for (const Record& record : records) {
+        AminoAcidTranslator translator(record.aa_header, record.aa_seq, record.nt_header, record.nt_seq, file_steem,
+                                       sink);
+        translator.streamline();
+        translator.do_checks();
+        result.append(record.name);
+        result += '\n';
+        translator.reverse_translate_and_compare(lookup, result);
+        result += '\n';
+    }
+    return result;
+}
+
+}  // namespace
+
+std::optional<std::string> attempt_iupac_substitution_impl(std::string_view original_triplet,
+                                                           std::vector<std::string> taxa) {
+    return ntpepmap::attempt_iupac_substitution(original_triplet, std::move(taxa));
+}
+
+std::string pepthread_impl(std::string_view file_steem, TableNumber table_num, const RecordList& seqs) {
+    const CodonTable* table = find_codon_table(table_num);
+    if (table == nullptr) {
+        raise(PyExc_ValueError, "unknown genetic code table " + std::to_string(table_num) +
+                                    ": the built-in tables are 1-6, 9-16 and 21-33");
+    }
+    return back_translate_records(file_steem, *table, seqs);
+}
+
+std::string pepthread_original_args_impl(std::string_view file_steem, const CodonTable& gene_table,
+                                         const RecordList& seqs) {
+    return back_translate_records(file_steem, gene_table, seqs);
+}
+
+}  // namespace ntpepmap::module

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "module/records.hpp"
+#include "tables/genetic_codes.hpp"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The bodies of the three Python functions, on converted native values.
+namespace ntpepmap::module {
+
+[[nodiscard]] std::optional<std::string> attempt_iupac_substitution_impl(std::string_view original_triplet,
+                                                                         std::vector<std::string> taxa);
+
+// Raises ValueError (PythonErrorSet) for a table number without a built-in table.
+[[nodiscard]] std::string pepthread_impl(std::string_view file_steem, TableNumber table_num, const RecordList& seqs);
+
+[[nodiscard]] std::string pepthread_original_args_impl(std::string_view file_steem, const CodonTable& gene_table,
+                                                       const RecordList& seqs);
+
+}  // namespace ntpepmap::module
