@@ -1,0 +1,21 @@
+"""Errors that end a locus with a one-line message naming the file."""
+
+from __future__ import annotations
+
+from typing import Sequence
+
+SHOWN_NAMES = 3
+
+
+class InputError(Exception):
+    """A problem with an input file: the locus cannot be run."""
+
+    def __init__(self, path: str, detail: str) -> None:
+        super().__init__(f"{'<stdin>' if path == '-' else path}: {detail}")
+
+
+def name_some(names: Sequence[str]) -> str:
+    """'a, b, c' or 'a, b, c and 4 more': enough to find them, short enough to read."""
+    shown = ", ".join(names[:SHOWN_NAMES])
+    hidden = len(names) - SHOWN_NAMES
+    return f"{shown} and {hidden} more" if hidden > 0 else shown

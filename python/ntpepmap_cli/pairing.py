@@ -1,0 +1,119 @@
+"""Checking the two inputs of a locus and pairing their records.
+
+Every check here exists because a silent mistake would otherwise reach the
+alignment: records paired by position after an aligner reordered them,
+duplicate identifiers, ragged protein rows, a protein file given as CDS.
+"""
+
+from __future__ import annotations
+
+from collections import Counter
+from typing import AbstractSet, Dict, List, NamedTuple
+
+from .errors import InputError, name_some
+from .seqio import Record
+
+# Letters of plain nucleotides; a CDS made mostly of anything else is protein.
+_PLAIN_NUCLEOTIDES = str.maketrans("", "", "ACGTUNacgtun-.")
+_MIN_PLAIN_FRACTION = 0.5
+
+
+class Pair(NamedTuple):
+    ident: str
+    row: str   # aligned protein row
+    cds: str   # unaligned coding sequence, prepared for the module
+
+
+class ShortCds(NamedTuple):
+    ident: str
+    nucleotides: int
+    residues: int
+
+
+def check_unique(records: List[Record], path: str) -> None:
+    counts = Counter(ident for ident, _ in records)
+    duplicates = [ident for ident, count in counts.items() if count > 1]
+    if duplicates:
+        raise InputError(path, f"duplicate identifiers: {name_some(duplicates)}")
+
+
+def alignment_width(records: List[Record], path: str) -> int:
+    """The common row length; rows of another length are named."""
+    lengths = Counter(len(row) for _, row in records)
+    width, _ = lengths.most_common(1)[0]
+    if len(lengths) > 1:
+        odd = [f"{ident} ({len(row)})" for ident, row in records if len(row) != width]
+        raise InputError(path, f"rows differ in length (most are {width} columns): {name_some(odd)}")
+    return width
+
+
+def check_nucleotide(records: List[Record], path: str) -> None:
+    def looks_like_protein(seq: str) -> bool:
+        other = len(seq.translate(_PLAIN_NUCLEOTIDES))
+        return other > (1.0 - _MIN_PLAIN_FRACTION) * len(seq)
+
+    protein_like = [ident for ident, seq in records if looks_like_protein(seq)]
+    if protein_like:
+        raise InputError(path, f"looks like protein, not coding DNA: {name_some(protein_like)}")
+    non_ascii = [ident for ident, seq in records if not seq.isascii()]
+    if non_ascii:
+        raise InputError(path, f"non-ASCII letters in the CDS: {name_some(non_ascii)}")
+
+
+def pair_by_identifier(proteins: List[Record], cds: List[Record],
+                       pep_path: str, cds_path: str) -> List[Record]:
+    """The CDS of each protein row, in the order of the alignment."""
+    by_ident: Dict[str, str] = dict(cds)
+    missing = [ident for ident, _ in proteins if ident not in by_ident]
+    if missing:
+        raise InputError(cds_path, f"no CDS for {len(missing)} aligned record(s) of "
+                                   f"{pep_path}: {name_some(missing)}")
+    aligned = {ident for ident, _ in proteins}
+    unused = [ident for ident, _ in cds if ident not in aligned]
+    if unused:
+        raise InputError(cds_path, f"{len(unused)} CDS record(s) not in the alignment "
+                                   f"{pep_path}: {name_some(unused)}")
+    return [(ident, by_ident[ident]) for ident, _ in proteins]
+
+
+def pair_by_order(proteins: List[Record], cds: List[Record],
+                  pep_path: str, cds_path: str) -> List[Record]:
+    if len(proteins) != len(cds):
+        raise InputError(cds_path, f"{len(cds)} CDS records but {len(proteins)} aligned "
+                                   f"records in {pep_path}")
+    return [(ident, seq) for (ident, _), (_, seq) in zip(proteins, cds)]
+
+
+def residue_count(row: str) -> int:
+    return len(row) - row.count("-")
+
+
+def prepare_cds(seq: str, residues: int, stops: AbstractSet[str],
+                trim_stop: bool, keep_case: bool) -> str:
+    """Gap-free CDS, upper-cased and without a terminal stop unless asked otherwise."""
+    if "-" in seq or "." in seq:
+        seq = seq.replace("-", "").replace(".", "")
+    if not keep_case:
+        seq = seq.upper()
+    if trim_stop and len(seq) == 3 * residues + 3 and seq[-3:].upper() in stops:
+        seq = seq[:-3]
+    return seq
+
+
+def prepare_pairs(proteins: List[Record], cds: List[Record], stops: AbstractSet[str],
+                  trim_stop: bool, keep_case: bool) -> tuple[List[Pair], List[ShortCds]]:
+    """Pairs for the module, and the records whose CDS is too short to back-translate.
+
+    A CDS with fewer triplets than residues aborts the module's whole call,
+    so such records are held back and named instead.
+    """
+    pairs: List[Pair] = []
+    too_short: List[ShortCds] = []
+    for (ident, row), (_, seq) in zip(proteins, cds):
+        residues = residue_count(row)
+        prepared = prepare_cds(seq, residues, stops, trim_stop, keep_case)
+        if len(prepared) < 3 * residues:
+            too_short.append(ShortCds(ident, len(prepared), residues))
+        else:
+            pairs.append(Pair(ident, row, prepared))
+    return pairs, too_short

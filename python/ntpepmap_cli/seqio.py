@@ -1,0 +1,151 @@
+"""Reading FASTA and CLUSTAL files and writing codon alignments.
+
+Parsing works on whole texts with str methods (split, partition, join),
+so the per-character work happens in C, not in Python loops.
+"""
+
+from __future__ import annotations
+
+import sys
+from pathlib import Path
+from typing import Iterable, Iterator, List, Tuple
+
+from .errors import InputError
+
+Record = Tuple[str, str]  # (identifier, sequence)
+
+CLUSTAL_HEADERS = ("CLUSTAL", "MUSCLE", "PROBCONS", "MSAPROBS", "Kalign")
+IN_FORMATS = ("auto", "fasta", "clustal")
+OUT_FORMATS = ("fasta", "phylip", "paml", "clustal")
+BLOCK_WIDTH = 60
+
+
+def read_text(path: str) -> str:
+    """The whole file as text; '-' is standard input."""
+    try:
+        if path == "-":
+            return sys.stdin.read()
+        return Path(path).read_text(encoding="utf-8")
+    except UnicodeDecodeError as exc:
+        raise InputError(path, f"not UTF-8 text ({exc.reason} at byte {exc.start})") from None
+    except OSError as exc:
+        raise InputError(path, exc.strerror or str(exc)) from None
+
+
+def parse_fasta(text: str, path: str) -> List[Record]:
+    """Records of a FASTA text; the identifier is the header's first word."""
+    body = text.lstrip()
+    if not body:
+        raise InputError(path, "empty file")
+    if not body.startswith(">"):
+        raise InputError(path, "not FASTA: the first line does not start with '>'")
+    records: List[Record] = []
+    for number, chunk in enumerate(body[1:].split("\n>"), start=1):
+        header, _, sequence = chunk.partition("\n")
+        words = header.split(None, 1)
+        if not words:
+            raise InputError(path, f"record {number} has an empty header")
+        records.append((words[0], "".join(sequence.split())))
+    return records
+
+
+def parse_clustal(text: str, path: str) -> List[Record]:
+    """Records of a CLUSTAL alignment, its blocks joined per name."""
+    lines = text.lstrip().splitlines()
+    if not lines:
+        raise InputError(path, "empty file")
+    if not lines[0].startswith(CLUSTAL_HEADERS):
+        raise InputError(path, "not CLUSTAL: the first line does not start with 'CLUSTAL'")
+    pieces: dict[str, List[str]] = {}
+    names_in_block: set[str] = set()
+    for line in lines[1:]:
+        if not line.strip():
+            names_in_block.clear()
+            continue
+        if line[0].isspace():  # conservation line
+            continue
+        fields = line.split()
+        if len(fields) not in (2, 3):
+            raise InputError(path, f"unreadable CLUSTAL line: {line[:40]!r}")
+        name = fields[0]
+        if name in names_in_block:
+            raise InputError(path, f"duplicate identifiers: {name}")
+        names_in_block.add(name)
+        pieces.setdefault(name, []).append(fields[1])
+    if not pieces:
+        raise InputError(path, "no sequences")
+    return [(name, "".join(parts)) for name, parts in pieces.items()]
+
+
+def detect_format(text: str) -> str:
+    head = text.lstrip()[:16]
+    if head.startswith(">"):
+        return "fasta"
+    if head.startswith(CLUSTAL_HEADERS):
+        return "clustal"
+    return "unknown"
+
+
+def parse_alignment(text: str, path: str, in_format: str) -> List[Record]:
+    fmt = detect_format(text) if in_format == "auto" else in_format
+    if fmt == "fasta":
+        return parse_fasta(text, path)
+    if fmt == "clustal":
+        return parse_clustal(text, path)
+    if not text.strip():
+        raise InputError(path, "empty file")
+    raise InputError(path, "neither FASTA nor CLUSTAL (use --in-format)")
+
+
+def _chunks(row: str, width: int) -> Iterator[str]:
+    for start in range(0, len(row), width):
+        yield row[start:start + width]
+
+
+def fasta_lines(records: Iterable[Record], wrap: int) -> Iterator[str]:
+    for ident, row in records:
+        yield f">{ident}\n"
+        if wrap > 0 and row:
+            yield "\n".join(_chunks(row, wrap)) + "\n"
+        else:
+            yield row + "\n"
+
+
+def phylip_lines(records: List[Record], ncols: int) -> Iterator[str]:
+    """Relaxed sequential PHYLIP: names of any length, one taxon per line."""
+    width = max((len(ident) for ident, _ in records), default=0)
+    yield f"{len(records)} {ncols}\n"
+    for ident, row in records:
+        yield f"{ident.ljust(width)}  {row}\n"
+
+
+def paml_lines(records: List[Record], ncols: int) -> Iterator[str]:
+    """Sequential format as codeml reads it: a name line, then the sequence."""
+    yield f"  {len(records)}  {ncols}\n\n"
+    for ident, row in records:
+        yield f"{ident}\n"
+        yield "\n".join(_chunks(row, BLOCK_WIDTH)) + "\n\n"
+
+
+def clustal_lines(records: List[Record], ncols: int, version: str) -> Iterator[str]:
+    yield f"CLUSTAL multiple sequence alignment (ntpepmap {version})\n\n"
+    width = max((len(ident) for ident, _ in records), default=0) + 6
+    for start in range(0, ncols, BLOCK_WIDTH):
+        yield "\n"
+        for ident, row in records:
+            yield f"{ident.ljust(width)}{row[start:start + BLOCK_WIDTH]}\n"
+
+
+def alignment_lines(records: List[Record], ncols: int, out_format: str,
+                    wrap: int, version: str) -> Iterator[str]:
+    if out_format == "fasta":
+        return fasta_lines(records, wrap)
+    if out_format == "phylip":
+        return phylip_lines(records, ncols)
+    if out_format == "paml":
+        return paml_lines(records, ncols)
+    return clustal_lines(records, ncols, version)
+
+
+def default_extension(out_format: str) -> str:
+    return {"fasta": ".fasta", "phylip": ".phy", "paml": ".paml", "clustal": ".aln"}[out_format]
