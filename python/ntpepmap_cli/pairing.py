@@ -104,12 +104,16 @@ def prepare_pairs(proteins: List[Record], cds: List[Record], stops: AbstractSet[
                   trim_stop: bool, keep_case: bool) -> tuple[List[Pair], List[ShortCds]]:
     """Pairs for the module, and the records whose CDS is too short to back-translate.
 
+    Empties the entries of cds as it goes.
+
     A CDS with fewer triplets than residues aborts the module's whole call,
     so such records are held back and named instead.
     """
     pairs: List[Pair] = []
     too_short: List[ShortCds] = []
-    for (ident, row), (_, seq) in zip(proteins, cds):
+    for index, (ident, row) in enumerate(proteins):
+        seq = cds[index][1]
+        cds[index] = (ident, "")  # the prepared copy replaces it: never hold both for long
         residues = residue_count(row)
         prepared = prepare_cds(seq, residues, stops, trim_stop, keep_case)
         if len(prepared) < 3 * residues:

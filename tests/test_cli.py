@@ -1,0 +1,386 @@
+"""End-to-end tests of the ntpepmap console script, run as a user runs it."""
+
+from __future__ import annotations
+
+import json
+import os
+import re
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+import ntpepmap
+import ntpepmap_cli
+
+REPO = Path(__file__).resolve().parent.parent
+CODON = {"M": "ATG", "K": "AAG", "W": "TGG", "L": "CTG", "F": "TTC", "S": "AGC",
+         "E": "GAA", "D": "GAT", "P": "CCA", "*": "TAA"}
+PROTEINS = {"alpha": "MKW-LFSE", "beta": "MK--LFSE", "gamma": "M-WDLFSP", "delta": "MKWDLF-E"}
+
+
+def cli_command() -> list[str]:
+    """The installed script beside this interpreter, else the package run as a module."""
+    script = Path(sys.executable).with_name("ntpepmap")
+    return [str(script)] if script.exists() else [sys.executable, "-m", "ntpepmap_cli"]
+
+
+def search_path() -> str:
+    own = [str(Path(ntpepmap.__file__).resolve().parent),
+           str(Path(ntpepmap_cli.__file__).resolve().parent.parent)]
+    inherited = os.environ.get("PYTHONPATH", "")
+    return os.pathsep.join(own + ([inherited] if inherited else []))
+
+
+def run_cli(*args, cwd=None, stdin: str | None = None) -> subprocess.CompletedProcess:
+    env = dict(os.environ, PYTHONPATH=search_path())
+    return subprocess.run(cli_command() + [str(arg) for arg in args], input=stdin,
+                          capture_output=True, text=True, cwd=cwd, env=env, timeout=120)
+
+
+def cds_of(row: str) -> str:
+    return "".join(CODON[aa] for aa in row if aa != "-")
+
+
+def codon_row(row: str) -> str:
+    """What the back-translation of a row of CODON residues must be."""
+    return "".join("---" if aa == "-" else CODON[aa] for aa in row)
+
+
+def write_fasta(path: Path, records: dict[str, str], suffix: str = "") -> Path:
+    path.write_text("".join(f">{name}{suffix}\n{seq}\n" for name, seq in records.items()))
+    return path
+
+
+@pytest.fixture
+def locus(tmp_path):
+    """A clean locus: protein alignment, CDS in another order with descriptions and stops."""
+    pep = write_fasta(tmp_path / "gene.fasta", PROTEINS)
+    cds = {name: cds_of(row) + "TAA" for name, row in reversed(PROTEINS.items())}
+    write_fasta(tmp_path / "gene_cds.fasta", cds, suffix=" some description")
+    return pep, tmp_path / "gene_cds.fasta"
+
+
+def read_fasta(text: str) -> dict[str, str]:
+    records = {}
+    for chunk in text.split(">")[1:]:
+        header, _, body = chunk.partition("\n")
+        records[header.split()[0]] = "".join(body.split())
+    return records
+
+
+def read_phylip(text: str) -> dict[str, str]:
+    header, *lines = text.splitlines()
+    ntax, nchar = map(int, header.split())
+    records = dict(line.split() for line in lines)
+    assert len(records) == ntax and all(len(row) == nchar for row in records.values())
+    return records
+
+
+def read_paml(text: str) -> dict[str, str]:
+    """As codeml reads sequential files: a name, then sequence lines until nchar letters."""
+    lines = [line for line in text.splitlines() if line.strip()]
+    ntax, nchar = map(int, lines[0].split())
+    records, rest = {}, iter(lines[1:])
+    for name in rest:
+        seq = ""
+        while len(seq) < nchar:
+            seq += "".join(next(rest).split())
+        records[name.strip()] = seq
+    assert len(records) == ntax and all(len(row) == nchar for row in records.values())
+    return records
+
+
+def read_clustal(text: str) -> dict[str, str]:
+    assert text.startswith("CLUSTAL")
+    records: dict[str, str] = {}
+    for line in text.splitlines()[1:]:
+        if line.strip() and not line[0].isspace():
+            name, seq = line.split()
+            records[name] = records.get(name, "") + seq
+    return records
+
+
+READERS = {"fasta": read_fasta, "phylip": read_phylip, "paml": read_paml, "clustal": read_clustal}
+EXPECTED = {name: codon_row(row) for name, row in PROTEINS.items()}
+
+
+@pytest.mark.parametrize("out_format, extra", [
+    ("fasta", []), ("fasta", ["--wrap", "5"]), ("phylip", []), ("paml", []), ("clustal", [])])
+def test_each_output_format_reads_back_to_the_codon_alignment(locus, tmp_path, out_format, extra):
+    out = tmp_path / "out.txt"
+    done = run_cli(*locus, "--out-format", out_format, *extra, "-o", out)
+    assert (done.returncode, done.stderr, done.stdout) == (0, "", "")
+    records = READERS[out_format](out.read_text())
+    assert list(records) == list(PROTEINS)  # order of the protein alignment
+    assert records == EXPECTED
+
+
+@pytest.mark.parametrize("out_format, bio_format", [
+    ("phylip", "phylip-relaxed"), ("clustal", "clustal"), ("fasta", "fasta")])
+def test_output_is_read_by_biopython(locus, out_format, bio_format):
+    align_io = pytest.importorskip("Bio.AlignIO")
+    done = run_cli(*locus, "--out-format", out_format)
+    from io import StringIO
+    alignment = align_io.read(StringIO(done.stdout), bio_format)
+    assert {record.id: str(record.seq) for record in alignment} == EXPECTED
+
+
+def test_wrapped_fasta_lines_have_the_width(locus):
+    done = run_cli(*locus, "--wrap", "7")
+    assert {len(line) for line in done.stdout.splitlines() if not line.startswith(">")} <= set(range(1, 8))
+
+
+def test_standard_input_and_clustal_protein_input(tmp_path, locus):
+    _, cds = locus
+    width = max(map(len, PROTEINS)) + 4
+    blocks = [{name: row[:5] for name, row in PROTEINS.items()},
+              {name: row[5:] for name, row in PROTEINS.items()}]
+    clustal = "CLUSTAL W (1.83) multiple sequence alignment\n\n" + "".join(
+        "\n" + "".join(f"{name.ljust(width)}{part}\n" for name, part in block.items())
+        + " " * width + "*" * 5 + "\n" for block in blocks)
+    done = run_cli("-", cds, stdin=clustal)
+    assert done.returncode == 0, done.stderr
+    assert read_fasta(done.stdout) == EXPECTED
+
+
+def test_pair_by_order_ignores_names(tmp_path):
+    pep = write_fasta(tmp_path / "p.fasta", PROTEINS)
+    cds = write_fasta(tmp_path / "c.fasta", {f"x{i}": cds_of(row)
+                                             for i, row in enumerate(PROTEINS.values())})
+    assert run_cli(pep, cds).returncode == 2
+    done = run_cli(pep, cds, "--pair-by-order")
+    assert done.returncode == 0 and read_fasta(done.stdout) == EXPECTED
+
+
+MANY = {f"r{i}": "MK" for i in range(6)}
+
+
+@pytest.mark.parametrize("proteins, cds, message", [
+    (PROTEINS, {n: cds_of(r) for n, r in list(PROTEINS.items())[1:]}, r"c\.fasta: no CDS .* alpha$"),
+    (MANY, {"r0": "ATGAAG"}, r"no CDS for 5 aligned record\(s\) .*: r1, r2, r3 and 2 more$"),
+    (PROTEINS, {**{n: cds_of(r) for n, r in PROTEINS.items()}, "extra": "ATG"},
+     r"c\.fasta: 1 CDS record\(s\) not in the alignment .*: extra$"),
+    ({"a": "MK", "b": "MKW"}, {"a": "ATGAAG", "b": "ATGAAGTGG"},
+     r"p\.fasta: rows differ in length .*: b \(3\)$"),
+    ({"a": "MK", "b": "MK"}, {"a": "ATGAAG", "b": "MKWLLEEFFPQ"}, r"c\.fasta: looks like protein.*: b$"),
+    ({}, {"a": "ATG"}, r"p\.fasta: empty file$"),
+    ({"a": "MK"}, {}, r"c\.fasta: empty file$"),
+])
+def test_pairing_problems_are_one_line_errors_naming_records(tmp_path, proteins, cds, message):
+    pep = write_fasta(tmp_path / "p.fasta", proteins)
+    cds_path = write_fasta(tmp_path / "c.fasta", cds)
+    done = run_cli(pep, cds_path)
+    assert done.returncode == 2 and done.stdout == ""
+    assert len(done.stderr.splitlines()) == 1
+    assert re.search(message, done.stderr.strip()), done.stderr
+
+
+@pytest.mark.parametrize("which", ["protein", "cds"])
+def test_duplicate_identifiers_are_named(tmp_path, which):
+    pep_text = ">a\nMK\n>b\nMK\n" + (">a\nMK\n" if which == "protein" else "")
+    cds_text = ">a\nATGAAG\n>b\nATGAAG\n" + (">b x\nATGAAA\n" if which == "cds" else "")
+    (tmp_path / "p.fa").write_text(pep_text)
+    (tmp_path / "c.fa").write_text(cds_text)
+    done = run_cli(tmp_path / "p.fa", tmp_path / "c.fa")
+    assert done.returncode == 2
+    assert re.search(r"duplicate identifiers: [ab]$", done.stderr.strip())
+
+
+@pytest.fixture
+def locus_with_mismatch(locus):
+    """beta's CDS encodes W where its protein has F: the module reports and shortens it."""
+    pep, cds = locus
+    text = cds.read_text()
+    beta = cds_of(PROTEINS["beta"]) + "TAA"
+    cds.write_text(text.replace(beta, beta.replace(CODON["F"], CODON["W"])))
+    return pep, cds
+
+
+def test_reports_go_to_stderr_and_the_short_record_is_left_out(locus_with_mismatch):
+    done = run_cli(*locus_with_mismatch)
+    assert done.returncode == 1
+    assert "===ERROR CAUGHT IN FILE gene AND HEADER beta:" in done.stderr
+    assert "MISMATCH ERROR" in done.stderr
+    assert "===" not in done.stdout
+    assert read_fasta(done.stdout) == {n: r for n, r in EXPECTED.items() if n != "beta"}
+    assert re.search(r"beta: codon row of 21 columns, alignment has 24; left out", done.stderr)
+
+
+def test_quiet_silences_reports_and_report_file_keeps_them(locus_with_mismatch, tmp_path):
+    report = tmp_path / "reports.txt"
+    done = run_cli(*locus_with_mismatch, "-q", "--report", report)
+    assert done.returncode == 1
+    assert "===ERROR" not in done.stderr and "beta" in done.stderr  # still named
+    assert report.read_text().count("===ERROR CAUGHT IN FILE gene AND HEADER beta:") == 1
+
+
+def test_strict_writes_nothing(locus_with_mismatch, tmp_path):
+    out = tmp_path / "out.fasta"
+    done = run_cli(*locus_with_mismatch, "--strict", "-o", out)
+    assert done.returncode == 2 and not out.exists()
+    assert re.search(r"gene\.fasta: --strict: 1 record\(s\) with problems: beta; nothing written",
+                     done.stderr)
+
+
+def test_keep_short_writes_the_short_row_in_fasta_only(locus_with_mismatch):
+    done = run_cli(*locus_with_mismatch, "--keep-short")
+    rows = read_fasta(done.stdout)
+    assert done.returncode == 1 and len(rows["beta"]) == 21 and "written anyway" in done.stderr
+    assert run_cli(*locus_with_mismatch, "--keep-short", "--out-format", "phylip").returncode == 2
+
+
+def test_cds_too_short_is_left_out_without_aborting_the_others(locus):
+    pep, cds = locus
+    gamma = cds_of(PROTEINS["gamma"]) + "TAA"
+    cds.write_text(cds.read_text().replace(gamma, gamma[:9]))
+    done = run_cli(pep, cds)
+    assert done.returncode == 1
+    assert "gamma: CDS of 9 nt is too short for 7 residues; left out" in done.stderr
+    assert read_fasta(done.stdout) == {n: r for n, r in EXPECTED.items() if n != "gamma"}
+
+
+@pytest.mark.parametrize("table, stop, trimmed", [
+    (1, "TGA", True), (2, "TGA", False), (2, "AGA", True), (6, "TAA", False), (28, "TAA", True)])
+def test_trim_stop_follows_the_chosen_table(tmp_path, table, stop, trimmed):
+    pep = write_fasta(tmp_path / "p.fa", {"a": "MK-L"})
+    cds = write_fasta(tmp_path / "c.fa", {"a": "ATGAAACTT" + stop})
+    done = run_cli(pep, cds, "-t", table)
+    assert done.returncode == (0 if trimmed else 1)
+    assert read_fasta(done.stdout) == {"a": "ATGAAA---CTT"}
+
+
+def test_no_trim_stop_leaves_the_stop_for_the_module_to_report(locus):
+    done = run_cli(*locus, "--no-trim-stop")
+    assert done.returncode == 1
+    assert "is larger than (AA -> alpha)" in done.stderr
+    assert read_fasta(done.stdout) == EXPECTED  # the surplus codon is never consumed
+
+
+def test_lower_case_cds_is_upper_cased_unless_keep_case(tmp_path):
+    pep = write_fasta(tmp_path / "p.fa", {"a": "MK-W"})
+    cds = write_fasta(tmp_path / "c.fa", {"a": "atgaagtgg"})
+    done = run_cli(pep, cds)
+    assert (done.returncode, read_fasta(done.stdout)) == (0, {"a": "ATGAAG---TGG"})
+    kept = run_cli(pep, cds, "--keep-case")
+    assert kept.returncode == 1 and "MISMATCH ERROR" in kept.stderr
+
+
+def test_gene_table_file(tmp_path):
+    pep = write_fasta(tmp_path / "p.fa", {"a": "MK-W", "b": "MKKW"})
+    cds = write_fasta(tmp_path / "c.fa", {"a": "ATGAAATGGTGA", "b": "ATGAAGAAATGG"})
+    table = tmp_path / "code.json"
+    table.write_text(json.dumps({"M": ["ATG"], "K": ["AAA", "AAG"], "W": ["TGG"], "*": ["TGA"]}))
+    done = run_cli(pep, cds, "--gene-table", table)
+    assert done.returncode == 0, done.stderr
+    assert read_fasta(done.stdout) == {"a": "ATGAAA---TGG", "b": "ATGAAGAAATGG"}
+
+
+@pytest.mark.parametrize("content", ['{"M": "ATG"}', '["ATG"]', "{not json", '{"MK": ["ATG"]}'])
+def test_bad_gene_table_is_an_input_error(locus, tmp_path, content):
+    table = tmp_path / "code.json"
+    table.write_text(content)
+    done = run_cli(*locus, "--gene-table", table)
+    assert done.returncode == 2 and done.stdout == "" and "code.json" in done.stderr
+
+
+@pytest.mark.parametrize("args", [["-t", "7"], ["--out-format", "nexus"], ["only_one_file"],
+                                  ["-", "-"]])
+def test_usage_errors_exit_2(args):
+    assert run_cli(*args).returncode == 2
+
+
+def test_tables_lists_the_27_codes():
+    done = run_cli("tables")
+    rows = [line.split(None, 1) for line in done.stdout.splitlines()]
+    assert [int(number) for number, _ in rows] == [*range(1, 7), *range(9, 17), *range(21, 34)]
+    assert dict(rows)["2"] == "Vertebrate Mitochondrial" and dict(rows)["33"].startswith("Cephalo")
+
+
+def test_version():
+    done = run_cli("--version")
+    assert done.returncode == 0 and done.stdout.startswith("ntpepmap ")
+
+
+def test_bundled_example_runs_clean(tmp_path):
+    out = tmp_path / "codon.fasta"
+    done = run_cli(REPO / "examples/single/protein_aln.fasta", REPO / "examples/single/cds.fasta",
+                   "-o", out)
+    assert done.returncode == 0, done.stderr
+    codons = read_fasta(out.read_text())
+    proteins = read_fasta((REPO / "examples/single/protein_aln.fasta").read_text())
+    assert list(codons) == list(proteins) and len(codons) == 20
+    assert {len(row) for row in codons.values()} == {3 * len(next(iter(proteins.values())))}
+    for name, row in codons.items():  # gaps of the protein become codon gaps
+        assert [row[3 * i:3 * i + 3] == "---" for i in range(len(row) // 3)] == \
+            [aa == "-" for aa in proteins[name]]
+
+
+# ---- batch mode -------------------------------------------------------------
+
+def make_batch_locus(folder: Path, stem: str, fault: str = "") -> tuple[Path, Path]:
+    proteins = dict(PROTEINS)
+    cds = {name: cds_of(row) for name, row in proteins.items()}
+    if fault == "report":
+        cds["beta"] = cds["beta"].replace(CODON["F"], CODON["W"])
+    if fault == "missing":
+        del cds["delta"]
+    (folder / "pep").mkdir(exist_ok=True)
+    (folder / "cds").mkdir(exist_ok=True)
+    return (write_fasta(folder / "pep" / f"{stem}.fasta", proteins),
+            write_fasta(folder / "cds" / f"{stem}.fna", cds))
+
+
+def summary_counts(stderr: str) -> tuple[int, int, int]:
+    found = re.search(r"(\d+) loci done, (\d+) with reports, (\d+) failed, [\d.]+ s elapsed", stderr)
+    assert found, stderr
+    return tuple(int(n) for n in found.groups())
+
+
+def test_batch_manifest_with_a_failing_and_a_reported_locus(tmp_path):
+    faults = {"l1": "", "l2": "report", "l3": "missing", "l4": ""}
+    lines = []
+    for stem, fault in faults.items():
+        pep, cds = make_batch_locus(tmp_path, stem, fault)
+        lines.append(f"pep/{pep.name}\tcds/{cds.name}\tout/{stem}.phy\n")
+    (tmp_path / "manifest.tsv").write_text("# comment\n" + "".join(lines))
+    done = run_cli("batch", tmp_path / "manifest.tsv", "-j", "2", "--out-format", "phylip")
+    assert done.returncode == 1
+    assert summary_counts(done.stderr) == (3, 1, 1)
+    assert read_phylip((tmp_path / "out/l1.phy").read_text()) == EXPECTED
+    assert "beta" not in read_phylip((tmp_path / "out/l2.phy").read_text())
+    assert not (tmp_path / "out/l3.phy").exists()
+    assert re.search(r"error: .*l3\.fna: no CDS .*: delta", done.stderr)
+    assert "===ERROR CAUGHT IN FILE l2 AND HEADER beta:" in done.stderr
+    assert done.stdout == ""
+
+
+def test_batch_folders_all_clean(tmp_path):
+    for stem in ("a", "b", "c"):
+        make_batch_locus(tmp_path, stem)
+    done = run_cli("batch", tmp_path / "pep", tmp_path / "cds", "-O", tmp_path / "out", "-j", "1")
+    assert done.returncode == 0 and summary_counts(done.stderr) == (3, 0, 0)
+    assert sorted(p.name for p in (tmp_path / "out").iterdir()) == ["a.fasta", "b.fasta", "c.fasta"]
+    assert read_fasta((tmp_path / "out/b.fasta").read_text()) == EXPECTED
+
+
+def test_batch_folder_without_partner_is_a_failed_locus(tmp_path):
+    make_batch_locus(tmp_path, "a")
+    make_batch_locus(tmp_path, "b")
+    (tmp_path / "cds" / "b.fna").unlink()
+    done = run_cli("batch", tmp_path / "pep", tmp_path / "cds", "-O", tmp_path / "out")
+    assert done.returncode == 1 and summary_counts(done.stderr) == (1, 0, 1)
+    assert re.search(r"b\.fasta: no matching file in", done.stderr)
+
+
+@pytest.mark.parametrize("manifest", ["a.fasta\tb.fasta\n", "", "# only a comment\n"])
+def test_batch_that_cannot_run_exits_2(tmp_path, manifest):
+    (tmp_path / "m.tsv").write_text(manifest)
+    done = run_cli("batch", tmp_path / "m.tsv")
+    assert done.returncode == 2 and "m.tsv" in done.stderr
+
+
+def test_batch_folder_mode_needs_out_dir(tmp_path):
+    make_batch_locus(tmp_path, "a")
+    assert run_cli("batch", tmp_path / "pep", tmp_path / "cds").returncode == 2
