@@ -1,0 +1,124 @@
+"""The command-line tool's pieces in-process: parsers, writers, CDS preparation, capture."""
+
+from __future__ import annotations
+
+import itertools
+import os
+
+import pytest
+
+import ntpepmap
+from ntpepmap_cli.capture import captured_fd1
+from ntpepmap_cli.codes import CODES_BY_NUMBER, terminal_stops
+from ntpepmap_cli.errors import InputError, name_some
+from ntpepmap_cli.locus import reported_headers
+from ntpepmap_cli.pairing import prepare_cds
+from ntpepmap_cli.seqio import (clustal_lines, detect_format, fasta_lines, parse_alignment,
+                                parse_clustal, parse_fasta)
+
+RECORDS = [("a", "MKW-LF" * 23), ("long_name_b", "MK--LF" * 23), ("c", "-" * 138)]
+
+
+@pytest.mark.parametrize("text", [
+    ">a desc\nMK\nW\n>b\nMKW\n",
+    "\n\n>a\r\nMK\r\nW\r\n>b  other words\r\nMKW\r\n",
+    ">a\nM K\n\nW\n>b\nMKW",
+])
+def test_fasta_parsing_tolerates_layout(text):
+    assert parse_fasta(text, "f") == [("a", "MKW"), ("b", "MKW")]
+
+
+@pytest.mark.parametrize("text, problem", [
+    ("", "empty file"), ("  \n\n", "empty file"), ("MKW\n", "not FASTA"),
+    (">a\nMK\n>\nMK\n", "record 2 has an empty header")])
+def test_fasta_parsing_errors(text, problem):
+    with pytest.raises(InputError, match=problem):
+        parse_fasta(text, "f")
+
+
+def test_clustal_parsing_joins_blocks_and_skips_counts_and_conservation():
+    text = ("CLUSTAL W (1.83) multiple sequence alignment\n\n\n"
+            "a      MKW-  4\nb      MK--  2\n       **  \n\n"
+            "a      LF  6\nb      LF  4\n       ::\n")
+    assert parse_clustal(text, "f") == [("a", "MKW-LF"), ("b", "MK--LF")]
+
+
+def test_clustal_duplicate_name_within_a_block():
+    with pytest.raises(InputError, match="duplicate identifiers: a"):
+        parse_clustal("CLUSTAL\n\na  MK\na  MK\n", "f")
+
+
+@pytest.mark.parametrize("wrap", [0, 1, 7, 60])
+def test_fasta_writer_round_trip(wrap):
+    assert parse_fasta("".join(fasta_lines(RECORDS, wrap)), "f") == RECORDS
+
+
+def test_clustal_writer_round_trip_in_blocks_of_60():
+    text = "".join(clustal_lines(RECORDS, 138, "1.0"))
+    assert detect_format(text) == "clustal"
+    assert parse_alignment(text, "f", "auto") == RECORDS
+    assert max(len(line.split()[-1]) for line in text.splitlines()[1:] if line.strip()) == 60
+
+
+@pytest.mark.parametrize("seq, residues, expected", [
+    ("ATG-AA.G", 2, "ATGAAG"),          # gaps and dots go, as the module would drop them
+    ("atgaag", 2, "ATGAAG"),
+    ("ATGAAGTAA", 2, "ATGAAG"),         # one codon too long, ends in a stop: trimmed
+    ("ATGAAGtga", 2, "ATGAAG"),
+    ("ATGAAGTAA", 3, "ATGAAGTAA"),      # the stop is the third residue's codon: kept
+    ("ATGAAGTAATAA", 2, "ATGAAGTAATAA"),  # two codons too long: not ours to guess
+    ("ATGAAGTGG", 2, "ATGAAGTGG"),      # not a stop
+])
+def test_prepare_cds(seq, residues, expected):
+    assert prepare_cds(seq, residues, frozenset({"TAA", "TGA"}), True, False) == expected
+
+
+def test_prepare_cds_keep_case_and_no_trim():
+    stops = frozenset({"TAA"})
+    assert prepare_cds("atgtaa", 1, stops, True, True) == "atg"
+    assert prepare_cds("atgtaa", 1, stops, False, True) == "atgtaa"
+
+
+def test_name_some():
+    assert name_some(["a"]) == "a"
+    assert name_some(list("abc")) == "a, b, c"
+    assert name_some(list("abcdef")) == "a, b, c and 3 more"
+
+
+def test_reported_headers_handles_odd_stems_and_headers():
+    reports = ("\n===ERROR CAUGHT IN FILE a.b(1) AND HEADER chr1:5-9:\n x\n===\n"
+               "\n===ERROR CAUGHT IN FILE a.b(1) AND HEADER r2:\n y\n===\n")
+    assert reported_headers(reports, "a.b(1)") == ["chr1:5-9", "r2"]
+    assert reported_headers(reports, "other") == []
+
+
+def test_capture_takes_native_writes_and_restores_fd1(capfd):
+    box: list[str] = []
+    with captured_fd1(box):
+        os.write(1, b"native report\n")
+        ntpepmap.pepthread("stem", 1, {"r": (("h", "M"), (0, "other", "ATG"))})
+    os.write(1, b"after\n")
+    assert box[0].startswith("native report\n\n===ERROR CAUGHT IN FILE stem AND HEADER h:")
+    assert capfd.readouterr().out == "after\n"
+
+
+ALL_CODONS = ["".join(bases) for bases in itertools.product("TCAG", repeat=3)]
+
+
+@pytest.mark.parametrize("table", sorted(CODES_BY_NUMBER))
+def test_terminal_stops_agree_with_the_module(table):
+    """A '*' residue is accepted by the module exactly for the table's stop codons."""
+    seqs = {codon: ((codon, "*"), (0, codon, codon)) for codon in ALL_CODONS}
+    box: list[str] = []
+    with captured_fd1(box):
+        ntpepmap.pepthread("stops", table, seqs)
+    accepted = set(ALL_CODONS) - set(reported_headers(box[0], "stops"))
+    if table in (27, 28, 31):  # stops only at the very end of a gene: no '*' in the module
+        assert accepted == set() and terminal_stops(table, None)
+    else:
+        assert accepted == terminal_stops(table, None)
+
+
+def test_terminal_stops_of_a_gene_table():
+    assert terminal_stops(1, {"*": ["tag", "TGA"], "M": ["ATG"]}) == {"TAG", "TGA"}
+    assert terminal_stops(1, {"M": ["ATG"]}) == frozenset()

@@ -1,0 +1,87 @@
+"""The ntpepmap-stubs package as mypy sees it: correct calls pass, wrong ones are caught."""
+
+from __future__ import annotations
+
+import os
+import re
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+pytest.importorskip("mypy")
+
+SOURCE_STUBS = Path(__file__).resolve().parent.parent / "python"
+
+GOOD = """\
+from typing import TYPE_CHECKING, Optional
+
+import ntpepmap
+
+if TYPE_CHECKING:
+    from ntpepmap import GeneTable, OriginalArgsSeqs, Seqs
+
+seqs: "Seqs" = {"r1": (("h", "M-K"), (0, "h", "ATGAAA"))}
+codons: str = ntpepmap.pepthread("stem", 1, seqs)
+by_keyword: str = ntpepmap.pepthread(file_steem="s", table_num=11, seqs={})
+table: "GeneTable" = {"M": ["ATG"], "K": ("AAA", "AAG")}
+plain: "OriginalArgsSeqs" = {"r1": (("h", "M-K"), ("h", "ATGAAA"))}
+custom: str = ntpepmap.pepthread_original_args("stem", table, plain)
+listed: dict[str, list[str]] = {"M": ["ATG"]}
+also: str = ntpepmap.pepthread_original_args("stem", listed, {})
+match: Optional[str] = ntpepmap.attempt_iupac_substitution("ATN", ("ATG", "ATA"))
+names: list[str] = ntpepmap.__all__
+"""
+
+BAD = """\
+import ntpepmap
+
+ntpepmap.pepthread("stem", "1", {})  # E
+ntpepmap.pepthread("stem", 1, {"r1": (("h", "M-K"), ("h", "ATGAAA"))})  # E
+ntpepmap.pepthread_original_args("s", {"M": ["ATG"]}, {"r": (("h", "M"), (0, "h", "ATG"))})  # E
+ntpepmap.pepthread_original_args("s", {1: ["ATG"]}, {})  # E
+ntpepmap.pepthread("stem", 1)  # E
+ntpepmap.pepthread("stem", 1, {}, table=1)  # E
+surely_str: str = ntpepmap.attempt_iupac_substitution("ATN", ["ATG"])  # E
+count: int = ntpepmap.pepthread("stem", 1, {})  # E
+"""
+
+
+def run_mypy(folder: Path) -> dict[str, set[int]]:
+    """Line numbers with errors, per file name."""
+    inherited = os.environ.get("PYTHONPATH", "")
+    # mypy looks for stub packages on the interpreter's path: the source tree's
+    # python/ folder during development, site-packages once installed.
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(filter(None, [str(SOURCE_STUBS), inherited])))
+    done = subprocess.run([sys.executable, "-m", "mypy", "--strict", "--no-incremental",
+                           "--cache-dir", os.devnull, "good.py", "bad.py"],
+                          cwd=folder, capture_output=True, text=True, env=env, timeout=300)
+    errors: dict[str, set[int]] = {"good.py": set(), "bad.py": set()}
+    for name, line in re.findall(r"^(\w+\.py):(\d+): error:", done.stdout, re.MULTILINE):
+        errors[name].add(int(line))
+    assert "Cannot find implementation or library stub" not in done.stdout, done.stdout
+    return errors
+
+
+def test_mypy_accepts_correct_calls_and_flags_wrong_ones(tmp_path):
+    (tmp_path / "good.py").write_text(GOOD)
+    (tmp_path / "bad.py").write_text(BAD)
+    errors = run_mypy(tmp_path)
+    marked = {number for number, line in enumerate(BAD.splitlines(), 1) if line.endswith("# E")}
+    assert errors == {"good.py": set(), "bad.py": marked}
+
+
+def test_stub_signatures_match_the_module():
+    """Parameter names in the stubs are the module's keyword names."""
+    import ntpepmap
+
+    stub = (SOURCE_STUBS / "ntpepmap-stubs" / "__init__.pyi").read_text()
+    for name, params in {"pepthread": ["file_steem", "table_num", "seqs"],
+                         "pepthread_original_args": ["file_steem", "gene_table", "seqs"],
+                         "attempt_iupac_substitution": ["original_triplet", "taxa"]}.items():
+        declared = re.search(rf"def {name}\(([^)]*)\)", stub).group(1)
+        assert [part.split(":")[0].strip() for part in declared.split(",")] == params
+        assert name in ntpepmap.__all__
+        with pytest.raises(TypeError, match="missing 1 required positional argument"):
+            getattr(ntpepmap, name)(**dict.fromkeys(params[:-1], None))
