@@ -147,8 +147,8 @@ def test_standard_input_and_clustal_protein_input(tmp_path, locus):
 
 def test_pair_by_order_ignores_names(tmp_path):
     pep = write_fasta(tmp_path / "p.fasta", PROTEINS)
-    cds = write_fasta(tmp_path / "c.fasta", {f"x{i}": cds_of(row)
-                                             for i, row in enumerate(PROTEINS.values())})
+    cds = tmp_path / "c.fasta"  # the same name twice: only the order counts
+    cds.write_text("".join(f">x\n{cds_of(row)}\n" for row in PROTEINS.values()))
     assert run_cli(pep, cds).returncode == 2
     done = run_cli(pep, cds, "--pair-by-order")
     assert done.returncode == 0 and read_fasta(done.stdout) == EXPECTED

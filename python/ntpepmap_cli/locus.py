@@ -78,10 +78,11 @@ def _read_inputs(job: LocusJob, options: LocusOptions) -> tuple[List[Record], Li
     check_unique(proteins, job.pep_path)
     width = alignment_width(proteins, job.pep_path)
     cds = parse_fasta(read_text(job.cds_path), job.cds_path)
-    check_unique(cds, job.cds_path)
     check_nucleotide(cds, job.cds_path)
-    pair = pair_by_order if options.pair_by_order else pair_by_identifier
-    return proteins, pair(proteins, cds, job.pep_path, job.cds_path), width
+    if options.pair_by_order:  # the CDS names play no part
+        return proteins, pair_by_order(proteins, cds, job.pep_path, job.cds_path), width
+    check_unique(cds, job.cds_path)
+    return proteins, pair_by_identifier(proteins, cds, job.pep_path, job.cds_path), width
 
 
 def _run(job: LocusJob, options: LocusOptions, outcome: LocusOutcome) -> None:
