@@ -81,7 +81,8 @@ def test_every_candidate_of_nnn_matches_and_nothing_else():
     every_triplet = {bytes(c).decode("latin-1") for c in reference_candidates("NNN")}
     for entry in every_triplet:
         assert attempt_iupac_substitution("NNN", [entry]) == entry
-    assert attempt_iupac_substitution("NNN", ["NAN", "ANA", "NNA"]) is None
+    assert attempt_iupac_substitution("NNN", ["NAN", "ANA", "AAN", "nnn"]) is None
+    assert attempt_iupac_substitution("NNN", ["NAN", "NNA"]) == "NNA"
 
 
 TRIPLET_BYTES = st.sampled_from(list("RYSWKMBDHVNACGTUnr-é"))
