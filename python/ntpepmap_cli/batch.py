@@ -137,16 +137,18 @@ def run_jobs(jobs: List[LocusJob], options: LocusOptions, workers: int,
     from tqdm import tqdm  # type: ignore[import-untyped]
 
     statuses = [outcome.status for outcome in already]
-    with tqdm(total=len(jobs) + len(already), unit="locus", file=sys.stderr,
-              disable=not sys.stderr.isatty()) as bar:
-        def write(text: str) -> None:
-            bar.write(text, file=sys.stderr, end="")
+    with ProcessPoolExecutor(max_workers=max(1, min(workers, len(jobs) or 1))) as pool:
+        # Submit before the bar exists: workers are forked at the first submit,
+        # and should not be forked from a process that runs the bar's thread.
+        futures = {pool.submit(run_locus, job, options): job for job in jobs}
+        with tqdm(total=len(jobs) + len(already), unit="locus", file=sys.stderr,
+                  disable=not sys.stderr.isatty()) as bar:
+            def write(text: str) -> None:
+                bar.write(text, file=sys.stderr, end="")
 
-        for outcome in already:
-            print_outcome(outcome, reporter, write)
-            bar.update()
-        with ProcessPoolExecutor(max_workers=max(1, min(workers, len(jobs) or 1))) as pool:
-            futures = {pool.submit(run_locus, job, options): job for job in jobs}
+            for outcome in already:
+                print_outcome(outcome, reporter, write)
+                bar.update()
             for future in as_completed(futures):
                 outcome = _outcome_of(future, futures[future])
                 print_outcome(outcome, reporter, write)

@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import argparse
 import json
+import os
 import sys
 from typing import Callable, Dict, List, Optional, Sequence, TextIO
 
@@ -88,7 +89,7 @@ def load_gene_table(path: str) -> Dict[str, List[str]]:
 
 
 def add_locus_options(parser: argparse.ArgumentParser) -> None:
-    code = parser.add_argument_group("genetic code")
+    code = parser.add_argument_group("genetic code").add_mutually_exclusive_group()
     code.add_argument("-t", "--table", type=int, default=1, metavar="N",
                       choices=sorted(CODES_BY_NUMBER),
                       help="built-in genetic code by NCBI number (default 1; see 'ntpepmap tables')")
@@ -108,7 +109,8 @@ def add_locus_options(parser: argparse.ArgumentParser) -> None:
                       help="pair the n-th CDS with the n-th aligned record instead of by identifier")
     prep.add_argument("--trim-stop", action=argparse.BooleanOptionalAction, default=True,
                       help="drop a final stop codon of the chosen code when the CDS is exactly "
-                           "one codon longer than its residues (on by default)")
+                           "one codon longer than its residues (on by default; codes 27, 28 "
+                           "and 31 use the codons that end genes there)")
     prep.add_argument("--keep-case", action="store_true",
                       help="pass nucleotides as written; by default they are upper-cased, "
                            "since codons are matched case-sensitively")
@@ -198,6 +200,6 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
             return batch_main(args[1:])
         return single_main(args)
     except BrokenPipeError:
-        # The reader went away (e.g. '| head'); say nothing more.
-        sys.stderr.close()
+        # The reader went away (e.g. '| head'): keep the exit-time flush quiet.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
         return Status.FAILED
