@@ -94,22 +94,30 @@ def _run(job: LocusJob, options: LocusOptions, outcome: LocusOutcome) -> None:
     stem = file_stem(job.pep_path)
     rows = back_translate(stem, pairs, options, job.pep_path, outcome)
     del pairs
-    reported = reported_headers(outcome.reports, stem)
     expected = 3 * width
+    rows = _full_rows(job, options, outcome, rows, too_short, expected,
+                      reported_headers(outcome.reports, stem))
+    write_alignment(job.out_path, rows, expected, options)
+    outcome.written = len(rows)
+
+
+def _full_rows(job: LocusJob, options: LocusOptions, outcome: LocusOutcome,
+               rows: List[Record], too_short: List[ShortCds], expected: int,
+               reported: List[str]) -> List[Record]:
+    """The rows to write: never a ragged alignment unless --keep-short."""
     ragged = [(ident, len(row)) for ident, row in rows if len(row) != expected]
     if options.strict and (reported or too_short or ragged):
         problems = list(dict.fromkeys(reported + [s.ident for s in too_short]
                                       + [ident for ident, _ in ragged]))
         raise InputError(job.pep_path, f"--strict: {len(problems)} record(s) with problems: "
                                        f"{name_some(problems)}; nothing written")
-    outcome.notes.extend(_short_cds_notes(job.cds_path, too_short))
-    outcome.notes.extend(_ragged_notes(job.pep_path, ragged, expected, options.keep_short))
-    if not options.keep_short:
-        rows = [(ident, row) for ident, row in rows if len(row) == expected]
-    write_alignment(job.out_path, rows, expected, options)
-    outcome.written = len(rows)
     if outcome.reports or too_short or ragged:
         outcome.status = Status.REPORTED
+    outcome.notes.extend(_short_cds_notes(job.cds_path, too_short))
+    outcome.notes.extend(_ragged_notes(job.pep_path, ragged, expected, options.keep_short))
+    if options.keep_short:
+        return rows
+    return [(ident, row) for ident, row in rows if len(row) == expected]
 
 
 def _short_cds_notes(cds_path: str, too_short: List[ShortCds]) -> List[str]:
