@@ -317,6 +317,22 @@ def test_bundled_example_runs_clean(tmp_path):
             [aa == "-" for aa in proteins[name]]
 
 
+def test_bundled_examples_are_what_the_generator_makes(tmp_path):
+    subprocess.run([sys.executable, str(REPO / "examples/make_examples.py"), str(tmp_path)],
+                   check=True, timeout=120)
+    made = sorted(p.relative_to(tmp_path) for p in tmp_path.rglob("*") if p.is_file())
+    assert made and all((tmp_path / rel).read_bytes() == (REPO / "examples" / rel).read_bytes()
+                        for rel in made)
+
+
+def test_bundled_batch_example_has_one_reported_and_one_failed_locus(tmp_path):
+    done = run_cli("batch", REPO / "examples/batch/protein", REPO / "examples/batch/cds",
+                   "-O", tmp_path, "-q")
+    assert done.returncode == 1 and summary_counts(done.stderr) == (4, 1, 1)
+    assert "locus3_nad4.fasta: sp03: codon row" in done.stderr
+    assert re.search(r"locus5_matK\.fasta: no CDS .*: sp08", done.stderr)
+
+
 # ---- batch mode -------------------------------------------------------------
 
 def make_batch_locus(folder: Path, stem: str, fault: str = "") -> tuple[Path, Path]:
