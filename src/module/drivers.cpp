@@ -2,6 +2,7 @@
 
 #include "iupac/iupac.hpp"
 #include "module/errors.hpp"
+#include "module/result_text.hpp"
 #include "module/stdout_sink.hpp"
 #include "translator/amino_acid_translator.hpp"
 #include "translator/codon_lookup.hpp"
@@ -18,22 +19,24 @@ std::size_t estimated_result_size(const RecordList& records) noexcept {
     return size;
 }
 
-std::string back_translate_records(std::string_view file_steem, const CodonTable& table, const RecordList& records) {
+PyRef back_translate_records(std::string_view file_steem, const CodonTable& table, const RecordList& records) {
     const CodonLookup lookup(table);
     StdoutSink sink;
-    std::string result;
-    result.reserve(estimated_result_size(records));
+    ResultText result(estimated_result_size(records));
+    std::string row;  // reused: keeps its capacity from record to record
     for (const Record& record : records) {
         AminoAcidTranslator translator(record.aa_header, record.aa_seq, record.nt_header, record.nt_seq, file_steem,
                                        sink);
         translator.streamline();
         translator.do_checks();
+        row.clear();
+        translator.reverse_translate_and_compare(lookup, row);
         result.append(record.name);
-        result += '\n';
-        translator.reverse_translate_and_compare(lookup, result);
-        result += '\n';
+        result.append("\n");
+        result.append(row);
+        result.append("\n");
     }
-    return result;
+    return result.finish();
 }
 
 }  // namespace
@@ -43,7 +46,7 @@ std::optional<std::string> attempt_iupac_substitution_impl(std::string_view orig
     return ntpepmap::attempt_iupac_substitution(original_triplet, std::move(taxa));
 }
 
-std::string pepthread_impl(std::string_view file_steem, TableNumber table_num, const RecordList& seqs) {
+PyRef pepthread_impl(std::string_view file_steem, TableNumber table_num, const RecordList& seqs) {
     const CodonTable* table = find_codon_table(table_num);
     if (table == nullptr) {
         raise(PyExc_ValueError, "unknown genetic code table " + std::to_string(table_num) +
@@ -52,7 +55,7 @@ std::string pepthread_impl(std::string_view file_steem, TableNumber table_num, c
     return back_translate_records(file_steem, *table, seqs);
 }
 
-std::string pepthread_original_args_impl(std::string_view file_steem, const CodonTable& gene_table,
+PyRef pepthread_original_args_impl(std::string_view file_steem, const CodonTable& gene_table,
                                          const RecordList& seqs) {
     return back_translate_records(file_steem, gene_table, seqs);
 }

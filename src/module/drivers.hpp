@@ -1,5 +1,6 @@
 #pragma once
 
+#include "module/py_ref.hpp"
 #include "module/records.hpp"
 #include "tables/genetic_codes.hpp"
 
@@ -15,9 +16,10 @@ namespace ntpepmap::module {
                                                                          std::vector<std::string> taxa);
 
 // Raises ValueError (PythonErrorSet) for a table number without a built-in table.
-[[nodiscard]] std::string pepthread_impl(std::string_view file_steem, TableNumber table_num, const RecordList& seqs);
+// Both drivers return the result text as a new str.
+[[nodiscard]] PyRef pepthread_impl(std::string_view file_steem, TableNumber table_num, const RecordList& seqs);
 
-[[nodiscard]] std::string pepthread_original_args_impl(std::string_view file_steem, const CodonTable& gene_table,
+[[nodiscard]] PyRef pepthread_original_args_impl(std::string_view file_steem, const CodonTable& gene_table,
                                                        const RecordList& seqs);
 
 }  // namespace ntpepmap::module

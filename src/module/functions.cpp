@@ -59,7 +59,7 @@ PyObject* pepthread(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
         const auto file_steem = convert(PARAMETERS[0], borrow_text, slots[0]);
         const auto table_num = convert(PARAMETERS[1], to_int32, slots[1]);
         const auto seqs = convert(PARAMETERS[2], to_numbered_records, slots[2]);
-        return to_python_str(pepthread_impl(file_steem, table_num, seqs));
+        return pepthread_impl(file_steem, table_num, seqs);
     });
 }
 
@@ -70,7 +70,7 @@ PyObject* pepthread_original_args(PyObject*, PyObject* const* args, Py_ssize_t n
         const auto file_steem = convert(PARAMETERS[0], borrow_text, slots[0]);
         const auto gene_table = convert(PARAMETERS[1], to_codon_table, slots[1]);
         const auto seqs = convert(PARAMETERS[2], to_records, slots[2]);
-        return to_python_str(pepthread_original_args_impl(file_steem, gene_table, seqs));
+        return pepthread_original_args_impl(file_steem, gene_table, seqs);
     });
 }
 

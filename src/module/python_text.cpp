@@ -6,8 +6,6 @@
 #include <cstring>
 
 namespace ntpepmap::module {
-namespace {
-
 bool is_ascii(std::string_view text) noexcept {
     constexpr std::uint64_t HIGH_BITS = 0x8080808080808080ULL;
     const char* data = text.data();
@@ -23,8 +21,6 @@ bool is_ascii(std::string_view text) noexcept {
     }
     return (seen & HIGH_BITS) == 0;
 }
-
-}  // namespace
 
 PyRef to_python_str(std::string_view utf8) {
     const auto length = static_cast<Py_ssize_t>(utf8.size());

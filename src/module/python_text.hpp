@@ -8,6 +8,9 @@
 
 namespace ntpepmap::module {
 
+// Whether every byte is below 0x80.
+[[nodiscard]] bool is_ascii(std::string_view text) noexcept;
+
 // A new str holding the UTF-8 text; pure ASCII is copied without a decode pass.
 [[nodiscard]] PyRef to_python_str(std::string_view utf8);
 
