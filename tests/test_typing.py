@@ -4,13 +4,13 @@ from __future__ import annotations
 
 import os
 import re
+import shutil
+import site
 import subprocess
 import sys
 from pathlib import Path
 
 import pytest
-
-pytest.importorskip("mypy")
 
 SOURCE_STUBS = Path(__file__).resolve().parent.parent / "python"
 
@@ -48,28 +48,59 @@ count: int = ntpepmap.pepthread("stem", 1, {})  # E
 """
 
 
-def run_mypy(folder: Path) -> dict[str, set[int]]:
-    """Line numbers with errors, per file name."""
+def stubs_installed() -> bool:
+    return any((Path(folder) / "ntpepmap-stubs" / "__init__.pyi").is_file()
+               for folder in site.getsitepackages())
+
+
+def stub_search_path() -> str:
+    """Checkers look for stub packages on the interpreter's path: site-packages
+    when the wheel is installed (the case that matters to users), else the
+    source tree's python/ folder."""
     inherited = os.environ.get("PYTHONPATH", "")
-    # mypy looks for stub packages on the interpreter's path: the source tree's
-    # python/ folder during development, site-packages once installed.
-    env = dict(os.environ, PYTHONPATH=os.pathsep.join(filter(None, [str(SOURCE_STUBS), inherited])))
-    done = subprocess.run([sys.executable, "-m", "mypy", "--strict", "--no-incremental",
-                           "--cache-dir", os.devnull, "good.py", "bad.py"],
-                          cwd=folder, capture_output=True, text=True, env=env, timeout=300)
-    errors: dict[str, set[int]] = {"good.py": set(), "bad.py": set()}
-    for name, line in re.findall(r"^(\w+\.py):(\d+): error:", done.stdout, re.MULTILINE):
-        errors[name].add(int(line))
+    own = [] if stubs_installed() else [str(SOURCE_STUBS)]
+    return os.pathsep.join(own + ([inherited] if inherited else []))
+
+
+def pyright_command() -> list[str] | None:
+    for name in ("pyright", "basedpyright"):
+        found = shutil.which(name) or shutil.which(name, path=str(Path(sys.executable).parent))
+        if found:
+            return [found, "--level", "error", "--pythonpath", sys.executable]
+    return None
+
+
+CHECKERS = {
+    "mypy": ([sys.executable, "-m", "mypy", "--strict", "--no-incremental",
+              "--cache-dir", os.devnull], r"^(\w+\.py):(\d+): error:"),
+    "pyright": (pyright_command(), r"(\w+\.py):(\d+):\d+ - error:"),
+}
+
+
+def error_lines(checker: str, folder: Path) -> dict[str, set[int]]:
+    """Line numbers with errors, per file name."""
+    command, pattern = CHECKERS[checker]
+    if command is None:
+        pytest.skip(f"{checker} is not installed")
+    if checker == "mypy":
+        pytest.importorskip("mypy")
+    env = dict(os.environ, PYTHONPATH=stub_search_path())
+    done = subprocess.run(command + ["good.py", "bad.py"], cwd=folder, capture_output=True,
+                          text=True, env=env, timeout=300)
+    assert "could not be resolved" not in done.stdout, done.stdout
     assert "Cannot find implementation or library stub" not in done.stdout, done.stdout
+    errors: dict[str, set[int]] = {"good.py": set(), "bad.py": set()}
+    for name, line in re.findall(pattern, done.stdout, re.MULTILINE):
+        errors[name].add(int(line))
     return errors
 
 
-def test_mypy_accepts_correct_calls_and_flags_wrong_ones(tmp_path):
+@pytest.mark.parametrize("checker", sorted(CHECKERS))
+def test_checker_accepts_correct_calls_and_flags_wrong_ones(tmp_path, checker):
     (tmp_path / "good.py").write_text(GOOD)
     (tmp_path / "bad.py").write_text(BAD)
-    errors = run_mypy(tmp_path)
     marked = {number for number, line in enumerate(BAD.splitlines(), 1) if line.endswith("# E")}
-    assert errors == {"good.py": set(), "bad.py": marked}
+    assert error_lines(checker, tmp_path) == {"good.py": set(), "bad.py": marked}
 
 
 def test_stub_signatures_match_the_module():
