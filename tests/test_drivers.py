@@ -186,3 +186,20 @@ def test_non_ascii_codon_from_gene_table_comes_back_intact():
     # The codon "AÉ" is 3 bytes: a direct byte match for the triplet of the same bytes.
     result = pepthread_original_args("f", {"M": ["A\u00c9"]}, {"r": plain_record("h", "M", "h", "A\u00c9")})
     assert result == "r\nA\u00c9\n"
+
+
+@pytest.mark.parametrize("names", [
+    pytest.param(["a", "b", "r\u00e9c"], id="non-ascii-last"),
+    pytest.param(["r\u00e9c", "a", "b"], id="non-ascii-first"),
+    pytest.param(["a", "\U0001f9ec", "b"], id="non-ascii-middle"),
+])
+def test_result_text_switching_to_utf8_midway(names):
+    seqs = {name: numbered_record("h", "MK" * 50, "h", "ATGAAA" * 50) for name in names}
+    assert pepthread("f", 1, seqs) == "".join(f"{name}\n{'ATGAAA' * 50}\n" for name in names)
+
+
+def test_result_longer_than_three_bytes_per_peptide_byte():
+    # Upper-cased, this two-byte letter becomes three characters, each an unchecked X residue.
+    row = "\u0390" * 100
+    seqs = {"r": numbered_record("h", row, "h", "ACG" * 300), "s": numbered_record("h", "M", "h", "ATG")}
+    assert pepthread("f", 1, seqs) == "r\n" + "ACG" * 300 + "\ns\nATG\n"
