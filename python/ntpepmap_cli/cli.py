@@ -8,8 +8,6 @@ import os
 import sys
 from typing import Callable, Dict, List, Optional, Sequence, TextIO
 
-Write = Callable[[str], object]
-
 from . import __version__
 from .codes import CODES_BY_NUMBER, format_table_list
 from .errors import InputError
@@ -17,6 +15,8 @@ from .locus import LocusJob, LocusOptions, LocusOutcome, Status, run_locus
 from .seqio import IN_FORMATS, OUT_FORMATS, read_text
 
 PROG = "ntpepmap"
+
+Write = Callable[[str], object]
 
 SINGLE_DESCRIPTION = """\
 Back-translate an aligned protein file into a codon alignment, using the
@@ -41,7 +41,7 @@ exit status:
 
 
 class Reporter:
-    """Where the module's reports and the tool's notes go."""
+    """Where the module's reports go: standard error unless quiet, and --report FILE."""
 
     def __init__(self, quiet: bool, report_path: Optional[str]) -> None:
         self.quiet = quiet
@@ -89,6 +89,14 @@ def load_gene_table(path: str) -> Dict[str, List[str]]:
 
 
 def add_locus_options(parser: argparse.ArgumentParser) -> None:
+    """Options shared by one locus and a batch."""
+    _add_code_options(parser)
+    _add_format_options(parser)
+    _add_preparation_options(parser)
+    _add_report_options(parser)
+
+
+def _add_code_options(parser: argparse.ArgumentParser) -> None:
     code = parser.add_argument_group("genetic code").add_mutually_exclusive_group()
     code.add_argument("-t", "--table", type=int, default=1, metavar="N",
                       choices=sorted(CODES_BY_NUMBER),
@@ -96,6 +104,9 @@ def add_locus_options(parser: argparse.ArgumentParser) -> None:
     code.add_argument("--gene-table", metavar="FILE",
                       help="own genetic code: a JSON object of letter to codon list "
                            "(codons are matched as written; '*' lists the stop codons)")
+
+
+def _add_format_options(parser: argparse.ArgumentParser) -> None:
     io = parser.add_argument_group("formats")
     io.add_argument("--in-format", choices=IN_FORMATS, default="auto",
                     help="protein alignment format (default: detected from the first line)")
@@ -104,6 +115,9 @@ def add_locus_options(parser: argparse.ArgumentParser) -> None:
                          "paml (as codeml reads it); clustal (default fasta)")
     io.add_argument("--wrap", type=int, default=0, metavar="N",
                     help="FASTA line width; 0 writes each sequence on one line (default 0)")
+
+
+def _add_preparation_options(parser: argparse.ArgumentParser) -> None:
     prep = parser.add_argument_group("preparation of the input")
     prep.add_argument("--pair-by-order", action="store_true",
                       help="pair the n-th CDS with the n-th aligned record instead of by identifier")
@@ -114,6 +128,9 @@ def add_locus_options(parser: argparse.ArgumentParser) -> None:
     prep.add_argument("--keep-case", action="store_true",
                       help="pass nucleotides as written; by default they are upper-cased, "
                            "since codons are matched case-sensitively")
+
+
+def _add_report_options(parser: argparse.ArgumentParser) -> None:
     out = parser.add_argument_group("reports and failures")
     out.add_argument("--strict", action="store_true",
                      help="treat any reported record as fatal: write nothing, exit 2")
