@@ -129,7 +129,8 @@ def test_output_is_read_by_biopython(locus, out_format, bio_format):
 
 def test_wrapped_fasta_lines_have_the_width(locus):
     done = run_cli(*locus, "--wrap", "7")
-    assert {len(line) for line in done.stdout.splitlines() if not line.startswith(">")} <= set(range(1, 8))
+    widths = {len(line) for line in done.stdout.splitlines() if not line.startswith(">")}
+    assert widths <= set(range(1, 8))
 
 
 def test_standard_input_and_clustal_protein_input(tmp_path, locus):
@@ -158,13 +159,15 @@ MANY = {f"r{i}": "MK" for i in range(6)}
 
 
 @pytest.mark.parametrize("proteins, cds, message", [
-    (PROTEINS, {n: cds_of(r) for n, r in list(PROTEINS.items())[1:]}, r"c\.fasta: no CDS .* alpha$"),
+    (PROTEINS, {n: cds_of(r) for n, r in list(PROTEINS.items())[1:]},
+     r"c\.fasta: no CDS .* alpha$"),
     (MANY, {"r0": "ATGAAG"}, r"no CDS for 5 aligned record\(s\) .*: r1, r2, r3 and 2 more$"),
     (PROTEINS, {**{n: cds_of(r) for n, r in PROTEINS.items()}, "extra": "ATG"},
      r"c\.fasta: 1 CDS record\(s\) not in the alignment .*: extra$"),
     ({"a": "MK", "b": "MKW"}, {"a": "ATGAAG", "b": "ATGAAGTGG"},
      r"p\.fasta: rows differ in length .*: b \(3\)$"),
-    ({"a": "MK", "b": "MK"}, {"a": "ATGAAG", "b": "MKWLLEEFFPQ"}, r"c\.fasta: looks like protein.*: b$"),
+    ({"a": "MK", "b": "MK"}, {"a": "ATGAAG", "b": "MKWLLEEFFPQ"},
+     r"c\.fasta: looks like protein.*: b$"),
     ({}, {"a": "ATG"}, r"p\.fasta: empty file$"),
     ({"a": "MK"}, {}, r"c\.fasta: empty file$"),
 ])
@@ -349,7 +352,8 @@ def make_batch_locus(folder: Path, stem: str, fault: str = "") -> tuple[Path, Pa
 
 
 def summary_counts(stderr: str) -> tuple[int, int, int]:
-    found = re.search(r"(\d+) loci done, (\d+) with reports, (\d+) failed, [\d.]+ s elapsed", stderr)
+    found = re.search(r"(\d+) loci done, (\d+) with reports, (\d+) failed, [\d.]+ s elapsed",
+                      stderr)
     assert found, stderr
     return tuple(int(n) for n in found.groups())
 

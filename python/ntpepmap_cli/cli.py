@@ -100,7 +100,8 @@ def _add_code_options(parser: argparse.ArgumentParser) -> None:
     code = parser.add_argument_group("genetic code").add_mutually_exclusive_group()
     code.add_argument("-t", "--table", type=int, default=1, metavar="N",
                       choices=sorted(CODES_BY_NUMBER),
-                      help="built-in genetic code by NCBI number (default 1; see 'ntpepmap tables')")
+                      help="built-in genetic code by NCBI number "
+                           "(default 1; see 'ntpepmap tables')")
     code.add_argument("--gene-table", metavar="FILE",
                       help="own genetic code: a JSON object of letter to codon list "
                            "(codons are matched as written; '*' lists the stop codons)")
@@ -120,7 +121,8 @@ def _add_format_options(parser: argparse.ArgumentParser) -> None:
 def _add_preparation_options(parser: argparse.ArgumentParser) -> None:
     prep = parser.add_argument_group("preparation of the input")
     prep.add_argument("--pair-by-order", action="store_true",
-                      help="pair the n-th CDS with the n-th aligned record instead of by identifier")
+                      help="pair the n-th CDS with the n-th aligned record "
+                           "instead of by identifier")
     prep.add_argument("--trim-stop", action=argparse.BooleanOptionalAction, default=True,
                       help="drop a final stop codon of the chosen code when the CDS is exactly "
                            "one codon longer than its residues (on by default; codes 27, 28 "

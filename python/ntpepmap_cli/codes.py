@@ -55,7 +55,8 @@ GENETIC_CODES: tuple[GeneticCode, ...] = (
 CODES_BY_NUMBER: Mapping[int, GeneticCode] = {code.number: code for code in GENETIC_CODES}
 
 
-def terminal_stops(table_num: int, gene_table: Mapping[str, Sequence[str]] | None) -> frozenset[str]:
+def terminal_stops(table_num: int,
+                   gene_table: Mapping[str, Sequence[str]] | None) -> frozenset[str]:
     """Upper-case codons that --trim-stop may drop from the end of a CDS."""
     if gene_table is not None:
         return frozenset(codon.upper() for codon in gene_table.get("*", ()))

@@ -152,7 +152,8 @@ def back_translate(stem: str, pairs: List[Pair], options: LocusOptions,
     except (KeyboardInterrupt, SystemExit):
         raise
     except BaseException as exc:  # the module's aborts derive from BaseException
-        raise InputError(pep_path, f"back-translation aborted: {type(exc).__name__}: {exc}") from None
+        raise InputError(pep_path,
+                         f"back-translation aborted: {type(exc).__name__}: {exc}") from None
     finally:
         outcome.reports = "".join(captured)
     lines = result.split("\n")

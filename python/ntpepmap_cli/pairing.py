@@ -43,7 +43,8 @@ def alignment_width(records: List[Record], path: str) -> int:
     width, _ = lengths.most_common(1)[0]
     if len(lengths) > 1:
         odd = [f"{ident} ({len(row)})" for ident, row in records if len(row) != width]
-        raise InputError(path, f"rows differ in length (most are {width} columns): {name_some(odd)}")
+        raise InputError(path, f"rows differ in length (most are {width} columns): "
+                               f"{name_some(odd)}")
     return width
 
 
