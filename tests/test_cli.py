@@ -365,8 +365,10 @@ def test_batch_manifest_with_a_failing_and_a_reported_locus(tmp_path):
         pep, cds = make_batch_locus(tmp_path, stem, fault)
         lines.append(f"pep/{pep.name}\tcds/{cds.name}\tout/{stem}.phy\n")
     (tmp_path / "manifest.tsv").write_text("# comment\n" + "".join(lines))
-    done = run_cli("batch", tmp_path / "manifest.tsv", "-j", "2", "--out-format", "phylip")
+    done = run_cli("batch", tmp_path / "manifest.tsv", "-j", "2", "--out-format", "phylip",
+                   "--report", tmp_path / "reports.txt")
     assert done.returncode == 1
+    assert re.findall("HEADER (.*):", (tmp_path / "reports.txt").read_text()) == ["beta"]
     assert summary_counts(done.stderr) == (3, 1, 1)
     assert read_phylip((tmp_path / "out/l1.phy").read_text()) == EXPECTED
     assert "beta" not in read_phylip((tmp_path / "out/l2.phy").read_text())
