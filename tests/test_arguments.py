@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import collections
+import ctypes
 
 import pytest
 
@@ -135,6 +136,30 @@ def test_matching_errors(invoke, message):
         invoke()
     assert type(caught.value) is TypeError
     assert caught.value.args == (message,)
+
+
+def _vectorcall(function, positional, keyword_names, keyword_values):
+    """Calls through the fast-call protocol directly, which lets keyword names be any object."""
+    vectorcall = ctypes.pythonapi.PyObject_Vectorcall
+    vectorcall.restype = ctypes.py_object
+    vectorcall.argtypes = [ctypes.py_object, ctypes.POINTER(ctypes.py_object), ctypes.c_size_t, ctypes.py_object]
+    values = [*positional, *keyword_values]
+    return vectorcall(function, (ctypes.py_object * len(values))(*values), len(positional), tuple(keyword_names))
+
+
+@pytest.mark.parametrize("keyword_names, message", [
+    pytest.param((7,), "'int' object cannot be converted to 'PyString'", id="int-name"),
+    pytest.param(("table_num", b"seqs"), "'bytes' object cannot be converted to 'PyString'", id="bytes-after-good"),
+    pytest.param(("bogus", 7), "pepthread() got an unexpected keyword argument 'bogus'", id="call-order"),
+])
+def test_keyword_names_that_are_not_str(keyword_names, message):
+    with pytest.raises(TypeError) as caught:
+        _vectorcall(pepthread, ["f"], keyword_names, [1, {}][: len(keyword_names)])
+    assert str(caught.value) == message
+
+
+def test_vectorcall_with_str_keyword_names_works():
+    assert _vectorcall(pepthread, ["f"], ("seqs", "table_num"), [{}, 1]) == ""
 
 
 def test_arguments_by_keyword_in_any_order():
