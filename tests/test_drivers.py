@@ -160,32 +160,12 @@ def test_empty_gene_table_reports_every_record(capfd):
     assert "Genetic table does not have the pep." in capfd.readouterr().out
 
 
-def test_lower_case_gene_table_keys_are_never_found(capfd):
-    pepthread_original_args("f", {"m": ["ATG"]}, {"r": plain_record("h", "M", "h", "ATG")})
-    assert "Genetic table does not have the pep." in capfd.readouterr().out
-
-
 def test_reports_bypass_sys_stdout(capfd, monkeypatch):
     replacement = io.StringIO()
     monkeypatch.setattr(sys, "stdout", replacement)
     pepthread("f", 1, {"r": numbered_record("h", "M", "g", "ATG")})
     assert replacement.getvalue() == ""
     assert "===ERROR CAUGHT IN FILE f AND HEADER h:" in capfd.readouterr().out
-
-
-@pytest.mark.parametrize("name, row", [
-    ("r\u00e9c", "ATG"),
-    ("\u4e2d", "ATG"),
-    ("r", "ATG"),
-])
-def test_non_ascii_names_come_back_intact(name, row):
-    assert pepthread("f", 1, {name: numbered_record("h", "M", "h", row)}) == f"{name}\n{row}\n"
-
-
-def test_non_ascii_codon_from_gene_table_comes_back_intact():
-    # The codon "AÉ" is 3 bytes: a direct byte match for the triplet of the same bytes.
-    result = pepthread_original_args("f", {"M": ["A\u00c9"]}, {"r": plain_record("h", "M", "h", "A\u00c9")})
-    assert result == "r\nA\u00c9\n"
 
 
 @pytest.mark.parametrize("names", [
