@@ -2,6 +2,7 @@
 
 #include "iupac/iupac.hpp"
 #include "module/errors.hpp"
+#include "module/python_text.hpp"
 #include "module/result_text.hpp"
 #include "module/stdout_sink.hpp"
 #include "translator/amino_acid_translator.hpp"
@@ -20,6 +21,9 @@ std::size_t estimated_result_size(const RecordList& records) noexcept {
 }
 
 PyRef back_translate_records(std::string_view file_steem, const CodonTable& table, const RecordList& records) {
+    if (records.empty()) {
+        return to_python_str({});
+    }
     const CodonLookup lookup(table);
     StdoutSink sink;
     ResultText result(estimated_result_size(records));
