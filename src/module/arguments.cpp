@@ -3,6 +3,7 @@
 #include "module/errors.hpp"
 
 #include <string>
+#include <vector>
 
 namespace ntpepmap::module {
 namespace {
@@ -63,19 +64,23 @@ void check_required_positionals(const FunctionDescription& description, Py_ssize
     if (static_cast<std::size_t>(nargs) >= required) {
         return;
     }
-    std::string_view missing[16];
-    std::size_t missing_count = 0;
-    for (std::size_t i = 0; i < required && missing_count < std::size(missing); ++i) {
+    std::vector<std::string_view> missing;
+    for (std::size_t i = 0; i < required; ++i) {
         if (slots[i] == nullptr) {
-            missing[missing_count++] = description.positional_parameter_names[i];
+            missing.push_back(description.positional_parameter_names[i]);
         }
     }
-    if (missing_count == 0) {
+    if (missing.empty()) {
         return;
     }
-    raise(PyExc_TypeError, full_name(description) + " missing " + std::to_string(missing_count) +
-                               " required positional " + (missing_count == 1 ? "argument" : "arguments") + ": " +
-                               quoted_name_list(std::span(missing, missing_count)));
+    raise(PyExc_TypeError, full_name(description) + " missing " + std::to_string(missing.size()) +
+                               " required positional " + (missing.size() == 1 ? "argument" : "arguments") + ": " +
+                               quoted_name_list(missing));
+}
+
+std::string_view parameter_name(const FunctionDescription& description, std::size_t slot) noexcept {
+    const auto positional = description.positional_parameter_names;
+    return slot < positional.size() ? positional[slot] : description.keyword_only_parameters[slot - positional.size()];
 }
 
 // Slot index of the parameter called `name`, or -1. Positional-only names cannot be keywords.
@@ -128,9 +133,7 @@ void extract_arguments_fastcall(const FunctionDescription& description, PyObject
         }
         PyObject*& target = slots[static_cast<std::size_t>(slot)];
         if (target != nullptr) {
-            raise_multiple_values(description, static_cast<std::size_t>(slot) < positional_count
-                                                   ? description.positional_parameter_names[static_cast<std::size_t>(slot)]
-                                                   : description.keyword_only_parameters[static_cast<std::size_t>(slot) - positional_count]);
+            raise_multiple_values(description, parameter_name(description, static_cast<std::size_t>(slot)));
         }
         target = args[nargs + i];
     }
