@@ -8,7 +8,7 @@ import sys
 
 import pytest
 
-from conftest import numbered_record, plain_record
+from conftest import MutatingIndex, numbered_record, plain_record
 from ntpepmap import pepthread, pepthread_original_args
 
 BUILT_IN_TABLES = [*range(1, 7), *range(9, 17), *range(21, 34)]
@@ -183,3 +183,18 @@ def test_result_longer_than_three_bytes_per_peptide_byte():
     row = "\u0390" * 100
     seqs = {"r": numbered_record("h", row, "h", "ACG" * 300), "s": numbered_record("h", "M", "h", "ATG")}
     assert pepthread("f", 1, seqs) == "r\n" + "ACG" * 300 + "\ns\nATG\n"
+
+
+def test_a_name_seen_twice_while_the_dict_is_refilled_comes_out_once():
+    # Re-inserting "a" fills the table, the dict compacts, and the iteration meets "a"
+    # again (skipping "b") without the size ever changing.
+    seqs: dict = {}
+
+    def move_a_to_the_end():
+        del seqs["a"]
+        seqs["a"] = numbered_record("h", "K", "h", "AAA")
+
+    seqs["a"] = (("h", "M"), (MutatingIndex(move_a_to_the_end), "h", "ATG"))
+    for name in "bcde":
+        seqs[name] = numbered_record("h", "W", "h", "TGG")
+    assert pepthread("f", 1, seqs) == "a\nAAA\nc\nTGG\nd\nTGG\ne\nTGG\n"

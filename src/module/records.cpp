@@ -13,20 +13,24 @@ void fill_peptide_pair(Record& record, PyObject* pair) {
     record.aa_seq = borrow_text(row);
 }
 
-void fill_numbered_nucleotides(Record& record, PyObject* triple) {
+// Each returns whether converting the part may have run Python code (which may mutate `seqs`).
+bool fill_numbered_nucleotides(Record& record, PyObject* triple) {
     const auto [number, header, sequence] = tuple_items<3>(triple);
     static_cast<void>(to_int32(number));  // must convert, but nothing uses it
     record.nt_header = borrow_text(header);
     record.nt_seq = borrow_text(sequence);
+    return !PyLong_CheckExact(number);  // __index__
 }
 
-void fill_nucleotides(Record& record, PyObject* pair) {
+bool fill_nucleotides(Record& record, PyObject* pair) {
     const auto [header, sequence] = tuple_items<2>(pair);
     record.nt_header = borrow_text(header);
     record.nt_seq = borrow_text(sequence);
+    return false;
 }
 
-// Only str subclasses with their own equality can put two equal texts into one dict.
+// Two names with equal text need str subclasses with their own equality, or a dict
+// that Python code re-filled while it was being converted.
 void merge_equal_names(RecordList& records) {
     std::unordered_map<std::string_view, std::size_t> first_position;
     first_position.reserve(records.size());
@@ -55,19 +59,19 @@ RecordList to_record_list(PyObject* seqs, FillNucleotides fill_nucleotide_part) 
     expect_dict(seqs);
     RecordList records;
     records.reserve(static_cast<std::size_t>(PyDict_Size(seqs)));
-    bool all_names_exact_str = true;
+    bool names_may_repeat = false;
     for_each_dict_entry(seqs, [&](PyRef key, PyRef value) {
         Record record;
         record.name = borrow_text(key.get());
-        all_names_exact_str = all_names_exact_str && PyUnicode_CheckExact(key.get());
+        names_may_repeat = names_may_repeat || !PyUnicode_CheckExact(key.get());
         const auto [peptide, nucleotide] = tuple_items<2>(value.get());
         fill_peptide_pair(record, peptide);
-        fill_nucleotide_part(record, nucleotide);
+        names_may_repeat = fill_nucleotide_part(record, nucleotide) || names_may_repeat;
         record.name_owner = std::move(key);
         record.value_owner = std::move(value);
         records.push_back(std::move(record));
     });
-    if (!all_names_exact_str) {
+    if (names_may_repeat) {
         merge_equal_names(records);
     }
     return records;
