@@ -14,13 +14,18 @@ import tempfile
 from contextlib import contextmanager
 from typing import Iterator, List
 
-_LIBC = ctypes.CDLL(None)
+try:
+    _LIBC: ctypes.CDLL | None = ctypes.CDLL(None)
+except OSError:  # no C library handle on this platform: nothing to flush through
+    _LIBC = None
 
 
 def _flush_c_stdio() -> None:
-    # A redirected stdout is fully buffered in C stdio: flush it before fd 1
-    # is switched back, or the tail of the reports lands in the real stdout.
-    _LIBC.fflush(None)
+    # Native code that prints through C stdio sees a redirected stdout as fully
+    # buffered: flush before fd 1 is switched back, or the tail of its output
+    # lands in the real stdout.
+    if _LIBC is not None:
+        _LIBC.fflush(None)
 
 
 @contextmanager
