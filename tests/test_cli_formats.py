@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import ctypes
 import itertools
 import os
 
@@ -93,12 +94,17 @@ def test_reported_headers_handles_odd_stems_and_headers():
 
 
 def test_capture_takes_native_writes_and_restores_fd1(capfd):
+    libc = ctypes.CDLL(None)
     box: list[str] = []
     with captured_fd1(box):
         os.write(1, b"native report\n")
+        libc.printf(b"buffered in C stdio\n")
         ntpepmap.pepthread("stem", 1, {"r": (("h", "M"), (0, "other", "ATG"))})
     os.write(1, b"after\n")
-    assert box[0].startswith("native report\n\n===ERROR CAUGHT IN FILE stem AND HEADER h:")
+    assert box[0].startswith("native report\n")
+    assert "buffered in C stdio\n" in box[0]
+    assert "\n===ERROR CAUGHT IN FILE stem AND HEADER h:" in box[0]
+    libc.fflush(None)
     assert capfd.readouterr().out == "after\n"
 
 
