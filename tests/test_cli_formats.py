@@ -98,11 +98,11 @@ def test_capture_takes_native_writes_and_restores_fd1(capfd):
     box: list[str] = []
     with captured_fd1(box):
         os.write(1, b"native report\n")
-        libc.printf(b"buffered in C stdio\n")
+        libc.printf(b"printed through C stdio\n")
         ntpepmap.pepthread("stem", 1, {"r": (("h", "M"), (0, "other", "ATG"))})
     os.write(1, b"after\n")
     assert box[0].startswith("native report\n")
-    assert "buffered in C stdio\n" in box[0]
+    assert "printed through C stdio\n" in box[0]
     assert "\n===ERROR CAUGHT IN FILE stem AND HEADER h:" in box[0]
     libc.fflush(None)
     assert capfd.readouterr().out == "after\n"
