@@ -7,9 +7,9 @@ Problems inside a record never raise: they are printed as a framed report
 on the process's file descriptor 1 (not through ``sys.stdout``), and the
 record's row lacks the residues that failed. Wrong arguments raise
 ``TypeError``, ``ValueError`` or ``OverflowError``; an unknown table number
-raises ``ValueError``; a few unguarded conditions (a coding sequence that
-runs out of triplets) raise ``PanicException``, which derives from
-``BaseException``, not ``Exception``.
+raises ``ValueError``. A dict that changes while it is being read, or a
+report that cannot be written to standard output, aborts the call with
+``PanicException``, which derives from ``BaseException``, not ``Exception``.
 """
 
 from typing import Dict, List, Optional, Sequence, Tuple, Union

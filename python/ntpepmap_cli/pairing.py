@@ -107,8 +107,9 @@ def prepare_pairs(proteins: List[Record], cds: List[Record], stops: AbstractSet[
 
     Empties the entries of cds as it goes.
 
-    A CDS with fewer triplets than residues aborts the module's whole call,
-    so such records are held back and named instead.
+    A CDS with fewer triplets than residues can never give a full row, so such
+    records are held back and named with both lengths, which says more than the
+    module's generic length report.
     """
     pairs: List[Pair] = []
     too_short: List[ShortCds] = []
