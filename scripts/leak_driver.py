@@ -1,0 +1,169 @@
+"""A short driver for LeakSanitizer: every kind of call to the three functions, many times.
+
+Successes, each kind of argument error, record reports of every kind, the aborts
+(dicts changed under conversion, a report that cannot be written) and IUPAC lookups.
+Run by scripts/leakcheck.sh under the sanitized build; harmless anywhere else.
+"""
+
+from __future__ import annotations
+
+import os
+import sys
+
+import ntpepmap
+from ntpepmap import attempt_iupac_substitution, pepthread, pepthread_original_args
+
+ROUNDS = int(sys.argv[1]) if len(sys.argv) > 1 else 200
+ROW = "MKW-*X" * 40
+NUCLEOTIDES = "ATGAAATGGTAAGCT" * 40
+GENE_TABLE = {"M": ["ATG"], "K": ["AAA", "AAG"], "W": ("TGG",), "*": ["TAA"], "X": []}
+
+
+class Index:
+    def __init__(self, action=None, value=0):
+        self.action, self.value = action, value
+
+    def __index__(self):
+        if self.action:
+            self.action()
+        return self.value
+
+
+class Codons:
+    """A sequence of codons whose iteration runs `action` first."""
+
+    def __init__(self, action):
+        self.action = action
+
+    def __len__(self):
+        return 1
+
+    def __getitem__(self, index):
+        return ["ATG"][index]
+
+    def __iter__(self):
+        self.action()
+        return iter(["ATG"])
+
+
+def numbered(aa="MKW", nt="ATGAAATGG", aa_header="h", nt_header="h", number=0):
+    return ((aa_header, aa), (number, nt_header, nt))
+
+
+def plain(aa="MKW", nt="ATGAAATGG", aa_header="h", nt_header="h"):
+    return ((aa_header, aa), (nt_header, nt))
+
+
+def growing_seqs():
+    seqs = {}
+    seqs["a"] = numbered(number=Index(lambda: seqs.__setitem__("z", numbered())))
+    seqs["b"] = numbered(ROW, NUCLEOTIDES)
+    return seqs
+
+
+def swapping_seqs():
+    """Same size throughout, but one entry more than at the start: keys changed."""
+    seqs = {}
+
+    def swap():
+        del seqs["a"]
+        seqs["c"] = numbered()
+
+    seqs["a"] = numbered(number=Index(swap))
+    seqs["b"] = numbered(ROW, NUCLEOTIDES)
+    return seqs
+
+
+def growing_gene_table():
+    table = dict(GENE_TABLE)
+    table["Y"] = Codons(lambda: table.__setitem__("Q", ["CAA"]))
+    return table
+
+
+REPORTING_SEQS = {
+    "header": numbered(ROW, NUCLEOTIDES, nt_header="other"),
+    "length": numbered(ROW, NUCLEOTIDES + "A"),
+    "short": numbered(ROW, NUCLEOTIDES[:30]),
+    "mismatch": numbered(ROW, NUCLEOTIDES.replace("AAA", "CCC")),
+    "missing": numbered("MOU*W", "ATGTAATGG"),
+    "rescued": numbered("MKR", "ATGAARMGR"),
+    "wide": numbered("MKW", "ATé€AAATGG"),
+}
+
+CALLS = [
+    lambda: pepthread("f", 1, {"r": numbered(ROW, NUCLEOTIDES)}),
+    lambda: pepthread("f", 27, REPORTING_SEQS),
+    lambda: pepthread_original_args("f", GENE_TABLE, {k: (v[0], v[1][1:]) for k, v in REPORTING_SEQS.items()}),
+    lambda: pepthread(file_steem="f", table_num=Index(value=2), seqs={}),
+    lambda: attempt_iupac_substitution("RRA", ["TTT", "GGA"]),
+    lambda: attempt_iupac_substitution("NNN", ("ZZZ",)),
+    # argument errors
+    lambda: pepthread("f", 1, {}, 1),
+    lambda: pepthread("f"),
+    lambda: pepthread("f", 1, seqs={}, table=1),
+    lambda: pepthread("f", 1, file_steem="g", seqs={}),
+    lambda: pepthread(5, 1, {}),
+    lambda: pepthread("\ud800", 1, {}),
+    lambda: pepthread("f", 2**31, {}),
+    lambda: pepthread("f", 2**70, {}),
+    lambda: pepthread("f", 1.0, {}),
+    lambda: pepthread("f", 7, {"r": numbered()}),
+    lambda: pepthread("f", 1, {"r": numbered(), "s": [("h", "M"), (0, "h", "ATG")]}),
+    lambda: pepthread("f", 1, {"r": numbered(), "s": (("h", "M"), ("h", "ATG"))}),
+    lambda: pepthread("f", 1, {"r": numbered(), 5: numbered()}),
+    lambda: pepthread("f", 1, {"r": numbered(nt="\udcff")}),
+    lambda: pepthread_original_args("f", {"MM": ["ATG"]}, {}),
+    lambda: pepthread_original_args("f", {"M": "ATG"}, {}),
+    lambda: pepthread_original_args("f", {"M": ["ATG", 5]}, {}),
+    lambda: pepthread_original_args("f", {"M": 5}, {}),
+    lambda: pepthread_original_args("f", GENE_TABLE, {"r": numbered()}),
+    lambda: attempt_iupac_substitution("RRAA", ["GGA"]),
+    lambda: attempt_iupac_substitution("RRA", "GGA"),
+    lambda: attempt_iupac_substitution("RRA", ["GGA", None]),
+    lambda: attempt_iupac_substitution(None, ["GGA"]),
+    # aborts
+    lambda: pepthread("f", 1, growing_seqs()),
+    lambda: pepthread("f", 1, swapping_seqs()),
+    lambda: pepthread_original_args("f", growing_gene_table(), {"r": plain()}),
+]
+
+
+def unwritable_stdout_call():
+    """A report that cannot be written aborts the call."""
+    saved = os.dup(1)
+    full = os.open("/dev/full", os.O_WRONLY)
+    os.dup2(full, 1)
+    try:
+        pepthread("f", 1, {"r": numbered(nt_header="other")})
+    finally:
+        os.dup2(saved, 1)
+        os.close(full)
+        os.close(saved)
+
+
+def main() -> None:
+    outcomes: dict[str, int] = {}
+    with open(os.devnull, "w") as devnull:
+        saved = os.dup(1), os.dup(2)
+        os.dup2(devnull.fileno(), 1)  # the reports: thousands of them
+        os.dup2(devnull.fileno(), 2)  # and the diagnostics of the aborts
+        try:
+            for _ in range(ROUNDS):
+                for call in CALLS + [unwritable_stdout_call]:
+                    try:
+                        call()
+                        outcome = "returned"
+                    except BaseException as error:  # noqa: BLE001 - PanicException included
+                        outcome = type(error).__name__
+                    outcomes[outcome] = outcomes.get(outcome, 0) + 1
+        finally:
+            for descriptor, copy in enumerate(saved, start=1):
+                os.dup2(copy, descriptor)
+                os.close(copy)
+    print(f"{ROUNDS} rounds of {len(CALLS) + 1} calls: {outcomes}", flush=True)
+    assert outcomes.get("PanicException", 0) == 4 * ROUNDS, outcomes
+    assert ntpepmap.__name__ == "ntpepmap"
+
+
+if __name__ == "__main__":
+    main()
