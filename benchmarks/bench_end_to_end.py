@@ -71,7 +71,7 @@ class BiopythonCodonalign(Tool):
 
 
 TOOLS = (
-    Ntpepmap("ntpepmap (this tool)", "yes", "ntpepmap_cli"),
+    Ntpepmap("ntpepmap (this tool)", "yes", "ntpepmap_cli, ntpepmap"),
     Pxaa2cdn("phyx pxaa2cdn", "no", "pxaa2cdn"),
     Tranalign("EMBOSS tranalign", "yes (drops records)", "tranalign"),
     Pal2nal("PAL2NAL", "yes", "pal2nal.pl", slow=True),
@@ -91,24 +91,43 @@ class Run:
     seconds: float
     peak_mib: float
     returncode: int
+    first_error: str = ""
+
+
+def child_environment() -> dict[str, str]:
+    """The children run elsewhere: a relative PYTHONPATH must still find the module."""
+    env = dict(os.environ)
+    if env.get("PYTHONPATH"):
+        env["PYTHONPATH"] = os.pathsep.join(
+            str(Path(entry).resolve()) for entry in env["PYTHONPATH"].split(os.pathsep) if entry)
+    return env
+
+
+TIME = shutil.which("time") or "/usr/bin/time"
 
 
 def run_once(tool: Tool, protein: Path, cds: Path, out: Path) -> Run:
-    """Runs the tool in a fresh child; its own rusage gives its peak memory.
-    The child works in the output's directory, where pxaa2cdn leaves its log."""
+    """Runs the tool in a fresh child and returns its wall time and peak memory.
+
+    GNU time measures the peak: the resident size of a child forked straight
+    from this process would start at this process's own, data and all.
+    The child works in the output's directory, where pxaa2cdn leaves its log.
+    """
     argv, stdout_path = tool.command(protein, cds, out)
-    stdout = open(stdout_path, "wb") if stdout_path else subprocess.DEVNULL
-    try:
+    measured = out.with_suffix(".rss")
+    errors = out.with_suffix(".err")
+    with open(stdout_path or os.devnull, "wb") as stdout, open(errors, "wb") as stderr:
         start = time.perf_counter()
-        child = subprocess.Popen(argv, stdout=stdout, stderr=subprocess.DEVNULL,
-                                 stdin=subprocess.DEVNULL, cwd=out.parent)
-        _, status, usage = os.wait4(child.pid, 0)
+        status = subprocess.run([TIME, "-f", "%M", "-o", str(measured), *argv],
+                                stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr,
+                                cwd=out.parent, env=child_environment()).returncode
         seconds = time.perf_counter() - start
-        child.returncode = os.waitstatus_to_exitcode(status)
-    finally:
-        if stdout_path:
-            stdout.close()
-    return Run(seconds, usage.ru_maxrss / 1024, child.returncode)
+    peak_kib = measured.read_text().split()[-1]
+    first_error = next(iter(errors.read_text(errors="replace").splitlines()), "")
+    measured.unlink()
+    errors.unlink()
+    return Run(seconds, int(peak_kib) / 1024 if peak_kib.isdigit() else float("nan"),
+               status, first_error)
 
 
 def read_fasta(path: Path) -> dict[str, str]:
@@ -164,7 +183,7 @@ def measure(tool: Tool, size: str, files: dict[str, Path], expected: dict[str, s
         run = run_once(tool, files["protein"], files["cds"], out)
         if attempt == 0:
             if run.returncode != 0:
-                result.problem = f"exit status {run.returncode}"
+                result.problem = f"exit status {run.returncode}: {run.first_error[:80]}"
             else:
                 result.problem = compare(out, expected)
             if result.problem:
@@ -186,6 +205,9 @@ def main(argv: list[str] | None = None) -> int:
     parser.add_argument("--data-dir", type=Path, help="keep the generated files here")
     args = parser.parse_args(argv)
 
+    if not Path(TIME).exists():
+        print("GNU time is needed to measure peak memory: apt-get install time", file=sys.stderr)
+        return 2
     tools = [t for t in TOOLS if available(t)]
     skipped = [t.name for t in TOOLS if t not in tools]
     print(f"machine: {machine_description()}")

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the codon-alignment tools that bench_end_to_end.py compares against:
 # phyx (pxaa2cdn), EMBOSS (tranalign) and PAL2NAL from Debian's packages,
-# Biopython (codonalign) from PyPI. Prints what it could not get and never
+# Biopython (codonalign) from PyPI, and GNU time, which measures peak memory. Prints what it could not get and never
 # fails the caller because one peer is missing: the benchmark skips it.
 set -u
 
@@ -18,10 +18,10 @@ elif ! $SUDO apt-get update -qq; then
     echo "apt-get update failed: skipping Debian packages" >&2
 fi
 
-# package name -> command it provides
-declare -A debian_peers=([phyx]=pxaa2cdn [emboss]=tranalign [pal2nal]=pal2nal.pl)
+# package name -> command it provides; GNU time measures the peers' peak memory
+declare -A debian_peers=([phyx]=pxaa2cdn [emboss]=tranalign [pal2nal]=pal2nal.pl [time]=/usr/bin/time)
 
-for pkg in phyx emboss pal2nal; do
+for pkg in time phyx emboss pal2nal; do
     cmd=${debian_peers[$pkg]}
     if command -v "$cmd" >/dev/null 2>&1; then
         echo "ok: $pkg already provides $cmd"
