@@ -41,8 +41,10 @@ def codon_list(arguments: common.Arguments, table: dict) -> object:
 
 def table_key(arguments: common.Arguments) -> object:
     kind = arguments.count(9)
-    if kind <= 6:
+    if kind <= 5:
         return arguments.choice(common.PEPTIDES + "-ax")
+    if kind == 6:
+        return common.LonelyText(arguments.choice("MKW"))
     key = arguments.text(common.PEPTIDE_LETTERS) if kind <= 8 else arguments.anything(2)
     if not isinstance(key, str) or len(key) != 1:
         arguments.malformed = True
