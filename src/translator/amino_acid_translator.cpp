@@ -1,6 +1,7 @@
 #include "translator/amino_acid_translator.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "iupac/iupac.hpp"
@@ -14,25 +15,26 @@ namespace {
 
 constexpr std::size_t TRIPLET = 3;
 
-// Gives `out` back its true length however the walk ends, the sink being allowed to throw.
-class RowWriter {
-public:
-    RowWriter(std::string& out, std::size_t reserve) : out_(out), written_(out.size()) {
-        out_.resize(written_ + reserve);
-    }
-    RowWriter(const RowWriter&) = delete;
-    RowWriter& operator=(const RowWriter&) = delete;
-    ~RowWriter() { out_.resize(written_); }
+void put_triplet(char*& next, const char* triplet) noexcept {
+    std::memcpy(next, triplet, TRIPLET);
+    next += TRIPLET;
+}
 
-    void put_triplet(const char* triplet) noexcept {
-        std::memcpy(out_.data() + written_, triplet, TRIPLET);
-        written_ += TRIPLET;
+// Counted in byte blocks small enough for a one-byte counter, which vectorises well.
+std::size_t count_residues(std::string_view row) noexcept {
+    constexpr std::size_t BLOCK = 255;
+    std::size_t total = 0;
+    for (std::size_t offset = 0; offset < row.size(); offset += BLOCK) {
+        const std::string_view block = row.substr(offset, BLOCK);
+        std::uint8_t count = 0;
+        for (const char letter : block) {
+            const auto byte = static_cast<unsigned char>(letter);
+            count = static_cast<std::uint8_t>(count + ((byte != '-') & !utf8::is_continuation(byte)));
+        }
+        total += count;
     }
-
-private:
-    std::string& out_;
-    std::size_t written_;
-};
+    return total;
+}
 
 bool holds_unknown_base(std::string_view triplet) noexcept {
     return triplet.find('N') != std::string_view::npos;
@@ -69,10 +71,7 @@ void AminoAcidTranslator::streamline() {
 
 void AminoAcidTranslator::do_checks() {
     if (aa_header != nt_header) error_out(header_mismatch_message(aa_header, nt_header));
-    const auto residues = static_cast<std::size_t>(std::count_if(aa_seq.begin(), aa_seq.end(), [](char letter) {
-        return letter != '-' && !utf8::is_continuation(static_cast<unsigned char>(letter));
-    }));
-    const std::size_t expected = TRIPLET * residues;
+    const std::size_t expected = TRIPLET * count_residues(aa_seq);
     if (expected != nt_seq.size()) error_out(length_mismatch_message(aa_header, nt_header, expected, nt_seq.size()));
 }
 
@@ -82,43 +81,64 @@ void AminoAcidTranslator::error_out(std::string message) {
     sink_.write(framed_report(file_steem, aa_header, message));
 }
 
+void AminoAcidTranslator::report_missing_residue() {
+    if (is_clean) error_out(std::string(MISSING_RESIDUE_MESSAGE));
+}
+
 void AminoAcidTranslator::report_mismatch(std::size_t site) {
     // Only the first report of a record is printed: skip building the ones that would be dropped.
     if (is_clean) error_out(mismatch_message(aa_seq, nt_seq, site));
 }
 
 void AminoAcidTranslator::reverse_translate_and_compare(const CodonLookup& table, std::string& out) {
-    RowWriter row(out, TRIPLET * aa_seq.size());  // no piece is longer than a triplet
+    const std::size_t start = out.size();
+    out.resize(start + TRIPLET * aa_seq.size());  // no piece is longer than a triplet
+    char* const begin = out.data() + start;
+    char* next = begin;
+    try {
+        next = translate_into(table, next);
+    } catch (...) {
+        out.resize(start);
+        throw;
+    }
+    out.resize(start + static_cast<std::size_t>(next - begin));
+}
+
+char* AminoAcidTranslator::translate_into(const CodonLookup& table, char* next) {
+    // Locals, not members: every byte stored through `next` could otherwise alias them.
+    const std::string_view peptide = aa_seq;
+    const std::string_view nucleotides = nt_seq;
     std::size_t cursor = 0;
-    for (std::size_t site = 0; site < aa_seq.size(); ++site) {
-        const auto residue = static_cast<unsigned char>(aa_seq[site]);
+    for (std::size_t site = 0; site < peptide.size(); ++site) {
+        const auto residue = static_cast<unsigned char>(peptide[site]);
         if (residue == '-') {
-            row.put_triplet("---");
+            put_triplet(next, "---");
             continue;
         }
-        const bool triplet_left = nt_seq.size() - cursor >= TRIPLET;
+        const bool triplet_left = nucleotides.size() - cursor >= TRIPLET;
         const CodonLookupEntry& entry = table[residue];
         if (entry.codons == nullptr) {
-            if (is_clean) error_out(std::string(MISSING_RESIDUE_MESSAGE));
+            report_missing_residue();
             if (triplet_left) cursor += TRIPLET;  // the residue still owns its triplet: keep the frame
             continue;
         }
         // Too few nucleotides left: do_checks has reported the record already.
         if (!triplet_left) continue;
-        const char* triplet = nt_seq.data() + cursor;
+        const char* triplet = nucleotides.data() + cursor;
         cursor += TRIPLET;
         const unsigned number = codon_number(static_cast<unsigned char>(triplet[0]),
                                              static_cast<unsigned char>(triplet[1]),
                                              static_cast<unsigned char>(triplet[2]));
         if (number < 64 && (entry.plain_codons >> number & 1u) != 0) {
-            row.put_triplet(triplet);
+            put_triplet(next, triplet);
         } else if (const char* piece = resolve_unusual_triplet(static_cast<char>(residue), *entry.codons,
                                                                {triplet, TRIPLET})) {
-            row.put_triplet(piece);
+            put_triplet(next, piece);
         } else {
             report_mismatch(site);
         }
     }
+    return next;
 }
 
 std::string AminoAcidTranslator::reverse_translate_and_compare(const CodonLookup& table) {

@@ -46,6 +46,9 @@ public:
     std::string_view file_steem;
 
 private:
+    // Writes the pieces from `next` on (room for a triplet per character); returns the end.
+    char* translate_into(const CodonLookup& table, char* next);
+    void report_missing_residue();
     void report_mismatch(std::size_t site);
 
     ReportSink& sink_;
