@@ -65,6 +65,20 @@ def test_gene_table_without_a_residue_keeps_the_frame(capfd):
 
 
 @pytest.mark.parametrize(
+    ("gene_table", "nt_seq", "row"),
+    [
+        ({"M": ["atg"], "K": ["AAA"]}, "atgAAA", "atgAAA"),  # codons other than plain bases match exactly
+        ({"M": ["ATGA", "AT"], "K": ["AAA"]}, "ATGAAA", "AAA"),  # entries of another length never match
+        ({"M": ["ATG", "ATG"], "K": ["AAA", "AAR"]}, "ATGAAR", "ATGAAR"),  # the exact entry before IUPAC
+        ({"M": ["ATG"], "K": ["AAG", "AAA"]}, "ATGAAR", "ATGAAG"),  # the list's order picks the reading
+    ],
+)
+def test_caller_gene_tables(capfd, gene_table, nt_seq, row):
+    result = ntpepmap.pepthread_original_args("stem", gene_table, {"r": (("h", "MK"), ("h", nt_seq))})
+    assert result == f"r\n{row}\n"
+
+
+@pytest.mark.parametrize(
     ("aa_seq", "nt_seq", "row"),
     [
         ("MK", "ATG", "ATG"),
