@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import itertools
 import os
 import tempfile
 
@@ -145,3 +146,33 @@ def test_a_supplied_copy_of_a_built_in_code_behaves_like_the_built_in_one(number
     with_number = {name: ((aa_part), (0, *nt_part)) for name, (aa_part, nt_part) in seqs.items()}
     supplied = run_capturing_stdout(lambda: pepthread_original_args("stem", TABLES[number], seqs))
     assert supplied == run_capturing_stdout(lambda: pepthread("stem", number, with_number))
+
+
+VEC_PEPS = "ALWQYECDFGHIKMPRSVNT*-BJZX"
+WHITE_SPACE = "\t\n\x0b\x0c\r \x85\xa0\u1680" + "".join(map(chr, range(0x2000, 0x200B))) + "\u2028\u2029\u202f\u205f\u3000"
+# One distinct codon per residue: the row then spells out the streamlined peptide row.
+SPELLING_TABLE = {residue: ["".join(codon)]
+                  for residue, codon in zip(VEC_PEPS.replace("-", ""), itertools.product("ACGT", repeat=3))}
+
+
+def streamlined(row: str) -> str:
+    """Trimmed of White_Space, fully upper-cased, everything outside VEC_PEPS as X."""
+    return "".join(c if c in VEC_PEPS else "X" for c in row.strip(WHITE_SPACE).upper())
+
+
+PEPTIDE_CHARACTERS = st.one_of(
+    st.characters(blacklist_categories=("Cs",)),
+    st.sampled_from(WHITE_SPACE + "\x1c\x1f\u200b\ufeff"),  # and look-alikes that are not White_Space
+    st.sampled_from("ßŉﬀﬃſıİΐǰǅµÿ\u0345ᾳkw-*.ao"),  # expanding, ASCII-bound and titlecase mappings
+)
+
+
+@PROPERTY_SETTINGS
+@given(row=st.text(PEPTIDE_CHARACTERS, max_size=8))
+def test_peptide_rows_are_trimmed_upper_cased_and_mapped_like_unicode_says(row):
+    expected = streamlined(row)
+    nucleotides = "".join(SPELLING_TABLE[c][0] for c in expected if c != "-")
+    spelled = "".join("---" if c == "-" else SPELLING_TABLE[c][0] for c in expected)
+    result, printed = run_capturing_stdout(
+        lambda: pepthread_original_args("stem", SPELLING_TABLE, {"r": plain(row, nucleotides)}))
+    assert (result, printed) == ("r\n" + spelled + "\n", "")
