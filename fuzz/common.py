@@ -163,6 +163,22 @@ class Arguments:
         return list(items)
 
 
+def _never(*_args, **_kwargs):
+    raise HarnessError("a container's Python-level method was called")
+
+
+class StrictDict(dict):
+    """A dict subclass whose Python-level views raise: conversion reads the dict itself."""
+
+    __iter__ = keys = values = items = __len__ = __getitem__ = get = _never
+
+
+class StrictTuple(tuple):
+    """A tuple subclass whose Python-level access raises: conversion reads the tuple itself."""
+
+    __iter__ = __len__ = __getitem__ = _never
+
+
 class Index:
     """An int-like object: converted through __index__."""
 
@@ -223,10 +239,10 @@ class Mutator:
     def _mutate(self) -> None:
         self.ran = True
         if self.grow:
-            self.target[object()] = self.value
-        elif self.target:
-            self.target.pop(next(reversed(self.target)))
-            self.target[object()] = self.value  # same size, other keys
+            dict.__setitem__(self.target, object(), self.value)
+        elif dict.__len__(self.target):
+            dict.pop(self.target, next(reversed(self.target)))
+            dict.__setitem__(self.target, object(), self.value)  # same size, other keys
 
     def __index__(self) -> int:
         self._mutate()
@@ -266,7 +282,7 @@ def usable_codons(codons) -> list[str] | None:
 
 def clean_record(arguments: Arguments, table: dict) -> tuple[str, str, str]:
     """A peptide row, its nucleotide sequence and the exact codon row they must give."""
-    usable = {str(letter): usable_codons(codons) for letter, codons in table.items()
+    usable = {str(letter): usable_codons(codons) for letter, codons in dict.items(table)
               if isinstance(letter, str) and str(letter) in PEPTIDES}
     residues = [letter for letter, codons in usable.items() if codons]
     peptide, nucleotides, row = [], [], []
@@ -291,7 +307,8 @@ def record_pair(arguments: Arguments, numbered: bool, seqs: dict, table: dict) -
         peptide, nucleotides, row = clean_record(arguments, table)
         second = (arguments.data.ConsumeIntInRange(-(2**31), 2**31 - 1), header, nucleotides) if numbered \
             else (header, nucleotides)
-        return ((header, peptide), second), row
+        value = ((header, peptide), second)
+        return (StrictTuple(value) if arguments.count(7) == 0 else value), row
     if kind <= 6:  # well-typed, any content
         texts = [arguments.text(PEPTIDE_LETTERS), arguments.text(PEPTIDE_LETTERS),
                  arguments.text(), arguments.text()]
@@ -319,7 +336,7 @@ def record_pair(arguments: Arguments, numbered: bool, seqs: dict, table: dict) -
 
 
 def seqs_dict(arguments: Arguments, numbered: bool, table: dict) -> dict:
-    seqs: dict = {}
+    seqs: dict = StrictDict() if arguments.count(7) == 0 else {}
     for _ in range(arguments.count(5)):
         kind = arguments.count(9)
         if kind == 0:
@@ -330,7 +347,7 @@ def seqs_dict(arguments: Arguments, numbered: bool, table: dict) -> dict:
             name = arguments.text(PEPTIDE_LETTERS)
         value, row = record_pair(arguments, numbered, seqs, table)
         try:
-            seqs[name] = value
+            dict.__setitem__(seqs, name, value)
         except TypeError:  # unhashable key
             continue
         if not isinstance(name, str):
@@ -403,9 +420,9 @@ def check_records(result: str, seqs: dict, solo, arguments: Arguments, capture: 
     clean records come back exactly and print nothing; at most one report per record."""
     printed = capture.printed if capture else ""
     if capture and not any(REPORT_MARK in str(value) for value in (seqs, stem)):
-        assert printed.count(REPORT_MARK) <= len(seqs), printed
+        assert printed.count(REPORT_MARK) <= dict.__len__(seqs), printed
     merged: dict = {}
-    for name, value in seqs.items():  # keys of equal text: the last value, at the first one's place
+    for name, value in dict.items(seqs):  # keys of equal text: the last value, at the first one's place
         merged[str(name)] = value
     pieces = []
     for name, value in merged.items():

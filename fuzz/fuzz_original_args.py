@@ -57,11 +57,11 @@ def gene_table(arguments: common.Arguments) -> dict:
     if arguments.count(5) == 0:
         number = arguments.choice(sorted(common.BUILT_IN_TABLES))
         return {letter: list(codons) for letter, codons in common.codon_table_of(number).items()}
-    table: dict = {}
+    table: dict = common.StrictDict() if arguments.count(7) == 0 else {}
     for _ in range(arguments.count(8)):
         key = table_key(arguments)
         try:
-            table[key] = codon_list(arguments, table)
+            dict.__setitem__(table, key, codon_list(arguments, table))
         except TypeError:  # unhashable key
             pass
     return table
