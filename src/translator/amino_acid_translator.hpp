@@ -33,7 +33,8 @@ public:
     void do_checks();
     // Prints the framed report for the record's first problem only.
     void error_out(std::string message);
-    // Appends the codon-aligned row to `out`.
+    // Appends the codon-aligned row to `out` (left as it was if the sink throws).
+    // Never aborts: a residue without nucleotides left, or whose triplet cuts a character, just gives no piece.
     void reverse_translate_and_compare(const CodonLookup& table, std::string& out);
     // The codon-aligned row as a new text.
     std::string reverse_translate_and_compare(const CodonLookup& table);
