@@ -63,3 +63,29 @@ def test_nucleotides_keep_case_and_whitespace(capfd):
     # "atg " keeps its four bytes: the length check counts the space.
     _, out = run(capfd, "M", "atg ")
     assert "(NT -> h) is larger than (AA -> h) with a difference of 0 NT triplet(s)" in out
+
+
+def test_every_code_point_upper_cases_as_python_does(capfd):
+    """The whole Unicode range in one row, checked against str.upper().
+
+    Each accepted letter has its own codon in a table without X: a letter read as another
+    letter mismatches, and an X (a table miss, no piece) is given the triplet NNN, which any
+    letter read in its place would copy into the row.
+    """
+    accepted = "ALWQYECDFGHIMKPRSVNT*-BJZX"
+    letters = [letter for letter in accepted if letter not in "-X"]
+    bases = "TCAG"
+    codons = [a + b + c for a in bases for b in bases for c in bases]
+    gene_table = {letter: [codons[index]] for index, letter in enumerate(letters)}
+    characters = "".join(chr(cp) for cp in range(0x110000) if not 0xD800 <= cp <= 0xDFFF)
+    residues = "".join(letter if letter in accepted else "X" for letter in characters.upper())
+    nt_seq = "".join("NNN" if letter == "X" else gene_table[letter][0] for letter in residues if letter != "-")
+    expected_row = "".join("---" if letter == "-" else gene_table[letter][0] for letter in residues if letter != "X")
+
+    # Flanked by M so that no white space is trimmed.
+    methionine = gene_table["M"][0]
+    record = (("h", "M" + characters + "M"), ("h", methionine + nt_seq + methionine))
+    capfd.readouterr()
+    row = ntpepmap.pepthread_original_args("stem", gene_table, {"r": record})
+    assert row == "r\n" + methionine + expected_row + methionine + "\n"
+    assert "MISMATCH" not in capfd.readouterr().out
