@@ -72,7 +72,8 @@ void AminoAcidTranslator::streamline() {
 void AminoAcidTranslator::do_checks() {
     if (aa_header != nt_header) error_out(header_mismatch_message(aa_header, nt_header));
     const std::size_t expected = TRIPLET * count_residues(aa_seq);
-    if (expected != nt_seq.size()) error_out(length_mismatch_message(aa_header, nt_header, expected, nt_seq.size()));
+    if (expected != nt_seq.size() && is_clean)
+        error_out(length_mismatch_message(aa_header, nt_header, expected, nt_seq.size()));
 }
 
 void AminoAcidTranslator::error_out(std::string message) {
