@@ -5,7 +5,6 @@ import contextlib
 import gc
 import os
 import platform
-import statistics
 import sys
 import tempfile
 import time
@@ -44,22 +43,44 @@ def call_capturing_fd1(function: Callable[[], object]) -> tuple[object, str]:
         return result, sink.read().decode("utf-8", "replace")
 
 
-def median_seconds(function: Callable[[], object], repeat: int) -> float:
-    """Median wall time of repeat calls, garbage collector off as timeit does;
-    each result is dropped before the next call so memory does not pile up."""
-    times = []
+class CacheEvictor:
+    """Writes one byte of every cache line of a buffer larger than the last-level
+    cache, so that the next call finds its input in memory, not in cache: a
+    small input is then timed as a large one is, and as a first call would be."""
+
+    LINE = 64
+
+    def __init__(self, size: int = 96 << 20):
+        self.buffer = bytearray(size)
+        self.lines = len(self.buffer[::self.LINE])
+        self.value = 0
+
+    def __call__(self) -> None:
+        self.value = (self.value + 1) % 256
+        self.buffer[::self.LINE] = bytes([self.value]) * self.lines
+
+
+def interleaved_seconds(functions: dict[str, Callable[[], object]], repeat: int,
+                        before_each: Callable[[], None] | None = None) -> dict[str, list[float]]:
+    """Wall times of repeat rounds in which every function runs once, in turn,
+    so that all of them meet the same load from whatever else runs here.
+    before_each runs untimed before every call."""
+    times: dict[str, list[float]] = {name: [] for name in functions}
     enabled = gc.isenabled()
     gc.disable()
     try:
         for _ in range(repeat):
-            start = time.perf_counter()
-            result = function()
-            times.append(time.perf_counter() - start)
-            del result
+            for name, function in functions.items():
+                if before_each:
+                    before_each()
+                start = time.perf_counter()
+                result = function()
+                times[name].append(time.perf_counter() - start)
+                del result
     finally:
         if enabled:
             gc.enable()
-    return statistics.median(times)
+    return times
 
 
 def machine_description() -> str:

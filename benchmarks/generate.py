@@ -224,6 +224,38 @@ def generate(records: int, columns: int, *, seed: int = 1, table: int = 1,
     ]
 
 
+def with_mismatches(records: list[Record], fraction: float, *, seed: int = 1,
+                    table: int = 1) -> list[Record]:
+    """The same records, a fraction of the clean ones given one codon of another
+    residue: every other byte stays, so timings differ by the mismatches alone."""
+    rng = random.Random(seed)
+    code = genetic_code(table)
+    changed = []
+    for record in records:
+        residues = len(record.cds) // 3
+        if record.reported or residues == 0 or rng.random() >= fraction:
+            changed.append(record)
+            continue
+        index = rng.randrange(residues)
+        column = _column_of_residue(record.protein_row, index)
+        residue = record.protein_row[column]
+        others = [c for c, letter in zip(CODONS, code) if letter not in (residue, "*")]
+        cds = record.cds[:3 * index] + rng.choice(others) + record.cds[3 * index + 3:]
+        row = record.expected_row[:3 * column] + record.expected_row[3 * column + 3:]
+        changed.append(record._replace(cds=cds, expected_row=row, reported=True))
+    return changed
+
+
+def _column_of_residue(row: str, index: int) -> int:
+    seen = -1
+    for column, letter in enumerate(row):
+        if letter != "-":
+            seen += 1
+            if seen == index:
+                return column
+    raise IndexError(index)
+
+
 def generate_size(size: str, **options) -> list[Record]:
     records, columns = SIZES[size]
     return generate(records, columns, **options)

@@ -77,6 +77,26 @@ def test_mismatched_and_stop_records_are_marked_and_shortened():
     assert 0.2 < sum(r.reported for r in records) / len(records) < 0.6
 
 
+def test_derived_mismatches_change_one_codon_of_clean_records_only():
+    code = dict(zip(generate.CODONS, generate.genetic_code(1)))
+    clean = generate.generate(100, 120, seed=6, stop_fraction=0.1)
+    derived = generate.with_mismatches(clean, 0.5, seed=6)
+    changed = 0
+    for before, after in zip(clean, derived):
+        assert (before.name, before.protein_row) == (after.name, after.protein_row)
+        if before == after:
+            continue
+        changed += 1
+        assert not before.reported and after.reported
+        differing = [i for i in range(0, len(before.cds), 3)
+                     if before.cds[i:i + 3] != after.cds[i:i + 3]]
+        assert len(differing) == 1
+        site = differing[0]
+        assert code[after.cds[site:site + 3]] not in (code[before.cds[site:site + 3]], "*")
+        assert len(after.expected_row) == len(before.expected_row) - 3
+    assert 30 < changed < 70
+
+
 def test_same_seed_same_data_other_seed_other_data():
     first, again = (generate.generate(5, 100, seed=9, ambiguous_fraction=0.1) for _ in range(2))
     assert first == again
@@ -101,14 +121,17 @@ def test_fasta_files_read_back_as_generated(tmp_path):
     assert bench_end_to_end.compare(paths["expected"], expected) == "1 wrong, 1 unexpected"
 
 
-@pytest.mark.parametrize("options", [
-    {},
-    {"ambiguous_fraction": 0.05},
-    {"mismatch_fraction": 0.3, "ambiguous_fraction": 0.02},
+@pytest.mark.parametrize("options, derived_mismatches", [
+    ({}, 0),
+    ({"ambiguous_fraction": 0.05}, 0),
+    ({"mismatch_fraction": 0.3, "ambiguous_fraction": 0.02}, 0),
+    ({"ambiguous_fraction": 0.02}, 0.3),
 ])
-def test_pepthread_returns_the_expected_alignment(options, capfd):
+def test_pepthread_returns_the_expected_alignment(options, derived_mismatches, capfd):
     ntpepmap = pytest.importorskip("ntpepmap")
     records = generate.generate(60, 120, seed=8, **options)
+    if derived_mismatches:
+        records = generate.with_mismatches(records, derived_mismatches, seed=8)
     assert ntpepmap.pepthread("bench", 1, generate.as_seqs(records)) == \
         generate.expected_output(records)
     printed = capfd.readouterr().out
