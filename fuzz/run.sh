@@ -55,8 +55,10 @@ for harness in "${harnesses[@]}"; do
     corpus="$work/corpus/$harness"
     crashes="$work/crashes"
     mkdir -p "$corpus" "$crashes"
+    seeds=()
+    [ -d "fuzz/corpus/$harness" ] && seeds=("fuzz/corpus/$harness")
     echo "== fuzz_$harness: $seconds s"
-    LD_PRELOAD="$preload" "$venv/bin/python" "fuzz/fuzz_$harness.py" "$corpus" "fuzz/corpus/$harness" \
+    LD_PRELOAD="$preload" "$venv/bin/python" "fuzz/fuzz_$harness.py" "$corpus" "${seeds[@]}" \
         -max_total_time="$seconds" -timeout=20 -rss_limit_mb=4096 -max_len=4096 \
         -artifact_prefix="$crashes/$harness-" -print_final_stats=1 2> "$work/$harness.log" || {
             status=1
