@@ -75,7 +75,7 @@ class Arguments:
     malformed: bool = False  # some value is of a wrong type or shape: an argument error may come
     may_abort: bool = False  # a dict may change while it is converted
     raises_own: bool = False  # one of our objects may raise HarnessError inside a conversion
-    clean: dict = field(default_factory=dict)  # record name -> its exact codon row
+    clean: dict = field(default_factory=dict)  # id of a clean seqs value -> (value, its exact codon row)
     mutators: list = field(default_factory=list)  # every Mutator handed out
 
     # --- small values -------------------------------------------------------
@@ -350,12 +350,8 @@ def seqs_dict(arguments: Arguments, numbered: bool, table: dict) -> dict:
             dict.__setitem__(seqs, name, value)
         except TypeError:  # unhashable key
             continue
-        if not isinstance(name, str):
-            continue
         if row is not None:
-            arguments.clean[str(name)] = row
-        else:
-            arguments.clean.pop(str(name), None)
+            arguments.clean[id(value)] = (value, row)  # the value kept alive: its id stays unique
     return seqs
 
 
@@ -431,8 +427,9 @@ def check_records(result: str, seqs: dict, solo, arguments: Arguments, capture: 
         assert alone.startswith(name + "\n") and alone.endswith("\n"), (name, alone)
         row = alone[len(name) + 1:-1]
         assert len(row.encode()) % 3 == 0, row  # every piece is "---" or one 3-byte triplet
-        if name in arguments.clean:
-            assert row == arguments.clean[name], (name, row, arguments.clean[name])
+        if id(value) in arguments.clean:
+            expected = arguments.clean[id(value)][1]
+            assert row == expected, (name, row, expected)
             assert not capture or capture.printed == "", capture.printed
         pieces.append(alone)
     assert result == "".join(pieces)
