@@ -1,7 +1,7 @@
 """Stress run: one record of up to 100 million nucleotides and a dict of up to one million
 short records, at four doubling sizes each, every size in a fresh interpreter.
 
-Prints, per size, the call's time, the process's peak memory above what it held before
+Prints, per size, the call's best time of three, the process's peak memory above what it held before
 the call (the input already built), that peak as a multiple of the input's size, and
 the growth exponent of time over the sizes (1.0 is linear, 2.0 quadratic). Each result
 is compared with the expected codon rows. Not a test: it fails only on a wrong result.
@@ -23,6 +23,7 @@ import time
 
 CODONS = {"M": "ATG", "K": "AAA", "W": "TGG", "L": "CTG", "S": "AGC", "R": "CGT", "E": "GAA", "*": "TAA"}
 BLOCK_RESIDUES = 1000
+REPEATS = 3
 
 
 def block(seed: int) -> tuple[str, str, str]:
@@ -90,7 +91,13 @@ def measure(kind: str, size: int) -> dict:
     peak = peak_bytes()
     if result != expected:
         raise SystemExit(f"{kind} {size}: wrong result")
-    return {"seconds": seconds, "input": input_bytes, "extra_peak": max(0, peak - before), "output": len(result)}
+    output_length = len(result)
+    del result
+    for _ in range(REPEATS - 1):  # the best of a few: the machine is shared
+        start = time.perf_counter()
+        ntpepmap.pepthread("stress", 1, seqs)
+        seconds = min(seconds, time.perf_counter() - start)
+    return {"seconds": seconds, "input": input_bytes, "extra_peak": max(0, peak - before), "output": output_length}
 
 
 def run_child(kind: str, size: int) -> dict:
