@@ -27,6 +27,12 @@ void ResultText::append(std::string_view utf8) {
     length_ += utf8.size();
 }
 
+char* ResultText::ascii_room(std::size_t size) {
+    if (ascii_.is_null()) return nullptr;
+    reserve_ascii(length_ + size);
+    return static_cast<char*>(PyUnicode_DATA(ascii_.get())) + length_;
+}
+
 PyRef ResultText::finish() {
     if (ascii_.is_null()) {
         PyRef text = to_python_str(utf8_);

@@ -17,6 +17,10 @@ public:
     explicit ResultText(std::size_t estimated_size);
 
     void append(std::string_view utf8);
+    // While the text is ASCII: room for up to `size` more bytes, written in place and
+    // then kept with `commit`; nullptr once the text has moved to UTF-8.
+    [[nodiscard]] char* ascii_room(std::size_t size);
+    void commit(std::size_t written) noexcept { length_ += written; }
     // The finished str; the builder is empty afterwards.
     [[nodiscard]] PyRef finish();
 

@@ -15,6 +15,26 @@ namespace {
 
 constexpr std::size_t TRIPLET = 3;
 
+std::size_t gap_run_length(std::string_view peptide, std::size_t site) noexcept {
+    std::size_t end = site;
+    while (end < peptide.size() && peptide[end] == '-') ++end;
+    return end - site;
+}
+
+// How many sites from `site` on, up to `limit`, have a triplet that is a plain codon of their residue.
+std::size_t plain_run_length(const CodonLookup& table, const char* peptide, std::size_t site, std::size_t limit,
+                             const char* triplets) noexcept {
+    const std::size_t first = site;
+    for (; site < limit; ++site, triplets += TRIPLET) {
+        const unsigned number = codon_number(static_cast<unsigned char>(triplets[0]),
+                                             static_cast<unsigned char>(triplets[1]),
+                                             static_cast<unsigned char>(triplets[2]));
+        const std::uint64_t plain = table[static_cast<unsigned char>(peptide[site])].plain_codons;
+        if (number >= 64 || (plain >> number & 1u) == 0) break;
+    }
+    return site - first;
+}
+
 void put_triplet(char*& next, const char* triplet) noexcept {
     std::memcpy(next, triplet, TRIPLET);
     next += TRIPLET;
@@ -109,35 +129,51 @@ char* AminoAcidTranslator::translate_into(const CodonLookup& table, char* next) 
     // Locals, not members: every byte stored through `next` could otherwise alias them.
     const std::string_view peptide = aa_seq;
     const std::string_view nucleotides = nt_seq;
+    const std::size_t whole_triplets_end = nucleotides.size() - nucleotides.size() % TRIPLET;
     std::size_t cursor = 0;
-    for (std::size_t site = 0; site < peptide.size(); ++site) {
-        const auto residue = static_cast<unsigned char>(peptide[site]);
-        if (residue == '-') {
-            put_triplet(next, "---");
+    std::size_t site = 0;
+    while (site < peptide.size()) {
+        if (peptide[site] == '-') {
+            const std::size_t gaps = gap_run_length(peptide, site);
+            std::memset(next, '-', TRIPLET * gaps);
+            next += TRIPLET * gaps;
+            site += gaps;
             continue;
         }
-        const bool triplet_left = nucleotides.size() - cursor >= TRIPLET;
-        const CodonLookupEntry& entry = table[residue];
-        if (entry.codons == nullptr) {
-            report_missing_residue();
-            if (triplet_left) cursor += TRIPLET;  // the residue still owns its triplet: keep the frame
-            continue;
+        // Residues whose triplets are plain codons of their own go out in one copy.
+        const std::size_t limit = std::min(peptide.size(), site + (whole_triplets_end - cursor) / TRIPLET);
+        const std::size_t run = plain_run_length(table, peptide.data(), site, limit, nucleotides.data() + cursor);
+        std::memcpy(next, nucleotides.data() + cursor, TRIPLET * run);
+        next += TRIPLET * run;
+        cursor += TRIPLET * run;
+        site += run;
+        if (site < peptide.size() && peptide[site] != '-') {
+            next = translate_unusual_site(table, site, cursor, next);
+            ++site;
         }
-        // Too few nucleotides left: do_checks has reported the record already.
-        if (!triplet_left) continue;
-        const char* triplet = nucleotides.data() + cursor;
-        cursor += TRIPLET;
-        const unsigned number = codon_number(static_cast<unsigned char>(triplet[0]),
-                                             static_cast<unsigned char>(triplet[1]),
-                                             static_cast<unsigned char>(triplet[2]));
-        if (number < 64 && (entry.plain_codons >> number & 1u) != 0) {
-            put_triplet(next, triplet);
-        } else if (const char* piece = resolve_unusual_triplet(static_cast<char>(residue), *entry.codons,
-                                                               {triplet, TRIPLET})) {
-            put_triplet(next, piece);
-        } else {
-            report_mismatch(site);
-        }
+    }
+    return next;
+}
+
+// Everything but a plain codon of the residue: missing residues, IUPAC letters, N, X, mismatches.
+char* AminoAcidTranslator::translate_unusual_site(const CodonLookup& table, std::size_t site, std::size_t& cursor,
+                                                  char* next) {
+    const auto residue = static_cast<unsigned char>(aa_seq[site]);
+    const bool triplet_left = nt_seq.size() - cursor >= TRIPLET;
+    const CodonLookupEntry& entry = table[residue];
+    if (entry.codons == nullptr) {
+        report_missing_residue();
+        if (triplet_left) cursor += TRIPLET;  // the residue still owns its triplet: keep the frame
+        return next;
+    }
+    // Too few nucleotides left: do_checks has reported the record already.
+    if (!triplet_left) return next;
+    const char* triplet = nt_seq.data() + cursor;
+    cursor += TRIPLET;
+    if (const char* piece = resolve_unusual_triplet(static_cast<char>(residue), *entry.codons, {triplet, TRIPLET})) {
+        put_triplet(next, piece);
+    } else {
+        report_mismatch(site);
     }
     return next;
 }

@@ -46,9 +46,13 @@ public:
     bool is_clean = true;
     std::string_view file_steem;
 
-private:
-    // Writes the pieces from `next` on (room for a triplet per character); returns the end.
+    // Room the row may need: three bytes per peptide site.
+    std::size_t row_capacity() const noexcept { return 3 * aa_seq.size(); }
+    // Writes the pieces from `next` on (room for row_capacity() bytes); returns the end.
     char* translate_into(const CodonLookup& table, char* next);
+
+private:
+    char* translate_unusual_site(const CodonLookup& table, std::size_t site, std::size_t& cursor, char* next);
     void report_missing_residue();
     void report_mismatch(std::size_t site);
 

@@ -40,7 +40,7 @@ inline constexpr std::array<std::uint8_t, 256> BASE_NUMBER = [] {
 // TCAG codon number (0..63) of three bytes, or a value >= 64 when any byte is not a plain base.
 inline constexpr unsigned codon_number(unsigned char first, unsigned char second, unsigned char third) noexcept {
     const unsigned a = BASE_NUMBER[first], b = BASE_NUMBER[second], c = BASE_NUMBER[third];
-    return ((a | b | c) & NOT_A_BASE) ? NOT_A_BASE : (a << 4 | b << 2 | c);
+    return a << 4 | b << 2 | c;  // NOT_A_BASE keeps a bit above 63 wherever it is shifted to
 }
 
 }  // namespace ntpepmap
