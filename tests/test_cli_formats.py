@@ -63,21 +63,20 @@ def test_clustal_writer_round_trip_in_blocks_of_60():
 
 @pytest.mark.parametrize("seq, residues, expected", [
     ("ATG-AA.G", 2, "ATGAAG"),          # gaps and dots go, as the module would drop them
-    ("atgaag", 2, "ATGAAG"),
     ("ATGAAGTAA", 2, "ATGAAG"),         # one codon too long, ends in a stop: trimmed
-    ("ATGAAGtga", 2, "ATGAAG"),
+    ("ATGAAGtga", 2, "ATGAAG"),         # a stop in any case
     ("ATGAAGTAA", 3, "ATGAAGTAA"),      # the stop is the third residue's codon: kept
     ("ATGAAGTAATAA", 2, "ATGAAGTAATAA"),  # two codons too long: not ours to guess
     ("ATGAAGTGG", 2, "ATGAAGTGG"),      # not a stop
 ])
 def test_prepare_cds(seq, residues, expected):
-    assert prepare_cds(seq, residues, frozenset({"TAA", "TGA"}), True, False) == expected
+    assert prepare_cds(seq, residues, frozenset({"TAA", "TGA"}), True) == expected
 
 
-def test_prepare_cds_keep_case_and_no_trim():
+def test_prepare_cds_keeps_case_and_trims_only_when_asked():
     stops = frozenset({"TAA"})
-    assert prepare_cds("atgtaa", 1, stops, True, True) == "atg"
-    assert prepare_cds("atgtaa", 1, stops, False, True) == "atgtaa"
+    assert prepare_cds("atgtaa", 1, stops, True) == "atg"
+    assert prepare_cds("atgtaa", 1, stops, False) == "atgtaa"
 
 
 def test_name_some():

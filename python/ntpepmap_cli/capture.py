@@ -10,9 +10,8 @@ from __future__ import annotations
 import ctypes
 import os
 import sys
-import tempfile
+from collections.abc import Iterator
 from contextlib import contextmanager
-from typing import Iterator, List
 
 try:
     _LIBC: ctypes.CDLL | None = ctypes.CDLL(None)
@@ -28,20 +27,41 @@ def _flush_c_stdio() -> None:
         _LIBC.fflush(None)
 
 
+def _anonymous_file() -> int:
+    """A descriptor of a nameless read-write file; memfd spares importing tempfile."""
+    if hasattr(os, "memfd_create"):
+        try:
+            return os.memfd_create("ntpepmap-reports", os.MFD_CLOEXEC)
+        except OSError:  # a kernel without memfd: fall through
+            pass
+    import tempfile
+
+    with tempfile.TemporaryFile() as sink:
+        return os.dup(sink.fileno())  # the duplicate keeps the file alive
+
+
+def _read_from_start(fd: int) -> bytes:
+    os.lseek(fd, 0, os.SEEK_SET)
+    with open(fd, "rb", closefd=False) as stream:
+        return stream.read()
+
+
 @contextmanager
-def captured_fd1(box: List[str]) -> Iterator[None]:
+def captured_fd1(box: list[str]) -> Iterator[None]:
     """Appends to box, after the block, the text written to fd 1 inside it."""
     sys.stdout.flush()
     _flush_c_stdio()
-    with tempfile.TemporaryFile() as sink:
+    sink = _anonymous_file()
+    try:
         saved = os.dup(1)
         try:
-            os.dup2(sink.fileno(), 1)
+            os.dup2(sink, 1)
             yield
         finally:
             _flush_c_stdio()
             os.dup2(saved, 1)
             os.close(saved)
             # Read even when the call raised: reports printed before an abort count.
-            sink.seek(0)
-            box.append(sink.read().decode("utf-8", errors="replace"))
+            box.append(_read_from_start(sink).decode("utf-8", errors="replace"))
+    finally:
+        os.close(sink)

@@ -3,12 +3,11 @@
 from __future__ import annotations
 
 import argparse
-import json
 import os
 import sys
-from typing import Callable, Dict, List, Optional, Sequence, TextIO
+from collections.abc import Callable, Sequence
+from typing import TextIO
 
-from . import __version__
 from .codes import CODES_BY_NUMBER, format_table_list
 from .errors import InputError
 from .locus import LocusJob, LocusOptions, LocusOutcome, Status, run_locus
@@ -40,19 +39,36 @@ exit status:
 """
 
 
+class _VersionAction(argparse.Action):
+    """argparse's version action, with the version looked up only when asked for."""
+
+    def __init__(self, option_strings: Sequence[str], dest: str = argparse.SUPPRESS,
+                 default: str = argparse.SUPPRESS,
+                 help: str = "show program's version number and exit") -> None:
+        super().__init__(option_strings=option_strings, dest=dest, default=default, nargs=0,
+                         help=help)
+
+    def __call__(self, parser: argparse.ArgumentParser, namespace: argparse.Namespace,
+                 values: object, option_string: str | None = None) -> None:
+        from . import __version__
+
+        sys.stdout.write(f"{parser.prog} {__version__}\n")
+        parser.exit()
+
+
 class Reporter:
     """Where the module's reports go: standard error unless quiet, and --report FILE."""
 
-    def __init__(self, quiet: bool, report_path: Optional[str]) -> None:
+    def __init__(self, quiet: bool, report_path: str | None) -> None:
         self.quiet = quiet
-        self.report_file: Optional[TextIO] = None
+        self.report_file: TextIO | None = None
         if report_path is not None:
             try:
                 self.report_file = open(report_path, "w", encoding="utf-8")
             except OSError as exc:
                 raise InputError(report_path, exc.strerror or str(exc)) from None
 
-    def reports(self, text: str, write_stderr: Optional[Write] = None) -> None:
+    def reports(self, text: str, write_stderr: Write | None = None) -> None:
         if not text:
             return
         if self.report_file is not None:
@@ -74,8 +90,10 @@ def _codon_list(value: object) -> bool:
     return isinstance(value, list) and all(isinstance(codon, str) for codon in value)
 
 
-def load_gene_table(path: str) -> Dict[str, List[str]]:
+def load_gene_table(path: str) -> dict[str, list[str]]:
     """A JSON object of one-letter keys to codon lists, checked before any work."""
+    import json
+
     try:
         table = json.loads(read_text(path))
     except json.JSONDecodeError as exc:
@@ -164,7 +182,7 @@ def single_parser() -> argparse.ArgumentParser:
                          "       %(prog)s batch ...\n       %(prog)s tables",
         description=SINGLE_DESCRIPTION, epilog=EXIT_STATUS,
         formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
+    parser.add_argument("--version", action=_VersionAction)
     parser.add_argument("pep_aln", metavar="PEP_ALN",
                         help="aligned protein sequences, FASTA or CLUSTAL ('-' for standard input)")
     parser.add_argument("cds", metavar="CDS",
@@ -176,7 +194,7 @@ def single_parser() -> argparse.ArgumentParser:
 
 
 def print_outcome(outcome: LocusOutcome, reporter: Reporter,
-                  write: Optional[Write] = None) -> None:
+                  write: Write | None = None) -> None:
     reporter.reports(outcome.reports, write)
     emit = write or sys.stderr.write
     for note in outcome.notes:
@@ -209,7 +227,7 @@ def tables_main(argv: Sequence[str]) -> int:
     return 0
 
 
-def main(argv: Optional[Sequence[str]] = None) -> int:
+def main(argv: Sequence[str] | None = None) -> int:
     args = list(sys.argv[1:] if argv is None else argv)
     try:
         if args[:1] == ["tables"]:

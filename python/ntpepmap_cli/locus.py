@@ -6,14 +6,12 @@ for the user comes back in the LocusOutcome.
 
 from __future__ import annotations
 
+import os
 import re
 import sys
-from dataclasses import dataclass, field
 from enum import IntEnum
-from pathlib import Path
-from typing import Dict, List, Optional
+from typing import NamedTuple, TextIO
 
-from . import __version__
 from .capture import captured_fd1
 from .codes import terminal_stops
 from .errors import InputError, name_some
@@ -29,10 +27,9 @@ class Status(IntEnum):
     FAILED = 2
 
 
-@dataclass(frozen=True)
-class LocusOptions:
+class LocusOptions(NamedTuple):
     table_num: int = 1
-    gene_table: Optional[Dict[str, List[str]]] = None
+    gene_table: dict[str, list[str]] | None = None
     in_format: str = "auto"
     out_format: str = "fasta"
     wrap: int = 0
@@ -43,20 +40,26 @@ class LocusOptions:
     keep_short: bool = False
 
 
-@dataclass(frozen=True)
-class LocusJob:
+class LocusJob(NamedTuple):
     pep_path: str
     cds_path: str
     out_path: str = "-"
 
 
-@dataclass
 class LocusOutcome:
-    job: LocusJob
-    status: Status = Status.CLEAN
-    reports: str = ""                 # the module's reports, verbatim
-    notes: List[str] = field(default_factory=list)  # one line each
-    written: int = 0
+    """What became of a locus; filled in as the locus runs."""
+
+    def __init__(self, job: LocusJob, status: Status = Status.CLEAN, reports: str = "",
+                 notes: list[str] | None = None, written: int = 0) -> None:
+        self.job = job
+        self.status = status
+        self.reports = reports                        # the module's reports, verbatim
+        self.notes: list[str] = [] if notes is None else notes  # one line each
+        self.written = written
+
+    def __repr__(self) -> str:
+        return (f"LocusOutcome({self.job!r}, {self.status!r}, reports={self.reports!r}, "
+                f"notes={self.notes!r}, written={self.written})")
 
 
 def run_locus(job: LocusJob, options: LocusOptions) -> LocusOutcome:
@@ -70,15 +73,22 @@ def run_locus(job: LocusJob, options: LocusOptions) -> LocusOutcome:
 
 
 def file_stem(path: str) -> str:
-    return "stdin" if path == "-" else Path(path).stem
+    """The file name without its last suffix, as pathlib's stem (not imported for this)."""
+    if path == "-":
+        return "stdin"
+    if os.altsep:
+        path = path.replace(os.altsep, os.sep)
+    name = next((part for part in reversed(path.split(os.sep)) if part not in ("", ".")), "")
+    dot = name.rfind(".")
+    return name[:dot] if 0 < dot < len(name) - 1 else name
 
 
-def _read_inputs(job: LocusJob, options: LocusOptions) -> tuple[List[Record], List[Record], int]:
+def _read_inputs(job: LocusJob, options: LocusOptions) -> tuple[list[Record], list[Record], int]:
     proteins = parse_alignment(read_text(job.pep_path), job.pep_path, options.in_format)
     check_unique(proteins, job.pep_path)
     width = alignment_width(proteins, job.pep_path)
     cds = parse_fasta(read_text(job.cds_path), job.cds_path)
-    check_nucleotide(cds, job.cds_path)
+    check_nucleotide(cds, job.cds_path, upper_case=not options.keep_case)
     if options.pair_by_order:  # the CDS names play no part
         return proteins, pair_by_order(proteins, cds, job.pep_path, job.cds_path), width
     check_unique(cds, job.cds_path)
@@ -88,22 +98,41 @@ def _read_inputs(job: LocusJob, options: LocusOptions) -> tuple[List[Record], Li
 def _run(job: LocusJob, options: LocusOptions, outcome: LocusOutcome) -> None:
     proteins, paired_cds, width = _read_inputs(job, options)
     stops = terminal_stops(options.table_num, options.gene_table)
-    pairs, too_short = prepare_pairs(proteins, paired_cds, stops,
-                                     options.trim_stop, options.keep_case)
+    pairs, too_short = prepare_pairs(proteins, paired_cds, stops, options.trim_stop)
     del proteins, paired_cds
     stem = file_stem(job.pep_path)
-    rows = back_translate(stem, pairs, options, job.pep_path, outcome)
-    del pairs
+    text = translate(stem, pairs, options, job.pep_path, outcome)
     expected = 3 * width
+    if _text_is_the_alignment(text, pairs, expected, too_short, outcome, options):
+        idents = len(pairs)
+        del pairs
+        write_text(job.out_path, text)
+        outcome.written = idents
+        return
+    rows = rows_of(text, pairs)
+    del pairs, text
     rows = _full_rows(job, options, outcome, rows, too_short, expected,
                       reported_headers(outcome.reports, stem))
     write_alignment(job.out_path, rows, expected, options)
     outcome.written = len(rows)
 
 
+def _text_is_the_alignment(text: str, pairs: list[Pair], expected: int,
+                           too_short: list[ShortCds], outcome: LocusOutcome,
+                           options: LocusOptions) -> bool:
+    """Whether the module's text, '>name' and row per record, is the output file as it is.
+
+    Only a clean run qualifies: a row comes out short only with a report, so
+    with no report and the total length of full rows every row is full.
+    """
+    if options.out_format != "fasta" or options.wrap or too_short or outcome.reports:
+        return False
+    return len(text) == sum(len(pair.ident) for pair in pairs) + (expected + 3) * len(pairs)
+
+
 def _full_rows(job: LocusJob, options: LocusOptions, outcome: LocusOutcome,
-               rows: List[Record], too_short: List[ShortCds], expected: int,
-               reported: List[str]) -> List[Record]:
+               rows: list[Record], too_short: list[ShortCds], expected: int,
+               reported: list[str]) -> list[Record]:
     """The rows to write: never a ragged alignment unless --keep-short."""
     ragged = [(ident, len(row)) for ident, row in rows if len(row) != expected]
     if options.strict and (reported or too_short or ragged):
@@ -120,35 +149,36 @@ def _full_rows(job: LocusJob, options: LocusOptions, outcome: LocusOutcome,
     return [(ident, row) for ident, row in rows if len(row) == expected]
 
 
-def _short_cds_notes(cds_path: str, too_short: List[ShortCds]) -> List[str]:
+def _short_cds_notes(cds_path: str, too_short: list[ShortCds]) -> list[str]:
     return [f"{cds_path}: {s.ident}: CDS of {s.nucleotides} nt is too short for "
             f"{s.residues} residues; left out" for s in too_short]
 
 
-def _ragged_notes(pep_path: str, ragged: List[tuple[str, int]], expected: int,
-                  keep_short: bool) -> List[str]:
+def _ragged_notes(pep_path: str, ragged: list[tuple[str, int]], expected: int,
+                  keep_short: bool) -> list[str]:
     fate = "written anyway (--keep-short)" if keep_short else "left out"
     return [f"{pep_path}: {ident}: codon row of {length} columns, alignment has "
             f"{expected}; {fate}" for ident, length in ragged]
 
 
-def _call_module(stem: str, pairs: List[Pair], options: LocusOptions) -> str:
+def _call_module(stem: str, pairs: list[Pair], options: LocusOptions) -> str:
+    """The module's text, each record named '>' + identifier: FASTA as it comes."""
     import ntpepmap
 
     if options.gene_table is None:
-        seqs = {p.ident: ((p.ident, p.row), (0, p.ident, p.cds)) for p in pairs}
+        seqs = {">" + p.ident: ((p.ident, p.row), (0, p.ident, p.cds)) for p in pairs}
         return ntpepmap.pepthread(stem, options.table_num, seqs)
-    custom = {p.ident: ((p.ident, p.row), (p.ident, p.cds)) for p in pairs}
+    custom = {">" + p.ident: ((p.ident, p.row), (p.ident, p.cds)) for p in pairs}
     return ntpepmap.pepthread_original_args(stem, options.gene_table, custom)
 
 
-def back_translate(stem: str, pairs: List[Pair], options: LocusOptions,
-                   pep_path: str, outcome: LocusOutcome) -> List[Record]:
-    """Codon rows in the order of pairs; the module's reports go to outcome."""
-    captured: List[str] = []
+def translate(stem: str, pairs: list[Pair], options: LocusOptions,
+              pep_path: str, outcome: LocusOutcome) -> str:
+    """The module's text for pairs; its reports go to outcome."""
+    captured: list[str] = []
     try:
         with captured_fd1(captured):
-            result = _call_module(stem, pairs, options)
+            return _call_module(stem, pairs, options)
     except (KeyboardInterrupt, SystemExit):
         raise
     except BaseException as exc:  # the module's aborts derive from BaseException
@@ -156,30 +186,72 @@ def back_translate(stem: str, pairs: List[Pair], options: LocusOptions,
                          f"back-translation aborted: {type(exc).__name__}: {exc}") from None
     finally:
         outcome.reports = "".join(captured)
-    lines = result.split("\n")
-    by_ident = dict(zip(lines[0:-1:2], lines[1::2]))
+
+
+def rows_of(text: str, pairs: list[Pair]) -> list[Record]:
+    """Codon rows in the order of pairs, from the module's text."""
+    lines = text.split("\n")
+    by_ident = dict(zip((name[1:] for name in lines[0:-1:2]), lines[1::2]))
     return [(p.ident, by_ident[p.ident]) for p in pairs]
 
+
+_WRITE_PIECE = 1 << 18
 
 _REPORT_HEADER = "^===ERROR CAUGHT IN FILE {stem} AND HEADER (.*):$"
 
 
-def reported_headers(reports: str, stem: str) -> List[str]:
+def reported_headers(reports: str, stem: str) -> list[str]:
     if not reports:
         return []
     pattern = re.compile(_REPORT_HEADER.format(stem=re.escape(stem)), re.MULTILINE)
     return pattern.findall(reports)
 
 
-def write_alignment(out_path: str, rows: List[Record], ncols: int,
+def _make_parent(out_path: str) -> None:
+    parent = os.path.dirname(out_path)
+    if parent:
+        os.makedirs(parent, exist_ok=True)
+
+
+def _write_pieces(out: TextIO, text: str) -> None:
+    # Piece by piece: encoding the whole text at once would fault in a second
+    # copy of it.
+    for start in range(0, len(text), _WRITE_PIECE):
+        out.write(text[start:start + _WRITE_PIECE])
+
+
+def write_text(out_path: str, text: str) -> None:
+    """Writes text, already in its output format, to out_path ('-': standard output)."""
+    if out_path == "-":
+        _write_pieces(sys.stdout, text)
+        sys.stdout.flush()
+        return
+    try:
+        _make_parent(out_path)
+        with open(out_path, "w", encoding="utf-8", newline="\n") as out:
+            _write_pieces(out, text)
+    except OSError as exc:
+        raise InputError(out_path, exc.strerror or str(exc)) from None
+
+
+def _version_for(out_format: str) -> str:
+    if out_format != "clustal":  # the only format that names the version
+        return ""
+    from . import __version__
+
+    return __version__
+
+
+def write_alignment(out_path: str, rows: list[Record], ncols: int,
                     options: LocusOptions) -> None:
-    lines = alignment_lines(rows, ncols, options.out_format, options.wrap, __version__)
+    lines = alignment_lines(rows, ncols, options.out_format, options.wrap,
+                            _version_for(options.out_format))
     if out_path == "-":
         sys.stdout.writelines(lines)
         sys.stdout.flush()
         return
     try:
-        Path(out_path).parent.mkdir(parents=True, exist_ok=True)
+        _make_parent(out_path)
         with open(out_path, "w", encoding="utf-8", newline="\n") as out:
             out.writelines(lines)
     except OSError as exc:

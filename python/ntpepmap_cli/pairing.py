@@ -8,13 +8,16 @@ duplicate identifiers, ragged protein rows, a protein file given as CDS.
 from __future__ import annotations
 
 from collections import Counter
-from typing import AbstractSet, Dict, List, NamedTuple
+from collections.abc import Set
+from typing import NamedTuple
 
 from .errors import InputError, name_some
 from .seqio import Record
 
 # Letters of plain nucleotides; a CDS made mostly of anything else is protein.
 _PLAIN_NUCLEOTIDES = str.maketrans("", "", "ACGTUNacgtun-.")
+_PLAIN_UPPER_BYTES = b"ACGTUN-."
+_PLAIN_LOWER_BYTES = b"acgtun"
 _MIN_PLAIN_FRACTION = 0.5
 
 
@@ -30,14 +33,16 @@ class ShortCds(NamedTuple):
     residues: int
 
 
-def check_unique(records: List[Record], path: str) -> None:
+def check_unique(records: list[Record], path: str) -> None:
+    if len({ident for ident, _ in records}) == len(records):
+        return
     counts = Counter(ident for ident, _ in records)
     duplicates = [ident for ident, count in counts.items() if count > 1]
     if duplicates:
         raise InputError(path, f"duplicate identifiers: {name_some(duplicates)}")
 
 
-def alignment_width(records: List[Record], path: str) -> int:
+def alignment_width(records: list[Record], path: str) -> int:
     """The common row length; rows of another length are named."""
     lengths = Counter(len(row) for _, row in records)
     width, _ = lengths.most_common(1)[0]
@@ -48,23 +53,43 @@ def alignment_width(records: List[Record], path: str) -> int:
     return width
 
 
-def check_nucleotide(records: List[Record], path: str) -> None:
-    def looks_like_protein(seq: str) -> bool:
-        other = len(seq.translate(_PLAIN_NUCLEOTIDES))
-        return other > (1.0 - _MIN_PLAIN_FRACTION) * len(seq)
+def _looks_like_protein(other: int, length: int) -> bool:
+    return other > (1.0 - _MIN_PLAIN_FRACTION) * length
 
-    protein_like = [ident for ident, seq in records if looks_like_protein(seq)]
+
+def check_nucleotide(records: list[Record], path: str, upper_case: bool = False) -> None:
+    """Refuses CDS records that look like protein or hold non-ASCII letters.
+
+    With upper_case, also upper-cases in place the records that need it
+    (codons are matched case-sensitively). Both answers come from the letters
+    that are not upper-case nucleotides: in a usual CDS there are none, and
+    bytes.translate finds that out several times faster than str.translate.
+    """
+    protein_like: list[str] = []
+    non_ascii: list[str] = []
+    for index, (ident, seq) in enumerate(records):
+        if not seq.isascii():
+            non_ascii.append(ident)
+            if _looks_like_protein(len(seq.translate(_PLAIN_NUCLEOTIDES)), len(seq)):
+                protein_like.append(ident)
+            continue
+        unusual = seq.encode("ascii").translate(None, _PLAIN_UPPER_BYTES)
+        if not unusual:
+            continue
+        if _looks_like_protein(len(unusual.translate(None, _PLAIN_LOWER_BYTES)), len(seq)):
+            protein_like.append(ident)
+        elif upper_case and unusual.upper() != unusual:  # lower-case letters
+            records[index] = (ident, seq.upper())
     if protein_like:
         raise InputError(path, f"looks like protein, not coding DNA: {name_some(protein_like)}")
-    non_ascii = [ident for ident, seq in records if not seq.isascii()]
     if non_ascii:
         raise InputError(path, f"non-ASCII letters in the CDS: {name_some(non_ascii)}")
 
 
-def pair_by_identifier(proteins: List[Record], cds: List[Record],
-                       pep_path: str, cds_path: str) -> List[Record]:
+def pair_by_identifier(proteins: list[Record], cds: list[Record],
+                       pep_path: str, cds_path: str) -> list[Record]:
     """The CDS of each protein row, in the order of the alignment."""
-    by_ident: Dict[str, str] = dict(cds)
+    by_ident: dict[str, str] = dict(cds)
     missing = [ident for ident, _ in proteins if ident not in by_ident]
     if missing:
         raise InputError(cds_path, f"no CDS for {len(missing)} aligned record(s) of "
@@ -77,8 +102,8 @@ def pair_by_identifier(proteins: List[Record], cds: List[Record],
     return [(ident, by_ident[ident]) for ident, _ in proteins]
 
 
-def pair_by_order(proteins: List[Record], cds: List[Record],
-                  pep_path: str, cds_path: str) -> List[Record]:
+def pair_by_order(proteins: list[Record], cds: list[Record],
+                  pep_path: str, cds_path: str) -> list[Record]:
     if len(proteins) != len(cds):
         raise InputError(cds_path, f"{len(cds)} CDS records but {len(proteins)} aligned "
                                    f"records in {pep_path}")
@@ -89,20 +114,17 @@ def residue_count(row: str) -> int:
     return len(row) - row.count("-")
 
 
-def prepare_cds(seq: str, residues: int, stops: AbstractSet[str],
-                trim_stop: bool, keep_case: bool) -> str:
-    """Gap-free CDS, upper-cased and without a terminal stop unless asked otherwise."""
+def prepare_cds(seq: str, residues: int, stops: Set[str], trim_stop: bool) -> str:
+    """Gap-free CDS, without a terminal stop unless asked otherwise."""
     if "-" in seq or "." in seq:
         seq = seq.replace("-", "").replace(".", "")
-    if not keep_case:
-        seq = seq.upper()
     if trim_stop and len(seq) == 3 * residues + 3 and seq[-3:].upper() in stops:
         seq = seq[:-3]
     return seq
 
 
-def prepare_pairs(proteins: List[Record], cds: List[Record], stops: AbstractSet[str],
-                  trim_stop: bool, keep_case: bool) -> tuple[List[Pair], List[ShortCds]]:
+def prepare_pairs(proteins: list[Record], cds: list[Record], stops: Set[str],
+                  trim_stop: bool) -> tuple[list[Pair], list[ShortCds]]:
     """Pairs for the module, and the records whose CDS is too short to back-translate.
 
     Empties the entries of cds as it goes.
@@ -111,13 +133,13 @@ def prepare_pairs(proteins: List[Record], cds: List[Record], stops: AbstractSet[
     records are held back and named with both lengths, which says more than the
     module's generic length report.
     """
-    pairs: List[Pair] = []
-    too_short: List[ShortCds] = []
+    pairs: list[Pair] = []
+    too_short: list[ShortCds] = []
     for index, (ident, row) in enumerate(proteins):
         seq = cds[index][1]
         cds[index] = (ident, "")  # the prepared copy replaces it: never hold both for long
         residues = residue_count(row)
-        prepared = prepare_cds(seq, residues, stops, trim_stop, keep_case)
+        prepared = prepare_cds(seq, residues, stops, trim_stop)
         if len(prepared) < 3 * residues:
             too_short.append(ShortCds(ident, len(prepared), residues))
         else:

@@ -1,62 +1,109 @@
 """Reading FASTA and CLUSTAL files and writing codon alignments.
 
-Parsing works on whole texts with str methods (split, partition, join),
+Parsing works on whole texts with str methods (find, slices, split, join),
 so the per-character work happens in C, not in Python loops.
 """
 
 from __future__ import annotations
 
+import mmap
 import sys
-from pathlib import Path
-from typing import Iterable, Iterator, List, Tuple
+from collections.abc import Iterable, Iterator
 
 from .errors import InputError
 
-Record = Tuple[str, str]  # (identifier, sequence)
+Record = tuple[str, str]  # (identifier, sequence)
 
 CLUSTAL_HEADERS = ("CLUSTAL", "MUSCLE", "PROBCONS", "MSAPROBS", "Kalign")
 IN_FORMATS = ("auto", "fasta", "clustal")
 OUT_FORMATS = ("fasta", "phylip", "paml", "clustal")
 BLOCK_WIDTH = 60
 
+# What str.split() takes for whitespace among the ASCII characters, apart from
+# space and line feed, which are looked for record by record.
+_RARE_ASCII_SPACES = "\t\x0b\x0c\r\x1c\x1d\x1e\x1f"
+_MAP_POPULATE = getattr(mmap, "MAP_POPULATE", 0)  # Linux: map all pages in one go
+
+
+def _decode_file(path: str) -> str:
+    """The file decoded from a read-only mapping of it, where the file can be mapped.
+
+    Decoding straight from the page cache saves the copy that reading into a
+    bytes object makes, and the fresh memory that copy would fault in.
+    """
+    with open(path, "rb") as stream:
+        try:
+            view = mmap.mmap(stream.fileno(), 0, flags=mmap.MAP_SHARED | _MAP_POPULATE,
+                             prot=mmap.PROT_READ)
+        except (OSError, ValueError):  # empty, or a pipe or device
+            return stream.read().decode("utf-8")
+    with view:
+        return str(view, "utf-8")
+
 
 def read_text(path: str) -> str:
-    """The whole file as text; '-' is standard input."""
+    """The whole file as text, line ends made '\\n' as in text mode; '-' is standard input."""
     try:
         if path == "-":
             return sys.stdin.read()
-        return Path(path).read_text(encoding="utf-8")
+        text = _decode_file(path)
     except UnicodeDecodeError as exc:
         raise InputError(path, f"not UTF-8 text ({exc.reason} at byte {exc.start})") from None
     except OSError as exc:
         raise InputError(path, exc.strerror or str(exc)) from None
+    if "\r" in text:
+        text = text.replace("\r\n", "\n").replace("\r", "\n")
+    return text
 
 
-def parse_fasta(text: str, path: str) -> List[Record]:
-    """Records of a FASTA text; the identifier is the header's first word."""
+def _record_end(body: str, start: int) -> int:
+    """Where the record that starts at start ends: the '\\n' of the next '\\n>', or the end."""
+    marker = body.find(">", start)  # one '>' per header, found by a fast byte search
+    while marker > 0 and body[marker - 1] != "\n":
+        marker = body.find(">", marker + 1)
+    return len(body) if marker < 0 else marker - 1
+
+
+def parse_fasta(text: str, path: str) -> list[Record]:
+    """Records of a FASTA text; the identifier is the header's first word.
+
+    Each sequence is sliced once out of the text; whitespace is removed only
+    from the sequences that hold some, which one-line FASTA never does.
+    """
     body = text.lstrip()
     if not body:
         raise InputError(path, "empty file")
     if not body.startswith(">"):
         raise InputError(path, "not FASTA: the first line does not start with '>'")
-    records: List[Record] = []
-    for number, chunk in enumerate(body[1:].split("\n>"), start=1):
-        header, _, sequence = chunk.partition("\n")
-        words = header.split(None, 1)
+    # Outside ASCII there is more whitespace than the record-wise look-out sees.
+    spaced = not body.isascii() or any(space in body for space in _RARE_ASCII_SPACES)
+    records: list[Record] = []
+    start, number = 1, 1
+    while True:
+        end = _record_end(body, start)
+        header_end = body.find("\n", start, end)
+        if header_end < 0:
+            header_end = end
+        words = body[start:header_end].split(None, 1)
         if not words:
             raise InputError(path, f"record {number} has an empty header")
-        records.append((words[0], "".join(sequence.split())))
-    return records
+        sequence = body[header_end + 1:end]
+        if spaced or "\n" in sequence or " " in sequence:
+            sequence = "".join(sequence.split())
+        records.append((words[0], sequence))
+        if end >= len(body):
+            return records
+        start, number = end + 2, number + 1
 
 
-def parse_clustal(text: str, path: str) -> List[Record]:
+def parse_clustal(text: str, path: str) -> list[Record]:
     """Records of a CLUSTAL alignment, its blocks joined per name."""
     lines = text.lstrip().splitlines()
     if not lines:
         raise InputError(path, "empty file")
     if not lines[0].startswith(CLUSTAL_HEADERS):
         raise InputError(path, "not CLUSTAL: the first line does not start with 'CLUSTAL'")
-    pieces: dict[str, List[str]] = {}
+    pieces: dict[str, list[str]] = {}
     names_in_block: set[str] = set()
     for line in lines[1:]:
         if not line.strip():
@@ -86,7 +133,7 @@ def detect_format(text: str) -> str:
     return "unknown"
 
 
-def parse_alignment(text: str, path: str, in_format: str) -> List[Record]:
+def parse_alignment(text: str, path: str, in_format: str) -> list[Record]:
     fmt = detect_format(text) if in_format == "auto" else in_format
     if fmt == "fasta":
         return parse_fasta(text, path)
@@ -111,7 +158,7 @@ def fasta_lines(records: Iterable[Record], wrap: int) -> Iterator[str]:
             yield row + "\n"
 
 
-def phylip_lines(records: List[Record], ncols: int) -> Iterator[str]:
+def phylip_lines(records: list[Record], ncols: int) -> Iterator[str]:
     """Relaxed sequential PHYLIP: names of any length, one taxon per line."""
     width = max((len(ident) for ident, _ in records), default=0)
     yield f"{len(records)} {ncols}\n"
@@ -119,7 +166,7 @@ def phylip_lines(records: List[Record], ncols: int) -> Iterator[str]:
         yield f"{ident.ljust(width)}  {row}\n"
 
 
-def paml_lines(records: List[Record], ncols: int) -> Iterator[str]:
+def paml_lines(records: list[Record], ncols: int) -> Iterator[str]:
     """Sequential format as codeml reads it: a name line, then the sequence."""
     yield f"  {len(records)}  {ncols}\n\n"
     for ident, row in records:
@@ -127,7 +174,7 @@ def paml_lines(records: List[Record], ncols: int) -> Iterator[str]:
         yield "\n".join(_chunks(row, BLOCK_WIDTH)) + "\n\n"
 
 
-def clustal_lines(records: List[Record], ncols: int, version: str) -> Iterator[str]:
+def clustal_lines(records: list[Record], ncols: int, version: str) -> Iterator[str]:
     yield f"CLUSTAL multiple sequence alignment (ntpepmap {version})\n\n"
     width = max((len(ident) for ident, _ in records), default=0) + 6
     for start in range(0, ncols, BLOCK_WIDTH):
@@ -136,7 +183,7 @@ def clustal_lines(records: List[Record], ncols: int, version: str) -> Iterator[s
             yield f"{ident.ljust(width)}{row[start:start + BLOCK_WIDTH]}\n"
 
 
-def alignment_lines(records: List[Record], ncols: int, out_format: str,
+def alignment_lines(records: list[Record], ncols: int, out_format: str,
                     wrap: int, version: str) -> Iterator[str]:
     if out_format == "fasta":
         return fasta_lines(records, wrap)
