@@ -406,3 +406,25 @@ def test_batch_that_cannot_run_exits_2(tmp_path, manifest):
 def test_batch_folder_mode_needs_out_dir(tmp_path):
     make_batch_locus(tmp_path, "a")
     assert run_cli("batch", tmp_path / "pep", tmp_path / "cds").returncode == 2
+
+
+# ---- start-up cost -----------------------------------------------------------
+
+SLOW_IMPORTS = ("importlib.metadata", "dataclasses", "inspect", "tempfile", "pathlib", "json",
+                "concurrent.futures", "tqdm")
+
+
+def test_one_locus_imports_nothing_slow(locus, tmp_path):
+    """A small locus is mostly interpreter start-up: keep heavy modules off its path."""
+    probe = ("import sys\n"
+             "from ntpepmap_cli.cli import main\n"
+             "status = main(sys.argv[1:])\n"
+             f"print(' '.join(m for m in {SLOW_IMPORTS!r} if m in sys.modules))\n"
+             "sys.exit(status)\n")
+    # -S: without site, which imports some of these itself on some installations
+    done = subprocess.run([sys.executable, "-S", "-c", probe, *map(str, locus),
+                           "-o", str(tmp_path / "out.fasta")],
+                          capture_output=True, text=True, timeout=120,
+                          env=dict(os.environ, PYTHONPATH=search_path()))
+    assert done.returncode == 0, done.stderr
+    assert done.stdout == "\n"

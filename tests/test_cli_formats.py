@@ -5,6 +5,8 @@ from __future__ import annotations
 import ctypes
 import itertools
 import os
+import threading
+from pathlib import Path
 
 import pytest
 
@@ -12,10 +14,11 @@ import ntpepmap
 from ntpepmap_cli.capture import captured_fd1
 from ntpepmap_cli.codes import CODES_BY_NUMBER, terminal_stops
 from ntpepmap_cli.errors import InputError, name_some
-from ntpepmap_cli.locus import reported_headers
-from ntpepmap_cli.pairing import prepare_cds
+from ntpepmap_cli.locus import file_stem, reported_headers
+from ntpepmap_cli.pairing import check_nucleotide, prepare_cds
 from ntpepmap_cli.seqio import (clustal_lines, detect_format, fasta_lines, parse_alignment,
-                                parse_clustal, parse_fasta)
+                                parse_clustal, parse_fasta, read_alignment, read_fasta,
+                                read_text)
 
 RECORDS = [("a", "MKW-LF" * 23), ("long_name_b", "MK--LF" * 23), ("c", "-" * 138)]
 
@@ -35,6 +38,102 @@ def test_fasta_parsing_tolerates_layout(text):
 def test_fasta_parsing_errors(text, problem):
     with pytest.raises(InputError, match=problem):
         parse_fasta(text, "f")
+
+
+# Files that the mapped reader takes itself, and files it must hand on to the
+# general parser; both must come out as parsing the text-mode text gives.
+FILE_TEXTS = [
+    ">a desc\nAC GT\n>b\nACGT\n",            # plain, a space inside a sequence
+    ">a\nAC\nGT\n>b\nACGT",                  # wrapped, no final line feed
+    ">a\r\nACGT\r\n>b x\r\nAC\r\n",           # CRLF
+    ">a\rACGT\r>b\rAC\r",                    # old Mac line ends
+    ">a\tx\nAC\tGT\n>b\nACGT\n",             # tabs
+    ">a\nAC\x1cGT\x0b\n>b\nACGT\n",           # whitespace to str.split, not bytes.split
+    ">a\nAC\u00a0GT\u2003\n>b é\nACGT\n",     # non-ASCII whitespace and header
+    "\n\n  >a\nACGT\n",                      # leading blank lines
+    "\ufeff>a\nACGT\n",                       # a byte-order mark: not FASTA
+    ">a x>y\nACGT\n>b\nAC\n",                 # '>' inside a header
+    ">a\nACGT\n>>b\nAC\n",                    # '>' doubled
+    ">a\nACGT\n>\nAC\n",                     # empty header
+    ">a\nACGT\n>  \t\nAC\n",                  # header of whitespace only
+    ">a\n\n>b\nAC\n\n",                      # empty sequence, trailing blank line
+    ">a",                                    # a header and nothing else
+    "", "  \n", "CLUSTAL W\n\na  MK\nb  MK\n",
+]
+
+
+def _outcome(read):
+    try:
+        return read()
+    except InputError as exc:
+        return str(exc)
+
+
+@pytest.mark.parametrize("text", FILE_TEXTS)
+def test_reading_a_file_gives_what_parsing_its_text_gives(tmp_path, text):
+    path = tmp_path / "f.fasta"
+    path.write_bytes(text.encode())
+    as_text = path.read_text(encoding="utf-8")  # text mode: the reference
+    assert read_text(str(path)) == as_text
+    assert _outcome(lambda: read_fasta(str(path))) == \
+        _outcome(lambda: parse_fasta(as_text, str(path)))
+    for in_format in ("auto", "fasta", "clustal"):
+        assert _outcome(lambda: read_alignment(str(path), in_format)) == \
+            _outcome(lambda: parse_alignment(as_text, str(path), in_format))
+
+
+def test_a_file_that_is_not_utf8_is_named_with_the_byte(tmp_path):
+    path = tmp_path / "f.fasta"
+    path.write_bytes(b">a\nAC\xffGT\n")
+    with pytest.raises(InputError, match=r"not UTF-8 text \(invalid start byte at byte 5\)"):
+        read_fasta(str(path))
+
+
+def test_a_pipe_is_read_once_in_text_mode(tmp_path):
+    fifo = tmp_path / "fifo"
+    os.mkfifo(fifo)
+    writer = threading.Thread(target=lambda: fifo.write_bytes(b">a\rAC GT\r>b\rA\r"))
+    writer.start()
+    try:
+        assert read_fasta(str(fifo)) == [("a", "ACGT"), ("b", "A")]
+    finally:
+        writer.join(timeout=10)
+
+
+@pytest.mark.parametrize("path", ["a/b/gene.fasta", "gene", "x/y.tar.gz", "a.b.", ".hidden",
+                                  "dir/", "a//b.c", "a/..", "a/.", "...", "/"])
+def test_file_stem_is_pathlibs(path):
+    assert file_stem(path) == Path(path).stem
+
+
+def test_cds_is_upper_cased_in_place_only_when_asked():
+    records = [("a", "acgTNn"), ("b", "ACGT"), ("c", "ACRYgt")]
+    check_nucleotide(records, "f")
+    assert records == [("a", "acgTNn"), ("b", "ACGT"), ("c", "ACRYgt")]
+    check_nucleotide(records, "f", upper_case=True)
+    assert records == [("a", "ACGTNN"), ("b", "ACGT"), ("c", "ACRYGT")]
+
+
+@pytest.mark.parametrize("seq, protein", [
+    ("ACGT" * 300 + "MKWLFSEDPQ" * 130, True),  # the protein comes after the first letters
+    ("acgt" * 5 + "MKWLF" * 4, False),           # half and half is still nucleotides
+    ("acgt" * 5 + "MKWLF" * 4 + "Q", True),
+    ("AC-GT..n" + "RYKM" * 2, False),             # gaps, dots and N count as plain
+])
+def test_protein_is_told_from_the_whole_cds(seq, protein):
+    if protein:
+        with pytest.raises(InputError, match="looks like protein, not coding DNA: x"):
+            check_nucleotide([("x", seq)], "f", upper_case=True)
+    else:
+        check_nucleotide([("x", seq)], "f", upper_case=True)
+
+
+def test_protein_is_named_before_non_ascii():
+    records = [("a", "ACGTé"), ("b", "MKWLFMKWLF"), ("c", "ACGT")]
+    with pytest.raises(InputError, match="looks like protein, not coding DNA: b$"):
+        check_nucleotide(records, "f")
+    with pytest.raises(InputError, match="non-ASCII letters in the CDS: a$"):
+        check_nucleotide(records[:1], "f")
 
 
 def test_clustal_parsing_joins_blocks_and_skips_counts_and_conservation():
@@ -92,7 +191,16 @@ def test_reported_headers_handles_odd_stems_and_headers():
     assert reported_headers(reports, "other") == []
 
 
-def test_capture_takes_native_writes_and_restores_fd1(capfd):
+@pytest.fixture(params=["memfd", "temporary file"])
+def capture_sink(request, monkeypatch):
+    if request.param == "temporary file":
+        def no_memfd(*args):
+            raise OSError("no memfd here")
+        monkeypatch.setattr(os, "memfd_create", no_memfd, raising=False)
+    return request.param
+
+
+def test_capture_takes_native_writes_and_restores_fd1(capfd, capture_sink):
     libc = ctypes.CDLL(None)
     box: list[str] = []
     with captured_fd1(box):

@@ -17,7 +17,7 @@ from .codes import terminal_stops
 from .errors import InputError, name_some
 from .pairing import (Pair, ShortCds, alignment_width, check_nucleotide, check_unique,
                       pair_by_identifier, pair_by_order, prepare_pairs)
-from .seqio import Record, alignment_lines, parse_alignment, parse_fasta, read_text
+from .seqio import Record, alignment_lines, read_alignment, read_fasta
 
 
 class Status(IntEnum):
@@ -84,10 +84,10 @@ def file_stem(path: str) -> str:
 
 
 def _read_inputs(job: LocusJob, options: LocusOptions) -> tuple[list[Record], list[Record], int]:
-    proteins = parse_alignment(read_text(job.pep_path), job.pep_path, options.in_format)
+    proteins = read_alignment(job.pep_path, options.in_format)
     check_unique(proteins, job.pep_path)
     width = alignment_width(proteins, job.pep_path)
-    cds = parse_fasta(read_text(job.cds_path), job.cds_path)
+    cds = read_fasta(job.cds_path)
     check_nucleotide(cds, job.cds_path, upper_case=not options.keep_case)
     if options.pair_by_order:  # the CDS names play no part
         return proteins, pair_by_order(proteins, cds, job.pep_path, job.cds_path), width

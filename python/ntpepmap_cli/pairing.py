@@ -44,6 +44,9 @@ def check_unique(records: list[Record], path: str) -> None:
 
 def alignment_width(records: list[Record], path: str) -> int:
     """The common row length; rows of another length are named."""
+    lengths_seen = {len(row) for _, row in records}
+    if len(lengths_seen) == 1:
+        return lengths_seen.pop()
     lengths = Counter(len(row) for _, row in records)
     width, _ = lengths.most_common(1)[0]
     if len(lengths) > 1:

@@ -9,6 +9,7 @@ from __future__ import annotations
 import mmap
 import sys
 from collections.abc import Iterable, Iterator
+from typing import BinaryIO
 
 from .errors import InputError
 
@@ -23,37 +24,100 @@ BLOCK_WIDTH = 60
 # space and line feed, which are looked for record by record.
 _RARE_ASCII_SPACES = "\t\x0b\x0c\r\x1c\x1d\x1e\x1f"
 _MAP_POPULATE = getattr(mmap, "MAP_POPULATE", 0)  # Linux: map all pages in one go
+# Whitespace that bytes.split() and str.split() disagree on, and the carriage
+# return that text mode would translate: a file with any is not plain.
+_UNUSUAL_SPACE_BYTES = tuple(space.encode() for space in _RARE_ASCII_SPACES)
+_LINE_FEED = ord("\n")
 
 
-def _decode_file(path: str) -> str:
-    """The file decoded from a read-only mapping of it, where the file can be mapped.
+def _map(stream: BinaryIO) -> mmap.mmap | None:
+    """A read-only mapping of an open file, or None where it cannot be mapped."""
+    try:
+        return mmap.mmap(stream.fileno(), 0, flags=mmap.MAP_SHARED | _MAP_POPULATE,
+                         prot=mmap.PROT_READ)
+    except (OSError, ValueError):  # empty, or a pipe or device
+        return None
 
-    Decoding straight from the page cache saves the copy that reading into a
-    bytes object makes, and the fresh memory that copy would fault in.
+
+def _read(path: str, plain_fasta: bool) -> tuple[str, list[Record] | None]:
+    """The file's text, or (with plain_fasta, for a plain FASTA file) its records.
+
+    The file is opened once, so that a pipe is read once. A mapped file is
+    decoded straight from the page cache: reading it into a bytes object first
+    would copy it and fault in the fresh memory of that copy.
     """
-    with open(path, "rb") as stream:
-        try:
-            view = mmap.mmap(stream.fileno(), 0, flags=mmap.MAP_SHARED | _MAP_POPULATE,
-                             prot=mmap.PROT_READ)
-        except (OSError, ValueError):  # empty, or a pipe or device
-            return stream.read().decode("utf-8")
-    with view:
-        return str(view, "utf-8")
-
-
-def read_text(path: str) -> str:
-    """The whole file as text, line ends made '\\n' as in text mode; '-' is standard input."""
     try:
         if path == "-":
-            return sys.stdin.read()
-        text = _decode_file(path)
+            return _text_mode_newlines(sys.stdin.read()), None
+        with open(path, "rb") as stream:
+            view = _map(stream)
+            if view is None:
+                return _text_mode_newlines(stream.read().decode("utf-8")), None
+            with view:
+                records = _parse_plain_fasta(view) if plain_fasta else None
+                if records is not None:
+                    return "", records
+                return _text_mode_newlines(str(view, "utf-8")), None
     except UnicodeDecodeError as exc:
         raise InputError(path, f"not UTF-8 text ({exc.reason} at byte {exc.start})") from None
     except OSError as exc:
         raise InputError(path, exc.strerror or str(exc)) from None
+
+
+def _text_mode_newlines(text: str) -> str:
     if "\r" in text:
         text = text.replace("\r\n", "\n").replace("\r", "\n")
     return text
+
+
+def read_text(path: str) -> str:
+    """The whole file as text, line ends made '\\n' as in text mode; '-' is standard input."""
+    return _read(path, plain_fasta=False)[0]
+
+
+def read_fasta(path: str) -> list[Record]:
+    """Records of a FASTA file ('-' is standard input), as parse_fasta gives them."""
+    text, records = _read(path, plain_fasta=True)
+    return parse_fasta(text, path) if records is None else records
+
+
+def read_alignment(path: str, in_format: str) -> list[Record]:
+    """Records of an alignment file, as parse_alignment gives them."""
+    text, records = _read(path, plain_fasta=in_format in ("auto", "fasta"))
+    return parse_alignment(text, path, in_format) if records is None else records
+
+
+def _parse_plain_fasta(view: mmap.mmap) -> list[Record] | None:
+    """The records of a plain FASTA file, or None for any other file.
+
+    Plain: ASCII, first byte '>', no empty header, no whitespace but space
+    and line feed (so no carriage return either). Such a file is parsed from
+    its mapping, so that only the records themselves take fresh memory; the
+    other files go through parse_fasta, which gives the same records and says
+    what is wrong with a file.
+    """
+    if view[:1] != b">" or any(view.find(space) >= 0 for space in _UNUSUAL_SPACE_BYTES):
+        return None
+    records: list[Record] = []
+    find, size, start = view.find, len(view), 1
+    while True:
+        marker = find(b">", start)  # as _record_end, on bytes
+        while marker > 0 and view[marker - 1] != _LINE_FEED:
+            marker = find(b">", marker + 1)
+        end = size if marker < 0 else marker - 1
+        header_end = find(b"\n", start, end)
+        if header_end < 0:
+            header_end = end
+        header, sequence = view[start:header_end], view[header_end + 1:end]
+        words = header.split(None, 1)
+        if not words or not header.isascii() or not sequence.isascii():
+            return None
+        if b"\n" in sequence or b" " in sequence:
+            sequence = b"".join(sequence.split())
+        records.append((words[0].decode("ascii"), sequence.decode("ascii")))
+        if end >= size:
+            return records
+        start = end + 2
 
 
 def _record_end(body: str, start: int) -> int:
