@@ -135,7 +135,7 @@ def _text_is_the_alignment(text: str, pairs: list[Pair], expected: int,
     """
     if options.out_format != "fasta" or options.wrap or too_short or outcome.reports:
         return False
-    return len(text) == sum(len(pair.ident) for pair in pairs) + (expected + 3) * len(pairs)
+    return len(text) == sum(len(ident) for ident, _, _ in pairs) + (expected + 3) * len(pairs)
 
 
 def _full_rows(job: LocusJob, options: LocusOptions, outcome: LocusOutcome,
@@ -174,9 +174,9 @@ def _call_module(stem: str, pairs: list[Pair], options: LocusOptions) -> str:
     import ntpepmap
 
     if options.gene_table is None:
-        seqs = {">" + p.ident: ((p.ident, p.row), (0, p.ident, p.cds)) for p in pairs}
+        seqs = {">" + ident: ((ident, row), (0, ident, cds)) for ident, row, cds in pairs}
         return ntpepmap.pepthread(stem, options.table_num, seqs)
-    custom = {">" + p.ident: ((p.ident, p.row), (p.ident, p.cds)) for p in pairs}
+    custom = {">" + ident: ((ident, row), (ident, cds)) for ident, row, cds in pairs}
     return ntpepmap.pepthread_original_args(stem, options.gene_table, custom)
 
 
@@ -200,7 +200,7 @@ def rows_of(text: str, pairs: list[Pair]) -> list[Record]:
     """Codon rows in the order of pairs, from the module's text."""
     lines = text.split("\n")
     by_ident = dict(zip((name[1:] for name in lines[0:-1:2]), lines[1::2]))
-    return [(p.ident, by_ident[p.ident]) for p in pairs]
+    return [(ident, by_ident[ident]) for ident, _, _ in pairs]
 
 
 _WRITE_PIECE = 1 << 18
