@@ -18,7 +18,7 @@ from ntpepmap_cli.locus import file_stem, reported_headers
 from ntpepmap_cli.pairing import check_nucleotide, prepare_cds
 from ntpepmap_cli.seqio import (clustal_lines, detect_format, fasta_lines, parse_alignment,
                                 parse_clustal, parse_fasta, read_alignment, read_fasta,
-                                read_text)
+                                read_fasta_marked, read_text)
 
 RECORDS = [("a", "MKW-LF" * 23), ("long_name_b", "MK--LF" * 23), ("c", "-" * 138)]
 
@@ -44,6 +44,7 @@ def test_fasta_parsing_errors(text, problem):
 # general parser; both must come out as parsing the text-mode text gives.
 FILE_TEXTS = [
     ">a desc\nAC GT\n>b\nACGT\n",            # plain, a space inside a sequence
+    ">a\nACGT\n>b\nacgt\n>c\nAC GT\nAA\n>d\nACGTN\n>e\n\n",  # plain, some letters odd
     ">a\nAC\nGT\n>b\nACGT",                  # wrapped, no final line feed
     ">a\r\nACGT\r\n>b x\r\nAC\r\n",           # CRLF
     ">a\rACGT\r>b\rAC\r",                    # old Mac line ends
@@ -75,8 +76,15 @@ def test_reading_a_file_gives_what_parsing_its_text_gives(tmp_path, text):
     path.write_bytes(text.encode())
     as_text = path.read_text(encoding="utf-8")  # text mode: the reference
     assert read_text(str(path)) == as_text
-    assert _outcome(lambda: read_fasta(str(path))) == \
-        _outcome(lambda: parse_fasta(as_text, str(path)))
+    expected = _outcome(lambda: parse_fasta(as_text, str(path)))
+    assert _outcome(lambda: read_fasta(str(path))) == expected
+    marked = _outcome(lambda: read_fasta_marked(str(path), b"ACGT"))
+    if isinstance(expected, str):
+        assert marked == expected
+    else:
+        records, indices = marked
+        assert records == expected and indices == sorted(set(indices))
+        assert {i for i, (_, seq) in enumerate(records) if set(seq) - set("ACGT")} <= set(indices)
     for in_format in ("auto", "fasta", "clustal"):
         assert _outcome(lambda: read_alignment(str(path), in_format)) == \
             _outcome(lambda: parse_alignment(as_text, str(path), in_format))
@@ -110,6 +118,8 @@ def test_cds_is_upper_cased_in_place_only_when_asked():
     records = [("a", "acgTNn"), ("b", "ACGT"), ("c", "ACRYgt")]
     check_nucleotide(records, "f")
     assert records == [("a", "acgTNn"), ("b", "ACGT"), ("c", "ACRYgt")]
+    check_nucleotide(records, "f", upper_case=True, marked=[2])  # the others taken as clean
+    assert records == [("a", "acgTNn"), ("b", "ACGT"), ("c", "ACRYGT")]
     check_nucleotide(records, "f", upper_case=True)
     assert records == [("a", "ACGTNN"), ("b", "ACGT"), ("c", "ACRYGT")]
 

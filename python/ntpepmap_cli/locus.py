@@ -16,9 +16,9 @@ from typing import NamedTuple, TextIO
 from .capture import captured_fd1
 from .codes import terminal_stops
 from .errors import InputError, name_some
-from .pairing import (Pair, ShortCds, alignment_width, check_nucleotide, check_unique,
-                      pair_by_identifier, pair_by_order, prepare_pairs)
-from .seqio import Record, alignment_lines, read_alignment, read_fasta
+from .pairing import (NUCLEOTIDE_LETTERS, Pair, ShortCds, alignment_width, check_nucleotide,
+                      check_unique, pair_by_identifier, pair_by_order, prepare_pairs)
+from .seqio import Record, alignment_lines, read_alignment, read_fasta_marked
 
 
 class Status(IntEnum):
@@ -95,8 +95,8 @@ def _read_inputs(job: LocusJob, options: LocusOptions) -> tuple[list[Record], li
     proteins = read_alignment(job.pep_path, options.in_format)
     check_unique(proteins, job.pep_path)
     width = alignment_width(proteins, job.pep_path)
-    cds = read_fasta(job.cds_path)
-    check_nucleotide(cds, job.cds_path, upper_case=not options.keep_case)
+    cds, marked = read_fasta_marked(job.cds_path, NUCLEOTIDE_LETTERS)
+    check_nucleotide(cds, job.cds_path, upper_case=not options.keep_case, marked=marked)
     if options.pair_by_order:  # the CDS names play no part
         return proteins, pair_by_order(proteins, cds, job.pep_path, job.cds_path), width
     check_unique(cds, job.cds_path)

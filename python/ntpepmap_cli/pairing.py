@@ -8,7 +8,7 @@ duplicate identifiers, ragged protein rows, a protein file given as CDS.
 from __future__ import annotations
 
 from collections import Counter
-from collections.abc import Set
+from collections.abc import Iterable, Set
 from typing import NamedTuple
 
 from .errors import InputError, name_some
@@ -16,7 +16,7 @@ from .seqio import Record
 
 # Letters of plain nucleotides; a CDS made mostly of anything else is protein.
 _PLAIN_NUCLEOTIDES = str.maketrans("", "", "ACGTUNacgtun-.")
-_PLAIN_UPPER_BYTES = b"ACGTUN-."
+NUCLEOTIDE_LETTERS = b"ACGTUN-."  # all that a usual CDS holds
 _PLAIN_LOWER_BYTES = b"acgtun"
 _MIN_PLAIN_FRACTION = 0.5
 
@@ -60,23 +60,27 @@ def _looks_like_protein(other: int, length: int) -> bool:
     return other > (1.0 - _MIN_PLAIN_FRACTION) * length
 
 
-def check_nucleotide(records: list[Record], path: str, upper_case: bool = False) -> None:
+def check_nucleotide(records: list[Record], path: str, upper_case: bool = False,
+                     marked: Iterable[int] | None = None) -> None:
     """Refuses CDS records that look like protein or hold non-ASCII letters.
 
     With upper_case, also upper-cases in place the records that need it
     (codons are matched case-sensitively). Both answers come from the letters
-    that are not upper-case nucleotides: in a usual CDS there are none, and
+    that are not NUCLEOTIDE_LETTERS: in a usual CDS there are none, and
     bytes.translate finds that out several times faster than str.translate.
+    Only the records at the marked indices, in increasing order, can hold
+    other letters (by default all can).
     """
     protein_like: list[str] = []
     non_ascii: list[str] = []
-    for index, (ident, seq) in enumerate(records):
+    for index in range(len(records)) if marked is None else marked:
+        ident, seq = records[index]
         if not seq.isascii():
             non_ascii.append(ident)
             if _looks_like_protein(len(seq.translate(_PLAIN_NUCLEOTIDES)), len(seq)):
                 protein_like.append(ident)
             continue
-        unusual = seq.encode("ascii").translate(None, _PLAIN_UPPER_BYTES)
+        unusual = seq.encode("ascii").translate(None, NUCLEOTIDE_LETTERS)
         if not unusual:
             continue
         if _looks_like_protein(len(unusual.translate(None, _PLAIN_LOWER_BYTES)), len(seq)):

@@ -14,6 +14,7 @@ from typing import BinaryIO
 from .errors import InputError
 
 Record = tuple[str, str]  # (identifier, sequence)
+Marked = tuple[list[Record], list[int]]  # records, and indices of records to look at
 
 CLUSTAL_HEADERS = ("CLUSTAL", "MUSCLE", "PROBCONS", "MSAPROBS", "Kalign")
 IN_FORMATS = ("auto", "fasta", "clustal")
@@ -42,8 +43,9 @@ def _map(stream: BinaryIO) -> mmap.mmap | None:
         return None
 
 
-def _read(path: str, plain_fasta: bool) -> tuple[str, list[Record] | None]:
-    """The file's text, or (with plain_fasta, for a plain FASTA file) its records.
+def _read(path: str, plain_letters: bytes | None) -> tuple[str, Marked | None]:
+    """The file's text; or, given plain_letters, for a plain FASTA file, its
+    records as read_fasta_marked gives them, and no text.
 
     The file is opened once, so that a pipe is read once. A mapped file is
     decoded straight from the page cache: reading it into a bytes object first
@@ -57,9 +59,10 @@ def _read(path: str, plain_fasta: bool) -> tuple[str, list[Record] | None]:
             if view is None:
                 return _text_mode_newlines(stream.read().decode("utf-8")), None
             with view:
-                records = _parse_plain_fasta(view) if plain_fasta else None
-                if records is not None:
-                    return "", records
+                if plain_letters is not None:
+                    marked = _parse_plain_fasta(view, plain_letters)
+                    if marked is not None:
+                        return "", marked
                 return _text_mode_newlines(str(view, "utf-8")), None
     except UnicodeDecodeError as exc:
         raise InputError(path, f"not UTF-8 text ({exc.reason} at byte {exc.start})") from None
@@ -75,19 +78,32 @@ def _text_mode_newlines(text: str) -> str:
 
 def read_text(path: str) -> str:
     """The whole file as text, line ends made '\\n' as in text mode; '-' is standard input."""
-    return _read(path, plain_fasta=False)[0]
+    return _read(path, None)[0]
 
 
 def read_fasta(path: str) -> list[Record]:
     """Records of a FASTA file ('-' is standard input), as parse_fasta gives them."""
-    text, records = _read(path, plain_fasta=True)
-    return parse_fasta(text, path) if records is None else records
+    return read_fasta_marked(path, b"")[0]
+
+
+def read_fasta_marked(path: str, letters: bytes) -> Marked:
+    """read_fasta's records, and the indices of those that may hold more than letters.
+
+    The sequences of a plain file are looked at as they are parsed, so that a
+    later look at what else they hold can skip the records made only of
+    letters; in other files every record is marked.
+    """
+    text, marked = _read(path, letters)
+    if marked is not None:
+        return marked
+    records = parse_fasta(text, path)
+    return records, list(range(len(records)))
 
 
 def read_alignment(path: str, in_format: str) -> list[Record]:
     """Records of an alignment file, as parse_alignment gives them."""
-    text, records = _read(path, plain_fasta=in_format in ("auto", "fasta"))
-    return parse_alignment(text, path, in_format) if records is None else records
+    text, marked = _read(path, b"" if in_format in ("auto", "fasta") else None)
+    return parse_alignment(text, path, in_format) if marked is None else marked[0]
 
 
 def _holds_any(view: mmap.mmap, needles: tuple[bytes, ...]) -> bool:
@@ -100,8 +116,9 @@ def _holds_any(view: mmap.mmap, needles: tuple[bytes, ...]) -> bool:
     return False
 
 
-def _parse_plain_fasta(view: mmap.mmap) -> list[Record] | None:
-    """The records of a plain FASTA file, or None for any other file.
+def _parse_plain_fasta(view: mmap.mmap, letters: bytes) -> Marked | None:
+    """The records of a plain FASTA file, as read_fasta_marked gives them, or
+    None for any other file.
 
     Plain: ASCII, first byte '>', no empty header, no whitespace but space
     and line feed (so no carriage return either). Such a file is parsed from
@@ -112,25 +129,35 @@ def _parse_plain_fasta(view: mmap.mmap) -> list[Record] | None:
     if view[:1] != b">" or _holds_any(view, _UNUSUAL_SPACE_BYTES):
         return None
     records: list[Record] = []
+    marked: list[int] = []
     find, size, start = view.find, len(view), 1
-    while True:
-        marker = find(b">", start)  # as _record_end, on bytes
-        while marker > 0 and view[marker - 1] != _LINE_FEED:
-            marker = find(b">", marker + 1)
-        end = size if marker < 0 else marker - 1
-        header_end = find(b"\n", start, end)
-        if header_end < 0:
-            header_end = end
-        header, sequence = view[start:header_end], view[header_end + 1:end]
-        words = header.split(None, 1)
-        if not words or not header.isascii() or not sequence.isascii():
-            return None
-        if b"\n" in sequence or b" " in sequence:
-            sequence = b"".join(sequence.split())
-        records.append((words[0].decode("ascii"), sequence.decode("ascii")))
-        if end >= size:
-            return records
-        start = end + 2
+    try:
+        while True:
+            marker = find(b">", start)  # as _record_end, on bytes
+            while marker > 0 and view[marker - 1] != _LINE_FEED:
+                marker = find(b">", marker + 1)
+            end = size if marker < 0 else marker - 1
+            header_end = find(b"\n", start, end)
+            if header_end < 0:
+                header_end = end
+            header, sequence = view[start:header_end], view[header_end + 1:end]
+            words = header.split(None, 1)
+            if not words:
+                return None
+            # Whatever is not a letter, whitespace included, is left in rest.
+            rest = sequence.translate(None, letters) if letters else sequence
+            if rest:
+                marked.append(len(records))
+                if b"\n" in rest or b" " in rest:
+                    sequence = b"".join(sequence.split())
+            # An ASCII first word holds no other whitespace than bytes.split's:
+            # the odd ASCII ones are ruled out above.
+            records.append((words[0].decode("ascii"), sequence.decode("ascii")))
+            if end >= size:
+                return records, marked
+            start = end + 2
+    except UnicodeDecodeError:  # not ASCII
+        return None
 
 
 def _record_end(body: str, start: int) -> int:
