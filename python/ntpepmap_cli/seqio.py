@@ -1,7 +1,9 @@
 """Reading FASTA and CLUSTAL files and writing codon alignments.
 
-Parsing works on whole texts with str methods (find, slices, split, join),
-so the per-character work happens in C, not in Python loops.
+Parsing works with str and bytes methods (find, slices, split, translate),
+so the per-character work happens in C, not in Python loops. Plain FASTA
+files, the usual case, are parsed straight from a mapping of the file; any
+other file is decoded and parsed as text, with the same result.
 """
 
 from __future__ import annotations
