@@ -90,10 +90,11 @@ def test_reading_a_file_gives_what_parsing_its_text_gives(tmp_path, text):
             _outcome(lambda: parse_alignment(as_text, str(path), in_format))
 
 
-def test_a_file_that_is_not_utf8_is_named_with_the_byte(tmp_path):
+@pytest.mark.parametrize("content, where", [(b">a\nAC\xffGT\n", 5), (b">a x\xff\nACGT\n", 4)])
+def test_a_file_that_is_not_utf8_is_named_with_the_byte(tmp_path, content, where):
     path = tmp_path / "f.fasta"
-    path.write_bytes(b">a\nAC\xffGT\n")
-    with pytest.raises(InputError, match=r"not UTF-8 text \(invalid start byte at byte 5\)"):
+    path.write_bytes(content)
+    with pytest.raises(InputError, match=fr"not UTF-8 text \(invalid start byte at byte {where}\)"):
         read_fasta(str(path))
 
 

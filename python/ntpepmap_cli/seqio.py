@@ -144,7 +144,7 @@ def _parse_plain_fasta(view: mmap.mmap, letters: bytes) -> Marked | None:
                 header_end = end
             header, sequence = view[start:header_end], view[header_end + 1:end]
             words = header.split(None, 1)
-            if not words:
+            if not words or not header.isascii():  # the sequence is decoded below
                 return None
             # Whatever is not a letter, whitespace included, is left in rest.
             rest = sequence.translate(None, letters) if letters else sequence
@@ -152,8 +152,8 @@ def _parse_plain_fasta(view: mmap.mmap, letters: bytes) -> Marked | None:
                 marked.append(len(records))
                 if b"\n" in rest or b" " in rest:
                     sequence = b"".join(sequence.split())
-            # An ASCII first word holds no other whitespace than bytes.split's:
-            # the odd ASCII ones are ruled out above.
+            # An ASCII header holds no other whitespace than bytes.split's: the
+            # odd ASCII ones are ruled out above.
             records.append((words[0].decode("ascii"), sequence.decode("ascii")))
             if end >= size:
                 return records, marked
