@@ -1,3 +1,4 @@
+#!/usr/bin/env python3
 """Fuzzes attempt_iupac_substitution against a literal expansion of the triplet."""
 
 from __future__ import annotations

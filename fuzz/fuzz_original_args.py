@@ -1,3 +1,4 @@
+#!/usr/bin/env python3
 """Fuzzes pepthread_original_args: caller-supplied genetic codes, records well-formed and malformed."""
 
 from __future__ import annotations

@@ -1,3 +1,4 @@
+#!/usr/bin/env python3
 """Fuzzes pepthread: built-in genetic codes, records well-formed and malformed."""
 
 from __future__ import annotations
