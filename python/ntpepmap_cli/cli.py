@@ -6,7 +6,7 @@ import argparse
 import os
 import sys
 from collections.abc import Callable, Sequence
-from typing import TextIO
+from io import TextIOWrapper
 
 from .codes import CODES_BY_NUMBER, format_table_list
 from .errors import InputError
@@ -61,7 +61,7 @@ class Reporter:
 
     def __init__(self, quiet: bool, report_path: str | None) -> None:
         self.quiet = quiet
-        self.report_file: TextIO | None = None
+        self.report_file: TextIOWrapper | None = None
         if report_path is not None:
             try:
                 self.report_file = open(report_path, "w", encoding="utf-8")

@@ -9,13 +9,18 @@ those codons still terminate translation (NCBI), so they are listed here.
 
 from __future__ import annotations
 
-from typing import Mapping, NamedTuple, Sequence
+from collections.abc import Mapping, Sequence
 
 
-class GeneticCode(NamedTuple):
-    number: int
-    name: str
-    terminal_stops: tuple[str, ...]
+class GeneticCode:
+    """A code's NCBI number and name, and the codons that may end a CDS."""
+
+    __slots__ = ("number", "name", "terminal_stops")
+
+    def __init__(self, number: int, name: str, terminal_stops: tuple[str, ...]) -> None:
+        self.number = number
+        self.name = name
+        self.terminal_stops = terminal_stops
 
 
 _STD = ("TAA", "TAG", "TGA")

@@ -11,7 +11,7 @@ import os
 import re
 import sys
 from enum import IntEnum
-from typing import NamedTuple, TextIO
+from collections.abc import Callable
 
 from .capture import captured_fd1
 from .codes import terminal_stops
@@ -28,23 +28,42 @@ class Status(IntEnum):
     FAILED = 2
 
 
-class LocusOptions(NamedTuple):
-    table_num: int = 1
-    gene_table: dict[str, list[str]] | None = None
-    in_format: str = "auto"
-    out_format: str = "fasta"
-    wrap: int = 0
-    pair_by_order: bool = False
-    trim_stop: bool = True
-    keep_case: bool = False
-    strict: bool = False
-    keep_short: bool = False
+# Plain classes, not NamedTuple or dataclass: importing typing or dataclasses
+# would cost a small locus more start-up time than its work.
+class LocusOptions:
+    """How every locus of a run is read, back-translated and written."""
+
+    __slots__ = ("table_num", "gene_table", "in_format", "out_format", "wrap", "pair_by_order",
+                 "trim_stop", "keep_case", "strict", "keep_short")
+
+    def __init__(self, table_num: int = 1, gene_table: dict[str, list[str]] | None = None,
+                 in_format: str = "auto", out_format: str = "fasta", wrap: int = 0,
+                 pair_by_order: bool = False, trim_stop: bool = True, keep_case: bool = False,
+                 strict: bool = False, keep_short: bool = False) -> None:
+        self.table_num = table_num
+        self.gene_table = gene_table
+        self.in_format = in_format
+        self.out_format = out_format
+        self.wrap = wrap
+        self.pair_by_order = pair_by_order
+        self.trim_stop = trim_stop
+        self.keep_case = keep_case
+        self.strict = strict
+        self.keep_short = keep_short
 
 
-class LocusJob(NamedTuple):
-    pep_path: str
-    cds_path: str
-    out_path: str = "-"
+class LocusJob:
+    """The two input files of a locus and its output ('-': standard output)."""
+
+    __slots__ = ("pep_path", "cds_path", "out_path")
+
+    def __init__(self, pep_path: str, cds_path: str, out_path: str = "-") -> None:
+        self.pep_path = pep_path
+        self.cds_path = cds_path
+        self.out_path = out_path
+
+    def __repr__(self) -> str:
+        return f"LocusJob({self.pep_path!r}, {self.cds_path!r}, {self.out_path!r})"
 
 
 class LocusOutcome:
@@ -221,23 +240,23 @@ def _make_parent(out_path: str) -> None:
         os.makedirs(parent, exist_ok=True)
 
 
-def _write_pieces(out: TextIO, text: str) -> None:
+def _write_pieces(write: Callable[[str], object], text: str) -> None:
     # Piece by piece: encoding the whole text at once would fault in a second
     # copy of it.
     for start in range(0, len(text), _WRITE_PIECE):
-        out.write(text[start:start + _WRITE_PIECE])
+        write(text[start:start + _WRITE_PIECE])
 
 
 def write_text(out_path: str, text: str) -> None:
     """Writes text, already in its output format, to out_path ('-': standard output)."""
     if out_path == "-":
-        _write_pieces(sys.stdout, text)
+        _write_pieces(sys.stdout.write, text)
         sys.stdout.flush()
         return
     try:
         _make_parent(out_path)
         with open(out_path, "w", encoding="utf-8", newline="\n") as out:
-            _write_pieces(out, text)
+            _write_pieces(out.write, text)
     except OSError as exc:
         raise InputError(out_path, exc.strerror or str(exc)) from None
 

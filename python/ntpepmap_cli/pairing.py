@@ -9,7 +9,6 @@ from __future__ import annotations
 
 from collections import Counter
 from collections.abc import Iterable, Set
-from typing import NamedTuple
 
 from .errors import InputError, name_some
 from .seqio import Record
@@ -21,16 +20,19 @@ _PLAIN_LOWER_BYTES = b"acgtun"
 _MIN_PLAIN_FRACTION = 0.5
 
 
-class Pair(NamedTuple):
-    ident: str
-    row: str   # aligned protein row
-    cds: str   # unaligned coding sequence, prepared for the module
+# Identifier, aligned protein row, unaligned coding sequence prepared for the module.
+Pair = tuple[str, str, str]
 
 
-class ShortCds(NamedTuple):
-    ident: str
-    nucleotides: int
-    residues: int
+class ShortCds:
+    """A record held back: its CDS has fewer triplets than its row has residues."""
+
+    __slots__ = ("ident", "nucleotides", "residues")
+
+    def __init__(self, ident: str, nucleotides: int, residues: int) -> None:
+        self.ident = ident
+        self.nucleotides = nucleotides
+        self.residues = residues
 
 
 def check_unique(records: list[Record], path: str) -> None:
@@ -150,5 +152,5 @@ def prepare_pairs(proteins: list[Record], cds: list[Record], stops: Set[str],
         if len(prepared) < 3 * residues:
             too_short.append(ShortCds(ident, len(prepared), residues))
         else:
-            pairs.append(Pair(ident, row, prepared))
+            pairs.append((ident, row, prepared))
     return pairs, too_short

@@ -11,7 +11,7 @@ from __future__ import annotations
 import mmap
 import sys
 from collections.abc import Iterable, Iterator
-from typing import BinaryIO
+from io import BufferedReader
 
 from .errors import InputError
 
@@ -34,7 +34,7 @@ _LINE_FEED = ord("\n")
 _SCAN_PIECE = 1 << 18
 
 
-def _map(stream: BinaryIO) -> mmap.mmap | None:
+def _map(stream: BufferedReader) -> mmap.mmap | None:
     """A read-only mapping of an open file, or None where it cannot be mapped."""
     try:
         if not hasattr(mmap, "MAP_SHARED"):  # Windows
