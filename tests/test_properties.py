@@ -176,3 +176,49 @@ def test_peptide_rows_are_trimmed_upper_cased_and_mapped_like_unicode_says(row):
     result, printed = run_capturing_stdout(
         lambda: pepthread_original_args("stem", SPELLING_TABLE, {"r": plain(row, nucleotides)}))
     assert (result, printed) == ("r\n" + spelled + "\n", "")
+
+
+def model_row(aa_seq: str, nt_seq: str, table: dict[str, list[str]]) -> tuple[str, bool]:
+    """The codon row of an ASCII record, step by step, and whether the record has a problem."""
+    peptide = streamlined(aa_seq)
+    nucleotides = nt_seq.replace("-", "").replace(".", "")
+    problem = 3 * sum(c != "-" for c in peptide) != len(nucleotides)
+    pieces, cursor = [], 0
+    for residue in peptide:
+        if residue == "-":
+            pieces.append("---")
+            continue
+        triplet_left = len(nucleotides) - cursor >= 3
+        if residue not in table:
+            problem = True
+            cursor += 3 if triplet_left else 0  # it still owns its triplet
+            continue
+        if not triplet_left:  # the length check has reported the record
+            continue
+        triplet = nucleotides[cursor:cursor + 3]
+        cursor += 3
+        if "N" in triplet or residue == "X" or triplet in table[residue]:
+            pieces.append(triplet)
+        elif (rescued := reference_substitution(triplet, table[residue])) is not None:
+            pieces.append(rescued)
+        else:
+            problem = True
+    return "".join(pieces), problem
+
+
+CODON_LETTERS = "ACGTRYKMNacg"
+CALLER_TABLES = st.dictionaries(
+    st.sampled_from("ACDEFGHIKLMNPQRSTVWYXBJZ*-ao"),
+    st.lists(st.text(alphabet=CODON_LETTERS, min_size=3, max_size=3), max_size=6), max_size=12)
+
+
+@PROPERTY_SETTINGS
+@given(table=st.one_of(st.sampled_from(TABLE_NUMBERS).map(TABLES.__getitem__), CALLER_TABLES),
+       peptide=st.text(alphabet="ACDEFGHIKLMNPQRSTVWYXBJZ*-akmo .1", max_size=20),
+       nucleotides=st.text(alphabet="ACGTRYKMNacgtn-.", max_size=66), same_headers=st.booleans())
+def test_rows_follow_a_literal_model_of_the_translation(table, peptide, nucleotides, same_headers):
+    expected_row, problem = model_row(peptide, nucleotides, table)
+    record = plain(peptide, nucleotides, "h", "h" if same_headers else "other")
+    result, printed = run_capturing_stdout(lambda: pepthread_original_args("stem", table, {"r": record}))
+    assert result == "r\n" + expected_row + "\n"
+    assert printed.count(REPORT) == (1 if problem or not same_headers else 0), printed
