@@ -4,7 +4,7 @@ A harness turns the fuzzer's bytes into call arguments through `Arguments`, whic
 records while it builds whether the call is well-formed (then it must not raise),
 whether Python code of ours may raise inside a conversion, whether the call may
 abort (a dict changed under conversion) and which records are clean (their exact
-result is known). `check_call` then asserts what must hold of the outcome.
+result is known). `check_outcome` and `check_records` then assert what must hold.
 """
 
 from __future__ import annotations
@@ -16,6 +16,7 @@ from dataclasses import dataclass, field
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests"))
+from test_properties import model_row  # noqa: E402  (a literal model of one record's translation)
 from test_tables import EXPECTED as BUILT_IN_TABLES  # noqa: E402  (the 27 codes, as data)
 
 NUCLEOTIDE_LETTERS = "ACGTRYSWKMBDHVNacgtnU-. \n"
@@ -410,13 +411,49 @@ def check_outcome(call, arguments: Arguments, capture: StdoutCapture | None):
     return None if arguments.mutators else result
 
 
+def short(*values: object) -> str:
+    """A failure message that stays readable when the inputs are huge."""
+    return ", ".join(r if len(r := repr(value)) <= 300 else r[:300] + f"... ({len(r)} chars)" for value in values)
+
+
+def model_table(table: object) -> dict | None:
+    """The codon table as the module sees it, when every entry is plain enough to model."""
+    if not isinstance(table, dict):
+        return None
+    plain: dict = {}
+    for letter, codons in dict.items(table):
+        if not (isinstance(letter, str) and len(letter) == 1 and isinstance(codons, (list, tuple))
+                and all(isinstance(codon, str) and codon.isascii() for codon in codons)):
+            return None
+        plain[str(letter)] = [str(codon) for codon in codons]  # equal letters: the last one wins
+    return plain
+
+
+def record_texts(value) -> tuple[str, str, str, str]:
+    """aa_header, aa_seq, nt_header, nt_seq of a seqs value that converted."""
+    peptide_pair, nucleotide_part = tuple.__getitem__(value, 0), tuple.__getitem__(value, 1)
+    return peptide_pair[0], peptide_pair[1], nucleotide_part[-2], nucleotide_part[-1]
+
+
+def check_against_model(row: str, printed: str | None, value, table: dict) -> None:
+    """An ASCII record's row, and whether it was reported, as a literal model has them."""
+    aa_header, aa_seq, nt_header, nt_seq = record_texts(value)
+    if not (aa_seq.isascii() and nt_seq.isascii()):
+        return
+    expected_row, problem = model_row(aa_seq, nt_seq, table)
+    assert row == expected_row, short(aa_seq, nt_seq, row, expected_row)
+    if printed is not None and REPORT_MARK not in aa_header + nt_header:
+        assert (printed != "") == (problem or aa_header != nt_header), short(printed)
+
+
 def check_records(result: str, seqs: dict, solo, arguments: Arguments, capture: StdoutCapture | None,
-                  stem: object) -> None:
+                  stem: object, table: dict | None = None) -> None:
     """The result of a dict is the concatenation of each record's result alone;
-    clean records come back exactly and print nothing; at most one report per record."""
+    clean records come back exactly and print nothing; at most one report per record;
+    with a table plain enough, ASCII records come back as a literal model has them."""
     printed = capture.printed if capture else ""
     if capture and not any(REPORT_MARK in str(value) for value in (seqs, stem)):
-        assert printed.count(REPORT_MARK) <= dict.__len__(seqs), printed
+        assert printed.count(REPORT_MARK) <= dict.__len__(seqs), short(printed)
     merged: dict = {}
     for name, value in dict.items(seqs):  # keys of equal text: the last value, at the first one's place
         merged[str(name)] = value
@@ -424,13 +461,16 @@ def check_records(result: str, seqs: dict, solo, arguments: Arguments, capture: 
     for name, value in merged.items():
         alone = capture.run(lambda: solo({name: value})) if capture else solo({name: value})
         assert isinstance(alone, str)
-        assert alone.startswith(name + "\n") and alone.endswith("\n"), (name, alone)
+        assert alone.startswith(name + "\n") and alone.endswith("\n"), short(name, alone)
         row = alone[len(name) + 1:-1]
-        assert len(row.encode()) % 3 == 0, row  # every piece is "---" or one 3-byte triplet
+        assert len(row.encode()) % 3 == 0, short(row)  # every piece is "---" or one 3-byte triplet
         if id(value) in arguments.clean:
             expected = arguments.clean[id(value)][1]
-            assert row == expected, (name, row, expected)
-            assert not capture or capture.printed == "", capture.printed
+            assert row == expected, short(name, row, expected)
+            assert not capture or capture.printed == "", short(capture.printed)
+        if table is not None:
+            check_against_model(row, capture.printed if capture and REPORT_MARK not in str(stem) else None,
+                                value, table)
         pieces.append(alone)
     assert result == "".join(pieces)
 

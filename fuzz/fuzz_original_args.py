@@ -78,7 +78,7 @@ def test_one_input(data: bytes) -> None:
     result = common.check_outcome(call, arguments, capture)
     if result is not None:
         common.check_records(result, seqs, lambda one: ntpepmap.pepthread_original_args(stem, table, one),
-                             arguments, capture, stem)
+                             arguments, capture, stem, common.model_table(table))
 
 
 def main() -> None:
