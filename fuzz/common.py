@@ -18,6 +18,7 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests"))
 from test_properties import model_row  # noqa: E402  (a literal model of one record's translation)
 from test_tables import EXPECTED as BUILT_IN_TABLES  # noqa: E402  (the 27 codes, as data)
+from test_iupac import reference_substitution as iupac_substitution  # noqa: E402,F401  (literal expansion)
 
 NUCLEOTIDE_LETTERS = "ACGTRYSWKMBDHVNacgtnU-. \n"
 PEPTIDE_LETTERS = "ALWQYECDFGHIKMPRSVNT*-BJZXOUalmkw .\tß1"
@@ -473,36 +474,6 @@ def check_records(result: str, seqs: dict, solo, arguments: Arguments, capture: 
                                 value, table)
         pieces.append(alone)
     assert result == "".join(pieces)
-
-
-# --- IUPAC reference -----------------------------------------------------------
-
-IUPAC = {"R": "AG", "Y": "CT", "S": "GC", "W": "AT", "K": "GT", "M": "AC",
-         "B": "CGT", "D": "AGT", "H": "ACT", "V": "ACG", "N": "ACGT"}
-
-
-def iupac_candidates(triplet: bytes) -> set[bytes]:
-    """Every reading of a triplet: keep branch first, the working buffer never restored."""
-    buffer = bytearray(3)
-    buffer[: len(triplet)] = triplet
-    found: set[bytes] = set()
-
-    def expand(position: int) -> None:
-        if position == len(triplet):
-            found.add(bytes(buffer))
-            return
-        expand(position + 1)
-        for letter in IUPAC.get(chr(triplet[position]), ""):
-            buffer[position] = ord(letter)
-            expand(position + 1)
-
-    expand(0)
-    return found
-
-
-def iupac_substitution(triplet: str, taxa: list[str]) -> str | None:
-    candidates = iupac_candidates(triplet.encode())
-    return next((entry for entry in taxa if entry.encode() in candidates), None)
 
 
 # --- calling -------------------------------------------------------------------
