@@ -1,0 +1,30 @@
+// The tool's private extension: reader and engine for ntpepmap_cli. The public
+// module ntpepmap stays exactly as it is; nothing here is part of its surface.
+#include "tool_module/tool_methods.hpp"
+
+#include <vector>
+
+namespace ntpepmap::tool_module {
+namespace {
+
+std::vector<PyMethodDef> all_methods() {
+    std::vector<PyMethodDef> methods;
+    for (const auto part : {reader_methods(), engine_methods()}) {
+        methods.insert(methods.end(), part.begin(), part.end());
+    }
+    methods.push_back(PyMethodDef{nullptr, nullptr, 0, nullptr});
+    return methods;
+}
+
+}  // namespace
+}  // namespace ntpepmap::tool_module
+
+PyMODINIT_FUNC PyInit__native() {
+    // The method table must outlive every module object made from it.
+    static std::vector<PyMethodDef> methods = ntpepmap::tool_module::all_methods();
+    static PyModuleDef definition = {
+        PyModuleDef_HEAD_INIT, "ntpepmap_cli._native", "Reader and engine of the ntpepmap tool (private).",
+        -1, methods.data(), nullptr, nullptr, nullptr, nullptr,
+    };
+    return PyModule_Create(&definition);
+}
