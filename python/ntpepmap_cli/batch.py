@@ -15,9 +15,10 @@ from concurrent.futures import Future, ProcessPoolExecutor, as_completed
 from pathlib import Path
 from typing import Dict, List, NamedTuple, Sequence
 
-from .cli import PROG, Reporter, add_locus_options, error, locus_options, print_outcome
 from .errors import InputError, name_some
 from .locus import LocusJob, LocusOptions, LocusOutcome, Status, run_locus
+from .messages import Reporter, error, print_outcome
+from .options import PROG, add_locus_options, locus_options
 from .seqio import default_extension, read_text
 
 BATCH_DESCRIPTION = """\
