@@ -12,10 +12,10 @@ import sys
 import time
 from functools import partial
 from pathlib import Path
-from typing import Callable, Dict, List, NamedTuple, Optional, Sequence, Tuple
+from typing import Callable, Dict, Iterator, List, NamedTuple, Optional, Sequence, Set, Tuple
 
 from .errors import InputError, name_some
-from .interrupts import exit_status, signal_name
+from .interrupts import StopRequest, exit_status, signal_name
 from .locus import LocusJob, LocusOptions, LocusOutcome, Status, run_locus
 from .messages import Reporter, error, print_outcome
 from .options import PROG, add_locus_options, locus_options
@@ -188,8 +188,9 @@ class BatchRun:
         self.reporter = reporter
         self.outcomes: List[LocusOutcome] = []
         self.interrupted: Optional[KeyboardInterrupt] = None
+        self._finished_jobs: Set[int] = set()  # ids of the jobs handed to workers
 
-    def run(self, options: LocusOptions, workers: int) -> None:
+    def run(self, options: LocusOptions, workers: int, stop: StopRequest) -> None:
         from tqdm import tqdm  # type: ignore[import-untyped]
 
         # Start the workers before the bar: they are forked, and should not be
@@ -198,31 +199,34 @@ class BatchRun:
         try:
             with tqdm(total=len(self.loci.jobs) + len(self.loci.unmatched), unit="locus",
                       file=sys.stderr, disable=not sys.stderr.isatty()) as bar:
-                def finished(outcome: LocusOutcome) -> None:
-                    print_outcome(outcome, self.reporter,
-                                  lambda text: bar.write(text, file=sys.stderr, end=""))
-                    self.outcomes.append(outcome)
-                    bar.update()
+                def write(text: str) -> None:
+                    bar.write(text, file=sys.stderr, end="")
 
-                self._run(pool, finished)
+                for outcome in self.loci.unmatched:
+                    self._finished(outcome, write)
+                    bar.update()
+                for job, result in self._results(pool, stop):
+                    self._finished_jobs.add(id(job))
+                    self._finished(_outcome_of(job, result), write)
+                    bar.update()
         finally:
             pool.stop()
 
-    def _run(self, pool: WorkerPool[LocusJob, LocusOutcome], finished: Callable[[LocusOutcome], None]) -> None:
-        for outcome in self.loci.unmatched:
-            finished(outcome)
+    def _results(self, pool: WorkerPool[LocusJob, LocusOutcome],
+                 stop: StopRequest) -> Iterator[Tuple[LocusJob, object]]:
         try:
-            for job, result in pool.results(self.loci.jobs):
-                finished(_outcome_of(job, result))
+            yield from pool.results(self.loci.jobs, stop)
             pool.close()
-        except KeyboardInterrupt as stop:
-            self.interrupted = stop
-            for job, result in pool.stop():
-                finished(_outcome_of(job, result))
+        except KeyboardInterrupt as interrupted:
+            self.interrupted = interrupted
+            yield from pool.stop()
+
+    def _finished(self, outcome: LocusOutcome, write: Callable[[str], None]) -> None:
+        self.outcomes.append(outcome)
+        print_outcome(outcome, self.reporter, write)
 
     def not_finished(self) -> List[LocusJob]:
-        done = {id(outcome.job) for outcome in self.outcomes}
-        return [job for job in self.loci.jobs if id(job) not in done]
+        return [job for job in self.loci.jobs if id(job) not in self._finished_jobs]
 
 
 def _outcome_of(job: LocusJob, result: object) -> LocusOutcome:
@@ -252,8 +256,7 @@ def interruption_line(batch: BatchRun, stop: KeyboardInterrupt) -> str:
     line = (f"{PROG} batch: interrupted by {signal_name(stop)}: {len(batch.outcomes)} of "
             f"{len(batch.outcomes) + len(left)} loci finished")
     if left:
-        line += (f"; {len(left)} not, their outputs left as they were: "
-                 f"{name_some([job.pep_path for job in left])}")
+        line += f"; not finished: {name_some([job.pep_path for job in left])}"
     return line + "\n"
 
 
@@ -274,12 +277,13 @@ def batch_main(argv: Sequence[str]) -> int:
     for line in loci.unused + ([warning] if warning else []):
         print(f"{PROG} batch: warning: {line}", file=sys.stderr)
     batch = BatchRun(loci, reporter)
-    try:
-        batch.run(options, workers)
-    except BaseException:
-        reporter.abandon()
-        raise
-    return finish(batch, reporter, start)
+    with StopRequest() as stop:
+        try:
+            batch.run(options, workers, stop)
+        except BaseException:
+            reporter.abandon()
+            raise
+        return finish(batch, reporter, start)
 
 
 def finish(batch: BatchRun, reporter: Reporter, start: float) -> int:

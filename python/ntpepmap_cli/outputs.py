@@ -16,6 +16,7 @@ from collections.abc import Iterator
 from contextlib import contextmanager
 
 from .errors import InputError
+from .interrupts import output_in_place, stop_signals_held
 
 TYPE_CHECKING = False  # typing itself costs a small locus noticeable start-up time
 if TYPE_CHECKING:
@@ -37,26 +38,36 @@ class AtomicFile:
         self.stream: TextIO | None = None
 
     def open(self) -> TextIO:
+        # Signals wait until the temporary file is known, or it could be left behind.
+        with self.discarded_on_failure(), stop_signals_held():
+            self.stream = self._open()
+        return self.stream
+
+    @contextmanager
+    def discarded_on_failure(self) -> Iterator[None]:
+        """Discards the file when the block raises; an OSError becomes a one-line InputError."""
         try:
-            old = os.stat(self.target)
-        except FileNotFoundError:
-            old = None
-        except OSError as exc:
-            raise self.failure(exc) from None
-        try:
-            if old is not None and not stat.S_ISREG(old.st_mode):
-                # A device or pipe (-o /dev/null): there is no old content to keep.
-                self.stream = open(self.target, "w", encoding="utf-8", newline="\n")
-                return self.stream
-            self.existed = old is not None
-            fd = self._create_temporary()
-            if old is not None:  # a new file has the usual mode under the umask already
-                os.chmod(self.temporary, stat.S_IMODE(old.st_mode))
-            self.stream = open(fd, "w", encoding="utf-8", newline="\n")
+            yield
         except OSError as exc:
             self.discard()
             raise self.failure(exc) from None
-        return self.stream
+        except BaseException:  # a signal, possibly one that was held until the block ended
+            self.discard()
+            raise
+
+    def _open(self) -> TextIO:
+        try:
+            old: os.stat_result | None = os.stat(self.target)
+        except FileNotFoundError:
+            old = None
+        if old is not None and not stat.S_ISREG(old.st_mode):
+            # A device or pipe (-o /dev/null): there is no old content to keep.
+            return open(self.target, "w", encoding="utf-8", newline="\n")
+        self.existed = old is not None
+        fd = self._create_temporary()
+        if old is not None:  # a new file has the usual mode under the umask already
+            os.chmod(self.temporary, stat.S_IMODE(old.st_mode))
+        return open(fd, "w", encoding="utf-8", newline="\n")
 
     def _create_temporary(self) -> int:
         folder, name = os.path.split(self.target)
@@ -73,30 +84,30 @@ class AtomicFile:
             return fd
 
     def commit(self) -> None:
-        try:
+        # The file is put in place whole, or stays temporary and goes.
+        with self.discarded_on_failure(), stop_signals_held():
             if self.stream is not None:
                 self.stream.close()
             if self.temporary:
                 os.replace(self.temporary, self.target)
                 self.temporary = ""
-        except OSError as exc:
-            self.discard()
-            raise self.failure(exc) from None
+            output_in_place()
 
     def discard(self) -> None:
         """Removes the temporary file; safe to call at any point, and more than once."""
         stream, self.stream = self.stream, None
-        if stream is not None:
-            try:
-                stream.close()
-            except OSError:  # the flush of the rest failed: the file goes anyway
-                pass
         temporary, self.temporary = self.temporary, ""
-        if temporary:
-            try:
-                os.unlink(temporary)
-            except OSError:
-                pass
+        try:
+            if stream is not None:
+                stream.close()
+        except Exception:  # the flush of the rest failed: the file goes anyway
+            pass
+        finally:
+            if temporary:
+                try:
+                    os.unlink(temporary)
+                except OSError:
+                    pass
 
     def failure(self, exc: OSError) -> InputError:
         fate = "left as it was" if self.existed else "not written"
@@ -107,16 +118,9 @@ class AtomicFile:
 def atomic_output(path: str) -> Iterator[TextIO]:
     """A stream for path's new content: committed when the block ends, discarded if it raises."""
     output = AtomicFile(path)
-    stream = output.open()
-    try:
-        yield stream
-    except OSError as exc:
-        output.discard()
-        raise output.failure(exc) from None
-    except BaseException:
-        output.discard()
-        raise
-    output.commit()
+    with output.discarded_on_failure():
+        yield output.open()
+        output.commit()
 
 
 def output_name(path: str) -> str:

@@ -17,7 +17,8 @@ from multiprocessing.connection import Connection, wait
 from typing import (Any, Callable, Dict, Generic, Iterable, Iterator, List, Optional, Tuple,
                     TypeVar)
 
-from .interrupts import STOP_SIGNALS, raise_on_stop_signals, stop_signals_held
+from .interrupts import (STOP_SIGNALS, StopRequest, exit_status, raise_on_stop_signals,
+                         stop_signals_held, task_told)
 
 Task = TypeVar("Task")
 Result = TypeVar("Result")
@@ -32,16 +33,18 @@ class WorkerDied:
         self.exitcode = exitcode
 
     def __str__(self) -> str:
-        if self.exitcode is not None and self.exitcode < 0:
-            return f"the worker process was killed by {signal.Signals(-self.exitcode).name}"
+        code = self.exitcode or 0
+        if code < 0 or code > 128:  # killed by a signal, or stopped by one (128 + signal)
+            return f"the worker process was stopped by {signal.Signals(abs(code) % 128).name}"
         return f"the worker process ended with status {self.exitcode}"
 
 
 def _serve(conn: Connection, work: Callable[[Task], Result]) -> None:
+    signal.set_wakeup_fd(-1)  # the main process's, inherited through fork
     signal.signal(signal.SIGINT, signal.SIG_IGN)
     raise_on_stop_signals((signal.SIGTERM,))
-    signal.pthread_sigmask(signal.SIG_UNBLOCK, STOP_SIGNALS)
     try:
+        signal.pthread_sigmask(signal.SIG_UNBLOCK, STOP_SIGNALS)
         while True:
             task = conn.recv()
             if task is None:
@@ -49,8 +52,11 @@ def _serve(conn: Connection, work: Callable[[Task], Result]) -> None:
             result = work(task)
             with stop_signals_held():  # a result is sent whole or not at all
                 conn.send(result)
-    except (KeyboardInterrupt, EOFError, OSError):
-        return  # told to stop, or the main process is gone
+            task_told()
+    except KeyboardInterrupt as stop:
+        raise SystemExit(exit_status(stop)) from None
+    except (EOFError, OSError):
+        return  # the main process is gone
 
 
 class _Worker(Generic[Task]):
@@ -93,18 +99,23 @@ class WorkerPool(Generic[Task, Result]):
     def _spawn(self) -> _Worker[Task]:
         return _Worker(self._context, self._work)
 
-    def results(self, tasks: Iterable[Task]) -> Iterator[Tuple[Task, object]]:
-        """Each task with its result (or WorkerDied), in the order they finish."""
+    def results(self, tasks: Iterable[Task],
+                stop: StopRequest) -> Iterator[Tuple[Task, object]]:
+        """Each task with its result (or WorkerDied), in the order they finish.
+
+        Raises Interrupted, between two results, once stop has noted a signal.
+        """
         waiting = deque(tasks)
         while waiting or self._busy:
+            stop.check()
             while waiting and self._idle:
                 worker = self._idle.pop()
                 worker.give(waiting.popleft())
                 self._busy[worker.conn] = worker
-            for worker in self._ready():
-                with stop_signals_held():  # a stop must find every worker in one of the two sets
-                    result = self._retire(worker, bool(waiting))
-                yield worker.task, result  # type: ignore[misc]
+            ready = self._ready(stop.fd)
+            stop.check()  # a worker that ended with the stop signal did not fail its task
+            for worker in ready:
+                yield worker.task, self._retire(worker, bool(waiting))  # type: ignore[misc]
 
     def _retire(self, worker: _Worker[Task], more_to_do: bool) -> object:
         result = worker.take()
@@ -117,13 +128,14 @@ class WorkerPool(Generic[Task, Result]):
                 self._idle.append(self._spawn())
         return result
 
-    def _ready(self) -> List[_Worker[Task]]:
+    def _ready(self, wake_fd: int) -> List[_Worker[Task]]:
         by_handle: Dict[Any, _Worker[Task]] = {}  # connections and process sentinels
         for conn, worker in self._busy.items():
             by_handle[conn] = worker
             by_handle[worker.process.sentinel] = worker
-        ready = wait(list(by_handle))
-        return list({id(by_handle[handle]): by_handle[handle] for handle in ready}.values())
+        ready = wait([*by_handle, wake_fd])
+        workers = (by_handle[handle] for handle in ready if handle != wake_fd)
+        return list({id(worker): worker for worker in workers}.values())
 
     def close(self) -> None:
         """Lets idle workers finish; call when results() is exhausted."""
