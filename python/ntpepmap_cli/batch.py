@@ -246,7 +246,7 @@ def failed_loci_lines(outcomes: Sequence[LocusOutcome]) -> List[str]:
     failed = [outcome for outcome in outcomes if outcome.status == Status.FAILED]
     if not failed:
         return []
-    return [f"{PROG} batch: {len(failed)} failed loci:\n"] + [
+    return [f"{PROG} batch: failed loci ({len(failed)}):\n"] + [
         f"  {outcome.notes[0] if outcome.notes else outcome.job.pep_path}\n"
         for outcome in failed]
 

@@ -97,6 +97,9 @@ def single_main(argv: Sequence[str], stdout_closed: bool = False) -> int:
     except BaseException:
         reporter.abandon()
         raise
+    if outcome.status == Status.FAILED:  # a failed run changes no file
+        reporter.abandon()
+        return int(outcome.status)
     try:
         reporter.finish()
     except InputError as exc:
