@@ -59,6 +59,10 @@ PyRef back_translate_records(std::string_view file_steem, const CodonTable& tabl
 
 std::optional<std::string> attempt_iupac_substitution_impl(std::string_view original_triplet,
                                                            std::vector<std::string> taxa) {
+    if (original_triplet.size() > MAX_TRIPLET_BYTES) {
+        raise(PyExc_ValueError, "original_triplet must be at most 3 bytes of UTF-8, got " +
+                                    std::to_string(original_triplet.size()));
+    }
     return ntpepmap::attempt_iupac_substitution(original_triplet, std::move(taxa));
 }
 

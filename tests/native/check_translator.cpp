@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "iupac/iupac.hpp"
+#include "literal_iupac.hpp"
 #include "tables/genetic_codes.hpp"
 #include "translator/amino_acid_translator.hpp"
 #include "translator/reports.hpp"
@@ -113,7 +113,7 @@ std::string reference_row(std::string_view aa_seq, std::string_view nt_seq, cons
             row += triplet;
         } else if (std::find(entry->second.begin(), entry->second.end(), triplet) != entry->second.end()) {
             row += triplet;
-        } else if (const auto rescued = attempt_iupac_substitution(triplet, entry->second)) {
+        } else if (const auto rescued = literal::substitution(triplet, entry->second)) {
             row += *rescued;
         } else {
             report(mismatch_message(aa_seq, nt_seq, site));
