@@ -70,14 +70,15 @@ REPEATS = ">a\nMK\n>b\nMK\n>a\nMK\n", ">a\nATGAAG\n>b\nATGAAG\n>a\nATGAAA\n"
 @pytest.mark.parametrize("pep, cds, args, message", [
     (*REPEATS, ["--out-format", "phylip"], r"p\.fa: repeated identifiers: a; PHYLIP output"),
     (*REPEATS, ["--out-format", "paml"], r"p\.fa: repeated identifiers: a; PAML output"),
-    (PEP, CDS.replace(">", ">x"), [], r"no identifier of \S*p\.fa is in this file \(2 records "
-                                      r"each\); .* --pair-by-order$"),
+    (PEP, CDS.replace(">", ">x"), [], r"no identifier of \S*p\.fa is in this file \(2 and 2 "
+                                      r"records\); .* --pair-by-order$"),
     (CDS, PEP, [], r"p\.fa: holds nucleotides and \S*c\.fa holds protein: .* look swapped"),
     (PEP, PEP, [], r"c\.fa: holds protein, not coding DNA: was the protein alignment given"),
     (CDS, CDS, [], r"p\.fa: holds nucleotides, not protein: was the CDS given"),
     (PEP, CDS, ["--id-map", "a x\nb b\na y\n"], r"map\.txt: line 3: .* a is already mapped on "
                                                 r"line 1$"),
-    (PEP, CDS, ["--id-map", "a x9\n"], r"no CDS for 1 aligned record\(s\) .*: a \(as x9\)$"),
+    (PEP, CDS, ["--id-map", "a x9\n"], r"no CDS for 1 aligned record\(s\) .*: a \(as x9\); "
+                                       r"unpaired here: a; .* --pair-by-order$"),
 ])
 def test_pairing_refusals(tmp_path, pep, cds, args, message):
     for name, text in (("p.fa", pep), ("c.fa", cds), ("map.txt", args[-1] if args else "")):

@@ -174,12 +174,16 @@ def _check_all_found(proteins: list[Record], wanted: list[str], cds: list[Record
                for (ident, _), name in zip(proteins, wanted) if name not in found]
     if not missing:
         return
-    if len(missing) == len(proteins) == len(cds):
+    hint = ("; if both list the records in the same order, pair them with --pair-by-order"
+            if len(proteins) == len(cds) else "")
+    if len(missing) == len(proteins):
         raise InputError(cds_path, f"no identifier of {shown_path(pep_path)} is in this file "
-                                   f"({len(cds)} records each); if both list the records in "
-                                   f"the same order, pair them with --pair-by-order")
+                                   f"({len(proteins)} and {len(cds)} records){hint}")
+    aligned = set(wanted)
+    unpaired = [ident for ident, _ in cds if ident not in aligned]
+    here = f"; unpaired here: {name_some(unpaired)}" if unpaired else ""
     raise InputError(cds_path, f"no CDS for {len(missing)} aligned record(s) of "
-                               f"{shown_path(pep_path)}: {name_some(missing)}")
+                               f"{shown_path(pep_path)}: {name_some(missing)}{here}{hint}")
 
 
 def _check_all_used(cds: list[Record], wanted: list[str], pep_path: str, cds_path: str) -> None:
