@@ -20,7 +20,6 @@ _PLAIN_LOWER_BYTES = b"acgtun"
 _MIN_PLAIN_FRACTION = 0.5
 
 ROW_GAPS = "-.~"  # gap letters of alignment rows; '-' is the one the module knows
-_OTHER_GAPS = str.maketrans(".~", "--")
 UNIQUE_NAME_FORMATS = ("phylip", "paml")
 
 # Telling a swapped pair of files apart needs only a sample of each.
@@ -76,8 +75,8 @@ def even_rows(proteins: list[Record]) -> tuple[int, list[tuple[str, int]]]:
     Returns the alignment's width and the padded records with their own length.
     """
     for index, (ident, row) in enumerate(proteins):
-        if "." in row or "~" in row:
-            proteins[index] = (ident, row.translate(_OTHER_GAPS))
+        if "." in row or "~" in row:  # str.replace runs several times faster than translate
+            proteins[index] = (ident, row.replace(".", "-").replace("~", "-"))
     lengths = {len(row) for _, row in proteins}
     width = max(lengths, default=0)
     if len(lengths) < 2:
