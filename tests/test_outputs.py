@@ -43,6 +43,7 @@ def single(tmp_path):
     pep = write_fasta(tmp_path / "pep.fa", PROTEINS)
     cds = write_fasta(tmp_path / "cds.fa", {name: cds_of(row) for name, row in PROTEINS.items()})
     (tmp_path / "code.json").write_text(json_code())
+    (tmp_path / "ids.txt").write_text("".join(f"{name} {name}\n" for name in PROTEINS))
     (tmp_path / "link.fa").symlink_to(cds)
     os.link(cds, tmp_path / "hard.fa")
     return tmp_path
@@ -58,6 +59,7 @@ def json_code() -> str:
     (["pep.fa", "cds.fa", "-o", "hard.fa"], None, "overwrite the input cds.fa"),
     (["pep.fa", "cds.fa", "--report", "./sub/../cds.fa"], None, "overwrite the input cds.fa"),
     (["pep.fa", "cds.fa", "--gene-table", "code.json", "-o", "code.json"], None, "code.json"),
+    (["pep.fa", "cds.fa", "--id-map", "ids.txt", "--report", "ids.txt"], None, "ids.txt"),
     (["-", "cds.fa", "-o", "pep.fa"], "stdin", "overwrite the input standard input"),
     (["pep.fa", "cds.fa", "-o", "new.fa", "--report", "./new.fa"], None, "same file as the output"),
     (["pep.fa", "cds.fa"], "stdout", "redirected onto the input pep.fa"),
@@ -213,27 +215,51 @@ def test_a_signal_while_writing_leaves_the_old_output_whole(tmp_path, signum):
     assert os.listdir(out) == ["aln.fa"] and (out / "aln.fa").read_text() == OLD
 
 
+def many_loci(folder: Path, count: int) -> str:
+    """count loci, all the same one under other names; their alignment."""
+    pep, cds, alignment = big_locus(folder, "l000", 3000)
+    for number in range(1, count):
+        (folder / "pep" / f"l{number:03}.fa").symlink_to(pep)
+        (folder / "cds" / f"l{number:03}.fa").symlink_to(cds)
+    return alignment
+
+
+def start_batch(folder: Path) -> subprocess.Popen:
+    process = start("batch", folder / "pep", folder / "cds", "-O", folder / "out", "-j", "2",
+                    start_new_session=True)  # its own group, as a terminal gives it
+    wait_for(lambda: (folder / "out").exists() and len(os.listdir(folder / "out")) > 3)
+    return process
+
+
 @pytest.mark.parametrize("signum, whom", [(signal.SIGINT, "group"), (signal.SIGTERM, "main")])
 def test_a_batch_stops_cleanly_on_a_signal(tmp_path, signum, whom):
-    pep, cds, alignment = big_locus(tmp_path, "l000", 3000)
-    for number in range(1, 300):  # the same locus under many names
-        (tmp_path / "pep" / f"l{number:03}.fa").symlink_to(pep)
-        (tmp_path / "cds" / f"l{number:03}.fa").symlink_to(cds)
-    out = tmp_path / "out"
-    process = start("batch", tmp_path / "pep", tmp_path / "cds", "-O", out, "-j", "2",
-                    start_new_session=True)  # its own group, as a terminal gives it
-    wait_for(lambda: out.exists() and len(os.listdir(out)) > 3)
+    alignment = many_loci(tmp_path, 300)
+    process = start_batch(tmp_path)
     (os.killpg if whom == "group" else os.kill)(process.pid, signum)
     assert process.wait(timeout=10) == 128 + signum
     with pytest.raises(ProcessLookupError):  # no worker left behind
         os.killpg(process.pid, 0)
     stderr = process.stderr.read()
-    written = sorted(os.listdir(out))
+    written = sorted(os.listdir(tmp_path / "out"))
     assert "Traceback" not in stderr
     assert re.search(rf"interrupted by {signum.name}: {len(written)} of 300 loci finished; "
                      rf"not finished: \S+", stderr), stderr
     assert summary_counts(stderr) == (len(written), 0, 0)
-    assert all((out / name).read_text() == alignment for name in written)
+    assert all((tmp_path / "out" / name).read_text() == alignment for name in written)
+
+
+def test_a_killed_worker_fails_its_locus_alone(tmp_path):
+    alignment = many_loci(tmp_path, 100)
+    process = start_batch(tmp_path)
+    worker = Path(f"/proc/{process.pid}/task/{process.pid}/children").read_text().split()[0]
+    os.kill(int(worker), signal.SIGKILL)
+    assert process.wait(timeout=60) == 1
+    stderr = process.stderr.read()
+    failed = re.findall(r"^  (\S+): the worker process was stopped by SIGKILL$", stderr, re.M)
+    assert len(failed) == 1 and summary_counts(stderr) == (99, 0, 1)
+    written = sorted(os.listdir(tmp_path / "out"))
+    assert len(written) == 99 and Path(failed[0]).stem + ".fasta" not in written
+    assert all((tmp_path / "out" / name).read_text() == alignment for name in written)
 
 
 # ---- batch: workers and counting -------------------------------------------------

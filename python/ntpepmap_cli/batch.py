@@ -18,10 +18,11 @@ from .errors import InputError, name_some
 from .interrupts import StopRequest, exit_status, signal_name
 from .locus import LocusJob, LocusOptions, LocusOutcome, Status, run_locus
 from .messages import Reporter, error, print_outcome
+from .outputs import remove_leftovers
 from .options import PROG, add_locus_options, locus_options
 from .safeguards import check_outputs, option_inputs
 from .seqio import default_extension, read_text
-from .workers import WorkerPool
+from .workers import WorkerDied, WorkerPool
 
 BATCH_DESCRIPTION = """\
 Run many loci, each a protein alignment with its CDS file, in parallel.
@@ -219,7 +220,11 @@ class BatchRun:
             pool.close()
         except KeyboardInterrupt as interrupted:
             self.interrupted = interrupted
-            yield from pool.stop()
+            for job, result in pool.stop():
+                if isinstance(result, WorkerDied):  # stopped before the end: not finished
+                    remove_leftovers(job.out_path, result.pid)
+                else:
+                    yield job, result
 
     def _finished(self, outcome: LocusOutcome, write: Callable[[str], None]) -> None:
         self.outcomes.append(outcome)
@@ -232,6 +237,8 @@ class BatchRun:
 def _outcome_of(job: LocusJob, result: object) -> LocusOutcome:
     if isinstance(result, LocusOutcome):
         return result
+    if isinstance(result, WorkerDied):
+        remove_leftovers(job.out_path, result.pid)
     return LocusOutcome(job, Status.FAILED, notes=[f"{job.pep_path}: {result}"])
 
 

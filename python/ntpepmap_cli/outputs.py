@@ -24,6 +24,7 @@ if TYPE_CHECKING:
 
 STDOUT = "-"
 STDOUT_NAME = "standard output"
+_TEMPORARY_SUFFIX = ".tmp"
 
 
 class AtomicFile:
@@ -75,7 +76,8 @@ class AtomicFile:
             os.makedirs(folder, exist_ok=True)
         while True:
             # Hidden, so that a folder listed for inputs never takes it for one.
-            candidate = os.path.join(folder, f".{name}.{os.getpid()}.{os.urandom(4).hex()}.tmp")
+            candidate = os.path.join(folder, f"{_temporary_prefix(name, os.getpid())}"
+                                             f"{os.urandom(4).hex()}{_TEMPORARY_SUFFIX}")
             try:
                 fd = os.open(candidate, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o666)
             except FileExistsError:
@@ -112,6 +114,25 @@ class AtomicFile:
     def failure(self, exc: OSError) -> InputError:
         fate = "left as it was" if self.existed else "not written"
         return InputError(self.path, f"{exc.strerror or exc}; {fate}")
+
+
+def _temporary_prefix(name: str, pid: int) -> str:
+    return f".{name}.{pid}."
+
+
+def remove_leftovers(path: str, pid: int | None) -> None:
+    """Removes what a process that was killed left of its temporary files for path."""
+    if pid is None:
+        return
+    folder, name = os.path.split(os.path.realpath(path))
+    prefix = _temporary_prefix(name, pid)
+    try:
+        leftovers = [entry for entry in os.listdir(folder)
+                     if entry.startswith(prefix) and entry.endswith(_TEMPORARY_SUFFIX)]
+        for entry in leftovers:
+            os.unlink(os.path.join(folder, entry))
+    except OSError:  # nothing there, or nothing to be done about it
+        pass
 
 
 @contextmanager

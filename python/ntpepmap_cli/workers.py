@@ -29,7 +29,8 @@ STOP_GRACE_SECONDS = 5.0
 class WorkerDied:
     """Stands for the result of a task whose worker ended without giving one."""
 
-    def __init__(self, exitcode: Optional[int]) -> None:
+    def __init__(self, pid: Optional[int], exitcode: Optional[int]) -> None:
+        self.pid = pid
         self.exitcode = exitcode
 
     def __str__(self) -> str:
@@ -84,7 +85,7 @@ class _Worker(Generic[Task]):
         except (EOFError, OSError):
             pass
         self.process.join()
-        return WorkerDied(self.process.exitcode)
+        return WorkerDied(self.process.pid, self.process.exitcode)
 
 
 class WorkerPool(Generic[Task, Result]):
@@ -150,7 +151,8 @@ class WorkerPool(Generic[Task, Result]):
         self._idle = []
 
     def stop(self) -> List[Tuple[Task, object]]:
-        """Ends every worker now; returns the tasks that finished meanwhile, with their results."""
+        """Ends every worker now; returns the tasks they held, with their results (WorkerDied
+        for those stopped before the end)."""
         workers = self._idle + list(self._busy.values())
         for worker in workers:
             if worker.process.is_alive():
@@ -165,5 +167,4 @@ class WorkerPool(Generic[Task, Result]):
         for worker in workers:
             worker.conn.close()
         self._idle, self._busy = [], {}
-        return [(task, result) for task, result in finished
-                if task is not None and not isinstance(result, WorkerDied)]
+        return [(task, result) for task, result in finished if task is not None]
