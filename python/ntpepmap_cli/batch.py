@@ -249,12 +249,13 @@ def tally(statuses: Sequence[Status]) -> Tally:
 
 
 def failed_loci_lines(outcomes: Sequence[LocusOutcome]) -> List[str]:
-    """The failed loci, each with its first error: the list to work through afterwards."""
+    """The failed loci, each with the error that ended it (its last note): the list to
+    work through afterwards."""
     failed = [outcome for outcome in outcomes if outcome.status == Status.FAILED]
     if not failed:
         return []
     return [f"{PROG} batch: failed loci ({len(failed)}):\n"] + [
-        f"  {outcome.notes[0] if outcome.notes else outcome.job.pep_path}\n"
+        f"  {outcome.notes[-1] if outcome.notes else outcome.job.pep_path}\n"
         for outcome in failed]
 
 

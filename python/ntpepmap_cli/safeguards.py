@@ -45,20 +45,27 @@ def _file_identity_of_fd(fd: int) -> Identity | None:
 
 
 class _Resolver:
-    """Resolved paths, the folders' resolution cached: a batch has many files per folder."""
+    """Resolved paths and identities, one lstat a file and each folder resolved once:
+    a batch has thousands of files in a few folders."""
 
     def __init__(self) -> None:
         self._folders: dict[str, str] = {}
 
-    def __call__(self, path: str) -> str:
+    def __call__(self, path: str) -> tuple[str, Identity | None]:
         folder, name = os.path.split(path)
         if name in ("", ".", ".."):
-            return os.path.realpath(path)
+            return os.path.realpath(path), _identity_of(path)
         resolved_folder = self._folders.get(folder)
         if resolved_folder is None:
             resolved_folder = self._folders[folder] = os.path.realpath(folder or os.curdir)
         resolved = os.path.join(resolved_folder, name)
-        return os.path.realpath(resolved) if os.path.islink(resolved) else resolved
+        try:
+            status = os.lstat(resolved)
+        except (OSError, ValueError):  # not there (yet), or not a valid path
+            return resolved, None
+        if stat.S_ISLNK(status.st_mode):
+            return os.path.realpath(resolved), _identity_of(resolved)
+        return resolved, _identity(status)
 
 
 class _Places:
@@ -87,7 +94,7 @@ class _ListedFolders:
     def __init__(self, folders: Iterable[str], resolve: _Resolver) -> None:
         self._places = _Places()
         for folder in folders:
-            self._places.add(folder, resolve(folder), _identity_of(folder))
+            self._places.add(folder, *resolve(folder))
         self._verdicts: dict[str, str | None] = {}
 
     def holding(self, resolved_folder: str) -> str | None:
@@ -114,7 +121,7 @@ def check_outputs(outputs: Iterable[str], inputs: Iterable[str],
             if identity is not None:
                 read.add("standard input", None, identity)
         else:
-            read.add(path, resolve(path), _identity_of(path))
+            read.add(path, *resolve(path))
     if stdout_is_output:
         found = read.find(None, _file_identity_of_fd(1))
         if found is not None:
@@ -123,7 +130,7 @@ def check_outputs(outputs: Iterable[str], inputs: Iterable[str],
     folders = _ListedFolders(listed_folders, resolve)
     written = _Places()
     for path in outputs:
-        resolved, identity = resolve(path), _identity_of(path)
+        resolved, identity = resolve(path)
         _refuse_clash(path, read.find(resolved, identity), written.find(resolved, identity),
                       folders.holding(os.path.dirname(resolved)))
         written.add(path, resolved, identity)
