@@ -9,13 +9,13 @@ from __future__ import annotations
 import gc
 import os
 import re
-import sys
 from enum import IntEnum
 from collections.abc import Callable
 
 from .capture import captured_fd1
 from .codes import terminal_stops
 from .errors import InputError, name_some, shown_path
+from .outputs import output_name, output_stream
 from .pairing import (NUCLEOTIDE_LETTERS, Pair, ShortCds, check_names_fit, check_not_swapped,
                       check_nucleotide, even_rows, pair_by_identifier, pair_by_order,
                       prepare_pairs)
@@ -289,12 +289,6 @@ def reported_headers(reports: str, stem: str) -> list[str]:
     return pattern.findall(reports)
 
 
-def _make_parent(out_path: str) -> None:
-    parent = os.path.dirname(out_path)
-    if parent:
-        os.makedirs(parent, exist_ok=True)
-
-
 def _write_pieces(write: Callable[[str], object], text: str) -> None:
     # Piece by piece: encoding the whole text at once would fault in a second
     # copy of it.
@@ -304,16 +298,8 @@ def _write_pieces(write: Callable[[str], object], text: str) -> None:
 
 def write_text(out_path: str, text: str) -> None:
     """Writes text, already in its output format, to out_path ('-': standard output)."""
-    if out_path == "-":
-        _write_pieces(sys.stdout.write, text)
-        sys.stdout.flush()
-        return
-    try:
-        _make_parent(out_path)
-        with open(out_path, "w", encoding="utf-8", newline="\n") as out:
-            _write_pieces(out.write, text)
-    except OSError as exc:
-        raise InputError(out_path, exc.strerror or str(exc)) from None
+    with output_stream(out_path) as out:
+        _write_pieces(out.write, text)
 
 
 def _version_for(out_format: str) -> str:
@@ -326,15 +312,9 @@ def _version_for(out_format: str) -> str:
 
 def write_alignment(out_path: str, rows: list[Record], ncols: int,
                     options: LocusOptions) -> None:
+    if not rows:  # an empty alignment would pass for a result
+        raise InputError(output_name(out_path), "every record was left out; nothing written")
     lines = alignment_lines(rows, ncols, options.out_format, options.wrap,
                             _version_for(options.out_format))
-    if out_path == "-":
-        sys.stdout.writelines(lines)
-        sys.stdout.flush()
-        return
-    try:
-        _make_parent(out_path)
-        with open(out_path, "w", encoding="utf-8", newline="\n") as out:
-            out.writelines(lines)
-    except OSError as exc:
-        raise InputError(out_path, exc.strerror or str(exc)) from None
+    with output_stream(out_path) as out:
+        out.writelines(lines)
