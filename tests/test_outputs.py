@@ -257,8 +257,10 @@ def test_a_killed_worker_fails_its_locus_alone(tmp_path):
     stderr = process.stderr.read()
     failed = re.findall(r"^  (\S+): the worker process was stopped by SIGKILL$", stderr, re.M)
     assert len(failed) == 1 and summary_counts(stderr) == (99, 0, 1)
+    # The kill may land after the worker renamed its output into place: that
+    # output is then whole. Nothing else may be missing or torn.
     written = sorted(os.listdir(tmp_path / "out"))
-    assert len(written) == 99 and Path(failed[0]).stem + ".fasta" not in written
+    assert len(written) == 99 + (Path(failed[0]).stem + ".fasta" in written)
     assert all((tmp_path / "out" / name).read_text() == alignment for name in written)
 
 
