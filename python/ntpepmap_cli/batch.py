@@ -13,12 +13,13 @@ import time
 from collections import Counter
 from concurrent.futures import Future, ProcessPoolExecutor, as_completed
 from pathlib import Path
-from typing import Dict, List, NamedTuple, Sequence
+from typing import Dict, List, Sequence
 
 from .errors import InputError, name_some
 from .locus import LocusJob, LocusOptions, LocusOutcome, Status, run_locus
-from .messages import Reporter, error, print_outcome
-from .options import PROG, add_locus_options, locus_options
+from .translation import Tally
+from .messages import Reporter, error, print_outcome, tally_text
+from .options import EXIT_STATUS_TABLE, PROG, add_locus_options, locus_options
 from .seqio import default_extension, read_text
 
 BATCH_DESCRIPTION = """\
@@ -31,18 +32,9 @@ Give either a MANIFEST, a tab-separated file with one locus per line:
 by name without extension, with --out-dir for the outputs.
 """
 
-BATCH_EXIT_STATUS = """\
-exit status:
-  0  all loci clean
-  1  some loci had reported records or failed (the others are written)
-  2  the batch could not run (usage, manifest or folder problem)
-"""
-
-
-class Tally(NamedTuple):
-    done: int
-    reported: int
-    failed: int
+BATCH_EXIT_STATUS = EXIT_STATUS_TABLE.format(
+    batch_one=",\n       or some locus failed (the others are written)",
+    batch_two=";\n       the batch could not run (manifest or folder problem)")
 
 
 def batch_parser() -> argparse.ArgumentParser:
@@ -134,10 +126,11 @@ def _outcome_of(future: "Future[LocusOutcome]", job: LocusJob) -> LocusOutcome:
 
 
 def run_jobs(jobs: List[LocusJob], options: LocusOptions, workers: int,
-             reporter: Reporter, already: List[LocusOutcome]) -> List[Status]:
+             reporter: Reporter, already: List[LocusOutcome]) -> List[LocusOutcome]:
+    """Every locus's outcome, failures to match files (already) first."""
     from tqdm import tqdm  # type: ignore[import-untyped]
 
-    statuses = [outcome.status for outcome in already]
+    outcomes = list(already)
     with ProcessPoolExecutor(max_workers=max(1, min(workers, len(jobs) or 1))) as pool:
         # Submit before the bar exists: workers are forked at the first submit,
         # and should not be forked from a process that runs the bar's thread.
@@ -153,15 +146,24 @@ def run_jobs(jobs: List[LocusJob], options: LocusOptions, workers: int,
             for future in as_completed(futures):
                 outcome = _outcome_of(future, futures[future])
                 print_outcome(outcome, reporter, write)
-                statuses.append(outcome.status)
+                outcomes.append(outcome)
                 bar.update()
-    return statuses
+    return outcomes
 
 
-def tally(statuses: Sequence[Status]) -> Tally:
-    return Tally(done=sum(status != Status.FAILED for status in statuses),
-                 reported=statuses.count(Status.REPORTED),
-                 failed=statuses.count(Status.FAILED))
+def summary(outcomes: Sequence[LocusOutcome], seconds: float) -> str:
+    """The failed loci, then one line of counts: the batch's last words."""
+    failed = [outcome.job.pep_path or outcome.job.cds_path for outcome in outcomes
+              if outcome.status == Status.FAILED]
+    changed = sum(outcome.status == Status.REPORTED for outcome in outcomes)
+    records = Tally()
+    for outcome in outcomes:
+        records.add(outcome.tally)
+    lines = [f"{PROG} batch: failed: {path}\n" for path in failed]
+    lines.append(f"{PROG} batch: {len(outcomes) - len(failed)} loci done, {changed} with "
+                 f"changes, {len(failed)} failed; {tally_text(records)}; {seconds:.2f} s "
+                 f"elapsed\n")
+    return "".join(lines)
 
 
 def batch_main(argv: Sequence[str]) -> int:
@@ -177,10 +179,9 @@ def batch_main(argv: Sequence[str]) -> int:
     except InputError as exc:
         return error(str(exc))
     try:
-        statuses = run_jobs(jobs, options, args.jobs, reporter, unmatched)
+        outcomes = run_jobs(jobs, options, args.jobs, reporter, unmatched)
     finally:
         reporter.close()
-    counts = tally(statuses)
-    print(f"{PROG} batch: {counts.done} loci done, {counts.reported} with reports, "
-          f"{counts.failed} failed, {time.perf_counter() - start:.2f} s elapsed", file=sys.stderr)
-    return int(Status.CLEAN if counts.reported == counts.failed == 0 else Status.REPORTED)
+    sys.stderr.write(summary(outcomes, time.perf_counter() - start))
+    clean = all(outcome.status == Status.CLEAN for outcome in outcomes)
+    return int(Status.CLEAN if clean else Status.REPORTED)

@@ -10,29 +10,26 @@ from collections.abc import Sequence
 from .codes import format_table_list
 from .errors import InputError
 from .locus import LocusJob, Status, run_locus
-from .messages import Reporter, error, print_outcome
-from .options import PROG, add_locus_options, locus_options
+from .messages import Reporter, error, print_outcome, print_summary
+from .options import EXIT_STATUS_TABLE, PROG, add_locus_options, locus_options
 
 SINGLE_DESCRIPTION = """\
 Back-translate an aligned protein file into a codon alignment, using the
 unaligned coding sequences (CDS) of the same records.
 
 Records are paired by identifier (the first word of each header), and the
-alignment is written in the order of the protein alignment. Records that the
-back-translation reports are named on standard error; a record whose codon
-row would be shorter than the alignment is left out.
+alignment is written in the order of the protein alignment. Each problem gets
+one line on standard error, with the alignment column, residue number,
+residue and triplet; a summary line ends the run. A codon that does not encode
+its residue is masked as NNN (see --mismatch); a record whose codon row would
+be shorter than the alignment is left out.
 
 other commands:
   ntpepmap batch ...   many loci in parallel (ntpepmap batch --help)
   ntpepmap tables      the built-in genetic codes
 """
 
-EXIT_STATUS = """\
-exit status:
-  0  no record was reported
-  1  some records were reported or left out (the alignment is still written)
-  2  usage or input error, or --strict and a record was reported
-"""
+EXIT_STATUS = EXIT_STATUS_TABLE.format(batch_one="", batch_two="")
 
 
 class _VersionAction(argparse.Action):
@@ -82,6 +79,8 @@ def single_main(argv: Sequence[str]) -> int:
     try:
         outcome = run_locus(LocusJob(args.pep_aln, args.cds, args.output), options)
         print_outcome(outcome, reporter)
+        if outcome.status != Status.FAILED or outcome.tally.left_out:  # it ran
+            print_summary(outcome)
     finally:
         reporter.close()
     return int(outcome.status)

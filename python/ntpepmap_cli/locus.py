@@ -8,17 +8,16 @@ from __future__ import annotations
 
 import gc
 import os
-import re
 import sys
 from enum import IntEnum
 from collections.abc import Callable
 
-from .capture import captured_fd1
 from .codes import terminal_stops
 from .errors import InputError, name_some
 from .pairing import (NUCLEOTIDE_LETTERS, Pair, ShortCds, alignment_width, check_nucleotide,
                       check_unique, pair_by_identifier, pair_by_order, prepare_pairs)
 from .seqio import Record, alignment_lines, read_alignment, read_fasta_marked
+from .translation import EngineSettings, Tally, Translated, translate_pairs
 
 
 class Status(IntEnum):
@@ -34,12 +33,15 @@ class LocusOptions:
     """How every locus of a run is read, back-translated and written."""
 
     __slots__ = ("table_num", "gene_table", "in_format", "out_format", "wrap", "pair_by_order",
-                 "trim_stop", "keep_case", "strict", "keep_short")
+                 "trim_stop", "strict", "keep_short", "mismatch", "upper_case",
+                 "resolve_ambiguity", "t_for_u", "drop_gap_columns", "keep_reports")
 
     def __init__(self, table_num: int = 1, gene_table: dict[str, list[str]] | None = None,
                  in_format: str = "auto", out_format: str = "fasta", wrap: int = 0,
-                 pair_by_order: bool = False, trim_stop: bool = True, keep_case: bool = False,
-                 strict: bool = False, keep_short: bool = False) -> None:
+                 pair_by_order: bool = False, trim_stop: bool = True, strict: bool = False,
+                 keep_short: bool = False, mismatch: str = "mask", upper_case: bool = False,
+                 resolve_ambiguity: bool = False, t_for_u: bool = False,
+                 drop_gap_columns: bool = False, keep_reports: bool = False) -> None:
         self.table_num = table_num
         self.gene_table = gene_table
         self.in_format = in_format
@@ -47,9 +49,14 @@ class LocusOptions:
         self.wrap = wrap
         self.pair_by_order = pair_by_order
         self.trim_stop = trim_stop
-        self.keep_case = keep_case
         self.strict = strict
         self.keep_short = keep_short
+        self.mismatch = mismatch
+        self.upper_case = upper_case
+        self.resolve_ambiguity = resolve_ambiguity
+        self.t_for_u = t_for_u
+        self.drop_gap_columns = drop_gap_columns
+        self.keep_reports = keep_reports
 
 
 class LocusJob:
@@ -70,16 +77,21 @@ class LocusOutcome:
     """What became of a locus; filled in as the locus runs."""
 
     def __init__(self, job: LocusJob, status: Status = Status.CLEAN, reports: str = "",
-                 notes: list[str] | None = None, written: int = 0) -> None:
+                 notes: list[str] | None = None) -> None:
         self.job = job
         self.status = status
-        self.reports = reports                        # the module's reports, verbatim
-        self.notes: list[str] = [] if notes is None else notes  # one line each
-        self.written = written
+        self.reports = reports                        # the module's framed reports, verbatim
+        self.problems: list[str] = []                 # one line per problem
+        self.notes: list[str] = [] if notes is None else notes  # errors, one line each
+        self.tally = Tally()
+
+    @property
+    def written(self) -> int:
+        return self.tally.written
 
     def __repr__(self) -> str:
-        return (f"LocusOutcome({self.job!r}, {self.status!r}, reports={self.reports!r}, "
-                f"notes={self.notes!r}, written={self.written})")
+        return (f"LocusOutcome({self.job!r}, {self.status!r}, problems={self.problems!r}, "
+                f"notes={self.notes!r}, {self.tally!r})")
 
 
 def run_locus(job: LocusJob, options: LocusOptions) -> LocusOutcome:
@@ -115,7 +127,7 @@ def _read_inputs(job: LocusJob, options: LocusOptions) -> tuple[list[Record], li
     check_unique(proteins, job.pep_path)
     width = alignment_width(proteins, job.pep_path)
     cds, marked = read_fasta_marked(job.cds_path, NUCLEOTIDE_LETTERS)
-    check_nucleotide(cds, job.cds_path, upper_case=not options.keep_case, marked=marked)
+    check_nucleotide(cds, job.cds_path, marked=marked)
     if options.pair_by_order:  # the CDS names play no part
         return proteins, pair_by_order(proteins, cds, job.pep_path, job.cds_path), width
     check_unique(cds, job.cds_path)
@@ -124,114 +136,100 @@ def _read_inputs(job: LocusJob, options: LocusOptions) -> tuple[list[Record], li
 
 def _run(job: LocusJob, options: LocusOptions, outcome: LocusOutcome) -> None:
     proteins, paired_cds, width = _read_inputs(job, options)
+    order = [ident for ident, _ in proteins] if options.keep_short else None
     stops = terminal_stops(options.table_num, options.gene_table)
     pairs, too_short = prepare_pairs(proteins, paired_cds, stops, options.trim_stop)
     del proteins, paired_cds
-    stem = file_stem(job.pep_path)
-    text = translate(stem, pairs, options, job.pep_path, outcome)
-    expected = 3 * width
-    if _text_is_the_alignment(text, pairs, expected, too_short, outcome, options):
-        idents = len(pairs)
-        del pairs
-        write_text(job.out_path, text)
-        outcome.written = idents
-        return
-    rows = rows_of(text, pairs)
-    del pairs, text
-    rows = _full_rows(job, options, outcome, rows, too_short, expected,
-                      reported_headers(outcome.reports, stem))
-    write_alignment(job.out_path, rows, expected, options)
-    outcome.written = len(rows)
+    if options.keep_short:  # their rows come out short, and are written
+        pairs.extend((short.ident, short.row, short.cds) for short in too_short)
+        too_short = []
+    translated = translate_pairs(file_stem(job.pep_path), pairs, engine_settings(options),
+                                 job.pep_path, job.cds_path)
+    outcome.reports = translated.reports
+    outcome.problems = _short_cds_problems(job.cds_path, too_short) + translated.problems
+    outcome.tally = translated.tally
+    outcome.tally.left_out += len(too_short)
+    rows = _full_rows(job, options, outcome, translated, 3 * width)
+    if order is not None:
+        position = {ident: index for index, ident in enumerate(order)}
+        rows.sort(key=lambda record: position[record[0]])
+    if options.drop_gap_columns:
+        rows = without_gap_columns(rows)
+    if not rows and (pairs or too_short):
+        raise InputError(job.pep_path, "every record was left out; nothing written")
+    write_alignment(job.out_path, rows, len(rows[0][1]) if rows else 3 * width, options)
+    outcome.tally.written = len(rows)
+    if outcome.tally.changed_anything():
+        outcome.status = Status.REPORTED
 
 
-def _text_is_the_alignment(text: str, pairs: list[Pair], expected: int,
-                           too_short: list[ShortCds], outcome: LocusOutcome,
-                           options: LocusOptions) -> bool:
-    """Whether the module's text, '>name' and row per record, is the output file as it is.
-
-    Only a clean run qualifies: a row comes out short only with a report, so
-    with no report and the total length of full rows every row is full.
-    """
-    if options.out_format != "fasta" or options.wrap or too_short or outcome.reports:
-        return False
-    return len(text) == sum(len(ident) for ident, _, _ in pairs) + (expected + 3) * len(pairs)
+def engine_settings(options: LocusOptions) -> EngineSettings:
+    return EngineSettings(options.table_num, options.gene_table, options.mismatch,
+                          options.upper_case, options.resolve_ambiguity, options.t_for_u,
+                          options.keep_reports)
 
 
 def _full_rows(job: LocusJob, options: LocusOptions, outcome: LocusOutcome,
-               rows: list[Record], too_short: list[ShortCds], expected: int,
-               reported: list[str]) -> list[Record]:
+               translated: Translated, expected: int) -> list[Record]:
     """The rows to write: never a ragged alignment unless --keep-short."""
+    rows = translated.rows
     ragged = [(ident, len(row)) for ident, row in rows if len(row) != expected]
-    if options.strict and (reported or too_short or ragged):
-        problems = list(dict.fromkeys(reported + [s.ident for s in too_short]
-                                      + [ident for ident, _ in ragged]))
+    if options.strict and (outcome.problems or ragged):
+        problems = list(dict.fromkeys(translated.named + [ident for ident, _ in ragged]))
         raise InputError(job.pep_path, f"--strict: {len(problems)} record(s) with problems: "
-                                       f"{name_some(problems)}; nothing written")
-    if outcome.reports or too_short or ragged:
+                                       f"{name_some(problems or ['the CDS lengths'])}; "
+                                       f"nothing written")
+    outcome.problems.extend(_ragged_problems(job.cds_path, ragged, translated, expected,
+                                             options.keep_short))
+    if ragged:
         outcome.status = Status.REPORTED
-    outcome.notes.extend(_short_cds_notes(job.cds_path, too_short))
-    outcome.notes.extend(_ragged_notes(job.pep_path, ragged, expected, options.keep_short))
     if options.keep_short:
         return rows
+    outcome.tally.left_out += len(ragged)
     return [(ident, row) for ident, row in rows if len(row) == expected]
 
 
-def _short_cds_notes(cds_path: str, too_short: list[ShortCds]) -> list[str]:
+def _short_cds_problems(cds_path: str, too_short: list[ShortCds]) -> list[str]:
     return [f"{cds_path}: {s.ident}: CDS of {s.nucleotides} nt is too short for "
-            f"{s.residues} residues; left out" for s in too_short]
+            f"{s.residues} residues ({3 * s.residues} nt); left out" for s in too_short]
 
 
-def _ragged_notes(pep_path: str, ragged: list[tuple[str, int]], expected: int,
-                  keep_short: bool) -> list[str]:
+def _ragged_problems(cds_path: str, ragged: list[tuple[str, int]], translated: Translated,
+                     expected: int, keep_short: bool) -> list[str]:
     fate = "written anyway (--keep-short)" if keep_short else "left out"
-    return [f"{pep_path}: {ident}: codon row of {length} columns, alignment has "
-            f"{expected}; {fate}" for ident, length in ragged]
+    problems = []
+    for ident, length in ragged:
+        short = translated.short.get(ident)
+        where = (f"CDS of {short.nucleotides} nt runs out at column {short.column} (residue "
+                 f"{short.residue_number} of {short.residues}, {3 * short.residues} nt needed); "
+                 if short else "")
+        problems.append(f"{cds_path}: {ident}: {where}codon row of {length} columns, alignment "
+                        f"has {expected}; {fate}")
+    return problems
 
 
-def _call_module(stem: str, pairs: list[Pair], options: LocusOptions) -> str:
-    """The module's text, each record named '>' + identifier: FASTA as it comes."""
-    import ntpepmap
-
-    if options.gene_table is None:
-        seqs = {">" + ident: ((ident, row), (0, ident, cds)) for ident, row, cds in pairs}
-        return ntpepmap.pepthread(stem, options.table_num, seqs)
-    custom = {">" + ident: ((ident, row), (ident, cds)) for ident, row, cds in pairs}
-    return ntpepmap.pepthread_original_args(stem, options.gene_table, custom)
-
-
-def translate(stem: str, pairs: list[Pair], options: LocusOptions,
-              pep_path: str, outcome: LocusOutcome) -> str:
-    """The module's text for pairs; its reports go to outcome."""
-    captured: list[str] = []
-    try:
-        with captured_fd1(captured):
-            return _call_module(stem, pairs, options)
-    except (KeyboardInterrupt, SystemExit):
-        raise
-    except BaseException as exc:  # the module's aborts derive from BaseException
-        raise InputError(pep_path,
-                         f"back-translation aborted: {type(exc).__name__}: {exc}") from None
-    finally:
-        outcome.reports = "".join(captured)
+def without_gap_columns(rows: list[Record]) -> list[Record]:
+    """The rows without every codon column that has a gap in any row."""
+    if not rows:
+        return rows
+    width = len(rows[0][1])
+    gapped = 0
+    for _, row in rows:  # one bit per column, '-' set, worked on by C code
+        gapped |= int.from_bytes(row.encode("ascii", "replace").translate(_GAP_BITS), "big")
+    marks = gapped.to_bytes(width, "big")
+    kept = [start for start in range(0, width - width % 3, 3) if not any(marks[start:start + 3])]
+    runs: list[tuple[int, int]] = []
+    for start in kept:
+        if runs and runs[-1][1] == start:
+            runs[-1] = (runs[-1][0], start + 3)
+        else:
+            runs.append((start, start + 3))
+    return [(ident, "".join(row[a:b] for a, b in runs)) for ident, row in rows]
 
 
-def rows_of(text: str, pairs: list[Pair]) -> list[Record]:
-    """Codon rows in the order of pairs, from the module's text."""
-    lines = text.split("\n")
-    by_ident = dict(zip((name[1:] for name in lines[0:-1:2]), lines[1::2]))
-    return [(ident, by_ident[ident]) for ident, _, _ in pairs]
-
+_GAP_BITS = bytes(1 if byte == ord("-") else 0 for byte in range(256))
 
 _WRITE_PIECE = 1 << 18
-
-_REPORT_HEADER = "^===ERROR CAUGHT IN FILE {stem} AND HEADER (.*):$"
-
-
-def reported_headers(reports: str, stem: str) -> list[str]:
-    if not reports:
-        return []
-    pattern = re.compile(_REPORT_HEADER.format(stem=re.escape(stem)), re.MULTILINE)
-    return pattern.findall(reports)
 
 
 def _make_parent(out_path: str) -> None:
