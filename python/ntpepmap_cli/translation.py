@@ -2,7 +2,7 @@
 
 from __future__ import annotations
 
-from . import _native
+from ._native import translate_locus
 from .errors import InputError
 
 MISMATCH_POLICIES = ("mask", "keep", "drop")
@@ -81,7 +81,7 @@ def translate_pairs(stem: str, pairs: list[tuple[str, str, str]], settings: Engi
                     pep_path: str, cds_path: str) -> Translated:
     """Back-translates every pair; rows in the order of pairs, records left out missing."""
     try:
-        rows, told, reports = _native.translate_locus(
+        rows, told, reports = translate_locus(
             stem, settings.code, pairs, MISMATCH_POLICIES.index(settings.mismatch), settings.flags)
     except ValueError as exc:  # letters that are not ASCII
         raise InputError(pep_path, str(exc)) from None

@@ -3,23 +3,38 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 namespace ntpepmap::engine {
 namespace {
 
+constexpr bool is_plain_letter(char letter) noexcept {
+    return (letter == 'A') | (letter == 'C') | (letter == 'G') | (letter == 'T') | (letter == 'N');
+}
+
+// Sixteen bytes at a time through the compiler's vector extension (SSE2 or NEON compares):
+// the plain loop does not vectorise, and this scan runs over every CDS.
+using Lanes = unsigned char __attribute__((vector_size(16)));
+constexpr std::size_t LANES = sizeof(Lanes);
+
+bool lanes_are_plain(const char* bytes) noexcept {
+    Lanes lanes;
+    std::memcpy(&lanes, bytes, LANES);
+    const auto plain = (lanes == 'A') | (lanes == 'C') | (lanes == 'G') | (lanes == 'T') | (lanes == 'N');
+    std::uint64_t low = 0;
+    std::uint64_t high = 0;
+    std::memcpy(&low, &plain, sizeof low);
+    std::memcpy(&high, reinterpret_cast<const char*>(&plain) + sizeof low, sizeof high);
+    return (low & high) == ~std::uint64_t{0};
+}
+
 // Upper-case plain bases and N: a CDS made only of them is read and written as it is.
 bool is_plain(std::string_view cds) noexcept {
-    // In blocks without an early exit inside, which the compiler vectorises.
-    constexpr std::size_t BLOCK = 256;
-    for (std::size_t start = 0; start < cds.size(); start += BLOCK) {
-        const std::string_view block = cds.substr(start, BLOCK);
-        bool plain = true;
-        for (const char letter : block) {
-            plain &= (letter == 'A') | (letter == 'C') | (letter == 'G') | (letter == 'T') | (letter == 'N');
-        }
-        if (!plain) return false;
+    std::size_t offset = 0;
+    for (; offset + LANES <= cds.size(); offset += LANES) {
+        if (!lanes_are_plain(cds.data() + offset)) return false;
     }
-    return true;
+    return std::all_of(cds.begin() + static_cast<std::ptrdiff_t>(offset), cds.end(), is_plain_letter);
 }
 
 constexpr char ascii_upper(char letter) noexcept {
