@@ -56,10 +56,13 @@ def test_framed_reports_are_the_modules(capfd, pairs, table):
     assert reports == module_reports(capfd, pairs, table)
 
 
-@pytest.mark.parametrize("pairs, problem", [
-    ([("a", "MK", "ATGAAÄ")], "CDS of record a holds letters that are not ASCII"),
-    ([("a", "MÄ", "ATGAAA")], "aligned row of record a holds letters that are not ASCII"),
+@pytest.mark.parametrize("code, pairs, error, problem", [
+    (1, [("a", "MK", "ATGAAÄ")], ValueError, "CDS of record a holds letters that are not ASCII"),
+    (1, [("a", "MÄ", "ATGAAA")], ValueError, "aligned row of record a holds letters that are not ASCII"),
+    (1, [("a", "MK")], TypeError, r"\(name, row, cds\) tuples"),
+    (7, [("a", "M", "ATG")], ValueError, "no built-in genetic code 7"),
+    ({"M": "ATG"}, [("a", "M", "ATG")], TypeError, "lists of codons"),
 ])
-def test_letters_beyond_ascii_are_refused_by_name(pairs, problem):
-    with pytest.raises(ValueError, match=problem):
-        _native.translate_locus("s", 1, pairs, MASK, 0)
+def test_bad_input_is_refused_with_one_clear_error(code, pairs, error, problem):
+    with pytest.raises(error, match=problem):
+        _native.translate_locus("s", code, pairs, MASK, 0)

@@ -66,6 +66,7 @@ CodonTable codon_table_of(PyObject* mapping) {
     Py_ssize_t position = 0;
     while (PyDict_Next(mapping, &position, &key, &value)) {
         if (!PyUnicode_Check(key) || PyUnicode_GET_LENGTH(key) != 1) fail(PyExc_ValueError, "genetic code keys must be single letters");
+        if (PyUnicode_Check(value)) fail(PyExc_TypeError, "genetic code values must be lists of codons");
         const PyRef codons = checked(PySequence_Fast(value, "genetic code values must be lists of codons"));
         CodonList& list = table[static_cast<char32_t>(PyUnicode_READ_CHAR(key, 0))];
         const Py_ssize_t count = PySequence_Fast_GET_SIZE(codons.get());
