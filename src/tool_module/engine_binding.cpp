@@ -37,10 +37,9 @@ std::string_view utf8_of(PyObject* text) {
 
 // An ASCII str's own bytes; anything else is refused with the record's name.
 std::string_view ascii_of(PyObject* text, std::string_view name, const char* what) {
-    if (!PyUnicode_Check(text)) fail(PyExc_TypeError, std::string(what) + " of record " + std::string(name) + " is not a str");
-    if (!PyUnicode_IS_ASCII(text)) {
-        fail(PyExc_ValueError, std::string(what) + " of record " + std::string(name) + " holds letters that are not ASCII");
-    }
+    const std::string whose = std::string(what) + " of record " + std::string(name);
+    if (!PyUnicode_Check(text)) fail(PyExc_TypeError, whose + " is not a str");
+    if (!PyUnicode_IS_ASCII(text)) fail(PyExc_ValueError, whose + " holds letters that are not ASCII");
     return {static_cast<const char*>(PyUnicode_DATA(text)), static_cast<std::size_t>(PyUnicode_GET_LENGTH(text))};
 }
 
@@ -55,7 +54,8 @@ PyRef str_of(std::string_view utf8) {
 }
 
 PyRef str_of(const std::u32string& letters) {
-    return checked(PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, letters.data(), static_cast<Py_ssize_t>(letters.size())));
+    return checked(
+        PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, letters.data(), static_cast<Py_ssize_t>(letters.size())));
 }
 
 // {letter: [codon, ...]}, as the tool's options have already checked it.
@@ -65,7 +65,9 @@ CodonTable codon_table_of(PyObject* mapping) {
     PyObject* value = nullptr;
     Py_ssize_t position = 0;
     while (PyDict_Next(mapping, &position, &key, &value)) {
-        if (!PyUnicode_Check(key) || PyUnicode_GET_LENGTH(key) != 1) fail(PyExc_ValueError, "genetic code keys must be single letters");
+        if (!PyUnicode_Check(key) || PyUnicode_GET_LENGTH(key) != 1) {
+            fail(PyExc_ValueError, "genetic code keys must be single letters");
+        }
         if (PyUnicode_Check(value)) fail(PyExc_TypeError, "genetic code values must be lists of codons");
         const PyRef codons = checked(PySequence_Fast(value, "genetic code values must be lists of codons"));
         CodonList& list = table[static_cast<char32_t>(PyUnicode_READ_CHAR(key, 0))];
@@ -89,7 +91,9 @@ struct LocusArguments {
 enum Flag : long { UPPER_CASE = 1, RESOLVE_AMBIGUITY = 2, T_FOR_U = 4, KEEP_REPORTS = 8 };
 
 LocusArguments arguments_of(PyObject* const* args, Py_ssize_t count) {
-    if (count != 5) fail(PyExc_TypeError, "translate_locus(file_stem, code, pairs, mismatch, flags) takes 5 arguments");
+    if (count != 5) {
+        fail(PyExc_TypeError, "translate_locus(file_stem, code, pairs, mismatch, flags) takes 5 arguments");
+    }
     if (!PyUnicode_Check(args[0])) fail(PyExc_TypeError, "file_stem must be a str");
     if (!PyList_Check(args[2])) fail(PyExc_TypeError, "pairs must be a list");
     const long mismatch = PyLong_AsLong(args[3]);
@@ -119,11 +123,11 @@ PyRef record_tuple(Py_ssize_t index, const engine::RecordOutcome& outcome) {
         const PyRef item = problem_tuple(problem);
         if (PyList_Append(problems.get(), item.get()) != 0) throw PythonError{};
     }
-    return checked(Py_BuildValue("(ninnnnON)", index, static_cast<int>(outcome.fate),
-                                 static_cast<Py_ssize_t>(outcome.residues), static_cast<Py_ssize_t>(outcome.nucleotides),
-                                 static_cast<Py_ssize_t>(outcome.failed),
-                                 static_cast<Py_ssize_t>(outcome.without_nucleotides),
-                                 outcome.located ? Py_True : Py_False, problems.release()));
+    const auto count = [](std::size_t value) { return static_cast<Py_ssize_t>(value); };
+    return checked(Py_BuildValue("(ninnnnON)", index, static_cast<int>(outcome.fate), count(outcome.residues),
+                                 count(outcome.nucleotides), count(outcome.failed),
+                                 count(outcome.without_nucleotides), outcome.located ? Py_True : Py_False,
+                                 problems.release()));
 }
 
 bool worth_telling(const engine::RecordOutcome& outcome) noexcept {
@@ -140,12 +144,15 @@ PyObject* translate_with(const LocusArguments& arguments, const engine::GeneticC
     std::string reports;
     for (Py_ssize_t index = 0; index < count; ++index) {
         PyObject* pair = PyList_GET_ITEM(arguments.pairs, index);
-        if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 3) fail(PyExc_TypeError, "pairs must hold (name, row, cds) tuples");
+        if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 3) {
+            fail(PyExc_TypeError, "pairs must hold (name, row, cds) tuples");
+        }
         const std::string_view name = utf8_of(PyTuple_GET_ITEM(pair, 0));
         const std::string_view row = ascii_of(PyTuple_GET_ITEM(pair, 1), name, "the aligned row");
         const std::string_view cds = ascii_of(PyTuple_GET_ITEM(pair, 2), name, "the CDS");
         engine.translate(arguments.file_stem, name, row, cds, outcome);
-        PyRef piece = outcome.fate == engine::RecordFate::written ? ascii_str(outcome.row) : PyRef::new_reference(Py_None);
+        const bool written = outcome.fate == engine::RecordFate::written;
+        PyRef piece = written ? ascii_str(outcome.row) : PyRef::new_reference(Py_None);
         PyList_SET_ITEM(rows.get(), index, piece.release());
         if (worth_telling(outcome)) {
             const PyRef item = record_tuple(index, outcome);
