@@ -214,13 +214,14 @@ def locus_with_mismatch(locus):
     return pep, cds
 
 
+@pytest.mark.parametrize("wrap", [[], ["--wrap", "7"]])  # the engine's FASTA text, and rows
 @pytest.mark.parametrize("policy, beta_row, counts", [
     ("mask", codon_row("MK--L") + "NNN" + codon_row("SE"), {"masked": 1}),
     ("keep", codon_row("MK--L") + CODON["W"] + codon_row("SE"), {"kept": 1}),
     ("drop", None, {"left_out": 1}),
 ])
-def test_a_mismatched_codon_follows_the_policy(locus_with_mismatch, policy, beta_row, counts):
-    done = run_cli(*locus_with_mismatch, "--mismatch", policy)
+def test_a_mismatched_codon_follows_the_policy(locus_with_mismatch, policy, beta_row, counts, wrap):
+    done = run_cli(*locus_with_mismatch, "--mismatch", policy, *wrap)
     assert done.returncode == 1
     done_to_it = {"mask": "masked", "keep": "kept", "drop": "record left out"}[policy]
     assert done.stderr.splitlines()[0] == (

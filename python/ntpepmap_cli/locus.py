@@ -143,24 +143,34 @@ def _run(job: LocusJob, options: LocusOptions, outcome: LocusOutcome) -> None:
     if options.keep_short:  # their rows come out short, and are written
         pairs.extend((short.ident, short.row, short.cds) for short in too_short)
         too_short = []
+    as_text = _output_is_plain_fasta(options, pairs)
     translated = translate_pairs(file_stem(job.pep_path), pairs, engine_settings(options),
-                                 job.pep_path, job.cds_path)
+                                 job.pep_path, job.cds_path, as_text)
     outcome.reports = translated.reports
     outcome.problems = _short_cds_problems(job.cds_path, too_short) + translated.problems
     outcome.tally = translated.tally
     outcome.tally.left_out += len(too_short)
     rows = _full_rows(job, options, outcome, translated, 3 * width)
-    if order is not None:
-        position = {ident: index for index, ident in enumerate(order)}
-        rows.sort(key=lambda record: position[record[0]])
-    if options.drop_gap_columns:
-        rows = without_gap_columns(rows)
-    if not rows and (pairs or too_short):
+    outcome.tally.written = len(pairs) - outcome.tally.left_out + len(too_short)
+    if outcome.tally.written == 0 and (pairs or too_short):
         raise InputError(job.pep_path, "every record was left out; nothing written")
-    write_alignment(job.out_path, rows, len(rows[0][1]) if rows else 3 * width, options)
-    outcome.tally.written = len(rows)
+    if translated.text is not None:
+        write_text(job.out_path, translated.text)
+    else:
+        if order is not None:
+            position = {ident: index for index, ident in enumerate(order)}
+            rows.sort(key=lambda record: position[record[0]])
+        if options.drop_gap_columns:
+            rows = without_gap_columns(rows)
+        write_alignment(job.out_path, rows, len(rows[0][1]) if rows else 3 * width, options)
     if outcome.tally.changed_anything():
         outcome.status = Status.REPORTED
+
+
+def _output_is_plain_fasta(options: LocusOptions, pairs: list[Pair]) -> bool:
+    """Whether the engine's FASTA text is the output file as it is."""
+    return (options.out_format == "fasta" and not options.wrap and not options.drop_gap_columns
+            and not options.keep_short and all(ident.isascii() for ident, _, _ in pairs))
 
 
 def engine_settings(options: LocusOptions) -> EngineSettings:
@@ -172,8 +182,7 @@ def engine_settings(options: LocusOptions) -> EngineSettings:
 def _full_rows(job: LocusJob, options: LocusOptions, outcome: LocusOutcome,
                translated: Translated, expected: int) -> list[Record]:
     """The rows to write: never a ragged alignment unless --keep-short."""
-    rows = translated.rows
-    ragged = [(ident, len(row)) for ident, row in rows if len(row) != expected]
+    ragged = translated.ragged
     if options.strict and (outcome.problems or ragged):
         problems = list(dict.fromkeys(translated.named + [ident for ident, _ in ragged]))
         raise InputError(job.pep_path, f"--strict: {len(problems)} record(s) with problems: "
@@ -184,9 +193,9 @@ def _full_rows(job: LocusJob, options: LocusOptions, outcome: LocusOutcome,
     if ragged:
         outcome.status = Status.REPORTED
     if options.keep_short:
-        return rows
+        return translated.rows
     outcome.tally.left_out += len(ragged)
-    return [(ident, row) for ident, row in rows if len(row) == expected]
+    return [(ident, row) for ident, row in translated.rows if len(row) == expected]
 
 
 def _short_cds_problems(cds_path: str, too_short: list[ShortCds]) -> list[str]:

@@ -8,7 +8,7 @@ from .errors import InputError
 MISMATCH_POLICIES = ("mask", "keep", "drop")
 
 # What the engine's flags and codes mean (see _native.translate_locus).
-_UPPER_CASE, _RESOLVE_AMBIGUITY, _T_FOR_U, _KEEP_REPORTS = 1, 2, 4, 8
+_UPPER_CASE, _RESOLVE_AMBIGUITY, _T_FOR_U, _KEEP_REPORTS, _FASTA_TEXT = 1, 2, 4, 8, 16
 _MISMATCH, _MISSING_RESIDUE, _TOO_FEW = 0, 1, 2
 _WRITTEN, _DROPPED, _WRONG_PAIRING = 0, 1, 2
 _DONE_TO_CODON = {"mask": "masked", "keep": "kept", "drop": "record left out"}
@@ -66,10 +66,12 @@ class ShortRow:
 class Translated:
     """The rows of the records written, and what became of the others, in words."""
 
-    __slots__ = ("rows", "problems", "named", "short", "tally", "reports")
+    __slots__ = ("rows", "text", "ragged", "problems", "named", "short", "tally", "reports")
 
     def __init__(self, reports: str) -> None:
-        self.rows: list[tuple[str, str]] = []
+        self.rows: list[tuple[str, str]] = []  # every row written, ragged ones too
+        self.text: str | None = None    # or the FASTA text of the full rows, when asked for
+        self.ragged: list[tuple[str, int]] = []  # rows shorter than the alignment, and their length
         self.problems: list[str] = []   # one line each
         self.named: list[str] = []      # records with a problem
         self.short: dict[str, ShortRow] = {}
@@ -78,17 +80,24 @@ class Translated:
 
 
 def translate_pairs(stem: str, pairs: list[tuple[str, str, str]], settings: EngineSettings,
-                    pep_path: str, cds_path: str) -> Translated:
-    """Back-translates every pair; rows in the order of pairs, records left out missing."""
+                    pep_path: str, cds_path: str, as_fasta_text: bool = False) -> Translated:
+    """Back-translates every pair: rows in the order of pairs, records left out missing;
+    or, as_fasta_text, the output file's text of the full rows (names must be ASCII)."""
+    flags = settings.flags | (_FASTA_TEXT if as_fasta_text else 0)
     try:
         rows, told, reports = translate_locus(
-            stem, settings.code, pairs, MISMATCH_POLICIES.index(settings.mismatch), settings.flags)
+            stem, settings.code, pairs, MISMATCH_POLICIES.index(settings.mismatch), flags)
     except ValueError as exc:  # letters that are not ASCII
         raise InputError(pep_path, str(exc)) from None
     translated = Translated(reports)
-    translated.rows = [(pair[0], row) for pair, row in zip(pairs, rows) if row is not None]
-    for index, fate, residues, nucleotides, failed, _, located, sites in told:
+    if as_fasta_text:
+        translated.text = rows
+    else:
+        translated.rows = [(pair[0], row) for pair, row in zip(pairs, rows) if row is not None]
+    for index, fate, residues, nucleotides, failed, located, length, sites in told:
         ident = pairs[index][0]
+        if fate == _WRITTEN and length != 3 * len(pairs[index][1]):
+            translated.ragged.append((ident, length))
         problems = _record_problems(ident, fate, residues, nucleotides, failed, sites, settings,
                                     pep_path, cds_path)
         short = [site for site in sites if site[0] == _TOO_FEW]

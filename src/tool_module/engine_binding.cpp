@@ -86,9 +86,10 @@ struct LocusArguments {
     PyObject* code;
     PyObject* pairs;
     engine::EngineOptions options;
+    bool fasta_text;
 };
 
-enum Flag : long { UPPER_CASE = 1, RESOLVE_AMBIGUITY = 2, T_FOR_U = 4, KEEP_REPORTS = 8 };
+enum Flag : long { UPPER_CASE = 1, RESOLVE_AMBIGUITY = 2, T_FOR_U = 4, KEEP_REPORTS = 8, FASTA_TEXT = 16 };
 
 LocusArguments arguments_of(PyObject* const* args, Py_ssize_t count) {
     if (count != 5) {
@@ -104,7 +105,7 @@ LocusArguments arguments_of(PyObject* const* args, Py_ssize_t count) {
     options.mismatch = static_cast<engine::MismatchPolicy>(mismatch);
     options.letters = {(flags & UPPER_CASE) != 0, (flags & RESOLVE_AMBIGUITY) != 0, (flags & T_FOR_U) != 0};
     options.keep_reports = (flags & KEEP_REPORTS) != 0;
-    return {utf8_of(args[0]), args[1], args[2], options};
+    return {utf8_of(args[0]), args[1], args[2], options, (flags & FASTA_TEXT) != 0};
 }
 
 PyRef problem_tuple(const engine::SiteProblem& problem) {
@@ -116,7 +117,7 @@ PyRef problem_tuple(const engine::SiteProblem& problem) {
                                  encodes.release()));
 }
 
-// (index, fate, residues, nucleotides, failed, without nucleotides, located, [site problems])
+// (index, fate, residues, nucleotides, failed, located, row length, [site problems])
 PyRef record_tuple(Py_ssize_t index, const engine::RecordOutcome& outcome) {
     PyRef problems = checked(PyList_New(0));
     for (const engine::SiteProblem& problem : outcome.problems) {
@@ -124,25 +125,93 @@ PyRef record_tuple(Py_ssize_t index, const engine::RecordOutcome& outcome) {
         if (PyList_Append(problems.get(), item.get()) != 0) throw PythonError{};
     }
     const auto count = [](std::size_t value) { return static_cast<Py_ssize_t>(value); };
-    return checked(Py_BuildValue("(ninnnnON)", index, static_cast<int>(outcome.fate), count(outcome.residues),
+    return checked(Py_BuildValue("(ninnnOnN)", index, static_cast<int>(outcome.fate), count(outcome.residues),
                                  count(outcome.nucleotides), count(outcome.failed),
-                                 count(outcome.without_nucleotides), outcome.located ? Py_True : Py_False,
+                                 outcome.located ? Py_True : Py_False, count(outcome.row.size()),
                                  problems.release()));
 }
 
-bool worth_telling(const engine::RecordOutcome& outcome) noexcept {
-    return outcome.fate != engine::RecordFate::written || outcome.failed != 0 || outcome.without_nucleotides != 0 ||
-           outcome.located || outcome.nucleotides != 3 * outcome.residues;
+bool is_full(const engine::RecordOutcome& outcome, std::string_view row) noexcept {
+    return outcome.fate == engine::RecordFate::written && outcome.row.size() == 3 * row.size();
 }
 
-PyObject* translate_with(const LocusArguments& arguments, const engine::GeneticCode& code) {
+bool worth_telling(const engine::RecordOutcome& outcome, std::string_view row) noexcept {
+    return !is_full(outcome, row) || outcome.failed != 0 || outcome.without_nucleotides != 0 || outcome.located ||
+           outcome.nucleotides != 3 * outcome.residues;
+}
+
+// The codon rows as a list, one per pair: a str, or None for a record left out.
+class RowList {
+public:
+    explicit RowList(Py_ssize_t count) : rows_(checked(PyList_New(count))) {}
+
+    void add(Py_ssize_t index, std::string_view, std::string_view, const engine::RecordOutcome& outcome) {
+        const bool written = outcome.fate == engine::RecordFate::written;
+        PyRef piece = written ? ascii_str(outcome.row) : PyRef::new_reference(Py_None);
+        PyList_SET_ITEM(rows_.get(), index, piece.release());
+    }
+    PyRef finish() { return std::move(rows_); }
+
+private:
+    PyRef rows_;
+};
+
+// The FASTA text of the full rows, '>' name, line feed, row, line feed each: the output file as
+// it is, built in the str that is returned, so that a locus's rows are never held twice.
+class FastaText {
+public:
+    explicit FastaText(PyObject* pairs) : text_(checked(PyUnicode_New(capacity(pairs), 127))) {
+        next_ = static_cast<char*>(PyUnicode_DATA(text_.get()));
+    }
+
+    void add(Py_ssize_t, std::string_view name, std::string_view row, const engine::RecordOutcome& outcome) {
+        if (!is_full(outcome, row)) return;
+        put(">");
+        put(name);
+        put("\n");
+        put(outcome.row);
+        put("\n");
+    }
+    PyRef finish() {
+        PyObject* text = text_.release();
+        const auto length = static_cast<Py_ssize_t>(next_ - static_cast<char*>(PyUnicode_DATA(text)));
+        const int resized = PyUnicode_Resize(&text, length);
+        text_ = PyRef::steal(text);
+        if (resized != 0) throw PythonError{};
+        return std::move(text_);
+    }
+
+private:
+    // Room for every record written in full; names must be ASCII to share the str's one byte per letter.
+    static Py_ssize_t capacity(PyObject* pairs) {
+        Py_ssize_t total = 0;
+        for (Py_ssize_t index = 0; index < PyList_GET_SIZE(pairs); ++index) {
+            PyObject* pair = PyList_GET_ITEM(pairs, index);
+            if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 3) continue;  // refused when its turn comes
+            PyObject* name = PyTuple_GET_ITEM(pair, 0);
+            PyObject* row = PyTuple_GET_ITEM(pair, 1);
+            if (!PyUnicode_Check(name) || !PyUnicode_Check(row)) continue;
+            if (!PyUnicode_IS_ASCII(name)) fail(PyExc_ValueError, "FASTA text needs ASCII record names");
+            total += 3 + PyUnicode_GET_LENGTH(name) + 3 * PyUnicode_GET_LENGTH(row);
+        }
+        return total;
+    }
+    void put(std::string_view piece) noexcept {
+        std::memcpy(next_, piece.data(), piece.size());
+        next_ += piece.size();
+    }
+
+    PyRef text_;
+    char* next_ = nullptr;
+};
+
+template <class Rows>
+PyObject* translate_into(const LocusArguments& arguments, const engine::GeneticCode& code, Rows rows) {
     engine::Engine engine(code, arguments.options);
     engine::RecordOutcome outcome;
-    const Py_ssize_t count = PyList_GET_SIZE(arguments.pairs);
-    PyRef rows = checked(PyList_New(count));
     PyRef told = checked(PyList_New(0));
     std::string reports;
-    for (Py_ssize_t index = 0; index < count; ++index) {
+    for (Py_ssize_t index = 0; index < PyList_GET_SIZE(arguments.pairs); ++index) {
         PyObject* pair = PyList_GET_ITEM(arguments.pairs, index);
         if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 3) {
             fail(PyExc_TypeError, "pairs must hold (name, row, cds) tuples");
@@ -151,17 +220,21 @@ PyObject* translate_with(const LocusArguments& arguments, const engine::GeneticC
         const std::string_view row = ascii_of(PyTuple_GET_ITEM(pair, 1), name, "the aligned row");
         const std::string_view cds = ascii_of(PyTuple_GET_ITEM(pair, 2), name, "the CDS");
         engine.translate(arguments.file_stem, name, row, cds, outcome);
-        const bool written = outcome.fate == engine::RecordFate::written;
-        PyRef piece = written ? ascii_str(outcome.row) : PyRef::new_reference(Py_None);
-        PyList_SET_ITEM(rows.get(), index, piece.release());
-        if (worth_telling(outcome)) {
+        rows.add(index, name, row, outcome);
+        if (worth_telling(outcome, row)) {
             const PyRef item = record_tuple(index, outcome);
             if (PyList_Append(told.get(), item.get()) != 0) throw PythonError{};
         }
         reports += outcome.report;
     }
+    PyRef row_result = rows.finish();
     PyRef report_text = str_of(reports);
-    return Py_BuildValue("(NNN)", rows.release(), told.release(), report_text.release());
+    return Py_BuildValue("(NNN)", row_result.release(), told.release(), report_text.release());
+}
+
+PyObject* translate_with(const LocusArguments& arguments, const engine::GeneticCode& code) {
+    if (arguments.fasta_text) return translate_into(arguments, code, FastaText(arguments.pairs));
+    return translate_into(arguments, code, RowList(PyList_GET_SIZE(arguments.pairs)));
 }
 
 PyObject* translate_locus(PyObject*, PyObject* const* args, Py_ssize_t count) {
@@ -191,10 +264,12 @@ PyObject* translate_locus(PyObject*, PyObject* const* args, Py_ssize_t count) {
 constexpr char TRANSLATE_LOCUS_DOC[] =
     "translate_locus(file_stem, code, pairs, mismatch, flags)\n--\n\n"
     "Back-translates (name, aligned row, CDS) pairs under a built-in code (int) or a caller's table (dict).\n"
-    "mismatch: 0 mask, 1 keep, 2 drop; flags: 1 upper case, 2 resolve ambiguity, 4 T for U, 8 keep reports.\n"
-    "Returns (rows, records, reports): a row per pair (None when left out); for each record with anything\n"
-    "to tell, (index, fate, residues, nucleotides, failed, without nucleotides, located, problems), each\n"
-    "problem (reason, column, residue number, residue, triplet, letters it encodes); the framed reports.";
+    "mismatch: 0 mask, 1 keep, 2 drop; flags: 1 upper case, 2 resolve ambiguity, 4 T for U, 8 keep reports,\n"
+    "16 FASTA text.\n"
+    "Returns (rows, records, reports): a row per pair (None when left out), or with FASTA text one str of the\n"
+    "full rows, each '>' name, line feed, row, line feed; for each record with anything to tell, (index,\n"
+    "fate, residues, nucleotides, failed, located, row length, problems), each problem (reason, column,\n"
+    "residue number, residue, triplet, letters it encodes); the framed reports.";
 
 const PyMethodDef ENGINE_METHODS[] = {
     {"translate_locus", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(translate_locus)), METH_FASTCALL,
