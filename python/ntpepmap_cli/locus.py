@@ -13,9 +13,10 @@ from enum import IntEnum
 from collections.abc import Callable
 
 from .codes import terminal_stops
-from .errors import InputError, name_some
-from .pairing import (NUCLEOTIDE_LETTERS, Pair, ShortCds, alignment_width, check_nucleotide,
-                      check_unique, pair_by_identifier, pair_by_order, prepare_pairs)
+from .errors import InputError, name_some, shown_path
+from .pairing import (NUCLEOTIDE_LETTERS, Pair, ShortCds, check_names_fit, check_not_swapped,
+                      check_nucleotide, even_rows, pair_by_identifier, pair_by_order,
+                      prepare_pairs)
 from .seqio import Record, alignment_lines, read_alignment, read_fasta_marked
 from .translation import EngineSettings, Tally, Translated, translate_pairs
 
@@ -33,13 +34,14 @@ class LocusOptions:
     """How every locus of a run is read, back-translated and written."""
 
     __slots__ = ("table_num", "gene_table", "in_format", "out_format", "wrap", "pair_by_order",
-                 "trim_stop", "strict", "keep_short", "mismatch", "upper_case",
+                 "id_map", "trim_stop", "strict", "keep_short", "mismatch", "upper_case",
                  "resolve_ambiguity", "t_for_u", "drop_gap_columns", "keep_reports")
 
     def __init__(self, table_num: int = 1, gene_table: dict[str, list[str]] | None = None,
                  in_format: str = "auto", out_format: str = "fasta", wrap: int = 0,
-                 pair_by_order: bool = False, trim_stop: bool = True, strict: bool = False,
-                 keep_short: bool = False, mismatch: str = "mask", upper_case: bool = False,
+                 pair_by_order: bool = False, id_map: dict[str, str] | None = None,
+                 trim_stop: bool = True, strict: bool = False, keep_short: bool = False,
+                 mismatch: str = "mask", upper_case: bool = False,
                  resolve_ambiguity: bool = False, t_for_u: bool = False,
                  drop_gap_columns: bool = False, keep_reports: bool = False) -> None:
         self.table_num = table_num
@@ -48,6 +50,7 @@ class LocusOptions:
         self.out_format = out_format
         self.wrap = wrap
         self.pair_by_order = pair_by_order
+        self.id_map = id_map  # protein identifier -> CDS identifier
         self.trim_stop = trim_stop
         self.strict = strict
         self.keep_short = keep_short
@@ -122,33 +125,69 @@ def file_stem(path: str) -> str:
     return name[:dot] if 0 < dot < len(name) - 1 else name
 
 
-def _read_inputs(job: LocusJob, options: LocusOptions) -> tuple[list[Record], list[Record], int]:
+def _read_and_pair(job: LocusJob,
+                   options: LocusOptions) -> tuple[list[Record], list[Record], list[str]]:
+    """The protein records, the CDS of each in their order, and the identifiers
+    paired by occurrence."""
     proteins = read_alignment(job.pep_path, options.in_format)
-    check_unique(proteins, job.pep_path)
-    width = alignment_width(proteins, job.pep_path)
     cds, marked = read_fasta_marked(job.cds_path, NUCLEOTIDE_LETTERS)
+    check_not_swapped(proteins, cds, job.pep_path, job.cds_path)
     check_nucleotide(cds, job.cds_path, marked=marked)
+    check_names_fit(proteins, options.out_format, job.pep_path)
     if options.pair_by_order:  # the CDS names play no part
-        return proteins, pair_by_order(proteins, cds, job.pep_path, job.cds_path), width
-    check_unique(cds, job.cds_path)
-    return proteins, pair_by_identifier(proteins, cds, job.pep_path, job.cds_path), width
+        return proteins, pair_by_order(proteins, cds, job.pep_path, job.cds_path), []
+    paired, repeated = pair_by_identifier(proteins, cds, job.pep_path, job.cds_path,
+                                          options.id_map)
+    return proteins, paired, repeated
+
+
+def _even_rows(job: LocusJob, options: LocusOptions, outcome: LocusOutcome,
+               proteins: list[Record]) -> int:
+    """The alignment's width, with every row made as wide; a padded row is a problem."""
+    width, padded = even_rows(proteins)
+    if not padded:
+        return width
+    if options.strict:
+        raise strict_refusal(job.pep_path, [ident for ident, _ in padded])
+    outcome.tally.padded = len(padded)
+    outcome.problems.extend(f"{shown_path(job.pep_path)}: {ident}: protein row of {length} "
+                            f"columns padded with {width - length} trailing gap(s) to the "
+                            f"alignment's {width}" for ident, length in padded)
+    return width
+
+
+def strict_refusal(path: str, problems: list[str]) -> InputError:
+    return InputError(path, f"--strict: {len(problems)} record(s) with problems: "
+                            f"{name_some(problems)}; nothing written")
+
+
+def _read_inputs(job: LocusJob, options: LocusOptions,
+                 outcome: LocusOutcome) -> tuple[list[Record], list[Record], int]:
+    """The protein rows, all as wide as the alignment, the CDS of each and the width."""
+    proteins, paired_cds, repeated = _read_and_pair(job, options)
+    width = _even_rows(job, options, outcome, proteins)
+    if repeated:
+        outcome.notes.append(f"{shown_path(job.pep_path)}: {len(repeated)} repeated "
+                             f"identifier(s) paired by occurrence, the n-th with the n-th: "
+                             f"{name_some(repeated)}")
+    return proteins, paired_cds, width
 
 
 def _run(job: LocusJob, options: LocusOptions, outcome: LocusOutcome) -> None:
-    proteins, paired_cds, width = _read_inputs(job, options)
-    order = [ident for ident, _ in proteins] if options.keep_short else None
+    proteins, paired_cds, width = _read_inputs(job, options, outcome)
     stops = terminal_stops(options.table_num, options.gene_table)
     pairs, too_short = prepare_pairs(proteins, paired_cds, stops, options.trim_stop)
     del proteins, paired_cds
     if options.keep_short:  # their rows come out short, and are written
-        pairs.extend((short.ident, short.row, short.cds) for short in too_short)
+        pairs = _with_short_ones(pairs, too_short)
         too_short = []
     as_text = _output_is_plain_fasta(options, pairs)
     translated = translate_pairs(file_stem(job.pep_path), pairs, engine_settings(options),
                                  job.pep_path, job.cds_path, as_text)
     outcome.reports = translated.reports
-    outcome.problems = _short_cds_problems(job.cds_path, too_short) + translated.problems
-    outcome.tally = translated.tally
+    outcome.problems += _short_cds_problems(job.cds_path, too_short) + translated.problems
+    translated.named[:0] = [short.ident for short in too_short]
+    outcome.tally.add(translated.tally)
     outcome.tally.left_out += len(too_short)
     rows = _full_rows(job, options, outcome, translated, 3 * width)
     outcome.tally.written = len(pairs) - outcome.tally.left_out + len(too_short)
@@ -157,14 +196,19 @@ def _run(job: LocusJob, options: LocusOptions, outcome: LocusOutcome) -> None:
     if translated.text is not None:
         write_text(job.out_path, translated.text)
     else:
-        if order is not None:
-            position = {ident: index for index, ident in enumerate(order)}
-            rows.sort(key=lambda record: position[record[0]])
         if options.drop_gap_columns:
             rows = without_gap_columns(rows)
         write_alignment(job.out_path, rows, len(rows[0][1]) if rows else 3 * width, options)
     if outcome.tally.changed_anything():
         outcome.status = Status.REPORTED
+
+
+def _with_short_ones(pairs: list[Pair], too_short: list[ShortCds]) -> list[Pair]:
+    """Every pair in the alignment's order, the ones held back in their places again."""
+    merged = list(pairs)
+    for short in too_short:  # in the alignment's order: all before it are in place
+        merged.insert(short.index, (short.ident, short.row, short.cds))
+    return merged
 
 
 def _output_is_plain_fasta(options: LocusOptions, pairs: list[Pair]) -> bool:
@@ -185,9 +229,7 @@ def _full_rows(job: LocusJob, options: LocusOptions, outcome: LocusOutcome,
     ragged = translated.ragged
     if options.strict and (outcome.problems or ragged):
         problems = list(dict.fromkeys(translated.named + [ident for ident, _ in ragged]))
-        raise InputError(job.pep_path, f"--strict: {len(problems)} record(s) with problems: "
-                                       f"{name_some(problems or ['the CDS lengths'])}; "
-                                       f"nothing written")
+        raise strict_refusal(job.pep_path, problems)
     outcome.problems.extend(_ragged_problems(job.cds_path, ragged, translated, expected,
                                              options.keep_short))
     if ragged:
@@ -199,7 +241,7 @@ def _full_rows(job: LocusJob, options: LocusOptions, outcome: LocusOutcome,
 
 
 def _short_cds_problems(cds_path: str, too_short: list[ShortCds]) -> list[str]:
-    return [f"{cds_path}: {s.ident}: CDS of {s.nucleotides} nt is too short for "
+    return [f"{shown_path(cds_path)}: {s.ident}: CDS of {s.nucleotides} nt is too short for "
             f"{s.residues} residues ({3 * s.residues} nt); left out" for s in too_short]
 
 
@@ -212,7 +254,7 @@ def _ragged_problems(cds_path: str, ragged: list[tuple[str, int]], translated: T
         where = (f"CDS of {short.nucleotides} nt runs out at column {short.column} (residue "
                  f"{short.residue_number} of {short.residues}, {3 * short.residues} nt needed); "
                  if short else "")
-        problems.append(f"{cds_path}: {ident}: {where}codon row of {length} columns, alignment "
+        problems.append(f"{shown_path(cds_path)}: {ident}: {where}codon row of {length} columns, alignment "
                         f"has {expected}; {fate}")
     return problems
 

@@ -3,7 +3,7 @@
 from __future__ import annotations
 
 from ._native import translate_locus
-from .errors import InputError
+from .errors import InputError, shown_path
 
 MISMATCH_POLICIES = ("mask", "keep", "drop")
 
@@ -123,14 +123,14 @@ def _count(tally: Tally, fate: int, failed: int, located: bool, mismatch: str) -
 def _record_problems(ident: str, fate: int, residues: int, nucleotides: int, failed: int,
                      sites: list[tuple[int, int, int, str, str, str]], settings: EngineSettings,
                      pep_path: str, cds_path: str) -> list[str]:
-    where = f"{pep_path}: {ident}"
+    where = f"{shown_path(pep_path)}: {ident}"
     if fate == _WRONG_PAIRING:
         return [f"{where}: {failed} of {residues} residues do not match their triplets in "
                 f"{settings.code_name()}: wrong pairing, not this record's CDS; left out"]
     problems = []
     if nucleotides > 3 * residues:
         surplus = nucleotides - 3 * residues
-        problems.append(f"{cds_path}: {ident}: CDS of {nucleotides} nt is {surplus} nt longer than "
+        problems.append(f"{shown_path(cds_path)}: {ident}: CDS of {nucleotides} nt is {surplus} nt longer than "
                         f"its {residues} residues need ({3 * residues} nt); the last {surplus} nt "
                         f"are not written")
     done = _DONE_TO_CODON[settings.mismatch]
