@@ -102,6 +102,18 @@ def read_clustal(text: str) -> dict[str, str]:
     return records
 
 
+SUMMARY = re.compile(r"^ntpepmap: (\d+) records? written, (\d+) codons? masked, (\d+) kept, "
+                     r"(\d+) located, (\d+) padded, (\d+) left out$")
+
+
+def summary_of(stderr: str) -> dict[str, int]:
+    """The counts of the summary line, which must be the last line."""
+    found = SUMMARY.match(stderr.splitlines()[-1])
+    assert found, stderr
+    return dict(zip(("written", "masked", "kept", "located", "padded", "left_out"),
+                    map(int, found.groups())))
+
+
 READERS = {"fasta": read_fasta, "phylip": read_phylip, "paml": read_paml, "clustal": read_clustal}
 EXPECTED = {name: codon_row(row) for name, row in PROTEINS.items()}
 
@@ -111,7 +123,8 @@ EXPECTED = {name: codon_row(row) for name, row in PROTEINS.items()}
 def test_each_output_format_reads_back_to_the_codon_alignment(locus, tmp_path, out_format, extra):
     out = tmp_path / "out.txt"
     done = run_cli(*locus, "--out-format", out_format, *extra, "-o", out)
-    assert (done.returncode, done.stderr, done.stdout) == (0, "", "")
+    assert (done.returncode, done.stdout, len(done.stderr.splitlines())) == (0, "", 1)
+    assert summary_of(done.stderr)["written"] == len(PROTEINS)
     records = READERS[out_format](out.read_text())
     assert list(records) == list(PROTEINS)  # order of the protein alignment
     assert records == EXPECTED
@@ -193,7 +206,7 @@ def test_identifiers_repeated_unequally_are_named(tmp_path, which, counts):
 
 @pytest.fixture
 def locus_with_mismatch(locus):
-    """beta's CDS encodes W where its protein has F: the module reports and shortens it."""
+    """beta's CDS encodes W where its protein has F (column 6, residue 4)."""
     pep, cds = locus
     text = cds.read_text()
     beta = cds_of(PROTEINS["beta"]) + "TAA"
@@ -201,22 +214,36 @@ def locus_with_mismatch(locus):
     return pep, cds
 
 
-def test_reports_go_to_stderr_and_the_short_record_is_left_out(locus_with_mismatch):
-    done = run_cli(*locus_with_mismatch)
+@pytest.mark.parametrize("wrap", [[], ["--wrap", "7"]])  # the engine's FASTA text, and rows
+@pytest.mark.parametrize("policy, beta_row, counts", [
+    ("mask", codon_row("MK--L") + "NNN" + codon_row("SE"), {"masked": 1}),
+    ("keep", codon_row("MK--L") + CODON["W"] + codon_row("SE"), {"kept": 1}),
+    ("drop", None, {"left_out": 1}),
+])
+def test_a_mismatched_codon_follows_the_policy(locus_with_mismatch, policy, beta_row, counts, wrap):
+    done = run_cli(*locus_with_mismatch, "--mismatch", policy, *wrap)
     assert done.returncode == 1
-    assert "===ERROR CAUGHT IN FILE gene AND HEADER beta:" in done.stderr
-    assert "MISMATCH ERROR" in done.stderr
-    assert "===" not in done.stdout
-    assert read_fasta(done.stdout) == {n: r for n, r in EXPECTED.items() if n != "beta"}
-    assert re.search(r"beta: codon row of 21 columns, alignment has 24; left out", done.stderr)
+    done_to_it = {"mask": "masked", "keep": "kept", "drop": "record left out"}[policy]
+    assert done.stderr.splitlines()[0] == (
+        f"ntpepmap: {locus_with_mismatch[0]}: beta: column 6 (residue 4): F does not match TGG "
+        f"(W in table 1); {done_to_it}")
+    expected = dict(EXPECTED, beta=beta_row) if beta_row else {
+        n: r for n, r in EXPECTED.items() if n != "beta"}
+    assert read_fasta(done.stdout) == expected
+    tally = summary_of(done.stderr)
+    assert {key: tally[key] for key in counts} == counts
+    assert tally["written"] == len(expected)
 
 
-def test_quiet_silences_reports_and_report_file_keeps_them(locus_with_mismatch, tmp_path):
+def test_quiet_silences_problem_lines_and_report_file_keeps_the_framed_report(
+        locus_with_mismatch, tmp_path):
     report = tmp_path / "reports.txt"
     done = run_cli(*locus_with_mismatch, "-q", "--report", report)
-    assert done.returncode == 1
-    assert "===ERROR" not in done.stderr and "beta" in done.stderr  # still named
-    assert report.read_text().count("===ERROR CAUGHT IN FILE gene AND HEADER beta:") == 1
+    assert done.returncode == 1 and len(done.stderr.splitlines()) == 1
+    assert summary_of(done.stderr)["masked"] == 1
+    framed = report.read_text()
+    assert framed.startswith("\n===ERROR CAUGHT IN FILE gene AND HEADER beta:\n")
+    assert "at aa site 5." in framed and framed.count("===ERROR") == 1
 
 
 def test_strict_writes_nothing(locus_with_mismatch, tmp_path):
@@ -227,21 +254,32 @@ def test_strict_writes_nothing(locus_with_mismatch, tmp_path):
                      done.stderr)
 
 
-def test_keep_short_writes_the_short_row_in_fasta_only(locus_with_mismatch):
-    done = run_cli(*locus_with_mismatch, "--keep-short")
-    rows = read_fasta(done.stdout)
-    assert done.returncode == 1 and len(rows["beta"]) == 21 and "written anyway" in done.stderr
-    assert run_cli(*locus_with_mismatch, "--keep-short", "--out-format", "phylip").returncode == 2
+def test_wrong_pairing_is_left_out_and_said(locus):
+    pep, cds = locus
+    gamma, delta = (cds_of(PROTEINS[name]) + "TAA" for name in ("gamma", "delta"))
+    cds.write_text(cds.read_text().replace(gamma, "G" * len(gamma)))
+    done = run_cli(pep, cds, "--mismatch", "keep")
+    assert done.returncode == 1
+    assert re.search(r"gamma: 7 of 7 residues do not match their triplets in table 1: wrong "
+                     r"pairing, not this record's CDS; left out", done.stderr)
+    assert "gamma" not in read_fasta(done.stdout) and summary_of(done.stderr)["left_out"] == 1
 
 
-def test_cds_too_short_is_left_out_without_aborting_the_others(locus):
+@pytest.mark.parametrize("keep_short", [False, True])
+def test_cds_too_short_is_left_out_unless_keep_short(locus, keep_short):
     pep, cds = locus
     gamma = cds_of(PROTEINS["gamma"]) + "TAA"
     cds.write_text(cds.read_text().replace(gamma, gamma[:9]))
-    done = run_cli(pep, cds)
+    done = run_cli(pep, cds, *(["--keep-short"] if keep_short else []))
     assert done.returncode == 1
-    assert "gamma: CDS of 9 nt is too short for 7 residues; left out" in done.stderr
-    assert read_fasta(done.stdout) == {n: r for n, r in EXPECTED.items() if n != "gamma"}
+    assert read_fasta(done.stdout) == dict(EXPECTED, gamma=codon_row("M-WD")) if keep_short \
+        else {n: r for n, r in EXPECTED.items() if n != "gamma"}
+    if keep_short:
+        assert "gamma: CDS of 9 nt runs out at column 5 (residue 4 of 7, 21 nt needed); " \
+               "codon row of 12 columns, alignment has 24; written anyway" in done.stderr
+        assert run_cli(pep, cds, "--keep-short", "--out-format", "phylip").returncode == 2
+    else:
+        assert "gamma: CDS of 9 nt is too short for 7 residues (21 nt); left out" in done.stderr
 
 
 @pytest.mark.parametrize("table, stop, trimmed", [
@@ -250,34 +288,72 @@ def test_trim_stop_follows_the_chosen_table(tmp_path, table, stop, trimmed):
     pep = write_fasta(tmp_path / "p.fa", {"a": "MK-L"})
     cds = write_fasta(tmp_path / "c.fa", {"a": "ATGAAACTT" + stop})
     done = run_cli(pep, cds, "-t", table)
-    assert done.returncode == (0 if trimmed else 1)
+    assert done.returncode == 0
+    assert ("3 nt longer than its 3 residues need (9 nt)" in done.stderr) != trimmed
     assert read_fasta(done.stdout) == {"a": "ATGAAA---CTT"}
 
 
-def test_no_trim_stop_leaves_the_stop_for_the_module_to_report(locus):
+def test_no_trim_stop_leaves_the_stop_unwritten_and_says_so(locus):
     done = run_cli(*locus, "--no-trim-stop")
-    assert done.returncode == 1
-    assert "is larger than (AA -> alpha)" in done.stderr
+    assert done.returncode == 0
+    assert "alpha: CDS of 24 nt is 3 nt longer than its 7 residues need (21 nt); the last 3 nt " \
+           "are not written" in done.stderr
     assert read_fasta(done.stdout) == EXPECTED  # the surplus codon is never consumed
 
 
-def test_lower_case_cds_is_upper_cased_unless_keep_case(tmp_path):
+@pytest.mark.parametrize("cds, options, row, status", [
+    ("atgaagtgg", [], "atgaag---tgg", 0),
+    ("atgaagtgg", ["--keep-case"], "atgaag---tgg", 0),
+    ("atgaagtgg", ["--upper-case"], "ATGAAG---TGG", 0),
+    ("ATGAARUGG", [], "ATGAAR---UGG", 0),
+    ("ATGAARUGG", ["--resolve-ambiguity"], "ATGAAA---UGG", 0),
+    ("atgaaruGg", ["--resolve-ambiguity", "--t-for-u"], "atgaaa---tGg", 0),
+    ("ATG-AA.RUGG", ["--t-for-u", "--upper-case"], "ATGAAR---TGG", 0),
+    ("atgaaCtgg", [], "atgnnN---tgg", 1),
+    ("atgaaCtgg", ["--mismatch", "keep"], "atgaaC---tgg", 1),
+])
+def test_letters_are_written_as_the_cds_has_them(tmp_path, cds, options, row, status):
     pep = write_fasta(tmp_path / "p.fa", {"a": "MK-W"})
-    cds = write_fasta(tmp_path / "c.fa", {"a": "atgaagtgg"})
-    done = run_cli(pep, cds)
-    assert (done.returncode, read_fasta(done.stdout)) == (0, {"a": "ATGAAG---TGG"})
-    kept = run_cli(pep, cds, "--keep-case")  # the only record is left out: nothing to write
-    assert kept.returncode == 2 and "MISMATCH ERROR" in kept.stderr
+    cds_path = write_fasta(tmp_path / "c.fa", {"a": cds})
+    done = run_cli(pep, cds_path, *options)
+    assert (read_fasta(done.stdout), done.returncode) == ({"a": row}, status), done.stderr
 
 
-def test_gene_table_file(tmp_path):
+@pytest.mark.parametrize("table, start, mismatched", [
+    (11, "GTG", False), (11, "TTG", False), (1, "TTG", False), (1, "GTG", True), (2, "ATA", False),
+])
+def test_an_initiator_m_over_a_start_codon_is_no_mismatch(tmp_path, table, start, mismatched):
+    pep = write_fasta(tmp_path / "p.fa", {"a": "-MK-W", "b": "-MKMW"})
+    cds = write_fasta(tmp_path / "c.fa", {"a": start.lower() + "aagtgg", "b": start + "AAGATGTGG"})
+    done = run_cli(pep, cds, "-t", table, "--mismatch", "keep")
+    assert read_fasta(done.stdout) == {"a": "---" + start.lower() + "aag---tgg",
+                                       "b": "---" + start + "AAGATGTGG"}
+    assert done.returncode == int(mismatched), done.stderr
+    assert ("column 2 (residue 1): M does not match" in done.stderr) == mismatched
+
+
+def test_drop_gap_columns_leaves_only_columns_without_gaps(locus):
+    done = run_cli(*locus, "--drop-gap-columns")
+    kept = [column for column in range(8) if all(row[column] != "-" for row in PROTEINS.values())]
+    assert read_fasta(done.stdout) == {
+        name: "".join(codon_row(row)[3 * c:3 * c + 3] for c in kept) for name, row in PROTEINS.items()}
+
+
+@pytest.mark.parametrize("cds_b, message", [
+    ("ATGAAGAAATGG", None),
+    ("ATGAAGGATTGG", "column 3 (residue 3): K does not match GAT (no residue in the gene table); masked"),
+    ("ATGAAGTGATGG", "column 3 (residue 3): K does not match TGA (* in the gene table); masked"),
+])
+def test_gene_table_file(tmp_path, cds_b, message):
     pep = write_fasta(tmp_path / "p.fa", {"a": "MK-W", "b": "MKKW"})
-    cds = write_fasta(tmp_path / "c.fa", {"a": "ATGAAATGGTGA", "b": "ATGAAGAAATGG"})
+    cds = write_fasta(tmp_path / "c.fa", {"a": "ATGAAATGGTGA", "b": cds_b})
     table = tmp_path / "code.json"
     table.write_text(json.dumps({"M": ["ATG"], "K": ["AAA", "AAG"], "W": ["TGG"], "*": ["TGA"]}))
     done = run_cli(pep, cds, "--gene-table", table)
-    assert done.returncode == 0, done.stderr
-    assert read_fasta(done.stdout) == {"a": "ATGAAA---TGG", "b": "ATGAAGAAATGG"}
+    assert done.returncode == (1 if message else 0), done.stderr
+    assert read_fasta(done.stdout) == {"a": "ATGAAA---TGG",
+                                       "b": cds_b if not message else "ATGAAGNNNTGG"}
+    assert message is None or f"b: {message}\n" in done.stderr
 
 
 @pytest.mark.parametrize("content", ['{"M": "ATG"}', '["ATG"]', "{not json", '{"MK": ["ATG"]}'])
@@ -332,7 +408,11 @@ def test_bundled_batch_example_has_one_reported_and_one_failed_locus(tmp_path):
     done = run_cli("batch", REPO / "examples/batch/protein", REPO / "examples/batch/cds",
                    "-O", tmp_path, "-q")
     assert done.returncode == 1 and summary_counts(done.stderr) == (4, 1, 1)
-    assert "locus3_nad4.fasta: sp03: codon row" in done.stderr
+    assert "locus3_nad4.fasta: sp03: column" not in done.stderr  # -q
+    assert done.stderr.splitlines()[-3:-1] == [
+        "ntpepmap batch: failed loci (1):",
+        f"  {REPO}/examples/batch/cds/locus5_matK.fasta: no CDS for 1 aligned record(s) of "
+        f"{REPO}/examples/batch/protein/locus5_matK.fasta: sp08"]
     assert re.search(r"locus5_matK\.fasta: no CDS .*: sp08", done.stderr)
 
 
@@ -352,8 +432,9 @@ def make_batch_locus(folder: Path, stem: str, fault: str = "") -> tuple[Path, Pa
 
 
 def summary_counts(stderr: str) -> tuple[int, int, int]:
-    found = re.search(r"(\d+) loci done, (\d+) with reports, (\d+) failed, [\d.]+ s elapsed",
-                      stderr)
+    """Loci done, changed and failed, from the batch's summary: its last line."""
+    found = re.search(r"(\d+) loci done, (\d+) with changes, (\d+) failed; .*; [\d.]+ s elapsed$",
+                      stderr.splitlines()[-1])
     assert found, stderr
     return tuple(int(n) for n in found.groups())
 
@@ -371,10 +452,11 @@ def test_batch_manifest_with_a_failing_and_a_reported_locus(tmp_path):
     assert re.findall("HEADER (.*):", (tmp_path / "reports.txt").read_text()) == ["beta"]
     assert summary_counts(done.stderr) == (3, 1, 1)
     assert read_phylip((tmp_path / "out/l1.phy").read_text()) == EXPECTED
-    assert "beta" not in read_phylip((tmp_path / "out/l2.phy").read_text())
+    assert "NNN" in read_phylip((tmp_path / "out/l2.phy").read_text())["beta"]
     assert not (tmp_path / "out/l3.phy").exists()
     assert re.search(r"error: .*l3\.fna: no CDS .*: delta", done.stderr)
-    assert "===ERROR CAUGHT IN FILE l2 AND HEADER beta:" in done.stderr
+    assert re.search(r"l2\.fasta: beta: column 6 \(residue 4\): .*; masked", done.stderr)
+    assert "records written, 1 codon masked" in done.stderr.splitlines()[-1]
     assert done.stdout == ""
 
 

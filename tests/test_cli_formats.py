@@ -1,8 +1,7 @@
-"""The command-line tool's pieces in-process: parsers, writers, CDS preparation, capture."""
+"""The command-line tool's pieces in-process: parsers, writers, CDS preparation, the engine."""
 
 from __future__ import annotations
 
-import ctypes
 import itertools
 import os
 import threading
@@ -10,11 +9,10 @@ from pathlib import Path
 
 import pytest
 
-import ntpepmap
-from ntpepmap_cli.capture import captured_fd1
+from ntpepmap_cli import _native
 from ntpepmap_cli.codes import CODES_BY_NUMBER, terminal_stops
 from ntpepmap_cli.errors import InputError, name_some
-from ntpepmap_cli.locus import file_stem, reported_headers
+from ntpepmap_cli.locus import file_stem
 from ntpepmap_cli.pairing import check_nucleotide, prepare_cds
 from ntpepmap_cli.seqio import (clustal_lines, detect_format, fasta_lines, parse_alignment,
                                 parse_clustal, parse_fasta, read_alignment, read_fasta,
@@ -195,48 +193,14 @@ def test_name_some():
     assert name_some(list("abcdef")) == "a, b, c and 3 more"
 
 
-def test_reported_headers_handles_odd_stems_and_headers():
-    reports = ("\n===ERROR CAUGHT IN FILE a.b(1) AND HEADER chr1:5-9:\n x\n===\n"
-               "\n===ERROR CAUGHT IN FILE a.b(1) AND HEADER r2:\n y\n===\n")
-    assert reported_headers(reports, "a.b(1)") == ["chr1:5-9", "r2"]
-    assert reported_headers(reports, "other") == []
-
-
-@pytest.fixture(params=["memfd", "temporary file"])
-def capture_sink(request, monkeypatch):
-    if request.param == "temporary file":
-        def no_memfd(*args):
-            raise OSError("no memfd here")
-        monkeypatch.setattr(os, "memfd_create", no_memfd, raising=False)
-    return request.param
-
-
-def test_capture_takes_native_writes_and_restores_fd1(capfd, capture_sink):
-    libc = ctypes.CDLL(None)
-    box: list[str] = []
-    with captured_fd1(box):
-        os.write(1, b"native report\n")
-        libc.printf(b"printed through C stdio\n")
-        ntpepmap.pepthread("stem", 1, {"r": (("h", "M"), (0, "other", "ATG"))})
-    os.write(1, b"after\n")
-    assert box[0].startswith("native report\n")
-    assert "printed through C stdio\n" in box[0]
-    assert "\n===ERROR CAUGHT IN FILE stem AND HEADER h:" in box[0]
-    libc.fflush(None)
-    assert capfd.readouterr().out == "after\n"
-
-
 ALL_CODONS = ["".join(bases) for bases in itertools.product("TCAG", repeat=3)]
 
 
 @pytest.mark.parametrize("table", sorted(CODES_BY_NUMBER))
 def test_terminal_stops_agree_with_the_module(table):
-    """A '*' residue is accepted by the module exactly for the table's stop codons."""
-    seqs = {codon: ((codon, "*"), (0, codon, codon)) for codon in ALL_CODONS}
-    box: list[str] = []
-    with captured_fd1(box):
-        ntpepmap.pepthread("stops", table, seqs)
-    accepted = set(ALL_CODONS) - set(reported_headers(box[0], "stops"))
+    """A '*' residue is accepted by the engine exactly for the table's stop codons."""
+    _, told, _ = _native.translate_locus("stops", table, [(c, "*", c) for c in ALL_CODONS], 2, 0)
+    accepted = set(ALL_CODONS) - {ALL_CODONS[record[0]] for record in told}
     if table in (27, 28, 31):  # stops only at the very end of a gene: no '*' in the module
         assert accepted == set() and terminal_stops(table, None)
     else:

@@ -17,10 +17,11 @@ from typing import Callable, Dict, Iterator, List, NamedTuple, Optional, Sequenc
 from .errors import InputError, name_some
 from .interrupts import StopRequest, exit_status, signal_name
 from .locus import LocusJob, LocusOptions, LocusOutcome, Status, run_locus
-from .messages import Reporter, error, print_outcome
+from .messages import Reporter, error, print_outcome, tally_text
+from .options import EXIT_STATUS_TABLE, PROG, add_locus_options, locus_options
 from .outputs import remove_leftovers
-from .options import PROG, add_locus_options, locus_options
 from .safeguards import check_outputs, option_inputs
+from .translation import Tally
 from .seqio import default_extension, read_text
 from .workers import WorkerDied, WorkerPool
 
@@ -34,15 +35,10 @@ Give either a MANIFEST, a tab-separated file with one locus per line:
 by name without extension, with --out-dir for the outputs.
 """
 
-BATCH_EXIT_STATUS = """\
-exit status:
-  0  all loci clean
-  1  some loci had reported records or failed (the others are written)
-  2  the batch could not run (usage, manifest or folder problem, no matching
-     names, an output that would overwrite an input or another output)
-  130, 143  interrupted (SIGINT, SIGTERM): finished loci are written whole,
-     the others are left as they were
-"""
+BATCH_EXIT_STATUS = EXIT_STATUS_TABLE.format(
+    batch_one=",\n       or some locus failed (the others are written)",
+    batch_two=";\n       the batch could not run (manifest or folder problem, no matching names,\n"
+              "       an output that would overwrite an input or another output)")
 
 # More workers than cores only share the cores; beyond this many per core
 # they are refused, as each holds a whole locus in memory.
@@ -53,12 +49,6 @@ def usable_cores() -> int:
     if hasattr(os, "sched_getaffinity"):  # the cores this process may run on
         return len(os.sched_getaffinity(0)) or 1
     return os.cpu_count() or 1
-
-
-class Tally(NamedTuple):
-    done: int
-    reported: int
-    failed: int
 
 
 def batch_parser() -> argparse.ArgumentParser:
@@ -242,10 +232,15 @@ def _outcome_of(job: LocusJob, result: object) -> LocusOutcome:
     return LocusOutcome(job, Status.FAILED, notes=[f"{job.pep_path}: {result}"])
 
 
-def tally(statuses: Sequence[Status]) -> Tally:
-    return Tally(done=sum(status != Status.FAILED for status in statuses),
-                 reported=statuses.count(Status.REPORTED),
-                 failed=statuses.count(Status.FAILED))
+def summary_line(outcomes: Sequence[LocusOutcome], seconds: float) -> str:
+    """One line of counts: the batch's last words."""
+    failed = sum(outcome.status == Status.FAILED for outcome in outcomes)
+    changed = sum(outcome.status == Status.REPORTED for outcome in outcomes)
+    records = Tally()
+    for outcome in outcomes:
+        records.add(outcome.tally)
+    return (f"{PROG} batch: {len(outcomes) - failed} loci done, {changed} with changes, "
+            f"{failed} failed; {tally_text(records)}; {seconds:.2f} s elapsed\n")
 
 
 def failed_loci_lines(outcomes: Sequence[LocusOutcome]) -> List[str]:
@@ -303,13 +298,12 @@ def finish(batch: BatchRun, reporter: Reporter, start: float) -> int:
         sys.stderr.write(interruption_line(batch, batch.interrupted))
     else:
         reporter.to_file("".join(failed))
-    counts = tally([outcome.status for outcome in batch.outcomes])
-    print(f"{PROG} batch: {counts.done} loci done, {counts.reported} with reports, "
-          f"{counts.failed} failed, {time.perf_counter() - start:.2f} s elapsed", file=sys.stderr)
+    sys.stderr.write(summary_line(batch.outcomes, time.perf_counter() - start))
     if batch.interrupted is not None:
         return exit_status(batch.interrupted)
     try:
         reporter.finish()
     except InputError as exc:
         return error(str(exc))
-    return int(Status.CLEAN if counts.reported == counts.failed == 0 else Status.REPORTED)
+    clean = all(outcome.status == Status.CLEAN for outcome in batch.outcomes)
+    return int(Status.CLEAN if clean else Status.REPORTED)

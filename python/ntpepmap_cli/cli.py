@@ -10,8 +10,8 @@ from .codes import format_table_list
 from .errors import InputError
 from .interrupts import exit_status, raise_on_stop_signals, signal_name
 from .locus import LocusJob, Status, run_locus
-from .messages import Reporter, error, print_outcome
-from .options import PROG, add_locus_options, locus_options
+from .messages import Reporter, error, print_outcome, print_summary
+from .options import EXIT_STATUS_TABLE, PROG, add_locus_options, locus_options
 from .outputs import STDOUT, STDOUT_NAME, reopen_closed_standard_streams, silence_stdout
 from .safeguards import check_outputs, option_inputs
 
@@ -20,21 +20,18 @@ Back-translate an aligned protein file into a codon alignment, using the
 unaligned coding sequences (CDS) of the same records.
 
 Records are paired by identifier (the first word of each header), and the
-alignment is written in the order of the protein alignment. Records that the
-back-translation reports are named on standard error; a record whose codon
-row would be shorter than the alignment is left out.
+alignment is written in the order of the protein alignment. Each problem gets
+one line on standard error, with the alignment column, residue number,
+residue and triplet; a summary line ends the run. A codon that does not encode
+its residue is masked as NNN (see --mismatch); a record whose codon row would
+be shorter than the alignment is left out.
 
 other commands:
   ntpepmap batch ...   many loci in parallel (ntpepmap batch --help)
   ntpepmap tables      the built-in genetic codes
 """
 
-EXIT_STATUS = """\
-exit status:
-  0  no record was reported
-  1  some records were reported or left out (the alignment is still written)
-  2  usage or input error, or --strict and a record was reported
-"""
+EXIT_STATUS = EXIT_STATUS_TABLE.format(batch_one="", batch_two="")
 
 
 class _VersionAction(argparse.Action):
@@ -93,6 +90,8 @@ def single_main(argv: Sequence[str], stdout_closed: bool = False) -> int:
     try:
         outcome = run_locus(LocusJob(args.pep_aln, args.cds, args.output), options)
         print_outcome(outcome, reporter)
+        if outcome.status != Status.FAILED or outcome.tally.left_out:  # it ran
+            print_summary(outcome)
     except BaseException:
         reporter.abandon()
         raise

@@ -8,11 +8,9 @@ from __future__ import annotations
 
 import gc
 import os
-import re
 from enum import IntEnum
 from collections.abc import Callable
 
-from .capture import captured_fd1
 from .codes import terminal_stops
 from .errors import InputError, name_some, shown_path
 from .outputs import output_name, output_stream
@@ -20,6 +18,7 @@ from .pairing import (NUCLEOTIDE_LETTERS, Pair, ShortCds, check_names_fit, check
                       check_nucleotide, even_rows, pair_by_identifier, pair_by_order,
                       prepare_pairs)
 from .seqio import Record, alignment_lines, read_alignment, read_fasta_marked
+from .translation import EngineSettings, Tally, Translated, translate_pairs
 
 
 class Status(IntEnum):
@@ -35,13 +34,16 @@ class LocusOptions:
     """How every locus of a run is read, back-translated and written."""
 
     __slots__ = ("table_num", "gene_table", "in_format", "out_format", "wrap", "pair_by_order",
-                 "id_map", "trim_stop", "keep_case", "strict", "keep_short")
+                 "id_map", "trim_stop", "strict", "keep_short", "mismatch", "upper_case",
+                 "resolve_ambiguity", "t_for_u", "drop_gap_columns", "keep_reports")
 
     def __init__(self, table_num: int = 1, gene_table: dict[str, list[str]] | None = None,
                  in_format: str = "auto", out_format: str = "fasta", wrap: int = 0,
                  pair_by_order: bool = False, id_map: dict[str, str] | None = None,
-                 trim_stop: bool = True, keep_case: bool = False,
-                 strict: bool = False, keep_short: bool = False) -> None:
+                 trim_stop: bool = True, strict: bool = False, keep_short: bool = False,
+                 mismatch: str = "mask", upper_case: bool = False,
+                 resolve_ambiguity: bool = False, t_for_u: bool = False,
+                 drop_gap_columns: bool = False, keep_reports: bool = False) -> None:
         self.table_num = table_num
         self.gene_table = gene_table
         self.in_format = in_format
@@ -50,9 +52,14 @@ class LocusOptions:
         self.pair_by_order = pair_by_order
         self.id_map = id_map  # protein identifier -> CDS identifier
         self.trim_stop = trim_stop
-        self.keep_case = keep_case
         self.strict = strict
         self.keep_short = keep_short
+        self.mismatch = mismatch
+        self.upper_case = upper_case
+        self.resolve_ambiguity = resolve_ambiguity
+        self.t_for_u = t_for_u
+        self.drop_gap_columns = drop_gap_columns
+        self.keep_reports = keep_reports
 
 
 class LocusJob:
@@ -73,16 +80,21 @@ class LocusOutcome:
     """What became of a locus; filled in as the locus runs."""
 
     def __init__(self, job: LocusJob, status: Status = Status.CLEAN, reports: str = "",
-                 notes: list[str] | None = None, written: int = 0) -> None:
+                 notes: list[str] | None = None) -> None:
         self.job = job
         self.status = status
-        self.reports = reports                        # the module's reports, verbatim
-        self.notes: list[str] = [] if notes is None else notes  # one line each
-        self.written = written
+        self.reports = reports                        # the module's framed reports, verbatim
+        self.problems: list[str] = []                 # one line per problem
+        self.notes: list[str] = [] if notes is None else notes  # errors, one line each
+        self.tally = Tally()
+
+    @property
+    def written(self) -> int:
+        return self.tally.written
 
     def __repr__(self) -> str:
-        return (f"LocusOutcome({self.job!r}, {self.status!r}, reports={self.reports!r}, "
-                f"notes={self.notes!r}, written={self.written})")
+        return (f"LocusOutcome({self.job!r}, {self.status!r}, problems={self.problems!r}, "
+                f"notes={self.notes!r}, {self.tally!r})")
 
 
 def run_locus(job: LocusJob, options: LocusOptions) -> LocusOutcome:
@@ -120,7 +132,7 @@ def _read_and_pair(job: LocusJob,
     proteins = read_alignment(job.pep_path, options.in_format)
     cds, marked = read_fasta_marked(job.cds_path, NUCLEOTIDE_LETTERS)
     check_not_swapped(proteins, cds, job.pep_path, job.cds_path)
-    check_nucleotide(cds, job.cds_path, upper_case=not options.keep_case, marked=marked)
+    check_nucleotide(cds, job.cds_path, marked=marked)
     check_names_fit(proteins, options.out_format, job.pep_path)
     if options.pair_by_order:  # the CDS names play no part
         return proteins, pair_by_order(proteins, cds, job.pep_path, job.cds_path), []
@@ -137,10 +149,10 @@ def _even_rows(job: LocusJob, options: LocusOptions, outcome: LocusOutcome,
         return width
     if options.strict:
         raise strict_refusal(job.pep_path, [ident for ident, _ in padded])
-    outcome.status = Status.REPORTED
-    outcome.notes.extend(f"{shown_path(job.pep_path)}: {ident}: protein row of {length} "
-                         f"columns padded with {width - length} trailing gap(s) to the "
-                         f"alignment's {width}" for ident, length in padded)
+    outcome.tally.padded = len(padded)
+    outcome.problems.extend(f"{shown_path(job.pep_path)}: {ident}: protein row of {length} "
+                            f"columns padded with {width - length} trailing gap(s) to the "
+                            f"alignment's {width}" for ident, length in padded)
     return width
 
 
@@ -166,127 +178,109 @@ def _run(job: LocusJob, options: LocusOptions, outcome: LocusOutcome) -> None:
     stops = terminal_stops(options.table_num, options.gene_table)
     pairs, too_short = prepare_pairs(proteins, paired_cds, stops, options.trim_stop)
     del proteins, paired_cds
-    stem = file_stem(job.pep_path)
-    text = translate(stem, pairs, options, job.pep_path, outcome)
-    expected = 3 * width
-    if _text_is_the_alignment(text, pairs, expected, too_short, outcome, options):
-        idents = len(pairs)
-        del pairs
-        write_text(job.out_path, text)
-        outcome.written = idents
-        return
-    rows = rows_of(text, pairs)
-    del pairs, text
-    rows = _full_rows(job, options, outcome, rows, too_short, expected,
-                      reported_headers(outcome.reports, stem))
-    write_alignment(job.out_path, rows, expected, options)
-    outcome.written = len(rows)
+    if options.keep_short:  # their rows come out short, and are written
+        pairs = _with_short_ones(pairs, too_short)
+        too_short = []
+    as_text = _output_is_plain_fasta(options, pairs)
+    translated = translate_pairs(file_stem(job.pep_path), pairs, engine_settings(options),
+                                 job.pep_path, job.cds_path, as_text)
+    outcome.reports = translated.reports
+    outcome.problems += _short_cds_problems(job.cds_path, too_short) + translated.problems
+    translated.named[:0] = [short.ident for short in too_short]
+    outcome.tally.add(translated.tally)
+    outcome.tally.left_out += len(too_short)
+    rows = _full_rows(job, options, outcome, translated, 3 * width)
+    outcome.tally.written = len(pairs) - outcome.tally.left_out + len(too_short)
+    if outcome.tally.written == 0 and (pairs or too_short):
+        raise InputError(job.pep_path, "every record was left out; nothing written")
+    if translated.text is not None:
+        write_text(job.out_path, translated.text)
+    else:
+        if options.drop_gap_columns:
+            rows = without_gap_columns(rows)
+        write_alignment(job.out_path, rows, len(rows[0][1]) if rows else 3 * width, options)
+    if outcome.tally.changed_anything():
+        outcome.status = Status.REPORTED
 
 
-def _text_is_the_alignment(text: str, pairs: list[Pair], expected: int,
-                           too_short: list[ShortCds], outcome: LocusOutcome,
-                           options: LocusOptions) -> bool:
-    """Whether the module's text, '>name' and row per record, is the output file as it is.
+def _with_short_ones(pairs: list[Pair], too_short: list[ShortCds]) -> list[Pair]:
+    """Every pair in the alignment's order, the ones held back in their places again."""
+    merged = list(pairs)
+    for short in too_short:  # in the alignment's order: all before it are in place
+        merged.insert(short.index, (short.ident, short.row, short.cds))
+    return merged
 
-    Only a clean run qualifies: a row comes out short only with a report, so
-    with no report and the total length of full rows every row is full.
-    """
-    if options.out_format != "fasta" or options.wrap or too_short or outcome.reports:
-        return False
-    return len(text) == sum(len(ident) for ident, _, _ in pairs) + (expected + 3) * len(pairs)
+
+def _output_is_plain_fasta(options: LocusOptions, pairs: list[Pair]) -> bool:
+    """Whether the engine's FASTA text is the output file as it is."""
+    return (options.out_format == "fasta" and not options.wrap and not options.drop_gap_columns
+            and not options.keep_short and all(ident.isascii() for ident, _, _ in pairs))
+
+
+def engine_settings(options: LocusOptions) -> EngineSettings:
+    return EngineSettings(options.table_num, options.gene_table, options.mismatch,
+                          options.upper_case, options.resolve_ambiguity, options.t_for_u,
+                          options.keep_reports)
 
 
 def _full_rows(job: LocusJob, options: LocusOptions, outcome: LocusOutcome,
-               rows: list[Record], too_short: list[ShortCds], expected: int,
-               reported: list[str]) -> list[Record]:
+               translated: Translated, expected: int) -> list[Record]:
     """The rows to write: never a ragged alignment unless --keep-short."""
-    ragged = [(ident, len(row)) for ident, row in rows if len(row) != expected]
-    if options.strict and (reported or too_short or ragged):
-        problems = list(dict.fromkeys(reported + [s.ident for s in too_short]
-                                      + [ident for ident, _ in ragged]))
+    ragged = translated.ragged
+    if options.strict and (outcome.problems or ragged):
+        problems = list(dict.fromkeys(translated.named + [ident for ident, _ in ragged]))
         raise strict_refusal(job.pep_path, problems)
-    if outcome.reports or too_short or ragged:
+    outcome.problems.extend(_ragged_problems(job.cds_path, ragged, translated, expected,
+                                             options.keep_short))
+    if ragged:
         outcome.status = Status.REPORTED
-    outcome.notes.extend(_short_cds_notes(job.cds_path, too_short))
-    outcome.notes.extend(_ragged_notes(job.pep_path, ragged, expected, options.keep_short))
     if options.keep_short:
-        return rows
-    return [(ident, row) for ident, row in rows if len(row) == expected]
+        return translated.rows
+    outcome.tally.left_out += len(ragged)
+    return [(ident, row) for ident, row in translated.rows if len(row) == expected]
 
 
-def _short_cds_notes(cds_path: str, too_short: list[ShortCds]) -> list[str]:
-    return [f"{cds_path}: {s.ident}: CDS of {s.nucleotides} nt is too short for "
-            f"{s.residues} residues; left out" for s in too_short]
+def _short_cds_problems(cds_path: str, too_short: list[ShortCds]) -> list[str]:
+    return [f"{shown_path(cds_path)}: {s.ident}: CDS of {s.nucleotides} nt is too short for "
+            f"{s.residues} residues ({3 * s.residues} nt); left out" for s in too_short]
 
 
-def _ragged_notes(pep_path: str, ragged: list[tuple[str, int]], expected: int,
-                  keep_short: bool) -> list[str]:
+def _ragged_problems(cds_path: str, ragged: list[tuple[str, int]], translated: Translated,
+                     expected: int, keep_short: bool) -> list[str]:
     fate = "written anyway (--keep-short)" if keep_short else "left out"
-    return [f"{pep_path}: {ident}: codon row of {length} columns, alignment has "
-            f"{expected}; {fate}" for ident, length in ragged]
+    problems = []
+    for ident, length in ragged:
+        short = translated.short.get(ident)
+        where = (f"CDS of {short.nucleotides} nt runs out at column {short.column} (residue "
+                 f"{short.residue_number} of {short.residues}, {3 * short.residues} nt needed); "
+                 if short else "")
+        problems.append(f"{shown_path(cds_path)}: {ident}: {where}codon row of {length} columns, alignment "
+                        f"has {expected}; {fate}")
+    return problems
 
 
-def _call_module(stem: str, pairs: list[Pair], options: LocusOptions) -> str:
-    """The module's text, each record named '>' + identifier: FASTA as it comes."""
-    import ntpepmap
-
-    names = _record_names(pairs)
-    if options.gene_table is None:
-        seqs = {name: ((ident, row), (0, ident, cds))
-                for name, (ident, row, cds) in zip(names, pairs)}
-        return ntpepmap.pepthread(stem, options.table_num, seqs)
-    custom = {name: ((ident, row), (ident, cds)) for name, (ident, row, cds) in zip(names, pairs)}
-    return ntpepmap.pepthread_original_args(stem, options.gene_table, custom)
-
-
-def _record_names(pairs: list[Pair]) -> list[str]:
-    """'>' + identifier, and a repeat's number after a space where an identifier
-    repeats: the module's records need names of their own. A numbered name
-    makes the text longer than the alignment, so it is never written as it is.
-    """
-    names = [">" + ident for ident, _, _ in pairs]
-    if len(set(names)) == len(names):
-        return names
-    seen: dict[str, int] = {}
-    for index, name in enumerate(names):
-        seen[name] = seen.get(name, 0) + 1
-        if seen[name] > 1:
-            names[index] = f"{name} {seen[name]}"
-    return names
+def without_gap_columns(rows: list[Record]) -> list[Record]:
+    """The rows without every codon column that has a gap in any row."""
+    if not rows:
+        return rows
+    width = len(rows[0][1])
+    gapped = 0
+    for _, row in rows:  # one bit per column, '-' set, worked on by C code
+        gapped |= int.from_bytes(row.encode("ascii", "replace").translate(_GAP_BITS), "big")
+    marks = gapped.to_bytes(width, "big")
+    kept = [start for start in range(0, width - width % 3, 3) if not any(marks[start:start + 3])]
+    runs: list[tuple[int, int]] = []
+    for start in kept:
+        if runs and runs[-1][1] == start:
+            runs[-1] = (runs[-1][0], start + 3)
+        else:
+            runs.append((start, start + 3))
+    return [(ident, "".join(row[a:b] for a, b in runs)) for ident, row in rows]
 
 
-def translate(stem: str, pairs: list[Pair], options: LocusOptions,
-              pep_path: str, outcome: LocusOutcome) -> str:
-    """The module's text for pairs; its reports go to outcome."""
-    captured: list[str] = []
-    try:
-        with captured_fd1(captured):
-            return _call_module(stem, pairs, options)
-    except (KeyboardInterrupt, SystemExit):
-        raise
-    except BaseException as exc:  # the module's aborts derive from BaseException
-        raise InputError(pep_path,
-                         f"back-translation aborted: {type(exc).__name__}: {exc}") from None
-    finally:
-        outcome.reports = "".join(captured)
-
-
-def rows_of(text: str, pairs: list[Pair]) -> list[Record]:
-    """Codon rows in the order of pairs, from the module's text, which keeps that order."""
-    rows = text.split("\n")[1::2]
-    return [(ident, row) for (ident, _, _), row in zip(pairs, rows)]
-
+_GAP_BITS = bytes(1 if byte == ord("-") else 0 for byte in range(256))
 
 _WRITE_PIECE = 1 << 18
-
-_REPORT_HEADER = "^===ERROR CAUGHT IN FILE {stem} AND HEADER (.*):$"
-
-
-def reported_headers(reports: str, stem: str) -> list[str]:
-    if not reports:
-        return []
-    pattern = re.compile(_REPORT_HEADER.format(stem=re.escape(stem)), re.MULTILINE)
-    return pattern.findall(reports)
 
 
 def _write_pieces(write: Callable[[str], object], text: str) -> None:

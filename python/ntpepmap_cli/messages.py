@@ -1,4 +1,4 @@
-"""What a run tells its user: reports, notes and errors on standard error."""
+"""What a run tells its user: problems, errors and summaries on standard error."""
 
 from __future__ import annotations
 
@@ -9,12 +9,14 @@ from .errors import InputError
 from .locus import LocusOutcome, Status
 from .options import PROG
 from .outputs import AtomicFile
+from .translation import Tally
 
 Write = Callable[[str], object]
 
 
 class Reporter:
-    """Where the module's reports go: standard error unless quiet, and --report FILE.
+    """Where a run's words go: problem lines to standard error unless quiet, framed
+    reports to --report FILE.
 
     The report file replaces an older one only when the run completes
     (finish()); an interrupted or failed run leaves the older one as it was.
@@ -26,12 +28,9 @@ class Reporter:
         self._stream = None if self.report_file is None else self.report_file.open()
         self._failure: InputError | None = None
 
-    def reports(self, text: str, write_stderr: Write | None = None) -> None:
-        if not text:
-            return
-        self.to_file(text)
-        if not self.quiet:
-            (write_stderr or sys.stderr.write)(text)
+    def reports(self, text: str) -> None:
+        if text:
+            self.to_file(text)
 
     def to_file(self, text: str) -> None:
         """Writes text to the report file alone; a write that fails ends the file, not the run."""
@@ -65,7 +64,25 @@ def error(message: str) -> int:
 
 def print_outcome(outcome: LocusOutcome, reporter: Reporter,
                   write: Write | None = None) -> None:
-    reporter.reports(outcome.reports, write)
+    reporter.reports(outcome.reports)
     emit = write or sys.stderr.write
+    if not reporter.quiet and outcome.problems:
+        emit("".join(f"{PROG}: {problem}\n" for problem in outcome.problems))
     for note in outcome.notes:
         emit(f"{PROG}: {'error: ' if outcome.status == Status.FAILED else ''}{note}\n")
+
+
+def _plural(count: int, word: str) -> str:
+    return f"{count} {word}{'' if count == 1 else 's'}"
+
+
+def tally_text(tally: Tally) -> str:
+    """'9 records written, 2 codons masked, 0 kept, 0 located, 0 padded, 1 left out'."""
+    return (f"{_plural(tally.written, 'record')} written, {_plural(tally.masked, 'codon')} "
+            f"masked, {tally.kept} kept, {tally.located} located, {tally.padded} padded, "
+            f"{tally.left_out} left out")
+
+
+def print_summary(outcome: LocusOutcome) -> None:
+    """The last line of a single-locus run."""
+    print(f"{PROG}: {tally_text(outcome.tally)}", file=sys.stderr)

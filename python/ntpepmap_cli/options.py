@@ -9,8 +9,20 @@ from .gene_table import load_gene_table
 from .id_map import load_id_map
 from .locus import LocusOptions
 from .seqio import IN_FORMATS, OUT_FORMATS
+from .translation import MISMATCH_POLICIES
 
 PROG = "ntpepmap"
+
+# One table for both commands' --help; batch words its own status 1 and 2 lines.
+EXIT_STATUS_TABLE = """\
+exit status:
+  0    every record written, no codon masked or kept, nothing padded or left out
+       (notes such as a located coding region do not count)
+  1    some codon masked or kept, some record padded or left out{batch_one}
+  2    usage or input error; an output refused; nothing written because every
+       record was left out; --strict and any problem{batch_two}
+  130  interrupted (143: terminated)
+"""
 
 
 def add_locus_options(parser: argparse.ArgumentParser) -> None:
@@ -18,6 +30,7 @@ def add_locus_options(parser: argparse.ArgumentParser) -> None:
     _add_code_options(parser)
     _add_format_options(parser)
     _add_preparation_options(parser)
+    _add_letter_options(parser)
     _add_report_options(parser)
 
 
@@ -42,6 +55,9 @@ def _add_format_options(parser: argparse.ArgumentParser) -> None:
                          "paml (as codeml reads it); clustal (default fasta)")
     io.add_argument("--wrap", type=int, default=0, metavar="N",
                     help="FASTA line width; 0 writes each sequence on one line (default 0)")
+    io.add_argument("--drop-gap-columns", action="store_true",
+                    help="leave out every codon column that has a gap in any row written "
+                         "(as codeml's cleandata wants it)")
 
 
 def _add_preparation_options(parser: argparse.ArgumentParser) -> None:
@@ -58,22 +74,42 @@ def _add_preparation_options(parser: argparse.ArgumentParser) -> None:
                       help="drop a final stop codon of the chosen code when the CDS is exactly "
                            "one codon longer than its residues (on by default; codes 27, 28 "
                            "and 31 use the codons that end genes there)")
-    prep.add_argument("--keep-case", action="store_true",
-                      help="pass nucleotides as written; by default they are upper-cased, "
-                           "since codons are matched case-sensitively")
+
+
+
+def _add_letter_options(parser: argparse.ArgumentParser) -> None:
+    letters = parser.add_argument_group(
+        "letters of the codon alignment",
+        "Codons are checked in upper case, with U read as T; the alignment carries\n"
+        "the CDS's own letters (case, ambiguity letters, U) unless told otherwise.")
+    case = letters.add_mutually_exclusive_group()
+    case.add_argument("--keep-case", action="store_true",
+                      help="write the CDS's letters in their own case (the default)")
+    case.add_argument("--upper-case", action="store_true", help="write every letter in upper case")
+    letters.add_argument("--resolve-ambiguity", action="store_true",
+                         help="write an ambiguous triplet (AAR, YTG, ...) as the codon it was "
+                              "resolved to for its residue")
+    letters.add_argument("--t-for-u", action="store_true", help="write RNA's U as T")
+    letters.add_argument("--mismatch", choices=MISMATCH_POLICIES, default="mask",
+                         help="a triplet that does not encode its residue, or a residue the "
+                              "code lacks: mask writes NNN in the triplet's case, keep writes "
+                              "the triplet, drop leaves the record out (default mask). A record "
+                              "where more than half of the residues fail is left out as a "
+                              "wrong pairing.")
 
 
 def _add_report_options(parser: argparse.ArgumentParser) -> None:
     out = parser.add_argument_group("reports and failures")
     out.add_argument("--strict", action="store_true",
-                     help="treat any reported record as fatal: write nothing, exit 2")
+                     help="treat any problem as fatal: write nothing, exit 2")
     out.add_argument("--keep-short", action="store_true",
-                     help="write records whose codon row is shorter than the alignment "
-                          "(FASTA output only)")
+                     help="write records whose CDS runs out of nucleotides, with a codon row "
+                          "shorter than the alignment (FASTA output only)")
     out.add_argument("-q", "--quiet", action="store_true",
-                     help="do not copy the back-translation reports to standard error")
+                     help="no line per problem on standard error (errors and the summary stay)")
     out.add_argument("--report", metavar="FILE",
-                     help="also write the back-translation reports to FILE")
+                     help="write the back-translation's framed report of each record with a "
+                          "problem to FILE")
 
 
 def locus_options(args: argparse.Namespace, parser: argparse.ArgumentParser) -> LocusOptions:
@@ -86,5 +122,8 @@ def locus_options(args: argparse.Namespace, parser: argparse.ArgumentParser) -> 
     return LocusOptions(table_num=args.table, gene_table=gene_table, in_format=args.in_format,
                         out_format=args.out_format, wrap=args.wrap,
                         pair_by_order=args.pair_by_order, id_map=id_map, trim_stop=args.trim_stop,
-                        keep_case=args.keep_case, strict=args.strict,
-                        keep_short=args.keep_short)
+                        strict=args.strict, keep_short=args.keep_short,
+                        mismatch=args.mismatch, upper_case=args.upper_case,
+                        resolve_ambiguity=args.resolve_ambiguity, t_for_u=args.t_for_u,
+                        drop_gap_columns=args.drop_gap_columns,
+                        keep_reports=args.report is not None)

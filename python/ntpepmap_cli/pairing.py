@@ -42,12 +42,17 @@ Pair = tuple[str, str, str]
 class ShortCds:
     """A record held back: its CDS has fewer triplets than its row has residues."""
 
-    __slots__ = ("ident", "nucleotides", "residues")
+    __slots__ = ("ident", "nucleotides", "residues", "row", "cds", "index")
 
-    def __init__(self, ident: str, nucleotides: int, residues: int) -> None:
+    def __init__(self, ident: str, nucleotides: int, residues: int, row: str = "",
+                 cds: str = "", index: int = 0) -> None:
         self.ident = ident
         self.nucleotides = nucleotides
         self.residues = residues
+        # kept for --keep-short, which writes the short codon row in its place
+        self.row = row
+        self.cds = cds
+        self.index = index
 
 
 def repeated_identifiers(records: list[Record]) -> list[str]:
@@ -272,7 +277,7 @@ def prepare_pairs(proteins: list[Record], cds: list[Record], stops: Set[str],
         residues = residue_count(row)
         prepared = prepare_cds(seq, residues, stops, trim_stop)
         if len(prepared) < 3 * residues:
-            too_short.append(ShortCds(ident, len(prepared), residues))
+            too_short.append(ShortCds(ident, len(prepared), residues, row, prepared, index))
         else:
             pairs.append((ident, row, prepared))
     return pairs, too_short

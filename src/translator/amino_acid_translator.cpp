@@ -163,19 +163,28 @@ char* AminoAcidTranslator::translate_unusual_site(const CodonLookup& table, std:
     const CodonLookupEntry& entry = table[residue];
     if (entry.codons == nullptr) {
         report_missing_residue();
-        if (triplet_left) cursor += TRIPLET;  // the residue still owns its triplet: keep the frame
-        return next;
+        if (!triplet_left) return notify(site, cursor, SiteFailure::too_few_nucleotides, next);
+        cursor += TRIPLET;  // the residue still owns its triplet: keep the frame
+        return notify(site, cursor - TRIPLET, SiteFailure::missing_residue, next);
     }
     // Too few nucleotides left: do_checks has reported the record already.
-    if (!triplet_left) return next;
+    if (!triplet_left) return notify(site, cursor, SiteFailure::too_few_nucleotides, next);
     const char* triplet = nt_seq.data() + cursor;
     cursor += TRIPLET;
     if (const char* piece = resolve_unusual_triplet(static_cast<char>(residue), *entry.codons, {triplet, TRIPLET})) {
         put_triplet(next, piece);
-    } else {
-        report_mismatch(site);
+        return next;
     }
-    return next;
+    report_mismatch(site);
+    return notify(site, cursor - TRIPLET, SiteFailure::mismatch, next);
+}
+
+char* AminoAcidTranslator::notify(std::size_t site, std::size_t cursor, SiteFailure reason, char* next) {
+    if (observer_ == nullptr) return next;
+    const std::string_view piece = observer_->failed(site, cursor, reason).substr(0, TRIPLET);
+    if (piece.empty()) return next;
+    std::memcpy(next, piece.data(), piece.size());
+    return next + piece.size();
 }
 
 std::string AminoAcidTranslator::reverse_translate_and_compare(const CodonLookup& table) {

@@ -16,6 +16,19 @@ public:
     virtual void write(std::string_view report) = 0;
 };
 
+// Why a residue gives no piece of the module's row.
+enum class SiteFailure : unsigned char { mismatch, missing_residue, too_few_nucleotides };
+
+// Told about each residue that gives no piece, on the slow path only. `cursor` is the offset in
+// nt_seq of the residue's triplet (for too_few_nucleotides: where it would start). The bytes
+// returned are written in the empty piece's place: nothing, or three bytes that stay valid
+// until the next call.
+class SiteFailureObserver {
+public:
+    virtual ~SiteFailureObserver() = default;
+    virtual std::string_view failed(std::size_t site, std::size_t cursor, SiteFailure reason) = 0;
+};
+
 // One record: a peptide alignment row and the unaligned coding sequence of the same taxon.
 // The input texts are borrowed from the caller, who keeps them alive while the translator
 // lives; normalised sequences that differ from their input are owned by the translator.
@@ -38,6 +51,8 @@ public:
     void reverse_translate_and_compare(const CodonLookup& table, std::string& out);
     // The codon-aligned row as a new text.
     std::string reverse_translate_and_compare(const CodonLookup& table);
+    // Failures go to `observer` too (nullptr: to nobody, as in the module).
+    void observe(SiteFailureObserver* observer) noexcept { observer_ = observer; }
 
     std::string_view aa_header;
     std::string_view aa_seq;
@@ -55,8 +70,10 @@ private:
     char* translate_unusual_site(const CodonLookup& table, std::size_t site, std::size_t& cursor, char* next);
     void report_missing_residue();
     void report_mismatch(std::size_t site);
+    char* notify(std::size_t site, std::size_t cursor, SiteFailure reason, char* next);
 
     ReportSink& sink_;
+    SiteFailureObserver* observer_ = nullptr;
     std::string aa_storage_;
     std::string nt_storage_;
 };

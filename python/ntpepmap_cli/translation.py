@@ -1,0 +1,153 @@
+"""The translate step: a locus's pairs through the native engine, and what it found, in words."""
+
+from __future__ import annotations
+
+from ._native import translate_locus
+from .errors import InputError, shown_path
+
+MISMATCH_POLICIES = ("mask", "keep", "drop")
+
+# What the engine's flags and codes mean (see _native.translate_locus).
+_UPPER_CASE, _RESOLVE_AMBIGUITY, _T_FOR_U, _KEEP_REPORTS, _FASTA_TEXT = 1, 2, 4, 8, 16
+_MISMATCH, _MISSING_RESIDUE, _TOO_FEW = 0, 1, 2
+_WRITTEN, _DROPPED, _WRONG_PAIRING = 0, 1, 2
+_DONE_TO_CODON = {"mask": "masked", "keep": "kept", "drop": "record left out"}
+
+
+class Tally:
+    """Records and codons of one locus or a whole batch, for the summary line."""
+
+    __slots__ = ("written", "masked", "kept", "located", "padded", "left_out")
+
+    def __init__(self) -> None:
+        self.written = self.masked = self.kept = self.located = self.padded = self.left_out = 0
+
+    def add(self, other: Tally) -> None:
+        for name in self.__slots__:
+            setattr(self, name, getattr(self, name) + getattr(other, name))
+
+    def changed_anything(self) -> bool:
+        """Whether a codon was masked or kept, or a record padded or left out."""
+        return bool(self.masked or self.kept or self.padded or self.left_out)
+
+    def __repr__(self) -> str:
+        return "Tally(" + ", ".join(f"{name}={getattr(self, name)}" for name in self.__slots__) + ")"
+
+
+class EngineSettings:
+    """What the engine needs to know of a run's options."""
+
+    __slots__ = ("code", "mismatch", "flags")
+
+    def __init__(self, table_num: int, gene_table: dict[str, list[str]] | None, mismatch: str,
+                 upper_case: bool, resolve_ambiguity: bool, t_for_u: bool,
+                 keep_reports: bool) -> None:
+        self.code: int | dict[str, list[str]] = table_num if gene_table is None else gene_table
+        self.mismatch = mismatch
+        self.flags = (_UPPER_CASE * upper_case | _RESOLVE_AMBIGUITY * resolve_ambiguity
+                      | _T_FOR_U * t_for_u | _KEEP_REPORTS * keep_reports)
+
+    def code_name(self) -> str:
+        return "the gene table" if isinstance(self.code, dict) else f"table {self.code}"
+
+
+class ShortRow:
+    """Where a record's CDS ran out of nucleotides."""
+
+    __slots__ = ("column", "residue_number", "nucleotides", "residues")
+
+    def __init__(self, column: int, residue_number: int, nucleotides: int, residues: int) -> None:
+        self.column = column
+        self.residue_number = residue_number
+        self.nucleotides = nucleotides
+        self.residues = residues
+
+
+class Translated:
+    """The rows of the records written, and what became of the others, in words."""
+
+    __slots__ = ("rows", "text", "ragged", "problems", "named", "short", "tally", "reports")
+
+    def __init__(self, reports: str) -> None:
+        self.rows: list[tuple[str, str]] = []  # every row written, ragged ones too
+        self.text: str | None = None    # or the FASTA text of the full rows, when asked for
+        self.ragged: list[tuple[str, int]] = []  # rows shorter than the alignment, and their length
+        self.problems: list[str] = []   # one line each
+        self.named: list[str] = []      # records with a problem
+        self.short: dict[str, ShortRow] = {}
+        self.tally = Tally()
+        self.reports = reports          # the framed reports, when asked for
+
+
+def translate_pairs(stem: str, pairs: list[tuple[str, str, str]], settings: EngineSettings,
+                    pep_path: str, cds_path: str, as_fasta_text: bool = False) -> Translated:
+    """Back-translates every pair: rows in the order of pairs, records left out missing;
+    or, as_fasta_text, the output file's text of the full rows (names must be ASCII)."""
+    flags = settings.flags | (_FASTA_TEXT if as_fasta_text else 0)
+    try:
+        rows, told, reports = translate_locus(
+            stem, settings.code, pairs, MISMATCH_POLICIES.index(settings.mismatch), flags)
+    except ValueError as exc:  # letters that are not ASCII
+        raise InputError(pep_path, str(exc)) from None
+    translated = Translated(reports)
+    if as_fasta_text:
+        translated.text = rows
+    else:
+        translated.rows = [(pair[0], row) for pair, row in zip(pairs, rows) if row is not None]
+    for index, fate, residues, nucleotides, failed, located, length, sites in told:
+        ident = pairs[index][0]
+        if fate == _WRITTEN and length != 3 * len(pairs[index][1]):
+            translated.ragged.append((ident, length))
+        problems = _record_problems(ident, fate, residues, nucleotides, failed, sites, settings,
+                                    pep_path, cds_path)
+        short = [site for site in sites if site[0] == _TOO_FEW]
+        if short:
+            translated.short[ident] = ShortRow(short[0][1], short[0][2], nucleotides, residues)
+        if problems or short:
+            translated.named.append(ident)
+        translated.problems.extend(problems)
+        _count(translated.tally, fate, failed, located, settings.mismatch)
+    return translated
+
+
+def _count(tally: Tally, fate: int, failed: int, located: bool, mismatch: str) -> None:
+    tally.located += located
+    if fate != _WRITTEN:
+        tally.left_out += 1
+    elif mismatch == "mask":
+        tally.masked += failed
+    elif mismatch == "keep":
+        tally.kept += failed
+
+
+def _record_problems(ident: str, fate: int, residues: int, nucleotides: int, failed: int,
+                     sites: list[tuple[int, int, int, str, str, str]], settings: EngineSettings,
+                     pep_path: str, cds_path: str) -> list[str]:
+    where = f"{shown_path(pep_path)}: {ident}"
+    if fate == _WRONG_PAIRING:
+        return [f"{where}: {failed} of {residues} residues do not match their triplets in "
+                f"{settings.code_name()}: wrong pairing, not this record's CDS; left out"]
+    problems = []
+    if nucleotides > 3 * residues:
+        surplus = nucleotides - 3 * residues
+        problems.append(f"{shown_path(cds_path)}: {ident}: CDS of {nucleotides} nt is {surplus} nt longer than "
+                        f"its {residues} residues need ({3 * residues} nt); the last {surplus} nt "
+                        f"are not written")
+    done = _DONE_TO_CODON[settings.mismatch]
+    for reason, column, number, residue, triplet, encodes in sites:
+        if reason == _TOO_FEW:
+            continue
+        what = _encoded(encodes, settings)
+        if reason == _MISMATCH:
+            problems.append(f"{where}: column {column} (residue {number}): {residue} does not "
+                            f"match {triplet} ({what}); {done}")
+        else:
+            problems.append(f"{where}: column {column} (residue {number}): {residue} is not in "
+                            f"{settings.code_name()} ({triplet}: {what}); {done}")
+    return problems
+
+
+def _encoded(letters: str, settings: EngineSettings) -> str:
+    """'D in table 1', 'N or D in table 1', 'no residue in the gene table'."""
+    named = " or ".join(letters) if letters else "no residue"
+    return f"{named} in {settings.code_name()}"

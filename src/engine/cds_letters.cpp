@@ -1,0 +1,132 @@
+#include "engine/cds_letters.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
+
+namespace ntpepmap::engine {
+namespace {
+
+constexpr bool is_plain_letter(char letter) noexcept {
+    return (letter == 'A') | (letter == 'C') | (letter == 'G') | (letter == 'T') | (letter == 'N');
+}
+
+// Sixteen bytes at a time through the compiler's vector extension (SSE2 or NEON compares):
+// the plain loop does not vectorise, and this scan runs over every CDS.
+using Lanes = unsigned char __attribute__((vector_size(16)));
+constexpr std::size_t LANES = sizeof(Lanes);
+
+bool lanes_are_plain(const char* bytes) noexcept {
+    Lanes lanes;
+    std::memcpy(&lanes, bytes, LANES);
+    const auto plain = (lanes == 'A') | (lanes == 'C') | (lanes == 'G') | (lanes == 'T') | (lanes == 'N');
+    std::uint64_t low = 0;
+    std::uint64_t high = 0;
+    std::memcpy(&low, &plain, sizeof low);
+    std::memcpy(&high, reinterpret_cast<const char*>(&plain) + sizeof low, sizeof high);
+    return (low & high) == ~std::uint64_t{0};
+}
+
+// Upper-case plain bases and N: a CDS made only of them is read and written as it is.
+bool is_plain(std::string_view cds) noexcept {
+    std::size_t offset = 0;
+    for (; offset + LANES <= cds.size(); offset += LANES) {
+        if (!lanes_are_plain(cds.data() + offset)) return false;
+    }
+    return std::all_of(cds.begin() + static_cast<std::ptrdiff_t>(offset), cds.end(), is_plain_letter);
+}
+
+constexpr char ascii_upper(char letter) noexcept {
+    return letter >= 'a' && letter <= 'z' ? static_cast<char>(letter - 'a' + 'A') : letter;
+}
+
+constexpr bool is_lower(char letter) noexcept { return letter >= 'a' && letter <= 'z'; }
+
+constexpr char t_for_u(char letter) noexcept {
+    if (letter == 'U') return 'T';
+    if (letter == 'u') return 't';
+    return letter;
+}
+
+// IUPAC complements, case kept; other bytes stay as they are.
+constexpr std::array<char, 256> COMPLEMENT = [] {
+    std::array<char, 256> table{};
+    for (std::size_t byte = 0; byte < table.size(); ++byte) table[byte] = static_cast<char>(byte);
+    constexpr std::string_view from = "ACGTURYKMSWBDHVN";
+    constexpr std::string_view to = "TGCAAYRMKSWVHDBN";
+    for (std::size_t i = 0; i < from.size(); ++i) {
+        table[static_cast<unsigned char>(from[i])] = to[i];
+        table[static_cast<unsigned char>(from[i] - 'A' + 'a')] = static_cast<char>(to[i] - 'A' + 'a');
+    }
+    return table;
+}();
+
+void reverse_complement(std::string& sequence) {
+    std::reverse(sequence.begin(), sequence.end());
+    for (char& letter : sequence) letter = COMPLEMENT[static_cast<unsigned char>(letter)];
+}
+
+}  // namespace
+
+void CdsLetters::prepare(std::string_view cds, const LetterOptions& options) {
+    written_same_as_checked_ = true;
+    ambiguous_ = false;
+    if (is_plain(cds)) {
+        given_ = written_ = checked_ = cds;
+        return;
+    }
+    prepare_unusual(cds, options);
+}
+
+void CdsLetters::prepare_unusual(std::string_view cds, const LetterOptions& options) {
+    given_storage_.clear();
+    written_storage_.clear();
+    checked_storage_.clear();
+    for (const char letter : cds) {
+        if (letter == '-' || letter == '.') continue;
+        given_storage_.push_back(letter);
+        char written = options.t_for_u ? t_for_u(letter) : letter;
+        if (options.upper_case) written = ascii_upper(written);
+        written_storage_.push_back(written);
+        const char checked = t_for_u(ascii_upper(letter));
+        checked_storage_.push_back(checked);
+        written_same_as_checked_ &= written == checked;
+        ambiguous_ |= checked != 'A' && checked != 'C' && checked != 'G' && checked != 'T' && checked != 'N';
+    }
+    given_ = given_storage_;
+    written_ = written_storage_;
+    checked_ = checked_storage_;
+}
+
+void CdsLetters::replace_checked_triplet(std::size_t offset, std::string_view codon) {
+    if (checked_.data() != checked_storage_.data()) checked_storage_.assign(checked_);
+    checked_storage_.replace(offset, codon.size(), codon);
+    checked_ = checked_storage_;
+    written_same_as_checked_ = written_same_as_checked_ && written_.substr(offset, codon.size()) == codon;
+}
+
+void CdsLetters::keep_region(bool reverse, std::size_t offset, std::size_t length) {
+    // A reverse placement counts from the start of the reverse complement.
+    const auto keep = [&](std::string_view& view, std::string& storage) {
+        std::string region(view);
+        if (reverse) reverse_complement(region);
+        region = region.substr(std::min(offset, region.size()), length);
+        storage = std::move(region);
+        view = storage;
+    };
+    keep(given_, given_storage_);
+    keep(written_, written_storage_);
+    keep(checked_, checked_storage_);
+}
+
+void copy_case(std::string_view model, const char* piece, char* out) noexcept {
+    for (std::size_t i = 0; i < 3; ++i) {
+        const char letter = piece[i];
+        out[i] = i < model.size() && is_lower(model[i]) && letter >= 'A' && letter <= 'Z'
+                     ? static_cast<char>(letter - 'A' + 'a')
+                     : letter;
+    }
+}
+
+}  // namespace ntpepmap::engine

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace ntpepmap::engine {
+
+// How the codon row writes the CDS's letters; by default exactly as the CDS has them.
+struct LetterOptions {
+    bool upper_case = false;         // upper-case the whole row
+    bool resolve_ambiguity = false;  // ambiguous triplets as the codon the check chose
+    bool t_for_u = false;            // RNA's U written as T
+};
+
+// The three forms of one CDS, position for position alike (alignment gaps '-' and '.' removed):
+// as given, as the row writes it, and as the codon check reads it (upper case, T for U).
+class CdsLetters {
+public:
+    void prepare(std::string_view cds, const LetterOptions& options);
+
+    std::string_view given() const noexcept { return given_; }
+    std::string_view written() const noexcept { return written_; }
+    std::string_view checked() const noexcept { return checked_; }
+    // Whether the row may be the check's own pieces: written and checked alike, nothing to resolve.
+    bool check_row_is_written_row(const LetterOptions& options) const noexcept {
+        return written_same_as_checked_ && (options.resolve_ambiguity || !ambiguous_);
+    }
+
+    // Replaces the checked triplet at `offset` (the start codon read as the table's M).
+    void replace_checked_triplet(std::size_t offset, std::string_view codon);
+    // Keeps `length` nucleotides from `offset` on, of the reverse complement when `reverse`.
+    void keep_region(bool reverse, std::size_t offset, std::size_t length);
+
+private:
+    void prepare_unusual(std::string_view cds, const LetterOptions& options);
+
+    std::string_view given_, written_, checked_;
+    std::string given_storage_, written_storage_, checked_storage_;
+    bool written_same_as_checked_ = true;
+    bool ambiguous_ = false;
+};
+
+// `piece` (three letters) in the case of the letters of `model`, letter by letter.
+void copy_case(std::string_view model, const char* piece, char* out) noexcept;
+
+}  // namespace ntpepmap::engine

@@ -1,0 +1,180 @@
+#include "engine/engine.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+#include "translator/streamline.hpp"
+
+namespace ntpepmap::engine {
+namespace {
+
+constexpr std::size_t TRIPLET = 3;
+
+// Keeps the translator's framed report, or lets it go.
+class ReportKeeper final : public ReportSink {
+public:
+    explicit ReportKeeper(std::string* kept) : kept_(kept) {}
+    void write(std::string_view report) override {
+        if (kept_ != nullptr) kept_->append(report);
+    }
+
+private:
+    std::string* kept_;
+};
+
+std::size_t residue_count(std::string_view peptide) noexcept {
+    return peptide.size() - static_cast<std::size_t>(std::count(peptide.begin(), peptide.end(), '-'));
+}
+
+// The first codon of `codons` spelt with three plain bases, or nothing.
+std::string_view first_plain_codon(const CodonList& codons) noexcept {
+    for (const std::string& codon : codons) {
+        if (codon.size() == TRIPLET &&
+            codon_number(static_cast<unsigned char>(codon[0]), static_cast<unsigned char>(codon[1]),
+                         static_cast<unsigned char>(codon[2])) < 64)
+            return codon;
+    }
+    return {};
+}
+
+}  // namespace
+
+void RecordOutcome::clear() noexcept {
+    row.clear();
+    fate = RecordFate::written;
+    problems.clear();
+    residues = nucleotides = failed = without_nucleotides = 0;
+    located = false;
+    report.clear();
+}
+
+// Notes each failing residue and gives the translator the codon to write in its place.
+class Engine::FailureRecorder final : public SiteFailureObserver {
+public:
+    FailureRecorder(const Engine& engine, std::string_view peptide, RecordOutcome& outcome)
+        : engine_(engine), peptide_(peptide), outcome_(outcome) {}
+
+    std::string_view failed(std::size_t site, std::size_t cursor, SiteFailure reason) override {
+        if (reason == SiteFailure::too_few_nucleotides) {
+            if (outcome_.without_nucleotides++ == 0) note(site, cursor, reason);
+            return {};
+        }
+        ++outcome_.failed;
+        note(site, cursor, reason);
+        const std::string_view written = engine_.letters_.written().substr(cursor, TRIPLET);
+        if (engine_.options_.mismatch == MismatchPolicy::keep) return written;
+        copy_case(written, "NNN", mask_);
+        return {mask_, TRIPLET};
+    }
+
+private:
+    void note(std::size_t site, std::size_t cursor, SiteFailure reason) {
+        const std::string_view checked = engine_.letters_.checked().substr(cursor, TRIPLET);
+        outcome_.problems.push_back(SiteProblem{
+            reason, site + 1, cursor / TRIPLET + 1, peptide_[site],
+            std::string(engine_.letters_.given().substr(cursor, TRIPLET)),
+            reason == SiteFailure::too_few_nucleotides ? std::u32string() : engine_.code_.letters_encoded_by(checked)});
+    }
+
+    const Engine& engine_;
+    std::string_view peptide_;
+    RecordOutcome& outcome_;
+    char mask_[TRIPLET] = {};
+};
+
+void Engine::translate(std::string_view file_stem, std::string_view name, std::string_view row, std::string_view cds,
+                       RecordOutcome& outcome) {
+    outcome.clear();
+    letters_.prepare(cds, options_.letters);
+    const std::string_view peptide = streamline_peptide(row, peptide_storage_);
+    outcome.residues = residue_count(peptide);
+    // Seam for the coding-region search: first when the length cannot be right.
+    const bool length_fits = letters_.checked().size() == TRIPLET * outcome.residues;
+    if (!length_fits) locate(peptide, outcome);
+    accept_start_codon(peptide);
+    back_translate(file_stem, name, peptide, outcome);
+    // Then when most residues fail: a shifted frame or the wrong stretch.
+    if (2 * outcome.failed > outcome.residues && !outcome.located && locate(peptide, outcome)) {
+        accept_start_codon(peptide);
+        back_translate(file_stem, name, peptide, outcome);
+    }
+    decide_fate(outcome);
+}
+
+bool Engine::locate(std::string_view peptide, RecordOutcome& outcome) {
+    if (locator_ == nullptr) return false;
+    const std::optional<Placement> placement = locator_->locate(peptide, letters_.checked(), code_);
+    if (!placement) return false;
+    letters_.keep_region(placement->reverse_strand, placement->offset, placement->length);
+    outcome.located = true;
+    return true;
+}
+
+// An initiator M over one of the code's start codons is no mismatch: it is checked as the
+// code's own M codon and written as the CDS has it.
+void Engine::accept_start_codon(std::string_view peptide) {
+    const std::size_t first = peptide.find_first_not_of('-');
+    const std::string_view checked = letters_.checked();
+    if (first == std::string_view::npos || peptide[first] != 'M' || checked.size() < TRIPLET) return;
+    const unsigned number = codon_number(static_cast<unsigned char>(checked[0]), static_cast<unsigned char>(checked[1]),
+                                         static_cast<unsigned char>(checked[2]));
+    const CodonLookupEntry& m = code_.lookup()['M'];
+    if (number >= 64 || m.codons == nullptr || (code_.start_codons() >> number & 1u) == 0 ||
+        (m.plain_codons >> number & 1u) != 0)
+        return;
+    const std::string_view codon = first_plain_codon(*m.codons);
+    if (!codon.empty()) letters_.replace_checked_triplet(0, codon);
+}
+
+void Engine::back_translate(std::string_view file_stem, std::string_view name, std::string_view peptide,
+                            RecordOutcome& outcome) {
+    outcome.problems.clear();
+    outcome.report.clear();
+    outcome.failed = outcome.without_nucleotides = 0;
+    outcome.nucleotides = letters_.checked().size();
+    ReportKeeper sink(options_.keep_reports ? &outcome.report : nullptr);
+    AminoAcidTranslator translator(name, peptide, name, letters_.checked(), file_stem, sink);
+    FailureRecorder recorder(*this, peptide, outcome);
+    translator.observe(&recorder);
+    translator.do_checks();
+    outcome.row.resize(translator.row_capacity());
+    char* const begin = outcome.row.data();
+    outcome.row.resize(static_cast<std::size_t>(translator.translate_into(code_.lookup(), begin) - begin));
+    if (!letters_.check_row_is_written_row(options_.letters)) write_given_letters(peptide, outcome);
+}
+
+// The row holds the checked pieces: each residue's codon goes back to the CDS's own letters,
+// or, under resolve_ambiguity, a resolved codon takes the case of the letters it replaces.
+// Failed residues keep the piece they were given.
+void Engine::write_given_letters(std::string_view peptide, RecordOutcome& outcome) const {
+    const std::string_view written = letters_.written();
+    const std::string_view checked = letters_.checked();
+    auto problem = outcome.problems.begin();
+    std::size_t cursor = 0;
+    for (std::size_t site = 0; site < peptide.size() && cursor + TRIPLET <= written.size(); ++site) {
+        if (peptide[site] == '-') continue;
+        char* const piece = outcome.row.data() + TRIPLET * site;
+        const bool failed = problem != outcome.problems.end() && problem->column == site + 1;
+        if (failed) {
+            ++problem;
+        } else if (options_.letters.resolve_ambiguity && std::memcmp(piece, checked.data() + cursor, TRIPLET) != 0) {
+            copy_case(written.substr(cursor, TRIPLET), piece, piece);
+        } else {
+            std::memcpy(piece, written.data() + cursor, TRIPLET);
+        }
+        cursor += TRIPLET;
+    }
+}
+
+void Engine::decide_fate(RecordOutcome& outcome) const {
+    if (2 * outcome.failed > outcome.residues) {
+        outcome.fate = RecordFate::wrong_pairing;
+    } else if (outcome.failed > 0 && options_.mismatch == MismatchPolicy::drop) {
+        outcome.fate = RecordFate::dropped;
+    } else {
+        return;
+    }
+    outcome.row.clear();
+}
+
+}  // namespace ntpepmap::engine

@@ -1,0 +1,101 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/cds_letters.hpp"
+#include "engine/genetic_code.hpp"
+#include "translator/amino_acid_translator.hpp"
+
+namespace ntpepmap::engine {
+
+// What happens to a residue whose triplet does not encode it (or that the code lacks).
+enum class MismatchPolicy : unsigned char {
+    mask,  // the record is written, the codon as NNN in the triplet's case
+    keep,  // the record is written, the codon as in the CDS
+    drop,  // the record is left out
+};
+
+struct EngineOptions {
+    MismatchPolicy mismatch = MismatchPolicy::mask;
+    LetterOptions letters;
+    bool keep_reports = false;  // the framed report of each record, as the module prints it
+};
+
+// Where the coding region lies in a CDS, in nucleotides of its checked form; a reverse
+// placement counts from the start of the reverse complement.
+struct Placement {
+    bool reverse_strand = false;
+    std::size_t offset = 0;
+    std::size_t length = 0;
+};
+
+// Finds a peptide's coding region inside a longer or shifted CDS (an mRNA, say). Asked when the
+// CDS length does not fit the residues, and again when more than half of the residues fail.
+class RegionLocator {
+public:
+    virtual ~RegionLocator() = default;
+    virtual std::optional<Placement> locate(std::string_view peptide, std::string_view checked_cds,
+                                            const GeneticCode& code) const = 0;
+};
+
+struct SiteProblem {
+    SiteFailure reason;
+    std::size_t column;          // 1-based, in the alignment row
+    std::size_t residue_number;  // 1-based
+    char residue;
+    std::string triplet;         // as the CDS gives it; shorter (or empty) when nucleotides ran out
+    std::u32string encodes;      // what the triplet encodes in the code
+};
+
+enum class RecordFate : unsigned char {
+    written,
+    dropped,        // a residue failed under MismatchPolicy::drop
+    wrong_pairing,  // more than half of the residues failed: not this record's CDS
+};
+
+struct RecordOutcome {
+    std::string row;  // empty when the record is left out; short when nucleotides ran out
+    RecordFate fate = RecordFate::written;
+    std::vector<SiteProblem> problems;  // mismatches and missing residues; the first residue without nucleotides
+    std::size_t residues = 0;
+    std::size_t nucleotides = 0;  // of the CDS as checked (the coding region when located)
+    std::size_t failed = 0;       // mismatched residues and residues missing from the code
+    std::size_t without_nucleotides = 0;
+    bool located = false;
+    std::string report;  // the framed report, when kept
+
+    void clear() noexcept;
+};
+
+// Back-translates the records of one locus, one at a time, on the module's translator.
+class Engine {
+public:
+    Engine(const GeneticCode& code, const EngineOptions& options, const RegionLocator* locator = nullptr)
+        : code_(code), options_(options), locator_(locator) {}
+
+    // `row`: the aligned peptide row (ASCII); `cds`: the unaligned coding sequence (ASCII).
+    void translate(std::string_view file_stem, std::string_view name, std::string_view row, std::string_view cds,
+                   RecordOutcome& outcome);
+
+private:
+    class FailureRecorder;
+
+    bool locate(std::string_view peptide, RecordOutcome& outcome);
+    void accept_start_codon(std::string_view peptide);
+    void back_translate(std::string_view file_stem, std::string_view name, std::string_view peptide,
+                        RecordOutcome& outcome);
+    void write_given_letters(std::string_view peptide, RecordOutcome& outcome) const;
+    void decide_fate(RecordOutcome& outcome) const;
+
+    const GeneticCode& code_;
+    EngineOptions options_;
+    const RegionLocator* locator_;
+    CdsLetters letters_;
+    std::string peptide_storage_;
+};
+
+}  // namespace ntpepmap::engine

@@ -1,0 +1,68 @@
+"""The tool's engine in-process: what it finds in each record, against the public module."""
+
+from __future__ import annotations
+
+import itertools
+
+import pytest
+
+import ntpepmap
+from ntpepmap_cli import _native
+
+ALL_CODONS = ["".join(bases) for bases in itertools.product("TCAG", repeat=3)]
+MASK, KEEP, DROP = 0, 1, 2
+KEEP_REPORTS = 8
+
+
+@pytest.mark.parametrize("table", [1, 2, 3, 4, 5, 6, 9, 10, 11, 12, 13, 14, 15, 16, 21, 22, 23, 24,
+                                   25, 26, 27, 28, 29, 30, 31, 32, 33])
+def test_an_initiator_m_is_accepted_over_ncbis_start_codons(table):
+    """Biopython reads NCBI's gc.prt: its start codons are an independent account of ours."""
+    codon_table = pytest.importorskip("Bio.Data.CodonTable").unambiguous_dna_by_id[table]
+    pairs = [(codon, "M", codon) for codon in ALL_CODONS]
+    _, told, _ = _native.translate_locus("s", table, pairs, DROP, 0)
+    accepted = set(ALL_CODONS) - {ALL_CODONS[record[0]] for record in told}
+    methionine = {codon for codon, residue in codon_table.forward_table.items() if residue == "M"}
+    assert accepted == set(codon_table.start_codons) | methionine
+
+
+@pytest.mark.parametrize("code, row, cds, sites", [
+    # reason 0: mismatch; 1: residue missing from the code; 2: no nucleotides left
+    (1, "MK-W", "ATGGATTGG", [(0, 2, 2, "K", "GAT", "D")]),
+    (1, "MK-WK", "ATGAAGTGGRAT", [(0, 5, 4, "K", "RAT", "DN")]),
+    (1, "-MKKW", "ATGAAgccuTGG", [(0, 4, 3, "K", "ccu", "P")]),
+    (27, "M*KW", "ATGTAAAAGTGG", [(1, 2, 2, "*", "TAA", "Q")]),
+    ({"M": ["ATG"], "W": ["TGG"]}, "MKW", "ATGGGGTGG", [(1, 2, 2, "K", "GGG", "")]),
+    (1, "MKWW", "ATGAAGTGGTG", [(2, 4, 4, "W", "TG", "")]),
+])
+def test_each_failing_site_is_told_with_its_place_and_letters(code, row, cds, sites):
+    _, told, _ = _native.translate_locus("s", code, [("r", row, cds)], MASK, 0)
+    assert [record[7] for record in told] == [sites]
+
+
+def module_reports(capfd, pairs, table):
+    capfd.readouterr()
+    ntpepmap.pepthread("stem", table, {n: ((n, row), (0, n, cds)) for n, row, cds in pairs})
+    return capfd.readouterr().out
+
+
+@pytest.mark.parametrize("pairs, table", [
+    ([("a", "MK-W", "ATGAAGTGG"), ("b", "MKW", "ATGGATTGG"), ("c", "MK", "ATGAAGC")], 1),
+    ([("a", "M*KW", "ATGTAAAAGTGG"), ("b", "MKW", "ATGAAGTGGTAA"), ("c", "MK", "ATG")], 27),
+    ([("a", "MRK" * 20, "ATGAGRAAR" * 19 + "ATGCCCAAA")], 2),
+])
+def test_framed_reports_are_the_modules(capfd, pairs, table):
+    _, _, reports = _native.translate_locus("stem", table, pairs, KEEP, KEEP_REPORTS)
+    assert reports == module_reports(capfd, pairs, table)
+
+
+@pytest.mark.parametrize("code, pairs, error, problem", [
+    (1, [("a", "MK", "ATGAAÄ")], ValueError, "CDS of record a holds letters that are not ASCII"),
+    (1, [("a", "MÄ", "ATGAAA")], ValueError, "aligned row of record a holds letters that are not ASCII"),
+    (1, [("a", "MK")], TypeError, r"\(name, row, cds\) tuples"),
+    (7, [("a", "M", "ATG")], ValueError, "no built-in genetic code 7"),
+    ({"M": "ATG"}, [("a", "M", "ATG")], TypeError, "lists of codons"),
+])
+def test_bad_input_is_refused_with_one_clear_error(code, pairs, error, problem):
+    with pytest.raises(error, match=problem):
+        _native.translate_locus("s", code, pairs, MASK, 0)
