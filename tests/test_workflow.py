@@ -41,10 +41,10 @@ def chunks_run(done: subprocess.CompletedProcess) -> set[str]:
     return set(re.findall(r"wildcards: chunk=(\d+)", done.stdout + done.stderr))
 
 
-def chunk_of(folder: Path, stem: str) -> str:
+def chunk_of(folder: Path, stem: str) -> str | None:
     """The chunk whose last sub-manifest lists the locus."""
-    return next(path.name.split(".")[0] for path in (folder / CHUNKS).glob("*.manifest.tsv")
-                if f"/out/{stem}.fasta\n" in path.read_text())
+    return next((path.name.split(".")[0] for path in (folder / CHUNKS).glob("*.manifest.tsv")
+                 if f"/out/{stem}.fasta\n" in path.read_text()), None)
 
 
 @pytest.fixture(scope="module")
@@ -79,42 +79,49 @@ def test_every_locus_is_written_and_a_rerun_does_nothing(ran):
     assert [path.stat().st_mtime_ns for path in outputs] == stamps
 
 
-@pytest.mark.parametrize("change", ["add a locus", "remove a locus", "delete an output",
-                                    "edit an input"])
-def test_a_change_reruns_only_its_chunk(ran, change):
-    folder, _ = ran
+def make_change(folder: Path, change: str) -> None:
     manifest = folder / "manifest.tsv"
     if change == "add a locus":
-        pep, cds = make_batch_locus(folder, "added")
-        manifest.write_text(manifest.read_text() + "pep/added.fasta\tcds/added.fna\tout/added.fasta\n")
+        make_batch_locus(folder, "l9")
+        manifest.write_text(manifest.read_text() + "pep/l9.fasta\tcds/l9.fna\tout/l9.fasta\n")
     elif change == "remove a locus":
-        expected = chunk_of(folder, "l3")
         manifest.write_text("".join(line for line in manifest.read_text().splitlines(True)
-                                    if "l3" not in line))
+                                    if "/l3." not in line))
     elif change == "delete an output":
         (folder / "out/l3.fasta").unlink()
-    else:  # the same sequences, other headers
-        (folder / "cds/l3.fna").write_text((folder / "cds/l3.fna").read_text().replace("\n", " edited\n", 1))
+    else:  # the same sequences under other headers
+        cds = folder / "cds/l3.fna"
+        cds.write_text(cds.read_text().replace("\n", " edited\n", 1))
+
+
+@pytest.mark.parametrize("change, locus", [("add a locus", "l9"), ("remove a locus", "l3"),
+                                           ("delete an output", "l3"), ("edit an input", "l3")])
+def test_a_change_reruns_only_its_chunk(ran, change, locus):
+    folder, _ = ran
+    chunk = chunk_of(folder, locus)  # None for the new locus: known after the run
+    make_change(folder, change)
     done = run_workflow(folder)
     assert done.returncode == 0, done.stderr
-    if change != "remove a locus":
-        expected = chunk_of(folder, "added" if change == "add a locus" else "l3")
-    assert chunks_run(done) == {expected}
+    assert chunks_run(done) == {chunk or chunk_of(folder, locus)}
     assert read_fasta((folder / "out/l3.fasta").read_text()) == EXPECTED
 
 
 @pytest.mark.parametrize("fault, extra, in_log", [
     ("missing", "", r"failed loci.*\n  out/l3\.fasta: error: .*l3\.fna: no CDS .*: delta"),
     ("", "--report no/such/folder/reports.txt", r"ntpepmap batch exited 2"),
+    ("gone", "", r"failed loci.*\n  out/l3\.fasta: error: .*l3\.fasta: No such file"),
 ])
 def test_a_failed_job_names_its_loci_and_deletes_no_alignment(ran, fault, extra, in_log):
     folder, _ = ran
     make_batch_locus(folder, "l3", fault)
+    if fault == "gone":
+        (folder / "pep/l3.fasta").unlink()
     done = run_workflow(folder, *([f"extra={extra}"] if extra else []))
     assert done.returncode != 0
     failed = chunk_of(folder, "l3")
     assert re.search(in_log, (folder / CHUNKS / f"{failed}.log").read_text())
-    assert re.search(r"(?m)^out/l3\.fasta\tfailed\t", (folder / CHUNKS / f"{failed}.tsv").read_text())
+    summary = (folder / CHUNKS / f"{failed}.tsv").read_text()
+    assert re.search(r"(?m)^out/l3\.fasta\tfailed\t", summary)
     assert not (folder / CHUNKS / f"{failed}.done").exists()
     outputs = sorted((folder / "out").iterdir())
     assert len(outputs) == LOCI and all(read_fasta(p.read_text()) == EXPECTED for p in outputs)

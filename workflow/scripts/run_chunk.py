@@ -50,17 +50,20 @@ def messages_by_locus(output, loci):
     return found
 
 
+def first_message(lines):
+    return lines[0].removeprefix(PREFIX) if lines else ""
+
+
 def write_summary(path, loci, written, messages):
     with open(path, "w", encoding="utf-8", errors="surrogateescape") as summary:
         summary.write("\t".join(SUMMARY_COLUMNS) + "\n")
         for (key, *_), done, lines in zip(loci, written, messages):
-            first = lines[0].removeprefix(PREFIX).replace("\t", " ") if lines else ""
-            status = "written" if done else "failed"
-            summary.write(f"{key}\t{status}\t{len(lines)}\t{first}\n")
+            row = (key, "written" if done else "failed", str(len(lines)), first_message(lines))
+            summary.write("\t".join(field.replace("\t", " ") for field in row) + "\n")
 
 
 def verdict(chunk, loci, written, messages, status):
-    """The log's last lines: counts, then every locus that was not written, with its first message."""
+    """The log's last lines: counts, then each locus not written, with its first message."""
     failed = [(key, lines) for (key, *_), done, lines in zip(loci, written, messages) if not done]
     lines = [f"chunk {chunk}: {len(loci)} loci, {len(loci) - len(failed)} written, "
              f"{len(failed)} failed; ntpepmap batch exited {status}"]
@@ -68,7 +71,7 @@ def verdict(chunk, loci, written, messages, status):
         lines.append("the batch failed as a whole (exit 2: it could not run; other: interrupted)")
     if failed:
         lines.append("failed loci (no alignment written by this run):")
-        lines += [f"  {key}: {found[0].removeprefix(PREFIX) if found else 'no message'}" for key, found in failed]
+        lines += [f"  {key}: {first_message(found) or 'no message'}" for key, found in failed]
     return lines, bool(failed) or status not in (0, 1)
 
 
