@@ -80,7 +80,7 @@ def test_sdist_leaves_out_builds_environments_and_corpora(checkout_and_members, 
 def test_sdist_carries_every_source_file(checkout_and_members):
     checkout, members = checkout_and_members
     needed = {"LICENSE", "README.md", "pyproject.toml", "CMakeLists.txt"}
-    for folder in ("src", "python", "tests"):
+    for folder in ("src", "python", "tests", "workflow"):
         needed |= {path.relative_to(checkout).as_posix() for path in (checkout / folder).rglob("*")
                    if path.is_file() and "__pycache__" not in path.parts and path.suffix != ".so"}
     assert needed - members == set()

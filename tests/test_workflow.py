@@ -1,0 +1,127 @@
+"""The Snakemake workflow: chunked batch jobs on a generated manifest, run as a user runs it."""
+
+from __future__ import annotations
+
+import os
+import re
+import shutil
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+if sys.version_info < (3, 11):
+    pytest.skip("Snakemake needs Python 3.11 or later", allow_module_level=True)
+
+from test_cli import EXPECTED, make_batch_locus, read_fasta, search_path
+
+SNAKEFILE = Path(__file__).resolve().parent.parent / "workflow" / "Snakefile"
+CHUNKS = Path("logs/chunks")
+LOCI = 6  # two chunks of at most 4, with one locus more or fewer too
+
+
+def write_manifest(folder: Path, faults: dict[str, str]) -> None:
+    lines = []
+    for stem, fault in faults.items():
+        pep, cds = make_batch_locus(folder, stem, fault)
+        lines.append(f"pep/{pep.name}\tcds/{cds.name}\tout/{stem}.fasta\n")
+    (folder / "manifest.tsv").write_text("".join(lines))
+
+
+def run_workflow(folder: Path, *config: str) -> subprocess.CompletedProcess:
+    command = [sys.executable, "-m", "snakemake", "--snakefile", str(SNAKEFILE), "--cores", "2",
+               "--keep-going", "--config", "manifest=manifest.tsv", "chunk_size=4",
+               "log_dir=logs", *config]
+    return subprocess.run(command, cwd=folder, capture_output=True, text=True, timeout=300,
+                          env=dict(os.environ, PYTHONPATH=search_path()))
+
+
+def chunks_run(done: subprocess.CompletedProcess) -> set[str]:
+    return set(re.findall(r"wildcards: chunk=(\d+)", done.stdout + done.stderr))
+
+
+def chunk_of(folder: Path, stem: str) -> str | None:
+    """The chunk whose last sub-manifest lists the locus."""
+    return next((path.name.split(".")[0] for path in (folder / CHUNKS).glob("*.manifest.tsv")
+                 if f"/out/{stem}.fasta\n" in path.read_text()), None)
+
+
+@pytest.fixture(scope="module")
+def first_run(tmp_path_factory):
+    folder = tmp_path_factory.mktemp("workflow")
+    write_manifest(folder, {f"l{number}": "" for number in range(LOCI)})
+    done = run_workflow(folder)
+    assert done.returncode == 0, done.stderr
+    return folder, done
+
+
+@pytest.fixture
+def ran(first_run, tmp_path):
+    """A copy of the first run's folder, times kept: the workflow's state moves with it."""
+    folder, done = first_run
+    shutil.copytree(folder, tmp_path / "copy", symlinks=True)
+    return tmp_path / "copy", done
+
+
+def test_every_locus_is_written_and_a_rerun_does_nothing(ran):
+    folder, first = ran
+    outputs = sorted((folder / "out").iterdir())
+    assert [path.stem for path in outputs] == [f"l{number}" for number in range(LOCI)]
+    assert all(read_fasta(path.read_text()) == EXPECTED for path in outputs)
+    assert len(chunks_run(first)) > 1
+    rows = (folder / "logs/summary.tsv").read_text().splitlines()[1:]
+    assert sorted(row.split("\t")[:2] for row in rows) == [[f"out/{p.name}", "written"]
+                                                            for p in outputs]
+    stamps = [path.stat().st_mtime_ns for path in outputs]
+    again = run_workflow(folder)
+    assert again.returncode == 0 and "Nothing to be done" in again.stdout + again.stderr
+    assert [path.stat().st_mtime_ns for path in outputs] == stamps
+
+
+def make_change(folder: Path, change: str) -> None:
+    manifest = folder / "manifest.tsv"
+    if change == "add a locus":
+        make_batch_locus(folder, "l9")
+        manifest.write_text(manifest.read_text() + "pep/l9.fasta\tcds/l9.fna\tout/l9.fasta\n")
+    elif change == "remove a locus":
+        manifest.write_text("".join(line for line in manifest.read_text().splitlines(True)
+                                    if "/l3." not in line))
+    elif change == "delete an output":
+        (folder / "out/l3.fasta").unlink()
+    else:  # the same sequences under other headers
+        cds = folder / "cds/l3.fna"
+        cds.write_text(cds.read_text().replace("\n", " edited\n", 1))
+
+
+@pytest.mark.parametrize("change, locus", [("add a locus", "l9"), ("remove a locus", "l3"),
+                                           ("delete an output", "l3"), ("edit an input", "l3")])
+def test_a_change_reruns_only_its_chunk(ran, change, locus):
+    folder, _ = ran
+    chunk = chunk_of(folder, locus)  # None for the new locus: known after the run
+    make_change(folder, change)
+    done = run_workflow(folder)
+    assert done.returncode == 0, done.stderr
+    assert chunks_run(done) == {chunk or chunk_of(folder, locus)}
+    assert read_fasta((folder / "out/l3.fasta").read_text()) == EXPECTED
+
+
+@pytest.mark.parametrize("fault, extra, in_log", [
+    ("missing", "", r"failed loci.*\n  out/l3\.fasta: error: .*l3\.fna: no CDS .*: delta"),
+    ("", "--report no/such/folder/reports.txt", r"ntpepmap batch exited 2"),
+    ("gone", "", r"failed loci.*\n  out/l3\.fasta: error: .*l3\.fasta: No such file"),
+])
+def test_a_failed_job_names_its_loci_and_deletes_no_alignment(ran, fault, extra, in_log):
+    folder, _ = ran
+    make_batch_locus(folder, "l3", fault)
+    if fault == "gone":
+        (folder / "pep/l3.fasta").unlink()
+    done = run_workflow(folder, *([f"extra={extra}"] if extra else []))
+    assert done.returncode != 0
+    failed = chunk_of(folder, "l3")
+    assert re.search(in_log, (folder / CHUNKS / f"{failed}.log").read_text())
+    summary = (folder / CHUNKS / f"{failed}.tsv").read_text()
+    assert re.search(r"(?m)^out/l3\.fasta\tfailed\t", summary)
+    assert not (folder / CHUNKS / f"{failed}.done").exists()
+    outputs = sorted((folder / "out").iterdir())
+    assert len(outputs) == LOCI and all(read_fasta(p.read_text()) == EXPECTED for p in outputs)
