@@ -108,7 +108,7 @@ def test_a_change_reruns_only_its_chunk(ran, change, locus):
 
 @pytest.mark.parametrize("fault, extra, in_log", [
     ("missing", "", r"failed loci.*\n  out/l3\.fasta: error: .*l3\.fna: no CDS .*: delta"),
-    ("", "--report no/such/folder/reports.txt", r"ntpepmap batch exited 2"),
+    ("", "--gene-table no/such/code.json", r"ntpepmap batch exited 2"),
     ("gone", "", r"failed loci.*\n  out/l3\.fasta: error: .*l3\.fasta: No such file"),
 ])
 def test_a_failed_job_names_its_loci_and_deletes_no_alignment(ran, fault, extra, in_log):
