@@ -1,0 +1,146 @@
+#include "locate/coding_region_locator.hpp"
+
+#include <algorithm>
+#include <numeric>
+
+#include "locate/reverse_complement.hpp"
+
+namespace ntpepmap::locate {
+
+namespace {
+
+constexpr std::size_t TRIPLET = 3;
+
+std::size_t non_plain_bases(std::string_view text) noexcept {
+    std::size_t count = 0;
+    for (const char letter : text) count += (letter != 'A') & (letter != 'C') & (letter != 'G') & (letter != 'T');
+    return count;
+}
+
+std::size_t unanchored_residues(const AnchorAlphabet& alphabet, std::string_view residues) noexcept {
+    return static_cast<std::size_t>(std::count_if(residues.begin(), residues.end(), [&](char residue) {
+        return alphabet.residue_code(static_cast<unsigned char>(residue)) == AnchorAlphabet::NO_CODE;
+    }));
+}
+
+std::size_t integer_square_root(std::size_t value) noexcept {
+    std::size_t root = 0;
+    while ((root + 1) * (root + 1) <= value) ++root;
+    return root;
+}
+
+// Anchors are taken at protein positions that are multiples of `protein` and probed at
+// codon positions (of each frame) that are multiples of `text`. The two are coprime, so
+// along any diagonal every window of protein * text consecutive positions holds a pair
+// of the two; one exact run of `window` anchor starts therefore always meets a probe.
+struct Strides {
+    std::size_t protein = 1;
+    std::size_t text = 1;
+};
+
+Strides strides_for(std::size_t window) noexcept {
+    // Probes cost a table look-up each and there are about three times as many codon
+    // positions as residues: sample the text more sparsely than the protein.
+    Strides strides;
+    strides.protein = std::max<std::size_t>(1, integer_square_root(window / 3));
+    strides.text = window / strides.protein;
+    while (std::gcd(strides.protein, strides.text) != 1) --strides.text;
+    return strides;
+}
+
+}  // namespace
+
+std::size_t mismatch_tolerance(std::size_t residues) noexcept { return std::max<std::size_t>(2, residues / 50); }
+
+NucleotideSpan forward_span(const Placement& placement, std::size_t check_copy_length) noexcept {
+    if (placement.strand == Strand::forward) return {placement.offset, placement.offset + placement.length};
+    const std::size_t end = check_copy_length - placement.offset;
+    return {end - placement.length, end};
+}
+
+struct CodingRegionLocator::Search {
+    std::string_view residues;
+    std::size_t tolerance = 0;
+    bool anchored = false;
+    Strides strides;
+    Strand strand = Strand::forward;
+    LocateResult result;
+};
+
+CodingRegionLocator::CodingRegionLocator(const CodonLookup& table, std::uint64_t start_codons)
+    : alphabet_(table), index_(alphabet_), matcher_(table, start_codons) {}
+
+LocateResult CodingRegionLocator::locate(std::string_view residues, std::string_view check_copy,
+                                         bool both_strands) {
+    Search search;
+    if (residues.empty()) return search.result;
+    search.residues = residues;
+    search.tolerance = mismatch_tolerance(residues.size());
+    // Every position of a placement whose codon and residue codes differ is a mismatch, a
+    // residue without a code, a triplet with a letter other than ACGT, or the initiator.
+    const std::size_t breaks = search.tolerance + unanchored_residues(alphabet_, residues) +
+                               non_plain_bases(check_copy) + (residues.front() == 'M' ? 1 : 0);
+    // So a placement holds an exact run at least this long.
+    const std::size_t shortest_run = residues.size() > breaks ? (residues.size() - breaks) / (breaks + 1) : 0;
+    if (shortest_run >= ANCHOR_RESIDUES) {
+        search.strides = strides_for(shortest_run - ANCHOR_RESIDUES + 1);
+        search.anchored = index_.build(residues, search.strides.protein);
+    }
+    search_strand(search, Strand::forward, check_copy);
+    if (both_strands) {
+        reverse_strand_.clear();
+        append_reverse_complement_dna(check_copy, reverse_strand_);
+        search_strand(search, Strand::reverse, reverse_strand_);
+    }
+    return search.result;
+}
+
+void CodingRegionLocator::search_strand(Search& search, Strand strand, std::string_view text) {
+    search.strand = strand;
+    const std::size_t stretch = TRIPLET * search.residues.size();
+    for (std::size_t frame = 0; frame < TRIPLET; ++frame) {
+        if (frame + stretch > text.size()) break;
+        const std::size_t last_start = (text.size() - frame - stretch) / TRIPLET;  // in codons of this frame
+        if (search.anchored) {
+            probe_frame(search, text, frame, last_start);
+        } else {
+            for (std::size_t start = 0; start <= last_start; ++start) verify(search, text, frame + TRIPLET * start);
+        }
+    }
+}
+
+void CodingRegionLocator::probe_frame(Search& search, std::string_view text, std::size_t frame,
+                                      std::size_t last_start) {
+    diagonal_seen_.assign(last_start + 1, 0);
+    const std::size_t codons = (text.size() - frame) / TRIPLET;
+    const auto code = [&](std::size_t codon) {
+        const char* triplet = text.data() + frame + TRIPLET * codon;
+        return alphabet_.codon_code(codon_number(static_cast<unsigned char>(triplet[0]),
+                                                 static_cast<unsigned char>(triplet[1]),
+                                                 static_cast<unsigned char>(triplet[2])));
+    };
+    for (std::size_t codon = 0; codon + ANCHOR_RESIDUES <= codons; codon += search.strides.text) {
+        const std::size_t key = anchor_key(alphabet_, code(codon), code(codon + 1), code(codon + 2));
+        if (key == NO_KEY) continue;
+        index_.for_each_position(key, [&](std::size_t position) {
+            if (position > codon) return;
+            const std::size_t start = codon - position;
+            if (start > last_start || diagonal_seen_[start] != 0) return;
+            diagonal_seen_[start] = 1;
+            verify(search, text, frame + TRIPLET * start);
+        });
+    }
+}
+
+void CodingRegionLocator::verify(Search& search, std::string_view text, std::size_t offset) {
+    if (matcher_.mismatches(search.residues, text.data() + offset, search.tolerance) > search.tolerance) return;
+    if (++search.result.placements != 1) {
+        search.result.placement.reset();
+        return;
+    }
+    const std::size_t length = TRIPLET * search.residues.size();
+    const bool stop_follows = offset + length + TRIPLET <= text.size() && matcher_.is_stop(text.data() + offset + length);
+    search.result.placement = Placement{search.strand, offset, length, stop_follows};
+}
+
+}  // namespace ntpepmap::locate
