@@ -6,22 +6,21 @@ AnchorIndex::AnchorIndex(const AnchorAlphabet& alphabet)
     : alphabet_(alphabet), heads_(std::size_t{alphabet.size()} * alphabet.size() * alphabet.size(), NONE) {}
 
 void AnchorIndex::clear() noexcept {
-    for (const Sample& sample : samples_) heads_[sample.key] = NONE;
-    samples_.clear();
+    for (std::size_t sample = 0; sample < used_; ++sample) heads_[samples_[sample].key] = NONE;
+    used_ = 0;
 }
 
-bool AnchorIndex::build(std::string_view residues, std::size_t stride) {
+bool AnchorIndex::build(std::span<const std::uint8_t> residue_codes, std::size_t stride) {
     clear();
-    if (residues.size() >= NONE) return false;
-    const auto code = [&](std::size_t position) {
-        return alphabet_.residue_code(static_cast<unsigned char>(residues[position]));
-    };
-    for (std::size_t position = 0; position + ANCHOR_RESIDUES <= residues.size(); position += stride) {
-        const std::size_t key = anchor_key(alphabet_, code(position), code(position + 1), code(position + 2));
+    if (residue_codes.size() >= NONE) return false;
+    samples_.resize(residue_codes.size() / stride + 1);
+    const std::uint8_t* codes = residue_codes.data();
+    for (std::size_t position = 0; position + ANCHOR_RESIDUES <= residue_codes.size(); position += stride) {
+        const std::size_t key = anchor_key(alphabet_, codes[position], codes[position + 1], codes[position + 2]);
         if (key == NO_KEY) continue;
-        // Recorded before the head points at it, so that clear() finds every head set.
-        samples_.push_back(Sample{static_cast<std::uint32_t>(position), heads_[key], key});
-        heads_[key] = static_cast<std::uint32_t>(samples_.size() - 1);
+        // Counted before the head points at it, so that clear() finds every head set.
+        samples_[used_++] = Sample{static_cast<std::uint32_t>(position), heads_[key], key};
+        heads_[key] = static_cast<std::uint32_t>(used_ - 1);
     }
     return true;
 }

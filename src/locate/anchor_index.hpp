@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
-#include <string_view>
+#include <span>
 #include <vector>
 
 #include "locate/anchor_alphabet.hpp"
@@ -32,8 +32,9 @@ class AnchorIndex {
 public:
     explicit AnchorIndex(const AnchorAlphabet& alphabet);
 
-    // False (and nothing indexed) for a protein too long for 32-bit positions.
-    bool build(std::string_view residues, std::size_t stride);
+    // Indexes the protein given as its residues' codes (AnchorAlphabet::residue_code).
+    // False, and nothing indexed, for a protein too long for 32-bit positions.
+    bool build(std::span<const std::uint8_t> residue_codes, std::size_t stride);
 
     // Calls visit(position) for every indexed position whose anchor has this key.
     template <typename Visit>
@@ -55,7 +56,8 @@ private:
 
     const AnchorAlphabet& alphabet_;
     std::vector<std::uint32_t> heads_;  // by key: the last sample indexed with it, or NONE
-    std::vector<Sample> samples_;
+    std::vector<Sample> samples_;       // the first `used_` are this protein's
+    std::size_t used_ = 0;
 };
 
 }  // namespace ntpepmap::locate

@@ -69,6 +69,8 @@ public:
 private:
     struct Search;
 
+    // Fills residue_codes_; returns how many residues have no code.
+    std::size_t encode_residues(std::string_view residues);
     void search_strand(Search& search, Strand strand, std::string_view text);
     void probe_frame(Search& search, std::string_view text, std::size_t frame, std::size_t last_start);
     void verify(Search& search, std::string_view text, std::size_t offset);
@@ -76,6 +78,7 @@ private:
     AnchorAlphabet alphabet_;
     AnchorIndex index_;
     StretchMatcher matcher_;
+    std::vector<std::uint8_t> residue_codes_;
     std::vector<std::uint8_t> diagonal_seen_;
     std::string reverse_strand_;
 };
