@@ -14,14 +14,19 @@ bool AnchorIndex::build(std::span<const std::uint8_t> residue_codes, std::size_t
     clear();
     if (residue_codes.size() >= NONE) return false;
     samples_.resize(residue_codes.size() / stride + 1);
-    const std::uint8_t* codes = residue_codes.data();
+    // Locals, so that the stores below cannot be taken to change them.
+    const std::uint8_t* const codes = residue_codes.data();
+    std::uint32_t* const heads = heads_.data();
+    Sample* const samples = samples_.data();
+    const std::size_t alphabet_size = alphabet_.size();
+    std::size_t used = 0;
     for (std::size_t position = 0; position + ANCHOR_RESIDUES <= residue_codes.size(); position += stride) {
-        const std::size_t key = anchor_key(alphabet_, codes[position], codes[position + 1], codes[position + 2]);
+        const std::size_t key = anchor_key(alphabet_size, codes[position], codes[position + 1], codes[position + 2]);
         if (key == NO_KEY) continue;
-        // Counted before the head points at it, so that clear() finds every head set.
-        samples_[used_++] = Sample{static_cast<std::uint32_t>(position), heads_[key], key};
-        heads_[key] = static_cast<std::uint32_t>(used_ - 1);
+        samples[used] = Sample{static_cast<std::uint32_t>(position), heads[key], key};
+        heads[key] = static_cast<std::uint32_t>(used++);
     }
+    used_ = used;  // nothing above throws, so clear() will find every head set
     return true;
 }
 

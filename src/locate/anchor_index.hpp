@@ -15,14 +15,14 @@ namespace ntpepmap::locate {
 // each is dropped after about tolerance + 1 residues of verification.
 inline constexpr std::size_t ANCHOR_RESIDUES = 3;
 
-// The key of three codes, or NO_KEY when one of them is AnchorAlphabet::NO_CODE.
+// The key of three codes of an alphabet of `alphabet_size` codes, or NO_KEY when one of
+// them is AnchorAlphabet::NO_CODE.
 inline constexpr std::size_t NO_KEY = std::numeric_limits<std::size_t>::max();
-inline std::size_t anchor_key(const AnchorAlphabet& alphabet, std::uint8_t first, std::uint8_t second,
+inline std::size_t anchor_key(std::size_t alphabet_size, std::uint8_t first, std::uint8_t second,
                               std::uint8_t third) noexcept {
     constexpr std::uint8_t NONE = AnchorAlphabet::NO_CODE;
     if (first == NONE || second == NONE || third == NONE) return NO_KEY;
-    const std::size_t size = alphabet.size();
-    return (first * size + second) * size + third;
+    return (first * alphabet_size + second) * alphabet_size + third;
 }
 
 // Protein positions 0, stride, 2 * stride, ... by the key of the anchor that starts there.

@@ -100,10 +100,11 @@ LocateResult CodingRegionLocator::locate(std::string_view residues, std::string_
 
 std::size_t CodingRegionLocator::encode_residues(std::string_view residues) {
     residue_codes_.resize(residues.size());
+    std::uint8_t* const codes = residue_codes_.data();  // a local: byte stores may alias any member
     std::size_t without_code = 0;
     for (std::size_t site = 0; site < residues.size(); ++site) {
-        residue_codes_[site] = alphabet_.residue_code(static_cast<unsigned char>(residues[site]));
-        without_code += residue_codes_[site] == AnchorAlphabet::NO_CODE;
+        codes[site] = alphabet_.residue_code(static_cast<unsigned char>(residues[site]));
+        without_code += codes[site] == AnchorAlphabet::NO_CODE;
     }
     return without_code;
 }
@@ -125,21 +126,24 @@ void CodingRegionLocator::search_strand(Search& search, Strand strand, std::stri
 void CodingRegionLocator::probe_frame(Search& search, std::string_view text, std::size_t frame,
                                       std::size_t last_start) {
     diagonal_seen_.assign(last_start + 1, 0);
-    const std::size_t codons = (text.size() - frame) / TRIPLET;
+    // Locals: byte stores to diagonal_seen_ may alias any member.
+    std::uint8_t* const seen = diagonal_seen_.data();
+    const std::size_t alphabet_size = alphabet_.size();
+    const std::size_t stride = search.strides.text;
+    const auto* const codons = reinterpret_cast<const unsigned char*>(text.data()) + frame;
+    const std::size_t codon_count = (text.size() - frame) / TRIPLET;
     const auto code = [&](std::size_t codon) {
-        const char* triplet = text.data() + frame + TRIPLET * codon;
-        return alphabet_.codon_code(codon_number(static_cast<unsigned char>(triplet[0]),
-                                                 static_cast<unsigned char>(triplet[1]),
-                                                 static_cast<unsigned char>(triplet[2])));
+        const unsigned char* triplet = codons + TRIPLET * codon;
+        return alphabet_.codon_code(codon_number(triplet[0], triplet[1], triplet[2]));
     };
-    for (std::size_t codon = 0; codon + ANCHOR_RESIDUES <= codons; codon += search.strides.text) {
-        const std::size_t key = anchor_key(alphabet_, code(codon), code(codon + 1), code(codon + 2));
+    for (std::size_t codon = 0; codon + ANCHOR_RESIDUES <= codon_count; codon += stride) {
+        const std::size_t key = anchor_key(alphabet_size, code(codon), code(codon + 1), code(codon + 2));
         if (key == NO_KEY) continue;
         index_.for_each_position(key, [&](std::size_t position) {
             if (position > codon) return;
             const std::size_t start = codon - position;
-            if (start > last_start || diagonal_seen_[start] != 0) return;
-            diagonal_seen_[start] = 1;
+            if (start > last_start || seen[start] != 0) return;
+            seen[start] = 1;
             verify(search, text, frame + TRIPLET * start);
         });
     }

@@ -51,15 +51,26 @@ StretchMatcher::StretchMatcher(const CodonLookup& table, std::uint64_t start_cod
 std::size_t StretchMatcher::mismatches(std::string_view residues, const char* codons,
                                        std::size_t tolerance) const noexcept {
     std::size_t count = 0;
-    for (std::size_t site = 0; site < residues.size(); ++site, codons += TRIPLET) {
+    for (std::size_t site = plain_run_end(residues, codons, 0); site < residues.size();
+         site = plain_run_end(residues, codons, site + 1)) {
         const auto residue = static_cast<unsigned char>(residues[site]);
-        const CodonLookupEntry& entry = table_[residue];
-        const unsigned number = number_of(codons);
-        if (number < 64 && (entry.plain_codons >> number & 1u) != 0) continue;
-        if (matches_unusual(site, residue, entry, codons)) continue;
+        if (matches_unusual(site, residue, table_[residue], codons + TRIPLET * site)) continue;
         if (++count > tolerance) break;
     }
     return count;
+}
+
+// The first site from `site` on whose triplet is not a plain codon of its residue. Kept free
+// of calls so that the whole loop stays in registers.
+std::size_t StretchMatcher::plain_run_end(std::string_view residues, const char* codons,
+                                          std::size_t site) const noexcept {
+    const CodonLookup& table = table_;
+    const char* triplet = codons + TRIPLET * site;
+    for (; site < residues.size(); ++site, triplet += TRIPLET) {
+        const unsigned number = number_of(triplet);
+        if (number >= 64 || (table[static_cast<unsigned char>(residues[site])].plain_codons >> number & 1u) == 0) break;
+    }
+    return site;
 }
 
 // Everything but a plain codon of the residue, in the translator's order of rules.

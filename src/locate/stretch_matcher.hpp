@@ -26,6 +26,7 @@ public:
     bool is_stop(const char* triplet) const noexcept;
 
 private:
+    std::size_t plain_run_end(std::string_view residues, const char* codons, std::size_t site) const noexcept;
     bool matches_unusual(std::size_t site, unsigned char residue, const CodonLookupEntry& entry,
                          const char* triplet) const noexcept;
 
