@@ -12,14 +12,14 @@ namespace {
 constexpr std::size_t TRIPLET = 3;
 
 // Counted in blocks small enough for a one-byte counter, which vectorises well.
-// Counted in blocks small enough for one-byte counters, which vectorises well.
 std::size_t non_plain_bases(std::string_view text) noexcept {
     constexpr std::size_t BLOCK = 255;
     std::size_t plain = 0;
     for (std::size_t offset = 0; offset < text.size(); offset += BLOCK) {
         std::uint8_t count = 0;
         for (const char letter : text.substr(offset, BLOCK)) {
-            count = static_cast<std::uint8_t>(count + (letter == 'A') + (letter == 'C') + (letter == 'G') + (letter == 'T'));
+            const int plain_base = (letter == 'A') + (letter == 'C') + (letter == 'G') + (letter == 'T');
+            count = static_cast<std::uint8_t>(count + plain_base);
         }
         plain += count;
     }
@@ -156,7 +156,8 @@ void CodingRegionLocator::verify(Search& search, std::string_view text, std::siz
         return;
     }
     const std::size_t length = TRIPLET * search.residues.size();
-    const bool stop_follows = offset + length + TRIPLET <= text.size() && matcher_.is_stop(text.data() + offset + length);
+    const std::size_t end = offset + length;
+    const bool stop_follows = end + TRIPLET <= text.size() && matcher_.is_stop(text.data() + end);
     search.result.placement = Placement{search.strand, offset, length, stop_follows};
 }
 

@@ -96,7 +96,8 @@ bool listed(const CodonList& codons, const std::string& codon) {
 
 bool readable_as_one_of(std::string_view triplet, const CodonList& codons) {
     const std::vector<std::string> readings = plain_readings(triplet);
-    return std::any_of(readings.begin(), readings.end(), [&](const std::string& reading) { return listed(codons, reading); });
+    return std::any_of(readings.begin(), readings.end(),
+                       [&](const std::string& reading) { return listed(codons, reading); });
 }
 
 std::string random_codon(std::mt19937& random) { return codon_text(random() % 64); }
@@ -344,7 +345,8 @@ LocateResult reference_locate(const CodonTable& codon_table, const std::set<std:
         for (std::size_t offset = 0; offset + stretch <= text.size(); ++offset) {
             std::size_t mismatches = 0;
             for (std::size_t site = 0; site < residues.size() && mismatches <= tolerance; ++site) {
-                mismatches += !reference_matches(codon_table, starts, site, residues[site], text.substr(offset + 3 * site, 3));
+                const std::string triplet = text.substr(offset + 3 * site, 3);
+                mismatches += !reference_matches(codon_table, starts, site, residues[site], triplet);
             }
             if (mismatches > tolerance) continue;
             const bool stop = offset + stretch + 3 <= text.size() &&
@@ -402,7 +404,8 @@ RandomCase random_case(const CodonTable& codon_table, const std::set<std::string
     if (tight) {
         spread_breaks(residues, body, tolerance, random() % 6, random() % 6, random);
         // An initiator over a start codon that is not one of M's own.
-        if (residues[0] == 'M') body.replace(0, 3, *std::next(starts.begin(), static_cast<std::ptrdiff_t>(random() % starts.size())));
+        const auto start = std::next(starts.begin(), static_cast<std::ptrdiff_t>(random() % starts.size()));
+        if (residues[0] == 'M') body.replace(0, 3, *start);
     } else {
         const std::size_t mutations = random() % (tolerance + 3);
         for (std::size_t k = 0; k < mutations; ++k) body.replace(3 * (random() % length), 3, random_codon(random));
