@@ -1,7 +1,6 @@
 #include "locate/coding_region_locator.hpp"
 
 #include <algorithm>
-#include <numeric>
 
 #include "locate/reverse_complement.hpp"
 
@@ -26,31 +25,6 @@ std::size_t non_plain_bases(std::string_view text) noexcept {
     return text.size() - plain;
 }
 
-std::size_t integer_square_root(std::size_t value) noexcept {
-    std::size_t root = 0;
-    while ((root + 1) * (root + 1) <= value) ++root;
-    return root;
-}
-
-// Anchors are taken at protein positions that are multiples of `protein` and probed at
-// codon positions (of each frame) that are multiples of `text`. The two are coprime, so
-// along any diagonal every window of protein * text consecutive positions holds a pair
-// of the two; one exact run of `window` anchor starts therefore always meets a probe.
-struct Strides {
-    std::size_t protein = 1;
-    std::size_t text = 1;
-};
-
-Strides strides_for(std::size_t window) noexcept {
-    // Probes cost a table look-up each and there are about three times as many codon
-    // positions as residues: sample the text more sparsely than the protein.
-    Strides strides;
-    strides.protein = std::max<std::size_t>(1, integer_square_root(window / 3));
-    strides.text = window / strides.protein;
-    while (std::gcd(strides.protein, strides.text) != 1) --strides.text;
-    return strides;
-}
-
 }  // namespace
 
 std::size_t mismatch_tolerance(std::size_t residues) noexcept { return std::max<std::size_t>(2, residues / 50); }
@@ -65,7 +39,7 @@ struct CodingRegionLocator::Search {
     std::string_view residues;
     std::size_t tolerance = 0;
     bool anchored = false;
-    Strides strides;
+    std::size_t probe_stride = 1;  // in codons of a frame
     Strand strand = Strand::forward;
     LocateResult result;
 };
@@ -81,13 +55,14 @@ LocateResult CodingRegionLocator::locate(std::string_view residues, std::string_
     search.tolerance = mismatch_tolerance(residues.size());
     // Every position of a placement whose codon and residue codes differ is a mismatch, a
     // residue without a code, a triplet with a letter other than ACGT, or the initiator.
-    const std::size_t breaks = search.tolerance + encode_residues(residues) + non_plain_bases(check_copy) +
+    const std::size_t breaks = search.tolerance + index_.build(residues) + non_plain_bases(check_copy) +
                                (residues.front() == 'M' ? 1 : 0);
-    // So a placement holds an exact run at least this long.
+    // So a placement holds an exact run at least this long, and every anchor of the protein
+    // is indexed: probing every (run - ANCHOR_RESIDUES + 1)-th codon of a frame meets one.
     const std::size_t shortest_run = residues.size() > breaks ? (residues.size() - breaks) / (breaks + 1) : 0;
-    if (shortest_run >= ANCHOR_RESIDUES) {
-        search.strides = strides_for(shortest_run - ANCHOR_RESIDUES + 1);
-        search.anchored = index_.build(residue_codes_, search.strides.protein);
+    if (shortest_run >= ANCHOR_RESIDUES && index_.indexed()) {
+        search.anchored = true;
+        search.probe_stride = shortest_run - ANCHOR_RESIDUES + 1;
     }
     search_strand(search, Strand::forward, check_copy);
     if (both_strands) {
@@ -96,17 +71,6 @@ LocateResult CodingRegionLocator::locate(std::string_view residues, std::string_
         search_strand(search, Strand::reverse, reverse_strand_);
     }
     return search.result;
-}
-
-std::size_t CodingRegionLocator::encode_residues(std::string_view residues) {
-    residue_codes_.resize(residues.size());
-    std::uint8_t* const codes = residue_codes_.data();  // a local: byte stores may alias any member
-    std::size_t without_code = 0;
-    for (std::size_t site = 0; site < residues.size(); ++site) {
-        codes[site] = alphabet_.residue_code(static_cast<unsigned char>(residues[site]));
-        without_code += codes[site] == AnchorAlphabet::NO_CODE;
-    }
-    return without_code;
 }
 
 void CodingRegionLocator::search_strand(Search& search, Strand strand, std::string_view text) {
@@ -129,7 +93,7 @@ void CodingRegionLocator::probe_frame(Search& search, std::string_view text, std
     // Locals: byte stores to diagonal_seen_ may alias any member.
     std::uint8_t* const seen = diagonal_seen_.data();
     const std::size_t alphabet_size = alphabet_.size();
-    const std::size_t stride = search.strides.text;
+    const std::size_t stride = search.probe_stride;
     const auto* const codons = reinterpret_cast<const unsigned char*>(text.data()) + frame;
     const std::size_t codon_count = (text.size() - frame) / TRIPLET;
     const auto code = [&](std::size_t codon) {

@@ -49,9 +49,9 @@ std::size_t mismatch_tolerance(std::size_t residues) noexcept;
 // whole protein without indels and with at most mismatch_tolerance() mismatched residues,
 // reading codons as StretchMatcher does.
 //
-// Time is linear in the sequence for ordinary input: exact anchors of three residues,
-// sampled sparsely enough that every placement within the tolerance still holds one, pick
-// the diagonals worth verifying. Build one locator per codon table and reuse it for every
+// Time is linear in the sequence for ordinary input: every anchor of three residues of the
+// protein is indexed, and codons are probed only as densely as needed for every placement
+// within the tolerance to meet one; the diagonals they hit are verified, each once. Build one locator per codon table and reuse it for every
 // record; it keeps its buffers between records, so it is not for concurrent use.
 class CodingRegionLocator {
 public:
@@ -69,8 +69,6 @@ public:
 private:
     struct Search;
 
-    // Fills residue_codes_; returns how many residues have no code.
-    std::size_t encode_residues(std::string_view residues);
     void search_strand(Search& search, Strand strand, std::string_view text);
     void probe_frame(Search& search, std::string_view text, std::size_t frame, std::size_t last_start);
     void verify(Search& search, std::string_view text, std::size_t offset);
@@ -78,7 +76,6 @@ private:
     AnchorAlphabet alphabet_;
     AnchorIndex index_;
     StretchMatcher matcher_;
-    std::vector<std::uint8_t> residue_codes_;
     std::vector<std::uint8_t> diagonal_seen_;
     std::string reverse_strand_;
 };
