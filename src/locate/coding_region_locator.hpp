@@ -51,12 +51,16 @@ std::size_t mismatch_tolerance(std::size_t residues) noexcept;
 //
 // Time is linear in the sequence for ordinary input: every anchor of three residues of the
 // protein is indexed, and codons are probed only as densely as needed for every placement
-// within the tolerance to meet one; the diagonals they hit are verified, each once. Build one locator per codon table and reuse it for every
-// record; it keeps its buffers between records, so it is not for concurrent use.
+// within the tolerance to meet one; the diagonals they hit are verified, each once. Input
+// that matches almost anywhere (long runs of N, low-complexity repeats, proteins of a few
+// residues) can cost one verification per diagonal, like a search without anchors.
+//
+// Build one locator per codon table and reuse it for every record; it keeps its buffers
+// between records, so it is not for concurrent use.
 class CodingRegionLocator {
 public:
-    // Both are borrowed: the table must outlive the locator. start_codons: bit k set when
-    // TCAG codon k is a start codon of the table.
+    // The table is borrowed and must outlive the locator. start_codons: bit k set when TCAG
+    // codon k is a start codon of the table.
     CodingRegionLocator(const CodonLookup& table, std::uint64_t start_codons);
 
     CodingRegionLocator(const CodingRegionLocator&) = delete;
