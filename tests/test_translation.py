@@ -1,5 +1,7 @@
 """Back-translation of one record: gaps, unchecked triplets, IUPAC rescue, and the frame-keeping mends."""
 
+import itertools
+
 import pytest
 
 import ntpepmap
@@ -77,6 +79,30 @@ def test_caller_gene_tables(capfd, gene_table, nt_seq, row):
     result = ntpepmap.pepthread_original_args("stem", gene_table, {"r": (("h", "MK"), ("h", nt_seq))})
     assert result == f"r\n{row}\n"
 
+
+
+ALL_CODONS = ["".join(codon) for codon in itertools.product("TCAG", repeat=3)]
+
+
+@pytest.mark.parametrize(
+    ("key", "codons"),
+    [
+        ("-", ["ATG"]),  # the codon that follows the gap
+        ("-", ALL_CODONS),
+        (".", ALL_CODONS),
+        ("m", ["ATG", "AAA"]),
+        ("\u012d", ALL_CODONS),  # a character whose low byte is '-'
+        ("\u014d", ["AAA"]),  # ... and one whose low byte is 'M'
+    ],
+)
+def test_keys_no_peptide_row_holds_change_nothing(capfd, key, codons):
+    capfd.readouterr()
+    gene_table = {"M": ["ATG"], "K": ["AAA"], "W": ["TGG"]}
+    seqs = {"r": (("h", "M-MK--W-"), ("h", "ATGATGAAATGG"))}
+    plain = ntpepmap.pepthread_original_args("stem", gene_table, seqs)
+    widened = ntpepmap.pepthread_original_args("stem", {key: codons, **gene_table}, seqs)
+    assert plain == widened == "r\nATG---ATGAAA------TGG---\n"
+    assert capfd.readouterr().out == ""
 
 @pytest.mark.parametrize(
     ("aa_seq", "nt_seq", "row"),

@@ -10,16 +10,19 @@ import argparse
 import os
 import sys
 import time
-from collections import Counter
-from concurrent.futures import Future, ProcessPoolExecutor, as_completed
+from functools import partial
 from pathlib import Path
-from typing import Dict, List, NamedTuple, Sequence
+from typing import Callable, Dict, Iterator, List, NamedTuple, Optional, Sequence, Set, Tuple
 
 from .errors import InputError, name_some
+from .interrupts import StopRequest, exit_status, signal_name
 from .locus import LocusJob, LocusOptions, LocusOutcome, Status, run_locus
 from .messages import Reporter, error, print_outcome
+from .outputs import remove_leftovers
 from .options import PROG, add_locus_options, locus_options
+from .safeguards import check_outputs, option_inputs
 from .seqio import default_extension, read_text
+from .workers import WorkerDied, WorkerPool
 
 BATCH_DESCRIPTION = """\
 Run many loci, each a protein alignment with its CDS file, in parallel.
@@ -35,8 +38,21 @@ BATCH_EXIT_STATUS = """\
 exit status:
   0  all loci clean
   1  some loci had reported records or failed (the others are written)
-  2  the batch could not run (usage, manifest or folder problem)
+  2  the batch could not run (usage, manifest or folder problem, no matching
+     names, an output that would overwrite an input or another output)
+  130, 143  interrupted (SIGINT, SIGTERM): finished loci are written whole,
+     the others are left as they were
 """
+
+# More workers than cores only share the cores; beyond this many per core
+# they are refused, as each holds a whole locus in memory.
+MAX_WORKERS_PER_CORE = 4
+
+
+def usable_cores() -> int:
+    if hasattr(os, "sched_getaffinity"):  # the cores this process may run on
+        return len(os.sched_getaffinity(0)) or 1
+    return os.cpu_count() or 1
 
 
 class Tally(NamedTuple):
@@ -53,8 +69,9 @@ def batch_parser() -> argparse.ArgumentParser:
     parser.add_argument("inputs", nargs="+", metavar="MANIFEST | PEP_DIR CDS_DIR")
     parser.add_argument("-O", "--out-dir", metavar="DIR",
                         help="output folder in folder mode (files named after the locus)")
-    parser.add_argument("-j", "--jobs", type=int, default=os.cpu_count() or 1, metavar="N",
-                        help="worker processes (default: the number of cores)")
+    parser.add_argument("-j", "--jobs", type=int, default=usable_cores(), metavar="N",
+                        help="worker processes (default: the number of cores; at most "
+                             f"{MAX_WORKERS_PER_CORE} per core and one per locus)")
     add_locus_options(parser)
     return parser
 
@@ -88,80 +105,167 @@ def _files_by_stem(folder: str) -> Dict[str, Path]:
     return by_stem
 
 
-def match_folders(pep_dir: str, cds_dir: str, out_dir: str,
-                  extension: str) -> tuple[List[LocusJob], List[LocusOutcome]]:
-    """Jobs for the stems found in both folders; unmatched files are failed loci."""
+class Loci(NamedTuple):
+    """The loci of a batch: those to run, and those that failed before running."""
+    jobs: List[LocusJob]
+    unmatched: List[LocusOutcome]
+    unused: List[str]  # warnings: input files that belong to no locus
+
+
+def match_folders(pep_dir: str, cds_dir: str, out_dir: str, extension: str) -> Loci:
+    """A locus per protein alignment, run when the CDS folder has a file of the same stem.
+
+    A CDS file without an alignment is no locus, only a warning.
+    """
     peps, cdss = _files_by_stem(pep_dir), _files_by_stem(cds_dir)
     jobs = [LocusJob(str(peps[stem]), str(cdss[stem]), str(Path(out_dir) / (stem + extension)))
             for stem in peps if stem in cdss]
+    if not jobs:
+        raise InputError(pep_dir, f"no file name matches one in {cds_dir} (without extensions; "
+                                  f"alignments: {name_some(list(peps)) or 'none'}; "
+                                  f"CDS: {name_some(list(cdss)) or 'none'})")
     unmatched = [LocusOutcome(LocusJob(str(path), "", ""), Status.FAILED,
-                              notes=[f"{path}: no matching file in {other}"])
-                 for mine, theirs, other in ((peps, cdss, cds_dir), (cdss, peps, pep_dir))
-                 for stem, path in mine.items() if stem not in theirs]
-    return jobs, unmatched
+                              notes=[f"{path}: no matching file in {cds_dir}"])
+                 for stem, path in peps.items() if stem not in cdss]
+    unused = [f"{path}: no alignment of that name in {pep_dir}; not used"
+              for stem, path in cdss.items() if stem not in peps]
+    return Loci(jobs, unmatched, unused)
 
 
-def collect_jobs(args: argparse.Namespace, parser: argparse.ArgumentParser,
-                 options: LocusOptions) -> tuple[List[LocusJob], List[LocusOutcome]]:
-    unmatched: List[LocusOutcome] = []
+def collect_loci(args: argparse.Namespace, parser: argparse.ArgumentParser,
+                 options: LocusOptions) -> Loci:
     if len(args.inputs) == 1:
         if args.out_dir:
             parser.error("--out-dir is for folder mode; a manifest names each output")
-        jobs = read_manifest(args.inputs[0])
-    elif len(args.inputs) == 2:
+        loci = Loci(read_manifest(args.inputs[0]), [], [])
+        if not loci.jobs:
+            raise InputError(args.inputs[0], "no loci")
+        return loci
+    if len(args.inputs) == 2:
         if not args.out_dir:
             parser.error("folder mode needs --out-dir")
         pep_dir, cds_dir = args.inputs
-        jobs, unmatched = match_folders(pep_dir, cds_dir, args.out_dir,
-                                        default_extension(options.out_format))
-    else:
-        parser.error("give a MANIFEST or PEP_DIR CDS_DIR")
-    clashes = sorted(out for out, count in Counter(job.out_path for job in jobs).items()
-                     if count > 1)
-    if clashes:
-        raise InputError(args.inputs[0], f"loci share an output path: {name_some(clashes)}")
-    if not jobs and not unmatched:
-        raise InputError(args.inputs[0], "no loci")
-    return jobs, unmatched
+        return match_folders(pep_dir, cds_dir, args.out_dir, default_extension(options.out_format))
+    parser.error("give a MANIFEST or PEP_DIR CDS_DIR")
 
 
-def _outcome_of(future: "Future[LocusOutcome]", job: LocusJob) -> LocusOutcome:
+def check_batch_outputs(args: argparse.Namespace, loci: Loci) -> None:
+    """Refuses a batch whose outputs would overwrite an input, each other, or land in
+    a folder read for inputs."""
+    folder_mode = len(args.inputs) == 2
+    inputs = [path for job in loci.jobs for path in (job.pep_path, job.cds_path)]
+    inputs += [outcome.job.pep_path for outcome in loci.unmatched] + option_inputs(args)
+    outputs = [job.out_path for job in loci.jobs] + ([args.report] if args.report else [])
+    check_outputs(outputs, inputs if folder_mode else inputs + args.inputs,
+                  listed_folders=args.inputs if folder_mode else ())
+
+
+def worker_count(requested: int, loci: int) -> Tuple[int, Optional[str]]:
+    """How many workers to start, and a warning when they outnumber the cores."""
+    cores = usable_cores()
+    count = min(requested, loci, MAX_WORKERS_PER_CORE * cores)
+    if count <= cores:
+        return count, None
+    capped = f" (-j {requested} capped at {MAX_WORKERS_PER_CORE} per core)" \
+        if count < min(requested, loci) else ""
+    return count, (f"{count} workers for {cores} cores{capped}: they take turns on the cores "
+                   f"and each holds a locus in memory")
+
+
+def run_one(job: LocusJob, options: LocusOptions) -> LocusOutcome:
+    """A locus in a worker: an unexpected error fails the locus, not the worker."""
     try:
-        return future.result()
-    except Exception as exc:  # a worker that died takes its locus with it, not the batch
+        return run_locus(job, options)
+    except Exception as exc:
         return LocusOutcome(job, Status.FAILED,
-                            notes=[f"{job.pep_path}: worker failed: {type(exc).__name__}: {exc}"])
+                            notes=[f"{job.pep_path}: failed: {type(exc).__name__}: {exc}"])
 
 
-def run_jobs(jobs: List[LocusJob], options: LocusOptions, workers: int,
-             reporter: Reporter, already: List[LocusOutcome]) -> List[Status]:
-    from tqdm import tqdm  # type: ignore[import-untyped]
+class BatchRun:
+    """The loci of a batch as they finish, told to the user as they come."""
 
-    statuses = [outcome.status for outcome in already]
-    with ProcessPoolExecutor(max_workers=max(1, min(workers, len(jobs) or 1))) as pool:
-        # Submit before the bar exists: workers are forked at the first submit,
-        # and should not be forked from a process that runs the bar's thread.
-        futures = {pool.submit(run_locus, job, options): job for job in jobs}
-        with tqdm(total=len(jobs) + len(already), unit="locus", file=sys.stderr,
-                  disable=not sys.stderr.isatty()) as bar:
-            def write(text: str) -> None:
-                bar.write(text, file=sys.stderr, end="")
+    def __init__(self, loci: Loci, reporter: Reporter) -> None:
+        self.loci = loci
+        self.reporter = reporter
+        self.outcomes: List[LocusOutcome] = []
+        self.interrupted: Optional[KeyboardInterrupt] = None
+        self._finished_jobs: Set[int] = set()  # ids of the jobs handed to workers
 
-            for outcome in already:
-                print_outcome(outcome, reporter, write)
-                bar.update()
-            for future in as_completed(futures):
-                outcome = _outcome_of(future, futures[future])
-                print_outcome(outcome, reporter, write)
-                statuses.append(outcome.status)
-                bar.update()
-    return statuses
+    def run(self, options: LocusOptions, workers: int, stop: StopRequest) -> None:
+        from tqdm import tqdm  # type: ignore[import-untyped]
+
+        # Start the workers before the bar: they are forked, and should not be
+        # forked from a process that runs the bar's thread.
+        pool = WorkerPool(workers, partial(run_one, options=options))
+        try:
+            with tqdm(total=len(self.loci.jobs) + len(self.loci.unmatched), unit="locus",
+                      file=sys.stderr, disable=not sys.stderr.isatty()) as bar:
+                def write(text: str) -> None:
+                    bar.write(text, file=sys.stderr, end="")
+
+                for outcome in self.loci.unmatched:
+                    self._finished(outcome, write)
+                    bar.update()
+                for job, result in self._results(pool, stop):
+                    self._finished_jobs.add(id(job))
+                    self._finished(_outcome_of(job, result), write)
+                    bar.update()
+        finally:
+            pool.stop()
+
+    def _results(self, pool: WorkerPool[LocusJob, LocusOutcome],
+                 stop: StopRequest) -> Iterator[Tuple[LocusJob, object]]:
+        try:
+            yield from pool.results(self.loci.jobs, stop)
+            pool.close()
+        except KeyboardInterrupt as interrupted:
+            self.interrupted = interrupted
+            for job, result in pool.stop():
+                if isinstance(result, WorkerDied):  # stopped before the end: not finished
+                    remove_leftovers(job.out_path, result.pid)
+                else:
+                    yield job, result
+
+    def _finished(self, outcome: LocusOutcome, write: Callable[[str], None]) -> None:
+        self.outcomes.append(outcome)
+        print_outcome(outcome, self.reporter, write)
+
+    def not_finished(self) -> List[LocusJob]:
+        return [job for job in self.loci.jobs if id(job) not in self._finished_jobs]
+
+
+def _outcome_of(job: LocusJob, result: object) -> LocusOutcome:
+    if isinstance(result, LocusOutcome):
+        return result
+    if isinstance(result, WorkerDied):
+        remove_leftovers(job.out_path, result.pid)
+    return LocusOutcome(job, Status.FAILED, notes=[f"{job.pep_path}: {result}"])
 
 
 def tally(statuses: Sequence[Status]) -> Tally:
     return Tally(done=sum(status != Status.FAILED for status in statuses),
                  reported=statuses.count(Status.REPORTED),
                  failed=statuses.count(Status.FAILED))
+
+
+def failed_loci_lines(outcomes: Sequence[LocusOutcome]) -> List[str]:
+    """The failed loci, each with the error that ended it (its last note): the list to
+    work through afterwards."""
+    failed = [outcome for outcome in outcomes if outcome.status == Status.FAILED]
+    if not failed:
+        return []
+    return [f"{PROG} batch: failed loci ({len(failed)}):\n"] + [
+        f"  {outcome.notes[-1] if outcome.notes else outcome.job.pep_path}\n"
+        for outcome in failed]
+
+
+def interruption_line(batch: BatchRun, stop: KeyboardInterrupt) -> str:
+    left = batch.not_finished()
+    line = (f"{PROG} batch: interrupted by {signal_name(stop)}: {len(batch.outcomes)} of "
+            f"{len(batch.outcomes) + len(left)} loci finished")
+    if left:
+        line += f"; not finished: {name_some([job.pep_path for job in left])}"
+    return line + "\n"
 
 
 def batch_main(argv: Sequence[str]) -> int:
@@ -172,15 +276,40 @@ def batch_main(argv: Sequence[str]) -> int:
     start = time.perf_counter()
     try:
         options = locus_options(args, parser)
-        jobs, unmatched = collect_jobs(args, parser, options)
+        loci = collect_loci(args, parser, options)
+        check_batch_outputs(args, loci)
         reporter = Reporter(args.quiet, args.report)
     except InputError as exc:
         return error(str(exc))
-    try:
-        statuses = run_jobs(jobs, options, args.jobs, reporter, unmatched)
-    finally:
-        reporter.close()
-    counts = tally(statuses)
+    workers, warning = worker_count(args.jobs, len(loci.jobs))
+    for line in loci.unused + ([warning] if warning else []):
+        print(f"{PROG} batch: warning: {line}", file=sys.stderr)
+    batch = BatchRun(loci, reporter)
+    with StopRequest() as stop:
+        try:
+            batch.run(options, workers, stop)
+        except BaseException:
+            reporter.abandon()
+            raise
+        return finish(batch, reporter, start)
+
+
+def finish(batch: BatchRun, reporter: Reporter, start: float) -> int:
+    """Tells what was done, last of all the summary; the exit status."""
+    failed = failed_loci_lines(batch.outcomes)
+    sys.stderr.writelines(failed)
+    if batch.interrupted is not None:
+        reporter.abandon()
+        sys.stderr.write(interruption_line(batch, batch.interrupted))
+    else:
+        reporter.to_file("".join(failed))
+    counts = tally([outcome.status for outcome in batch.outcomes])
     print(f"{PROG} batch: {counts.done} loci done, {counts.reported} with reports, "
           f"{counts.failed} failed, {time.perf_counter() - start:.2f} s elapsed", file=sys.stderr)
+    if batch.interrupted is not None:
+        return exit_status(batch.interrupted)
+    try:
+        reporter.finish()
+    except InputError as exc:
+        return error(str(exc))
     return int(Status.CLEAN if counts.reported == counts.failed == 0 else Status.REPORTED)

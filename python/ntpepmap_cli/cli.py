@@ -3,15 +3,17 @@
 from __future__ import annotations
 
 import argparse
-import os
 import sys
 from collections.abc import Sequence
 
 from .codes import format_table_list
 from .errors import InputError
+from .interrupts import exit_status, raise_on_stop_signals, signal_name
 from .locus import LocusJob, Status, run_locus
 from .messages import Reporter, error, print_outcome
 from .options import PROG, add_locus_options, locus_options
+from .outputs import STDOUT, STDOUT_NAME, reopen_closed_standard_streams, silence_stdout
+from .safeguards import check_outputs, option_inputs
 
 SINGLE_DESCRIPTION = """\
 Back-translate an aligned protein file into a codon alignment, using the
@@ -69,12 +71,21 @@ def single_parser() -> argparse.ArgumentParser:
     return parser
 
 
-def single_main(argv: Sequence[str]) -> int:
+def _check_single_outputs(args: argparse.Namespace, stdout_closed: bool) -> None:
+    if args.output == STDOUT and stdout_closed:
+        raise InputError(STDOUT_NAME, "closed; give the alignment a file with -o")
+    outputs = [path for path in (args.output, args.report) if path is not None and path != STDOUT]
+    check_outputs(outputs, [args.pep_aln, args.cds, *option_inputs(args)],
+                  stdout_is_output=args.output == STDOUT)
+
+
+def single_main(argv: Sequence[str], stdout_closed: bool = False) -> int:
     parser = single_parser()
     args = parser.parse_args(argv)
     if args.pep_aln == "-" and args.cds == "-":
         parser.error("only one of PEP_ALN and CDS can be standard input")
     try:
+        _check_single_outputs(args, stdout_closed)
         options = locus_options(args, parser)
         reporter = Reporter(args.quiet, args.report)
     except InputError as exc:
@@ -82,8 +93,16 @@ def single_main(argv: Sequence[str]) -> int:
     try:
         outcome = run_locus(LocusJob(args.pep_aln, args.cds, args.output), options)
         print_outcome(outcome, reporter)
-    finally:
-        reporter.close()
+    except BaseException:
+        reporter.abandon()
+        raise
+    if outcome.status == Status.FAILED:  # a failed run changes no file
+        reporter.abandon()
+        return int(outcome.status)
+    try:
+        reporter.finish()
+    except InputError as exc:
+        return error(str(exc))
     return int(outcome.status)
 
 
@@ -97,14 +116,19 @@ def tables_main(argv: Sequence[str]) -> int:
 
 def main(argv: Sequence[str] | None = None) -> int:
     args = list(sys.argv[1:] if argv is None else argv)
+    raise_on_stop_signals()
+    stdout_closed = reopen_closed_standard_streams()
     try:
         if args[:1] == ["tables"]:
             return tables_main(args[1:])
         if args[:1] == ["batch"]:
             from .batch import batch_main
             return batch_main(args[1:])
-        return single_main(args)
+        return single_main(args, stdout_closed)
     except BrokenPipeError:
         # The reader went away (e.g. '| head'): keep the exit-time flush quiet.
-        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        silence_stdout()
         return Status.FAILED
+    except KeyboardInterrupt as stop:  # every output is cleaned up by now
+        print(f"{PROG}: interrupted by {signal_name(stop)}", file=sys.stderr)
+        return exit_status(stop)

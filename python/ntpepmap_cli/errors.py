@@ -11,7 +11,11 @@ class InputError(Exception):
     """A problem with an input file: the locus cannot be run."""
 
     def __init__(self, path: str, detail: str) -> None:
-        super().__init__(f"{'<stdin>' if path == '-' else path}: {detail}")
+        super().__init__(f"{shown_path(path)}: {detail}")
+
+
+def shown_path(path: str) -> str:
+    return "<stdin>" if path == "-" else path
 
 
 def name_some(names: Sequence[str]) -> str:

@@ -9,15 +9,16 @@ from __future__ import annotations
 import gc
 import os
 import re
-import sys
 from enum import IntEnum
 from collections.abc import Callable
 
 from .capture import captured_fd1
 from .codes import terminal_stops
-from .errors import InputError, name_some
-from .pairing import (NUCLEOTIDE_LETTERS, Pair, ShortCds, alignment_width, check_nucleotide,
-                      check_unique, pair_by_identifier, pair_by_order, prepare_pairs)
+from .errors import InputError, name_some, shown_path
+from .outputs import output_name, output_stream
+from .pairing import (NUCLEOTIDE_LETTERS, Pair, ShortCds, check_names_fit, check_not_swapped,
+                      check_nucleotide, even_rows, pair_by_identifier, pair_by_order,
+                      prepare_pairs)
 from .seqio import Record, alignment_lines, read_alignment, read_fasta_marked
 
 
@@ -34,11 +35,12 @@ class LocusOptions:
     """How every locus of a run is read, back-translated and written."""
 
     __slots__ = ("table_num", "gene_table", "in_format", "out_format", "wrap", "pair_by_order",
-                 "trim_stop", "keep_case", "strict", "keep_short")
+                 "id_map", "trim_stop", "keep_case", "strict", "keep_short")
 
     def __init__(self, table_num: int = 1, gene_table: dict[str, list[str]] | None = None,
                  in_format: str = "auto", out_format: str = "fasta", wrap: int = 0,
-                 pair_by_order: bool = False, trim_stop: bool = True, keep_case: bool = False,
+                 pair_by_order: bool = False, id_map: dict[str, str] | None = None,
+                 trim_stop: bool = True, keep_case: bool = False,
                  strict: bool = False, keep_short: bool = False) -> None:
         self.table_num = table_num
         self.gene_table = gene_table
@@ -46,6 +48,7 @@ class LocusOptions:
         self.out_format = out_format
         self.wrap = wrap
         self.pair_by_order = pair_by_order
+        self.id_map = id_map  # protein identifier -> CDS identifier
         self.trim_stop = trim_stop
         self.keep_case = keep_case
         self.strict = strict
@@ -110,20 +113,56 @@ def file_stem(path: str) -> str:
     return name[:dot] if 0 < dot < len(name) - 1 else name
 
 
-def _read_inputs(job: LocusJob, options: LocusOptions) -> tuple[list[Record], list[Record], int]:
+def _read_and_pair(job: LocusJob,
+                   options: LocusOptions) -> tuple[list[Record], list[Record], list[str]]:
+    """The protein records, the CDS of each in their order, and the identifiers
+    paired by occurrence."""
     proteins = read_alignment(job.pep_path, options.in_format)
-    check_unique(proteins, job.pep_path)
-    width = alignment_width(proteins, job.pep_path)
     cds, marked = read_fasta_marked(job.cds_path, NUCLEOTIDE_LETTERS)
+    check_not_swapped(proteins, cds, job.pep_path, job.cds_path)
     check_nucleotide(cds, job.cds_path, upper_case=not options.keep_case, marked=marked)
+    check_names_fit(proteins, options.out_format, job.pep_path)
     if options.pair_by_order:  # the CDS names play no part
-        return proteins, pair_by_order(proteins, cds, job.pep_path, job.cds_path), width
-    check_unique(cds, job.cds_path)
-    return proteins, pair_by_identifier(proteins, cds, job.pep_path, job.cds_path), width
+        return proteins, pair_by_order(proteins, cds, job.pep_path, job.cds_path), []
+    paired, repeated = pair_by_identifier(proteins, cds, job.pep_path, job.cds_path,
+                                          options.id_map)
+    return proteins, paired, repeated
+
+
+def _even_rows(job: LocusJob, options: LocusOptions, outcome: LocusOutcome,
+               proteins: list[Record]) -> int:
+    """The alignment's width, with every row made as wide; a padded row is a problem."""
+    width, padded = even_rows(proteins)
+    if not padded:
+        return width
+    if options.strict:
+        raise strict_refusal(job.pep_path, [ident for ident, _ in padded])
+    outcome.status = Status.REPORTED
+    outcome.notes.extend(f"{shown_path(job.pep_path)}: {ident}: protein row of {length} "
+                         f"columns padded with {width - length} trailing gap(s) to the "
+                         f"alignment's {width}" for ident, length in padded)
+    return width
+
+
+def strict_refusal(path: str, problems: list[str]) -> InputError:
+    return InputError(path, f"--strict: {len(problems)} record(s) with problems: "
+                            f"{name_some(problems)}; nothing written")
+
+
+def _read_inputs(job: LocusJob, options: LocusOptions,
+                 outcome: LocusOutcome) -> tuple[list[Record], list[Record], int]:
+    """The protein rows, all as wide as the alignment, the CDS of each and the width."""
+    proteins, paired_cds, repeated = _read_and_pair(job, options)
+    width = _even_rows(job, options, outcome, proteins)
+    if repeated:
+        outcome.notes.append(f"{shown_path(job.pep_path)}: {len(repeated)} repeated "
+                             f"identifier(s) paired by occurrence, the n-th with the n-th: "
+                             f"{name_some(repeated)}")
+    return proteins, paired_cds, width
 
 
 def _run(job: LocusJob, options: LocusOptions, outcome: LocusOutcome) -> None:
-    proteins, paired_cds, width = _read_inputs(job, options)
+    proteins, paired_cds, width = _read_inputs(job, options, outcome)
     stops = terminal_stops(options.table_num, options.gene_table)
     pairs, too_short = prepare_pairs(proteins, paired_cds, stops, options.trim_stop)
     del proteins, paired_cds
@@ -165,8 +204,7 @@ def _full_rows(job: LocusJob, options: LocusOptions, outcome: LocusOutcome,
     if options.strict and (reported or too_short or ragged):
         problems = list(dict.fromkeys(reported + [s.ident for s in too_short]
                                       + [ident for ident, _ in ragged]))
-        raise InputError(job.pep_path, f"--strict: {len(problems)} record(s) with problems: "
-                                       f"{name_some(problems)}; nothing written")
+        raise strict_refusal(job.pep_path, problems)
     if outcome.reports or too_short or ragged:
         outcome.status = Status.REPORTED
     outcome.notes.extend(_short_cds_notes(job.cds_path, too_short))
@@ -192,11 +230,29 @@ def _call_module(stem: str, pairs: list[Pair], options: LocusOptions) -> str:
     """The module's text, each record named '>' + identifier: FASTA as it comes."""
     import ntpepmap
 
+    names = _record_names(pairs)
     if options.gene_table is None:
-        seqs = {">" + ident: ((ident, row), (0, ident, cds)) for ident, row, cds in pairs}
+        seqs = {name: ((ident, row), (0, ident, cds))
+                for name, (ident, row, cds) in zip(names, pairs)}
         return ntpepmap.pepthread(stem, options.table_num, seqs)
-    custom = {">" + ident: ((ident, row), (ident, cds)) for ident, row, cds in pairs}
+    custom = {name: ((ident, row), (ident, cds)) for name, (ident, row, cds) in zip(names, pairs)}
     return ntpepmap.pepthread_original_args(stem, options.gene_table, custom)
+
+
+def _record_names(pairs: list[Pair]) -> list[str]:
+    """'>' + identifier, and a repeat's number after a space where an identifier
+    repeats: the module's records need names of their own. A numbered name
+    makes the text longer than the alignment, so it is never written as it is.
+    """
+    names = [">" + ident for ident, _, _ in pairs]
+    if len(set(names)) == len(names):
+        return names
+    seen: dict[str, int] = {}
+    for index, name in enumerate(names):
+        seen[name] = seen.get(name, 0) + 1
+        if seen[name] > 1:
+            names[index] = f"{name} {seen[name]}"
+    return names
 
 
 def translate(stem: str, pairs: list[Pair], options: LocusOptions,
@@ -216,10 +272,9 @@ def translate(stem: str, pairs: list[Pair], options: LocusOptions,
 
 
 def rows_of(text: str, pairs: list[Pair]) -> list[Record]:
-    """Codon rows in the order of pairs, from the module's text."""
-    lines = text.split("\n")
-    by_ident = dict(zip((name[1:] for name in lines[0:-1:2]), lines[1::2]))
-    return [(ident, by_ident[ident]) for ident, _, _ in pairs]
+    """Codon rows in the order of pairs, from the module's text, which keeps that order."""
+    rows = text.split("\n")[1::2]
+    return [(ident, row) for (ident, _, _), row in zip(pairs, rows)]
 
 
 _WRITE_PIECE = 1 << 18
@@ -234,12 +289,6 @@ def reported_headers(reports: str, stem: str) -> list[str]:
     return pattern.findall(reports)
 
 
-def _make_parent(out_path: str) -> None:
-    parent = os.path.dirname(out_path)
-    if parent:
-        os.makedirs(parent, exist_ok=True)
-
-
 def _write_pieces(write: Callable[[str], object], text: str) -> None:
     # Piece by piece: encoding the whole text at once would fault in a second
     # copy of it.
@@ -249,16 +298,8 @@ def _write_pieces(write: Callable[[str], object], text: str) -> None:
 
 def write_text(out_path: str, text: str) -> None:
     """Writes text, already in its output format, to out_path ('-': standard output)."""
-    if out_path == "-":
-        _write_pieces(sys.stdout.write, text)
-        sys.stdout.flush()
-        return
-    try:
-        _make_parent(out_path)
-        with open(out_path, "w", encoding="utf-8", newline="\n") as out:
-            _write_pieces(out.write, text)
-    except OSError as exc:
-        raise InputError(out_path, exc.strerror or str(exc)) from None
+    with output_stream(out_path) as out:
+        _write_pieces(out.write, text)
 
 
 def _version_for(out_format: str) -> str:
@@ -271,15 +312,9 @@ def _version_for(out_format: str) -> str:
 
 def write_alignment(out_path: str, rows: list[Record], ncols: int,
                     options: LocusOptions) -> None:
+    if not rows:  # an empty alignment would pass for a result
+        raise InputError(output_name(out_path), "every record was left out; nothing written")
     lines = alignment_lines(rows, ncols, options.out_format, options.wrap,
                             _version_for(options.out_format))
-    if out_path == "-":
-        sys.stdout.writelines(lines)
-        sys.stdout.flush()
-        return
-    try:
-        _make_parent(out_path)
-        with open(out_path, "w", encoding="utf-8", newline="\n") as out:
-            out.writelines(lines)
-    except OSError as exc:
-        raise InputError(out_path, exc.strerror or str(exc)) from None
+    with output_stream(out_path) as out:
+        out.writelines(lines)

@@ -4,38 +4,58 @@ from __future__ import annotations
 
 import sys
 from collections.abc import Callable
-from io import TextIOWrapper
 
 from .errors import InputError
 from .locus import LocusOutcome, Status
 from .options import PROG
+from .outputs import AtomicFile
 
 Write = Callable[[str], object]
 
 
 class Reporter:
-    """Where the module's reports go: standard error unless quiet, and --report FILE."""
+    """Where the module's reports go: standard error unless quiet, and --report FILE.
+
+    The report file replaces an older one only when the run completes
+    (finish()); an interrupted or failed run leaves the older one as it was.
+    """
 
     def __init__(self, quiet: bool, report_path: str | None) -> None:
         self.quiet = quiet
-        self.report_file: TextIOWrapper | None = None
-        if report_path is not None:
-            try:
-                self.report_file = open(report_path, "w", encoding="utf-8")
-            except OSError as exc:
-                raise InputError(report_path, exc.strerror or str(exc)) from None
+        self.report_file = None if report_path is None else AtomicFile(report_path)
+        self._stream = None if self.report_file is None else self.report_file.open()
+        self._failure: InputError | None = None
 
     def reports(self, text: str, write_stderr: Write | None = None) -> None:
         if not text:
             return
-        if self.report_file is not None:
-            self.report_file.write(text)
+        self.to_file(text)
         if not self.quiet:
             (write_stderr or sys.stderr.write)(text)
 
-    def close(self) -> None:
+    def to_file(self, text: str) -> None:
+        """Writes text to the report file alone; a write that fails ends the file, not the run."""
+        if self._stream is None or self.report_file is None:
+            return
+        try:
+            self._stream.write(text)
+        except OSError as exc:
+            self._failure = self.report_file.failure(exc)
+            self.abandon()
+
+    def finish(self) -> None:
+        """Puts the report file in place; raises InputError if it could not be written."""
+        if self.report_file is not None and self._failure is None:
+            self._stream = None
+            self.report_file.commit()
+        if self._failure is not None:
+            raise self._failure
+
+    def abandon(self) -> None:
+        """Leaves any older report file as it was."""
+        self._stream = None
         if self.report_file is not None:
-            self.report_file.close()
+            self.report_file.discard()
 
 
 def error(message: str) -> int:

@@ -5,31 +5,12 @@ from __future__ import annotations
 import argparse
 
 from .codes import CODES_BY_NUMBER
-from .errors import InputError
+from .gene_table import load_gene_table
+from .id_map import load_id_map
 from .locus import LocusOptions
-from .seqio import IN_FORMATS, OUT_FORMATS, read_text
+from .seqio import IN_FORMATS, OUT_FORMATS
 
 PROG = "ntpepmap"
-
-
-def _codon_list(value: object) -> bool:
-    return isinstance(value, list) and all(isinstance(codon, str) for codon in value)
-
-
-def load_gene_table(path: str) -> dict[str, list[str]]:
-    """A JSON object of one-letter keys to codon lists, checked before any work."""
-    import json
-
-    try:
-        table = json.loads(read_text(path))
-    except json.JSONDecodeError as exc:
-        raise InputError(path, f"not JSON: {exc.msg} at line {exc.lineno}") from None
-    if not isinstance(table, dict):
-        raise InputError(path, "the genetic code must be a JSON object of letter to codon list")
-    bad = [key for key, value in table.items() if len(key) != 1 or not _codon_list(value)]
-    if bad:
-        raise InputError(path, f"entries must map one letter to a list of codons: {bad[:3]}")
-    return table
 
 
 def add_locus_options(parser: argparse.ArgumentParser) -> None:
@@ -48,7 +29,8 @@ def _add_code_options(parser: argparse.ArgumentParser) -> None:
                            "(default 1; see 'ntpepmap tables')")
     code.add_argument("--gene-table", metavar="FILE",
                       help="own genetic code: a JSON object of letter to codon list "
-                           "(codons are matched as written; '*' lists the stop codons)")
+                           "(codons of A, C, G, T or U in either case; '*' lists the stop "
+                           "codons)")
 
 
 def _add_format_options(parser: argparse.ArgumentParser) -> None:
@@ -64,9 +46,14 @@ def _add_format_options(parser: argparse.ArgumentParser) -> None:
 
 def _add_preparation_options(parser: argparse.ArgumentParser) -> None:
     prep = parser.add_argument_group("preparation of the input")
-    prep.add_argument("--pair-by-order", action="store_true",
-                      help="pair the n-th CDS with the n-th aligned record "
-                           "instead of by identifier")
+    pairing = prep.add_mutually_exclusive_group()
+    pairing.add_argument("--pair-by-order", action="store_true",
+                         help="pair the n-th CDS with the n-th aligned record "
+                              "instead of by identifier")
+    pairing.add_argument("--id-map", metavar="FILE",
+                         help="pair through a file of two whitespace-separated columns, "
+                              "protein identifier then CDS identifier; unlisted protein "
+                              "identifiers pair by their own name")
     prep.add_argument("--trim-stop", action=argparse.BooleanOptionalAction, default=True,
                       help="drop a final stop codon of the chosen code when the CDS is exactly "
                            "one codon longer than its residues (on by default; codes 27, 28 "
@@ -95,8 +82,9 @@ def locus_options(args: argparse.Namespace, parser: argparse.ArgumentParser) -> 
     if args.wrap < 0:
         parser.error("--wrap must be 0 or more")
     gene_table = load_gene_table(args.gene_table) if args.gene_table else None
+    id_map = load_id_map(args.id_map) if args.id_map else None
     return LocusOptions(table_num=args.table, gene_table=gene_table, in_format=args.in_format,
                         out_format=args.out_format, wrap=args.wrap,
-                        pair_by_order=args.pair_by_order, trim_stop=args.trim_stop,
+                        pair_by_order=args.pair_by_order, id_map=id_map, trim_stop=args.trim_stop,
                         keep_case=args.keep_case, strict=args.strict,
                         keep_short=args.keep_short)

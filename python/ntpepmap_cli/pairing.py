@@ -2,15 +2,15 @@
 
 Every check here exists because a silent mistake would otherwise reach the
 alignment: records paired by position after an aligner reordered them,
-duplicate identifiers, ragged protein rows, a protein file given as CDS.
+identifiers repeated unequally, a protein file given as CDS.
 """
 
 from __future__ import annotations
 
 from collections import Counter
-from collections.abc import Iterable, Set
+from collections.abc import Container, Iterable, Mapping, Set
 
-from .errors import InputError, name_some
+from .errors import InputError, name_some, shown_path
 from .seqio import Record
 
 # Letters of plain nucleotides; a CDS made mostly of anything else is protein.
@@ -18,6 +18,21 @@ _PLAIN_NUCLEOTIDES = str.maketrans("", "", "ACGTUNacgtun-.")
 NUCLEOTIDE_LETTERS = b"ACGTUN-."  # all that a usual CDS holds
 _PLAIN_LOWER_BYTES = b"acgtun"
 _MIN_PLAIN_FRACTION = 0.5
+
+ROW_GAPS = "-.~"  # gap letters of alignment rows; '-' is the one the module knows
+UNIQUE_NAME_FORMATS = ("phylip", "paml")
+
+# Telling a swapped pair of files apart needs only a sample of each.
+_SAMPLED_RECORDS = 32
+_SAMPLED_LETTERS = 4096
+_NUCLEOTIDE_BYTES = b"ACGTUNacgtun"
+_NOT_LETTERS = b"-.~*"  # gaps and stops; a non-ASCII letter is sampled as "?", a letter
+# A protein alignment is refused as nucleotides only when almost all the
+# letters of its sample are ACGTUN, which A, C, G, T and N residues (about a
+# quarter of a protein) never come near in as many letters as this, unless
+# the CDS file holding protein says the same.
+_MIN_LETTERS_TO_JUDGE = 20
+_MIN_DNA_FRACTION = 0.9
 
 
 # Identifier, aligned protein row, unaligned coding sequence prepared for the module.
@@ -35,27 +50,84 @@ class ShortCds:
         self.residues = residues
 
 
-def check_unique(records: list[Record], path: str) -> None:
+def repeated_identifiers(records: list[Record]) -> list[str]:
+    """Identifiers that more than one record carries, in order of first appearance."""
     if len({ident for ident, _ in records}) == len(records):
+        return []
+    return [ident for ident, count in Counter(ident for ident, _ in records).items() if count > 1]
+
+
+def check_names_fit(proteins: list[Record], out_format: str, path: str) -> None:
+    """Tree programs refuse an alignment that names two taxa alike; FASTA and CLUSTAL may."""
+    if out_format not in UNIQUE_NAME_FORMATS:
         return
-    counts = Counter(ident for ident, _ in records)
-    duplicates = [ident for ident, count in counts.items() if count > 1]
-    if duplicates:
-        raise InputError(path, f"duplicate identifiers: {name_some(duplicates)}")
+    repeated = repeated_identifiers(proteins)
+    if repeated:
+        raise InputError(path, f"repeated identifiers: {name_some(repeated)}; "
+                               f"{out_format.upper()} output needs every name once "
+                               f"(FASTA and CLUSTAL output may repeat them)")
 
 
-def alignment_width(records: list[Record], path: str) -> int:
-    """The common row length; rows of another length are named."""
-    lengths_seen = {len(row) for _, row in records}
-    if len(lengths_seen) == 1:
-        return lengths_seen.pop()
-    lengths = Counter(len(row) for _, row in records)
-    width, _ = lengths.most_common(1)[0]
-    if len(lengths) > 1:
-        odd = [f"{ident} ({len(row)})" for ident, row in records if len(row) != width]
-        raise InputError(path, f"rows differ in length (most are {width} columns): "
-                               f"{name_some(odd)}")
-    return width
+def even_rows(proteins: list[Record]) -> tuple[int, list[tuple[str, int]]]:
+    """Makes every row a row of the alignment, in place: '-' for each gap,
+    trailing gaps up to the longest row.
+
+    Returns the alignment's width and the padded records with their own length.
+    """
+    for index, (ident, row) in enumerate(proteins):
+        if "." in row or "~" in row:  # str.replace runs several times faster than translate
+            proteins[index] = (ident, row.replace(".", "-").replace("~", "-"))
+    lengths = {len(row) for _, row in proteins}
+    width = max(lengths, default=0)
+    if len(lengths) < 2:
+        return width, []
+    padded: list[tuple[str, int]] = []
+    for index, (ident, row) in enumerate(proteins):
+        if len(row) < width:
+            padded.append((ident, len(row)))
+            proteins[index] = (ident, row.ljust(width, "-"))
+    return width, padded
+
+
+def _nucleotide_shares(records: list[Record]) -> list[tuple[int, int]]:
+    """(nucleotide letters, all letters) of the first records' first letters, gaps aside."""
+    shares = []
+    for _, seq in records[:_SAMPLED_RECORDS]:
+        letters = seq[:_SAMPLED_LETTERS].encode("ascii", "replace").translate(None, _NOT_LETTERS)
+        if letters:
+            shares.append((len(letters) - len(letters.translate(None, _NUCLEOTIDE_BYTES)),
+                           len(letters)))
+    return shares
+
+
+def _holds_nucleotides(proteins: list[Record], min_letters: int) -> bool:
+    shares = _nucleotide_shares(proteins)
+    letters = sum(total for _, total in shares)
+    return (letters >= max(min_letters, 1)
+            and sum(plain for plain, _ in shares) >= _MIN_DNA_FRACTION * letters)
+
+
+def _holds_protein(cds: list[Record]) -> bool:
+    shares = _nucleotide_shares(cds)
+    protein_like = sum(_looks_like_protein(total - plain, total) for plain, total in shares)
+    return 2 * protein_like > len(shares)
+
+
+def check_not_swapped(proteins: list[Record], cds: list[Record],
+                      pep_path: str, cds_path: str) -> None:
+    """Refuses a protein file of nucleotides or a CDS file of protein, saying which way round."""
+    cds_is_protein = _holds_protein(cds)
+    protein_is_dna = _holds_nucleotides(proteins, 0 if cds_is_protein else _MIN_LETTERS_TO_JUDGE)
+    order = "the protein alignment comes first, then the CDS"
+    if protein_is_dna and cds_is_protein:
+        raise InputError(pep_path, f"holds nucleotides and {shown_path(cds_path)} holds "
+                                   f"protein: the two files look swapped ({order})")
+    if cds_is_protein:
+        raise InputError(cds_path, f"holds protein, not coding DNA: was the protein alignment "
+                                   f"given as the CDS? ({order})")
+    if protein_is_dna:
+        raise InputError(pep_path, f"holds nucleotides, not protein: was the CDS given as the "
+                                   f"protein alignment? ({order})")
 
 
 def _looks_like_protein(other: int, length: int) -> bool:
@@ -95,20 +167,70 @@ def check_nucleotide(records: list[Record], path: str, upper_case: bool = False,
         raise InputError(path, f"non-ASCII letters in the CDS: {name_some(non_ascii)}")
 
 
-def pair_by_identifier(proteins: list[Record], cds: list[Record],
-                       pep_path: str, cds_path: str) -> list[Record]:
-    """The CDS of each protein row, in the order of the alignment."""
-    by_ident: dict[str, str] = dict(cds)
-    missing = [ident for ident, _ in proteins if ident not in by_ident]
-    if missing:
-        raise InputError(cds_path, f"no CDS for {len(missing)} aligned record(s) of "
-                                   f"{pep_path}: {name_some(missing)}")
-    aligned = {ident for ident, _ in proteins}
+def _check_all_found(proteins: list[Record], wanted: list[str], cds: list[Record],
+                     found: Container[str], pep_path: str, cds_path: str) -> None:
+    missing = [ident if ident == name else f"{ident} (as {name})"
+               for (ident, _), name in zip(proteins, wanted) if name not in found]
+    if not missing:
+        return
+    hint = ("; if both list the records in the same order, pair them with --pair-by-order"
+            if len(proteins) == len(cds) else "")
+    if len(missing) == len(proteins):
+        raise InputError(cds_path, f"no identifier of {shown_path(pep_path)} is in this file "
+                                   f"({len(proteins)} and {len(cds)} records){hint}")
+    aligned = set(wanted)
+    unpaired = [ident for ident, _ in cds if ident not in aligned]
+    here = f"; unpaired here: {name_some(unpaired)}" if unpaired else ""
+    raise InputError(cds_path, f"no CDS for {len(missing)} aligned record(s) of "
+                               f"{shown_path(pep_path)}: {name_some(missing)}{here}{hint}")
+
+
+def _check_all_used(cds: list[Record], wanted: list[str], pep_path: str, cds_path: str) -> None:
+    aligned = set(wanted)
     unused = [ident for ident, _ in cds if ident not in aligned]
     if unused:
         raise InputError(cds_path, f"{len(unused)} CDS record(s) not in the alignment "
-                                   f"{pep_path}: {name_some(unused)}")
-    return [(ident, by_ident[ident]) for ident, _ in proteins]
+                                   f"{shown_path(pep_path)}: {name_some(unused)}")
+
+
+def _pair_by_occurrence(proteins: list[Record], wanted: list[str], cds: list[Record],
+                        pep_path: str, cds_path: str) -> tuple[list[Record], list[str]]:
+    """The n-th record of a repeated identifier takes the n-th CDS of that identifier."""
+    seqs_of: dict[str, list[str]] = {}
+    for name, seq in cds:
+        seqs_of.setdefault(name, []).append(seq)
+    wanted_counts = Counter(wanted)
+    differ = [f"{name} ({count} in {shown_path(pep_path)}, {len(seqs_of[name])} here)"
+              for name, count in wanted_counts.items() if len(seqs_of[name]) != count]
+    if differ:
+        raise InputError(cds_path, f"identifiers repeated unequally in the two files: "
+                                   f"{name_some(differ)}; repeats pair only when both files "
+                                   f"repeat them equally")
+    _check_all_used(cds, wanted, pep_path, cds_path)
+    taken = dict.fromkeys(seqs_of, 0)
+    paired: list[Record] = []
+    for (ident, _), name in zip(proteins, wanted):
+        paired.append((ident, seqs_of[name][taken[name]]))
+        taken[name] += 1
+    return paired, [f"{name} ({count})" for name, count in wanted_counts.items() if count > 1]
+
+
+def pair_by_identifier(proteins: list[Record], cds: list[Record], pep_path: str,
+                       cds_path: str, id_map: Mapping[str, str] | None = None,
+                       ) -> tuple[list[Record], list[str]]:
+    """The CDS of each protein row, in the order of the alignment, and the
+    identifiers paired by occurrence, each with its count.
+
+    id_map gives the CDS identifier of a protein identifier; the protein
+    identifiers it does not list stand for themselves.
+    """
+    wanted = [id_map.get(ident, ident) if id_map else ident for ident, _ in proteins]
+    by_ident: dict[str, str] = dict(cds)
+    _check_all_found(proteins, wanted, cds, by_ident, pep_path, cds_path)
+    if len(by_ident) < len(cds) or len(set(wanted)) < len(wanted):
+        return _pair_by_occurrence(proteins, wanted, cds, pep_path, cds_path)
+    _check_all_used(cds, wanted, pep_path, cds_path)
+    return [(ident, by_ident[name]) for (ident, _), name in zip(proteins, wanted)], []
 
 
 def pair_by_order(proteins: list[Record], cds: list[Record],

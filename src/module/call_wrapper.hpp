@@ -1,6 +1,5 @@
 #pragma once
 
-#include "iupac/iupac.hpp"
 #include "module/arguments.hpp"
 #include "module/errors.hpp"
 #include "module/py_ref.hpp"
@@ -43,8 +42,6 @@ PyObject* guarded_call(Body&& body) noexcept {
         }
     } catch (const Abort& abort) {
         report_abort(abort.message(), abort.where());
-    } catch (const TripletTooLong& too_long) {
-        PyErr_SetString(PyExc_ValueError, too_long.what());
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
     } catch (const std::exception& failure) {

@@ -20,12 +20,6 @@ std::size_t estimated_result_size(const RecordList& records) noexcept {
     return size;
 }
 
-// CPython flags a str that is pure ASCII, so asking costs nothing.
-bool nucleotides_are_ascii(const Record& record) noexcept {
-    PyObject* nucleotide_part = PyTuple_GET_ITEM(record.value_owner.get(), 1);
-    return PyUnicode_IS_ASCII(PyTuple_GET_ITEM(nucleotide_part, PyTuple_GET_SIZE(nucleotide_part) - 1));
-}
-
 PyRef back_translate_records(std::string_view file_steem, const CodonTable& table, const RecordList& records) {
     if (records.empty()) {
         return to_python_str({});
@@ -42,7 +36,7 @@ PyRef back_translate_records(std::string_view file_steem, const CodonTable& tabl
         result.append(record.name);
         result.append("\n");
         // A row made from ASCII nucleotides is ASCII: write it in place, no copy and no scan.
-        char* room = nucleotides_are_ascii(record) ? result.ascii_room(translator.row_capacity()) : nullptr;
+        char* room = record.nt_seq_is_ascii ? result.ascii_room(translator.row_capacity()) : nullptr;
         if (room != nullptr) {
             result.commit(static_cast<std::size_t>(translator.translate_into(lookup, room) - room));
         } else {
@@ -59,6 +53,10 @@ PyRef back_translate_records(std::string_view file_steem, const CodonTable& tabl
 
 std::optional<std::string> attempt_iupac_substitution_impl(std::string_view original_triplet,
                                                            std::vector<std::string> taxa) {
+    if (original_triplet.size() > MAX_TRIPLET_BYTES) {
+        raise(PyExc_ValueError, "original_triplet must be at most 3 bytes of UTF-8, got " +
+                                    std::to_string(original_triplet.size()));
+    }
     return ntpepmap::attempt_iupac_substitution(original_triplet, std::move(taxa));
 }
 

@@ -12,6 +12,7 @@
 // The bodies of the three Python functions, on converted native values.
 namespace ntpepmap::module {
 
+// Raises ValueError (PythonErrorSet) for a triplet of more than three bytes.
 [[nodiscard]] std::optional<std::string> attempt_iupac_substitution_impl(std::string_view original_triplet,
                                                                          std::vector<std::string> taxa);
 

@@ -29,7 +29,7 @@ PyRef to_python_str(std::string_view utf8) {
     }
     PyRef text = checked(PyUnicode_New(length, 127));
     if (length > 0) {
-        std::memcpy(PyUnicode_DATA(text.get()), utf8.data(), utf8.size());
+        std::memcpy(ascii_data(text.get()), utf8.data(), utf8.size());
     }
     return text;
 }

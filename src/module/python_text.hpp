@@ -8,6 +8,19 @@
 
 namespace ntpepmap::module {
 
+// Python 3.9 and 3.10 spell these two str accessors as macros whose C casts -Wold-style-cast
+// reports even from a system header; they are expanded here only.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wold-style-cast"
+
+// The character buffer of a str made by PyUnicode_New for ASCII (one byte per character).
+[[nodiscard]] inline char* ascii_data(PyObject* text) noexcept { return static_cast<char*>(PyUnicode_DATA(text)); }
+
+// Whether a str holds only ASCII: CPython keeps a flag, so asking costs nothing.
+[[nodiscard]] inline bool is_ascii_str(PyObject* text) noexcept { return PyUnicode_IS_ASCII(text); }
+
+#pragma GCC diagnostic pop
+
 // Whether every byte is below 0x80.
 [[nodiscard]] bool is_ascii(std::string_view text) noexcept;
 

@@ -1,11 +1,17 @@
 #include "module/records.hpp"
 
 #include "module/conversions.hpp"
+#include "module/python_text.hpp"
 
 #include <unordered_map>
 
 namespace ntpepmap::module {
 namespace {
+
+void fill_nucleotide_sequence(Record& record, PyObject* sequence) {
+    record.nt_seq = borrow_text(sequence);
+    record.nt_seq_is_ascii = is_ascii_str(sequence);
+}
 
 void fill_peptide_pair(Record& record, PyObject* pair) {
     const auto [header, row] = tuple_items<2>(pair);
@@ -18,14 +24,14 @@ bool fill_numbered_nucleotides(Record& record, PyObject* triple) {
     const auto [number, header, sequence] = tuple_items<3>(triple);
     static_cast<void>(to_int32(number));  // must convert, but nothing uses it
     record.nt_header = borrow_text(header);
-    record.nt_seq = borrow_text(sequence);
+    fill_nucleotide_sequence(record, sequence);
     return !PyLong_CheckExact(number);  // __index__
 }
 
 bool fill_nucleotides(Record& record, PyObject* pair) {
     const auto [header, sequence] = tuple_items<2>(pair);
     record.nt_header = borrow_text(header);
-    record.nt_seq = borrow_text(sequence);
+    fill_nucleotide_sequence(record, sequence);
     return false;
 }
 
@@ -50,6 +56,7 @@ void merge_equal_names(RecordList& records) {
         target.aa_seq = records[i].aa_seq;
         target.nt_header = records[i].nt_header;
         target.nt_seq = records[i].nt_seq;
+        target.nt_seq_is_ascii = records[i].nt_seq_is_ascii;
     }
     records.erase(records.begin() + static_cast<std::ptrdiff_t>(kept), records.end());
 }

@@ -19,6 +19,7 @@ struct Record {
     std::string_view aa_seq;
     std::string_view nt_header;
     std::string_view nt_seq;
+    bool nt_seq_is_ascii = false;  // then its row is ASCII too
 };
 
 // Records in the order of the dict. Keys that convert to the same text keep the

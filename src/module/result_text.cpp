@@ -23,14 +23,14 @@ void ResultText::append(std::string_view utf8) {
         return;
     }
     reserve_ascii(length_ + utf8.size());
-    std::memcpy(static_cast<char*>(PyUnicode_DATA(ascii_.get())) + length_, utf8.data(), utf8.size());
+    std::memcpy(ascii_data(ascii_.get()) + length_, utf8.data(), utf8.size());
     length_ += utf8.size();
 }
 
 char* ResultText::ascii_room(std::size_t size) {
     if (ascii_.is_null()) return nullptr;
     reserve_ascii(length_ + size);
-    return static_cast<char*>(PyUnicode_DATA(ascii_.get())) + length_;
+    return ascii_data(ascii_.get()) + length_;
 }
 
 PyRef ResultText::finish() {
@@ -62,7 +62,7 @@ void ResultText::resize_ascii(std::size_t size) {
 }
 
 void ResultText::switch_to_utf8() {
-    const char* written = static_cast<const char*>(PyUnicode_DATA(ascii_.get()));
+    const char* written = ascii_data(ascii_.get());
     utf8_.reserve(capacity_);
     utf8_.assign(written, length_);
     ascii_ = PyRef{};

@@ -5,6 +5,9 @@
 namespace ntpepmap {
 namespace {
 
+// DICT_TABLE: every built-in codon table by number.
+using DictTable = std::unordered_map<TableNumber, CodonTable>;
+
 std::string codon_text(std::size_t codon_number) {
     return {TCAG_BASES[codon_number / 16], TCAG_BASES[codon_number / 4 % 4], TCAG_BASES[codon_number % 4]};
 }
@@ -52,13 +55,13 @@ DictTable build_dict_table() {
     return tables;
 }
 
-}  // namespace
-
 const DictTable& dict_table() {
     // Built under the static-initialisation guard and deliberately never destroyed.
     static const DictTable* const tables = new DictTable(build_dict_table());
     return *tables;
 }
+
+}  // namespace
 
 const CodonTable* find_codon_table(TableNumber number) {
     const DictTable& tables = dict_table();

@@ -14,7 +14,6 @@ using CodonList = std::vector<std::string>;
 // Peptide letter (a Unicode scalar value) to its codons.
 using CodonTable = std::unordered_map<char32_t, CodonList>;
 using TableNumber = std::int32_t;
-using DictTable = std::unordered_map<TableNumber, CodonTable>;
 
 // Codons are numbered 16*r(first) + 4*r(second) + r(third) with r(T)=0, r(C)=1, r(A)=2, r(G)=3.
 inline constexpr std::string_view TCAG_BASES = "TCAG";
@@ -79,10 +78,8 @@ constexpr bool codes_are_well_formed() {
 }  // namespace detail
 static_assert(detail::codes_are_well_formed(), "every code assigns 64 codons and lists ascending numbers");
 
-// DICT_TABLE: every built-in codon table, built once on first use and never released.
-const DictTable& dict_table();
-
-// The built-in codon table with that number, or nullptr.
+// The built-in codon table with that number, or nullptr. All 27 are built together on first
+// use and never released, so the pointer stays valid and is the same on every call.
 const CodonTable* find_codon_table(TableNumber number);
 
 }  // namespace ntpepmap

@@ -4,6 +4,8 @@ namespace ntpepmap {
 
 namespace {
 
+constexpr char32_t GAP = U'-';
+
 // Codons spelt with three plain upper-case bases; anything else takes the slow path.
 std::uint64_t plain_codon_mask(const CodonList& codons) noexcept {
     std::uint64_t mask = 0;
@@ -19,9 +21,11 @@ std::uint64_t plain_codon_mask(const CodonList& codons) noexcept {
 }  // namespace
 
 CodonLookup::CodonLookup(const CodonTable& table) {
-    // A streamlined peptide row is ASCII, so no other key is ever asked for.
+    // A streamlined peptide row is ASCII, so no other key is ever asked for. A gap is never
+    // looked up, whatever the table holds for '-': its empty entry ends every run of plain
+    // codons there, so a run cannot swallow a gap and the triplet after it.
     for (const auto& [letter, codons] : table) {
-        if (letter >= 0x80) continue;
+        if (letter >= 0x80 || letter == GAP) continue;
         entries_[letter] = CodonLookupEntry{&codons, plain_codon_mask(codons)};
     }
 }

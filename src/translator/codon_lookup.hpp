@@ -15,6 +15,7 @@ struct CodonLookupEntry {
 
 // A codon table indexed by byte, built once per call so that the per-residue
 // lookup is one array access. Borrows the lists of the table it was built from.
+// The gap '-' has no entry, so it never counts as a plain codon's residue.
 class CodonLookup {
 public:
     explicit CodonLookup(const CodonTable& table);

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "iupac/iupac.hpp"
+#include "literal_iupac.hpp"
 #include "tables/genetic_codes.hpp"
 #include "translator/amino_acid_translator.hpp"
 #include "translator/reports.hpp"
@@ -113,7 +113,7 @@ std::string reference_row(std::string_view aa_seq, std::string_view nt_seq, cons
             row += triplet;
         } else if (std::find(entry->second.begin(), entry->second.end(), triplet) != entry->second.end()) {
             row += triplet;
-        } else if (const auto rescued = attempt_iupac_substitution(triplet, entry->second)) {
+        } else if (const auto rescued = literal::substitution(triplet, entry->second)) {
             row += *rescued;
         } else {
             report(mismatch_message(aa_seq, nt_seq, site));
@@ -122,32 +122,117 @@ std::string reference_row(std::string_view aa_seq, std::string_view nt_seq, cons
     return row;
 }
 
-void check_against_reference() {
-    constexpr std::string_view residues = "ACDEFGHIKLMNPQRSTVWY*-BJZX";
-    const std::string_view bases[] = {"T", "C", "A", "G", "N", "R", "Y", "K", "M", "S", "W", "B", "D", "H", "V", "a",
+// One record through the fast path and through the literal steps, rows and reports compared.
+void compare_with_reference(const CodonTable& codon_table, const CodonLookup& lookup, std::string_view aa_row,
+                            std::string_view nt_row) {
+    RecordingSink sink;
+    AminoAcidTranslator record("h", aa_row, "h", nt_row, "stem", sink);
+    record.streamline();
+    std::string first_message;
+    check_equal(record.reverse_translate_and_compare(lookup),
+                reference_row(record.aa_seq, record.nt_seq, codon_table, first_message));
+    check(sink.reports.size() == (first_message.empty() ? 0u : 1u), "at most the first problem is reported");
+    if (!first_message.empty() && !sink.reports.empty()) check_equal(sink.reports[0], framed(first_message));
+}
+
+constexpr std::string_view RESIDUES = "ACDEFGHIKLMNPQRSTVWY*-BJZX";
+constexpr std::string_view BASES[] = {"T", "C", "A", "G", "N", "R", "Y", "K", "M", "S", "W", "B", "D", "H", "V", "a",
                                       "n", "\u00e9"};
+
+template <typename Items>
+const auto& pick(std::mt19937& random, const Items& items) {
+    return items[random() % std::size(items)];
+}
+
+std::string plain_triplet(std::mt19937& random) {
+    std::string triplet;
+    for (int k = 0; k < 3; ++k) triplet += pick(random, TCAG_BASES);
+    return triplet;
+}
+
+// A peptide row of up to 40 sites, sometimes with letters that streamlining changes.
+std::string random_peptide_row(std::mt19937& random) {
+    constexpr std::string_view RAW_LETTERS[] = {"m", "k", ".", "?", "\u00e9", "\u00df"};
+    std::string row;
+    const std::size_t length = random() % 40;
+    for (std::size_t k = 0; k < length; ++k) {
+        if (random() % 10 == 0) {
+            row += pick(random, RAW_LETTERS);
+        } else {
+            row += pick(random, RESIDUES);
+        }
+    }
+    return row;
+}
+
+// About three nucleotides per site (characters, not bytes), sometimes a byte or two short or over, to walk off the end.
+std::string random_nucleotides(std::mt19937& random, std::size_t sites) {
+    std::size_t bytes = 3 * sites + random() % 3;
+    if (random() % 3 == 0 && bytes >= 2) bytes -= 2;
+    std::string nucleotides;
+    while (nucleotides.size() < bytes) {
+        // Mostly plain bases so that whole codons often match.
+        nucleotides += random() % 8 ? BASES[random() % 4] : pick(random, BASES);
+        if (random() % 50 == 0) nucleotides += random() % 2 ? '-' : '.';  // streamlining drops these
+    }
+    return nucleotides;
+}
+
+void check_built_in_tables() {
     std::mt19937 random(12345);
     for (const GeneticCodeDefinition& code : GENETIC_CODES) {
         const CodonTable& codon_table = table(code.number);
         const CodonLookup lookup(codon_table);
         for (int round = 0; round < 300; ++round) {
-            std::string aa_seq, nt_seq;
-            const std::size_t length = random() % 40;
-            for (std::size_t k = 0; k < length; ++k) aa_seq += residues[random() % residues.size()];
-            // Sometimes a byte or two short or over, to walk off the end.
-            std::size_t bytes = 3 * length + random() % 3;
-            if (random() % 3 == 0 && bytes >= 2) bytes -= 2;
-            while (nt_seq.size() < bytes) {
-                // Mostly plain bases so that whole codons often match.
-                nt_seq += random() % 8 ? bases[random() % 4] : bases[random() % std::size(bases)];
-            }
-            RecordingSink sink;
-            AminoAcidTranslator record("h", aa_seq, "h", nt_seq, "stem", sink);
-            std::string first_message;
-            check_equal(record.reverse_translate_and_compare(lookup),
-                        reference_row(aa_seq, nt_seq, codon_table, first_message));
-            check(sink.reports.size() == (first_message.empty() ? 0u : 1u), "at most the first problem is reported");
-            if (!first_message.empty() && !sink.reports.empty()) check_equal(sink.reports[0], framed(first_message));
+            const std::string aa_row = random_peptide_row(random);
+            compare_with_reference(codon_table, lookup, aa_row, random_nucleotides(random, aa_row.size()));
+        }
+    }
+}
+
+// Codons a caller may list: mostly plain ones, else lower case, other lengths, IUPAC letters,
+// non-ASCII bytes and repeats.
+CodonList random_codon_list(std::mt19937& random) {
+    constexpr std::string_view ODD_CODONS[] = {"atg", "aaa", "AT", "ATGA", "", "A", "A\u00e9", "\u00e9A", "AAR",
+                                               "NNN", "RRA", "AT\xff", "---"};
+    CodonList codons;
+    const std::size_t length = random() % 7;  // empty lists included
+    while (codons.size() < length) {
+        const auto kind = random() % 8;
+        if (kind == 0) {
+            codons.emplace_back(pick(random, ODD_CODONS));
+        } else if (kind == 1 && !codons.empty()) {
+            codons.push_back(pick(random, codons));
+        } else {
+            codons.push_back(plain_triplet(random));
+        }
+    }
+    return codons;
+}
+
+// A caller's table: most residue letters, and keys that no streamlined row holds or that
+// the fast path must never treat as a residue.
+CodonTable random_caller_table(std::mt19937& random) {
+    constexpr char32_t AWKWARD_KEYS[] = {U'-', U'.', U'X', U'N', U'*', U'm', U'x', U'\u00e9',
+                                         U'\u014d' /* low byte 'M' */, U'\u012d' /* low byte '-' */, U'\U0001F600'};
+    CodonTable codon_table;
+    for (const char letter : RESIDUES) {
+        if (random() % 5 != 0) codon_table.insert_or_assign(static_cast<char32_t>(letter), random_codon_list(random));
+    }
+    for (const char32_t key : AWKWARD_KEYS) {
+        if (random() % 2 == 0) codon_table.insert_or_assign(key, random_codon_list(random));
+    }
+    return codon_table;
+}
+
+void check_caller_tables() {
+    std::mt19937 random(54321);
+    for (int round = 0; round < 3000; ++round) {
+        const CodonTable codon_table = random_caller_table(random);
+        const CodonLookup lookup(codon_table);
+        for (int row = 0; row < 4; ++row) {
+            const std::string aa_row = random_peptide_row(random);
+            compare_with_reference(codon_table, lookup, aa_row, random_nucleotides(random, aa_row.size()));
         }
     }
 }
@@ -158,7 +243,8 @@ int main() {
     check_clean_input_is_not_copied();
     check_windows();
     check_exception_safety();
-    check_against_reference();
+    check_built_in_tables();
+    check_caller_tables();
     if (failures != 0) std::fprintf(stderr, "%d check(s) failed\n", failures);
     return failures == 0 ? 0 : 1;
 }

@@ -6,11 +6,10 @@
 #include "tables/genetic_codes.hpp"
 
 int main() {
-    const ntpepmap::DictTable& tables = ntpepmap::dict_table();
-    if (&tables != &ntpepmap::dict_table()) return 1;  // built once, always the same map
     for (const ntpepmap::GeneticCodeDefinition& code : ntpepmap::GENETIC_CODES) {
         const ntpepmap::CodonTable* table = ntpepmap::find_codon_table(code.number);
         if (table == nullptr) return 1;
+        if (table != ntpepmap::find_codon_table(code.number)) return 1;  // built once, always the same table
         std::vector<char32_t> letters;
         for (const auto& [letter, codons] : *table) letters.push_back(letter);
         std::sort(letters.begin(), letters.end());
@@ -20,9 +19,10 @@ int main() {
             std::printf("\n");
         }
     }
-    for (ntpepmap::TableNumber missing : {0, 7, 8, 17, 20, 34, -1}) {
-        if (ntpepmap::find_codon_table(missing) != nullptr) std::printf("unexpected table %d\n", missing);
+    std::size_t tables = 0;
+    for (ntpepmap::TableNumber number = -1; number <= 100; ++number) {
+        if (ntpepmap::find_codon_table(number) != nullptr) ++tables;
     }
-    std::printf("tables %zu\n", tables.size());
+    std::printf("tables %zu\n", tables);
     return 0;
 }

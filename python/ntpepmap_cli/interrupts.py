@@ -1,0 +1,120 @@
+"""SIGINT and SIGTERM as an exception, so that every output is cleaned up on the way out.
+
+The default SIGTERM action ends the process on the spot, leaving a
+temporary file behind; raised as an exception, it unwinds like Ctrl-C.
+A loop that must account for everything it started takes them as a
+StopRequest instead, and stops at a point of its choosing.
+"""
+
+from __future__ import annotations
+
+import os
+import signal
+from collections.abc import Iterator
+from contextlib import contextmanager
+from types import FrameType
+
+STOP_SIGNALS = (signal.SIGINT, signal.SIGTERM)
+
+
+class Interrupted(KeyboardInterrupt):
+    """A stop signal arrived; status is the shell's exit status for it (128 + signal)."""
+
+    def __init__(self, signum: int) -> None:
+        self.signal_name = signal.Signals(signum).name
+        super().__init__(self.signal_name)
+        self.status = 128 + signum
+
+
+def exit_status(stop: KeyboardInterrupt) -> int:
+    return stop.status if isinstance(stop, Interrupted) else 128 + signal.SIGINT
+
+
+def signal_name(stop: KeyboardInterrupt) -> str:
+    return stop.signal_name if isinstance(stop, Interrupted) else "SIGINT"
+
+
+class _Task:
+    """Whether the current task's output is in place, and a stop signal that waits for it."""
+    output_in_place = False
+    waiting_signal = 0
+
+
+def _raise_interrupted(signum: int, frame: FrameType | None) -> None:
+    # Further signals while the first unwinds would only interrupt the cleanup.
+    for stop_signal in STOP_SIGNALS:
+        signal.signal(stop_signal, signal.SIG_IGN)
+    if _Task.output_in_place:  # stopping now would only hide that it was written
+        _Task.waiting_signal = signum
+        return
+    raise Interrupted(signum)
+
+
+def raise_on_stop_signals(signals: tuple[int, ...] = STOP_SIGNALS) -> None:
+    for stop_signal in signals:
+        signal.signal(stop_signal, _raise_interrupted)
+
+
+def output_in_place() -> None:
+    """Marks the task as done in substance: a stop signal waits for task_told()."""
+    _Task.output_in_place = True
+
+
+def task_told() -> None:
+    """The task's result has been passed on; raises the stop signal that waited for that."""
+    signum, _Task.waiting_signal, _Task.output_in_place = _Task.waiting_signal, 0, False
+    if signum:
+        raise Interrupted(signum)
+
+
+@contextmanager
+def stop_signals_held() -> Iterator[None]:
+    """Holds SIGINT and SIGTERM back inside the block; one that came meanwhile arrives after it."""
+    if not hasattr(signal, "pthread_sigmask"):  # Windows: signals cannot be held
+        yield
+        return
+    previous = signal.pthread_sigmask(signal.SIG_BLOCK, STOP_SIGNALS)
+    try:
+        yield
+    finally:
+        signal.pthread_sigmask(signal.SIG_SETMASK, previous)
+
+
+class StopRequest:
+    """SIGINT and SIGTERM noted, not raised, inside its block; check() raises them.
+
+    fd becomes readable when a signal arrives, so that a loop waiting on
+    other descriptors wakes up for it.
+    """
+
+    def __init__(self) -> None:
+        self.signum = 0
+        self.fd, self._wake = os.pipe()
+        os.set_blocking(self.fd, False)
+        os.set_blocking(self._wake, False)
+        self._previous: list[object] = []
+        self._previous_wakeup = -1
+
+    def _note(self, signum: int, frame: FrameType | None) -> None:
+        self.signum = self.signum or signum
+
+    def check(self) -> None:
+        try:
+            while os.read(self.fd, 64):
+                pass
+        except BlockingIOError:
+            pass
+        if self.signum:
+            raise Interrupted(self.signum)
+
+    def __enter__(self) -> StopRequest:
+        self._previous = [signal.signal(stop_signal, self._note) for stop_signal in STOP_SIGNALS]
+        self._previous_wakeup = signal.set_wakeup_fd(self._wake, warn_on_full_buffer=False)
+        return self
+
+    def __exit__(self, *exc_info: object) -> None:
+        signal.set_wakeup_fd(self._previous_wakeup)
+        for stop_signal, handler in zip(STOP_SIGNALS, self._previous):
+            signal.signal(stop_signal, handler)  # type: ignore[arg-type]
+        os.close(self.fd)
+        os.close(self._wake)

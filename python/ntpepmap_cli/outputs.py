@@ -1,0 +1,204 @@
+"""Writing outputs so that no failure or signal leaves a torn file.
+
+A file is written under a temporary name in its target's folder and renamed
+over the target only when complete: until then the old file stays as it was,
+and a reader never sees half a file. No fsync: the rename protects against a
+failed or interrupted run, which is what happens; a crash of the machine
+itself may still lose the newest file, as with any ordinary write.
+"""
+
+from __future__ import annotations
+
+import os
+import stat
+import sys
+from collections.abc import Iterator
+from contextlib import contextmanager
+
+from .errors import InputError
+from .interrupts import output_in_place, stop_signals_held
+
+TYPE_CHECKING = False  # typing itself costs a small locus noticeable start-up time
+if TYPE_CHECKING:
+    from typing import TextIO
+
+STDOUT = "-"
+STDOUT_NAME = "standard output"
+_TEMPORARY_SUFFIX = ".tmp"
+
+
+class AtomicFile:
+    """A text file that replaces `path` on commit(), or vanishes on discard()."""
+
+    def __init__(self, path: str) -> None:
+        self.path = path
+        # Through a symlink to the file it names: the link stays, its target is replaced.
+        self.target = os.path.realpath(path)
+        self.temporary = ""
+        self.existed = False
+        self.stream: TextIO | None = None
+
+    def open(self) -> TextIO:
+        # Signals wait until the temporary file is known, or it could be left behind.
+        with self.discarded_on_failure(), stop_signals_held():
+            self.stream = self._open()
+        return self.stream
+
+    @contextmanager
+    def discarded_on_failure(self) -> Iterator[None]:
+        """Discards the file when the block raises; an OSError becomes a one-line InputError."""
+        try:
+            yield
+        except OSError as exc:
+            self.discard()
+            raise self.failure(exc) from None
+        except BaseException:  # a signal, possibly one that was held until the block ended
+            self.discard()
+            raise
+
+    def _open(self) -> TextIO:
+        try:
+            old: os.stat_result | None = os.stat(self.target)
+        except FileNotFoundError:
+            old = None
+        if old is not None and not stat.S_ISREG(old.st_mode):
+            # A device or pipe (-o /dev/null): there is no old content to keep.
+            return open(self.target, "w", encoding="utf-8", newline="\n")
+        self.existed = old is not None
+        fd = self._create_temporary()
+        if old is not None:  # a new file has the usual mode under the umask already
+            os.chmod(self.temporary, stat.S_IMODE(old.st_mode))
+        return open(fd, "w", encoding="utf-8", newline="\n")
+
+    def _create_temporary(self) -> int:
+        folder, name = os.path.split(self.target)
+        if folder:
+            os.makedirs(folder, exist_ok=True)
+        while True:
+            # Hidden, so that a folder listed for inputs never takes it for one.
+            candidate = os.path.join(folder, f"{_temporary_prefix(name, os.getpid())}"
+                                             f"{os.urandom(4).hex()}{_TEMPORARY_SUFFIX}")
+            try:
+                fd = os.open(candidate, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o666)
+            except FileExistsError:
+                continue
+            self.temporary = candidate
+            return fd
+
+    def commit(self) -> None:
+        # The file is put in place whole, or stays temporary and goes.
+        with self.discarded_on_failure(), stop_signals_held():
+            if self.stream is not None:
+                self.stream.close()
+            if self.temporary:
+                os.replace(self.temporary, self.target)
+                self.temporary = ""
+            output_in_place()
+
+    def discard(self) -> None:
+        """Removes the temporary file; safe to call at any point, and more than once."""
+        stream, self.stream = self.stream, None
+        temporary, self.temporary = self.temporary, ""
+        try:
+            if stream is not None:
+                stream.close()
+        except Exception:  # the flush of the rest failed: the file goes anyway
+            pass
+        finally:
+            if temporary:
+                try:
+                    os.unlink(temporary)
+                except OSError:
+                    pass
+
+    def failure(self, exc: OSError) -> InputError:
+        fate = "left as it was" if self.existed else "not written"
+        return InputError(self.path, f"{exc.strerror or exc}; {fate}")
+
+
+def _temporary_prefix(name: str, pid: int) -> str:
+    return f".{name}.{pid}."
+
+
+def remove_leftovers(path: str, pid: int | None) -> None:
+    """Removes what a process that was killed left of its temporary files for path."""
+    if pid is None:
+        return
+    folder, name = os.path.split(os.path.realpath(path))
+    prefix = _temporary_prefix(name, pid)
+    try:
+        leftovers = [entry for entry in os.listdir(folder)
+                     if entry.startswith(prefix) and entry.endswith(_TEMPORARY_SUFFIX)]
+        for entry in leftovers:
+            os.unlink(os.path.join(folder, entry))
+    except OSError:  # nothing there, or nothing to be done about it
+        pass
+
+
+@contextmanager
+def atomic_output(path: str) -> Iterator[TextIO]:
+    """A stream for path's new content: committed when the block ends, discarded if it raises."""
+    output = AtomicFile(path)
+    with output.discarded_on_failure():
+        yield output.open()
+        output.commit()
+
+
+def output_name(path: str) -> str:
+    return STDOUT_NAME if path == STDOUT else path
+
+
+@contextmanager
+def stdout_output() -> Iterator[TextIO]:
+    """Standard output, flushed at the end; a write that fails is a one-line error.
+
+    A broken pipe propagates: the reader went away, which is no error to report.
+    """
+    try:
+        yield sys.stdout
+        sys.stdout.flush()
+    except BrokenPipeError:
+        raise
+    except OSError as exc:
+        silence_stdout()
+        raise InputError(STDOUT_NAME, exc.strerror or str(exc)) from None
+
+
+@contextmanager
+def output_stream(path: str) -> Iterator[TextIO]:
+    """Where an output goes: standard output for '-', else a file replaced when complete."""
+    with (stdout_output() if path == STDOUT else atomic_output(path)) as stream:
+        yield stream
+
+
+def silence_stdout() -> None:
+    """Points file descriptor 1 at the null device, so that the flush at exit cannot fail."""
+    null = os.open(os.devnull, os.O_WRONLY)
+    os.dup2(null, sys.stdout.fileno() if sys.stdout is not None else 1)
+    os.close(null)
+
+
+def reopen_closed_standard_streams() -> bool:
+    """Gives closed descriptors 0-2 the null device; returns whether standard output was closed.
+
+    Left closed, the first file the run opens would take the lowest free
+    descriptor, and a later write meant for standard output would land in it.
+    """
+    closed = []
+    for fd in (0, 1, 2):
+        try:
+            os.fstat(fd)
+        except OSError:
+            closed.append(fd)
+    for fd in closed:
+        null = os.open(os.devnull, os.O_RDWR)
+        if null != fd:
+            os.dup2(null, fd)
+            os.close(null)
+    if 0 in closed:
+        sys.stdin = open(0, encoding="utf-8", closefd=False)
+    if 1 in closed:
+        sys.stdout = open(1, "w", encoding="utf-8", closefd=False)
+    if 2 in closed:
+        sys.stderr = open(2, "w", encoding="utf-8", closefd=False)
+    return 1 in closed
