@@ -21,7 +21,7 @@ std::uint8_t readable_bases(char byte) noexcept {
     const auto letter = static_cast<unsigned char>(byte);
     if (BASE_NUMBER[letter] != NOT_A_BASE) return static_cast<std::uint8_t>(1u << BASE_NUMBER[letter]);
     std::uint8_t bases = 0;
-    for (const char base : iupac_letters(letter)) {
+    for (const char base : IUPAC_CODES[letter]) {
         bases = static_cast<std::uint8_t>(bases | 1u << BASE_NUMBER[static_cast<unsigned char>(base)]);
     }
     return bases;

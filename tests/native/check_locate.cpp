@@ -81,7 +81,7 @@ std::vector<std::string> plain_readings(std::string_view triplet) {
     for (const char letter : triplet) {
         const std::string_view bases = BASES.find(letter) != std::string_view::npos
                                            ? std::string_view(&letter, 1)
-                                           : iupac_letters(static_cast<unsigned char>(letter));
+                                           : IUPAC_CODES[static_cast<unsigned char>(letter)];
         std::vector<std::string> longer;
         for (const std::string& reading : readings) {
             for (const char base : bases) longer.push_back(reading + base);
@@ -147,7 +147,7 @@ std::string softened(std::string cds, std::mt19937& random) {
         char& base = cds[3 * site + site % 3];
         for (;;) {
             const char letter = AMBIGUITY_LETTERS[random() % AMBIGUITY_LETTERS.size()];
-            if (iupac_letters(static_cast<unsigned char>(letter)).find(base) == std::string_view::npos) continue;
+            if (IUPAC_CODES[static_cast<unsigned char>(letter)].find(base) == std::string_view::npos) continue;
             base = letter;
             break;
         }
