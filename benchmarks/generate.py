@@ -10,6 +10,7 @@ Importable (``generate``, ``SIZES``, ``as_seqs``, ``write_fasta_set``) and a
 command line tool:
 
     python benchmarks/generate.py L data/L --ambiguous 0.01
+    python benchmarks/generate.py L data/L-mrna --mrna
 """
 from __future__ import annotations
 
@@ -54,6 +55,10 @@ IUPAC = {
 SIZES = {"S": (200, 500), "M": (2_000, 1_000), "L": (10_000, 1_000), "long": (20, 100_000)}
 
 GAP_RUN_MEAN = 4.0
+
+# Lengths of the untranslated regions around a CDS given as an mRNA, in nucleotides.
+FIVE_PRIME_UTR = (20, 300)
+THREE_PRIME_UTR = (50, 500)
 
 
 class Record(NamedTuple):
@@ -256,6 +261,30 @@ def _column_of_residue(row: str, index: int) -> int:
     raise IndexError(index)
 
 
+def as_mrna(records: Iterable[Record], *, seed: int = 1, table: int = 1) -> list[Record]:
+    """The same records with every CDS given as an mRNA: a random 5' UTR of
+    20-300 nt, the CDS, a stop codon (unless the CDS already ends in one) and a
+    random 3' UTR of 50-500 nt. The UTRs are uniform random bases, so they hold
+    start codons and stops in every frame.
+
+    ``expected_row`` and ``reported`` describe the coding region a locator must
+    find, the stop codon left out: what threading that region gives. Given the
+    whole mRNA, ``pepthread`` reports every record."""
+    rng = random.Random(seed)
+    stops = codon_lists(table).get("*")
+    if not stops:
+        raise ValueError(f"table {table} has no stop codons")
+    changed = []
+    for record in records:
+        cds = record.cds if record.cds[-3:] in stops else record.cds + rng.choice(stops)
+        five_prime = "".join(rng.choices("ACGT", k=rng.randint(*FIVE_PRIME_UTR)))
+        three_prime = "".join(rng.choices("ACGT", k=rng.randint(*THREE_PRIME_UTR)))
+        # Within the coding region only a mismatched codon, which leaves the row short, is reported.
+        mismatched = len(record.expected_row) < 3 * len(record.protein_row)
+        changed.append(record._replace(cds=five_prime + cds + three_prime, reported=mismatched))
+    return changed
+
+
 def generate_size(size: str, **options) -> list[Record]:
     records, columns = SIZES[size]
     return generate(records, columns, **options)
@@ -310,6 +339,8 @@ def main(argv: list[str] | None = None) -> None:
                         help="fraction of records whose CDS ends in a stop codon")
     parser.add_argument("--mismatches", type=float, default=0.0,
                         help="fraction of records with one codon of another residue")
+    parser.add_argument("--mrna", action="store_true",
+                        help="give every CDS as an mRNA: 5' UTR, CDS, stop codon, 3' UTR")
     parser.add_argument("--wrap", type=int, default=0, help="FASTA line width (0: one line)")
     args = parser.parse_args(argv)
     if args.size in SIZES:
@@ -319,6 +350,8 @@ def main(argv: list[str] | None = None) -> None:
     data = generate(records, columns, seed=args.seed, table=args.table,
                     gap_fraction=args.gaps, ambiguous_fraction=args.ambiguous,
                     stop_fraction=args.stops, mismatch_fraction=args.mismatches)
+    if args.mrna:
+        data = as_mrna(data, seed=args.seed, table=args.table)
     for kind, path in write_fasta_set(data, args.directory, args.wrap).items():
         print(f"{kind}: {path}")
 

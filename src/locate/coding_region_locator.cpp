@@ -1,0 +1,128 @@
+#include "locate/coding_region_locator.hpp"
+
+#include <algorithm>
+
+#include "locate/reverse_complement.hpp"
+
+namespace ntpepmap::locate {
+
+namespace {
+
+constexpr std::size_t TRIPLET = 3;
+
+// Counted in blocks small enough for a one-byte counter, which vectorises well.
+std::size_t non_plain_bases(std::string_view text) noexcept {
+    constexpr std::size_t BLOCK = 255;
+    std::size_t plain = 0;
+    for (std::size_t offset = 0; offset < text.size(); offset += BLOCK) {
+        std::uint8_t count = 0;
+        for (const char letter : text.substr(offset, BLOCK)) {
+            const int plain_base = (letter == 'A') + (letter == 'C') + (letter == 'G') + (letter == 'T');
+            count = static_cast<std::uint8_t>(count + plain_base);
+        }
+        plain += count;
+    }
+    return text.size() - plain;
+}
+
+}  // namespace
+
+std::size_t mismatch_tolerance(std::size_t residues) noexcept { return std::max<std::size_t>(2, residues / 50); }
+
+NucleotideSpan forward_span(const Placement& placement, std::size_t check_copy_length) noexcept {
+    if (placement.strand == Strand::forward) return {placement.offset, placement.offset + placement.length};
+    const std::size_t end = check_copy_length - placement.offset;
+    return {end - placement.length, end};
+}
+
+struct CodingRegionLocator::Search {
+    std::string_view residues;
+    std::size_t tolerance = 0;
+    bool anchored = false;
+    std::size_t probe_stride = 1;  // in codons of a frame
+    Strand strand = Strand::forward;
+    LocateResult result;
+};
+
+CodingRegionLocator::CodingRegionLocator(const CodonLookup& table, std::uint64_t start_codons)
+    : alphabet_(table), index_(alphabet_), matcher_(table, start_codons) {}
+
+LocateResult CodingRegionLocator::locate(std::string_view residues, std::string_view check_copy,
+                                         bool both_strands) {
+    Search search;
+    if (residues.empty()) return search.result;
+    search.residues = residues;
+    search.tolerance = mismatch_tolerance(residues.size());
+    // Every position of a placement whose codon and residue codes differ is a mismatch, a
+    // residue without a code, a triplet with a letter other than ACGT, or the initiator.
+    const std::size_t breaks = search.tolerance + index_.build(residues) + non_plain_bases(check_copy) +
+                               (residues.front() == 'M' ? 1 : 0);
+    // So a placement holds an exact run at least this long, and every anchor of the protein
+    // is indexed: probing every (run - ANCHOR_RESIDUES + 1)-th codon of a frame meets one.
+    const std::size_t shortest_run = residues.size() > breaks ? (residues.size() - breaks) / (breaks + 1) : 0;
+    if (shortest_run >= ANCHOR_RESIDUES && index_.indexed()) {
+        search.anchored = true;
+        search.probe_stride = shortest_run - ANCHOR_RESIDUES + 1;
+    }
+    search_strand(search, Strand::forward, check_copy);
+    if (both_strands) {
+        reverse_strand_.clear();
+        append_reverse_complement_dna(check_copy, reverse_strand_);
+        search_strand(search, Strand::reverse, reverse_strand_);
+    }
+    return search.result;
+}
+
+void CodingRegionLocator::search_strand(Search& search, Strand strand, std::string_view text) {
+    search.strand = strand;
+    const std::size_t stretch = TRIPLET * search.residues.size();
+    for (std::size_t frame = 0; frame < TRIPLET; ++frame) {
+        if (frame + stretch > text.size()) break;
+        const std::size_t last_start = (text.size() - frame - stretch) / TRIPLET;  // in codons of this frame
+        if (search.anchored) {
+            probe_frame(search, text, frame, last_start);
+        } else {
+            for (std::size_t start = 0; start <= last_start; ++start) verify(search, text, frame + TRIPLET * start);
+        }
+    }
+}
+
+void CodingRegionLocator::probe_frame(Search& search, std::string_view text, std::size_t frame,
+                                      std::size_t last_start) {
+    diagonal_seen_.assign(last_start + 1, 0);
+    // Locals: byte stores to diagonal_seen_ may alias any member.
+    std::uint8_t* const seen = diagonal_seen_.data();
+    const std::size_t alphabet_size = alphabet_.size();
+    const std::size_t stride = search.probe_stride;
+    const auto* const codons = reinterpret_cast<const unsigned char*>(text.data()) + frame;
+    const std::size_t codon_count = (text.size() - frame) / TRIPLET;
+    const auto code = [&](std::size_t codon) {
+        const unsigned char* triplet = codons + TRIPLET * codon;
+        return alphabet_.codon_code(codon_number(triplet[0], triplet[1], triplet[2]));
+    };
+    for (std::size_t codon = 0; codon + ANCHOR_RESIDUES <= codon_count; codon += stride) {
+        const std::size_t key = anchor_key(alphabet_size, code(codon), code(codon + 1), code(codon + 2));
+        if (key == NO_KEY) continue;
+        index_.for_each_position(key, [&](std::size_t position) {
+            if (position > codon) return;
+            const std::size_t start = codon - position;
+            if (start > last_start || seen[start] != 0) return;
+            seen[start] = 1;
+            verify(search, text, frame + TRIPLET * start);
+        });
+    }
+}
+
+void CodingRegionLocator::verify(Search& search, std::string_view text, std::size_t offset) {
+    if (matcher_.mismatches(search.residues, text.data() + offset, search.tolerance) > search.tolerance) return;
+    if (++search.result.placements != 1) {
+        search.result.placement.reset();
+        return;
+    }
+    const std::size_t length = TRIPLET * search.residues.size();
+    const std::size_t end = offset + length;
+    const bool stop_follows = end + TRIPLET <= text.size() && matcher_.is_stop(text.data() + end);
+    search.result.placement = Placement{search.strand, offset, length, stop_follows};
+}
+
+}  // namespace ntpepmap::locate

@@ -1,0 +1,87 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "locate/anchor_alphabet.hpp"
+#include "locate/anchor_index.hpp"
+#include "locate/stretch_matcher.hpp"
+#include "translator/codon_lookup.hpp"
+
+namespace ntpepmap::locate {
+
+enum class Strand : std::uint8_t { forward, reverse };
+
+// Where the protein lies, in the coordinates of the strand it was found on: the check
+// copy itself (forward) or the check copy's reverse complement (reverse).
+struct Placement {
+    Strand strand = Strand::forward;
+    std::size_t offset = 0;     // the first nucleotide of the first residue's codon
+    std::size_t length = 0;     // three nucleotides per residue; a stop codon after it is not included
+    bool stop_follows = false;  // the three nucleotides right after the stretch are a stop codon of the table
+};
+
+// A half-open interval of nucleotides of the check copy, counted on the forward strand.
+struct NucleotideSpan {
+    std::size_t begin = 0;
+    std::size_t end = 0;
+};
+
+// The stretch of the check copy (forward coordinates) that a placement covers; for a
+// reverse placement, the letters to reverse-complement (see reverse_complement.hpp).
+NucleotideSpan forward_span(const Placement& placement, std::size_t check_copy_length) noexcept;
+
+struct LocateResult {
+    std::size_t placements = 0;         // placements within the tolerance, over every frame and strand searched
+    std::optional<Placement> placement;  // set exactly when placements == 1
+};
+
+// Mismatched residues a placement may hold: max(2, 2 % of the residues, rounded down).
+std::size_t mismatch_tolerance(std::size_t residues) noexcept;
+
+// Finds the coding region of a protein inside a longer nucleotide sequence (an mRNA with
+// UTRs, a partial first codon, poly-A, ...): the stretch that, read in one of the three
+// frames of the forward strand (and of the reverse complement when asked), matches the
+// whole protein without indels and with at most mismatch_tolerance() mismatched residues,
+// reading codons as StretchMatcher does.
+//
+// Time is linear in the sequence for ordinary input: every anchor of three residues of the
+// protein is indexed, and codons are probed only as densely as needed for every placement
+// within the tolerance to meet one; the diagonals they hit are verified, each once. Input
+// that matches almost anywhere (long runs of N, low-complexity repeats, proteins of a few
+// residues) can cost one verification per diagonal, like a search without anchors.
+//
+// Build one locator per codon table and reuse it for every record; it keeps its buffers
+// between records, so it is not for concurrent use.
+class CodingRegionLocator {
+public:
+    // The table is borrowed and must outlive the locator. start_codons: bit k set when TCAG
+    // codon k is a start codon of the table.
+    CodingRegionLocator(const CodonLookup& table, std::uint64_t start_codons);
+
+    CodingRegionLocator(const CodingRegionLocator&) = delete;
+    CodingRegionLocator& operator=(const CodingRegionLocator&) = delete;
+
+    // residues: the protein without gaps, upper case. check_copy: the nucleotides upper case,
+    // U written as T, '-' and '.' removed. An empty protein has no placement.
+    LocateResult locate(std::string_view residues, std::string_view check_copy, bool both_strands);
+
+private:
+    struct Search;
+
+    void search_strand(Search& search, Strand strand, std::string_view text);
+    void probe_frame(Search& search, std::string_view text, std::size_t frame, std::size_t last_start);
+    void verify(Search& search, std::string_view text, std::size_t offset);
+
+    AnchorAlphabet alphabet_;
+    AnchorIndex index_;
+    StretchMatcher matcher_;
+    std::vector<std::uint8_t> diagonal_seen_;
+    std::string reverse_strand_;
+};
+
+}  // namespace ntpepmap::locate
