@@ -65,8 +65,8 @@ private:
         if (in_block_ == 0) return;
         if (!first_block_ && in_block_ != records_.size()) {
             throw ReadError(lines_.number(), 0, {},
-                            "this block has " + std::to_string(in_block_) + " sequences, the first " +
-                                std::to_string(records_.size()));
+                            "this block has " + std::to_string(in_block_) + " of the " +
+                                std::to_string(records_.size()) + " sequences of the first");
         }
         first_block_ = false;
         in_block_ = 0;

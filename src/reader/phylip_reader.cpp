@@ -43,7 +43,7 @@ public:
             next_line(line);
             records_.start(line, lines_.number());
             while (records_[number].sequence.size() < heading_.columns) {
-                next_line(line, number);
+                next_line(line);
                 records_.append(number, line, lines_.number());
             }
             check_not_over(number);
@@ -58,9 +58,9 @@ public:
             records_.start(line, lines_.number());
             check_not_over(number);
         }
-        while (!all_complete()) {
+        while (first_incomplete() != 0) {
             for (std::size_t number = 1; number <= heading_.sequences; ++number) {
-                next_line(line, number);
+                next_line(line);
                 records_.append(number, line, lines_.number());
                 check_not_over(number);
             }
@@ -87,14 +87,16 @@ private:
         return heading;
     }
 
-    // The next line that is not blank; the file must not end before `number` is complete.
-    void next_line(std::string_view& line, std::size_t number = 0) {
+    // The next line that is not blank. At the end of the file, the error names what is
+    // missing: records, or else the columns of the first short record.
+    void next_line(std::string_view& line) {
         if (lines_.next_filled(line)) return;
-        if (number == 0) {
+        if (records_.size() < heading_.sequences) {
             throw ReadError(lines_.number(), 0, {},
                             "the file ends after " + counted(records_.size(), "of ") +
                                 counted(heading_.sequences, "sequences"));
         }
+        const std::size_t number = first_incomplete();
         throw ReadError(lines_.number(), number, records_[number].identifier,
                         "the file ends after " + counted(records_[number].sequence.size(), "of ") +
                             counted(heading_.columns, "columns"));
@@ -111,16 +113,16 @@ private:
     void check_nothing_after() {
         std::string_view line;
         if (lines_.next_filled(line)) {
-            throw ReadError(lines_.number(), 0, {},
-                            "more lines than the " + counted(heading_.sequences, "sequences of the first line"));
+            throw ReadError(lines_.number(), 0, {}, "more lines than the first line announces");
         }
     }
 
-    [[nodiscard]] bool all_complete() const noexcept {
+    // The first record short of the columns, or 0.
+    [[nodiscard]] std::size_t first_incomplete() const noexcept {
         for (std::size_t number = 1; number <= records_.size(); ++number) {
-            if (records_[number].sequence.size() < heading_.columns) return false;
+            if (records_[number].sequence.size() < heading_.columns) return number;
         }
-        return true;
+        return 0;
     }
 
     TextLines lines_;
