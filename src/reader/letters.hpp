@@ -35,9 +35,17 @@ public:
     explicit LetterClasses(std::string_view plain = {}) noexcept;
 
     [[nodiscard]] std::uint8_t operator[](char byte) const noexcept { return table_[static_cast<unsigned char>(byte)]; }
+    // A plain set small enough to compare a piece of text with letter by letter: its
+    // letters, the first repeated to fill the array (so that the comparisons unroll).
+    static constexpr std::size_t FEW = 8;
+    [[nodiscard]] const std::array<char, FEW>& few_plain() const noexcept { return few_plain_; }
+    [[nodiscard]] bool has_few_plain() const noexcept { return plain_size_ > 0 && plain_size_ <= FEW; }
+    [[nodiscard]] bool has_plain() const noexcept { return plain_size_ > 0; }
 
 private:
     std::array<std::uint8_t, 256> table_ = BYTE_CLASSES;
+    std::array<char, FEW> few_plain_{};
+    std::size_t plain_size_ = 0;
 };
 
 // Facts about a sequence's letters: the bits of all its letters.
@@ -49,20 +57,8 @@ struct LetterFacts {
 };
 
 // Copies the letters of `text` to `out`, which has room for text.size() bytes; returns how
-// many. Branch-free per byte: every byte is stored, and the end moves on for letters only.
-inline std::size_t copy_letters(std::string_view text, const LetterClasses& classes, char* out,
-                                LetterFacts& facts) noexcept {
-    std::size_t count = 0;
-    std::uint8_t seen = 0;
-    for (const char byte : text) {
-        const std::uint8_t bits = classes[byte];
-        out[count] = byte;
-        count += bits & KEEP;
-        seen |= bits;
-    }
-    facts.bits |= seen;
-    return count;
-}
+// many. Pieces of 16 ASCII letters go whole; any other piece byte by byte.
+std::size_t copy_letters(std::string_view text, const LetterClasses& classes, char* out, LetterFacts& facts) noexcept;
 
 // Appends the letters of `text` to `sequence`.
 inline void append_letters(std::string& sequence, std::string_view text, const LetterClasses& classes,

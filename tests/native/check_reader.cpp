@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <random>
 #include <source_location>
 #include <string>
 #include <string_view>
@@ -45,7 +46,37 @@ const std::vector<std::string_view> SAMPLES = {
     "3 4 I\na MK\nb MK\nc M\xC3\xA9\n\nLF\nLF\nLF\n",
     "1 999999999\nx M\n",
     "9999999999 1\n",
+    ">long\nACGTACGTACGTACGTACGTACGTACGTACGTACGTACGTAC\n"
+    ">mixed\nACGTACGTACGTACGTACGTACGTACGTACGTAcGTACGTAC 12345678 ACGTACGTACGTACGT\xC3\xA9" "ACGTACGTACGTACGTACG\n",
 };
+
+// copy_letters against a literal filter, on random texts that mix pieces of plain letters
+// with every kind of byte at every place of a piece.
+void check_copy_against_filter() {
+    const std::string_view alphabet[] = {"ACGTACGTACGTACGT", "ACGT", "acgt", "N-", " ", "\n", "\r\n", "7", "\xC3\xA9",
+                                         "Q", "\x01"};
+    const std::string_view plain_sets[] = {PLAIN, "", "ACGTUN-.", "ACDEFGHIKLMNPQRSTVWY*-"};
+    std::mt19937 random(7);
+    for (int round = 0; round < 20000; ++round) {
+        std::string text;
+        while (text.size() < random() % 120) text += alphabet[random() % std::size(alphabet)];
+        const std::string_view plain = plain_sets[random() % std::size(plain_sets)];
+        std::string expected;
+        bool unusual = false;
+        for (const char byte : text) {
+            const auto value = static_cast<unsigned char>(byte);
+            if (is_white_space(value) || is_digit(value)) continue;
+            expected += byte;
+            unusual = unusual || plain.find(byte) == std::string_view::npos;
+        }
+        std::string copied(text.size(), '\0');
+        LetterFacts facts;
+        copied.resize(copy_letters(text, LetterClasses(plain), copied.data(), facts));
+        check(copied == expected, "copy_letters kept other bytes than the filter");
+        check(facts.plain() == !unusual, "copy_letters: plain is wrong");
+        check(facts.ascii() == (expected.find('\xC3') == std::string::npos), "copy_letters: ascii is wrong");
+    }
+}
 
 struct Collected final : RecordSink {
     void take(std::string_view identifier, std::string_view sequence, LetterFacts facts) override {
@@ -115,6 +146,7 @@ void check_sink_exception_passes() {
 int main() {
     for (const std::string_view sample : SAMPLES) read_every_prefix(sample);
     check_sink_exception_passes();
+    check_copy_against_filter();
     for (const std::string& failure : failures) std::fprintf(stderr, "line %s\n", failure.c_str());
     std::printf("%zu samples, every prefix in every format: %zu kinds of failure\n", SAMPLES.size(), failures.size());
     return failures.empty() ? 0 : 1;
