@@ -11,7 +11,7 @@ import subprocess
 import pytest
 
 from ntpepmap_cli.errors import InputError
-from ntpepmap_cli.seqio import read_alignment, read_fasta, read_fasta_marked
+from ntpepmap_cli.seqio import read_alignment, read_fasta_marked
 from test_cli import EXPECTED, PROTEINS, cds_of, cli_command, read_fasta as read_fasta_text, search_path
 
 RECORDS = [("alpha", "MKWLF-SEDPQ" * 7), ("b2", "MK--LFSEDP*" * 7), ("c", "-" * 77)]

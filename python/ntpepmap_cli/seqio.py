@@ -14,7 +14,7 @@ import sys
 from collections.abc import Iterable, Iterator
 from io import BufferedReader
 
-from . import _native
+from ._native import read_records
 from .errors import InputError
 
 Record = tuple[str, str]  # (identifier, sequence)
@@ -45,14 +45,14 @@ class _Damaged(Exception):
 
 def _gunzip(data: bytes) -> bytes:
     try:  # ISA-L's inflate: about 1.5 times zlib's speed
-        from isal import igzip as gzip
+        from isal.igzip import decompress
         from isal.igzip_lib import IsalError as InflateError
     except ImportError:  # a platform without its wheel
-        import gzip
-        from zlib import error as InflateError
+        from gzip import decompress
+        from zlib import error as InflateError  # type: ignore[assignment]
     try:
-        return gzip.decompress(data)
-    except (OSError, EOFError, InflateError) as exc:
+        return decompress(data)
+    except (OSError, EOFError, InflateError) as exc:  # type: ignore[misc]  # isal's stub: an instance
         raise _Damaged(str(exc)) from None
 
 
@@ -141,7 +141,7 @@ def _read_records(path: str, in_format: str, plain_letters: bytes | None
     """(format, records, indices of records with letters not in plain_letters)."""
     with _FileBytes(path) as data:
         try:
-            return _native.read_records(data, in_format, plain_letters)
+            return read_records(data, in_format, plain_letters)
         except ValueError as exc:  # the reader's one-line message, naming line and record
             raise InputError(path, str(exc)) from None
 
