@@ -65,6 +65,8 @@ SHAPES = {  # format, content, and the records when they are not RECORDS
     "FASTA, wrapped, descriptions": ("fasta", fasta(RECORDS, wrap=13, description=" some words")),
     "FASTA, CRLF, blank lines": ("fasta", b"\r\n \r\n" + fasta(RECORDS, 20, "\r\n").replace(b"\r\n>", b"\r\n\r\n>")),
     "FASTA, old Mac line ends": ("fasta", fasta(RECORDS, wrap=20, newline="\r")),
+    "FASTA, LF, CRLF and CR mixed": ("fasta", b"".join(line + (b"\n", b"\r\n", b"\r")[number % 3] for number, line
+                                                     in enumerate(fasta(RECORDS, wrap=20).splitlines()))),
     "FASTA, byte-order mark, no last line end": ("fasta", BYTE_ORDER_MARK + fasta(RECORDS, wrap=30).rstrip()),
     "FASTA, blocks and position numbers": ("fasta", genbank_style(RECORDS)),
     "FASTA, description not UTF-8": ("fasta", fasta(RECORDS, description=" caf\xe9").replace(b"\xc3\xa9", b"\xe9")),
@@ -110,6 +112,7 @@ ERRORS = [
     (b">a\nAC\n> \t\nAC\n", "fasta", "line 3, record 2: no identifier"),
     (b">a\nAC\n>b\xff c\nAC\n", "auto", "line 3, record 2: the identifier is not UTF-8 text"),
     (b">a x\xff\nAC\n>b\nAC\r\nA\xffC\n", "auto", "line 5, record 2 (b): the sequence is not UTF-8 text"),
+    (b">a\rAC\r\n>b\rA\xffC\r", "fasta", "line 4, record 2 (b): the sequence is not UTF-8 text"),
     (b">a\nMK\n", "clustal", "line 1: not CLUSTAL: the first line does not start with 'CLUSTAL'"),
     (b"CLUSTAL\n\na MK\nb\n", "clustal", "line 4, record 2 (b): no sequence after the name"),
     (b"CLUSTAL\n\na MK\nb MK\n\nb MK\na MK\n", "auto", "line 6, record 1 (a): this block has 'b' in its place"),

@@ -1,6 +1,7 @@
 #include "reader/reader.hpp"
 
 #include <array>
+#include <string>
 
 #include "reader/clustal_reader.hpp"
 #include "reader/fasta_reader.hpp"
@@ -37,6 +38,11 @@ Format detect_format(std::string_view text) {
 
 Format read_records(std::string_view text, std::optional<Format> format, const LetterClasses& classes,
                     RecordSink& sink) {
+    std::string copy;  // only for old Mac line ends
+    if (has_lone_carriage_return(text)) {
+        copy = with_line_feeds(text);
+        text = copy;
+    }
     const Format chosen = format ? *format : detect_format(text);
     text = without_byte_order_mark(text);
     switch (chosen) {

@@ -29,7 +29,8 @@ public:
 
 // Reads every record of `text` in `format` (detected when not given) and hands each to
 // `sink`: the identifier is the first word of the name, the sequence its letters with
-// white space and position numbers left out. Identifiers and sequences are UTF-8.
+// white space and position numbers left out. Identifiers and sequences are UTF-8. Lines
+// end in LF, CRLF or CR alone; a byte-order mark is skipped.
 // Throws ReadError, naming line and record, for text that is not in the format.
 Format read_records(std::string_view text, std::optional<Format> format, const LetterClasses& classes,
                     RecordSink& sink);

@@ -19,14 +19,24 @@ std::string_view without_byte_order_mark(std::string_view text) noexcept {
     return text;
 }
 
-char line_separator(std::string_view text) noexcept {
-    if (text.find('\n') != std::string_view::npos) return '\n';
-    return text.find('\r') != std::string_view::npos ? '\r' : '\n';
+bool has_lone_carriage_return(std::string_view text) noexcept {
+    for (std::size_t found = text.find('\r'); found != std::string_view::npos; found = text.find('\r', found + 1)) {
+        if (found + 1 == text.size() || text[found + 1] != '\n') return true;
+    }
+    return false;
 }
 
-std::size_t line_number_at(std::string_view text, std::size_t offset, char separator) noexcept {
+std::string with_line_feeds(std::string_view text) {
+    std::string result(text);
+    for (std::size_t index = 0; index < result.size(); ++index) {
+        if (result[index] == '\r' && (index + 1 == result.size() || result[index + 1] != '\n')) result[index] = '\n';
+    }
+    return result;
+}
+
+std::size_t line_number_at(std::string_view text, std::size_t offset) noexcept {
     const std::string_view before = text.substr(0, std::min(offset, text.size()));
-    return 1 + static_cast<std::size_t>(std::count(before.begin(), before.end(), separator));
+    return 1 + static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n'));
 }
 
 bool is_blank(std::string_view line) noexcept { return std::all_of(line.begin(), line.end(), is_space); }
@@ -46,7 +56,7 @@ Words first_word(std::string_view line) noexcept {
 bool TextLines::next(std::string_view& line) noexcept {
     if (done_) return false;
     ++number_;
-    const std::size_t end = rest_.find(separator_);
+    const std::size_t end = rest_.find('\n');
     if (end == std::string_view::npos) {
         line = rest_;
         rest_ = {};
@@ -56,7 +66,7 @@ bool TextLines::next(std::string_view& line) noexcept {
         rest_.remove_prefix(end + 1);
         done_ = rest_.empty();  // a final line end opens no further line
     }
-    if (separator_ == '\n' && line.ends_with('\r')) line.remove_suffix(1);
+    if (line.ends_with('\r')) line.remove_suffix(1);
     return true;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace ntpepmap::reader {
@@ -8,12 +9,14 @@ namespace ntpepmap::reader {
 // The text without a leading UTF-8 byte-order mark.
 [[nodiscard]] std::string_view without_byte_order_mark(std::string_view text) noexcept;
 
-// What ends a line: a line feed (a carriage return before it is white space), or a
-// carriage return in a file of old Mac line ends, which holds no line feed at all.
-[[nodiscard]] char line_separator(std::string_view text) noexcept;
+// A line ends at a line feed; a carriage return before it is white space. Old Mac line
+// ends, a carriage return alone, are made line feeds first: whether a text holds any,
+// and the text with line feeds for them.
+[[nodiscard]] bool has_lone_carriage_return(std::string_view text) noexcept;
+[[nodiscard]] std::string with_line_feeds(std::string_view text);
 
 // The 1-based number of the line that byte `offset` of text is on.
-[[nodiscard]] std::size_t line_number_at(std::string_view text, std::size_t offset, char separator) noexcept;
+[[nodiscard]] std::size_t line_number_at(std::string_view text, std::size_t offset) noexcept;
 
 [[nodiscard]] bool is_blank(std::string_view line) noexcept;
 [[nodiscard]] std::string_view trim_leading_white_space(std::string_view text) noexcept;
@@ -28,9 +31,7 @@ struct Words {
 // The lines of a text one by one, numbered from 1.
 class TextLines {
 public:
-    explicit TextLines(std::string_view text) noexcept : TextLines(text, line_separator(text)) {}
-    // A piece of a text, split as the whole text is.
-    TextLines(std::string_view text, char separator) noexcept : rest_(text), separator_(separator) {}
+    explicit TextLines(std::string_view text) noexcept : rest_(text) {}
 
     // The next line, without its end; false after the last one.
     bool next(std::string_view& line) noexcept;
@@ -42,7 +43,6 @@ public:
 
 private:
     std::string_view rest_;
-    char separator_;
     std::size_t number_ = 0;
     bool done_ = false;
 };
