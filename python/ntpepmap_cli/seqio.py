@@ -1,7 +1,7 @@
 """Reading sequence files and writing codon alignments.
 
 An input file is read whole, as bytes: a read-only mapping of a plain file
-(no copy), or the decompressed content of a gzip, bz2 or xz file, known by
+(no copy), or the decompressed content of a gzip, bzip2 or xz file, known by
 its first bytes and not by its name. The tool's native reader turns those
 bytes into records, FASTA, CLUSTAL or PHYLIP, and says in one line where a
 file is not what it should be.
