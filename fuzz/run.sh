@@ -2,7 +2,7 @@
 # Builds ntpepmap instrumented for coverage-guided fuzzing (clang, -fsanitize=fuzzer-no-link
 # with ASan and UBSan) into a venv with atheris, then runs every harness.
 #
-#   bash fuzz/run.sh [SECONDS_PER_HARNESS] [harness...]     (default: 60 s, all three)
+#   bash fuzz/run.sh [SECONDS_PER_HARNESS] [harness...]     (default: 60 s, all four)
 #
 # New inputs go to build/fuzz/corpus/<harness> (the seeds in fuzz/corpus/<harness> are
 # read, never written); crashes to build/fuzz/crashes/. A crash fails the run.
@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 shift || true
 harnesses=("$@")
-[ ${#harnesses[@]} -gt 0 ] || harnesses=(iupac pepthread original_args)
+[ ${#harnesses[@]} -gt 0 ] || harnesses=(iupac pepthread original_args reader)
 
 work="build/fuzz"
 venv="$work/venv"

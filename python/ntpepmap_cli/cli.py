@@ -59,9 +59,10 @@ def single_parser() -> argparse.ArgumentParser:
         formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--version", action=_VersionAction)
     parser.add_argument("pep_aln", metavar="PEP_ALN",
-                        help="aligned protein sequences, FASTA or CLUSTAL ('-' for standard input)")
+                        help="aligned protein sequences, FASTA, CLUSTAL or PHYLIP, plain or "
+                             "gzip/bzip2/xz-compressed ('-' for standard input)")
     parser.add_argument("cds", metavar="CDS",
-                        help="unaligned coding sequences, FASTA ('-' for standard input)")
+                        help="unaligned coding sequences, FASTA, plain or compressed ('-' for standard input)")
     parser.add_argument("-o", "--output", default="-", metavar="OUT",
                         help="codon alignment file (default '-', standard output)")
     add_locus_options(parser)

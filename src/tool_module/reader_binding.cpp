@@ -1,7 +1,142 @@
+// The reader's side of the tool's private extension: one function that turns the bytes of
+// an input file into its records.
 #include "tool_module/tool_methods.hpp"
 
-namespace ntpepmap::tool_module {
+#include <cstring>
+#include <new>
+#include <optional>
+#include <string_view>
 
-std::span<const PyMethodDef> reader_methods() noexcept { return {}; }
+#include "module/py_ref.hpp"
+#include "reader/reader.hpp"
+
+namespace ntpepmap::tool_module {
+namespace {
+
+using module::PyRef;
+
+// Thrown by the record list once a Python error is set: ends the reading.
+struct PythonErrorSet {};
+
+Py_ssize_t ssize(std::size_t size) noexcept { return static_cast<Py_ssize_t>(size); }
+
+// The bytes of a buffer-protocol object (bytes, a mapped file), released however the call ends.
+class BufferBytes {
+public:
+    BufferBytes() = default;
+    BufferBytes(const BufferBytes&) = delete;
+    BufferBytes& operator=(const BufferBytes&) = delete;
+    ~BufferBytes() {
+        if (held_) PyBuffer_Release(&view_);
+    }
+
+    bool acquire(PyObject* object) {
+        held_ = PyObject_GetBuffer(object, &view_, PyBUF_SIMPLE) == 0;
+        return held_;
+    }
+    [[nodiscard]] std::string_view text() const noexcept {
+        return {static_cast<const char*>(view_.buf), static_cast<std::size_t>(view_.len)};
+    }
+
+private:
+    Py_buffer view_{};
+    bool held_ = false;
+};
+
+// A str of UTF-8 text; ASCII text is copied straight into a fresh str.
+PyRef python_text(std::string_view text, bool ascii) {
+    if (!ascii) return PyRef::steal(PyUnicode_DecodeUTF8(text.data(), ssize(text.size()), "strict"));
+    PyRef result = PyRef::steal(PyUnicode_New(ssize(text.size()), 127));
+    if (!result.is_null()) std::memcpy(PyUnicode_DATA(result.get()), text.data(), text.size());
+    return result;
+}
+
+PyRef checked(PyRef object) {
+    if (object.is_null()) throw PythonErrorSet{};
+    return object;
+}
+
+void append(PyObject* list, PyRef item) {
+    if (PyList_Append(list, checked(std::move(item)).get()) != 0) throw PythonErrorSet{};
+}
+
+// The records as a list of (identifier, sequence) pairs, and the places of those that
+// hold letters outside the plain set.
+class RecordList final : public reader::RecordSink {
+public:
+    explicit RecordList(bool marking) : records_(checked(PyRef::steal(PyList_New(0)))) {
+        if (marking) marked_ = checked(PyRef::steal(PyList_New(0)));
+    }
+
+    void take(std::string_view identifier, std::string_view sequence, reader::LetterFacts facts) override {
+        PyRef pair = checked(PyRef::steal(PyTuple_New(2)));
+        PyTuple_SET_ITEM(pair.get(), 0, checked(python_text(identifier, false)).release());
+        PyTuple_SET_ITEM(pair.get(), 1, checked(python_text(sequence, facts.ascii())).release());
+        append(records_.get(), std::move(pair));
+        if (!marked_.is_null() && !facts.plain()) append(marked_.get(), PyRef::steal(PyLong_FromSsize_t(taken_)));
+        ++taken_;
+    }
+
+    // (format, records, marked places or None)
+    PyObject* result(reader::Format format) {
+        PyRef name = checked(python_text(reader::format_name(format), true));
+        PyRef marked = marked_.is_null() ? PyRef::new_reference(Py_None) : std::move(marked_);
+        return PyTuple_Pack(3, name.get(), records_.get(), marked.get());
+    }
+
+private:
+    PyRef records_;
+    PyRef marked_;
+    Py_ssize_t taken_ = 0;
+};
+
+// A name from the input may hold bytes that are not UTF-8: they are replaced, never an error.
+void raise_value_error(std::string_view message) {
+    PyRef text = PyRef::steal(PyUnicode_DecodeUTF8(message.data(), ssize(message.size()), "replace"));
+    if (!text.is_null()) PyErr_SetObject(PyExc_ValueError, text.get());
+}
+
+// read_records(data, in_format, plain_letters=None) -> (format, [(identifier, sequence)], marked)
+//
+// data: a bytes-like object holding the whole file; in_format: "auto" or a format name;
+// plain_letters: bytes; when given, marked lists the places of the records with any other
+// letter (None otherwise). Text that is not in the format raises ValueError with a
+// one-line message naming line and record.
+PyObject* read_records(PyObject*, PyObject* args) noexcept {
+    PyObject* data = nullptr;
+    const char* format_text = nullptr;
+    PyObject* plain_letters = Py_None;
+    if (!PyArg_ParseTuple(args, "Os|O:read_records", &data, &format_text, &plain_letters)) return nullptr;
+    std::optional<reader::Format> format;
+    if (std::string_view(format_text) != "auto") {
+        format = reader::format_named(format_text);
+        if (!format) return PyErr_Format(PyExc_ValueError, "unknown input format '%s'", format_text);
+    }
+    BufferBytes bytes;
+    BufferBytes letters;
+    if (!bytes.acquire(data) || (plain_letters != Py_None && !letters.acquire(plain_letters))) return nullptr;
+    try {
+        const reader::LetterClasses classes(letters.text());
+        RecordList records(plain_letters != Py_None);
+        const reader::Format found = reader::read_records(bytes.text(), format, classes, records);
+        return records.result(found);
+    } catch (const PythonErrorSet&) {
+        return nullptr;
+    } catch (const reader::ReadError& error) {
+        raise_value_error(error.what());
+        return nullptr;
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    }
+}
+
+PyMethodDef READER_METHODS[] = {
+    {"read_records", read_records, METH_VARARGS,
+     "read_records(data, in_format, plain_letters=None) -> (format, records, marked)"},
+};
+
+}  // namespace
+
+std::span<const PyMethodDef> reader_methods() noexcept { return READER_METHODS; }
 
 }  // namespace ntpepmap::tool_module

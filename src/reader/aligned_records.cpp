@@ -1,0 +1,33 @@
+#include "reader/aligned_records.hpp"
+
+#include "reader/record_checks.hpp"
+#include "reader/text_lines.hpp"
+
+namespace ntpepmap::reader {
+
+void AlignedRecords::start(std::string_view line, std::size_t line_number) {
+    const Words words = first_word(line);
+    if (const auto problem = identifier_problem(words.first)) {
+        throw ReadError(line_number, records_.size() + 1, {}, *problem);
+    }
+    records_.push_back(AlignedRecord{words.first, {}, {}});
+    append(records_.size(), words.rest, line_number);
+}
+
+void AlignedRecords::append(std::size_t number, std::string_view piece, std::size_t line_number) {
+    AlignedRecord& record = records_[number - 1];
+    LetterFacts facts;
+    append_letters(record.sequence, piece, classes_, facts);
+    if (!facts.ascii()) {
+        if (const auto problem = sequence_line_problem(piece)) {
+            throw ReadError(line_number, number, record.identifier, *problem);
+        }
+    }
+    record.facts.bits |= facts.bits;
+}
+
+void AlignedRecords::hand_over(RecordSink& sink) const {
+    for (const AlignedRecord& record : records_) sink.take(record.identifier, record.sequence, record.facts);
+}
+
+}  // namespace ntpepmap::reader

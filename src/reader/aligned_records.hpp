@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "reader/reader.hpp"
+
+namespace ntpepmap::reader {
+
+// A record of a format that gives each sequence in pieces (CLUSTAL blocks, PHYLIP lines).
+struct AlignedRecord {
+    std::string_view identifier;
+    std::string sequence;
+    LetterFacts facts;
+};
+
+// The records of such a file as they are put together; `number` is a record's 1-based place.
+class AlignedRecords {
+public:
+    explicit AlignedRecords(const LetterClasses& classes) noexcept : classes_(classes) {}
+
+    // A new record from a line that starts with its name; the rest of the line is sequence.
+    void start(std::string_view line, std::size_t line_number);
+    // Appends the letters of a piece of a record's sequence, found on line `line_number`.
+    void append(std::size_t number, std::string_view piece, std::size_t line_number);
+
+    [[nodiscard]] std::size_t size() const noexcept { return records_.size(); }
+    [[nodiscard]] const AlignedRecord& operator[](std::size_t number) const noexcept { return records_[number - 1]; }
+    // Hands every record to the sink, in order.
+    void hand_over(RecordSink& sink) const;
+
+private:
+    const LetterClasses& classes_;
+    std::vector<AlignedRecord> records_;
+};
+
+}  // namespace ntpepmap::reader

@@ -1,0 +1,85 @@
+#include "reader/fasta_reader.hpp"
+
+#include <algorithm>
+#include <string>
+
+#include "reader/record_checks.hpp"
+#include "reader/text_lines.hpp"
+
+namespace ntpepmap::reader {
+
+namespace {
+
+constexpr std::string_view WHITE_SPACE = " \t\n\v\f\r";
+
+// Where the record after the one whose name line ends at `from` starts: the next '>' that
+// opens a line, or the end. One fast byte search, as '>' hardly occurs elsewhere.
+std::size_t next_record(std::string_view text, std::size_t from) noexcept {
+    for (std::size_t marker = text.find('>', from); marker != std::string_view::npos;
+         marker = text.find('>', marker + 1)) {
+        if (text[marker - 1] == '\n') return marker;
+    }
+    return text.size();
+}
+
+class FastaReader {
+public:
+    FastaReader(std::string_view text, const LetterClasses& classes, RecordSink& sink)
+        : text_(text), classes_(classes), sink_(sink) {}
+
+    void read() {
+        const std::size_t first = text_.find_first_not_of(WHITE_SPACE);
+        if (first == std::string_view::npos) throw ReadError("empty file");
+        if (text_[first] != '>') {
+            throw ReadError(line_at(first), 0, {}, "not FASTA: the first line does not start with '>'");
+        }
+        for (std::size_t start = first; start < text_.size(); start = read_record(start)) {}
+    }
+
+private:
+    // Reads the record whose '>' is at `start`; returns where the next one starts.
+    std::size_t read_record(std::size_t start) {
+        ++record_;
+        const std::size_t name_end = std::min(text_.find('\n', start), text_.size());
+        const std::string_view identifier = first_word(text_.substr(start + 1, name_end - start - 1)).first;
+        if (const auto problem = identifier_problem(identifier)) throw ReadError(line_at(start), record_, {}, *problem);
+        const std::size_t end = next_record(text_, name_end);
+        const std::size_t body_start = std::min(name_end + 1, end);
+        const std::string_view body = text_.substr(body_start, end - body_start);
+        if (letters_.size() < body.size()) letters_.resize(body.size());
+        LetterFacts facts;
+        const std::size_t count = copy_letters(body, classes_, letters_.data(), facts);
+        if (!facts.ascii()) check_body_lines(body_start, body, identifier);
+        sink_.take(identifier, std::string_view(letters_.data(), count), facts);
+        return end;
+    }
+
+    // Only for a record with bytes beyond ASCII: finds the line that is not UTF-8.
+    void check_body_lines(std::size_t body_start, std::string_view body, std::string_view identifier) const {
+        TextLines lines(body);
+        std::string_view line;
+        while (lines.next(line)) {
+            if (const auto problem = sequence_line_problem(line)) {
+                throw ReadError(line_at(body_start) + lines.number() - 1, record_, identifier, *problem);
+            }
+        }
+    }
+
+    [[nodiscard]] std::size_t line_at(std::size_t offset) const noexcept {
+        return line_number_at(text_, offset);
+    }
+
+    std::string_view text_;
+    const LetterClasses& classes_;
+    RecordSink& sink_;
+    std::size_t record_ = 0;
+    std::string letters_;  // the sequence being read, reused: it grows to the longest record's text
+};
+
+}  // namespace
+
+void read_fasta(std::string_view text, const LetterClasses& classes, RecordSink& sink) {
+    FastaReader(text, classes, sink).read();
+}
+
+}  // namespace ntpepmap::reader

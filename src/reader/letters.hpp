@@ -1,0 +1,71 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace ntpepmap::reader {
+
+// What a byte of sequence text is, as bits: a letter (KEEP) or not (whitespace and the
+// position numbers of GenBank-style lines), and for letters whether they are outside the
+// caller's plain set (UNUSUAL) or part of a multi-byte character (NON_ASCII).
+inline constexpr std::uint8_t KEEP = 1;
+inline constexpr std::uint8_t UNUSUAL = 2;
+inline constexpr std::uint8_t NON_ASCII = 4;
+
+constexpr bool is_white_space(unsigned char byte) noexcept { return byte == ' ' || (byte >= '\t' && byte <= '\r'); }
+constexpr bool is_digit(unsigned char byte) noexcept { return byte >= '0' && byte <= '9'; }
+
+// Every byte with no plain set: a letter is KEEP | UNUSUAL (and NON_ASCII from 0x80 up).
+inline constexpr std::array<std::uint8_t, 256> BYTE_CLASSES = [] {
+    std::array<std::uint8_t, 256> classes{};
+    for (unsigned byte = 0; byte < 256; ++byte) {
+        const auto value = static_cast<unsigned char>(byte);
+        if (is_white_space(value) || is_digit(value)) continue;
+        classes[byte] = static_cast<std::uint8_t>(KEEP | UNUSUAL | (byte >= 0x80 ? NON_ASCII : 0));
+    }
+    return classes;
+}();
+
+// The classes of one reading: letters of the plain set lose UNUSUAL.
+class LetterClasses {
+public:
+    explicit LetterClasses(std::string_view plain = {}) noexcept;
+
+    [[nodiscard]] std::uint8_t operator[](char byte) const noexcept { return table_[static_cast<unsigned char>(byte)]; }
+    // A plain set small enough to compare a piece of text with letter by letter: its
+    // letters, the first repeated to fill the array (so that the comparisons unroll).
+    static constexpr std::size_t FEW = 8;
+    [[nodiscard]] const std::array<char, FEW>& few_plain() const noexcept { return few_plain_; }
+    [[nodiscard]] bool has_few_plain() const noexcept { return plain_size_ > 0 && plain_size_ <= FEW; }
+    [[nodiscard]] bool has_plain() const noexcept { return plain_size_ > 0; }
+
+private:
+    std::array<std::uint8_t, 256> table_ = BYTE_CLASSES;
+    std::array<char, FEW> few_plain_{};
+    std::size_t plain_size_ = 0;
+};
+
+// Facts about a sequence's letters: the bits of all its letters.
+struct LetterFacts {
+    std::uint8_t bits = 0;
+
+    [[nodiscard]] bool ascii() const noexcept { return (bits & NON_ASCII) == 0; }
+    [[nodiscard]] bool plain() const noexcept { return (bits & UNUSUAL) == 0; }
+};
+
+// Copies the letters of `text` to `out`, which has room for text.size() bytes; returns how
+// many. Pieces of 16 ASCII letters go whole; any other piece byte by byte.
+std::size_t copy_letters(std::string_view text, const LetterClasses& classes, char* out, LetterFacts& facts) noexcept;
+
+// Appends the letters of `text` to `sequence`.
+inline void append_letters(std::string& sequence, std::string_view text, const LetterClasses& classes,
+                           LetterFacts& facts) {
+    const std::size_t old_size = sequence.size();
+    sequence.resize(old_size + text.size());
+    sequence.resize(old_size + copy_letters(text, classes, sequence.data() + old_size, facts));
+}
+
+}  // namespace ntpepmap::reader

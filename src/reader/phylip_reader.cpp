@@ -1,0 +1,159 @@
+#include "reader/phylip_reader.hpp"
+
+#include <algorithm>
+#include <optional>
+#include <string>
+
+#include "reader/aligned_records.hpp"
+#include "reader/text_lines.hpp"
+
+namespace ntpepmap::reader {
+
+namespace {
+
+// Counts of up to nine digits: far beyond any real alignment, and no overflow.
+constexpr std::size_t MAX_COUNT_DIGITS = 9;
+
+bool is_count(std::string_view word) noexcept {
+    return !word.empty() && std::all_of(word.begin(), word.end(), [](char c) { return is_digit(static_cast<unsigned char>(c)); });
+}
+
+std::size_t count_of(std::string_view word) noexcept {
+    std::size_t value = 0;
+    for (const char digit : word) value = 10 * value + static_cast<std::size_t>(digit - '0');
+    return value;
+}
+
+struct Heading {
+    std::size_t sequences;
+    std::size_t columns;
+};
+
+std::string counted(std::size_t count, std::string_view noun) { return std::to_string(count) + " " + std::string(noun); }
+
+class PhylipReading {
+public:
+    PhylipReading(std::string_view text, const LetterClasses& classes) : lines_(text), records_(classes) {
+        heading_ = read_heading();
+    }
+
+    void read_sequential() {
+        std::string_view line;
+        for (std::size_t number = 1; number <= heading_.sequences; ++number) {
+            next_line(line);
+            records_.start(line, lines_.number());
+            while (records_[number].sequence.size() < heading_.columns) {
+                next_line(line);
+                records_.append(number, line, lines_.number());
+            }
+            check_not_over(number);
+        }
+        check_nothing_after();
+    }
+
+    void read_interleaved() {
+        std::string_view line;
+        for (std::size_t number = 1; number <= heading_.sequences; ++number) {
+            next_line(line);
+            records_.start(line, lines_.number());
+            check_not_over(number);
+        }
+        while (first_incomplete() != 0) {
+            for (std::size_t number = 1; number <= heading_.sequences; ++number) {
+                next_line(line);
+                records_.append(number, line, lines_.number());
+                check_not_over(number);
+            }
+        }
+        check_nothing_after();
+    }
+
+    [[nodiscard]] const AlignedRecords& records() const noexcept { return records_; }
+
+private:
+    Heading read_heading() {
+        std::string_view line;
+        lines_.next_filled(line);
+        const Words sequences = first_word(line);
+        const Words columns = first_word(sequences.rest);
+        if (!is_count(sequences.first) || !is_count(columns.first)) {
+            throw ReadError(lines_.number(), 0, {}, "not PHYLIP: the first line does not give two counts");
+        }
+        if (sequences.first.size() > MAX_COUNT_DIGITS || columns.first.size() > MAX_COUNT_DIGITS) {
+            throw ReadError(lines_.number(), 0, {}, "the counts of the first line are too large");
+        }
+        const Heading heading{count_of(sequences.first), count_of(columns.first)};
+        if (heading.sequences == 0) throw ReadError(lines_.number(), 0, {}, "no sequences");
+        return heading;
+    }
+
+    // The next line that is not blank. At the end of the file, the error names what is
+    // missing: records, or else the columns of the first short record.
+    void next_line(std::string_view& line) {
+        if (lines_.next_filled(line)) return;
+        if (records_.size() < heading_.sequences) {
+            throw ReadError(lines_.number(), 0, {},
+                            "the file ends after " + counted(records_.size(), "of ") +
+                                counted(heading_.sequences, "sequences"));
+        }
+        const std::size_t number = first_incomplete();
+        throw ReadError(lines_.number(), number, records_[number].identifier,
+                        "the file ends after " + counted(records_[number].sequence.size(), "of ") +
+                            counted(heading_.columns, "columns"));
+    }
+
+    void check_not_over(std::size_t number) const {
+        const std::size_t columns = records_[number].sequence.size();
+        if (columns > heading_.columns) {
+            throw ReadError(lines_.number(), number, records_[number].identifier,
+                            counted(columns, "columns where the first line says ") + std::to_string(heading_.columns));
+        }
+    }
+
+    void check_nothing_after() {
+        std::string_view line;
+        if (lines_.next_filled(line)) {
+            throw ReadError(lines_.number(), 0, {}, "more lines than the first line announces");
+        }
+    }
+
+    // The first record short of the columns, or 0.
+    [[nodiscard]] std::size_t first_incomplete() const noexcept {
+        for (std::size_t number = 1; number <= records_.size(); ++number) {
+            if (records_[number].sequence.size() < heading_.columns) return number;
+        }
+        return 0;
+    }
+
+    TextLines lines_;
+    AlignedRecords records_;
+    Heading heading_{};
+};
+
+}  // namespace
+
+bool is_phylip_heading(std::string_view line) noexcept {
+    const Words sequences = first_word(line);
+    return is_count(sequences.first) && is_count(first_word(sequences.rest).first);
+}
+
+void read_phylip(std::string_view text, const LetterClasses& classes, RecordSink& sink) {
+    PhylipReading sequential(text, classes);
+    std::optional<ReadError> sequential_error;
+    try {
+        sequential.read_sequential();
+    } catch (const ReadError& error) {
+        sequential_error = error;
+    }
+    if (!sequential_error) return sequential.records().hand_over(sink);
+    PhylipReading interleaved(text, classes);
+    try {
+        interleaved.read_interleaved();
+    } catch (const ReadError& error) {
+        if (error.line() > sequential_error->line()) throw;
+        throw *sequential_error;
+    }
+    interleaved.records().hand_over(sink);
+}
+
+}  // namespace ntpepmap::reader

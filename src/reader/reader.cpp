@@ -1,0 +1,56 @@
+#include "reader/reader.hpp"
+
+#include <array>
+#include <string>
+
+#include "reader/clustal_reader.hpp"
+#include "reader/fasta_reader.hpp"
+#include "reader/phylip_reader.hpp"
+#include "reader/text_lines.hpp"
+
+namespace ntpepmap::reader {
+
+namespace {
+
+constexpr std::array<std::string_view, 3> FORMAT_NAMES = {"fasta", "clustal", "phylip"};
+
+}  // namespace
+
+std::string_view format_name(Format format) noexcept { return FORMAT_NAMES[static_cast<std::size_t>(format)]; }
+
+std::optional<Format> format_named(std::string_view name) noexcept {
+    for (std::size_t index = 0; index < FORMAT_NAMES.size(); ++index) {
+        if (FORMAT_NAMES[index] == name) return static_cast<Format>(index);
+    }
+    return std::nullopt;
+}
+
+Format detect_format(std::string_view text) {
+    TextLines lines(without_byte_order_mark(text));
+    std::string_view line;
+    if (!lines.next_filled(line)) throw ReadError("empty file");
+    line = trim_leading_white_space(line);
+    if (line.starts_with('>')) return Format::fasta;
+    if (is_clustal_heading(line)) return Format::clustal;
+    if (is_phylip_heading(line)) return Format::phylip;
+    throw ReadError(lines.number(), 0, {}, "neither FASTA, CLUSTAL nor PHYLIP (use --in-format)");
+}
+
+Format read_records(std::string_view text, std::optional<Format> format, const LetterClasses& classes,
+                    RecordSink& sink) {
+    std::string copy;  // only for old Mac line ends
+    if (has_lone_carriage_return(text)) {
+        copy = with_line_feeds(text);
+        text = copy;
+    }
+    const Format chosen = format ? *format : detect_format(text);
+    text = without_byte_order_mark(text);
+    switch (chosen) {
+    case Format::fasta: read_fasta(text, classes, sink); break;
+    case Format::clustal: read_clustal(text, classes, sink); break;
+    case Format::phylip: read_phylip(text, classes, sink); break;
+    }
+    return chosen;
+}
+
+}  // namespace ntpepmap::reader

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "reader/letters.hpp"
+#include "reader/read_error.hpp"
+
+namespace ntpepmap::reader {
+
+enum class Format : std::uint8_t { fasta, clustal, phylip };
+
+[[nodiscard]] std::string_view format_name(Format format) noexcept;
+// The format of a name as format_name gives it; nothing for another name.
+[[nodiscard]] std::optional<Format> format_named(std::string_view name) noexcept;
+
+// Receives the records in file order. The texts are lent for the call only. It may
+// throw to stop the reading; the exception comes out of read_records unchanged.
+class RecordSink {
+public:
+    virtual ~RecordSink() = default;
+    virtual void take(std::string_view identifier, std::string_view sequence, LetterFacts facts) = 0;
+};
+
+// The format of a text by its first line that is not blank: '>' for FASTA, the name of a
+// CLUSTAL-writing aligner, or two counts for PHYLIP. Throws ReadError for anything else.
+[[nodiscard]] Format detect_format(std::string_view text);
+
+// Reads every record of `text` in `format` (detected when not given) and hands each to
+// `sink`: the identifier is the first word of the name, the sequence its letters with
+// white space and position numbers left out. Identifiers and sequences are UTF-8. Lines
+// end in LF, CRLF or CR alone; a byte-order mark is skipped.
+// Throws ReadError, naming line and record, for text that is not in the format.
+Format read_records(std::string_view text, std::optional<Format> format, const LetterClasses& classes,
+                    RecordSink& sink);
+
+}  // namespace ntpepmap::reader

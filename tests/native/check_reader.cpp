@@ -1,0 +1,153 @@
+// Self-checks of the reader that Python cannot see: every prefix of every sample read from
+// a heap block of exactly its size (no terminating NUL: under AddressSanitizer a read past
+// the end fails), only ReadError ever thrown, what each record handed over holds, and a
+// sink's own exception passing through unchanged.
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <random>
+#include <source_location>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "reader/reader.hpp"
+#include "translator/utf8.hpp"
+
+namespace {
+
+using namespace ntpepmap::reader;
+
+// What went wrong, once per kind: every prefix of a sample tends to fail alike.
+std::vector<std::string> failures;
+
+void check(bool condition, std::string_view what, std::source_location where = std::source_location::current()) {
+    std::string failure = std::to_string(where.line()) + ": " + std::string(what);
+    if (!condition && std::find(failures.begin(), failures.end(), failure) == failures.end()) {
+        failures.push_back(std::move(failure));
+    }
+}
+
+constexpr std::string_view PLAIN = "ACGT";
+
+const std::vector<std::string_view> SAMPLES = {
+    ">a desc\nAC GT\n>b\nAC\n\n",
+    "\xEF\xBB\xBF\r\n>a x\xFF\r\n  1 acgt 12 \xC3\xA9\r\n>b\r\n\r\n",
+    ">a\rACGT\r>b x\rAC\r",
+    ">a>b\nAC>GT\n>\n",
+    ">\xC3\nAC\n",
+    ">a\nAC\xE2\x82\n",
+    "CLUSTAL W\n\na  MK-W 4\nb  MKLW 4\n   ** *\n\na  LF\nb  LF 6\n",
+    "CLUSTAL\n\na MK\nb\n\nb MK\n",
+    "MUSCLE (3.8)\n\na MK\na MK\n\na LF\na LF\n",
+    "2 6\na MKW\nLFS\nb MKWLFS\n",
+    "2 6\na MKW\nb MKW\n\nLFS\nLFS\n",
+    "3 4 I\na MK\nb MK\nc M\xC3\xA9\n\nLF\nLF\nLF\n",
+    "1 999999999\nx M\n",
+    "9999999999 1\n",
+    ">long\nACGTACGTACGTACGTACGTACGTACGTACGTACGTACGTAC\n"
+    ">mixed\nACGTACGTACGTACGTACGTACGTACGTACGTAcGTACGTAC 12345678 ACGTACGTACGTACGT\xC3\xA9" "ACGTACGTACGTACGTACG\n",
+};
+
+// copy_letters against a literal filter, on random texts that mix pieces of plain letters
+// with every kind of byte at every place of a piece.
+void check_copy_against_filter() {
+    const std::string_view alphabet[] = {"ACGTACGTACGTACGT", "ACGT", "acgt", "N-", " ", "\n", "\r\n", "7", "\xC3\xA9",
+                                         "Q", "\x01"};
+    const std::string_view plain_sets[] = {PLAIN, "", "ACGTUN-.", "ACDEFGHIKLMNPQRSTVWY*-"};
+    std::mt19937 random(7);
+    for (int round = 0; round < 20000; ++round) {
+        std::string text;
+        while (text.size() < random() % 120) text += alphabet[random() % std::size(alphabet)];
+        const std::string_view plain = plain_sets[random() % std::size(plain_sets)];
+        std::string expected;
+        bool unusual = false;
+        for (const char byte : text) {
+            const auto value = static_cast<unsigned char>(byte);
+            if (is_white_space(value) || is_digit(value)) continue;
+            expected += byte;
+            unusual = unusual || plain.find(byte) == std::string_view::npos;
+        }
+        std::string copied(text.size(), '\0');
+        LetterFacts facts;
+        copied.resize(copy_letters(text, LetterClasses(plain), copied.data(), facts));
+        check(copied == expected, "copy_letters kept other bytes than the filter");
+        check(facts.plain() == !unusual, "copy_letters: plain is wrong");
+        check(facts.ascii() == (expected.find('\xC3') == std::string::npos), "copy_letters: ascii is wrong");
+    }
+}
+
+struct Collected final : RecordSink {
+    void take(std::string_view identifier, std::string_view sequence, LetterFacts facts) override {
+        check(!identifier.empty(), "an empty identifier");
+        check(std::none_of(identifier.begin(), identifier.end(),
+                           [](char c) { return is_white_space(static_cast<unsigned char>(c)); }),
+              "white space in an identifier");
+        check(ntpepmap::utf8::is_valid(identifier) && ntpepmap::utf8::is_valid(sequence), "text that is not UTF-8");
+        bool ascii = true;
+        bool plain = true;
+        for (const char letter : sequence) {
+            const auto byte = static_cast<unsigned char>(letter);
+            check(!is_white_space(byte) && !is_digit(byte), "white space or a digit in a sequence");
+            ascii = ascii && byte < 0x80;
+            plain = plain && PLAIN.find(letter) != std::string_view::npos;
+        }
+        check(facts.ascii() == ascii && facts.plain() == plain, "facts that do not fit the letters");
+        ++records;
+    }
+    std::size_t records = 0;
+};
+
+void read_every_prefix(std::string_view sample) {
+    const LetterClasses classes(PLAIN);
+    const std::optional<Format> formats[] = {std::nullopt, Format::fasta, Format::clustal, Format::phylip};
+    for (std::size_t size = 0; size <= sample.size(); ++size) {
+        const auto block = std::make_unique<char[]>(size);  // exactly the prefix, nothing after it
+        std::copy_n(sample.data(), size, block.get());
+        for (const auto& format : formats) {
+            Collected sink;
+            try {
+                const Format found = read_records(std::string_view(block.get(), size), format, classes, sink);
+                check(!format || found == *format, "another format than the one asked for");
+                check(sink.records > 0, "a file read without records");
+            } catch (const ReadError& error) {
+                check(std::string_view(error.what()).find('\n') == std::string_view::npos, "a message of two lines");
+            } catch (...) {
+                check(false, "an exception other than ReadError");
+            }
+        }
+    }
+}
+
+struct Stop {};
+
+struct StoppingSink final : RecordSink {
+    void take(std::string_view, std::string_view, LetterFacts) override { throw Stop{}; }
+};
+
+void check_sink_exception_passes() {
+    const LetterClasses classes;
+    for (const std::string_view sample : {SAMPLES[0], SAMPLES[6], SAMPLES[9], SAMPLES[10]}) {
+        StoppingSink sink;
+        bool stopped = false;
+        try {
+            (void)read_records(sample, std::nullopt, classes, sink);
+        } catch (const Stop&) {
+            stopped = true;
+        } catch (...) {
+        }
+        check(stopped, "the sink's exception did not come out unchanged");
+    }
+}
+
+}  // namespace
+
+int main() {
+    for (const std::string_view sample : SAMPLES) read_every_prefix(sample);
+    check_sink_exception_passes();
+    check_copy_against_filter();
+    for (const std::string& failure : failures) std::fprintf(stderr, "line %s\n", failure.c_str());
+    std::printf("%zu samples, every prefix in every format: %zu kinds of failure\n", SAMPLES.size(), failures.size());
+    return failures.empty() ? 0 : 1;
+}

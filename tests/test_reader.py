@@ -1,0 +1,166 @@
+"""The tool's reader: the input shapes users have, and one-line errors that say where."""
+
+from __future__ import annotations
+
+import bz2
+import gzip
+import lzma
+import os
+import subprocess
+
+import pytest
+
+from ntpepmap_cli.errors import InputError
+from ntpepmap_cli.seqio import read_alignment, read_fasta_marked
+from test_cli import EXPECTED, PROTEINS, cds_of, cli_command, read_fasta as read_fasta_text, search_path
+
+RECORDS = [("alpha", "MKWLF-SEDPQ" * 7), ("b2", "MK--LFSEDP*" * 7), ("c", "-" * 77)]
+BYTE_ORDER_MARK = b"\xef\xbb\xbf"
+
+
+def pieces(seq: str, width: int) -> list[str]:
+    return [seq[start:start + width] for start in range(0, len(seq), width)] if width else [seq]
+
+
+def fasta(records, wrap: int = 0, newline: str = "\n", description: str = "") -> bytes:
+    return "".join(f">{name}{description}{newline}" + "".join(piece + newline for piece in pieces(seq, wrap))
+                   for name, seq in records).encode()
+
+
+def genbank_style(records) -> bytes:
+    """Lines of 60 letters in blocks of 10, each led by the position of its first letter."""
+    lines = []
+    for name, seq in records:
+        lines.append(f">{name}")
+        lines += [f"{start + 1:>9} " + " ".join(pieces(seq[start:start + 60], 10))
+                  for start in range(0, len(seq), 60)]
+    return ("\n".join(lines) + "\n").encode()
+
+
+def clustal(records, heading: str = "CLUSTAL W (1.83) multiple sequence alignment", width: int = 30) -> bytes:
+    text = heading + "\n\n"
+    for start in range(0, len(records[0][1]), width):
+        text += "\n" + "".join(f"{name:<8}{seq[start:start + width]}  {start + width}\n" for name, seq in records)
+        text += " " * 8 + "*" * width + "\n"
+    return text.encode()
+
+
+def phylip_sequential(records, wrap: int = 0) -> bytes:
+    text = f"{len(records)} {len(records[0][1])}\n"
+    for name, seq in records:
+        text += f"{name}  " + "\n".join(pieces(seq, wrap)) + "\n"
+    return text.encode()
+
+
+def phylip_interleaved(records, width: int = 30) -> bytes:
+    text = f" {len(records)} {len(records[0][1])}\n"
+    for start in range(0, len(records[0][1]), width):
+        text += "".join((f"{name}   " if start == 0 else "") + " ".join(pieces(seq[start:start + width], 10)) + "\n"
+                        for name, seq in records) + "\n"
+    return text.encode()
+
+
+SHAPES = {  # format, content, and the records when they are not RECORDS
+    "FASTA, one line": ("fasta", fasta(RECORDS)),
+    "FASTA, wrapped, descriptions": ("fasta", fasta(RECORDS, wrap=13, description=" some words")),
+    "FASTA, CRLF, blank lines": ("fasta", b"\r\n \r\n" + fasta(RECORDS, 20, "\r\n").replace(b"\r\n>", b"\r\n\r\n>")),
+    "FASTA, old Mac line ends": ("fasta", fasta(RECORDS, wrap=20, newline="\r")),
+    "FASTA, LF, CRLF and CR mixed": ("fasta", b"".join(line + (b"\n", b"\r\n", b"\r")[number % 3] for number, line
+                                                     in enumerate(fasta(RECORDS, wrap=20).splitlines()))),
+    "FASTA, byte-order mark, no last line end": ("fasta", BYTE_ORDER_MARK + fasta(RECORDS, wrap=30).rstrip()),
+    "FASTA, blocks and position numbers": ("fasta", genbank_style(RECORDS)),
+    "FASTA, description not UTF-8": ("fasta", fasta(RECORDS, description=" caf\xe9").replace(b"\xc3\xa9", b"\xe9")),
+    "FASTA, '>' inside names and rows": ("fasta", b">a x>y\nAC>GT\n>>b\nAC\n", [("a", "AC>GT"), (">b", "AC")]),
+    "FASTA, empty sequences": ("fasta", b">a\n\n>b\tx\n>c", [("a", ""), ("b", ""), ("c", "")]),
+    "CLUSTAL": ("clustal", clustal(RECORDS)),
+    "CLUSTAL by MUSCLE, CRLF": ("clustal", clustal(RECORDS, "MUSCLE (3.8) multiple sequence alignment")
+                                .replace(b"\n", b"\r\n")),
+    "CLUSTAL, a repeated name keeps its place": ("clustal", clustal(RECORDS[:1] * 2 + RECORDS[1:]),
+                                                 RECORDS[:1] * 2 + RECORDS[1:]),
+    "PHYLIP sequential": ("phylip", phylip_sequential(RECORDS)),
+    "PHYLIP sequential, wrapped": ("phylip", phylip_sequential(RECORDS, wrap=20)),
+    "PHYLIP interleaved": ("phylip", phylip_interleaved(RECORDS)),
+    "gzip": ("fasta", gzip.compress(fasta(RECORDS, wrap=10))),
+    "gzip, one member per record": ("fasta", b"".join(gzip.compress(fasta([record])) for record in RECORDS)),
+    "bzip2": ("clustal", bz2.compress(clustal(RECORDS))),
+    "xz": ("phylip", lzma.compress(phylip_interleaved(RECORDS))),
+}
+
+
+@pytest.mark.parametrize("shape", SHAPES)
+def test_every_shape_gives_its_records(tmp_path, shape):
+    in_format, content, *given = SHAPES[shape]
+    expected = given[0] if given else RECORDS
+    path = tmp_path / "input"  # no suffix: compression is known by content
+    path.write_bytes(content)
+    assert read_alignment(str(path), "auto") == expected
+    assert read_alignment(str(path), in_format) == expected
+    if in_format == "fasta":
+        plain = "MKWLF-"
+        records, marked = read_fasta_marked(str(path), plain.encode())
+        assert records == expected
+        assert marked == [index for index, (_, seq) in enumerate(expected) if set(seq) - set(plain)]
+
+
+DAMAGED_GZIP = gzip.compress(b">a\nACGT\n" * 50)[:-9]
+
+ERRORS = [
+    (b"", "auto", "empty file"),
+    (b" \r\n\n", "fasta", "empty file"),
+    (b"hello\n>a\nAC\n", "auto", "line 1: neither FASTA, CLUSTAL nor PHYLIP (use --in-format)"),
+    (b"\n\nMKW\n", "fasta", "line 3: not FASTA: the first line does not start with '>'"),
+    (b">a\nAC\n> \t\nAC\n", "fasta", "line 3, record 2: no identifier"),
+    (b">a\nAC\n>b\xff c\nAC\n", "auto", "line 3, record 2: the identifier is not UTF-8 text"),
+    (b">a x\xff\nAC\n>b\nAC\r\nA\xffC\n", "auto", "line 5, record 2 (b): the sequence is not UTF-8 text"),
+    (b">a\rAC\r\n>b\rA\xffC\r", "fasta", "line 4, record 2 (b): the sequence is not UTF-8 text"),
+    (b">a\nMK\n", "clustal", "line 1: not CLUSTAL: the first line does not start with 'CLUSTAL'"),
+    (b"CLUSTAL\n\na MK\nb\n", "clustal", "line 4, record 2 (b): no sequence after the name"),
+    (b"CLUSTAL\n\na MK\nb MK\n\nb MK\na MK\n", "auto", "line 6, record 1 (a): this block has 'b' in its place"),
+    (b"CLUSTAL\n\na MK\nb MK\n\na MK\n", "auto", "line 6: this block has 1 of the 2 sequences of the first"),
+    (b"CLUSTAL\n\na MK\n\na MK\nb MK\n", "auto", "line 6: this block has more sequences than the first"),
+    (b"a b\n", "phylip", "line 1: not PHYLIP: the first line does not give two counts"),
+    (b"2 6\na MKW\nb MKW\n\nLFS\nLFSW\n", "auto", "line 6, record 2 (b): 7 columns where the first line says 6"),
+    (b"2 6\na MKWLFS\nb MKW\n", "phylip", "line 3, record 2 (b): the file ends after 3 of 6 columns"),
+    (b"3 2\na MK\nb MK\n", "phylip", "line 3: the file ends after 2 of 3 sequences"),
+    (b"1 2\na MK\nb MK\n", "phylip", "line 3: more lines than the first line announces"),
+    (DAMAGED_GZIP, "auto", "damaged gzip data: "),
+    (b"BZh9 not really", "fasta", "damaged bzip2 data: "),
+    (b"\xfd7zXZ\x00", "fasta", "damaged xz data: "),
+]
+
+
+@pytest.mark.parametrize("content, in_format, message", ERRORS)
+def test_bad_input_is_one_line_naming_file_line_and_record(tmp_path, content, in_format, message):
+    path = tmp_path / "in.fa"
+    path.write_bytes(content)
+    with pytest.raises(InputError) as caught:
+        read_alignment(str(path), in_format)
+    text = str(caught.value)
+    assert text.startswith(f"{path}: {message}") and "\n" not in text
+    if not message.endswith(": "):  # a library's own words follow the damaged data
+        assert text == f"{path}: {message}"
+
+
+def protein_files():
+    """The protein alignment in several shapes; every one gives EXPECTED."""
+    records = list(PROTEINS.items())
+    return {
+        "FASTA gzip": gzip.compress(fasta(records)),
+        "PHYLIP interleaved xz": lzma.compress(phylip_interleaved(records, width=5)),
+        "CLUSTAL bzip2": bz2.compress(clustal(records, width=5)),
+    }
+
+
+@pytest.mark.parametrize("shape", protein_files())
+@pytest.mark.parametrize("from_stdin", [False, True])
+def test_the_tool_reads_compressed_inputs_by_content(tmp_path, shape, from_stdin):
+    protein = tmp_path / "protein.aln"
+    protein.write_bytes(protein_files()[shape])
+    cds = tmp_path / "cds.fasta"  # gzip under a plain name
+    cds.write_bytes(gzip.compress(fasta([(name, cds_of(row)) for name, row in PROTEINS.items()], wrap=7)))
+    done = subprocess.run(cli_command() + ["-" if from_stdin else str(protein), str(cds)],
+                          input=protein.read_bytes() if from_stdin else None, capture_output=True,
+                          env=dict(os.environ, PYTHONPATH=search_path()), timeout=120)
+    assert (done.returncode, done.stderr) == (0, f"ntpepmap: {len(PROTEINS)} records written, 0 codons "
+                                                 f"masked, 0 kept, 0 located, 0 padded, 0 left out\n".encode())
+    assert read_fasta_text(done.stdout.decode()) == EXPECTED
