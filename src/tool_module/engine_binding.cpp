@@ -8,6 +8,7 @@
 
 #include "engine/engine.hpp"
 #include "module/py_ref.hpp"
+#include "module/python_text.hpp"
 #include "tool_module/tool_methods.hpp"
 
 namespace ntpepmap::tool_module {
@@ -39,13 +40,13 @@ std::string_view utf8_of(PyObject* text) {
 std::string_view ascii_of(PyObject* text, std::string_view name, const char* what) {
     const std::string whose = std::string(what) + " of record " + std::string(name);
     if (!PyUnicode_Check(text)) fail(PyExc_TypeError, whose + " is not a str");
-    if (!PyUnicode_IS_ASCII(text)) fail(PyExc_ValueError, whose + " holds letters that are not ASCII");
-    return {static_cast<const char*>(PyUnicode_DATA(text)), static_cast<std::size_t>(PyUnicode_GET_LENGTH(text))};
+    if (!module::is_ascii_str(text)) fail(PyExc_ValueError, whose + " holds letters that are not ASCII");
+    return {module::ascii_data(text), static_cast<std::size_t>(PyUnicode_GET_LENGTH(text))};
 }
 
 PyRef ascii_str(std::string_view text) {
     PyRef str = checked(PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127));
-    if (!text.empty()) std::memcpy(PyUnicode_DATA(str.get()), text.data(), text.size());
+    if (!text.empty()) std::memcpy(module::ascii_data(str.get()), text.data(), text.size());
     return str;
 }
 
@@ -161,7 +162,7 @@ private:
 class FastaText {
 public:
     explicit FastaText(PyObject* pairs) : text_(checked(PyUnicode_New(capacity(pairs), 127))) {
-        next_ = static_cast<char*>(PyUnicode_DATA(text_.get()));
+        next_ = module::ascii_data(text_.get());
     }
 
     void add(Py_ssize_t, std::string_view name, std::string_view row, const engine::RecordOutcome& outcome) {
@@ -174,7 +175,7 @@ public:
     }
     PyRef finish() {
         PyObject* text = text_.release();
-        const auto length = static_cast<Py_ssize_t>(next_ - static_cast<char*>(PyUnicode_DATA(text)));
+        const auto length = static_cast<Py_ssize_t>(next_ - module::ascii_data(text));
         const int resized = PyUnicode_Resize(&text, length);
         text_ = PyRef::steal(text);
         if (resized != 0) throw PythonError{};
@@ -191,7 +192,7 @@ private:
             PyObject* name = PyTuple_GET_ITEM(pair, 0);
             PyObject* row = PyTuple_GET_ITEM(pair, 1);
             if (!PyUnicode_Check(name) || !PyUnicode_Check(row)) continue;
-            if (!PyUnicode_IS_ASCII(name)) fail(PyExc_ValueError, "FASTA text needs ASCII record names");
+            if (!module::is_ascii_str(name)) fail(PyExc_ValueError, "FASTA text needs ASCII record names");
             total += 3 + PyUnicode_GET_LENGTH(name) + 3 * PyUnicode_GET_LENGTH(row);
         }
         return total;

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "module/py_ref.hpp"
+#include "module/python_text.hpp"
 #include "reader/reader.hpp"
 
 namespace ntpepmap::tool_module {
@@ -47,7 +48,7 @@ private:
 PyRef python_text(std::string_view text, bool ascii) {
     if (!ascii) return PyRef::steal(PyUnicode_DecodeUTF8(text.data(), ssize(text.size()), "strict"));
     PyRef result = PyRef::steal(PyUnicode_New(ssize(text.size()), 127));
-    if (!result.is_null()) std::memcpy(PyUnicode_DATA(result.get()), text.data(), text.size());
+    if (!result.is_null()) std::memcpy(module::ascii_data(result.get()), text.data(), text.size());
     return result;
 }
 
