@@ -39,7 +39,8 @@ class LocusOptions:
 
     __slots__ = ("table_num", "gene_table", "in_format", "out_format", "wrap", "pair_by_order",
                  "id_map", "trim_stop", "strict", "keep_short", "mismatch", "upper_case",
-                 "resolve_ambiguity", "t_for_u", "drop_gap_columns", "keep_reports")
+                 "resolve_ambiguity", "t_for_u", "drop_gap_columns", "keep_reports", "locate",
+                 "both_strands")
 
     def __init__(self, table_num: int = 1, gene_table: dict[str, list[str]] | None = None,
                  in_format: str = "auto", out_format: str = "fasta", wrap: int = 0,
@@ -47,7 +48,8 @@ class LocusOptions:
                  trim_stop: bool = True, strict: bool = False, keep_short: bool = False,
                  mismatch: str = "mask", upper_case: bool = False,
                  resolve_ambiguity: bool = False, t_for_u: bool = False,
-                 drop_gap_columns: bool = False, keep_reports: bool = False) -> None:
+                 drop_gap_columns: bool = False, keep_reports: bool = False,
+                 locate: bool = True, both_strands: bool = False) -> None:
         self.table_num = table_num
         self.gene_table = gene_table
         self.in_format = in_format
@@ -64,6 +66,8 @@ class LocusOptions:
         self.t_for_u = t_for_u
         self.drop_gap_columns = drop_gap_columns
         self.keep_reports = keep_reports
+        self.locate = locate              # look for the coding region inside a longer CDS
+        self.both_strands = both_strands  # on the reverse strand too
 
 
 class LocusJob:
@@ -161,9 +165,14 @@ class LocusResult:
         self.changed = False            # a codon or a record not written as given
 
 
+def read_cds(path: str) -> tuple[list[Record], list[int]]:
+    """The CDS records of a file, and the indices of those that hold more than nucleotides."""
+    return read_fasta_marked(path, NUCLEOTIDE_LETTERS)
+
+
 def read_inputs(job: LocusJob, options: LocusOptions) -> LocusInputs:
     proteins = read_alignment(job.pep_path, options.in_format)
-    cds, marked = read_fasta_marked(job.cds_path, NUCLEOTIDE_LETTERS)
+    cds, marked = read_cds(job.cds_path)
     return LocusInputs(proteins, cds, job.pep_path, job.cds_path, marked)
 
 
