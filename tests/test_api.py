@@ -31,8 +31,8 @@ def seq_records(pairs) -> list:
     return [SeqRecord(Seq(seq), id=name) for name, seq in pairs]
 
 
-def fields(alignment) -> list[tuple]:
-    return [tuple(getattr(problem, name) for name in FIELDS) for problem in alignment.problems]
+def fields(found) -> list[tuple]:
+    return [tuple(getattr(problem, name) for name in FIELDS) for problem in found]
 
 
 @pytest.mark.parametrize("cds", [CDS, {name: CDS[name] for name in ("alpha", "gamma")}])
@@ -68,7 +68,7 @@ INPUTS = {
 def test_every_kind_of_input_aligns_as_files_do(tmp_path, kind):
     expected = codon_align(write_fasta(tmp_path / "pep", PROTEINS), write_fasta(tmp_path / "cds", CDS))
     alignment = codon_align(*INPUTS[kind](tmp_path))
-    assert list(alignment) == list(expected) and fields(alignment) == fields(expected)
+    assert list(alignment) == list(expected) and fields(alignment.problems) == fields(expected.problems)
 
 
 W_AT = PROTEINS["beta"].index("W")
@@ -86,14 +86,18 @@ W_AT = PROTEINS["beta"].index("W")
      "trimmed", True),
 ])
 def test_problems_say_where_what_and_what_was_done(row, cds, options, kind, action, written):
-    proteins = dict(PROTEINS, beta=row or PROTEINS["beta"])
-    alignment = codon_align(proteins, dict(CDS, beta=cds or CDS["beta"]), **options)
+    proteins, coding = dict(PROTEINS, beta=row or PROTEINS["beta"]), dict(CDS, beta=cds or CDS["beta"])
+    alignment = codon_align(proteins, coding, **options)
     (problem,) = alignment.problems
     assert (problem.record, problem.kind, problem.action) == ("beta", kind, action)
     assert ("beta" in alignment.as_dict()) == written and ": beta: " in problem.message
     if kind == problems.MISMATCH:
         assert (problem.column, problem.residue_number, problem.residue, problem.triplet) == (
             W_AT + 1, W_AT + 1, "W", CDS["beta"][3 * W_AT:3 * W_AT + 3])
+    if not written:  # alone, it leaves nothing to write: refused, saying why
+        with pytest.raises(InputError, match="every record was left out") as refused:
+            codon_align({"beta": proteins["beta"]}, {"beta": coding["beta"]}, **options)
+        assert fields(refused.value.problems) == fields(alignment.problems)
 
 
 def test_repeated_identifiers_are_kept_in_order_and_refused_by_as_dict(monkeypatch):

@@ -99,14 +99,19 @@ def codon_align(protein: Sequences, cds: Sequences, *, table: int = 1,
     identifier -> CDS identifier (or a file of the two columns).
 
     Raises TypeError or ValueError for wrong arguments, and InputError, with
-    the command's one-line message, for inputs it cannot back-translate.
+    the command's one-line message, for inputs it cannot back-translate; its
+    problems are those found before, such as why every record was left out.
     """
     options = _options(table, gene_table, pair_by_order, id_map, locate, both_strands, mismatch,
                        upper_case, resolve_ambiguity)
     proteins, pep_name, _ = _records(protein, "protein", PROTEIN_NAME)
     coding, cds_name, marked = _records(cds, "cds", CDS_NAME)
     result = LocusResult()
-    align_locus(LocusInputs(proteins, coding, pep_name, cds_name, marked), options, result)
+    try:
+        align_locus(LocusInputs(proteins, coding, pep_name, cds_name, marked), options, result)
+    except InputError as error:
+        error.problems = tuple(result.problems)
+        raise
     return CodonAlignment(result.rows, result.problems + result.located)
 
 
