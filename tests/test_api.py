@@ -37,7 +37,8 @@ def fields(found) -> list[tuple]:
 
 @pytest.mark.parametrize("cds", [CDS, {name: CDS[name] for name in ("alpha", "gamma")}])
 def test_files_give_what_the_command_writes_tells_and_refuses(tmp_path, cds):
-    pep, cds_file = write_fasta(tmp_path / "pep.fa", PROTEINS), write_fasta(tmp_path / "cds.fa", cds)
+    pep = write_fasta(tmp_path / "pep.fa", PROTEINS)
+    cds_file = write_fasta(tmp_path / "cds.fa", cds)
     done = run_cli(pep, cds_file)
     try:
         alignment = codon_align(str(pep), str(cds_file))
@@ -45,7 +46,8 @@ def test_files_give_what_the_command_writes_tells_and_refuses(tmp_path, cds):
         assert done.stderr == f"ntpepmap: error: {error}\n"
         return
     assert "".join(f">{name}\n{row}\n" for name, row in alignment) == done.stdout
-    assert [f"ntpepmap: {problem}" for problem in alignment.problems] == done.stderr.splitlines()[:-1]
+    told = [f"ntpepmap: {problem}" for problem in alignment.problems]
+    assert told == done.stderr.splitlines()[:-1]
 
 
 def biopython_inputs(tmp_path):
@@ -66,9 +68,11 @@ INPUTS = {
 
 @pytest.mark.parametrize("kind", INPUTS)
 def test_every_kind_of_input_aligns_as_files_do(tmp_path, kind):
-    expected = codon_align(write_fasta(tmp_path / "pep", PROTEINS), write_fasta(tmp_path / "cds", CDS))
+    expected = codon_align(write_fasta(tmp_path / "pep", PROTEINS),
+                           write_fasta(tmp_path / "cds", CDS))
     alignment = codon_align(*INPUTS[kind](tmp_path))
-    assert list(alignment) == list(expected) and fields(alignment.problems) == fields(expected.problems)
+    assert list(alignment) == list(expected)
+    assert fields(alignment.problems) == fields(expected.problems)
 
 
 W_AT = PROTEINS["beta"].index("W")
@@ -86,7 +90,8 @@ W_AT = PROTEINS["beta"].index("W")
      "trimmed", True),
 ])
 def test_problems_say_where_what_and_what_was_done(row, cds, options, kind, action, written):
-    proteins, coding = dict(PROTEINS, beta=row or PROTEINS["beta"]), dict(CDS, beta=cds or CDS["beta"])
+    proteins = dict(PROTEINS, beta=row or PROTEINS["beta"])
+    coding = dict(CDS, beta=cds or CDS["beta"])
     alignment = codon_align(proteins, coding, **options)
     (problem,) = alignment.problems
     assert (problem.record, problem.kind, problem.action) == ("beta", kind, action)

@@ -178,7 +178,8 @@ def read_inputs(job: LocusJob, options: LocusOptions) -> LocusInputs:
 
 def _pair(inputs: LocusInputs, options: LocusOptions) -> tuple[list[Record], list[str]]:
     """The CDS of each protein record in their order, and the identifiers paired by occurrence."""
-    proteins, cds, pep_name, cds_name = inputs.proteins, inputs.cds, inputs.pep_name, inputs.cds_name
+    proteins, cds = inputs.proteins, inputs.cds
+    pep_name, cds_name = inputs.pep_name, inputs.cds_name
     check_not_swapped(proteins, cds, pep_name, cds_name)
     check_nucleotide(cds, cds_name, marked=inputs.marked)
     check_names_fit(proteins, options.out_format, pep_name)
