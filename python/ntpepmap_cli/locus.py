@@ -48,8 +48,8 @@ class LocusOptions:
                  trim_stop: bool = True, strict: bool = False, keep_short: bool = False,
                  mismatch: str = "mask", upper_case: bool = False,
                  resolve_ambiguity: bool = False, t_for_u: bool = False,
-                 drop_gap_columns: bool = False, keep_reports: bool = False,
-                 locate: bool = True, both_strands: bool = False) -> None:
+                 drop_gap_columns: bool = False, keep_reports: bool = False, locate: bool = True,
+                 both_strands: bool = False) -> None:
         self.table_num = table_num
         self.gene_table = gene_table
         self.in_format = in_format
@@ -66,8 +66,8 @@ class LocusOptions:
         self.t_for_u = t_for_u
         self.drop_gap_columns = drop_gap_columns
         self.keep_reports = keep_reports
-        self.locate = locate              # look for the coding region inside a longer CDS
-        self.both_strands = both_strands  # on the reverse strand too
+        self.locate = locate  # search a CDS that does not fit for the protein's coding region
+        self.both_strands = both_strands
 
 
 class LocusJob:
