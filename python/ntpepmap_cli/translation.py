@@ -111,7 +111,7 @@ def translate_pairs(stem: str, pairs: list[tuple[str, str, str]], settings: Engi
         if problems or short:
             translated.named.append(ident)
         translated.problems.extend(problems)
-        if located:
+        if located and fate == _WRITTEN:  # as the tally counts it
             translated.located.append(Problem(ident, CODING_REGION, LOCATED,
                                               f"{shown_path(cds_path)}: {ident}: coding region "
                                               f"located in the CDS"))
