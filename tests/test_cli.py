@@ -493,7 +493,7 @@ def test_batch_folder_mode_needs_out_dir(tmp_path):
 # ---- start-up cost -----------------------------------------------------------
 
 SLOW_IMPORTS = ("importlib.metadata", "dataclasses", "inspect", "typing", "tempfile", "pathlib",
-                "json", "concurrent.futures", "tqdm")
+                "json", "concurrent.futures", "tqdm", "ntpepmap_cli.api")
 
 
 def test_one_locus_imports_nothing_slow(locus, tmp_path):

@@ -1,4 +1,5 @@
-"""The ntpepmap-stubs package as mypy sees it: correct calls pass, wrong ones are caught."""
+"""The ntpepmap-stubs package and ntpepmap_cli's inline types as type checkers see them:
+correct calls pass, wrong ones are caught."""
 
 from __future__ import annotations
 
@@ -46,6 +47,38 @@ ntpepmap.pepthread("stem", 1, {}, table=1)  # E
 surely_str: str = ntpepmap.attempt_iupac_substitution("ATN", ["ATG"])  # E
 count: int = ntpepmap.pepthread("stem", 1, {})  # E
 """
+
+API_GOOD = """\
+from pathlib import Path
+from typing import Dict, List, Optional, Tuple
+
+from Bio.Align import MultipleSeqAlignment
+
+import ntpepmap_cli
+from ntpepmap_cli import CodonAlignment, codon_align
+
+alignment: CodonAlignment = codon_align({"a": "MK"}, {"a": "ATGAAA"}, table=11, mismatch="keep")
+files = codon_align("p.fa", Path("c.fa.gz"), gene_table={"M": ["ATG"]}, id_map="ids.tsv",
+                    locate=False, both_strands=True, upper_case=True, resolve_ambiguity=True)
+rows: List[Tuple[str, str]] = list(alignment)
+by_name: Dict[str, str] = alignment.as_dict()
+msa: MultipleSeqAlignment = alignment.to_biopython()
+again: CodonAlignment = ntpepmap_cli.codon_align(msa, list(msa), pair_by_order=True)
+column: Optional[int] = alignment.problems[0].column
+"""
+
+API_BAD = """\
+from ntpepmap_cli import codon_align
+
+codon_align({"a": "MK"}, {"a": "ATGAAA"}, 11)  # E
+codon_align(42, {"a": "ATGAAA"}, table="11")  # E
+codon_align({}, {}, strict=True)  # E
+rows: dict[str, str] = codon_align({}, {})  # E
+name: int = codon_align({}, {}).problems[0].record  # E
+"""
+
+# What each checked example is about: the module's stubs, or the tool's inline types.
+EXAMPLES = {"module": (GOOD, BAD), "api": (API_GOOD, API_BAD)}
 
 
 def stubs_installed() -> bool:
@@ -95,11 +128,13 @@ def error_lines(checker: str, folder: Path) -> dict[str, set[int]]:
     return errors
 
 
+@pytest.mark.parametrize("example", sorted(EXAMPLES))
 @pytest.mark.parametrize("checker", sorted(CHECKERS))
-def test_checker_accepts_correct_calls_and_flags_wrong_ones(tmp_path, checker):
-    (tmp_path / "good.py").write_text(GOOD)
-    (tmp_path / "bad.py").write_text(BAD)
-    marked = {number for number, line in enumerate(BAD.splitlines(), 1) if line.endswith("# E")}
+def test_checker_accepts_correct_calls_and_flags_wrong_ones(tmp_path, checker, example):
+    good, bad = EXAMPLES[example]
+    (tmp_path / "good.py").write_text(good)
+    (tmp_path / "bad.py").write_text(bad)
+    marked = {number for number, line in enumerate(bad.splitlines(), 1) if line.endswith("# E")}
     assert error_lines(checker, tmp_path) == {"good.py": set(), "bad.py": marked}
 
 

@@ -1,11 +1,34 @@
-"""Command-line companion of the ntpepmap module: codon alignments from files."""
+"""Command-line companion of the ntpepmap module: codon alignments from files.
+
+codon_align gives Python callers what the ntpepmap command does, over files,
+dicts and Biopython records.
+"""
 
 from __future__ import annotations
 
+from .errors import InputError
+from .problems import Problem
 
-def __getattr__(name: str) -> str:
-    # The version is looked up only when asked for: importlib.metadata costs
-    # more start-up time than a whole small locus takes to run.
+__all__ = ["CodonAlignment", "InputError", "Problem", "codon_align"]
+
+# Not typing.TYPE_CHECKING: importing typing would slow the command's start-up,
+# which never needs the API. Type checkers take any constant of this name as true.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from .api import CodonAlignment, codon_align
+
+_API_NAMES = ("CodonAlignment", "codon_align")
+__version__: str  # looked up when first asked for
+
+
+def __getattr__(name: str) -> object:
+    # The API and the version are imported only when asked for: the command
+    # needs neither, and importlib.metadata costs more start-up time than a
+    # whole small locus takes to run.
+    if name in _API_NAMES:
+        from . import api
+
+        return getattr(api, name)
     if name != "__version__":
         raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
     from importlib import metadata

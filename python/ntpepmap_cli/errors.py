@@ -4,11 +4,17 @@ from __future__ import annotations
 
 from collections.abc import Sequence
 
+from .problems import Problem
+
 SHOWN_NAMES = 3
 
 
 class InputError(Exception):
     """A problem with an input file: the locus cannot be run."""
+
+    # From codon_align: the records' problems found before the locus was refused,
+    # such as the reasons every record was left out.
+    problems: tuple[Problem, ...] = ()
 
     def __init__(self, path: str, detail: str) -> None:
         super().__init__(f"{shown_path(path)}: {detail}")

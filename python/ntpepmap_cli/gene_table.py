@@ -40,7 +40,7 @@ def _codons(key: str, value: object) -> list[str]:
     return codons
 
 
-def _checked(table: object) -> dict[str, list[str]]:
+def checked_gene_table(table: object) -> dict[str, list[str]]:
     if not isinstance(table, dict):
         raise ValueError("the genetic code must be a JSON object of letter to codon list")
     checked: dict[str, list[str]] = {}
@@ -58,7 +58,7 @@ def load_gene_table(path: str) -> dict[str, list[str]]:
 
     text = read_text(path)
     try:
-        return _checked(json.loads(text, object_pairs_hook=_json_object))
+        return checked_gene_table(json.loads(text, object_pairs_hook=_json_object))
     except json.JSONDecodeError as exc:
         raise InputError(path, f"not JSON: {exc.msg} at line {exc.lineno}") from None
     except ValueError as exc:

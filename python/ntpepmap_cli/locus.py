@@ -1,7 +1,9 @@
 """One locus: read and pair the two files, back-translate, write the alignment.
 
 Also the unit of work of batch mode, so it never prints: everything meant
-for the user comes back in the LocusOutcome.
+for the user comes back in the LocusOutcome. The steps up to the written
+alignment (align_locus) serve the Python API as well, on records it was
+handed instead of files.
 """
 
 from __future__ import annotations
@@ -14,6 +16,8 @@ from collections.abc import Callable
 from .codes import terminal_stops
 from .errors import InputError, name_some, shown_path
 from .outputs import output_name, output_stream
+from .problems import (CDS_TOO_SHORT, LEFT_OUT, PADDED, ROW_TOO_SHORT, WRITTEN_SHORT,
+                       Problem)
 from .pairing import (NUCLEOTIDE_LETTERS, Pair, ShortCds, check_names_fit, check_not_swapped,
                       check_nucleotide, even_rows, pair_by_identifier, pair_by_order,
                       prepare_pairs)
@@ -35,7 +39,8 @@ class LocusOptions:
 
     __slots__ = ("table_num", "gene_table", "in_format", "out_format", "wrap", "pair_by_order",
                  "id_map", "trim_stop", "strict", "keep_short", "mismatch", "upper_case",
-                 "resolve_ambiguity", "t_for_u", "drop_gap_columns", "keep_reports")
+                 "resolve_ambiguity", "t_for_u", "drop_gap_columns", "keep_reports", "locate",
+                 "both_strands")
 
     def __init__(self, table_num: int = 1, gene_table: dict[str, list[str]] | None = None,
                  in_format: str = "auto", out_format: str = "fasta", wrap: int = 0,
@@ -43,7 +48,8 @@ class LocusOptions:
                  trim_stop: bool = True, strict: bool = False, keep_short: bool = False,
                  mismatch: str = "mask", upper_case: bool = False,
                  resolve_ambiguity: bool = False, t_for_u: bool = False,
-                 drop_gap_columns: bool = False, keep_reports: bool = False) -> None:
+                 drop_gap_columns: bool = False, keep_reports: bool = False, locate: bool = True,
+                 both_strands: bool = False) -> None:
         self.table_num = table_num
         self.gene_table = gene_table
         self.in_format = in_format
@@ -60,6 +66,8 @@ class LocusOptions:
         self.t_for_u = t_for_u
         self.drop_gap_columns = drop_gap_columns
         self.keep_reports = keep_reports
+        self.locate = locate  # search a CDS that does not fit for the protein's coding region
+        self.both_strands = both_strands
 
 
 class LocusJob:
@@ -84,7 +92,7 @@ class LocusOutcome:
         self.job = job
         self.status = status
         self.reports = reports                        # the module's framed reports, verbatim
-        self.problems: list[str] = []                 # one line per problem
+        self.problems: list[Problem] = []
         self.notes: list[str] = [] if notes is None else notes  # errors, one line each
         self.tally = Tally()
 
@@ -125,34 +133,74 @@ def file_stem(path: str) -> str:
     return name[:dot] if 0 < dot < len(name) - 1 else name
 
 
-def _read_and_pair(job: LocusJob,
-                   options: LocusOptions) -> tuple[list[Record], list[Record], list[str]]:
-    """The protein records, the CDS of each in their order, and the identifiers
-    paired by occurrence."""
+class LocusInputs:
+    """The records of a locus's two inputs, and the names messages give the inputs."""
+
+    __slots__ = ("proteins", "cds", "pep_name", "cds_name", "marked")
+
+    def __init__(self, proteins: list[Record], cds: list[Record], pep_name: str, cds_name: str,
+                 marked: list[int] | None = None) -> None:
+        self.proteins = proteins  # identifier, aligned row
+        self.cds = cds            # identifier, coding sequence
+        self.pep_name = pep_name
+        self.cds_name = cds_name
+        self.marked = marked      # the CDS records that may hold more than nucleotides; None: all
+
+
+class LocusResult:
+    """A locus back-translated, before anything is written."""
+
+    __slots__ = ("rows", "text", "width", "problems", "located", "notes", "tally", "reports",
+                 "changed")
+
+    def __init__(self) -> None:
+        self.rows: list[Record] = []    # the codon rows to write, in the alignment's order
+        self.text: str | None = None    # or their FASTA text, when asked for
+        self.width = 0                  # codon columns of the alignment
+        self.problems: list[Problem] = []
+        self.located: list[Problem] = []  # notes: coding regions found inside longer CDS
+        self.notes: list[str] = []
+        self.tally = Tally()
+        self.reports = ""               # the framed reports, when asked for
+        self.changed = False            # a codon or a record not written as given
+
+
+def read_cds(path: str) -> tuple[list[Record], list[int]]:
+    """The CDS records of a file, and the indices of those that hold more than nucleotides."""
+    return read_fasta_marked(path, NUCLEOTIDE_LETTERS)
+
+
+def read_inputs(job: LocusJob, options: LocusOptions) -> LocusInputs:
     proteins = read_alignment(job.pep_path, options.in_format)
-    cds, marked = read_fasta_marked(job.cds_path, NUCLEOTIDE_LETTERS)
-    check_not_swapped(proteins, cds, job.pep_path, job.cds_path)
-    check_nucleotide(cds, job.cds_path, marked=marked)
-    check_names_fit(proteins, options.out_format, job.pep_path)
+    cds, marked = read_cds(job.cds_path)
+    return LocusInputs(proteins, cds, job.pep_path, job.cds_path, marked)
+
+
+def _pair(inputs: LocusInputs, options: LocusOptions) -> tuple[list[Record], list[str]]:
+    """The CDS of each protein record in their order, and the identifiers paired by occurrence."""
+    proteins, cds = inputs.proteins, inputs.cds
+    pep_name, cds_name = inputs.pep_name, inputs.cds_name
+    check_not_swapped(proteins, cds, pep_name, cds_name)
+    check_nucleotide(cds, cds_name, marked=inputs.marked)
+    check_names_fit(proteins, options.out_format, pep_name)
     if options.pair_by_order:  # the CDS names play no part
-        return proteins, pair_by_order(proteins, cds, job.pep_path, job.cds_path), []
-    paired, repeated = pair_by_identifier(proteins, cds, job.pep_path, job.cds_path,
-                                          options.id_map)
-    return proteins, paired, repeated
+        return pair_by_order(proteins, cds, pep_name, cds_name), []
+    return pair_by_identifier(proteins, cds, pep_name, cds_name, options.id_map)
 
 
-def _even_rows(job: LocusJob, options: LocusOptions, outcome: LocusOutcome,
-               proteins: list[Record]) -> int:
+def _even_rows(inputs: LocusInputs, options: LocusOptions, result: LocusResult) -> int:
     """The alignment's width, with every row made as wide; a padded row is a problem."""
-    width, padded = even_rows(proteins)
+    width, padded = even_rows(inputs.proteins)
     if not padded:
         return width
     if options.strict:
-        raise strict_refusal(job.pep_path, [ident for ident, _ in padded])
-    outcome.tally.padded = len(padded)
-    outcome.problems.extend(f"{shown_path(job.pep_path)}: {ident}: protein row of {length} "
-                            f"columns padded with {width - length} trailing gap(s) to the "
-                            f"alignment's {width}" for ident, length in padded)
+        raise strict_refusal(inputs.pep_name, [ident for ident, _ in padded])
+    result.tally.padded = len(padded)
+    result.problems.extend(
+        Problem(ident, ROW_TOO_SHORT, PADDED,
+                f"{shown_path(inputs.pep_name)}: {ident}: protein row of {length} columns padded "
+                f"with {width - length} trailing gap(s) to the alignment's {width}")
+        for ident, length in padded)
     return width
 
 
@@ -161,46 +209,68 @@ def strict_refusal(path: str, problems: list[str]) -> InputError:
                             f"{name_some(problems)}; nothing written")
 
 
-def _read_inputs(job: LocusJob, options: LocusOptions,
-                 outcome: LocusOutcome) -> tuple[list[Record], list[Record], int]:
-    """The protein rows, all as wide as the alignment, the CDS of each and the width."""
-    proteins, paired_cds, repeated = _read_and_pair(job, options)
-    width = _even_rows(job, options, outcome, proteins)
+def _paired_rows(inputs: LocusInputs, options: LocusOptions,
+                 result: LocusResult) -> tuple[list[Record], int]:
+    """The CDS of each protein row, every row made as wide as the alignment, and the width."""
+    paired_cds, repeated = _pair(inputs, options)
+    width = _even_rows(inputs, options, result)
     if repeated:
-        outcome.notes.append(f"{shown_path(job.pep_path)}: {len(repeated)} repeated "
-                             f"identifier(s) paired by occurrence, the n-th with the n-th: "
-                             f"{name_some(repeated)}")
-    return proteins, paired_cds, width
+        result.notes.append(f"{shown_path(inputs.pep_name)}: {len(repeated)} repeated "
+                            f"identifier(s) paired by occurrence, the n-th with the n-th: "
+                            f"{name_some(repeated)}")
+    return paired_cds, width
 
 
-def _run(job: LocusJob, options: LocusOptions, outcome: LocusOutcome) -> None:
-    proteins, paired_cds, width = _read_inputs(job, options, outcome)
+def align_locus(inputs: LocusInputs, options: LocusOptions, result: LocusResult,
+                fasta_text: bool = False) -> None:
+    """Pairs, prepares and back-translates a locus's records into result, which
+    keeps what was found also when an InputError ends the locus; fasta_text: the
+    rows as the text of a FASTA file, where the engine can write them so.
+
+    Empties the record lists of inputs: each sequence is held once.
+    """
+    paired_cds, width = _paired_rows(inputs, options, result)
+    proteins, inputs.proteins, inputs.cds = inputs.proteins, [], []
     stops = terminal_stops(options.table_num, options.gene_table)
     pairs, too_short = prepare_pairs(proteins, paired_cds, stops, options.trim_stop)
     del proteins, paired_cds
     if options.keep_short:  # their rows come out short, and are written
         pairs = _with_short_ones(pairs, too_short)
         too_short = []
-    as_text = _output_is_plain_fasta(options, pairs)
-    translated = translate_pairs(file_stem(job.pep_path), pairs, engine_settings(options),
-                                 job.pep_path, job.cds_path, as_text)
-    outcome.reports = translated.reports
-    outcome.problems += _short_cds_problems(job.cds_path, too_short) + translated.problems
+    as_text = fasta_text and _output_is_plain_fasta(options, pairs)
+    translated = translate_pairs(file_stem(inputs.pep_name), pairs, engine_settings(options),
+                                 inputs.pep_name, inputs.cds_name, as_text)
+    result.reports = translated.reports
+    result.located = translated.located
+    result.problems += _short_cds_problems(inputs.cds_name, too_short) + translated.problems
     translated.named[:0] = [short.ident for short in too_short]
-    outcome.tally.add(translated.tally)
-    outcome.tally.left_out += len(too_short)
-    rows = _full_rows(job, options, outcome, translated, 3 * width)
-    outcome.tally.written = len(pairs) - outcome.tally.left_out + len(too_short)
-    if outcome.tally.written == 0 and (pairs or too_short):
-        raise InputError(job.pep_path, "every record was left out; nothing written")
-    if translated.text is not None:
-        write_text(job.out_path, translated.text)
+    result.tally.add(translated.tally)
+    result.tally.left_out += len(too_short)
+    result.rows = _full_rows(inputs, options, result, translated, 3 * width)
+    result.tally.written = len(pairs) - result.tally.left_out + len(too_short)
+    if result.tally.written == 0 and (pairs or too_short):
+        raise InputError(inputs.pep_name, "every record was left out; nothing written")
+    result.text = translated.text
+    result.width = 3 * width
+    result.changed = result.changed or result.tally.changed_anything()
+
+
+def _run(job: LocusJob, options: LocusOptions, outcome: LocusOutcome) -> None:
+    result = LocusResult()
+    try:
+        align_locus(read_inputs(job, options), options, result, fasta_text=True)
+    finally:  # what was found before an error is told with it
+        outcome.reports = result.reports
+        outcome.problems = result.problems
+        outcome.notes += result.notes
+        outcome.tally = result.tally
+        if result.changed:
+            outcome.status = Status.REPORTED
+    if result.text is not None:
+        write_text(job.out_path, result.text)
     else:
-        if options.drop_gap_columns:
-            rows = without_gap_columns(rows)
-        write_alignment(job.out_path, rows, len(rows[0][1]) if rows else 3 * width, options)
-    if outcome.tally.changed_anything():
-        outcome.status = Status.REPORTED
+        rows = without_gap_columns(result.rows) if options.drop_gap_columns else result.rows
+        write_alignment(job.out_path, rows, len(rows[0][1]) if rows else result.width, options)
 
 
 def _with_short_ones(pairs: list[Pair], too_short: list[ShortCds]) -> list[Pair]:
@@ -223,30 +293,32 @@ def engine_settings(options: LocusOptions) -> EngineSettings:
                           options.keep_reports)
 
 
-def _full_rows(job: LocusJob, options: LocusOptions, outcome: LocusOutcome,
+def _full_rows(inputs: LocusInputs, options: LocusOptions, result: LocusResult,
                translated: Translated, expected: int) -> list[Record]:
     """The rows to write: never a ragged alignment unless --keep-short."""
     ragged = translated.ragged
-    if options.strict and (outcome.problems or ragged):
+    if options.strict and (result.problems or ragged):
         problems = list(dict.fromkeys(translated.named + [ident for ident, _ in ragged]))
-        raise strict_refusal(job.pep_path, problems)
-    outcome.problems.extend(_ragged_problems(job.cds_path, ragged, translated, expected,
-                                             options.keep_short))
+        raise strict_refusal(inputs.pep_name, problems)
+    result.problems.extend(_ragged_problems(inputs.cds_name, ragged, translated, expected,
+                                            options.keep_short))
     if ragged:
-        outcome.status = Status.REPORTED
+        result.changed = True
     if options.keep_short:
         return translated.rows
-    outcome.tally.left_out += len(ragged)
+    result.tally.left_out += len(ragged)
     return [(ident, row) for ident, row in translated.rows if len(row) == expected]
 
 
-def _short_cds_problems(cds_path: str, too_short: list[ShortCds]) -> list[str]:
-    return [f"{shown_path(cds_path)}: {s.ident}: CDS of {s.nucleotides} nt is too short for "
-            f"{s.residues} residues ({3 * s.residues} nt); left out" for s in too_short]
+def _short_cds_problems(cds_path: str, too_short: list[ShortCds]) -> list[Problem]:
+    return [Problem(s.ident, CDS_TOO_SHORT, LEFT_OUT,
+                    f"{shown_path(cds_path)}: {s.ident}: CDS of {s.nucleotides} nt is too short "
+                    f"for {s.residues} residues ({3 * s.residues} nt); left out")
+            for s in too_short]
 
 
 def _ragged_problems(cds_path: str, ragged: list[tuple[str, int]], translated: Translated,
-                     expected: int, keep_short: bool) -> list[str]:
+                     expected: int, keep_short: bool) -> list[Problem]:
     fate = "written anyway (--keep-short)" if keep_short else "left out"
     problems = []
     for ident, length in ragged:
@@ -254,8 +326,11 @@ def _ragged_problems(cds_path: str, ragged: list[tuple[str, int]], translated: T
         where = (f"CDS of {short.nucleotides} nt runs out at column {short.column} (residue "
                  f"{short.residue_number} of {short.residues}, {3 * short.residues} nt needed); "
                  if short else "")
-        problems.append(f"{shown_path(cds_path)}: {ident}: {where}codon row of {length} columns, alignment "
-                        f"has {expected}; {fate}")
+        problems.append(Problem(ident, CDS_TOO_SHORT, WRITTEN_SHORT if keep_short else LEFT_OUT,
+                                f"{shown_path(cds_path)}: {ident}: {where}codon row of {length} "
+                                f"columns, alignment has {expected}; {fate}",
+                                short.column if short else None,
+                                short.residue_number if short else None))
     return problems
 
 

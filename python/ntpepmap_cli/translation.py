@@ -4,6 +4,8 @@ from __future__ import annotations
 
 from ._native import translate_locus
 from .errors import InputError, shown_path
+from .problems import (CDS_TOO_LONG, CODING_REGION, KEPT, LEFT_OUT, LOCATED, MASKED, MISMATCH,
+                       NOT_IN_CODE, TRIMMED, WRONG_PAIRING, Problem)
 
 MISMATCH_POLICIES = ("mask", "keep", "drop")
 
@@ -11,7 +13,8 @@ MISMATCH_POLICIES = ("mask", "keep", "drop")
 _UPPER_CASE, _RESOLVE_AMBIGUITY, _T_FOR_U, _KEEP_REPORTS, _FASTA_TEXT = 1, 2, 4, 8, 16
 _MISMATCH, _MISSING_RESIDUE, _TOO_FEW = 0, 1, 2
 _WRITTEN, _DROPPED, _WRONG_PAIRING = 0, 1, 2
-_DONE_TO_CODON = {"mask": "masked", "keep": "kept", "drop": "record left out"}
+_DONE_TO_CODON = {"mask": MASKED, "keep": KEPT, "drop": LEFT_OUT}
+_DONE_IN_WORDS = {"mask": "masked", "keep": "kept", "drop": "record left out"}
 
 
 class Tally:
@@ -66,13 +69,15 @@ class ShortRow:
 class Translated:
     """The rows of the records written, and what became of the others, in words."""
 
-    __slots__ = ("rows", "text", "ragged", "problems", "named", "short", "tally", "reports")
+    __slots__ = ("rows", "text", "ragged", "problems", "located", "named", "short", "tally",
+                 "reports")
 
     def __init__(self, reports: str) -> None:
         self.rows: list[tuple[str, str]] = []  # every row written, ragged ones too
         self.text: str | None = None    # or the FASTA text of the full rows, when asked for
         self.ragged: list[tuple[str, int]] = []  # rows shorter than the alignment, and their length
-        self.problems: list[str] = []   # one line each
+        self.problems: list[Problem] = []
+        self.located: list[Problem] = []  # notes, not problems: the record is whole
         self.named: list[str] = []      # records with a problem
         self.short: dict[str, ShortRow] = {}
         self.tally = Tally()
@@ -106,6 +111,10 @@ def translate_pairs(stem: str, pairs: list[tuple[str, str, str]], settings: Engi
         if problems or short:
             translated.named.append(ident)
         translated.problems.extend(problems)
+        if located and fate == _WRITTEN:  # as the tally counts it
+            translated.located.append(Problem(ident, CODING_REGION, LOCATED,
+                                              f"{shown_path(cds_path)}: {ident}: coding region "
+                                              f"located in the CDS"))
         _count(translated.tally, fate, failed, located, settings.mismatch)
     return translated
 
@@ -122,28 +131,32 @@ def _count(tally: Tally, fate: int, failed: int, located: bool, mismatch: str) -
 
 def _record_problems(ident: str, fate: int, residues: int, nucleotides: int, failed: int,
                      sites: list[tuple[int, int, int, str, str, str]], settings: EngineSettings,
-                     pep_path: str, cds_path: str) -> list[str]:
+                     pep_path: str, cds_path: str) -> list[Problem]:
     where = f"{shown_path(pep_path)}: {ident}"
     if fate == _WRONG_PAIRING:
-        return [f"{where}: {failed} of {residues} residues do not match their triplets in "
-                f"{settings.code_name()}: wrong pairing, not this record's CDS; left out"]
+        return [Problem(ident, WRONG_PAIRING, LEFT_OUT,
+                        f"{where}: {failed} of {residues} residues do not match their triplets "
+                        f"in {settings.code_name()}: wrong pairing, not this record's CDS; "
+                        f"left out")]
     problems = []
     if nucleotides > 3 * residues:
         surplus = nucleotides - 3 * residues
-        problems.append(f"{shown_path(cds_path)}: {ident}: CDS of {nucleotides} nt is {surplus} nt longer than "
-                        f"its {residues} residues need ({3 * residues} nt); the last {surplus} nt "
-                        f"are not written")
-    done = _DONE_TO_CODON[settings.mismatch]
+        problems.append(Problem(ident, CDS_TOO_LONG, TRIMMED,
+                                f"{shown_path(cds_path)}: {ident}: CDS of {nucleotides} nt is "
+                                f"{surplus} nt longer than its {residues} residues need "
+                                f"({3 * residues} nt); the last {surplus} nt are not written"))
+    done, in_words = _DONE_TO_CODON[settings.mismatch], _DONE_IN_WORDS[settings.mismatch]
     for reason, column, number, residue, triplet, encodes in sites:
         if reason == _TOO_FEW:
             continue
         what = _encoded(encodes, settings)
         if reason == _MISMATCH:
-            problems.append(f"{where}: column {column} (residue {number}): {residue} does not "
-                            f"match {triplet} ({what}); {done}")
+            kind, said = MISMATCH, f"does not match {triplet} ({what})"
         else:
-            problems.append(f"{where}: column {column} (residue {number}): {residue} is not in "
-                            f"{settings.code_name()} ({triplet}: {what}); {done}")
+            kind, said = NOT_IN_CODE, f"is not in {settings.code_name()} ({triplet}: {what})"
+        problems.append(Problem(ident, kind, done,
+                                f"{where}: column {column} (residue {number}): {residue} {said}; "
+                                f"{in_words}", column, number, residue, triplet))
     return problems
 
 

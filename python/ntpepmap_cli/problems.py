@@ -1,0 +1,55 @@
+"""What went wrong with a record, and what was done about it, as values.
+
+The command-line tool prints each problem's message; the Python API hands out
+the values themselves.
+"""
+
+from __future__ import annotations
+
+# What a problem is.
+MISMATCH = "mismatch"                 # the triplet encodes another residue
+NOT_IN_CODE = "residue not in code"   # the genetic code has no codon for the residue
+WRONG_PAIRING = "wrong pairing"       # most residues fail: not this record's CDS
+CDS_TOO_LONG = "CDS too long"         # nucleotides left over after the last residue
+CDS_TOO_SHORT = "CDS too short"       # the CDS runs out before the last residue
+ROW_TOO_SHORT = "row too short"       # a protein row narrower than the alignment
+CODING_REGION = "coding region"       # the coding region was found inside a longer CDS
+
+# What was done about it.
+MASKED = "masked"
+KEPT = "kept"
+LEFT_OUT = "left out"
+LOCATED = "located"
+PADDED = "padded"
+TRIMMED = "trimmed"                   # the surplus nucleotides are not written
+WRITTEN_SHORT = "written short"       # a short codon row written anyway
+
+
+class Problem:
+    """One problem of one record: where it is, what it is, what was done.
+
+    column and residue_number count from 1 and, like residue and triplet,
+    are None for problems of a whole record.
+    """
+
+    __slots__ = ("record", "column", "residue_number", "residue", "triplet", "kind", "action",
+                 "message")
+
+    def __init__(self, record: str, kind: str, action: str, message: str,
+                 column: int | None = None, residue_number: int | None = None,
+                 residue: str | None = None, triplet: str | None = None) -> None:
+        self.record = record
+        self.column = column
+        self.residue_number = residue_number
+        self.residue = residue
+        self.triplet = triplet
+        self.kind = kind
+        self.action = action
+        self.message = message  # the line the command-line tool prints
+
+    def __str__(self) -> str:
+        return self.message
+
+    def __repr__(self) -> str:
+        fields = ", ".join(f"{name}={getattr(self, name)!r}" for name in self.__slots__[:-1])
+        return f"Problem({fields})"
