@@ -260,8 +260,9 @@ def test_wrong_pairing_is_left_out_and_said(locus):
     cds.write_text(cds.read_text().replace(gamma, "G" * len(gamma)))
     done = run_cli(pep, cds, "--mismatch", "keep")
     assert done.returncode == 1
-    assert re.search(r"gamma: 7 of 7 residues do not match their triplets in table 1: wrong "
-                     r"pairing, not this record's CDS; left out", done.stderr)
+    assert re.search(r"gamma: 7 of 7 residues do not match their triplets in table 1; the protein "
+                     r"has 0 placements in the CDS \(.*\): wrong pairing, not this record's CDS; "
+                     r"left out", done.stderr)
     assert "gamma" not in read_fasta(done.stdout) and summary_of(done.stderr)["left_out"] == 1
 
 

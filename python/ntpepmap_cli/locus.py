@@ -35,7 +35,8 @@ class LocusOptions:
 
     __slots__ = ("table_num", "gene_table", "in_format", "out_format", "wrap", "pair_by_order",
                  "id_map", "trim_stop", "strict", "keep_short", "mismatch", "upper_case",
-                 "resolve_ambiguity", "t_for_u", "drop_gap_columns", "keep_reports")
+                 "resolve_ambiguity", "t_for_u", "drop_gap_columns", "keep_reports", "locate",
+                 "both_strands")
 
     def __init__(self, table_num: int = 1, gene_table: dict[str, list[str]] | None = None,
                  in_format: str = "auto", out_format: str = "fasta", wrap: int = 0,
@@ -43,7 +44,8 @@ class LocusOptions:
                  trim_stop: bool = True, strict: bool = False, keep_short: bool = False,
                  mismatch: str = "mask", upper_case: bool = False,
                  resolve_ambiguity: bool = False, t_for_u: bool = False,
-                 drop_gap_columns: bool = False, keep_reports: bool = False) -> None:
+                 drop_gap_columns: bool = False, keep_reports: bool = False, locate: bool = True,
+                 both_strands: bool = False) -> None:
         self.table_num = table_num
         self.gene_table = gene_table
         self.in_format = in_format
@@ -60,6 +62,8 @@ class LocusOptions:
         self.t_for_u = t_for_u
         self.drop_gap_columns = drop_gap_columns
         self.keep_reports = keep_reports
+        self.locate = locate  # search a CDS that does not fit for the protein's coding region
+        self.both_strands = both_strands
 
 
 class LocusJob:
@@ -220,7 +224,7 @@ def _output_is_plain_fasta(options: LocusOptions, pairs: list[Pair]) -> bool:
 def engine_settings(options: LocusOptions) -> EngineSettings:
     return EngineSettings(options.table_num, options.gene_table, options.mismatch,
                           options.upper_case, options.resolve_ambiguity, options.t_for_u,
-                          options.keep_reports)
+                          options.keep_reports, options.locate, options.both_strands)
 
 
 def _full_rows(job: LocusJob, options: LocusOptions, outcome: LocusOutcome,
