@@ -98,6 +98,9 @@ def translate_pairs(stem: str, pairs: list[tuple[str, str, str]], settings: Engi
     else:
         translated.rows = [(pair[0], row) for pair, row in zip(pairs, rows) if row is not None]
     for index, fate, residues, nucleotides, failed, located, placements, length, sites in told:
+        if located and not sites and fate == _WRITTEN:  # a note alone: the common mRNA
+            translated.tally.located += 1
+            continue
         ident = pairs[index][0]
         if fate == _WRITTEN and length != 3 * len(pairs[index][1]):
             translated.ragged.append((ident, length))
