@@ -284,7 +284,8 @@ def test_cds_too_short_is_left_out_unless_keep_short(locus, keep_short):
 
 
 @pytest.mark.parametrize("table, stop, trimmed", [
-    (1, "TGA", True), (2, "TGA", False), (2, "AGA", True), (6, "TAA", False), (28, "TAA", True)])
+    (1, "TGA", True), (2, "TGA", False), (2, "AGA", True), (6, "TAA", False), (28, "TAA", True),
+    (1, "uaa", True)])
 def test_trim_stop_follows_the_chosen_table(tmp_path, table, stop, trimmed):
     pep = write_fasta(tmp_path / "p.fa", {"a": "MK-L"})
     cds = write_fasta(tmp_path / "c.fa", {"a": "ATGAAACTT" + stop})
