@@ -22,14 +22,8 @@ def coding(row: str) -> str:
 
 def threaded(row: str, cds: str) -> str:
     """The codon row: the CDS's letters as written, three per residue, '---' per gap."""
-    pieces, cursor = [], 0
-    for residue in row:
-        if residue == "-":
-            pieces.append("---")
-        else:
-            pieces.append(cds[cursor:cursor + 3])
-            cursor += 3
-    return "".join(pieces)
+    codons = iter([cds[start:start + 3] for start in range(0, len(cds), 3)])
+    return "".join("---" if residue == "-" else next(codons) for residue in row)
 
 
 def reverse_complement(sequence: str) -> str:
