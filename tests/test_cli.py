@@ -260,8 +260,9 @@ def test_wrong_pairing_is_left_out_and_said(locus):
     cds.write_text(cds.read_text().replace(gamma, "G" * len(gamma)))
     done = run_cli(pep, cds, "--mismatch", "keep")
     assert done.returncode == 1
-    assert re.search(r"gamma: 7 of 7 residues do not match their triplets in table 1: wrong "
-                     r"pairing, not this record's CDS; left out", done.stderr)
+    assert re.search(r"gamma: 7 of 7 residues do not match their triplets in table 1; the protein "
+                     r"has 0 placements in the CDS \(.*\): wrong pairing, not this record's CDS; "
+                     r"left out", done.stderr)
     assert "gamma" not in read_fasta(done.stdout) and summary_of(done.stderr)["left_out"] == 1
 
 
@@ -283,7 +284,8 @@ def test_cds_too_short_is_left_out_unless_keep_short(locus, keep_short):
 
 
 @pytest.mark.parametrize("table, stop, trimmed", [
-    (1, "TGA", True), (2, "TGA", False), (2, "AGA", True), (6, "TAA", False), (28, "TAA", True)])
+    (1, "TGA", True), (2, "TGA", False), (2, "AGA", True), (6, "TAA", False), (28, "TAA", True),
+    (1, "uaa", True)])
 def test_trim_stop_follows_the_chosen_table(tmp_path, table, stop, trimmed):
     pep = write_fasta(tmp_path / "p.fa", {"a": "MK-L"})
     cds = write_fasta(tmp_path / "c.fa", {"a": "ATGAAACTT" + stop})

@@ -290,7 +290,7 @@ def _output_is_plain_fasta(options: LocusOptions, pairs: list[Pair]) -> bool:
 def engine_settings(options: LocusOptions) -> EngineSettings:
     return EngineSettings(options.table_num, options.gene_table, options.mismatch,
                           options.upper_case, options.resolve_ambiguity, options.t_for_u,
-                          options.keep_reports)
+                          options.keep_reports, options.locate, options.both_strands)
 
 
 def _full_rows(inputs: LocusInputs, options: LocusOptions, result: LocusResult,

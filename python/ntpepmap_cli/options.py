@@ -74,7 +74,15 @@ def _add_preparation_options(parser: argparse.ArgumentParser) -> None:
                       help="drop a final stop codon of the chosen code when the CDS is exactly "
                            "one codon longer than its residues (on by default; codes 27, 28 "
                            "and 31 use the codons that end genes there)")
-
+    prep.add_argument("--no-locate", dest="locate", action="store_false",
+                      help="do not search a CDS for its coding region: by default, a CDS whose "
+                           "length fits neither the residues nor the residues and a stop codon "
+                           "(an mRNA with UTRs, a partial first codon), or where more than half "
+                           "of the codons fail, is searched in its three frames for the one "
+                           "stretch that encodes the protein (at most max(2, 2 %%) residues "
+                           "mismatched), which is then used as the CDS")
+    prep.add_argument("--both-strands", action="store_true",
+                      help="search the reverse complement too")
 
 
 def _add_letter_options(parser: argparse.ArgumentParser) -> None:
@@ -126,4 +134,5 @@ def locus_options(args: argparse.Namespace, parser: argparse.ArgumentParser) -> 
                         mismatch=args.mismatch, upper_case=args.upper_case,
                         resolve_ambiguity=args.resolve_ambiguity, t_for_u=args.t_for_u,
                         drop_gap_columns=args.drop_gap_columns,
-                        keep_reports=args.report is not None)
+                        keep_reports=args.report is not None, locate=args.locate,
+                        both_strands=args.both_strands)

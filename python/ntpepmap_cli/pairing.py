@@ -254,7 +254,8 @@ def prepare_cds(seq: str, residues: int, stops: Set[str], trim_stop: bool) -> st
     """Gap-free CDS, without a terminal stop unless asked otherwise."""
     if "-" in seq or "." in seq:
         seq = seq.replace("-", "").replace(".", "")
-    if trim_stop and len(seq) == 3 * residues + 3 and seq[-3:].upper() in stops:
+    # Read as the codon check reads it: upper case, RNA's U as T.
+    if trim_stop and len(seq) == 3 * residues + 3 and seq[-3:].upper().replace("U", "T") in stops:
         seq = seq[:-3]
     return seq
 

@@ -5,14 +5,15 @@ from __future__ import annotations
 from ._native import translate_locus
 from .errors import InputError, shown_path
 from .problems import (CDS_TOO_LONG, CODING_REGION, KEPT, LEFT_OUT, LOCATED, MASKED, MISMATCH,
-                       NOT_IN_CODE, TRIMMED, WRONG_PAIRING, Problem)
+                       NO_CODING_REGION, NOT_IN_CODE, TRIMMED, WRONG_PAIRING, Problem)
 
 MISMATCH_POLICIES = ("mask", "keep", "drop")
 
 # What the engine's flags and codes mean (see _native.translate_locus).
 _UPPER_CASE, _RESOLVE_AMBIGUITY, _T_FOR_U, _KEEP_REPORTS, _FASTA_TEXT = 1, 2, 4, 8, 16
+_LOCATE, _BOTH_STRANDS = 32, 64
 _MISMATCH, _MISSING_RESIDUE, _TOO_FEW = 0, 1, 2
-_WRITTEN, _DROPPED, _WRONG_PAIRING = 0, 1, 2
+_WRITTEN, _DROPPED, _WRONG_PAIRING, _UNPLACED = 0, 1, 2, 3
 _DONE_TO_CODON = {"mask": MASKED, "keep": KEPT, "drop": LEFT_OUT}
 _DONE_IN_WORDS = {"mask": "masked", "keep": "kept", "drop": "record left out"}
 
@@ -40,15 +41,17 @@ class Tally:
 class EngineSettings:
     """What the engine needs to know of a run's options."""
 
-    __slots__ = ("code", "mismatch", "flags")
+    __slots__ = ("code", "mismatch", "flags", "both_strands")
 
     def __init__(self, table_num: int, gene_table: dict[str, list[str]] | None, mismatch: str,
                  upper_case: bool, resolve_ambiguity: bool, t_for_u: bool,
-                 keep_reports: bool) -> None:
+                 keep_reports: bool, locate: bool = True, both_strands: bool = False) -> None:
         self.code: int | dict[str, list[str]] = table_num if gene_table is None else gene_table
         self.mismatch = mismatch
+        self.both_strands = both_strands
         self.flags = (_UPPER_CASE * upper_case | _RESOLVE_AMBIGUITY * resolve_ambiguity
-                      | _T_FOR_U * t_for_u | _KEEP_REPORTS * keep_reports)
+                      | _T_FOR_U * t_for_u | _KEEP_REPORTS * keep_reports
+                      | _LOCATE * locate | _BOTH_STRANDS * both_strands)
 
     def code_name(self) -> str:
         return "the gene table" if isinstance(self.code, dict) else f"table {self.code}"
@@ -99,12 +102,16 @@ def translate_pairs(stem: str, pairs: list[tuple[str, str, str]], settings: Engi
         translated.text = rows
     else:
         translated.rows = [(pair[0], row) for pair, row in zip(pairs, rows) if row is not None]
-    for index, fate, residues, nucleotides, failed, located, length, sites in told:
+    for index, fate, residues, nucleotides, failed, located, placements, length, sites in told:
         ident = pairs[index][0]
         if fate == _WRITTEN and length != 3 * len(pairs[index][1]):
             translated.ragged.append((ident, length))
-        problems = _record_problems(ident, fate, residues, nucleotides, failed, sites, settings,
-                                    pep_path, cds_path)
+        if fate == _UNPLACED:
+            problems = [_unplaced_problem(ident, residues, nucleotides, placements, settings,
+                                          cds_path)]
+        else:
+            problems = _record_problems(ident, fate, residues, nucleotides, failed, placements,
+                                        sites, settings, pep_path, cds_path)
         short = [site for site in sites if site[0] == _TOO_FEW]
         if short:
             translated.short[ident] = ShortRow(short[0][1], short[0][2], nucleotides, residues)
@@ -120,24 +127,47 @@ def translate_pairs(stem: str, pairs: list[tuple[str, str, str]], settings: Engi
 
 
 def _count(tally: Tally, fate: int, failed: int, located: bool, mismatch: str) -> None:
-    tally.located += located
     if fate != _WRITTEN:
         tally.left_out += 1
-    elif mismatch == "mask":
+        return
+    tally.located += located
+    if mismatch == "mask":
         tally.masked += failed
     elif mismatch == "keep":
         tally.kept += failed
 
 
+def _placements_found(count: int, settings: EngineSettings, where: str = "it") -> str:
+    """'the protein has 0 placements in it (...)', or '... N placements in it: ambiguous'."""
+    if count > 1:
+        return f"the protein has {count} placements in {where}: ambiguous"
+    found = f"the protein has {count} placement{'' if count == 1 else 's'} in {where}"
+    if count == 0 and not settings.both_strands:
+        found += " (forward strand only; --both-strands searches the reverse complement too)"
+    return found
+
+
+def _unplaced_problem(ident: str, residues: int, nucleotides: int, placements: int,
+                      settings: EngineSettings, cds_path: str) -> Problem:
+    """A CDS that does not fit its residues and holds no single coding region for them."""
+    return Problem(ident, NO_CODING_REGION, LEFT_OUT,
+                   f"{shown_path(cds_path)}: {ident}: CDS of {nucleotides} nt does not fit its "
+                   f"{residues} residues ({3 * residues} or {3 * residues + 3} nt); in "
+                   f"{settings.code_name()} {_placements_found(placements, settings)}; left out")
+
+
 def _record_problems(ident: str, fate: int, residues: int, nucleotides: int, failed: int,
-                     sites: list[tuple[int, int, int, str, str, str]], settings: EngineSettings,
-                     pep_path: str, cds_path: str) -> list[Problem]:
+                     placements: int | None, sites: list[tuple[int, int, int, str, str, str]],
+                     settings: EngineSettings, pep_path: str, cds_path: str) -> list[Problem]:
     where = f"{shown_path(pep_path)}: {ident}"
     if fate == _WRONG_PAIRING:
+        verdict = ": wrong pairing, not this record's CDS; left out"
+        if placements is not None and placements != 1:
+            found = _placements_found(placements, settings, "the CDS")
+            verdict = f"; {found}" + ("; left out" if placements > 1 else verdict)
         return [Problem(ident, WRONG_PAIRING, LEFT_OUT,
                         f"{where}: {failed} of {residues} residues do not match their triplets "
-                        f"in {settings.code_name()}: wrong pairing, not this record's CDS; "
-                        f"left out")]
+                        f"in {settings.code_name()}{verdict}")]
     problems = []
     if nucleotides > 3 * residues:
         surplus = nucleotides - 3 * residues

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "locate/reverse_complement.hpp"
+
 namespace ntpepmap::engine {
 namespace {
 
@@ -49,24 +51,6 @@ constexpr char t_for_u(char letter) noexcept {
     return letter;
 }
 
-// IUPAC complements, case kept; other bytes stay as they are.
-constexpr std::array<char, 256> COMPLEMENT = [] {
-    std::array<char, 256> table{};
-    for (std::size_t byte = 0; byte < table.size(); ++byte) table[byte] = static_cast<char>(byte);
-    constexpr std::string_view from = "ACGTURYKMSWBDHVN";
-    constexpr std::string_view to = "TGCAAYRMKSWVHDBN";
-    for (std::size_t i = 0; i < from.size(); ++i) {
-        table[static_cast<unsigned char>(from[i])] = to[i];
-        table[static_cast<unsigned char>(from[i] - 'A' + 'a')] = static_cast<char>(to[i] - 'A' + 'a');
-    }
-    return table;
-}();
-
-void reverse_complement(std::string& sequence) {
-    std::reverse(sequence.begin(), sequence.end());
-    for (char& letter : sequence) letter = COMPLEMENT[static_cast<unsigned char>(letter)];
-}
-
 }  // namespace
 
 void CdsLetters::prepare(std::string_view cds, const LetterOptions& options) {
@@ -106,18 +90,31 @@ void CdsLetters::replace_checked_triplet(std::size_t offset, std::string_view co
     written_same_as_checked_ = written_same_as_checked_ && written_.substr(offset, codon.size()) == codon;
 }
 
-void CdsLetters::keep_region(bool reverse, std::size_t offset, std::size_t length) {
-    // A reverse placement counts from the start of the reverse complement.
-    const auto keep = [&](std::string_view& view, std::string& storage) {
-        std::string region(view);
-        if (reverse) reverse_complement(region);
-        region = region.substr(std::min(offset, region.size()), length);
-        storage = std::move(region);
-        view = storage;
+void CdsLetters::keep_region(std::size_t begin, std::size_t end, bool reverse) {
+    const auto keep = [&](std::string_view& view, std::string& storage, bool dna) {
+        const std::string_view region = view.substr(begin, end - begin);
+        if (reverse) {
+            region_storage_.clear();
+            if (dna) {
+                locate::append_reverse_complement_dna(region, region_storage_);
+            } else {
+                locate::append_reverse_complement(region, region_storage_);
+            }
+            storage.swap(region_storage_);
+            view = storage;
+        } else if (view.data() == storage.data()) {
+            // Moved to the front of its own storage, so that the view still starts it.
+            storage.erase(0, begin);
+            storage.resize(end - begin);
+            view = storage;
+        } else {
+            view = region;
+        }
     };
-    keep(given_, given_storage_);
-    keep(written_, written_storage_);
-    keep(checked_, checked_storage_);
+    // The three forms may share one text, so each is narrowed from its own view.
+    keep(given_, given_storage_, false);
+    keep(written_, written_storage_, false);
+    keep(checked_, checked_storage_, true);
 }
 
 void copy_case(std::string_view model, const char* piece, char* out) noexcept {

@@ -29,14 +29,16 @@ public:
 
     // Replaces the checked triplet at `offset` (the start codon read as the table's M).
     void replace_checked_triplet(std::size_t offset, std::string_view codon);
-    // Keeps `length` nucleotides from `offset` on, of the reverse complement when `reverse`.
-    void keep_region(bool reverse, std::size_t offset, std::size_t length);
+    // Keeps the nucleotides from `begin` to `end` (not included), as their reverse complement
+    // when `reverse`: case and ambiguity letters kept.
+    void keep_region(std::size_t begin, std::size_t end, bool reverse);
 
 private:
     void prepare_unusual(std::string_view cds, const LetterOptions& options);
 
     std::string_view given_, written_, checked_;
     std::string given_storage_, written_storage_, checked_storage_;
+    std::string region_storage_;  // where a reverse complement is made, kept for its capacity
     bool written_same_as_checked_ = true;
     bool ambiguous_ = false;
 };

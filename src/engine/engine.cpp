@@ -45,6 +45,7 @@ void RecordOutcome::clear() noexcept {
     problems.clear();
     residues = nucleotides = failed = without_nucleotides = 0;
     located = false;
+    placements.reset();
     report.clear();
 }
 
@@ -88,24 +89,40 @@ void Engine::translate(std::string_view file_stem, std::string_view name, std::s
     letters_.prepare(cds, options_.letters);
     const std::string_view peptide = streamline_peptide(row, peptide_storage_);
     outcome.residues = residue_count(peptide);
-    // Seam for the coding-region search: first when the length cannot be right.
-    const bool length_fits = letters_.checked().size() == TRIPLET * outcome.residues;
-    if (!length_fits) locate(peptide, outcome);
+    // Searched first when the length cannot be right: neither the residues nor they and a stop codon.
+    const std::size_t nucleotides = letters_.checked().size();
+    const bool length_fits = nucleotides == TRIPLET * outcome.residues || nucleotides == TRIPLET * (outcome.residues + 1);
+    if (!length_fits && may_search(outcome) && !locate(peptide, outcome)) {
+        outcome.nucleotides = nucleotides;
+        outcome.fate = RecordFate::unplaced;
+        return;
+    }
     accept_start_codon(peptide);
     back_translate(file_stem, name, peptide, outcome);
     // Then when most residues fail: a shifted frame or the wrong stretch.
-    if (2 * outcome.failed > outcome.residues && !outcome.located && locate(peptide, outcome)) {
+    if (2 * outcome.failed > outcome.residues && !outcome.located && may_search(outcome) && locate(peptide, outcome)) {
         accept_start_codon(peptide);
         back_translate(file_stem, name, peptide, outcome);
     }
     decide_fate(outcome);
 }
 
+// A peptide without residues has no coding region to look for, and a CDS shorter than the
+// residues' codons cannot hold one.
+bool Engine::may_search(const RecordOutcome& outcome) const noexcept {
+    return options_.locate && outcome.residues > 0 && letters_.checked().size() >= TRIPLET * outcome.residues;
+}
+
 bool Engine::locate(std::string_view peptide, RecordOutcome& outcome) {
-    if (locator_ == nullptr) return false;
-    const std::optional<Placement> placement = locator_->locate(peptide, letters_.checked(), code_);
-    if (!placement) return false;
-    letters_.keep_region(placement->reverse_strand, placement->offset, placement->length);
+    if (!locator_) locator_.emplace(code_.lookup(), code_.start_codons());
+    residues_.resize(outcome.residues);
+    std::remove_copy(peptide.begin(), peptide.end(), residues_.begin(), '-');
+    const std::string_view checked = letters_.checked();
+    const locate::LocateResult found = locator_->locate(residues_, checked, options_.both_strands);
+    outcome.placements = found.placements;
+    if (!found.placement) return false;
+    const locate::NucleotideSpan span = locate::forward_span(*found.placement, checked.size());
+    letters_.keep_region(span.begin, span.end, found.placement->strand == locate::Strand::reverse);
     outcome.located = true;
     return true;
 }

@@ -8,6 +8,7 @@
 
 #include "engine/cds_letters.hpp"
 #include "engine/genetic_code.hpp"
+#include "locate/coding_region_locator.hpp"
 #include "translator/amino_acid_translator.hpp"
 
 namespace ntpepmap::engine {
@@ -23,23 +24,10 @@ struct EngineOptions {
     MismatchPolicy mismatch = MismatchPolicy::mask;
     LetterOptions letters;
     bool keep_reports = false;  // the framed report of each record, as the module prints it
-};
-
-// Where the coding region lies in a CDS, in nucleotides of its checked form; a reverse
-// placement counts from the start of the reverse complement.
-struct Placement {
-    bool reverse_strand = false;
-    std::size_t offset = 0;
-    std::size_t length = 0;
-};
-
-// Finds a peptide's coding region inside a longer or shifted CDS (an mRNA, say). Asked when the
-// CDS length does not fit the residues, and again when more than half of the residues fail.
-class RegionLocator {
-public:
-    virtual ~RegionLocator() = default;
-    virtual std::optional<Placement> locate(std::string_view peptide, std::string_view checked_cds,
-                                            const GeneticCode& code) const = 0;
+    // Search the CDS for the peptide's coding region (an mRNA, a shifted frame) when its length
+    // fits neither the residues nor the residues and a stop codon, or when more than half fail.
+    bool locate = false;
+    bool both_strands = false;  // search the reverse complement too
 };
 
 struct SiteProblem {
@@ -55,6 +43,7 @@ enum class RecordFate : unsigned char {
     written,
     dropped,        // a residue failed under MismatchPolicy::drop
     wrong_pairing,  // more than half of the residues failed: not this record's CDS
+    unplaced,       // the CDS does not fit and the search found no single coding region in it
 };
 
 struct RecordOutcome {
@@ -65,7 +54,8 @@ struct RecordOutcome {
     std::size_t nucleotides = 0;  // of the CDS as checked (the coding region when located)
     std::size_t failed = 0;       // mismatched residues and residues missing from the code
     std::size_t without_nucleotides = 0;
-    bool located = false;
+    bool located = false;                     // the coding region found in the CDS was used
+    std::optional<std::size_t> placements;    // how many the search found, when it ran
     std::string report;  // the framed report, when kept
 
     void clear() noexcept;
@@ -74,8 +64,7 @@ struct RecordOutcome {
 // Back-translates the records of one locus, one at a time, on the module's translator.
 class Engine {
 public:
-    Engine(const GeneticCode& code, const EngineOptions& options, const RegionLocator* locator = nullptr)
-        : code_(code), options_(options), locator_(locator) {}
+    Engine(const GeneticCode& code, const EngineOptions& options) : code_(code), options_(options) {}
 
     // `row`: the aligned peptide row (ASCII); `cds`: the unaligned coding sequence (ASCII).
     void translate(std::string_view file_stem, std::string_view name, std::string_view row, std::string_view cds,
@@ -84,6 +73,7 @@ public:
 private:
     class FailureRecorder;
 
+    bool may_search(const RecordOutcome& outcome) const noexcept;
     bool locate(std::string_view peptide, RecordOutcome& outcome);
     void accept_start_codon(std::string_view peptide);
     void back_translate(std::string_view file_stem, std::string_view name, std::string_view peptide,
@@ -93,9 +83,10 @@ private:
 
     const GeneticCode& code_;
     EngineOptions options_;
-    const RegionLocator* locator_;
+    std::optional<locate::CodingRegionLocator> locator_;  // made when first needed: its index is large
     CdsLetters letters_;
     std::string peptide_storage_;
+    std::string residues_;  // the peptide without gaps, for the search
 };
 
 }  // namespace ntpepmap::engine

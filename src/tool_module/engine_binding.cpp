@@ -90,7 +90,15 @@ struct LocusArguments {
     bool fasta_text;
 };
 
-enum Flag : long { UPPER_CASE = 1, RESOLVE_AMBIGUITY = 2, T_FOR_U = 4, KEEP_REPORTS = 8, FASTA_TEXT = 16 };
+enum Flag : long {
+    UPPER_CASE = 1,
+    RESOLVE_AMBIGUITY = 2,
+    T_FOR_U = 4,
+    KEEP_REPORTS = 8,
+    FASTA_TEXT = 16,
+    LOCATE = 32,
+    BOTH_STRANDS = 64,
+};
 
 LocusArguments arguments_of(PyObject* const* args, Py_ssize_t count) {
     if (count != 5) {
@@ -106,6 +114,8 @@ LocusArguments arguments_of(PyObject* const* args, Py_ssize_t count) {
     options.mismatch = static_cast<engine::MismatchPolicy>(mismatch);
     options.letters = {(flags & UPPER_CASE) != 0, (flags & RESOLVE_AMBIGUITY) != 0, (flags & T_FOR_U) != 0};
     options.keep_reports = (flags & KEEP_REPORTS) != 0;
+    options.locate = (flags & LOCATE) != 0;
+    options.both_strands = (flags & BOTH_STRANDS) != 0;
     return {utf8_of(args[0]), args[1], args[2], options, (flags & FASTA_TEXT) != 0};
 }
 
@@ -118,18 +128,20 @@ PyRef problem_tuple(const engine::SiteProblem& problem) {
                                  encodes.release()));
 }
 
-// (index, fate, residues, nucleotides, failed, located, row length, [site problems])
+// (index, fate, residues, nucleotides, failed, located, placements or None, row length, [site problems])
 PyRef record_tuple(Py_ssize_t index, const engine::RecordOutcome& outcome) {
     PyRef problems = checked(PyList_New(0));
     for (const engine::SiteProblem& problem : outcome.problems) {
         const PyRef item = problem_tuple(problem);
         if (PyList_Append(problems.get(), item.get()) != 0) throw PythonError{};
     }
+    PyRef placements = outcome.placements ? checked(PyLong_FromSize_t(*outcome.placements))
+                                          : PyRef::new_reference(Py_None);
     const auto count = [](std::size_t value) { return static_cast<Py_ssize_t>(value); };
-    return checked(Py_BuildValue("(ninnnOnN)", index, static_cast<int>(outcome.fate), count(outcome.residues),
+    return checked(Py_BuildValue("(ninnnONnN)", index, static_cast<int>(outcome.fate), count(outcome.residues),
                                  count(outcome.nucleotides), count(outcome.failed),
-                                 outcome.located ? Py_True : Py_False, count(outcome.row.size()),
-                                 problems.release()));
+                                 outcome.located ? Py_True : Py_False, placements.release(),
+                                 count(outcome.row.size()), problems.release()));
 }
 
 bool is_full(const engine::RecordOutcome& outcome, std::string_view row) noexcept {
@@ -138,7 +150,7 @@ bool is_full(const engine::RecordOutcome& outcome, std::string_view row) noexcep
 
 bool worth_telling(const engine::RecordOutcome& outcome, std::string_view row) noexcept {
     return !is_full(outcome, row) || outcome.failed != 0 || outcome.without_nucleotides != 0 || outcome.located ||
-           outcome.nucleotides != 3 * outcome.residues;
+           outcome.placements || outcome.nucleotides != 3 * outcome.residues;
 }
 
 // The codon rows as a list, one per pair: a str, or None for a record left out.
@@ -266,11 +278,11 @@ constexpr char TRANSLATE_LOCUS_DOC[] =
     "translate_locus(file_stem, code, pairs, mismatch, flags)\n--\n\n"
     "Back-translates (name, aligned row, CDS) pairs under a built-in code (int) or a caller's table (dict).\n"
     "mismatch: 0 mask, 1 keep, 2 drop; flags: 1 upper case, 2 resolve ambiguity, 4 T for U, 8 keep reports,\n"
-    "16 FASTA text.\n"
+    "16 FASTA text, 32 locate the coding region in a CDS that does not fit, 64 on both strands.\n"
     "Returns (rows, records, reports): a row per pair (None when left out), or with FASTA text one str of the\n"
     "full rows, each '>' name, line feed, row, line feed; for each record with anything to tell, (index,\n"
-    "fate, residues, nucleotides, failed, located, row length, problems), each problem (reason, column,\n"
-    "residue number, residue, triplet, letters it encodes); the framed reports.";
+    "fate, residues, nucleotides, failed, located, placements found or None, row length, problems), each\n"
+    "problem (reason, column, residue number, residue, triplet, letters it encodes); the framed reports.";
 
 const PyMethodDef ENGINE_METHODS[] = {
     {"translate_locus", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(translate_locus)), METH_FASTCALL,
