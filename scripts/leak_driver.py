@@ -1,7 +1,9 @@
 """A short driver for LeakSanitizer: every kind of call to the three functions, many times.
 
 Successes, each kind of argument error, record reports of every kind, the aborts
-(dicts changed under conversion, a report that cannot be written) and IUPAC lookups.
+(dicts changed under conversion, a report that cannot be written) and IUPAC lookups;
+then the tool's own extension: its reader on good and broken files, its engine through
+codon_align on clean, mismatched, located and wrongly paired records.
 Run by scripts/leakcheck.sh under the sanitized build; harmless anywhere else.
 """
 
@@ -12,6 +14,7 @@ import sys
 
 import ntpepmap
 from ntpepmap import attempt_iupac_substitution, pepthread, pepthread_original_args
+from ntpepmap_cli import _native, codon_align
 
 ROUNDS = int(sys.argv[1]) if len(sys.argv) > 1 else 200
 ROW = "MKW-*X" * 40
@@ -127,6 +130,21 @@ CALLS = [
     lambda: pepthread_original_args("f", growing_gene_table(), {"r": plain()}),
 ]
 
+PROTEINS = {"a": "MK-W", "b": "MKKW", "c": "M-KW", "d": "WWWW"}
+CDS = {"a": "atgaaRtgg", "b": "ATGAAGGATTGG", "c": "ccATGAAATGGTAAcc", "d": "ATGAAAAAAATG"}
+TOOL_CALLS = [
+    lambda: _native.read_records(b">a d\nMK-W\n>b\nMK\r\nKW\n", "auto", b"ACGT"),
+    lambda: _native.read_records(b"CLUSTAL W\n\na  MK-W\nb  MKKW\n", "auto", None),
+    lambda: _native.read_records(b" 2 4\na MK-W\nb MKKW\n", "phylip", None),
+    lambda: _native.read_records(b">a\nMK\xff\n>\n", "fasta", None),
+    lambda: _native.read_records(b"\x00\x01 junk", "auto", None),
+    lambda: codon_align(PROTEINS, CDS, both_strands=True),
+    lambda: codon_align(PROTEINS, CDS, mismatch="keep", upper_case=True, resolve_ambiguity=True),
+    lambda: codon_align(PROTEINS, CDS, gene_table={"M": ["ATG"], "K": ["AAA"], "W": ["TGG"]}),
+    lambda: codon_align({"a": "MK-W"}, {"b": "ATG"}),
+    lambda: codon_align(PROTEINS, CDS, table=7),
+]
+
 
 def unwritable_stdout_call():
     """A report that cannot be written aborts the call."""
@@ -149,7 +167,7 @@ def main() -> None:
         os.dup2(devnull.fileno(), 2)  # and the diagnostics of the aborts
         try:
             for _ in range(ROUNDS):
-                for call in CALLS + [unwritable_stdout_call]:
+                for call in CALLS + [unwritable_stdout_call] + TOOL_CALLS:
                     try:
                         call()
                         outcome = "returned"
@@ -160,7 +178,7 @@ def main() -> None:
             for descriptor, copy in enumerate(saved, start=1):
                 os.dup2(copy, descriptor)
                 os.close(copy)
-    print(f"{ROUNDS} rounds of {len(CALLS) + 1} calls: {outcomes}", flush=True)
+    print(f"{ROUNDS} rounds of {len(CALLS) + 1 + len(TOOL_CALLS)} calls: {outcomes}", flush=True)
     assert outcomes.get("PanicException", 0) == 4 * ROUNDS, outcomes
     assert ntpepmap.__name__ == "ntpepmap"
 
