@@ -1,10 +1,13 @@
 // The tool's engine from Python: one call back-translates a whole locus.
+#include <cstdint>
 #include <cstring>
 #include <exception>
 #include <new>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include <sys/mman.h>
 
 #include "engine/engine.hpp"
 #include "module/py_ref.hpp"
@@ -169,6 +172,15 @@ private:
     PyRef rows_;
 };
 
+// A large fresh buffer faults in far faster in huge pages: a few faults instead of one per
+// 4 KiB page. Only advice; the pages wholly inside the buffer are the ones advised.
+void ask_for_huge_pages(char* begin, std::size_t size) noexcept {
+    constexpr std::uintptr_t HUGE_PAGE = std::uintptr_t{1} << 21;
+    const auto first = (reinterpret_cast<std::uintptr_t>(begin) + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
+    const auto end = (reinterpret_cast<std::uintptr_t>(begin) + size) & ~(HUGE_PAGE - 1);
+    if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+}
+
 // The FASTA text of the full rows, '>' name, line feed, row, line feed each, as UTF-8 bytes: the
 // output file as it is, built in the bytes object that is returned, so that a locus's rows are
 // never held twice and need no encoding on the way out.
@@ -176,6 +188,7 @@ class FastaText {
 public:
     explicit FastaText(PyObject* pairs) : text_(checked(PyBytes_FromStringAndSize(nullptr, capacity(pairs)))) {
         next_ = PyBytes_AS_STRING(text_.get());
+        ask_for_huge_pages(next_, static_cast<std::size_t>(PyBytes_GET_SIZE(text_.get())));
     }
 
     void add(Py_ssize_t, std::string_view name, std::string_view row, const engine::RecordOutcome& outcome) {
