@@ -7,7 +7,9 @@
 #include <string>
 #include <string_view>
 
+#if __has_include(<sys/mman.h>)
 #include <sys/mman.h>
+#endif
 
 #include "engine/engine.hpp"
 #include "module/py_ref.hpp"
@@ -174,11 +176,13 @@ private:
 
 // A large fresh buffer faults in far faster in huge pages: a few faults instead of one per
 // 4 KiB page. Only advice; the pages wholly inside the buffer are the ones advised.
-void ask_for_huge_pages(char* begin, std::size_t size) noexcept {
+void ask_for_huge_pages([[maybe_unused]] char* begin, [[maybe_unused]] std::size_t size) noexcept {
+#ifdef MADV_HUGEPAGE  // Linux
     constexpr std::uintptr_t HUGE_PAGE = std::uintptr_t{1} << 21;
     const auto first = (reinterpret_cast<std::uintptr_t>(begin) + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
     const auto end = (reinterpret_cast<std::uintptr_t>(begin) + size) & ~(HUGE_PAGE - 1);
     if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+#endif
 }
 
 // The FASTA text of the full rows, '>' name, line feed, row, line feed each, as UTF-8 bytes: the
