@@ -9,7 +9,8 @@ Every output is checked against the generator's expected alignment before any
 time counts. Runs alternate between the commands compared, so that both meet
 the same load; each figure is the median. Outputs are removed before each run,
 so that no command pays for deleting an old one. Peak memory is the child's
-maximum resident set, as GNU time reports it.
+maximum resident set and CPU time (user and system) as GNU time reports them:
+CPU time shows what a command costs when other work shares the cores.
 """
 from __future__ import annotations
 
@@ -52,14 +53,15 @@ class Command:
         if self.out_dir is not None:
             self.out_dir.mkdir(parents=True, exist_ok=True)
 
-    def run(self) -> tuple[float, int]:
-        """Wall seconds and peak resident KiB of one run, its outputs removed beforehand."""
+    def run(self) -> tuple[float, float, int]:
+        """Wall seconds, CPU seconds (user and system) and peak resident KiB of one run,
+        its outputs removed beforehand."""
         self.clear()
         start = time.perf_counter()
         with tempfile.NamedTemporaryFile() as peak:
             # GNU time's own child: wait4 on a child forked from this large process would
             # report this process's peak, which a fork and exec carry over.
-            process = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", peak.name, *self.argv],
+            process = subprocess.run(["/usr/bin/time", "-f", "%U %S %M", "-o", peak.name, *self.argv],
                                      stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
                                      cwd=self.cwd, check=False)
             seconds = time.perf_counter() - start
@@ -67,7 +69,7 @@ class Command:
         if process.returncode != 0:
             sys.exit(f"{' '.join(self.argv)} failed ({process.returncode}):\n"
                      f"{process.stderr.decode(errors='replace')}")
-        return seconds, int(report[-1])
+        return seconds, float(report[-3]) + float(report[-2]), int(report[-1])
 
     def check(self) -> None:
         self.run()
@@ -124,16 +126,14 @@ def commands(data: Path, l_files: dict[str, Path], batch: Path) -> dict[str, Com
     }
 
 
-def measure(runs: dict[str, Command], repeat: int) -> tuple[dict[str, float], dict[str, int]]:
-    seconds: dict[str, list[float]] = {name: [] for name in runs}
-    peaks: dict[str, list[int]] = {name: [] for name in runs}
+def measure(runs: dict[str, Command], repeat: int) -> list[dict[str, float]]:
+    """Medians of wall seconds, CPU seconds and peak KiB of each command."""
+    figures: list[dict[str, list[float]]] = [{name: [] for name in runs} for _ in range(3)]
     for _ in range(repeat):
         for name, command in runs.items():
-            wall, peak = command.run()
-            seconds[name].append(wall)
-            peaks[name].append(peak)
-    return ({name: statistics.median(times) for name, times in seconds.items()},
-            {name: statistics.median(kib) for name, kib in peaks.items()})
+            for kind, value in zip(figures, command.run()):
+                kind[name].append(value)
+    return [{name: statistics.median(values) for name, values in kind.items()} for kind in figures]
 
 
 def main(argv: list[str] | None = None) -> None:
@@ -151,10 +151,11 @@ def main(argv: list[str] | None = None) -> None:
             command.cwd = data
         for command in runs.values():  # also warms the page cache
             command.check()
-        seconds, peaks = measure(runs, args.repeat)
+        seconds, cpu, peaks = measure(runs, args.repeat)
     print(f"{machine_description()}; medians of {args.repeat} alternating runs\n")
-    print_table(["command", "wall s", "peak MiB"],
-                [[name, f"{seconds[name]:.3f}", f"{peaks[name] / 1024:.0f}"] for name in runs])
+    print_table(["command", "wall s", "CPU s", "peak MiB"],
+                [[name, f"{seconds[name]:.3f}", f"{cpu[name]:.2f}", f"{peaks[name] / 1024:.0f}"]
+                 for name in runs])
     rows = []
     for case, ours, theirs, values, target in (
             ("L, whole-process time", "ntpepmap L", "pxaa2cdn L", seconds, 0.40),
