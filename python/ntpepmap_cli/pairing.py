@@ -249,9 +249,11 @@ def pair_by_identifier(proteins: list[Record], cds: list[Record], pep_path: str,
     wanted = [id_map.get(ident, ident) if id_map else ident for ident, _ in proteins]
     by_ident: dict[str, str] = dict(cds)
     _check_all_found(proteins, wanted, cds, by_ident, pep_path, cds_path)
-    if len(by_ident) < len(cds) or len(set(wanted)) < len(wanted):
+    aligned = set(wanted)
+    if len(by_ident) < len(cds) or len(aligned) < len(wanted):
         return _pair_by_occurrence(proteins, wanted, cds, pep_path, cds_path)
-    _check_all_used(cds, wanted, pep_path, cds_path)
+    if len(by_ident) > len(aligned):  # every aligned identifier is one of them: some are not
+        _check_all_used(cds, wanted, pep_path, cds_path)
     return [(ident, by_ident[name]) for (ident, _), name in zip(proteins, wanted)], []
 
 
