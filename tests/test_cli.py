@@ -130,6 +130,22 @@ def test_each_output_format_reads_back_to_the_codon_alignment(locus, tmp_path, o
     assert records == EXPECTED
 
 
+@pytest.mark.parametrize("to_file", [True, False])
+def test_identifiers_beyond_ascii_are_written_as_utf8(tmp_path, to_file):
+    names = {"α-1": "MKW-LF", "Maß": "MK--LF", "plain": "M-WDLF"}
+    pep = write_fasta(tmp_path / "pep.fasta", names)
+    (tmp_path / "cds.fasta").write_bytes("".join(
+        f">{name}\n{cds_of(row)}\n" for name, row in reversed(names.items())).encode())
+    out = tmp_path / "out.fasta"
+    done = subprocess.run(cli_command() + [str(pep), str(tmp_path / "cds.fasta")]
+                          + (["-o", str(out)] if to_file else []), capture_output=True,
+                          env=dict(os.environ, PYTHONPATH=search_path()), timeout=120)
+    assert done.returncode == 0, done.stderr
+    written = out.read_bytes() if to_file else done.stdout
+    assert written == "".join(f">{name}\n{codon_row(row)}\n"
+                              for name, row in names.items()).encode()
+
+
 @pytest.mark.parametrize("out_format, bio_format", [
     ("phylip", "phylip-relaxed"), ("clustal", "clustal"), ("fasta", "fasta")])
 def test_output_is_read_by_biopython(locus, out_format, bio_format):

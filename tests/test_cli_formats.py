@@ -13,7 +13,7 @@ from ntpepmap_cli import _native
 from ntpepmap_cli.codes import CODES_BY_NUMBER, terminal_stops
 from ntpepmap_cli.errors import InputError, name_some
 from ntpepmap_cli.locus import file_stem
-from ntpepmap_cli.pairing import check_nucleotide, prepare_cds
+from ntpepmap_cli.pairing import check_nucleotide, prepare_pairs
 from ntpepmap_cli.seqio import clustal_lines, fasta_lines, read_alignment, read_fasta
 
 RECORDS = [("a", "MKW-LF" * 23), ("long_name_b", "MK--LF" * 23), ("c", "-" * 138)]
@@ -95,10 +95,24 @@ def test_prepare_cds(seq, residues, expected):
     assert prepare_cds(seq, residues, frozenset({"TAA", "TGA"}), True) == expected
 
 
-def test_prepare_cds_keeps_case_and_trims_only_when_asked():
-    stops = frozenset({"TAA"})
-    assert prepare_cds("atgtaa", 1, stops, True) == "atg"
-    assert prepare_cds("atgtaa", 1, stops, False) == "atgtaa"
+def prepare_cds(seq, residues, stops, trim_stop):
+    """The CDS prepare_pairs makes of seq for a row of that many residues (and gaps)."""
+    row = "-M" * residues
+    cds = [("r", seq)]
+    pairs, short = prepare_pairs([("r", row)], cds, stops, trim_stop)
+    assert cds == [("r", "")]  # the given CDS is not held on to
+    return pairs[0][2] if pairs else short[0].cds
+
+
+@pytest.mark.parametrize("seq, stops, trim_stop, expected", [
+    ("atgtaa", {"TAA"}, True, "atg"),
+    ("atgtaa", {"TAA"}, False, "atgtaa"),
+    ("AUGUAA", {"TAA"}, True, "AUG"),     # RNA: U read as T
+    ("ATG\u00e9AA", {"TAA"}, True, "ATG\u00e9AA"),  # a letter that is no base: nothing trimmed
+    ("AT", {"TAA"}, True, "AT"),          # too short: held back as it is
+])
+def test_prepare_cds_keeps_case_and_trims_only_when_asked(seq, stops, trim_stop, expected):
+    assert prepare_cds(seq, 1, frozenset(stops), trim_stop) == expected
 
 
 def test_name_some():

@@ -12,7 +12,7 @@ import sys
 import time
 from functools import partial
 from pathlib import Path
-from typing import Callable, Dict, Iterator, List, NamedTuple, Optional, Sequence, Set, Tuple
+from typing import Any, Callable, Dict, Iterator, List, NamedTuple, Optional, Sequence, Set, TextIO, Tuple
 
 from .errors import InputError, name_some
 from .interrupts import StopRequest, exit_status, signal_name
@@ -182,14 +182,11 @@ class BatchRun:
         self._finished_jobs: Set[int] = set()  # ids of the jobs handed to workers
 
     def run(self, options: LocusOptions, workers: int, stop: StopRequest) -> None:
-        from tqdm import tqdm  # type: ignore[import-untyped]
-
         # Start the workers before the bar: they are forked, and should not be
         # forked from a process that runs the bar's thread.
         pool = WorkerPool(workers, partial(run_one, options=options))
         try:
-            with tqdm(total=len(self.loci.jobs) + len(self.loci.unmatched), unit="locus",
-                      file=sys.stderr, disable=not sys.stderr.isatty()) as bar:
+            with _progress_bar(len(self.loci.jobs) + len(self.loci.unmatched)) as bar:
                 def write(text: str) -> None:
                     bar.write(text, file=sys.stderr, end="")
 
@@ -222,6 +219,32 @@ class BatchRun:
 
     def not_finished(self) -> List[LocusJob]:
         return [job for job in self.loci.jobs if id(job) not in self._finished_jobs]
+
+
+class _NoBar:
+    """Stands in for the progress bar when standard error is no terminal."""
+
+    def __enter__(self) -> _NoBar:
+        return self
+
+    def __exit__(self, *exc_info: object) -> None:
+        pass
+
+    def update(self) -> None:
+        pass
+
+    def write(self, text: str, file: TextIO, end: str) -> None:
+        file.write(text + end)
+
+
+def _progress_bar(total: int) -> Any:
+    """A bar on a terminal; tqdm is imported only then, as it costs a batch of small
+    loci a noticeable share of its time."""
+    if not sys.stderr.isatty():
+        return _NoBar()
+    from tqdm import tqdm  # type: ignore[import-untyped]
+
+    return tqdm(total=total, unit="locus", file=sys.stderr)
 
 
 def _outcome_of(job: LocusJob, result: object) -> LocusOutcome:

@@ -11,7 +11,6 @@ from __future__ import annotations
 import gc
 import os
 from enum import IntEnum
-from collections.abc import Callable
 
 from .codes import terminal_stops
 from .errors import InputError, name_some, shown_path
@@ -155,7 +154,7 @@ class LocusResult:
 
     def __init__(self) -> None:
         self.rows: list[Record] = []    # the codon rows to write, in the alignment's order
-        self.text: str | None = None    # or their FASTA text, when asked for
+        self.text: bytes | None = None  # or their FASTA text (UTF-8), when asked for
         self.width = 0                  # codon columns of the alignment
         self.problems: list[Problem] = []
         self.located: list[Problem] = []  # notes: coding regions found inside longer CDS
@@ -180,7 +179,7 @@ def _pair(inputs: LocusInputs, options: LocusOptions) -> tuple[list[Record], lis
     """The CDS of each protein record in their order, and the identifiers paired by occurrence."""
     proteins, cds = inputs.proteins, inputs.cds
     pep_name, cds_name = inputs.pep_name, inputs.cds_name
-    check_not_swapped(proteins, cds, pep_name, cds_name)
+    check_not_swapped(proteins, cds, pep_name, cds_name, inputs.marked)
     check_nucleotide(cds, cds_name, marked=inputs.marked)
     check_names_fit(proteins, options.out_format, pep_name)
     if options.pair_by_order:  # the CDS names play no part
@@ -237,7 +236,7 @@ def align_locus(inputs: LocusInputs, options: LocusOptions, result: LocusResult,
     if options.keep_short:  # their rows come out short, and are written
         pairs = _with_short_ones(pairs, too_short)
         too_short = []
-    as_text = fasta_text and _output_is_plain_fasta(options, pairs)
+    as_text = fasta_text and _output_is_plain_fasta(options)
     translated = translate_pairs(file_stem(inputs.pep_name), pairs, engine_settings(options),
                                  inputs.pep_name, inputs.cds_name, as_text)
     result.reports = translated.reports
@@ -267,7 +266,7 @@ def _run(job: LocusJob, options: LocusOptions, outcome: LocusOutcome) -> None:
         if result.changed:
             outcome.status = Status.REPORTED
     if result.text is not None:
-        write_text(job.out_path, result.text)
+        write_bytes(job.out_path, result.text)
     else:
         rows = without_gap_columns(result.rows) if options.drop_gap_columns else result.rows
         write_alignment(job.out_path, rows, len(rows[0][1]) if rows else result.width, options)
@@ -281,10 +280,10 @@ def _with_short_ones(pairs: list[Pair], too_short: list[ShortCds]) -> list[Pair]
     return merged
 
 
-def _output_is_plain_fasta(options: LocusOptions, pairs: list[Pair]) -> bool:
+def _output_is_plain_fasta(options: LocusOptions) -> bool:
     """Whether the engine's FASTA text is the output file as it is."""
     return (options.out_format == "fasta" and not options.wrap and not options.drop_gap_columns
-            and not options.keep_short and all(ident.isascii() for ident, _, _ in pairs))
+            and not options.keep_short)
 
 
 def engine_settings(options: LocusOptions) -> EngineSettings:
@@ -355,20 +354,17 @@ def without_gap_columns(rows: list[Record]) -> list[Record]:
 
 _GAP_BITS = bytes(1 if byte == ord("-") else 0 for byte in range(256))
 
-_WRITE_PIECE = 1 << 18
-
-
-def _write_pieces(write: Callable[[str], object], text: str) -> None:
-    # Piece by piece: encoding the whole text at once would fault in a second
-    # copy of it.
-    for start in range(0, len(text), _WRITE_PIECE):
-        write(text[start:start + _WRITE_PIECE])
-
-
-def write_text(out_path: str, text: str) -> None:
-    """Writes text, already in its output format, to out_path ('-': standard output)."""
+def write_bytes(out_path: str, data: bytes) -> None:
+    """Writes UTF-8 text, already in its output format, to out_path ('-': standard output),
+    past the text layer: the engine's output needs no encoding."""
     with output_stream(out_path) as out:
-        _write_pieces(out.write, text)
+        out.flush()
+        buffer = getattr(out, "buffer", None)
+        if buffer is None:  # a text-only stream put in place of standard output
+            out.write(data.decode("utf-8"))
+        else:
+            buffer.write(data)
+            buffer.flush()
 
 
 def _version_for(out_format: str) -> str:

@@ -10,6 +10,7 @@ from __future__ import annotations
 from collections import Counter
 from collections.abc import Container, Iterable, Mapping, Set
 
+from ._native import prepare_pairs as native_prepare_pairs
 from .errors import InputError, name_some, shown_path
 from .seqio import Record
 
@@ -94,34 +95,50 @@ def even_rows(proteins: list[Record]) -> tuple[int, list[tuple[str, int]]]:
     return width, padded
 
 
-def _nucleotide_shares(records: list[Record]) -> list[tuple[int, int]]:
-    """(nucleotide letters, all letters) of the first records' first letters, gaps aside."""
-    shares = []
-    for _, seq in records[:_SAMPLED_RECORDS]:
-        letters = seq[:_SAMPLED_LETTERS].encode("ascii", "replace").translate(None, _NOT_LETTERS)
-        if letters:
-            shares.append((len(letters) - len(letters.translate(None, _NUCLEOTIDE_BYTES)),
-                           len(letters)))
-    return shares
+def _letters_sample(seqs: Iterable[str]) -> bytes:
+    """The first letters of the sequences, gaps and stops aside, a non-ASCII one as '?'."""
+    joined = "".join(seq[:_SAMPLED_LETTERS] for seq in seqs)
+    return joined.encode("ascii", "replace").translate(None, _NOT_LETTERS)
+
+
+def _nucleotide_count(letters: bytes) -> int:
+    return len(letters) - len(letters.translate(None, _NUCLEOTIDE_BYTES))
 
 
 def _holds_nucleotides(proteins: list[Record], min_letters: int) -> bool:
-    shares = _nucleotide_shares(proteins)
-    letters = sum(total for _, total in shares)
-    return (letters >= max(min_letters, 1)
-            and sum(plain for plain, _ in shares) >= _MIN_DNA_FRACTION * letters)
+    letters = _letters_sample(seq for _, seq in proteins[:_SAMPLED_RECORDS])
+    return (len(letters) >= max(min_letters, 1)
+            and _nucleotide_count(letters) >= _MIN_DNA_FRACTION * len(letters))
 
 
-def _holds_protein(cds: list[Record]) -> bool:
-    shares = _nucleotide_shares(cds)
-    protein_like = sum(_looks_like_protein(total - plain, total) for plain, total in shares)
-    return 2 * protein_like > len(shares)
+def _holds_protein(cds: list[Record], marked: Iterable[int] | None) -> bool:
+    """Whether most of the first records look like protein. Only the marked records
+    can: the others hold nothing but NUCLEOTIDE_LETTERS."""
+    sampled = cds[:_SAMPLED_RECORDS]
+    suspects = range(len(sampled)) if marked is None else [
+        index for index in marked if index < _SAMPLED_RECORDS]
+    if not suspects:
+        return False
+    judged = protein_like = 0
+    for index in suspects:
+        letters = _letters_sample((sampled[index][1],))
+        if letters:
+            judged += 1
+            protein_like += _looks_like_protein(len(letters) - _nucleotide_count(letters),
+                                                len(letters))
+    suspect = set(suspects)
+    judged += sum(1 for index, (_, seq) in enumerate(sampled)
+                  if index not in suspect and seq[:_SAMPLED_LETTERS].strip("-."))
+    return 2 * protein_like > judged
 
 
-def check_not_swapped(proteins: list[Record], cds: list[Record],
-                      pep_path: str, cds_path: str) -> None:
-    """Refuses a protein file of nucleotides or a CDS file of protein, saying which way round."""
-    cds_is_protein = _holds_protein(cds)
+def check_not_swapped(proteins: list[Record], cds: list[Record], pep_path: str, cds_path: str,
+                      marked: Iterable[int] | None = None) -> None:
+    """Refuses a protein file of nucleotides or a CDS file of protein, saying which way round.
+
+    Only the CDS records at the marked indices can hold more than NUCLEOTIDE_LETTERS
+    (by default all can)."""
+    cds_is_protein = _holds_protein(cds, marked)
     protein_is_dna = _holds_nucleotides(proteins, 0 if cds_is_protein else _MIN_LETTERS_TO_JUDGE)
     order = "the protein alignment comes first, then the CDS"
     if protein_is_dna and cds_is_protein:
@@ -232,9 +249,11 @@ def pair_by_identifier(proteins: list[Record], cds: list[Record], pep_path: str,
     wanted = [id_map.get(ident, ident) if id_map else ident for ident, _ in proteins]
     by_ident: dict[str, str] = dict(cds)
     _check_all_found(proteins, wanted, cds, by_ident, pep_path, cds_path)
-    if len(by_ident) < len(cds) or len(set(wanted)) < len(wanted):
+    aligned = set(wanted)
+    if len(by_ident) < len(cds) or len(aligned) < len(wanted):
         return _pair_by_occurrence(proteins, wanted, cds, pep_path, cds_path)
-    _check_all_used(cds, wanted, pep_path, cds_path)
+    if len(by_ident) > len(aligned):  # every aligned identifier is one of them: some are not
+        _check_all_used(cds, wanted, pep_path, cds_path)
     return [(ident, by_ident[name]) for (ident, _), name in zip(proteins, wanted)], []
 
 
@@ -250,19 +269,11 @@ def residue_count(row: str) -> int:
     return len(row) - row.count("-")
 
 
-def prepare_cds(seq: str, residues: int, stops: Set[str], trim_stop: bool) -> str:
-    """Gap-free CDS, without a terminal stop unless asked otherwise."""
-    if "-" in seq or "." in seq:
-        seq = seq.replace("-", "").replace(".", "")
-    # Read as the codon check reads it: upper case, RNA's U as T.
-    if trim_stop and len(seq) == 3 * residues + 3 and seq[-3:].upper().replace("U", "T") in stops:
-        seq = seq[:-3]
-    return seq
-
-
 def prepare_pairs(proteins: list[Record], cds: list[Record], stops: Set[str],
                   trim_stop: bool) -> tuple[list[Pair], list[ShortCds]]:
-    """Pairs for the module, and the records whose CDS is too short to back-translate.
+    """Pairs for the engine: each CDS without gap letters and, with trim_stop, without
+    a terminal stop codon (read upper case, U as T) one triplet beyond the residues;
+    and the records whose CDS is then too short to back-translate.
 
     Empties the entries of cds as it goes.
 
@@ -270,15 +281,6 @@ def prepare_pairs(proteins: list[Record], cds: list[Record], stops: Set[str],
     records are held back and named with both lengths, which says more than the
     module's generic length report.
     """
-    pairs: list[Pair] = []
-    too_short: list[ShortCds] = []
-    for index, (ident, row) in enumerate(proteins):
-        seq = cds[index][1]
-        cds[index] = (ident, "")  # the prepared copy replaces it: never hold both for long
-        residues = residue_count(row)
-        prepared = prepare_cds(seq, residues, stops, trim_stop)
-        if len(prepared) < 3 * residues:
-            too_short.append(ShortCds(ident, len(prepared), residues, row, prepared, index))
-        else:
-            pairs.append((ident, row, prepared))
-    return pairs, too_short
+    pairs, short = native_prepare_pairs(proteins, cds, stops, trim_stop)
+    return pairs, [ShortCds(ident, len(prepared), residue_count(row), row, prepared, index)
+                   for index, ident, row, prepared in short]

@@ -77,7 +77,7 @@ class Translated:
 
     def __init__(self, reports: str) -> None:
         self.rows: list[tuple[str, str]] = []  # every row written, ragged ones too
-        self.text: str | None = None    # or the FASTA text of the full rows, when asked for
+        self.text: bytes | None = None  # or the FASTA text of the full rows (UTF-8), when asked for
         self.ragged: list[tuple[str, int]] = []  # rows shorter than the alignment, and their length
         self.problems: list[Problem] = []
         self.located: list[Problem] = []  # notes, not problems: the record is whole
@@ -90,7 +90,7 @@ class Translated:
 def translate_pairs(stem: str, pairs: list[tuple[str, str, str]], settings: EngineSettings,
                     pep_path: str, cds_path: str, as_fasta_text: bool = False) -> Translated:
     """Back-translates every pair: rows in the order of pairs, records left out missing;
-    or, as_fasta_text, the output file's text of the full rows (names must be ASCII)."""
+    or, as_fasta_text, the output file's text of the full rows, as UTF-8 bytes."""
     flags = settings.flags | (_FASTA_TEXT if as_fasta_text else 0)
     try:
         rows, told, reports = translate_locus(

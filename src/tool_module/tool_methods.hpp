@@ -11,5 +11,6 @@ namespace ntpepmap::tool_module {
 
 [[nodiscard]] std::span<const PyMethodDef> reader_methods() noexcept;
 [[nodiscard]] std::span<const PyMethodDef> engine_methods() noexcept;
+[[nodiscard]] std::span<const PyMethodDef> prepare_methods() noexcept;
 
 }  // namespace ntpepmap::tool_module
