@@ -16,6 +16,9 @@ namespace ntpepmap::module {
 // The character buffer of a str made by PyUnicode_New for ASCII (one byte per character).
 [[nodiscard]] inline char* ascii_data(PyObject* text) noexcept { return static_cast<char*>(PyUnicode_DATA(text)); }
 
+// The character buffer of any str, in its own kind (PyUnicode_KIND).
+[[nodiscard]] inline const void* str_data(PyObject* text) noexcept { return PyUnicode_DATA(text); }
+
 // Whether a str holds only ASCII: CPython keeps a flag, so asking costs nothing.
 [[nodiscard]] inline bool is_ascii_str(PyObject* text) noexcept { return PyUnicode_IS_ASCII(text); }
 

@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "module/py_ref.hpp"
+#include "module/python_text.hpp"
 #include "tool_module/tool_methods.hpp"
 
 namespace ntpepmap::tool_module {
@@ -46,11 +47,11 @@ bool holds(PyObject* text, Py_UCS4 letter) {
 Py_ssize_t residue_count(PyObject* row) {
     const Py_ssize_t length = PyUnicode_GET_LENGTH(row);
     if (PyUnicode_KIND(row) == PyUnicode_1BYTE_KIND) {
-        const auto* letters = PyUnicode_1BYTE_DATA(row);
+        const auto* letters = static_cast<const Py_UCS1*>(module::str_data(row));
         return length - std::count(letters, letters + length, '-');
     }
     const int kind = PyUnicode_KIND(row);
-    const void* data = PyUnicode_DATA(row);
+    const void* data = module::str_data(row);
     Py_ssize_t gaps = 0;
     for (Py_ssize_t i = 0; i < length; ++i) gaps += PyUnicode_READ(kind, data, i) == '-';
     return length - gaps;
