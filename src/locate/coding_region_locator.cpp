@@ -1,6 +1,7 @@
 #include "locate/coding_region_locator.hpp"
 
 #include <algorithm>
+#include <numeric>
 
 #include "locate/reverse_complement.hpp"
 
@@ -10,22 +11,47 @@ namespace {
 
 constexpr std::size_t TRIPLET = 3;
 
-// Counted in blocks small enough for a one-byte counter, which vectorises well.
+bool plain_base(unsigned char letter) noexcept { return letter == 'A' || letter == 'C' || letter == 'G' || letter == 'T'; }
+
+// Counted in whole blocks of vector width small enough for one-byte counters, which
+// vectorise well, then the rest one by one.
 std::size_t non_plain_bases(std::string_view text) noexcept {
-    constexpr std::size_t BLOCK = 255;
+    constexpr std::size_t BLOCK = 128;
+    const auto* const letters = reinterpret_cast<const unsigned char*>(text.data());
     std::size_t plain = 0;
-    for (std::size_t offset = 0; offset < text.size(); offset += BLOCK) {
-        std::uint8_t count = 0;
-        for (const char letter : text.substr(offset, BLOCK)) {
-            const int plain_base = (letter == 'A') + (letter == 'C') + (letter == 'G') + (letter == 'T');
-            count = static_cast<std::uint8_t>(count + plain_base);
+    std::size_t offset = 0;
+    for (; offset + BLOCK <= text.size(); offset += BLOCK) {
+        unsigned char count = 0;
+        for (std::size_t k = 0; k < BLOCK; ++k) {
+            const unsigned char letter = letters[offset + k];
+            count = static_cast<unsigned char>(count + (letter == 'A') + (letter == 'C') + (letter == 'G') +
+                                               (letter == 'T'));
         }
         plain += count;
     }
+    for (; offset < text.size(); ++offset) plain += plain_base(letters[offset]);
     return text.size() - plain;
 }
 
 }  // namespace
+
+ProbeStrides probe_strides(std::size_t residues, std::size_t probed_codons, std::size_t anchors_per_run) noexcept {
+    // A probe reads three codons and looks its key up: about twice the work of indexing one anchor.
+    constexpr std::size_t PROBE_COST = 2;
+    constexpr std::size_t WIDEST_PROTEIN_STRIDE = 8;
+    ProbeStrides best{1, anchors_per_run};
+    std::size_t best_cost = residues + PROBE_COST * probed_codons / best.text;
+    for (std::size_t protein = 2; protein <= std::min(WIDEST_PROTEIN_STRIDE, anchors_per_run); ++protein) {
+        std::size_t text = anchors_per_run / protein;
+        while (std::gcd(protein, text) != 1) --text;
+        const std::size_t cost = residues / protein + PROBE_COST * probed_codons / text;
+        if (cost < best_cost) {
+            best = {protein, text};
+            best_cost = cost;
+        }
+    }
+    return best;
+}
 
 std::size_t mismatch_tolerance(std::size_t residues) noexcept { return std::max<std::size_t>(2, residues / 50); }
 
@@ -55,14 +81,18 @@ LocateResult CodingRegionLocator::locate(std::string_view residues, std::string_
     search.tolerance = mismatch_tolerance(residues.size());
     // Every position of a placement whose codon and residue codes differ is a mismatch, a
     // residue without a code, a triplet with a letter other than ACGT, or the initiator.
-    const std::size_t breaks = search.tolerance + index_.build(residues) + non_plain_bases(check_copy) +
+    const std::size_t breaks = search.tolerance + index_.read(residues) + non_plain_bases(check_copy) +
                                (residues.front() == 'M' ? 1 : 0);
-    // So a placement holds an exact run at least this long, and every anchor of the protein
-    // is indexed: probing every (run - ANCHOR_RESIDUES + 1)-th codon of a frame meets one.
+    // So a placement holds an exact run at least this long, and so at least
+    // shortest_run - ANCHOR_RESIDUES + 1 anchors on one diagonal.
     const std::size_t shortest_run = residues.size() > breaks ? (residues.size() - breaks) / (breaks + 1) : 0;
-    if (shortest_run >= ANCHOR_RESIDUES && index_.indexed()) {
+    if (shortest_run >= ANCHOR_RESIDUES && index_.fits()) {
+        const std::size_t probed_codons = both_strands ? 2 * check_copy.size() : check_copy.size();
+        const ProbeStrides strides =
+            probe_strides(residues.size(), probed_codons, shortest_run - ANCHOR_RESIDUES + 1);
+        index_.build(strides.protein);
         search.anchored = true;
-        search.probe_stride = shortest_run - ANCHOR_RESIDUES + 1;
+        search.probe_stride = strides.text;
     }
     search_strand(search, Strand::forward, check_copy);
     if (both_strands) {

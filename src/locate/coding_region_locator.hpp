@@ -40,6 +40,21 @@ struct LocateResult {
     std::optional<Placement> placement;  // set exactly when placements == 1
 };
 
+// How sparsely the search reads: anchors are indexed at every `protein`-th position of the
+// protein and probed at every `text`-th codon of each frame. The two are coprime and their
+// product is at most the anchors of a shortest exact run, so on the diagonal of any
+// placement some indexed anchor lies at a probed codon: protein position i and codon
+// i + d, for every diagonal d, meet both strides once in every protein * text positions.
+struct ProbeStrides {
+    std::size_t protein = 1;
+    std::size_t text = 1;
+};
+
+// The strides that cost least for a protein of `residues` and `probed_codons` codons over
+// every frame and strand searched, when an exact run of the placement holds
+// `anchors_per_run` anchors (at least one).
+ProbeStrides probe_strides(std::size_t residues, std::size_t probed_codons, std::size_t anchors_per_run) noexcept;
+
 // Mismatched residues a placement may hold: max(2, 2 % of the residues, rounded down).
 std::size_t mismatch_tolerance(std::size_t residues) noexcept;
 
@@ -49,11 +64,12 @@ std::size_t mismatch_tolerance(std::size_t residues) noexcept;
 // whole protein without indels and with at most mismatch_tolerance() mismatched residues,
 // reading codons as StretchMatcher does.
 //
-// Time is linear in the sequence for ordinary input: every anchor of three residues of the
-// protein is indexed, and codons are probed only as densely as needed for every placement
-// within the tolerance to meet one; the diagonals they hit are verified, each once. Input
-// that matches almost anywhere (long runs of N, low-complexity repeats, proteins of a few
-// residues) can cost one verification per diagonal, like a search without anchors.
+// Time is linear in the sequence for ordinary input: anchors of three residues of the
+// protein are indexed and codons probed only as densely as needed for every placement
+// within the tolerance to meet one (see ProbeStrides); the diagonals they hit are verified,
+// each once. Input that matches almost anywhere (long runs of N, low-complexity repeats,
+// proteins of a few residues) can cost one verification per diagonal, like a search
+// without anchors.
 //
 // Build one locator per codon table and reuse it for every record; it keeps its buffers
 // between records, so it is not for concurrent use.

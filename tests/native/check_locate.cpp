@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <numeric>
 #include <optional>
 #include <random>
 #include <set>
@@ -297,6 +298,22 @@ void check_tolerance_and_spans() {
     if (reverse.begin != 7 || reverse.end != 16) fail("a reverse span is mirrored");
 }
 
+// Every diagonal of a run of `anchors_per_run` anchors must meet both strides: the strides
+// coprime, their product no more than the anchors.
+void check_probe_strides() {
+    for (const std::size_t residues : {1UL, 40UL, 1000UL, 100000UL}) {
+        for (const std::size_t codons : {3UL, 3500UL, 1000000UL}) {
+            for (std::size_t anchors = 1; anchors <= 200; ++anchors) {
+                const locate::ProbeStrides strides = locate::probe_strides(residues, codons, anchors);
+                if (strides.protein == 0 || strides.text == 0 || strides.protein * strides.text > anchors ||
+                    std::gcd(strides.protein, strides.text) != 1)
+                    fail("probe strides for " + std::to_string(anchors) + " anchors: " +
+                         std::to_string(strides.protein) + " and " + std::to_string(strides.text));
+            }
+        }
+    }
+}
+
 void check_reverse_complement_as_written() {
     const std::pair<std::string_view, std::string_view> cases[] = {
         {"ATGCatgc", "gcatGCAT"},
@@ -553,6 +570,7 @@ int main(int argc, char** argv) {
     }
     check_tolerance_and_spans();
     check_reverse_complement_as_written();
+    check_probe_strides();
     check_fixtures();
     check_against_reference();
     if (failures != 0) std::fprintf(stderr, "%d check(s) failed\n", failures);
