@@ -115,10 +115,8 @@ bool Engine::may_search(const RecordOutcome& outcome) const noexcept {
 
 bool Engine::locate(std::string_view peptide, RecordOutcome& outcome) {
     if (!locator_) locator_.emplace(code_.lookup(), code_.start_codons());
-    residues_.resize(outcome.residues);
-    std::remove_copy(peptide.begin(), peptide.end(), residues_.begin(), '-');
     const std::string_view checked = letters_.checked();
-    const locate::LocateResult found = locator_->locate(residues_, checked, options_.both_strands);
+    const locate::LocateResult found = locator_->locate(peptide, checked, options_.both_strands);
     outcome.placements = found.placements;
     if (!found.placement) return false;
     const locate::NucleotideSpan span = locate::forward_span(*found.placement, checked.size());

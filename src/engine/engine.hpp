@@ -86,7 +86,6 @@ private:
     std::optional<locate::CodingRegionLocator> locator_;  // made when first needed: its index is large
     CdsLetters letters_;
     std::string peptide_storage_;
-    std::string residues_;  // the peptide without gaps, for the search
 };
 
 }  // namespace ntpepmap::engine

@@ -7,23 +7,32 @@ namespace ntpepmap::locate {
 AnchorIndex::AnchorIndex(const AnchorAlphabet& alphabet)
     : alphabet_(alphabet), heads_(std::size_t{alphabet.size()} * alphabet.size() * alphabet.size()) {}
 
-std::size_t AnchorIndex::read(std::string_view residues) {
+std::size_t AnchorIndex::read(std::string_view protein) {
     if (++protein_ == 0) {
         // The stamps wrapped around: old entries could pass for this protein's.
         std::fill(heads_.begin(), heads_.end(), Head{});
         protein_ = 1;
     }
-    codes_.resize(residues.size());
+    residues_.resize(protein.size());
+    codes_.resize(protein.size());
     // Locals: byte stores may alias any member.
+    char* const residues = residues_.data();
     std::uint8_t* const codes = codes_.data();
     const std::uint8_t* const code_of = alphabet_.residue_codes().data();
-    std::size_t without_code = 0;
-    for (std::size_t position = 0; position < residues.size(); ++position) {
-        const std::uint8_t code = code_of[static_cast<unsigned char>(residues[position])];
-        codes[position] = code;
-        without_code += code == AnchorAlphabet::NO_CODE;
+    // Every byte is stored; a gap is overwritten by what follows it. Gaps have no code either.
+    // Codes are below 128 and NO_CODE is not, so its top bit counts the residues without one.
+    static_assert(AnchorAlphabet::MAX_SIZE <= 128 && AnchorAlphabet::NO_CODE >= 128);
+    std::size_t kept = 0, without_code = 0;
+    for (const char letter : protein) {
+        const std::uint8_t code = code_of[static_cast<unsigned char>(letter)];
+        residues[kept] = letter;
+        codes[kept] = code;
+        without_code += code >> 7;
+        kept += static_cast<std::size_t>(letter != '-');
     }
-    return without_code;
+    residues_.resize(kept);
+    codes_.resize(kept);
+    return without_code - (protein.size() - kept);
 }
 
 void AnchorIndex::build(std::size_t stride) {

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -33,9 +34,12 @@ class AnchorIndex {
 public:
     explicit AnchorIndex(const AnchorAlphabet& alphabet);
 
-    // Takes the codes of a new protein's residues; returns how many residues have none (and
-    // so are in no anchor). Nothing is indexed yet.
-    std::size_t read(std::string_view residues);
+    // Takes a new protein, gaps '-' left out, and its residues' codes; returns how many
+    // residues have none (and so are in no anchor). Nothing is indexed yet.
+    std::size_t read(std::string_view protein);
+    // The residues of the protein read last, and their codes.
+    std::string_view residues() const noexcept { return residues_; }
+    const std::vector<std::uint8_t>& codes() const noexcept { return codes_; }
     // Whether the protein read last is short enough for 32-bit positions; build() needs it.
     bool fits() const noexcept { return codes_.size() < NONE; }
     // Indexes the anchors of the protein read last that start at a multiple of `stride`.
@@ -58,6 +62,7 @@ private:
 
     const AnchorAlphabet& alphabet_;
     std::vector<Head> heads_;              // by key
+    std::string residues_;                 // the protein without gaps
     std::vector<std::uint8_t> codes_;      // by position: the residue's code
     std::vector<std::uint32_t> previous_;  // by indexed position: the previous one with the same key, or NONE
     std::uint32_t protein_ = 0;

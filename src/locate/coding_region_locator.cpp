@@ -10,6 +10,9 @@ namespace ntpepmap::locate {
 namespace {
 
 constexpr std::size_t TRIPLET = 3;
+// A hit on a key is verified only when the two codons after the anchor match too: a chance
+// hit rarely survives, and the anchors of a placement's exact run are counted as five long.
+constexpr std::size_t CONFIRMED_RESIDUES = ANCHOR_RESIDUES + 2;
 
 bool plain_base(unsigned char letter) noexcept { return letter == 'A' || letter == 'C' || letter == 'G' || letter == 'T'; }
 
@@ -66,6 +69,7 @@ struct CodingRegionLocator::Search {
     std::size_t tolerance = 0;
     bool anchored = false;
     std::size_t probe_stride = 1;  // in codons of a frame
+    std::size_t confirmed = 0;     // residues of a hit that must match exactly before it is verified
     Strand strand = Strand::forward;
     LocateResult result;
 };
@@ -73,23 +77,26 @@ struct CodingRegionLocator::Search {
 CodingRegionLocator::CodingRegionLocator(const CodonLookup& table, std::uint64_t start_codons)
     : alphabet_(table), index_(alphabet_), matcher_(table, start_codons) {}
 
-LocateResult CodingRegionLocator::locate(std::string_view residues, std::string_view check_copy,
+LocateResult CodingRegionLocator::locate(std::string_view protein, std::string_view check_copy,
                                          bool both_strands) {
     Search search;
+    const std::size_t without_code = index_.read(protein);
+    const std::string_view residues = index_.residues();
     if (residues.empty()) return search.result;
     search.residues = residues;
     search.tolerance = mismatch_tolerance(residues.size());
     // Every position of a placement whose codon and residue codes differ is a mismatch, a
     // residue without a code, a triplet with a letter other than ACGT, or the initiator.
-    const std::size_t breaks = search.tolerance + index_.read(residues) + non_plain_bases(check_copy) +
-                               (residues.front() == 'M' ? 1 : 0);
+    const std::size_t breaks =
+        search.tolerance + without_code + non_plain_bases(check_copy) + (residues.front() == 'M' ? 1 : 0);
     // So a placement holds an exact run at least this long, and so at least
-    // shortest_run - ANCHOR_RESIDUES + 1 anchors on one diagonal.
+    // shortest_run - confirmed + 1 exact stretches of `confirmed` residues on one diagonal.
     const std::size_t shortest_run = residues.size() > breaks ? (residues.size() - breaks) / (breaks + 1) : 0;
     if (shortest_run >= ANCHOR_RESIDUES && index_.fits()) {
         const std::size_t probed_codons = both_strands ? 2 * check_copy.size() : check_copy.size();
+        search.confirmed = std::min(CONFIRMED_RESIDUES, shortest_run);
         const ProbeStrides strides =
-            probe_strides(residues.size(), probed_codons, shortest_run - ANCHOR_RESIDUES + 1);
+            probe_strides(residues.size(), probed_codons, shortest_run - search.confirmed + 1);
         index_.build(strides.protein);
         search.anchored = true;
         search.probe_stride = strides.text;
@@ -130,13 +137,26 @@ void CodingRegionLocator::probe_frame(Search& search, std::string_view text, std
         const unsigned char* triplet = codons + TRIPLET * codon;
         return alphabet_.codon_code(codon_number(triplet[0], triplet[1], triplet[2]));
     };
+    // The residues after the anchor at `position` match the codons after `codon`, as far as
+    // confirmed; past the protein's end there is nothing to refuse the hit with. Inside the
+    // text: the hit's diagonal holds the whole protein.
+    const std::uint8_t* const residue_codes = index_.codes().data();
+    const std::size_t residue_count = search.residues.size();
+    const auto confirms = [&](std::size_t position, std::size_t codon) {
+        const std::size_t end = std::min(position + search.confirmed, residue_count);
+        for (std::size_t next = position + ANCHOR_RESIDUES; next < end; ++next) {
+            if (code(codon + (next - position)) != residue_codes[next]) return false;
+        }
+        return true;
+    };
     for (std::size_t codon = 0; codon + ANCHOR_RESIDUES <= codon_count; codon += stride) {
         const std::size_t key = anchor_key(alphabet_size, code(codon), code(codon + 1), code(codon + 2));
         if (key == NO_KEY) continue;
         index_.for_each_position(key, [&](std::size_t position) {
             if (position > codon) return;
             const std::size_t start = codon - position;
-            if (start > last_start || seen[start] != 0) return;
+            // A hit that is not confirmed leaves the diagonal to other probes.
+            if (start > last_start || seen[start] != 0 || !confirms(position, codon)) return;
             seen[start] = 1;
             verify(search, text, frame + TRIPLET * start);
         });

@@ -82,9 +82,10 @@ public:
     CodingRegionLocator(const CodingRegionLocator&) = delete;
     CodingRegionLocator& operator=(const CodingRegionLocator&) = delete;
 
-    // residues: the protein without gaps, upper case. check_copy: the nucleotides upper case,
-    // U written as T, '-' and '.' removed. An empty protein has no placement.
-    LocateResult locate(std::string_view residues, std::string_view check_copy, bool both_strands);
+    // protein: the residues upper case, alignment gaps '-' left out. check_copy: the
+    // nucleotides upper case, U written as T, '-' and '.' removed. A protein without residues
+    // has no placement.
+    LocateResult locate(std::string_view protein, std::string_view check_copy, bool both_strands);
 
 private:
     struct Search;

@@ -275,6 +275,7 @@ std::vector<Fixture> fixtures() {
          utr5 + unreadable(cds, protein, {5, 70, 100}, standard, random) + utr3, false, placements(0)},
         {"the CDS alone, no stop after it", 1, STANDARD_STARTS, protein, cds, true, forward(0, false)},
         {"a protein longer than the sequence", 1, STANDARD_STARTS, protein, cds.substr(3), true, placements(0)},
+        {"a protein of gaps alone", 1, STANDARD_STARTS, "---", cds, true, placements(0)},
     };
 }
 
@@ -436,6 +437,16 @@ RandomCase random_case(const CodonTable& codon_table, const std::set<std::string
     return {residues, sequence};
 }
 
+// The protein as an alignment row: gaps before about one residue in eight.
+std::string with_gaps(std::string_view residues, std::mt19937& random) {
+    std::string row;
+    for (const char residue : residues) {
+        if (random() % 8 == 0) row.append(1 + random() % 3, '-');
+        row += residue;
+    }
+    return row;
+}
+
 void check_against_reference() {
     std::mt19937 random(2024);
     for (const GeneticCodeDefinition& code : GENETIC_CODES) {
@@ -448,8 +459,9 @@ void check_against_reference() {
         CodingRegionLocator locator(lookup, start_mask);
         for (int round = 0; round < 120; ++round) {
             const auto [residues, sequence] = random_case(codon_table, starts, round, random);
+            const std::string row = with_gaps(residues, random);
             for (const bool both_strands : {false, true}) {
-                check_result(locator.locate(residues, sequence, both_strands),
+                check_result(locator.locate(both_strands ? row : residues, sequence, both_strands),
                              reference_locate(codon_table, starts, residues, sequence, both_strands),
                              "table " + std::to_string(code.number) + ", " + residues + " in " + sequence);
             }
