@@ -73,6 +73,8 @@ struct CodingRegionLocator::Search {
     bool anchored = false;
     std::size_t probe_stride = 1;  // in codons of a frame
     std::size_t confirmed = 0;     // residues of a hit that must match exactly before it is verified
+    bool leave_verification = false;
+    std::optional<Placement> unread;  // the first hit, left unread under leave_verification
     Strand strand = Strand::forward;
     LocateResult result;
 };
@@ -81,7 +83,7 @@ CodingRegionLocator::CodingRegionLocator(const CodonLookup& table, std::uint64_t
     : alphabet_(table), index_(alphabet_), matcher_(table, start_codons) {}
 
 LocateResult CodingRegionLocator::locate(std::string_view protein, std::string_view check_copy,
-                                         bool both_strands) {
+                                         bool both_strands, bool leave_verification) {
     Search search;
     const std::size_t without_code = index_.read(protein);
     const std::string_view residues = index_.residues();
@@ -103,6 +105,8 @@ LocateResult CodingRegionLocator::locate(std::string_view protein, std::string_v
         index_.build(strides.protein);
         search.anchored = true;
         search.probe_stride = strides.text;
+        // Only anchored hits are likely placements: unanchored, every diagonal is a hit.
+        search.leave_verification = leave_verification;
     }
     search_strand(search, Strand::forward, check_copy);
     if (both_strands) {
@@ -110,7 +114,24 @@ LocateResult CodingRegionLocator::locate(std::string_view protein, std::string_v
         append_reverse_complement_dna(check_copy, reverse_strand_);
         search_strand(search, Strand::reverse, reverse_strand_);
     }
+    if (const std::optional<Placement> unread = search.unread) {
+        const std::string_view text = unread->strand == Strand::forward ? check_copy : reverse_strand_;
+        if (search.result.placements == 0) {
+            count_placement(search, unread->strand, text, unread->offset);
+            search.result.verified = false;
+        } else if (within_tolerance(text.substr(unread->offset, unread->length))) {
+            // Another placement was found: this one decides between one and several.
+            count_placement(search, unread->strand, text, unread->offset);
+        }
+    }
     return search.result;
+}
+
+bool CodingRegionLocator::within_tolerance(std::string_view stretch) const noexcept {
+    const std::string_view residues = index_.residues();
+    const std::size_t tolerance = mismatch_tolerance(residues.size());
+    return stretch.size() == TRIPLET * residues.size() &&
+           matcher_.mismatches(residues, stretch.data(), tolerance) <= tolerance;
 }
 
 void CodingRegionLocator::search_strand(Search& search, Strand strand, std::string_view text) {
@@ -167,7 +188,15 @@ void CodingRegionLocator::probe_frame(Search& search, std::string_view text, std
 }
 
 void CodingRegionLocator::verify(Search& search, std::string_view text, std::size_t offset) {
+    if (search.leave_verification && !search.unread) {
+        search.unread = Placement{search.strand, offset, TRIPLET * search.residues.size(), false};
+        return;
+    }
     if (matcher_.mismatches(search.residues, text.data() + offset, search.tolerance) > search.tolerance) return;
+    count_placement(search, search.strand, text, offset);
+}
+
+void CodingRegionLocator::count_placement(Search& search, Strand strand, std::string_view text, std::size_t offset) {
     if (++search.result.placements != 1) {
         search.result.placement.reset();
         return;
@@ -175,7 +204,7 @@ void CodingRegionLocator::verify(Search& search, std::string_view text, std::siz
     const std::size_t length = TRIPLET * search.residues.size();
     const std::size_t end = offset + length;
     const bool stop_follows = end + TRIPLET <= text.size() && matcher_.is_stop(text.data() + end);
-    search.result.placement = Placement{search.strand, offset, length, stop_follows};
+    search.result.placement = Placement{strand, offset, length, stop_follows};
 }
 
 }  // namespace ntpepmap::locate

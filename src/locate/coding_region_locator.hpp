@@ -38,6 +38,9 @@ NucleotideSpan forward_span(const Placement& placement, std::size_t check_copy_l
 struct LocateResult {
     std::size_t placements = 0;         // placements within the tolerance, over every frame and strand searched
     std::optional<Placement> placement;  // set exactly when placements == 1
+    // False when the placement was left for the caller to read against the protein: it is the
+    // only one if it holds no more than the tolerance of mismatches, and there is none if not.
+    bool verified = true;
 };
 
 // How sparsely the search reads: anchors are indexed at every `protein`-th position of the
@@ -85,7 +88,17 @@ public:
     // protein: the residues upper case, alignment gaps '-' left out. check_copy: the
     // nucleotides upper case, U written as T, '-' and '.' removed. A protein without residues
     // has no placement.
-    LocateResult locate(std::string_view protein, std::string_view check_copy, bool both_strands);
+    //
+    // With leave_verification, the one hit of the search that could be a placement while no
+    // other is found is returned unread (verified false): a caller that reads the stretch anyway
+    // saves reading it twice, and checks it with within_tolerance() when its own reading finds
+    // more mismatches than the tolerance.
+    LocateResult locate(std::string_view protein, std::string_view check_copy, bool both_strands,
+                        bool leave_verification = false);
+
+    // Whether the protein of the last locate() matches `stretch` (its codons, three nucleotides
+    // per residue, prepared like the check copy) within the tolerance.
+    bool within_tolerance(std::string_view stretch) const noexcept;
 
 private:
     struct Search;
@@ -93,6 +106,7 @@ private:
     void search_strand(Search& search, Strand strand, std::string_view text);
     void probe_frame(Search& search, std::string_view text, std::size_t frame, std::size_t last_start);
     void verify(Search& search, std::string_view text, std::size_t offset);
+    void count_placement(Search& search, Strand strand, std::string_view text, std::size_t offset);
 
     AnchorAlphabet alphabet_;
     AnchorIndex index_;
