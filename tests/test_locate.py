@@ -37,6 +37,13 @@ FIVE_PRIME = "GGCATGACTAAATGGTAGCCATGTGAACATGC"
 THREE_PRIME = "GA" + CDS[:24] + "CCGTTAC" + "A" * 25
 # Lower case and an ambiguity letter that still reads as K (AAR), to be carried back as written.
 WRITTEN_CDS = "atg" + "AAR" + CDS[6:18].lower() + CDS[18:]
+# Three of the 29 residues over a codon of G: one mismatch more than the tolerance.
+THREE_MISMATCHES = "".join("GGT" if site in (5, 15, 25) else CDS[3 * site:3 * site + 3]
+                           for site in range(len(CDS) // 3))
+NO_FORWARD_PLACEMENT = (r"c\.fa: tx: CDS of {nt} nt does not fit its {residues} "
+                        r"residues \({need} or {need_stop} nt\); in table 1 the protein has 0 placements "
+                        r"in it \(forward strand only; --both-strands searches "
+                        r"the reverse complement too\); left out")
 DOMAIN = "MKTLVHEWQRNDYPFSGACI"
 
 
@@ -63,10 +70,10 @@ def transcript_case(name, cds_record, row=ROW, options=(), coding_region=None, s
                     options=["--both-strands"], coding_region=WRITTEN_CDS),
     transcript_case("reverse strand, forward searched",
                     reverse_complement(FIVE_PRIME + CDS + "TAA" + THREE_PRIME), status=1,
-                    located=0, message=r"c\.fa: tx: CDS of {nt} nt does not fit its {residues} "
-                                       r"residues \({need} or {need_stop} nt\); in table 1 the protein has 0 placements "
-                                       r"in it \(forward strand only; --both-strands searches "
-                                       r"the reverse complement too\); left out"),
+                    located=0, message=NO_FORWARD_PLACEMENT),
+    transcript_case("one mismatch beyond the tolerance: no placement",
+                    FIVE_PRIME + THREE_MISMATCHES + "TAA" + THREE_PRIME, status=1, located=0,
+                    message=NO_FORWARD_PLACEMENT),
     transcript_case("repeated domain: two placements", FIVE_PRIME + coding(DOMAIN) + "GC"
                     + coding(DOMAIN) + "TAA", row=DOMAIN, status=1, located=0,
                     message=r"c\.fa: tx: CDS of {nt} nt does not fit its {residues} residues "

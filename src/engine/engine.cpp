@@ -92,15 +92,21 @@ void Engine::translate(std::string_view file_stem, std::string_view name, std::s
     // Searched first when the length cannot be right: neither the residues nor they and a stop codon.
     const std::size_t nucleotides = letters_.checked().size();
     const bool length_fits = nucleotides == TRIPLET * outcome.residues || nucleotides == TRIPLET * (outcome.residues + 1);
-    if (!length_fits && may_search(outcome) && !locate(peptide, outcome)) {
-        outcome.nucleotides = nucleotides;
-        outcome.fate = RecordFate::unplaced;
+    // The coding region found here is read once, by the translation, which settles whether it
+    // is a placement at all.
+    if (!length_fits && may_search(outcome) && !locate(peptide, outcome, true)) {
+        leave_unplaced(nucleotides, outcome);
         return;
     }
     accept_start_codon(peptide);
     back_translate(file_stem, name, peptide, outcome);
+    if (outcome.located && !placement_holds(outcome)) {
+        leave_unplaced(nucleotides, outcome);
+        return;
+    }
     // Then when most residues fail: a shifted frame or the wrong stretch.
-    if (2 * outcome.failed > outcome.residues && !outcome.located && may_search(outcome) && locate(peptide, outcome)) {
+    if (2 * outcome.failed > outcome.residues && !outcome.located && may_search(outcome) &&
+        locate(peptide, outcome, false)) {
         accept_start_codon(peptide);
         back_translate(file_stem, name, peptide, outcome);
     }
@@ -113,18 +119,36 @@ bool Engine::may_search(const RecordOutcome& outcome) const noexcept {
     return options_.locate && outcome.residues > 0 && letters_.checked().size() >= TRIPLET * outcome.residues;
 }
 
-bool Engine::locate(std::string_view peptide, RecordOutcome& outcome) {
+bool Engine::locate(std::string_view peptide, RecordOutcome& outcome, bool leave_verification) {
     if (!locator_) locator_.emplace(code_.lookup(), code_.start_codons());
-    residues_.resize(outcome.residues);
-    std::remove_copy(peptide.begin(), peptide.end(), residues_.begin(), '-');
     const std::string_view checked = letters_.checked();
-    const locate::LocateResult found = locator_->locate(residues_, checked, options_.both_strands);
+    const locate::LocateResult found =
+        locator_->locate(peptide, checked, options_.both_strands, leave_verification);
     outcome.placements = found.placements;
+    placement_verified_ = found.verified;
     if (!found.placement) return false;
     const locate::NucleotideSpan span = locate::forward_span(*found.placement, checked.size());
     letters_.keep_region(span.begin, span.end, found.placement->strand == locate::Strand::reverse);
     outcome.located = true;
     return true;
+}
+
+// A placement the search left unread holds when the translation fails no more residues than
+// the tolerance; when it fails more, the search's own reading decides, as it forgives a little
+// more (N in a triplet that cuts a character, say).
+bool Engine::placement_holds(const RecordOutcome& outcome) const noexcept {
+    return placement_verified_ || outcome.failed <= locate::mismatch_tolerance(outcome.residues) ||
+           locator_->within_tolerance(letters_.checked());
+}
+
+void Engine::leave_unplaced(std::size_t nucleotides, RecordOutcome& outcome) const {
+    const std::size_t residues = outcome.residues;
+    const std::optional<std::size_t> placements = outcome.located ? std::optional<std::size_t>(0) : outcome.placements;
+    outcome.clear();
+    outcome.residues = residues;
+    outcome.nucleotides = nucleotides;
+    outcome.placements = placements;
+    outcome.fate = RecordFate::unplaced;
 }
 
 // An initiator M over one of the code's start codons is no mismatch: it is checked as the

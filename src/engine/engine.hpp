@@ -74,7 +74,9 @@ private:
     class FailureRecorder;
 
     bool may_search(const RecordOutcome& outcome) const noexcept;
-    bool locate(std::string_view peptide, RecordOutcome& outcome);
+    bool locate(std::string_view peptide, RecordOutcome& outcome, bool leave_verification);
+    bool placement_holds(const RecordOutcome& outcome) const noexcept;
+    void leave_unplaced(std::size_t nucleotides, RecordOutcome& outcome) const;
     void accept_start_codon(std::string_view peptide);
     void back_translate(std::string_view file_stem, std::string_view name, std::string_view peptide,
                         RecordOutcome& outcome);
@@ -86,7 +88,7 @@ private:
     std::optional<locate::CodingRegionLocator> locator_;  // made when first needed: its index is large
     CdsLetters letters_;
     std::string peptide_storage_;
-    std::string residues_;  // the peptide without gaps, for the search
+    bool placement_verified_ = true;  // the search read the coding region it found
 };
 
 }  // namespace ntpepmap::engine

@@ -25,6 +25,8 @@ public:
     // The code of a codon number as codon_number() gives it (>= 64: not three plain bases).
     std::uint8_t codon_code(unsigned number) const noexcept { return codon_codes_[std::min(number, 64u)]; }
     std::uint8_t residue_code(unsigned char residue) const noexcept { return residue_codes_[residue]; }
+    // The code of every byte as a residue, for loops that store codes.
+    const std::array<std::uint8_t, 256>& residue_codes() const noexcept { return residue_codes_; }
     // Codes run from 0 to size() - 1.
     unsigned size() const noexcept { return size_; }
 

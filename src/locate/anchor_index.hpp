@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -26,19 +27,25 @@ inline std::size_t anchor_key(std::size_t alphabet_size, std::uint8_t first, std
     return (first * alphabet_size + second) * alphabet_size + third;
 }
 
-// Every position of a protein by the key of the anchor that starts there. Direct
-// addressing, no hashing; the key table is kept from protein to protein, its entries
-// stamped with the protein they belong to, so nothing needs clearing.
+// The positions of a protein, every stride-th one, by the key of the anchor that starts
+// there. Direct addressing, no hashing; the key table is kept from protein to protein, its
+// entries stamped with the protein they belong to, so nothing needs clearing.
 class AnchorIndex {
 public:
     explicit AnchorIndex(const AnchorAlphabet& alphabet);
 
-    // Indexes the protein; returns how many of its residues have no code (and so are in no
-    // anchor). Nothing is indexed for a protein too long for 32-bit positions: see indexed().
-    std::size_t build(std::string_view residues);
-    bool indexed() const noexcept { return indexed_; }
+    // Takes a new protein, gaps '-' left out, and its residues' codes; returns how many
+    // residues have none (and so are in no anchor). Nothing is indexed yet.
+    std::size_t read(std::string_view protein);
+    // The residues of the protein read last, and their codes.
+    std::string_view residues() const noexcept { return residues_; }
+    const std::vector<std::uint8_t>& codes() const noexcept { return codes_; }
+    // Whether the protein read last is short enough for 32-bit positions; build() needs it.
+    bool fits() const noexcept { return codes_.size() < NONE; }
+    // Indexes the anchors of the protein read last that start at a multiple of `stride`.
+    void build(std::size_t stride);
 
-    // Calls visit(position) for every position whose anchor has this key.
+    // Calls visit(position) for every indexed position whose anchor has this key.
     template <typename Visit>
     void for_each_position(std::size_t key, Visit&& visit) const {
         const Head& head = heads_[key];
@@ -55,9 +62,10 @@ private:
 
     const AnchorAlphabet& alphabet_;
     std::vector<Head> heads_;              // by key
-    std::vector<std::uint32_t> previous_;  // by position: the previous position with the same key, or NONE
+    std::string residues_;                 // the protein without gaps
+    std::vector<std::uint8_t> codes_;      // by position: the residue's code
+    std::vector<std::uint32_t> previous_;  // by indexed position: the previous one with the same key, or NONE
     std::uint32_t protein_ = 0;
-    bool indexed_ = false;
 };
 
 }  // namespace ntpepmap::locate

@@ -38,7 +38,25 @@ NucleotideSpan forward_span(const Placement& placement, std::size_t check_copy_l
 struct LocateResult {
     std::size_t placements = 0;         // placements within the tolerance, over every frame and strand searched
     std::optional<Placement> placement;  // set exactly when placements == 1
+    // False when the placement was left for the caller to read against the protein: it is the
+    // only one if it holds no more than the tolerance of mismatches, and there is none if not.
+    bool verified = true;
 };
+
+// How sparsely the search reads: anchors are indexed at every `protein`-th position of the
+// protein and probed at every `text`-th codon of each frame. The two are coprime and their
+// product is at most the anchors of a shortest exact run, so on the diagonal of any
+// placement some indexed anchor lies at a probed codon: protein position i and codon
+// i + d, for every diagonal d, meet both strides once in every protein * text positions.
+struct ProbeStrides {
+    std::size_t protein = 1;
+    std::size_t text = 1;
+};
+
+// The strides that cost least for a protein of `residues` and `probed_codons` codons over
+// every frame and strand searched, when an exact run of the placement holds
+// `anchors_per_run` anchors (at least one).
+ProbeStrides probe_strides(std::size_t residues, std::size_t probed_codons, std::size_t anchors_per_run) noexcept;
 
 // Mismatched residues a placement may hold: max(2, 2 % of the residues, rounded down).
 std::size_t mismatch_tolerance(std::size_t residues) noexcept;
@@ -49,11 +67,12 @@ std::size_t mismatch_tolerance(std::size_t residues) noexcept;
 // whole protein without indels and with at most mismatch_tolerance() mismatched residues,
 // reading codons as StretchMatcher does.
 //
-// Time is linear in the sequence for ordinary input: every anchor of three residues of the
-// protein is indexed, and codons are probed only as densely as needed for every placement
-// within the tolerance to meet one; the diagonals they hit are verified, each once. Input
-// that matches almost anywhere (long runs of N, low-complexity repeats, proteins of a few
-// residues) can cost one verification per diagonal, like a search without anchors.
+// Time is linear in the sequence for ordinary input: anchors of three residues of the
+// protein are indexed and codons probed only as densely as needed for every placement
+// within the tolerance to meet one (see ProbeStrides); the diagonals they hit are verified,
+// each once. Input that matches almost anywhere (long runs of N, low-complexity repeats,
+// proteins of a few residues) can cost one verification per diagonal, like a search
+// without anchors.
 //
 // Build one locator per codon table and reuse it for every record; it keeps its buffers
 // between records, so it is not for concurrent use.
@@ -66,9 +85,20 @@ public:
     CodingRegionLocator(const CodingRegionLocator&) = delete;
     CodingRegionLocator& operator=(const CodingRegionLocator&) = delete;
 
-    // residues: the protein without gaps, upper case. check_copy: the nucleotides upper case,
-    // U written as T, '-' and '.' removed. An empty protein has no placement.
-    LocateResult locate(std::string_view residues, std::string_view check_copy, bool both_strands);
+    // protein: the residues upper case, alignment gaps '-' left out. check_copy: the
+    // nucleotides upper case, U written as T, '-' and '.' removed. A protein without residues
+    // has no placement.
+    //
+    // With leave_verification, the one hit of the search that could be a placement while no
+    // other is found is returned unread (verified false): a caller that reads the stretch anyway
+    // saves reading it twice, and checks it with within_tolerance() when its own reading finds
+    // more mismatches than the tolerance.
+    LocateResult locate(std::string_view protein, std::string_view check_copy, bool both_strands,
+                        bool leave_verification = false);
+
+    // Whether the protein of the last locate() matches `stretch` (its codons, three nucleotides
+    // per residue, prepared like the check copy) within the tolerance.
+    bool within_tolerance(std::string_view stretch) const noexcept;
 
 private:
     struct Search;
@@ -76,6 +106,7 @@ private:
     void search_strand(Search& search, Strand strand, std::string_view text);
     void probe_frame(Search& search, std::string_view text, std::size_t frame, std::size_t last_start);
     void verify(Search& search, std::string_view text, std::size_t offset);
+    void count_placement(Search& search, Strand strand, std::string_view text, std::size_t offset);
 
     AnchorAlphabet alphabet_;
     AnchorIndex index_;

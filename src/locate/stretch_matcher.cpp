@@ -54,7 +54,11 @@ std::size_t StretchMatcher::mismatches(std::string_view residues, const char* co
     for (std::size_t site = plain_run_end(residues, codons, 0); site < residues.size();
          site = plain_run_end(residues, codons, site + 1)) {
         const auto residue = static_cast<unsigned char>(residues[site]);
-        if (matches_unusual(site, residue, table_[residue], codons + TRIPLET * site)) continue;
+        const char* const triplet = codons + TRIPLET * site;
+        // A plain codon of another residue matches only under X or as the initiator: most
+        // mismatches are settled here, without the rules for ambiguity letters.
+        const bool unusual = site == 0 || residue == 'X' || number_of(triplet) >= 64;
+        if (unusual && matches_unusual(site, residue, table_[residue], triplet)) continue;
         if (++count > tolerance) break;
     }
     return count;

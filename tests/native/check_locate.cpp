@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <numeric>
 #include <optional>
 #include <random>
 #include <set>
@@ -274,6 +275,7 @@ std::vector<Fixture> fixtures() {
          utr5 + unreadable(cds, protein, {5, 70, 100}, standard, random) + utr3, false, placements(0)},
         {"the CDS alone, no stop after it", 1, STANDARD_STARTS, protein, cds, true, forward(0, false)},
         {"a protein longer than the sequence", 1, STANDARD_STARTS, protein, cds.substr(3), true, placements(0)},
+        {"a protein of gaps alone", 1, STANDARD_STARTS, "---", cds, true, placements(0)},
     };
 }
 
@@ -295,6 +297,22 @@ void check_tolerance_and_spans() {
     const locate::NucleotideSpan reverse = locate::forward_span({Strand::reverse, 4, 9, false}, 20);
     if (forward.begin != 4 || forward.end != 13) fail("a forward span is the placement");
     if (reverse.begin != 7 || reverse.end != 16) fail("a reverse span is mirrored");
+}
+
+// Every diagonal of a run of `anchors_per_run` anchors must meet both strides: the strides
+// coprime, their product no more than the anchors.
+void check_probe_strides() {
+    for (const std::size_t residues : {1UL, 40UL, 1000UL, 100000UL}) {
+        for (const std::size_t codons : {3UL, 3500UL, 1000000UL}) {
+            for (std::size_t anchors = 1; anchors <= 200; ++anchors) {
+                const locate::ProbeStrides strides = locate::probe_strides(residues, codons, anchors);
+                if (strides.protein == 0 || strides.text == 0 || strides.protein * strides.text > anchors ||
+                    std::gcd(strides.protein, strides.text) != 1)
+                    fail("probe strides for " + std::to_string(anchors) + " anchors: " +
+                         std::to_string(strides.protein) + " and " + std::to_string(strides.text));
+            }
+        }
+    }
 }
 
 void check_reverse_complement_as_written() {
@@ -419,6 +437,29 @@ RandomCase random_case(const CodonTable& codon_table, const std::set<std::string
     return {residues, sequence};
 }
 
+// The protein as an alignment row: gaps before about one residue in eight.
+std::string with_gaps(std::string_view residues, std::mt19937& random) {
+    std::string row;
+    for (const char residue : residues) {
+        if (random() % 8 == 0) row.append(1 + random() % 3, '-');
+        row += residue;
+    }
+    return row;
+}
+
+// A placement left unread, read as a caller does: with the locator's own check.
+LocateResult settled(const CodingRegionLocator& locator, LocateResult result, const std::string& sequence) {
+    if (result.verified || !result.placement) return result;
+    const Placement& placement = *result.placement;
+    std::string text = sequence;
+    if (placement.strand == Strand::reverse) {
+        text.clear();
+        locate::append_reverse_complement_dna(sequence, text);
+    }
+    return locator.within_tolerance(std::string_view(text).substr(placement.offset, placement.length)) ? result
+                                                                                                     : LocateResult{};
+}
+
 void check_against_reference() {
     std::mt19937 random(2024);
     for (const GeneticCodeDefinition& code : GENETIC_CODES) {
@@ -431,10 +472,13 @@ void check_against_reference() {
         CodingRegionLocator locator(lookup, start_mask);
         for (int round = 0; round < 120; ++round) {
             const auto [residues, sequence] = random_case(codon_table, starts, round, random);
+            const std::string row = with_gaps(residues, random);
             for (const bool both_strands : {false, true}) {
-                check_result(locator.locate(residues, sequence, both_strands),
-                             reference_locate(codon_table, starts, residues, sequence, both_strands),
-                             "table " + std::to_string(code.number) + ", " + residues + " in " + sequence);
+                const LocateResult expected = reference_locate(codon_table, starts, residues, sequence, both_strands);
+                const std::string name = "table " + std::to_string(code.number) + ", " + residues + " in " + sequence;
+                check_result(locator.locate(both_strands ? row : residues, sequence, both_strands), expected, name);
+                check_result(settled(locator, locator.locate(row, sequence, both_strands, true), sequence), expected,
+                             name + ", read by the caller");
             }
         }
     }
@@ -553,6 +597,7 @@ int main(int argc, char** argv) {
     }
     check_tolerance_and_spans();
     check_reverse_complement_as_written();
+    check_probe_strides();
     check_fixtures();
     check_against_reference();
     if (failures != 0) std::fprintf(stderr, "%d check(s) failed\n", failures);
