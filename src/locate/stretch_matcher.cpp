@@ -35,7 +35,9 @@ std::uint64_t plain_readings(const char* triplet) noexcept {
     for (unsigned first = 0; first < 4; ++first) {
         for (unsigned second = 0; second < 4; ++second) {
             for (unsigned third = 0; third < 4; ++third) {
-                if (((unsigned{bases[0]} >> first) & (unsigned{bases[1]} >> second) & (unsigned{bases[2]} >> third) & 1u) != 0)
+                const unsigned readable =
+                    (unsigned{bases[0]} >> first) & (unsigned{bases[1]} >> second) & (unsigned{bases[2]} >> third);
+                if ((readable & 1u) != 0)
                     readings |= std::uint64_t{1} << (first << 4 | second << 2 | third);
             }
         }
