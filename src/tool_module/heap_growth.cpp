@@ -21,6 +21,7 @@ constexpr std::uintptr_t HUGE_PAGE = std::uintptr_t{1} << 21;
 // is used up, makes the heap grow.
 constexpr std::size_t PROBE_SIZE = std::size_t{64} << 10;
 constexpr std::size_t MAX_PROBES = 128;
+constexpr int USUAL_TOP_PAD = 128 << 10;  // glibc's own setting
 
 std::uintptr_t heap_end() noexcept { return reinterpret_cast<std::uintptr_t>(sbrk(0)); }
 
@@ -48,7 +49,10 @@ bool grow_heap_for(std::size_t expected) noexcept {
     // only beyond it.
     if (mallopt(M_TOP_PAD, static_cast<int>(expected)) == 0) return false;
     const std::uintptr_t start = heap_end();
-    if (!make_heap_grow()) return false;
+    if (!make_heap_grow()) {  // no room: later growth must not ask for that much either
+        mallopt(M_TOP_PAD, USUAL_TOP_PAD);
+        return false;
+    }
     const std::uintptr_t first = (start + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
     const std::uintptr_t end = heap_end() & ~(HUGE_PAGE - 1);
     return end > first && madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE) == 0;
