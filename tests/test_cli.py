@@ -528,3 +528,19 @@ def test_one_locus_imports_nothing_slow(locus, tmp_path):
                           env=dict(os.environ, PYTHONPATH=search_path()))
     assert done.returncode == 0, done.stderr
     assert done.stdout == "\n"
+
+
+@pytest.mark.parametrize("to_stdout", [False, True], ids=["file", "stdout"])
+def test_large_locus_is_written_whole(tmp_path, to_stdout):
+    """A locus of several MB (the heap readied for it, the process ended without teardown)
+    reaches its output complete, also through a pipe."""
+    letters = "".join(CODON)[:-1]  # every residue but the stop
+    rows = {f"taxon{n}": "".join(letters[(n + i) % len(letters)] if (n * i) % 7 else "-"
+                                 for i in range(600)) for n in range(2500)}
+    pep = write_fasta(tmp_path / "pep.fasta", rows)
+    cds = write_fasta(tmp_path / "cds.fasta", {name: cds_of(row) for name, row in rows.items()})
+    out = tmp_path / "out.fasta"
+    done = run_cli(pep, cds, *([] if to_stdout else ["-o", out]))
+    assert done.returncode == 0, done.stderr
+    written = done.stdout if to_stdout else out.read_text()
+    assert written == "".join(f">{name}\n{codon_row(row)}\n" for name, row in rows.items())

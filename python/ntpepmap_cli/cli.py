@@ -14,6 +14,7 @@ from .messages import Reporter, error, print_outcome, print_summary
 from .options import EXIT_STATUS_TABLE, PROG, add_locus_options, locus_options
 from .outputs import STDOUT, STDOUT_NAME, reopen_closed_standard_streams, silence_stdout
 from .safeguards import check_outputs, option_inputs
+from .seqio import ready_heap_for
 
 SINGLE_DESCRIPTION = """\
 Back-translate an aligned protein file into a codon alignment, using the
@@ -88,6 +89,7 @@ def single_main(argv: Sequence[str], stdout_closed: bool = False) -> int:
         reporter = Reporter(args.quiet, args.report)
     except InputError as exc:
         return error(str(exc))
+    ready_heap_for((args.pep_aln, args.cds))
     try:
         outcome = run_locus(LocusJob(args.pep_aln, args.cds, args.output), options)
         print_outcome(outcome, reporter)

@@ -10,11 +10,12 @@ file is not what it should be.
 from __future__ import annotations
 
 import mmap
+import os
 import sys
 from collections.abc import Iterable, Iterator
 from io import BufferedReader
 
-from ._native import read_records
+from ._native import grow_heap_for, read_records
 from .errors import InputError
 
 Record = tuple[str, str]  # (identifier, sequence)
@@ -134,6 +135,19 @@ class _FileBytes:
             self._view.close()
         if self._stream is not None:
             self._stream.close()
+
+
+def ready_heap_for(paths: Iterable[str]) -> None:
+    """Readies the heap, in a process that reads one locus and ends, for the records of
+    the files: as large as the files, grown once and in huge pages where the system can.
+    Fresh memory then faults in far fewer times while the records are made."""
+    expected = 0
+    for path in paths:
+        try:
+            expected += os.stat(path).st_size if path != "-" else 0
+        except OSError:  # the reader says what is wrong with it
+            pass
+    grow_heap_for(expected)
 
 
 def _read_records(path: str, in_format: str, plain_letters: bytes | None

@@ -10,6 +10,7 @@
 #include "module/py_ref.hpp"
 #include "module/python_text.hpp"
 #include "reader/reader.hpp"
+#include "tool_module/heap_growth.hpp"
 
 namespace ntpepmap::tool_module {
 namespace {
@@ -131,9 +132,19 @@ PyObject* read_records(PyObject*, PyObject* args) noexcept {
     }
 }
 
+// grow_heap_for(expected_bytes) -> bool: readies the heap for records of about that many bytes.
+PyObject* grow_heap(PyObject*, PyObject* expected) noexcept {
+    const Py_ssize_t bytes = PyLong_AsSsize_t(expected);
+    if (bytes == -1 && PyErr_Occurred()) return nullptr;
+    return PyBool_FromLong(bytes > 0 && tool_module::grow_heap_for(static_cast<std::size_t>(bytes)));
+}
+
 PyMethodDef READER_METHODS[] = {
     {"read_records", read_records, METH_VARARGS,
      "read_records(data, in_format, plain_letters=None) -> (format, records, marked)"},
+    {"grow_heap_for", grow_heap, METH_O,
+     "grow_heap_for(expected_bytes) -> bool\n\nGrows the heap once for about that many bytes of records, its new "
+     "pages advised\nfor huge pages; for a process that reads one large locus and ends."},
 };
 
 }  // namespace
