@@ -11,7 +11,6 @@ import os
 import sys
 import time
 from functools import partial
-from pathlib import Path
 from typing import Any, Callable, Dict, Iterator, List, NamedTuple, Optional, Sequence, Set, TextIO, Tuple
 
 from .errors import InputError, name_some
@@ -67,7 +66,7 @@ def batch_parser() -> argparse.ArgumentParser:
 
 
 def read_manifest(path: str) -> List[LocusJob]:
-    base = Path(path).parent
+    base = os.path.dirname(path)
     jobs: List[LocusJob] = []
     for number, line in enumerate(read_text(path).splitlines(), start=1):
         if not line.strip() or line.lstrip().startswith("#"):
@@ -76,22 +75,31 @@ def read_manifest(path: str) -> List[LocusJob]:
         if len(fields) != 3 or not all(fields):
             raise InputError(path, f"line {number}: expected protein alignment, CDS and output "
                                    f"path separated by tabs")
-        jobs.append(LocusJob(*(str(base / part) for part in fields)))
+        jobs.append(LocusJob(*(os.path.join(base, part) for part in fields)))
     return jobs
 
 
-def _files_by_stem(folder: str) -> Dict[str, Path]:
+def _stem(name: str) -> str:
+    """The name without its last extension, as pathlib has it."""
+    dot = name.rfind(".")
+    return name[:dot] if 0 < dot < len(name) - 1 else name
+
+
+def _files_by_stem(folder: str) -> Dict[str, str]:
+    # One directory read: the entries know their type, so files cost no stat each.
     try:
-        files = sorted(p for p in Path(folder).iterdir()
-                       if p.is_file() and not p.name.startswith("."))
+        with os.scandir(folder) as entries:
+            names = sorted(entry.name for entry in entries
+                           if not entry.name.startswith(".") and entry.is_file())
     except OSError as exc:
         raise InputError(folder, exc.strerror or str(exc)) from None
-    by_stem: Dict[str, Path] = {}
-    for path in files:
-        if path.stem in by_stem:
-            raise InputError(folder, f"two files for locus {path.stem}: "
-                                     f"{by_stem[path.stem].name}, {path.name}")
-        by_stem[path.stem] = path
+    by_stem: Dict[str, str] = {}
+    for name in names:
+        stem = _stem(name)
+        if stem in by_stem:
+            raise InputError(folder, f"two files for locus {stem}: "
+                                     f"{os.path.basename(by_stem[stem])}, {name}")
+        by_stem[stem] = os.path.join(folder, name)
     return by_stem
 
 
@@ -108,13 +116,13 @@ def match_folders(pep_dir: str, cds_dir: str, out_dir: str, extension: str) -> L
     A CDS file without an alignment is no locus, only a warning.
     """
     peps, cdss = _files_by_stem(pep_dir), _files_by_stem(cds_dir)
-    jobs = [LocusJob(str(peps[stem]), str(cdss[stem]), str(Path(out_dir) / (stem + extension)))
+    jobs = [LocusJob(peps[stem], cdss[stem], os.path.join(out_dir, stem + extension))
             for stem in peps if stem in cdss]
     if not jobs:
         raise InputError(pep_dir, f"no file name matches one in {cds_dir} (without extensions; "
                                   f"alignments: {name_some(list(peps)) or 'none'}; "
                                   f"CDS: {name_some(list(cdss)) or 'none'})")
-    unmatched = [LocusOutcome(LocusJob(str(path), "", ""), Status.FAILED,
+    unmatched = [LocusOutcome(LocusJob(path, "", ""), Status.FAILED,
                               notes=[f"{path}: no matching file in {cds_dir}"])
                  for stem, path in peps.items() if stem not in cdss]
     unused = [f"{path}: no alignment of that name in {pep_dir}; not used"
