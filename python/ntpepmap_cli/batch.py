@@ -170,13 +170,31 @@ def worker_count(requested: int, loci: int) -> Tuple[int, Optional[str]]:
                    f"and each holds a locus in memory")
 
 
-def run_one(job: LocusJob, options: LocusOptions) -> LocusOutcome:
-    """A locus in a worker: an unexpected error fails the locus, not the worker."""
+# A locus's outcome as it crosses the pipe from its worker: builtins only, and
+# not the job, which the main process holds already.
+PackedOutcome = Tuple[int, str, List[str], List[Any], Tuple[int, ...]]
+
+
+def run_one(number: int, jobs: Sequence[LocusJob], options: LocusOptions) -> PackedOutcome:
+    """Locus `number` in a worker: an unexpected error fails the locus, not the worker."""
+    job = jobs[number]
     try:
-        return run_locus(job, options)
+        outcome = run_locus(job, options)
     except Exception as exc:
-        return LocusOutcome(job, Status.FAILED,
-                            notes=[f"{job.pep_path}: failed: {type(exc).__name__}: {exc}"])
+        outcome = LocusOutcome(job, Status.FAILED,
+                               notes=[f"{job.pep_path}: failed: {type(exc).__name__}: {exc}"])
+    tally = outcome.tally
+    return (int(outcome.status), outcome.reports, outcome.notes, outcome.problems,
+            tuple(getattr(tally, name) for name in Tally.__slots__))
+
+
+def unpacked(job: LocusJob, packed: PackedOutcome) -> LocusOutcome:
+    status, reports, notes, problems, counts = packed
+    outcome = LocusOutcome(job, Status(status), reports, notes)
+    outcome.problems = problems
+    for name, count in zip(Tally.__slots__, counts):
+        setattr(outcome.tally, name, count)
+    return outcome
 
 
 class BatchRun:
@@ -192,7 +210,8 @@ class BatchRun:
     def run(self, options: LocusOptions, workers: int, stop: StopRequest) -> None:
         # Start the workers before the bar: they are forked, and should not be
         # forked from a process that runs the bar's thread.
-        pool = WorkerPool(workers, partial(run_one, options=options))
+        # Workers get a locus's number: they hold the list of loci already.
+        pool = WorkerPool(workers, partial(run_one, jobs=self.loci.jobs, options=options))
         try:
             with _progress_bar(len(self.loci.jobs) + len(self.loci.unmatched)) as bar:
                 def write(text: str) -> None:
@@ -208,18 +227,20 @@ class BatchRun:
         finally:
             pool.stop()
 
-    def _results(self, pool: WorkerPool[LocusJob, LocusOutcome],
+    def _results(self, pool: WorkerPool[int, PackedOutcome],
                  stop: StopRequest) -> Iterator[Tuple[LocusJob, object]]:
+        jobs = self.loci.jobs
         try:
-            yield from pool.results(self.loci.jobs, stop)
+            for number, result in pool.results(range(len(jobs)), stop):
+                yield jobs[number], result
             pool.close()
         except KeyboardInterrupt as interrupted:
             self.interrupted = interrupted
-            for job, result in pool.stop():
+            for number, result in pool.stop():
                 if isinstance(result, WorkerDied):  # stopped before the end: not finished
-                    remove_leftovers(job.out_path, result.pid)
+                    remove_leftovers(jobs[number].out_path, result.pid)
                 else:
-                    yield job, result
+                    yield jobs[number], result
 
     def _finished(self, outcome: LocusOutcome, write: Callable[[str], None]) -> None:
         self.outcomes.append(outcome)
@@ -256,8 +277,8 @@ def _progress_bar(total: int) -> Any:
 
 
 def _outcome_of(job: LocusJob, result: object) -> LocusOutcome:
-    if isinstance(result, LocusOutcome):
-        return result
+    if isinstance(result, tuple):
+        return unpacked(job, result)  # type: ignore[arg-type]
     if isinstance(result, WorkerDied):
         remove_leftovers(job.out_path, result.pid)
     return LocusOutcome(job, Status.FAILED, notes=[f"{job.pep_path}: {result}"])
