@@ -7,6 +7,7 @@ run one locus at a time; worker processes run them side by side.
 from __future__ import annotations
 
 import argparse
+import gc
 import os
 import sys
 import time
