@@ -279,7 +279,7 @@ def _progress_bar(total: int) -> Any:
 
 def _outcome_of(job: LocusJob, result: object) -> LocusOutcome:
     if isinstance(result, tuple):
-        return unpacked(job, result)  # type: ignore[arg-type]
+        return unpacked(job, result)
     if isinstance(result, WorkerDied):
         remove_leftovers(job.out_path, result.pid)
     return LocusOutcome(job, Status.FAILED, notes=[f"{job.pep_path}: {result}"])
