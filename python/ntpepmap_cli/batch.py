@@ -7,11 +7,11 @@ run one locus at a time; worker processes run them side by side.
 from __future__ import annotations
 
 import argparse
+import gc
 import os
 import sys
 import time
 from functools import partial
-from pathlib import Path
 from typing import Any, Callable, Dict, Iterator, List, NamedTuple, Optional, Sequence, Set, TextIO, Tuple
 
 from .errors import InputError, name_some
@@ -67,7 +67,7 @@ def batch_parser() -> argparse.ArgumentParser:
 
 
 def read_manifest(path: str) -> List[LocusJob]:
-    base = Path(path).parent
+    base = os.path.dirname(path)
     jobs: List[LocusJob] = []
     for number, line in enumerate(read_text(path).splitlines(), start=1):
         if not line.strip() or line.lstrip().startswith("#"):
@@ -76,22 +76,31 @@ def read_manifest(path: str) -> List[LocusJob]:
         if len(fields) != 3 or not all(fields):
             raise InputError(path, f"line {number}: expected protein alignment, CDS and output "
                                    f"path separated by tabs")
-        jobs.append(LocusJob(*(str(base / part) for part in fields)))
+        jobs.append(LocusJob(*(os.path.join(base, part) for part in fields)))
     return jobs
 
 
-def _files_by_stem(folder: str) -> Dict[str, Path]:
+def _stem(name: str) -> str:
+    """The name without its last extension, as pathlib has it."""
+    dot = name.rfind(".")
+    return name[:dot] if 0 < dot < len(name) - 1 else name
+
+
+def _files_by_stem(folder: str) -> Dict[str, str]:
+    # One directory read: the entries know their type, so files cost no stat each.
     try:
-        files = sorted(p for p in Path(folder).iterdir()
-                       if p.is_file() and not p.name.startswith("."))
+        with os.scandir(folder) as entries:
+            names = sorted(entry.name for entry in entries
+                           if not entry.name.startswith(".") and entry.is_file())
     except OSError as exc:
         raise InputError(folder, exc.strerror or str(exc)) from None
-    by_stem: Dict[str, Path] = {}
-    for path in files:
-        if path.stem in by_stem:
-            raise InputError(folder, f"two files for locus {path.stem}: "
-                                     f"{by_stem[path.stem].name}, {path.name}")
-        by_stem[path.stem] = path
+    by_stem: Dict[str, str] = {}
+    for name in names:
+        stem = _stem(name)
+        if stem in by_stem:
+            raise InputError(folder, f"two files for locus {stem}: "
+                                     f"{os.path.basename(by_stem[stem])}, {name}")
+        by_stem[stem] = os.path.join(folder, name)
     return by_stem
 
 
@@ -108,13 +117,13 @@ def match_folders(pep_dir: str, cds_dir: str, out_dir: str, extension: str) -> L
     A CDS file without an alignment is no locus, only a warning.
     """
     peps, cdss = _files_by_stem(pep_dir), _files_by_stem(cds_dir)
-    jobs = [LocusJob(str(peps[stem]), str(cdss[stem]), str(Path(out_dir) / (stem + extension)))
+    jobs = [LocusJob(peps[stem], cdss[stem], os.path.join(out_dir, stem + extension))
             for stem in peps if stem in cdss]
     if not jobs:
         raise InputError(pep_dir, f"no file name matches one in {cds_dir} (without extensions; "
                                   f"alignments: {name_some(list(peps)) or 'none'}; "
                                   f"CDS: {name_some(list(cdss)) or 'none'})")
-    unmatched = [LocusOutcome(LocusJob(str(path), "", ""), Status.FAILED,
+    unmatched = [LocusOutcome(LocusJob(path, "", ""), Status.FAILED,
                               notes=[f"{path}: no matching file in {cds_dir}"])
                  for stem, path in peps.items() if stem not in cdss]
     unused = [f"{path}: no alignment of that name in {pep_dir}; not used"
@@ -162,13 +171,31 @@ def worker_count(requested: int, loci: int) -> Tuple[int, Optional[str]]:
                    f"and each holds a locus in memory")
 
 
-def run_one(job: LocusJob, options: LocusOptions) -> LocusOutcome:
-    """A locus in a worker: an unexpected error fails the locus, not the worker."""
+# A locus's outcome as it crosses the pipe from its worker: builtins only, and
+# not the job, which the main process holds already.
+PackedOutcome = Tuple[int, str, List[str], List[Any], Tuple[int, ...]]
+
+
+def run_one(number: int, jobs: Sequence[LocusJob], options: LocusOptions) -> PackedOutcome:
+    """Locus `number` in a worker: an unexpected error fails the locus, not the worker."""
+    job = jobs[number]
     try:
-        return run_locus(job, options)
+        outcome = run_locus(job, options)
     except Exception as exc:
-        return LocusOutcome(job, Status.FAILED,
-                            notes=[f"{job.pep_path}: failed: {type(exc).__name__}: {exc}"])
+        outcome = LocusOutcome(job, Status.FAILED,
+                               notes=[f"{job.pep_path}: failed: {type(exc).__name__}: {exc}"])
+    tally = outcome.tally
+    return (int(outcome.status), outcome.reports, outcome.notes, outcome.problems,
+            tuple(getattr(tally, name) for name in Tally.__slots__))
+
+
+def unpacked(job: LocusJob, packed: PackedOutcome) -> LocusOutcome:
+    status, reports, notes, problems, counts = packed
+    outcome = LocusOutcome(job, Status(status), reports, notes)
+    outcome.problems = problems
+    for name, count in zip(Tally.__slots__, counts):
+        setattr(outcome.tally, name, count)
+    return outcome
 
 
 class BatchRun:
@@ -184,7 +211,8 @@ class BatchRun:
     def run(self, options: LocusOptions, workers: int, stop: StopRequest) -> None:
         # Start the workers before the bar: they are forked, and should not be
         # forked from a process that runs the bar's thread.
-        pool = WorkerPool(workers, partial(run_one, options=options))
+        # Workers get a locus's number: they hold the list of loci already.
+        pool = WorkerPool(workers, partial(run_one, jobs=self.loci.jobs, options=options))
         try:
             with _progress_bar(len(self.loci.jobs) + len(self.loci.unmatched)) as bar:
                 def write(text: str) -> None:
@@ -200,18 +228,20 @@ class BatchRun:
         finally:
             pool.stop()
 
-    def _results(self, pool: WorkerPool[LocusJob, LocusOutcome],
+    def _results(self, pool: WorkerPool[int, PackedOutcome],
                  stop: StopRequest) -> Iterator[Tuple[LocusJob, object]]:
+        jobs = self.loci.jobs
         try:
-            yield from pool.results(self.loci.jobs, stop)
+            for number, result in pool.results(range(len(jobs)), stop):
+                yield jobs[number], result
             pool.close()
         except KeyboardInterrupt as interrupted:
             self.interrupted = interrupted
-            for job, result in pool.stop():
+            for number, result in pool.stop():
                 if isinstance(result, WorkerDied):  # stopped before the end: not finished
-                    remove_leftovers(job.out_path, result.pid)
+                    remove_leftovers(jobs[number].out_path, result.pid)
                 else:
-                    yield job, result
+                    yield jobs[number], result
 
     def _finished(self, outcome: LocusOutcome, write: Callable[[str], None]) -> None:
         self.outcomes.append(outcome)
@@ -248,8 +278,8 @@ def _progress_bar(total: int) -> Any:
 
 
 def _outcome_of(job: LocusJob, result: object) -> LocusOutcome:
-    if isinstance(result, LocusOutcome):
-        return result
+    if isinstance(result, tuple):
+        return unpacked(job, result)
     if isinstance(result, WorkerDied):
         remove_leftovers(job.out_path, result.pid)
     return LocusOutcome(job, Status.FAILED, notes=[f"{job.pep_path}: {result}"])

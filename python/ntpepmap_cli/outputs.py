@@ -32,8 +32,7 @@ class AtomicFile:
 
     def __init__(self, path: str) -> None:
         self.path = path
-        # Through a symlink to the file it names: the link stays, its target is replaced.
-        self.target = os.path.realpath(path)
+        self.target = path  # resolved on opening, when errors are reported
         self.temporary = ""
         self.existed = False
         self.stream: TextIO | None = None
@@ -57,10 +56,7 @@ class AtomicFile:
             raise
 
     def _open(self) -> TextIO:
-        try:
-            old: os.stat_result | None = os.stat(self.target)
-        except FileNotFoundError:
-            old = None
+        self.target, old = _target_of(self.path)
         if old is not None and not stat.S_ISREG(old.st_mode):
             # A device or pipe (-o /dev/null): there is no old content to keep.
             return open(self.target, "w", encoding="utf-8", newline="\n")
@@ -72,8 +68,6 @@ class AtomicFile:
 
     def _create_temporary(self) -> int:
         folder, name = os.path.split(self.target)
-        if folder:
-            os.makedirs(folder, exist_ok=True)
         while True:
             # Hidden, so that a folder listed for inputs never takes it for one.
             candidate = os.path.join(folder, f"{_temporary_prefix(name, os.getpid())}"
@@ -81,6 +75,11 @@ class AtomicFile:
             try:
                 fd = os.open(candidate, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o666)
             except FileExistsError:
+                continue
+            except FileNotFoundError:  # the folder is new: made on first use only
+                if not folder or os.path.isdir(folder):
+                    raise
+                os.makedirs(folder, exist_ok=True)
                 continue
             self.temporary = candidate
             return fd
@@ -114,6 +113,34 @@ class AtomicFile:
     def failure(self, exc: OSError) -> InputError:
         fate = "left as it was" if self.existed else "not written"
         return InputError(self.path, f"{exc.strerror or exc}; {fate}")
+
+
+# Folders as resolved, each once per process: a batch writes hundreds of files
+# into one folder.
+_resolved_folders: dict[str, str] = {}
+
+
+def _target_of(path: str) -> tuple[str, os.stat_result | None]:
+    """The file that writing path replaces, and its status if it exists.
+
+    Through a symlink to the file it names: the link stays, its target is replaced.
+    """
+    folder, name = os.path.split(path)
+    resolved_folder = _resolved_folders.get(folder)
+    if resolved_folder is None:
+        resolved_folder = os.path.realpath(folder or os.curdir)
+        if os.path.isdir(resolved_folder):  # one still to be made may yet become a link
+            _resolved_folders[folder] = resolved_folder
+    target = os.path.join(resolved_folder, name) if name not in ("", ".", "..") \
+        else os.path.realpath(path)
+    try:
+        status = os.lstat(target)
+        if stat.S_ISLNK(status.st_mode):
+            target = os.path.realpath(target)
+            status = os.stat(target)
+    except FileNotFoundError:
+        return target, None
+    return target, status
 
 
 def _temporary_prefix(name: str, pid: int) -> str:

@@ -1,8 +1,8 @@
 """Worker processes that take tasks one at a time and stop cleanly on demand.
 
-Each worker has a pipe of its own, so the main process knows at every moment
-which task each worker holds: a worker that dies costs only its task, and a
-stop can say which tasks finished. Workers ignore Ctrl-C, which a terminal
+Each worker has a pipe of its own and runs its tasks in the order given, so
+the main process knows at every moment which task each worker runs: a worker
+that dies costs only that task, and a stop can say which tasks finished. Workers ignore Ctrl-C, which a terminal
 sends to the whole process group; the main process stops them with SIGTERM,
 which makes a worker unwind (removing a half-written output) and exit.
 """
@@ -14,8 +14,8 @@ import signal
 import time
 from collections import deque
 from multiprocessing.connection import Connection, wait
-from typing import (Any, Callable, Dict, Generic, Iterable, Iterator, List, Optional, Tuple,
-                    TypeVar)
+from typing import (Any, Callable, Deque, Dict, Generic, Iterable, Iterator, List, Optional,
+                    Tuple, TypeVar)
 
 from .interrupts import (STOP_SIGNALS, StopRequest, exit_status, raise_on_stop_signals,
                          stop_signals_held, task_told)
@@ -60,6 +60,11 @@ def _serve(conn: Connection, work: Callable[[Task], Result]) -> None:
         return  # the main process is gone
 
 
+# Tasks a worker holds at once: the next waits in its pipe while it runs one, so
+# it never idles while the main process takes a result in.
+TASKS_AHEAD = 2
+
+
 class _Worker(Generic[Task]):
     def __init__(self, context: multiprocessing.context.DefaultContext,
                  work: Callable[[Task], object]) -> None:
@@ -68,24 +73,25 @@ class _Worker(Generic[Task]):
         with stop_signals_held():  # until it has its own handlers
             self.process.start()
         theirs.close()
-        self.task: Optional[Task] = None
+        self.tasks: Deque[Task] = deque()  # in the order it runs them
 
     def give(self, task: Task) -> None:
-        self.task = task
+        self.tasks.append(task)
         try:
             self.conn.send(task)
         except OSError:  # it died: its sentinel tells the rest
             pass
 
-    def take(self) -> object:
-        """The result of its task; WorkerDied if it ended without one."""
+    def take(self) -> Tuple[Task, object]:
+        """Its oldest task with its result; WorkerDied if it ended without one."""
+        task = self.tasks.popleft()
         try:
             if self.conn.poll():
-                return self.conn.recv()
+                return task, self.conn.recv()
         except (EOFError, OSError):
             pass
         self.process.join()
-        return WorkerDied(self.process.pid, self.process.exitcode)
+        return task, WorkerDied(self.process.pid, self.process.exitcode)
 
 
 class WorkerPool(Generic[Task, Result]):
@@ -94,8 +100,7 @@ class WorkerPool(Generic[Task, Result]):
     def __init__(self, count: int, work: Callable[[Task], Result]) -> None:
         self._context: multiprocessing.context.DefaultContext = multiprocessing.get_context()
         self._work = work
-        self._idle: List[_Worker[Task]] = [self._spawn() for _ in range(count)]
-        self._busy: Dict[Connection, _Worker[Task]] = {}
+        self._workers: List[_Worker[Task]] = [self._spawn() for _ in range(count)]
 
     def _spawn(self) -> _Worker[Task]:
         return _Worker(self._context, self._work)
@@ -107,53 +112,55 @@ class WorkerPool(Generic[Task, Result]):
         Raises Interrupted, between two results, once stop has noted a signal.
         """
         waiting = deque(tasks)
-        while waiting or self._busy:
+        while waiting or any(worker.tasks for worker in self._workers):
             stop.check()
-            while waiting and self._idle:
-                worker = self._idle.pop()
-                worker.give(waiting.popleft())
-                self._busy[worker.conn] = worker
+            for worker in self._workers:
+                while waiting and len(worker.tasks) < TASKS_AHEAD:
+                    worker.give(waiting.popleft())
             ready = self._ready(stop.fd)
             stop.check()  # a worker that ended with the stop signal did not fail its task
             for worker in ready:
-                yield worker.task, self._retire(worker, bool(waiting))  # type: ignore[misc]
+                task, result = worker.take()
+                if isinstance(result, WorkerDied):
+                    self._replace(worker, waiting)
+                yield task, result
 
-    def _retire(self, worker: _Worker[Task], more_to_do: bool) -> object:
-        result = worker.take()
-        del self._busy[worker.conn]
-        if not isinstance(result, WorkerDied):
-            self._idle.append(worker)
-        else:
-            worker.conn.close()
-            if more_to_do:
-                self._idle.append(self._spawn())
-        return result
+    def _replace(self, dead: _Worker[Task], waiting: Deque[Task]) -> None:
+        """Puts the tasks a dead worker never started back in line, and a new worker in its
+        place when there is work left."""
+        waiting.extendleft(reversed(dead.tasks))
+        dead.tasks.clear()
+        dead.conn.close()
+        self._workers.remove(dead)
+        if waiting:
+            self._workers.append(self._spawn())
 
     def _ready(self, wake_fd: int) -> List[_Worker[Task]]:
         by_handle: Dict[Any, _Worker[Task]] = {}  # connections and process sentinels
-        for conn, worker in self._busy.items():
-            by_handle[conn] = worker
-            by_handle[worker.process.sentinel] = worker
+        for worker in self._workers:
+            if worker.tasks:
+                by_handle[worker.conn] = worker
+                by_handle[worker.process.sentinel] = worker
         ready = wait([*by_handle, wake_fd])
         workers = (by_handle[handle] for handle in ready if handle != wake_fd)
         return list({id(worker): worker for worker in workers}.values())
 
     def close(self) -> None:
-        """Lets idle workers finish; call when results() is exhausted."""
-        for worker in self._idle:
+        """Lets the workers finish; call when results() is exhausted."""
+        for worker in self._workers:
             try:
                 worker.conn.send(None)
             except OSError:
                 pass
-        for worker in self._idle:
+        for worker in self._workers:
             worker.process.join()
             worker.conn.close()
-        self._idle = []
+        self._workers = []
 
     def stop(self) -> List[Tuple[Task, object]]:
-        """Ends every worker now; returns the tasks they held, with their results (WorkerDied
-        for those stopped before the end)."""
-        workers = self._idle + list(self._busy.values())
+        """Ends every worker now; returns the tasks they finished or had started, with their
+        results (WorkerDied for those stopped before the end). Tasks never started are left out."""
+        workers = self._workers
         for worker in workers:
             if worker.process.is_alive():
                 worker.process.terminate()
@@ -163,8 +170,17 @@ class WorkerPool(Generic[Task, Result]):
             if worker.process.is_alive():  # stuck in native code: no cleanup is possible
                 worker.process.kill()
                 worker.process.join()
-        finished = [(worker.task, worker.take()) for worker in self._busy.values()]
+        held = [result for worker in workers for result in _results_held(worker)]
         for worker in workers:
             worker.conn.close()
-        self._idle, self._busy = [], {}
-        return [(task, result) for task, result in finished if task is not None]
+        self._workers = []
+        return held
+
+
+def _results_held(worker: _Worker[Task]) -> Iterator[Tuple[Task, object]]:
+    """The results a stopped worker sent, then its task cut short, if any."""
+    while worker.tasks:
+        task, result = worker.take()
+        yield task, result
+        if isinstance(result, WorkerDied):
+            return
