@@ -246,15 +246,17 @@ def pair_by_identifier(proteins: list[Record], cds: list[Record], pep_path: str,
     id_map gives the CDS identifier of a protein identifier; the protein
     identifiers it does not list stand for themselves.
     """
-    wanted = [id_map.get(ident, ident) if id_map else ident for ident, _ in proteins]
+    idents = [ident for ident, _ in proteins]
+    wanted = [id_map.get(ident, ident) for ident in idents] if id_map else idents
     by_ident: dict[str, str] = dict(cds)
-    _check_all_found(proteins, wanted, cds, by_ident, pep_path, cds_path)
     aligned = set(wanted)
+    if not aligned <= by_ident.keys():  # one C-level test; the names of the missing only then
+        _check_all_found(proteins, wanted, cds, by_ident, pep_path, cds_path)
     if len(by_ident) < len(cds) or len(aligned) < len(wanted):
         return _pair_by_occurrence(proteins, wanted, cds, pep_path, cds_path)
     if len(by_ident) > len(aligned):  # every aligned identifier is one of them: some are not
         _check_all_used(cds, wanted, pep_path, cds_path)
-    return [(ident, by_ident[name]) for (ident, _), name in zip(proteins, wanted)], []
+    return list(zip(idents, map(by_ident.__getitem__, wanted))), []
 
 
 def pair_by_order(proteins: list[Record], cds: list[Record],
