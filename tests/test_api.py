@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import gzip
+import os
 import re
 import subprocess
 import sys
@@ -137,7 +138,7 @@ def test_readme_example_prints_what_it_says_and_nothing_else_without_biopython(t
     said = [line[2:].removesuffix("...") for line in code.splitlines() if line.startswith("# ")]
     done = subprocess.run([sys.executable, "-c", "import sys\nsys.modules['Bio'] = None\n" + code],
                           capture_output=True, text=True, timeout=120, cwd=tmp_path,
-                          env={"PYTHONPATH": search_path()})
+                          env=dict(os.environ, PYTHONPATH=search_path()))
     assert (done.returncode, done.stderr) == (0, "")
     printed = done.stdout.splitlines()  # also what reaches file descriptor 1 from native code
     assert len(printed) == len(said) and all(map(str.startswith, printed, said))
