@@ -13,6 +13,7 @@
 
 #include "engine/engine.hpp"
 #include "module/py_ref.hpp"
+#include "tool_module/binding_errors.hpp"
 #include "module/python_text.hpp"
 #include "tool_module/tool_methods.hpp"
 
@@ -20,19 +21,6 @@ namespace ntpepmap::tool_module {
 namespace {
 
 using module::PyRef;
-
-// A Python error is already set; unwinds to the function's boundary.
-struct PythonError {};
-
-[[noreturn]] void fail(PyObject* type, const std::string& message) {
-    PyErr_SetString(type, message.c_str());
-    throw PythonError{};
-}
-
-PyRef checked(PyObject* made) {
-    if (made == nullptr) throw PythonError{};
-    return PyRef::steal(made);
-}
 
 std::string_view utf8_of(PyObject* text) {
     Py_ssize_t size = 0;

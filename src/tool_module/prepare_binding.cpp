@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "module/py_ref.hpp"
+#include "tool_module/binding_errors.hpp"
 #include "module/python_text.hpp"
 #include "tool_module/tool_methods.hpp"
 
@@ -15,25 +16,12 @@ using module::PyRef;
 
 constexpr Py_ssize_t TRIPLET = 3;
 
-// A Python error is already set; unwinds to the function's boundary.
-struct PythonError {};
-
-PyRef checked(PyObject* made) {
-    if (made == nullptr) throw PythonError{};
-    return PyRef::steal(made);
-}
-
-[[noreturn]] void type_error(const char* message) {
-    PyErr_SetString(PyExc_TypeError, message);
-    throw PythonError{};
-}
-
 // (identifier, sequence) of a record list, both str; borrowed.
 std::pair<PyObject*, PyObject*> record_at(PyObject* records, Py_ssize_t index) {
     PyObject* record = PyList_GET_ITEM(records, index);
     if (!PyTuple_Check(record) || PyTuple_GET_SIZE(record) != 2 || !PyUnicode_Check(PyTuple_GET_ITEM(record, 0)) ||
         !PyUnicode_Check(PyTuple_GET_ITEM(record, 1))) {
-        type_error("records must be (identifier, sequence) tuples of str");
+        fail(PyExc_TypeError, "records must be (identifier, sequence) tuples of str");
     }
     return {PyTuple_GET_ITEM(record, 0), PyTuple_GET_ITEM(record, 1)};
 }
@@ -97,13 +85,13 @@ void append(PyObject* list, const PyRef& item) {
 
 PyObject* prepare_pairs(PyObject*, PyObject* const* args, Py_ssize_t count) {
     try {
-        if (count != 4) type_error("prepare_pairs(proteins, cds, stops, trim_stop) takes 4 arguments");
+        if (count != 4) fail(PyExc_TypeError, "prepare_pairs(proteins, cds, stops, trim_stop) takes 4 arguments");
         PyObject* proteins = args[0];
         PyObject* cds = args[1];
         if (!PyList_Check(proteins) || !PyList_Check(cds) || PyList_GET_SIZE(cds) < PyList_GET_SIZE(proteins)) {
-            type_error("proteins and cds must be lists, cds at least as long");
+            fail(PyExc_TypeError, "proteins and cds must be lists, cds at least as long");
         }
-        if (!PyAnySet_Check(args[2])) type_error("stops must be a set of codons");
+        if (!PyAnySet_Check(args[2])) fail(PyExc_TypeError, "stops must be a set of codons");
         const int trim_stop = PyObject_IsTrue(args[3]);
         if (trim_stop < 0) throw PythonError{};
         PyRef pairs = checked(PyList_New(0));

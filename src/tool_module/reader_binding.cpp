@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "module/py_ref.hpp"
+#include "tool_module/binding_errors.hpp"
 #include "module/python_text.hpp"
 #include "reader/reader.hpp"
 #include "tool_module/heap_growth.hpp"
@@ -16,9 +17,6 @@ namespace ntpepmap::tool_module {
 namespace {
 
 using module::PyRef;
-
-// Thrown by the record list once a Python error is set: ends the reading.
-struct PythonErrorSet {};
 
 Py_ssize_t ssize(std::size_t size) noexcept { return static_cast<Py_ssize_t>(size); }
 
@@ -53,13 +51,8 @@ PyRef python_text(std::string_view text, bool ascii) {
     return result;
 }
 
-PyRef checked(PyRef object) {
-    if (object.is_null()) throw PythonErrorSet{};
-    return object;
-}
-
 void append(PyObject* list, PyRef item) {
-    if (PyList_Append(list, checked(std::move(item)).get()) != 0) throw PythonErrorSet{};
+    if (PyList_Append(list, checked(std::move(item)).get()) != 0) throw PythonError{};
 }
 
 // The records as a list of (identifier, sequence) pairs, and the places of those that
@@ -122,7 +115,7 @@ PyObject* read_records(PyObject*, PyObject* args) noexcept {
         RecordList records(plain_letters != Py_None);
         const reader::Format found = reader::read_records(bytes.text(), format, classes, records);
         return records.result(found);
-    } catch (const PythonErrorSet&) {
+    } catch (const PythonError&) {
         return nullptr;
     } catch (const reader::ReadError& error) {
         raise_value_error(error.what());
