@@ -7,12 +7,10 @@ run one locus at a time; worker processes run them side by side.
 from __future__ import annotations
 
 import argparse
-import gc
 import os
 import sys
 import time
 from functools import partial
-from typing import Any, Callable, Dict, Iterator, List, NamedTuple, Optional, Sequence, Set, TextIO, Tuple
 
 from .errors import InputError, name_some
 from .interrupts import StopRequest, exit_status, signal_name
@@ -20,10 +18,16 @@ from .locus import LocusJob, LocusOptions, LocusOutcome, Status, run_locus
 from .messages import Reporter, error, print_outcome, tally_text
 from .options import EXIT_STATUS_TABLE, PROG, add_locus_options, locus_options
 from .outputs import remove_leftovers
+from .problems import Problem
 from .safeguards import check_outputs, option_inputs
 from .translation import Tally
 from .seqio import default_extension, read_text
 from .workers import WorkerDied, WorkerPool
+
+TYPE_CHECKING = False  # typing itself costs a batch noticeable start-up time
+if TYPE_CHECKING:
+    from collections.abc import Callable, Iterator, Sequence
+    from typing import Any, TextIO
 
 BATCH_DESCRIPTION = """\
 Run many loci, each a protein alignment with its CDS file, in parallel.
@@ -66,9 +70,9 @@ def batch_parser() -> argparse.ArgumentParser:
     return parser
 
 
-def read_manifest(path: str) -> List[LocusJob]:
+def read_manifest(path: str) -> list[LocusJob]:
     base = os.path.dirname(path)
-    jobs: List[LocusJob] = []
+    jobs: list[LocusJob] = []
     for number, line in enumerate(read_text(path).splitlines(), start=1):
         if not line.strip() or line.lstrip().startswith("#"):
             continue
@@ -86,7 +90,7 @@ def _stem(name: str) -> str:
     return name[:dot] if 0 < dot < len(name) - 1 else name
 
 
-def _files_by_stem(folder: str) -> Dict[str, str]:
+def _files_by_stem(folder: str) -> dict[str, str]:
     # One directory read: the entries know their type, so files cost no stat each.
     try:
         with os.scandir(folder) as entries:
@@ -94,7 +98,7 @@ def _files_by_stem(folder: str) -> Dict[str, str]:
                            if not entry.name.startswith(".") and entry.is_file())
     except OSError as exc:
         raise InputError(folder, exc.strerror or str(exc)) from None
-    by_stem: Dict[str, str] = {}
+    by_stem: dict[str, str] = {}
     for name in names:
         stem = _stem(name)
         if stem in by_stem:
@@ -104,11 +108,16 @@ def _files_by_stem(folder: str) -> Dict[str, str]:
     return by_stem
 
 
-class Loci(NamedTuple):
+class Loci:
     """The loci of a batch: those to run, and those that failed before running."""
-    jobs: List[LocusJob]
-    unmatched: List[LocusOutcome]
-    unused: List[str]  # warnings: input files that belong to no locus
+
+    __slots__ = ("jobs", "unmatched", "unused")
+
+    def __init__(self, jobs: list[LocusJob], unmatched: list[LocusOutcome],
+                 unused: list[str]) -> None:
+        self.jobs = jobs
+        self.unmatched = unmatched
+        self.unused = unused  # warnings: input files that belong to no locus
 
 
 def match_folders(pep_dir: str, cds_dir: str, out_dir: str, extension: str) -> Loci:
@@ -159,7 +168,7 @@ def check_batch_outputs(args: argparse.Namespace, loci: Loci) -> None:
                   listed_folders=args.inputs if folder_mode else ())
 
 
-def worker_count(requested: int, loci: int) -> Tuple[int, Optional[str]]:
+def worker_count(requested: int, loci: int) -> tuple[int, str | None]:
     """How many workers to start, and a warning when they outnumber the cores."""
     cores = usable_cores()
     count = min(requested, loci, MAX_WORKERS_PER_CORE * cores)
@@ -173,7 +182,10 @@ def worker_count(requested: int, loci: int) -> Tuple[int, Optional[str]]:
 
 # A locus's outcome as it crosses the pipe from its worker: builtins only, and
 # not the job, which the main process holds already.
-PackedOutcome = Tuple[int, str, List[str], List[Any], Tuple[int, ...]]
+if TYPE_CHECKING:
+    PackedProblem = tuple[str, str, str, str, "int | None", "int | None", "str | None",
+                          "str | None"]
+    PackedOutcome = tuple[int, str, list[str], list[PackedProblem], tuple[int, ...]]
 
 
 def run_one(number: int, jobs: Sequence[LocusJob], options: LocusOptions) -> PackedOutcome:
@@ -185,14 +197,16 @@ def run_one(number: int, jobs: Sequence[LocusJob], options: LocusOptions) -> Pac
         outcome = LocusOutcome(job, Status.FAILED,
                                notes=[f"{job.pep_path}: failed: {type(exc).__name__}: {exc}"])
     tally = outcome.tally
-    return (int(outcome.status), outcome.reports, outcome.notes, outcome.problems,
+    problems = [(p.record, p.kind, p.action, p.message, p.column, p.residue_number, p.residue,
+                 p.triplet) for p in outcome.problems]
+    return (int(outcome.status), outcome.reports, outcome.notes, problems,
             tuple(getattr(tally, name) for name in Tally.__slots__))
 
 
 def unpacked(job: LocusJob, packed: PackedOutcome) -> LocusOutcome:
     status, reports, notes, problems, counts = packed
     outcome = LocusOutcome(job, Status(status), reports, notes)
-    outcome.problems = problems
+    outcome.problems = [Problem(*fields) for fields in problems]
     for name, count in zip(Tally.__slots__, counts):
         setattr(outcome.tally, name, count)
     return outcome
@@ -204,9 +218,9 @@ class BatchRun:
     def __init__(self, loci: Loci, reporter: Reporter) -> None:
         self.loci = loci
         self.reporter = reporter
-        self.outcomes: List[LocusOutcome] = []
-        self.interrupted: Optional[KeyboardInterrupt] = None
-        self._finished_jobs: Set[int] = set()  # ids of the jobs handed to workers
+        self.outcomes: list[LocusOutcome] = []
+        self.interrupted: KeyboardInterrupt | None = None
+        self._finished_jobs: set[int] = set()  # ids of the jobs handed to workers
 
     def run(self, options: LocusOptions, workers: int, stop: StopRequest) -> None:
         # Start the workers before the bar: they are forked, and should not be
@@ -228,8 +242,8 @@ class BatchRun:
         finally:
             pool.stop()
 
-    def _results(self, pool: WorkerPool[int, PackedOutcome],
-                 stop: StopRequest) -> Iterator[Tuple[LocusJob, object]]:
+    def _results(self, pool: WorkerPool,
+                 stop: StopRequest) -> Iterator[tuple[LocusJob, object]]:
         jobs = self.loci.jobs
         try:
             for number, result in pool.results(range(len(jobs)), stop):
@@ -247,7 +261,7 @@ class BatchRun:
         self.outcomes.append(outcome)
         print_outcome(outcome, self.reporter, write)
 
-    def not_finished(self) -> List[LocusJob]:
+    def not_finished(self) -> list[LocusJob]:
         return [job for job in self.loci.jobs if id(job) not in self._finished_jobs]
 
 
@@ -296,7 +310,7 @@ def summary_line(outcomes: Sequence[LocusOutcome], seconds: float) -> str:
             f"{failed} failed; {tally_text(records)}; {seconds:.2f} s elapsed\n")
 
 
-def failed_loci_lines(outcomes: Sequence[LocusOutcome]) -> List[str]:
+def failed_loci_lines(outcomes: Sequence[LocusOutcome]) -> list[str]:
     """The failed loci, each with the error that ended it (its last note): the list to
     work through afterwards."""
     failed = [outcome for outcome in outcomes if outcome.status == Status.FAILED]
