@@ -20,7 +20,7 @@ from .interrupts import output_in_place, stop_signals_held
 
 TYPE_CHECKING = False  # typing itself costs a small locus noticeable start-up time
 if TYPE_CHECKING:
-    from typing import TextIO
+    from typing import BinaryIO, TextIO
 
 STDOUT = "-"
 STDOUT_NAME = "standard output"
@@ -35,13 +35,13 @@ class AtomicFile:
         self.target = path  # resolved on opening, when errors are reported
         self.temporary = ""
         self.existed = False
-        self.stream: TextIO | None = None
+        self.stream: TextIO | BinaryIO | None = None
 
     def open(self) -> TextIO:
         # Signals wait until the temporary file is known, or it could be left behind.
         with self.discarded_on_failure(), stop_signals_held():
-            self.stream = self._open()
-        return self.stream
+            self.stream = stream = self._open()
+        return stream
 
     @contextmanager
     def discarded_on_failure(self) -> Iterator[None]:
@@ -67,22 +67,8 @@ class AtomicFile:
         return open(fd, "w", encoding="utf-8", newline="\n")
 
     def _create_temporary(self) -> int:
-        folder, name = os.path.split(self.target)
-        while True:
-            # Hidden, so that a folder listed for inputs never takes it for one.
-            candidate = os.path.join(folder, f"{_temporary_prefix(name, os.getpid())}"
-                                             f"{os.urandom(4).hex()}{_TEMPORARY_SUFFIX}")
-            try:
-                fd = os.open(candidate, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o666)
-            except FileExistsError:
-                continue
-            except FileNotFoundError:  # the folder is new: made on first use only
-                if not folder or os.path.isdir(folder):
-                    raise
-                os.makedirs(folder, exist_ok=True)
-                continue
-            self.temporary = candidate
-            return fd
+        fd, self.temporary = _create_temporary(self.target)
+        return fd
 
     def commit(self) -> None:
         # The file is put in place whole, or stays temporary and goes.
@@ -145,6 +131,57 @@ def _target_of(path: str) -> tuple[str, os.stat_result | None]:
 
 def _temporary_prefix(name: str, pid: int) -> str:
     return f".{name}.{pid}."
+
+
+def _create_temporary(target: str) -> tuple[int, str]:
+    """A new file for target's next content, open for writing, and its name."""
+    folder, name = os.path.split(target)
+    while True:
+        # Hidden, so that a folder listed for inputs never takes it for one.
+        candidate = os.path.join(folder, f"{_temporary_prefix(name, os.getpid())}"
+                                         f"{os.urandom(4).hex()}{_TEMPORARY_SUFFIX}")
+        try:
+            return os.open(candidate, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o666), candidate
+        except FileExistsError:
+            continue
+        except FileNotFoundError:  # the folder is new: made on first use only
+            if not folder or os.path.isdir(folder):
+                raise
+            os.makedirs(folder, exist_ok=True)
+
+
+# Up to this size an output is created, written and renamed with stop signals held
+# throughout: a few milliseconds at most, and half the signal-mask changes.
+_HELD_WRITE_BYTES = 1 << 20
+
+
+def write_file(path: str, data: bytes) -> None:
+    """Puts data in place of path's content, whole: the bytes of a finished output, written
+    without a text layer; OSError becomes a one-line InputError, and the old file stays."""
+    output = AtomicFile(path)
+    with output.discarded_on_failure():
+        with stop_signals_held():
+            output.target, old = _target_of(path)
+            if old is not None and not stat.S_ISREG(old.st_mode):  # a device or pipe
+                fd = os.open(output.target, os.O_WRONLY | os.O_TRUNC)
+            else:
+                output.existed = old is not None
+                fd, output.temporary = _create_temporary(output.target)
+                if old is not None:  # a new file has the usual mode under the umask already
+                    os.fchmod(fd, stat.S_IMODE(old.st_mode))
+            output.stream = stream = open(fd, "wb", buffering=0)  # closed on any failure from now
+            if len(data) <= _HELD_WRITE_BYTES:
+                _write_all(stream, data)
+                output.commit()
+                return
+        _write_all(stream, data)
+        output.commit()
+
+
+def _write_all(stream: BinaryIO, data: bytes) -> None:
+    view = memoryview(data)
+    while view:
+        view = view[stream.write(view):]
 
 
 def remove_leftovers(path: str, pid: int | None) -> None:
