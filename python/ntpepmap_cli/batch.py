@@ -94,17 +94,17 @@ def _files_by_stem(folder: str) -> dict[str, str]:
     # One directory read: the entries know their type, so files cost no stat each.
     try:
         with os.scandir(folder) as entries:
-            names = sorted(entry.name for entry in entries
+            files = sorted((entry.name, entry.path) for entry in entries
                            if not entry.name.startswith(".") and entry.is_file())
     except OSError as exc:
         raise InputError(folder, exc.strerror or str(exc)) from None
     by_stem: dict[str, str] = {}
-    for name in names:
+    for name, path in files:
         stem = _stem(name)
         if stem in by_stem:
             raise InputError(folder, f"two files for locus {stem}: "
                                      f"{os.path.basename(by_stem[stem])}, {name}")
-        by_stem[stem] = os.path.join(folder, name)
+        by_stem[stem] = path
     return by_stem
 
 
@@ -126,7 +126,8 @@ def match_folders(pep_dir: str, cds_dir: str, out_dir: str, extension: str) -> L
     A CDS file without an alignment is no locus, only a warning.
     """
     peps, cdss = _files_by_stem(pep_dir), _files_by_stem(cds_dir)
-    jobs = [LocusJob(peps[stem], cdss[stem], os.path.join(out_dir, stem + extension))
+    out_prefix = os.path.join(out_dir, "")
+    jobs = [LocusJob(peps[stem], cdss[stem], out_prefix + stem + extension)
             for stem in peps if stem in cdss]
     if not jobs:
         raise InputError(pep_dir, f"no file name matches one in {cds_dir} (without extensions; "
