@@ -99,6 +99,37 @@ def test_batch_outputs_onto_inputs_or_each_other_are_refused(tmp_path, outputs, 
     assert files_in(tmp_path) == before
 
 
+@pytest.mark.parametrize("old_output, pattern", [
+    ("hard link to cds/l07.fna", "overwrite the input cds/l07.fna"),
+    ("symlink to pep/l03.fasta", "overwrite the input pep/l03.fasta"),
+    ("plain file", None),
+])
+def test_a_full_output_folder_still_refuses_outputs_onto_inputs(tmp_path, old_output, pattern):
+    """Enough loci that the output folder is listed rather than looked up per file."""
+    for number in range(12):
+        make_batch_locus(tmp_path, f"l{number:02}")
+    out = tmp_path / "out"
+    out.mkdir()
+    for number in range(12):  # other files in the folder, inputs of nothing
+        (out / f"old{number:02}.txt").write_text(OLD)
+    kind, _, target = old_output.partition(" to ")
+    if kind == "hard link":
+        os.link(tmp_path / target, out / "l07.fasta")
+    elif kind == "symlink":
+        (out / "l03.fasta").symlink_to(tmp_path / target)
+    else:
+        (out / "l05.fasta").write_text(OLD)
+    before = files_in(tmp_path)
+    done = run_cli("batch", "pep", "cds", "-O", "out", cwd=tmp_path)
+    if pattern is None:
+        assert done.returncode == 0 and summary_counts(done.stderr) == (12, 0, 0)
+        assert (out / "l05.fasta").read_text() != OLD
+        return
+    assert done.returncode == 2
+    one_line_error(done.stderr, pattern)
+    assert files_in(tmp_path) == before
+
+
 # ---- the file written, or the old one kept ---------------------------------------
 
 def limit_file_size(size: int):

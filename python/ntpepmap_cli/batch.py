@@ -204,9 +204,12 @@ def run_one(number: int, jobs: Sequence[LocusJob], options: LocusOptions) -> Pac
             tuple(getattr(tally, name) for name in Tally.__slots__))
 
 
+_STATUSES = tuple(Status)  # by value: cheaper than calling the enum
+
+
 def unpacked(job: LocusJob, packed: PackedOutcome) -> LocusOutcome:
     status, reports, notes, problems, counts = packed
-    outcome = LocusOutcome(job, Status(status), reports, notes)
+    outcome = LocusOutcome(job, _STATUSES[status], reports, notes)
     outcome.problems = [Problem(*fields) for fields in problems]
     for name, count in zip(Tally.__slots__, counts):
         setattr(outcome.tally, name, count)

@@ -14,6 +14,7 @@ result a value of builtins, which marshal carries.
 
 from __future__ import annotations
 
+import gc
 import marshal
 import os
 import select
@@ -166,6 +167,9 @@ class WorkerPool:
     def _spawn(self) -> None:
         tasks_read, tasks_write = os.pipe()
         results_read, results_write = os.pipe()
+        # The objects made so far stay as they are: a collection in the worker would
+        # otherwise touch, and so copy, every page that holds them.
+        gc.freeze()
         for stream in (sys.stdout, sys.stderr):  # what is buffered must not be written twice
             try:
                 if stream is not None:
@@ -215,7 +219,7 @@ class WorkerPool:
                 for worker in self._workers:
                     while waiting and len(worker.tasks) < TASKS_AHEAD:
                         worker.give(waiting.popleft())
-                ready = self._ready()
+                ready = self._ready(stop)
                 stop.check()  # a worker that ended with the stop signal did not fail its task
                 for worker in ready:
                     ended = not worker.receive()
@@ -227,9 +231,12 @@ class WorkerPool:
         finally:
             self._poll.unregister(stop.fd)  # before the stop request closes it
 
-    def _ready(self) -> list[_Worker]:
+    def _ready(self, stop: StopRequest) -> list[_Worker]:
         by_fd = {worker.results_fd: worker for worker in self._workers}
-        return [by_fd[fd] for fd, _ in self._poll.poll() if fd in by_fd]
+        ready = [fd for fd, _ in self._poll.poll()]
+        if stop.fd in ready:
+            stop.drain()
+        return [by_fd[fd] for fd in ready if fd in by_fd]
 
     def _replace(self, dead: _Worker, waiting: deque[int]) -> None:
         """Puts the tasks a dead worker never started back in line, and a new worker in its
