@@ -16,7 +16,7 @@ from .errors import InputError, name_some
 from .interrupts import StopRequest, exit_status, signal_name
 from .locus import LocusJob, LocusOptions, LocusOutcome, Status, run_locus
 from .messages import Reporter, error, print_outcome, tally_text
-from .options import EXIT_STATUS_TABLE, PROG, add_locus_options, locus_options
+from .options import EXIT_STATUS_TABLE, PROG, HelpFormatter, add_locus_options, locus_options
 from .outputs import remove_leftovers
 from .problems import Problem
 from .safeguards import check_outputs, option_inputs
@@ -59,7 +59,7 @@ def batch_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog=f"{PROG} batch", description=BATCH_DESCRIPTION, epilog=BATCH_EXIT_STATUS,
         usage="%(prog)s [options] MANIFEST\n       %(prog)s [options] PEP_DIR CDS_DIR -O OUT_DIR",
-        formatter_class=argparse.RawDescriptionHelpFormatter)
+        formatter_class=HelpFormatter)
     parser.add_argument("inputs", nargs="+", metavar="MANIFEST | PEP_DIR CDS_DIR")
     parser.add_argument("-O", "--out-dir", metavar="DIR",
                         help="output folder in folder mode (files named after the locus)")
