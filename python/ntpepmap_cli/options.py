@@ -34,10 +34,10 @@ class HelpFormatter(argparse.RawDescriptionHelpFormatter):
     shutil, and with it bz2 and lzma: 3-4 ms of every run, help or not.
     """
 
-    def __init__(self, prog: str, *args: object, width: int | None = None,
-                 **kwargs: object) -> None:
-        super().__init__(prog, *args, width=_terminal_columns() - 2 if width is None else width,
-                         **kwargs)  # type: ignore[arg-type]
+    def __init__(self, prog: str, indent_increment: int = 2, max_help_position: int = 24,
+                 width: int | None = None) -> None:
+        super().__init__(prog, indent_increment, max_help_position,
+                         _terminal_columns() - 2 if width is None else width)
 
 
 def _terminal_columns() -> int:

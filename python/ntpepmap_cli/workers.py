@@ -29,6 +29,9 @@ from .interrupts import (STOP_SIGNALS, StopRequest, exit_status, raise_on_stop_s
 TYPE_CHECKING = False  # typing itself costs a batch noticeable start-up time
 if TYPE_CHECKING:
     from collections.abc import Callable, Iterable, Iterator
+    from typing import Any
+
+    Work = Callable[[int], Any]  # a task number's result, of builtins that marshal carries
 
 STOP_GRACE_SECONDS = 5.0
 
@@ -78,7 +81,7 @@ def _next_task(fd: int) -> int | None:
     return int.from_bytes(word, "little")
 
 
-def _serve(tasks_fd: int, results_fd: int, work: Callable[[int], object]) -> int:
+def _serve(tasks_fd: int, results_fd: int, work: Work) -> int:
     """Runs tasks until the pipe closes; the worker's exit status."""
     signal.set_wakeup_fd(-1)  # the main process's, inherited through fork
     signal.signal(signal.SIGINT, signal.SIG_IGN)
@@ -157,7 +160,7 @@ class WorkerPool:
     """Up to `count` forked processes running `work` on task numbers; work must return
     a value marshal can carry, rather than raise."""
 
-    def __init__(self, count: int, work: Callable[[int], object]) -> None:
+    def __init__(self, count: int, work: Work) -> None:
         self._work = work
         self._workers: list[_Worker] = []
         self._poll = select.poll()
