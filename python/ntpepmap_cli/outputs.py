@@ -28,7 +28,7 @@ _TEMPORARY_SUFFIX = ".tmp"
 
 
 class AtomicFile:
-    """A text file that replaces `path` on commit(), or vanishes on discard()."""
+    """A file that replaces `path` on commit(), or vanishes on discard()."""
 
     def __init__(self, path: str) -> None:
         self.path = path
@@ -56,19 +56,35 @@ class AtomicFile:
             raise
 
     def _open(self) -> TextIO:
+        return open(self._open_descriptor(), "w", encoding="utf-8", newline="\n")
+
+    def _open_descriptor(self) -> int:
+        """Where the new content goes: the temporary file, or a device as it is."""
         self.target, old = _target_of(self.path)
         if old is not None and not stat.S_ISREG(old.st_mode):
             # A device or pipe (-o /dev/null): there is no old content to keep.
-            return open(self.target, "w", encoding="utf-8", newline="\n")
+            return os.open(self.target, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o666)
         self.existed = old is not None
-        fd = self._create_temporary()
-        if old is not None:  # a new file has the usual mode under the umask already
-            os.chmod(self.temporary, stat.S_IMODE(old.st_mode))
-        return open(fd, "w", encoding="utf-8", newline="\n")
-
-    def _create_temporary(self) -> int:
         fd, self.temporary = _create_temporary(self.target)
+        if old is not None:  # a new file has the usual mode under the umask already
+            try:
+                os.fchmod(fd, stat.S_IMODE(old.st_mode))
+            except OSError:
+                os.close(fd)
+                raise
         return fd
+
+    def write_whole(self, data: bytes) -> None:
+        """Writes data, the whole new content, past any text layer, and commits it."""
+        with self.discarded_on_failure():
+            with stop_signals_held():
+                self.stream = stream = open(self._open_descriptor(), "wb", buffering=0)
+                if len(data) <= _HELD_WRITE_BYTES:
+                    _write_all(stream, data)
+                    self.commit()
+                    return
+            _write_all(stream, data)
+            self.commit()
 
     def commit(self) -> None:
         # The file is put in place whole, or stays temporary and goes.
@@ -156,26 +172,9 @@ _HELD_WRITE_BYTES = 1 << 20
 
 
 def write_file(path: str, data: bytes) -> None:
-    """Puts data in place of path's content, whole: the bytes of a finished output, written
-    without a text layer; OSError becomes a one-line InputError, and the old file stays."""
-    output = AtomicFile(path)
-    with output.discarded_on_failure():
-        with stop_signals_held():
-            output.target, old = _target_of(path)
-            if old is not None and not stat.S_ISREG(old.st_mode):  # a device or pipe
-                fd = os.open(output.target, os.O_WRONLY | os.O_TRUNC)
-            else:
-                output.existed = old is not None
-                fd, output.temporary = _create_temporary(output.target)
-                if old is not None:  # a new file has the usual mode under the umask already
-                    os.fchmod(fd, stat.S_IMODE(old.st_mode))
-            output.stream = stream = open(fd, "wb", buffering=0)  # closed on any failure from now
-            if len(data) <= _HELD_WRITE_BYTES:
-                _write_all(stream, data)
-                output.commit()
-                return
-        _write_all(stream, data)
-        output.commit()
+    """Puts data in place of path's content, whole; OSError becomes a one-line InputError,
+    and the old file stays."""
+    AtomicFile(path).write_whole(data)
 
 
 def _write_all(stream: BinaryIO, data: bytes) -> None:
