@@ -14,6 +14,7 @@ from pathlib import Path
 
 import pytest
 
+from ntpepmap_cli.outputs import write_file
 from test_cli import (CODON, EXPECTED, PROTEINS, cds_of, cli_command, codon_row,
                       make_batch_locus, read_fasta, run_cli, search_path, summary_counts,
                       write_fasta)
@@ -181,6 +182,33 @@ def test_the_new_file_takes_the_old_ones_place(single, old, umask, mode):
     assert target.is_symlink() == old.startswith("link")
     assert read_fasta(target.read_text()) == EXPECTED
     assert stat.S_IMODE(target.stat().st_mode) == mode
+
+
+def test_writers_racing_to_make_the_output_folder_all_write(tmp_path):
+    """Processes that find the output folder missing at once, as a batch's workers do:
+    each makes it or finds it made, and writes."""
+    writers = range(16)
+    for round_number in range(30):
+        folder = tmp_path / f"round{round_number}" / "out"
+        start_read, start_write = os.pipe()
+        pids = []
+        for writer in writers:
+            pid = os.fork()
+            if pid == 0:
+                status = 1
+                try:
+                    os.close(start_write)
+                    os.read(start_read, 1)  # all start at once, when the pipe closes
+                    write_file(str(folder / f"{writer}.fa"), b">a\nATG\n")
+                    status = 0
+                finally:
+                    os._exit(status)
+            pids.append(pid)
+        os.close(start_read)
+        os.close(start_write)
+        statuses = [os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]) for pid in pids]
+        assert statuses == [0] * len(writers), f"round {round_number}"
+        assert sorted(os.listdir(folder)) == sorted(f"{writer}.fa" for writer in writers)
 
 
 # ---- standard output -------------------------------------------------------------

@@ -152,6 +152,7 @@ def _temporary_prefix(name: str, pid: int) -> str:
 def _create_temporary(target: str) -> tuple[int, str]:
     """A new file for target's next content, open for writing, and its name."""
     folder, name = os.path.split(target)
+    folder_made = False
     while True:
         # Hidden, so that a folder listed for inputs never takes it for one.
         candidate = os.path.join(folder, f"{_temporary_prefix(name, os.getpid())}"
@@ -161,9 +162,11 @@ def _create_temporary(target: str) -> tuple[int, str]:
         except FileExistsError:
             continue
         except FileNotFoundError:  # the folder is new: made on first use only
-            if not folder or os.path.isdir(folder):
+            # Another worker may make it meanwhile: made or found, it is tried once more.
+            if not folder or folder_made:
                 raise
             os.makedirs(folder, exist_ok=True)
+            folder_made = True
 
 
 # Up to this size an output is created, written and renamed with stop signals held
