@@ -14,7 +14,7 @@
 #endif
 
 #include "engine/engine.hpp"
-#include "engine/shares.hpp"
+#include "parallel/shares.hpp"
 #include "module/py_ref.hpp"
 #include "tool_module/binding_errors.hpp"
 #include "module/python_text.hpp"
@@ -301,7 +301,7 @@ struct ShareResult {
 
 template <class Rows>
 void translate_share(const LocusArguments& arguments, const engine::GeneticCode& code,
-                     const std::vector<RecordText>& records, engine::Share share, Rows& rows, ShareResult& result) {
+                     const std::vector<RecordText>& records, parallel::Share share, Rows& rows, ShareResult& result) {
     engine::Engine engine(code, arguments.options);
     engine::RecordOutcome outcome;
     for (std::size_t index = share.begin; index < share.end; ++index) {
@@ -333,23 +333,23 @@ private:
 // Records of about this many letters and more are worth a thread of their own.
 constexpr std::size_t LEAST_SHARE_LETTERS = 256 * 1024;
 
-std::vector<engine::Share> shares_of(const std::vector<RecordText>& records, unsigned threads) {
+std::vector<parallel::Share> shares_of(const std::vector<RecordText>& records, unsigned threads) {
     std::vector<std::size_t> letters(records.size());
     for (std::size_t index = 0; index < records.size(); ++index) {
         letters[index] = records[index].row.size() + records[index].cds.size();
     }
-    return engine::split_by_weight(letters, threads == 0 ? engine::usable_cpus() : threads, LEAST_SHARE_LETTERS);
+    return parallel::split_by_weight(letters, threads == 0 ? parallel::usable_cpus() : threads, LEAST_SHARE_LETTERS);
 }
 
 template <class Rows>
 PyObject* translate_into(const LocusArguments& arguments, const engine::GeneticCode& code,
                          const std::vector<RecordText>& records) {
     Rows rows(records);
-    const std::vector<engine::Share> shares = shares_of(records, arguments.threads);
+    const std::vector<parallel::Share> shares = shares_of(records, arguments.threads);
     std::vector<ShareResult> results(shares.size());
     {
         const WithoutInterpreterLock unlocked;
-        engine::run_shares(shares.size(), [&](std::size_t share) {
+        parallel::run_shares(shares.size(), [&](std::size_t share) {
             translate_share(arguments, code, records, shares[share], rows, results[share]);
         });
     }

@@ -5,7 +5,7 @@
 #include <span>
 #include <vector>
 
-namespace ntpepmap::engine {
+namespace ntpepmap::parallel {
 
 // A contiguous run of work items, [begin, end).
 struct Share {
@@ -25,4 +25,4 @@ std::vector<Share> split_by_weight(std::span<const std::size_t> weights, unsigne
 // of its own. Returns when all are done; the first exception, in share order, is rethrown then.
 void run_shares(std::size_t count, const std::function<void(std::size_t)>& work);
 
-}  // namespace ntpepmap::engine
+}  // namespace ntpepmap::parallel

@@ -1,4 +1,4 @@
-#include "engine/shares.hpp"
+#include "parallel/shares.hpp"
 
 #include <algorithm>
 #include <exception>
@@ -9,7 +9,7 @@
 #include <sched.h>
 #endif
 
-namespace ntpepmap::engine {
+namespace ntpepmap::parallel {
 
 unsigned usable_cpus() noexcept {
 #ifdef CPU_COUNT  // Linux: a process may be confined to fewer CPUs than the machine has
@@ -63,4 +63,4 @@ void run_shares(std::size_t count, const std::function<void(std::size_t)>& work)
     }
 }
 
-}  // namespace ntpepmap::engine
+}  // namespace ntpepmap::parallel
