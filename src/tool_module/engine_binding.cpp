@@ -17,6 +17,7 @@
 #include "parallel/shares.hpp"
 #include "module/py_ref.hpp"
 #include "tool_module/binding_errors.hpp"
+#include "tool_module/interpreter_lock.hpp"
 #include "module/python_text.hpp"
 #include "tool_module/tool_methods.hpp"
 
@@ -316,19 +317,6 @@ void translate_share(const LocusArguments& arguments, const engine::GeneticCode&
         outcome.row = std::move(row);
     }
 }
-
-// The interpreter lock let go for the life of the object, so that other Python threads run
-// while the records are translated.
-class WithoutInterpreterLock {
-public:
-    WithoutInterpreterLock() noexcept : state_(PyEval_SaveThread()) {}
-    WithoutInterpreterLock(const WithoutInterpreterLock&) = delete;
-    WithoutInterpreterLock& operator=(const WithoutInterpreterLock&) = delete;
-    ~WithoutInterpreterLock() { PyEval_RestoreThread(state_); }
-
-private:
-    PyThreadState* state_;
-};
 
 // Records of about this many letters and more are worth a thread of their own.
 constexpr std::size_t LEAST_SHARE_LETTERS = 256 * 1024;

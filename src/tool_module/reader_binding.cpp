@@ -10,6 +10,7 @@
 
 #include "module/py_ref.hpp"
 #include "tool_module/binding_errors.hpp"
+#include "tool_module/interpreter_lock.hpp"
 #include "module/python_text.hpp"
 #include "parallel/shares.hpp"
 #include "reader/fasta_reader.hpp"
@@ -86,18 +87,6 @@ private:
     PyRef records_;
     PyRef marked_;
     Py_ssize_t taken_ = 0;
-};
-
-// The interpreter lock let go for the life of the object.
-class WithoutInterpreterLock {
-public:
-    WithoutInterpreterLock() noexcept : state_(PyEval_SaveThread()) {}
-    WithoutInterpreterLock(const WithoutInterpreterLock&) = delete;
-    WithoutInterpreterLock& operator=(const WithoutInterpreterLock&) = delete;
-    ~WithoutInterpreterLock() { PyEval_RestoreThread(state_); }
-
-private:
-    PyThreadState* state_;
 };
 
 // A large FASTA file is read side by side, a run of whole records per thread: the records are
