@@ -67,6 +67,9 @@ def single_parser() -> argparse.ArgumentParser:
     parser.add_argument("-o", "--output", default="-", metavar="OUT",
                         help="codon alignment file (default '-', standard output)")
     add_locus_options(parser)
+    parser.add_argument("--threads", type=int, default=0, metavar="N",
+                        help="back-translate a large locus on at most N threads (default 0: one "
+                             "per CPU this process may use)")
     return parser
 
 

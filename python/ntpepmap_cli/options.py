@@ -149,6 +149,10 @@ def _add_report_options(parser: argparse.ArgumentParser) -> None:
 
 
 def locus_options(args: argparse.Namespace, parser: argparse.ArgumentParser) -> LocusOptions:
+    # A batch runs each locus on one thread: its workers (-j) already share the CPUs.
+    threads = getattr(args, "threads", 1)
+    if threads < 0:
+        parser.error("--threads must be 1 or more (0: one per CPU)")
     if args.keep_short and args.out_format != "fasta":
         parser.error("--keep-short needs --out-format fasta: other formats need equal rows")
     if args.wrap < 0:
@@ -163,4 +167,4 @@ def locus_options(args: argparse.Namespace, parser: argparse.ArgumentParser) -> 
                         resolve_ambiguity=args.resolve_ambiguity, t_for_u=args.t_for_u,
                         drop_gap_columns=args.drop_gap_columns,
                         keep_reports=args.report is not None, locate=args.locate,
-                        both_strands=args.both_strands)
+                        both_strands=args.both_strands, threads=threads)
