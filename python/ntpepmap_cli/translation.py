@@ -41,14 +41,16 @@ class Tally:
 class EngineSettings:
     """What the engine needs to know of a run's options."""
 
-    __slots__ = ("code", "mismatch", "flags", "both_strands")
+    __slots__ = ("code", "mismatch", "flags", "both_strands", "threads")
 
     def __init__(self, table_num: int, gene_table: dict[str, list[str]] | None, mismatch: str,
                  upper_case: bool, resolve_ambiguity: bool, t_for_u: bool,
-                 keep_reports: bool, locate: bool = True, both_strands: bool = False) -> None:
+                 keep_reports: bool, locate: bool = True, both_strands: bool = False,
+                 threads: int = 0) -> None:
         self.code: int | dict[str, list[str]] = table_num if gene_table is None else gene_table
         self.mismatch = mismatch
         self.both_strands = both_strands
+        self.threads = threads
         self.flags = (_UPPER_CASE * upper_case | _RESOLVE_AMBIGUITY * resolve_ambiguity
                       | _T_FOR_U * t_for_u | _KEEP_REPORTS * keep_reports
                       | _LOCATE * locate | _BOTH_STRANDS * both_strands)
@@ -94,7 +96,8 @@ def translate_pairs(stem: str, pairs: list[tuple[str, str, str]], settings: Engi
     flags = settings.flags | (_FASTA_TEXT if as_fasta_text else 0)
     try:
         rows, told, reports = translate_locus(
-            stem, settings.code, pairs, MISMATCH_POLICIES.index(settings.mismatch), flags)
+            stem, settings.code, pairs, MISMATCH_POLICIES.index(settings.mismatch), flags,
+            settings.threads)
     except ValueError as exc:  # letters that are not ASCII
         raise InputError(pep_path, str(exc)) from None
     translated = Translated(reports)
