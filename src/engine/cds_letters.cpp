@@ -19,24 +19,35 @@ constexpr bool is_plain_letter(char letter) noexcept {
 using Lanes = unsigned char __attribute__((vector_size(16)));
 constexpr std::size_t LANES = sizeof(Lanes);
 
-bool lanes_are_plain(const char* bytes) noexcept {
+// Whether all sixteen bytes are plain letters; `holds_n` is set when some is N.
+bool lanes_are_plain(const char* bytes, bool& holds_n) noexcept {
     Lanes lanes;
     std::memcpy(&lanes, bytes, LANES);
-    const auto plain = (lanes == 'A') | (lanes == 'C') | (lanes == 'G') | (lanes == 'T') | (lanes == 'N');
+    const auto n = lanes == 'N';
+    const auto plain = (lanes == 'A') | (lanes == 'C') | (lanes == 'G') | (lanes == 'T') | n;
     std::uint64_t low = 0;
     std::uint64_t high = 0;
     std::memcpy(&low, &plain, sizeof low);
     std::memcpy(&high, reinterpret_cast<const char*>(&plain) + sizeof low, sizeof high);
+    std::uint64_t n_low = 0;
+    std::uint64_t n_high = 0;
+    std::memcpy(&n_low, &n, sizeof n_low);
+    std::memcpy(&n_high, reinterpret_cast<const char*>(&n) + sizeof n_low, sizeof n_high);
+    holds_n |= (n_low | n_high) != 0;
     return (low & high) == ~std::uint64_t{0};
 }
 
 // Upper-case plain bases and N: a CDS made only of them is read and written as it is.
-bool is_plain(std::string_view cds) noexcept {
+// `holds_n` tells whether N is among them.
+bool is_plain(std::string_view cds, bool& holds_n) noexcept {
+    holds_n = false;
     std::size_t offset = 0;
     for (; offset + LANES <= cds.size(); offset += LANES) {
-        if (!lanes_are_plain(cds.data() + offset)) return false;
+        if (!lanes_are_plain(cds.data() + offset, holds_n)) return false;
     }
-    return std::all_of(cds.begin() + static_cast<std::ptrdiff_t>(offset), cds.end(), is_plain_letter);
+    const auto rest = cds.substr(offset);
+    holds_n |= rest.find('N') != std::string_view::npos;
+    return std::all_of(rest.begin(), rest.end(), is_plain_letter);
 }
 
 constexpr char ascii_upper(char letter) noexcept {
@@ -56,10 +67,13 @@ constexpr char t_for_u(char letter) noexcept {
 void CdsLetters::prepare(std::string_view cds, const LetterOptions& options) {
     written_same_as_checked_ = true;
     ambiguous_ = false;
-    if (is_plain(cds)) {
+    bool holds_n = false;
+    if (is_plain(cds, holds_n)) {
         given_ = written_ = checked_ = cds;
+        acgt_only_ = !holds_n;
         return;
     }
+    acgt_only_ = false;
     prepare_unusual(cds, options);
 }
 
@@ -87,6 +101,7 @@ void CdsLetters::replace_checked_triplet(std::size_t offset, std::string_view co
     if (checked_.data() != checked_storage_.data()) checked_storage_.assign(checked_);
     checked_storage_.replace(offset, codon.size(), codon);
     checked_ = checked_storage_;
+    acgt_only_ = acgt_only_ && codon.find_first_not_of("ACGT") == std::string_view::npos;
     written_same_as_checked_ = written_same_as_checked_ && written_.substr(offset, codon.size()) == codon;
 }
 
