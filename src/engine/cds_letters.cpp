@@ -19,34 +19,36 @@ constexpr bool is_plain_letter(char letter) noexcept {
 using Lanes = unsigned char __attribute__((vector_size(16)));
 constexpr std::size_t LANES = sizeof(Lanes);
 
-// Whether all sixteen bytes are plain letters; `holds_n` is set when some is N.
-bool lanes_are_plain(const char* bytes, bool& holds_n) noexcept {
-    Lanes lanes;
-    std::memcpy(&lanes, bytes, LANES);
-    const auto n = lanes == 'N';
-    const auto plain = (lanes == 'A') | (lanes == 'C') | (lanes == 'G') | (lanes == 'T') | n;
+// Lanes of 0xFF where a letter is plain (or N), of 0 elsewhere.
+using LaneMask = decltype(Lanes{} == Lanes{});
+
+bool all_set(const LaneMask& mask) noexcept {
     std::uint64_t low = 0;
     std::uint64_t high = 0;
-    std::memcpy(&low, &plain, sizeof low);
-    std::memcpy(&high, reinterpret_cast<const char*>(&plain) + sizeof low, sizeof high);
-    std::uint64_t n_low = 0;
-    std::uint64_t n_high = 0;
-    std::memcpy(&n_low, &n, sizeof n_low);
-    std::memcpy(&n_high, reinterpret_cast<const char*>(&n) + sizeof n_low, sizeof n_high);
-    holds_n |= (n_low | n_high) != 0;
+    std::memcpy(&low, &mask, sizeof low);
+    std::memcpy(&high, reinterpret_cast<const char*>(&mask) + sizeof low, sizeof high);
     return (low & high) == ~std::uint64_t{0};
+}
+
+// Whether all sixteen bytes are plain letters; lanes holding N are set in `n_lanes`.
+bool lanes_are_plain(const char* bytes, LaneMask& n_lanes) noexcept {
+    Lanes lanes;
+    std::memcpy(&lanes, bytes, LANES);
+    const LaneMask n = lanes == 'N';
+    n_lanes |= n;
+    return all_set((lanes == 'A') | (lanes == 'C') | (lanes == 'G') | (lanes == 'T') | n);
 }
 
 // Upper-case plain bases and N: a CDS made only of them is read and written as it is.
 // `holds_n` tells whether N is among them.
 bool is_plain(std::string_view cds, bool& holds_n) noexcept {
-    holds_n = false;
+    LaneMask n_lanes{};
     std::size_t offset = 0;
     for (; offset + LANES <= cds.size(); offset += LANES) {
-        if (!lanes_are_plain(cds.data() + offset, holds_n)) return false;
+        if (!lanes_are_plain(cds.data() + offset, n_lanes)) return false;
     }
-    const auto rest = cds.substr(offset);
-    holds_n |= rest.find('N') != std::string_view::npos;
+    const std::string_view rest = cds.substr(offset);
+    holds_n = !all_set(~n_lanes) || rest.find('N') != std::string_view::npos;
     return std::all_of(rest.begin(), rest.end(), is_plain_letter);
 }
 

@@ -54,7 +54,7 @@ std::size_t copy_residues(std::string_view row, char* out) noexcept {
 }  // namespace
 
 AnchorIndex::AnchorIndex(const AnchorAlphabet& alphabet)
-    : alphabet_(alphabet), uncoded_(alphabet), heads_(std::size_t{alphabet.size()} * alphabet.size() * alphabet.size()) {}
+    : alphabet_(alphabet), uncoded_(alphabet), heads_(no_key(alphabet.size()) + 1) {}
 
 std::size_t AnchorIndex::read(std::string_view protein) {
     if (++protein_ == 0) {
@@ -77,14 +77,16 @@ void AnchorIndex::build(std::size_t stride) {
     const std::uint8_t* const code_of = alphabet_.residue_codes().data();
     const std::uint32_t protein = protein_;
     const std::size_t alphabet_size = alphabet_.size();
+    const std::size_t without_key = no_key(alphabet_size);
     const std::size_t last_start = residue_count_ - ANCHOR_RESIDUES;
     for (std::size_t start = 0; start <= last_start; start += stride) {
         const std::size_t key = anchor_key(alphabet_size, code_of[residues[start]], code_of[residues[start + 1]],
                                            code_of[residues[start + 2]]);
-        if (key == NO_KEY) continue;
+        if (key == without_key) continue;
         Head& head = heads[key];
         previous[start] = head.protein == protein ? head.last : NONE;
-        head = Head{protein, static_cast<std::uint32_t>(start)};
+        head.protein = protein;
+        head.last = static_cast<std::uint32_t>(start);
     }
 }
 

@@ -18,15 +18,17 @@ namespace ntpepmap::locate {
 // residues of verification.
 inline constexpr std::size_t ANCHOR_RESIDUES = 3;
 
-// The key of three codes of an alphabet of `alphabet_size` codes, or NO_KEY when one of
-// them is AnchorAlphabet::NO_CODE.
-inline constexpr std::size_t NO_KEY = std::numeric_limits<std::size_t>::max();
+// The key of three codes of an alphabet of `alphabet_size` codes: below alphabet_size^3, or
+// no_key(alphabet_size) when one of them is AnchorAlphabet::NO_CODE.
+inline constexpr std::size_t no_key(std::size_t alphabet_size) noexcept {
+    return alphabet_size * alphabet_size * alphabet_size;
+}
 inline std::size_t anchor_key(std::size_t alphabet_size, std::uint8_t first, std::uint8_t second,
                               std::uint8_t third) noexcept {
     // Codes are below 128 and NO_CODE is not: one test for the three.
     static_assert(AnchorAlphabet::MAX_SIZE <= 128 && AnchorAlphabet::NO_CODE >= 128);
-    if (((first | second | third) & 0x80u) != 0) return NO_KEY;
-    return (first * alphabet_size + second) * alphabet_size + third;
+    const bool coded = ((first | second | third) & 0x80u) == 0;
+    return coded ? (first * alphabet_size + second) * alphabet_size + third : no_key(alphabet_size);
 }
 
 // The positions of a protein, every stride-th one, by the key of the anchor that starts
@@ -50,7 +52,8 @@ public:
     // Indexes the anchors of the protein read last that start at a multiple of `stride`.
     void build(std::size_t stride);
 
-    // Calls visit(position) for every indexed position whose anchor has this key.
+    // Calls visit(position) for every indexed position whose anchor has this key (none for
+    // no_key()).
     template <typename Visit>
     void for_each_position(std::size_t key, Visit&& visit) const {
         const Head& head = heads_[key];
@@ -67,7 +70,7 @@ private:
 
     const AnchorAlphabet& alphabet_;
     UncodedResidues uncoded_;
-    std::vector<Head> heads_;              // by key
+    std::vector<Head> heads_;              // by key, and one for no_key() that stays empty
     std::string residues_;                 // the protein without gaps, then room for whole-block copies
     std::size_t residue_count_ = 0;
     std::vector<std::uint32_t> previous_;  // by indexed position: the previous one with the same key, or NONE

@@ -16,20 +16,33 @@ constexpr std::size_t TRIPLET = 3;
 // hit rarely survives, and the anchors of a placement's exact run are counted as five long.
 constexpr std::size_t CONFIRMED_RESIDUES = ANCHOR_RESIDUES + 2;
 
-// A number from 0 to 63 for the codon of the first three bytes of `letters` (little-endian),
-// all of them A, C, G or T: bits 1 and 2 of those letters tell them apart (A 0, C 1, T 2, G 3),
-// and one multiplication gathers them from the three bytes.
+// Plain text is read a word at a time, bytes in little-endian order: bits 1 and 2 of the
+// letters A, C, G and T tell them apart (A 0, C 1, T 2, G 3), and one multiplication
+// gathers those of three bytes into a codon number from 0 to 63.
+constexpr std::uint64_t BASE_BITS = 0x030303;
+constexpr std::uint64_t GATHER = (1u << 20) | (1u << 10) | 1u;  // bytes 0, 1, 2 to bits 20, 18, 16
+
+// The codon of bytes 0 to 2 of `letters`.
 constexpr unsigned acgt_codon_number(std::uint64_t letters) noexcept {
-    constexpr std::uint64_t BASE_BITS = 0x030303;
-    constexpr std::uint64_t GATHER = (1u << 20) | (1u << 10) | 1u;  // bytes 0, 1, 2 to bits 20, 18, 16
     return static_cast<unsigned>((((letters >> 1) & BASE_BITS) * GATHER) >> 16) & 63u;
 }
 
-constexpr unsigned acgt_codon_number(const char* codon) noexcept {
-    return acgt_codon_number(std::uint64_t{static_cast<unsigned char>(codon[0])} |
-                             std::uint64_t{static_cast<unsigned char>(codon[1])} << 8 |
-                             std::uint64_t{static_cast<unsigned char>(codon[2])} << 16);
+// The codons of bytes 0 to 2 and 3 to 5 as one number from 0 to 4095, first codon high: the
+// same multiplication gathers the second codon to bits 40 to 45, clear of the first's terms.
+constexpr unsigned acgt_codon_pair_number(std::uint64_t letters) noexcept {
+    constexpr std::uint64_t PAIR_BITS = BASE_BITS | BASE_BITS << 24;
+    const std::uint64_t gathered = ((letters >> 1) & PAIR_BITS) * GATHER;
+    return static_cast<unsigned>((gathered >> 10 & 63u << 6) | (gathered >> 40 & 63u));
 }
+
+constexpr std::uint64_t letters_of(std::string_view codons) noexcept {
+    std::uint64_t letters = 0;
+    for (std::size_t k = 0; k < codons.size(); ++k) letters |= std::uint64_t{static_cast<unsigned char>(codons[k])} << 8 * k;
+    return letters;
+}
+
+static_assert(acgt_codon_pair_number(letters_of("GGGGGG")) == 4095 && acgt_codon_pair_number(letters_of("AAATTT")) == 42 &&
+              acgt_codon_pair_number(letters_of("TTTAAA")) == 42 << 6 && acgt_codon_number(letters_of("CAG")) == 19);
 
 bool plain_base(unsigned char letter) noexcept {
     return letter == 'A' || letter == 'C' || letter == 'G' || letter == 'T';
@@ -105,17 +118,29 @@ struct CodingRegionLocator::Search {
 
 CodingRegionLocator::CodingRegionLocator(const CodonLookup& table, std::uint64_t start_codons)
     : alphabet_(table), index_(alphabet_), matcher_(table, start_codons) {
+    // Codes of the plain codons, and key parts of codon pairs, by their numbers as plain text
+    // gives them; a part of no_key() or more when a codon has no code.
+    const std::size_t alphabet_size = alphabet_.size();
+    const std::size_t without_key = no_key(alphabet_size);
+    std::array<std::uint32_t, 64> codes{};
     constexpr std::string_view BASES = "ACGT";
     for (const char first : BASES) {
         for (const char second : BASES) {
             for (const char third : BASES) {
-                const char codon[] = {first, second, third, '\0'};
-                acgt_codon_codes_[acgt_codon_number(codon)] =
-                    alphabet_.codon_code(codon_number(static_cast<unsigned char>(first),
-                                                      static_cast<unsigned char>(second),
-                                                      static_cast<unsigned char>(third)));
+                const std::uint8_t code = alphabet_.codon_code(codon_number(
+                    static_cast<unsigned char>(first), static_cast<unsigned char>(second), static_cast<unsigned char>(third)));
+                const std::size_t part = code == AnchorAlphabet::NO_CODE ? without_key : code;
+                const char codon[] = {first, second, third};
+                codes[acgt_codon_number(letters_of({codon, TRIPLET}))] = static_cast<std::uint32_t>(part);
             }
         }
+    }
+    acgt_codon_codes_ = codes;
+    for (unsigned pair = 0; pair < acgt_pair_keys_.size(); ++pair) {
+        const std::size_t first = codes[pair >> 6], second = codes[pair & 63u];
+        const bool coded = first < alphabet_size && second < alphabet_size;
+        acgt_pair_keys_[pair] =
+            static_cast<std::uint32_t>(coded ? (first * alphabet_size + second) * alphabet_size : without_key);
     }
 }
 
@@ -184,14 +209,17 @@ void CodingRegionLocator::search_strand(Search& search, Strand strand, std::stri
     const std::size_t alphabet_size = alphabet_.size();
     const auto* const letters = reinterpret_cast<const unsigned char*>(text.data());
     if (search.acgt_only) {
-        const std::uint8_t* const codes = acgt_codon_codes_.data();
+        const std::uint32_t* const pair_keys = acgt_pair_keys_.data();
+        const std::uint32_t* const codes = acgt_codon_codes_.data();
+        const std::size_t without_key = no_key(alphabet_size);
         probe(search, text, [=](std::size_t nucleotide) {
             std::uint64_t first_two = 0;
-            std::uint32_t third = 0;
+            std::uint32_t last = 0;
             std::memcpy(&first_two, letters + nucleotide, sizeof first_two);
-            std::memcpy(&third, letters + nucleotide + ANCHOR_RESIDUES * TRIPLET - sizeof third, sizeof third);
-            return anchor_key(alphabet_size, codes[acgt_codon_number(first_two)],
-                              codes[acgt_codon_number(first_two >> 3 * 8)], codes[acgt_codon_number(third >> 8)]);
+            std::memcpy(&last, letters + nucleotide + ANCHOR_RESIDUES * TRIPLET - sizeof last, sizeof last);
+            const std::size_t key =
+                std::size_t{pair_keys[acgt_codon_pair_number(first_two)]} + codes[acgt_codon_number(last >> 8)];
+            return std::min(key, without_key);
         });
     } else {
         const AnchorAlphabet& alphabet = alphabet_;
@@ -205,7 +233,7 @@ void CodingRegionLocator::search_strand(Search& search, Strand strand, std::stri
     }
 }
 
-// key_at(n): the key of the anchor of three codons from nucleotide n on.
+// key_at(n): the key of the anchor of three codons from nucleotide n on, or no_key().
 template <typename KeyAt>
 void CodingRegionLocator::probe(Search& search, std::string_view text, KeyAt key_at) {
     const std::size_t residue_count = search.residues.size();
@@ -230,9 +258,7 @@ void CodingRegionLocator::probe(Search& search, std::string_view text, KeyAt key
     // An anchor ends no later than the last placement's last residue.
     const std::size_t last_probe = last_offset + TRIPLET * (residue_count - ANCHOR_RESIDUES);
     for (std::size_t probed = 0; probed <= last_probe; probed += search.probe_stride) {
-        const std::size_t key = key_at(probed);
-        if (key == NO_KEY) continue;
-        index.for_each_position(key, [&](std::size_t position) {
+        index.for_each_position(key_at(probed), [&](std::size_t position) {
             const std::size_t shift = TRIPLET * position;
             if (shift > probed) return;
             const std::size_t offset = probed - shift;

@@ -115,8 +115,10 @@ private:
     void count_placement(Search& search, Strand strand, std::string_view text, std::size_t offset);
 
     AnchorAlphabet alphabet_;
-    // The code of each plain codon by the number that acgt_codon_number() gives it.
-    std::array<std::uint8_t, 64> acgt_codon_codes_{};
+    // For text of plain bases read a word at a time: the code of each codon and the key part
+    // of each pair of codons, by their numbers there.
+    std::array<std::uint32_t, 64> acgt_codon_codes_{};
+    std::array<std::uint32_t, 64 * 64> acgt_pair_keys_{};
     AnchorIndex index_;
     StretchMatcher matcher_;
     std::vector<std::uint8_t> diagonal_seen_;
