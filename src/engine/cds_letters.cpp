@@ -19,8 +19,8 @@ constexpr bool is_plain_letter(char letter) noexcept {
 using Lanes = unsigned char __attribute__((vector_size(16)));
 constexpr std::size_t LANES = sizeof(Lanes);
 
-// Lanes of 0xFF where a letter is plain (or N), of 0 elsewhere.
-using LaneMask = decltype(Lanes{} == Lanes{});
+// What comparing lanes gives: -1 in the lanes where it holds, 0 elsewhere.
+using LaneMask = signed char __attribute__((vector_size(16)));
 
 bool all_set(const LaneMask& mask) noexcept {
     std::uint64_t low = 0;
