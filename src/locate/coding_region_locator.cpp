@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <limits>
 #include <numeric>
 
 #include "locate/reverse_complement.hpp"
@@ -122,7 +123,9 @@ CodingRegionLocator::CodingRegionLocator(const CodonLookup& table, std::uint64_t
     // gives them; a part of no_key() or more when a codon has no code.
     const std::size_t alphabet_size = alphabet_.size();
     const std::size_t without_key = no_key(alphabet_size);
-    std::array<std::uint32_t, 64> codes{};
+    // Keys are below 32^3, so no_key() and the parts fit 16 bits.
+    static_assert(no_key(AnchorAlphabet::MAX_SIZE) <= std::numeric_limits<std::uint16_t>::max());
+    std::array<std::uint16_t, 64> codes{};
     constexpr std::string_view BASES = "ACGT";
     for (const char first : BASES) {
         for (const char second : BASES) {
@@ -131,7 +134,7 @@ CodingRegionLocator::CodingRegionLocator(const CodonLookup& table, std::uint64_t
                     static_cast<unsigned char>(first), static_cast<unsigned char>(second), static_cast<unsigned char>(third)));
                 const std::size_t part = code == AnchorAlphabet::NO_CODE ? without_key : code;
                 const char codon[] = {first, second, third};
-                codes[acgt_codon_number(letters_of({codon, TRIPLET}))] = static_cast<std::uint32_t>(part);
+                codes[acgt_codon_number(letters_of({codon, TRIPLET}))] = static_cast<std::uint16_t>(part);
             }
         }
     }
@@ -140,7 +143,7 @@ CodingRegionLocator::CodingRegionLocator(const CodonLookup& table, std::uint64_t
         const std::size_t first = codes[pair >> 6], second = codes[pair & 63u];
         const bool coded = first < alphabet_size && second < alphabet_size;
         acgt_pair_keys_[pair] =
-            static_cast<std::uint32_t>(coded ? (first * alphabet_size + second) * alphabet_size : without_key);
+            static_cast<std::uint16_t>(coded ? (first * alphabet_size + second) * alphabet_size : without_key);
     }
 }
 
@@ -209,8 +212,8 @@ void CodingRegionLocator::search_strand(Search& search, Strand strand, std::stri
     const std::size_t alphabet_size = alphabet_.size();
     const auto* const letters = reinterpret_cast<const unsigned char*>(text.data());
     if (search.acgt_only) {
-        const std::uint32_t* const pair_keys = acgt_pair_keys_.data();
-        const std::uint32_t* const codes = acgt_codon_codes_.data();
+        const std::uint16_t* const pair_keys = acgt_pair_keys_.data();
+        const std::uint16_t* const codes = acgt_codon_codes_.data();
         const std::size_t without_key = no_key(alphabet_size);
         probe(search, text, [=](std::size_t nucleotide) {
             std::uint64_t first_two = 0;

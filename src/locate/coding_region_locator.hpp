@@ -117,8 +117,8 @@ private:
     AnchorAlphabet alphabet_;
     // For text of plain bases read a word at a time: the code of each codon and the key part
     // of each pair of codons, by their numbers there.
-    std::array<std::uint32_t, 64> acgt_codon_codes_{};
-    std::array<std::uint32_t, 64 * 64> acgt_pair_keys_{};
+    std::array<std::uint16_t, 64> acgt_codon_codes_{};
+    std::array<std::uint16_t, 64 * 64> acgt_pair_keys_{};
     AnchorIndex index_;
     StretchMatcher matcher_;
     std::vector<std::uint8_t> diagonal_seen_;
