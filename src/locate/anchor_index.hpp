@@ -38,9 +38,10 @@ class AnchorIndex {
 public:
     explicit AnchorIndex(const AnchorAlphabet& alphabet);
 
-    // Takes a new protein, gaps '-' left out; returns how many residues have no code (and
-    // so are in no anchor). Nothing is indexed yet.
-    std::size_t read(std::string_view protein);
+    // Takes a new protein, gaps '-' left out. Nothing is indexed yet.
+    void read(std::string_view protein);
+    // How many residues of the protein read last have no code (and so are in no anchor).
+    std::size_t uncoded() const noexcept { return uncoded_.count(residues()); }
     // The residues of the protein read last.
     std::string_view residues() const noexcept { return {residues_.data(), residue_count_}; }
     // The code of the residue at `position` of the protein read last.
@@ -49,8 +50,10 @@ public:
     }
     // Whether the protein read last is short enough for 32-bit positions; build() needs it.
     bool fits() const noexcept { return residue_count_ < NONE; }
-    // Indexes the anchors of the protein read last that start at a multiple of `stride`.
-    void build(std::size_t stride);
+    // Indexes the anchors of the protein read last that start at a multiple of `stride`,
+    // replacing what was indexed before; returns whether each of them had a code for all
+    // its residues.
+    bool build(std::size_t stride);
 
     // Calls visit(position) for every indexed position whose anchor has this key (none for
     // no_key()).

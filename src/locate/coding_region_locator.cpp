@@ -150,31 +150,22 @@ CodingRegionLocator::CodingRegionLocator(const CodonLookup& table, std::uint64_t
 LocateResult CodingRegionLocator::locate(std::string_view protein, std::string_view check_copy,
                                          bool both_strands, bool leave_verification, bool acgt_only) {
     Search search;
-    const std::size_t without_code = index_.read(protein);
+    index_.read(protein);
     const std::string_view residues = index_.residues();
     if (residues.empty()) return search.result;
     search.residues = residues;
     search.tolerance = mismatch_tolerance(residues.size());
+    search.leave_verification = leave_verification;
     const std::size_t not_acgt = acgt_only ? 0 : non_plain_bases(check_copy);
     // Their codons are read a word at a time, which takes the bytes in little-endian order.
     search.acgt_only = not_acgt == 0 && std::endian::native == std::endian::little;
     // Every position of a placement whose codon and residue codes differ is a mismatch, a
     // residue without a code, a triplet with a letter other than ACGT, or the initiator.
-    const std::size_t breaks =
-        search.tolerance + without_code + not_acgt + (residues.front() == 'M' ? 1 : 0);
-    // So a placement holds an exact run at least this long, and so at least
-    // shortest_run - confirmed + 1 exact stretches of `confirmed` residues on one diagonal.
-    const std::size_t shortest_run = residues.size() > breaks ? (residues.size() - breaks) / (breaks + 1) : 0;
-    if (shortest_run >= ANCHOR_RESIDUES && index_.fits()) {
-        const std::size_t probed = both_strands ? 2 * check_copy.size() : check_copy.size();
-        search.confirmed = std::min(CONFIRMED_RESIDUES, shortest_run);
-        const ProbeStrides strides = probe_strides(residues.size(), probed, shortest_run - search.confirmed + 1);
-        index_.build(strides.protein);
-        search.anchored = true;
-        search.probe_stride = strides.text;
-        // Only anchored hits are likely placements: unanchored, every diagonal is a hit.
-        search.leave_verification = leave_verification;
-    }
+    const std::size_t breaks = search.tolerance + not_acgt + (residues.front() == 'M' ? 1 : 0);
+    const std::size_t probed = both_strands ? 2 * check_copy.size() : check_copy.size();
+    // Residues without a code are rare: the search is planned as if there were none, unless
+    // that plan's index fails to show it.
+    if (!plan_search(search, breaks, probed, true)) plan_search(search, breaks + index_.uncoded(), probed, false);
     search_strand(search, Strand::forward, check_copy);
     if (both_strands) {
         reverse_strand_.clear();
@@ -192,6 +183,33 @@ LocateResult CodingRegionLocator::locate(std::string_view protein, std::string_v
         }
     }
     return search.result;
+}
+
+// Plans the search for a placement holding at most `breaks` positions whose codon and
+// residue codes differ, and indexes the anchors if it uses them. With all_coded, the plan
+// takes every residue to have a code; it is kept only if the index shows that (false: plan again).
+bool CodingRegionLocator::plan_search(Search& search, std::size_t breaks, std::size_t probed, bool all_coded) {
+    const std::size_t residue_count = search.residues.size();
+    // A placement holds an exact run at least this long, and so at least
+    // shortest_run - confirmed + 1 exact stretches of `confirmed` residues on one diagonal.
+    const std::size_t shortest_run = residue_count > breaks ? (residue_count - breaks) / (breaks + 1) : 0;
+    // Unanchored, more breaks would change nothing.
+    search.anchored = shortest_run >= ANCHOR_RESIDUES && index_.fits();
+    if (!search.anchored) return true;
+    search.confirmed = std::min(CONFIRMED_RESIDUES, shortest_run);
+    const ProbeStrides strides = probe_strides(residue_count, probed, shortest_run - search.confirmed + 1);
+    search.probe_stride = strides.text;
+    // Anchors that overlap or touch cover every residue but the last few: their codes show
+    // whether any lacks one.
+    if (all_coded && strides.protein > ANCHOR_RESIDUES) return false;
+    const bool every_anchor_coded = index_.build(strides.protein);
+    if (!all_coded) return true;
+    const std::size_t covered = (residue_count - ANCHOR_RESIDUES) / strides.protein * strides.protein + ANCHOR_RESIDUES;
+    bool rest_coded = true;
+    for (std::size_t position = covered; position < residue_count; ++position) {
+        rest_coded = rest_coded && index_.code(position) != AnchorAlphabet::NO_CODE;
+    }
+    return every_anchor_coded && rest_coded;
 }
 
 bool CodingRegionLocator::within_tolerance(std::string_view stretch) const noexcept {
@@ -274,7 +292,8 @@ void CodingRegionLocator::probe(Search& search, std::string_view text, KeyAt key
 }
 
 void CodingRegionLocator::verify(Search& search, std::string_view text, std::size_t offset) {
-    if (search.leave_verification && !search.unread) {
+    // Only anchored hits are likely placements: unanchored, every diagonal is a hit.
+    if (search.anchored && search.leave_verification && !search.unread) {
         search.unread = Placement{search.strand, offset, TRIPLET * search.residues.size(), false};
         return;
     }

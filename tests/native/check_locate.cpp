@@ -426,6 +426,8 @@ RandomCase random_case(const CodonTable& codon_table, const std::set<std::string
         // An initiator over a start codon that is not one of M's own.
         const auto start = std::next(starts.begin(), static_cast<std::ptrdiff_t>(random() % starts.size()));
         if (residues[0] == 'M') body.replace(0, 3, *start);
+        // A residue without a code among the last, where anchors that tile the protein end.
+        if (random() % 2 == 0) residues[length - 1 - random() % std::min<std::size_t>(length, 3)] = 'X';
     } else {
         const std::size_t mutations = random() % (tolerance + 3);
         for (std::size_t k = 0; k < mutations; ++k) body.replace(3 * (random() % length), 3, random_codon(random));
