@@ -110,6 +110,7 @@ struct CodingRegionLocator::Search {
     bool anchored = false;
     bool acgt_only = false;
     std::size_t probe_stride = 1;  // in nucleotides
+    std::size_t indexed_stride = 0;  // of the anchors indexed for this protein; 0: none yet
     std::size_t confirmed = 0;     // residues of a hit that must match exactly before it is verified
     bool leave_verification = false;
     std::optional<Placement> unread;  // the first hit, left unread under leave_verification
@@ -202,7 +203,10 @@ bool CodingRegionLocator::plan_search(Search& search, std::size_t breaks, std::s
     // Anchors that overlap or touch cover every residue but the last few: their codes show
     // whether any lacks one.
     if (all_coded && strides.protein > ANCHOR_RESIDUES) return false;
+    // Planned again, the index built the first time often still serves.
+    if (!all_coded && strides.protein == search.indexed_stride) return true;
     const bool every_anchor_coded = index_.build(strides.protein);
+    search.indexed_stride = strides.protein;
     if (!all_coded) return true;
     const std::size_t covered = (residue_count - ANCHOR_RESIDUES) / strides.protein * strides.protein + ANCHOR_RESIDUES;
     bool rest_coded = true;
