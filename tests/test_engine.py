@@ -20,7 +20,7 @@ def test_an_initiator_m_is_accepted_over_ncbis_start_codons(table):
     """Biopython reads NCBI's gc.prt: its start codons are an independent account of ours."""
     codon_table = pytest.importorskip("Bio.Data.CodonTable").unambiguous_dna_by_id[table]
     pairs = [(codon, "M", codon) for codon in ALL_CODONS]
-    _, told, _ = _native.translate_locus("s", table, pairs, DROP, 0)
+    _, told, _, _ = _native.translate_locus("s", table, pairs, DROP, 0)
     accepted = set(ALL_CODONS) - {ALL_CODONS[record[0]] for record in told}
     methionine = {codon for codon, residue in codon_table.forward_table.items() if residue == "M"}
     assert accepted == set(codon_table.start_codons) | methionine
@@ -36,7 +36,7 @@ def test_an_initiator_m_is_accepted_over_ncbis_start_codons(table):
     (1, "MKWW", "ATGAAGTGGTG", [(2, 4, 4, "W", "TG", "")]),
 ])
 def test_each_failing_site_is_told_with_its_place_and_letters(code, row, cds, sites):
-    _, told, _ = _native.translate_locus("s", code, [("r", row, cds)], MASK, 0)
+    _, told, _, _ = _native.translate_locus("s", code, [("r", row, cds)], MASK, 0)
     assert [record[-1] for record in told] == [sites]
 
 
@@ -52,7 +52,7 @@ def module_reports(capfd, pairs, table):
     ([("a", "MRK" * 20, "ATGAGRAAR" * 19 + "ATGCCCAAA")], 2),
 ])
 def test_framed_reports_are_the_modules(capfd, pairs, table):
-    _, _, reports = _native.translate_locus("stem", table, pairs, KEEP, KEEP_REPORTS)
+    _, _, reports, _ = _native.translate_locus("stem", table, pairs, KEEP, KEEP_REPORTS)
     assert reports == module_reports(capfd, pairs, table)
 
 

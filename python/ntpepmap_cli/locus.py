@@ -159,7 +159,7 @@ class LocusResult:
         self.text: bytes | None = None  # or their FASTA text (UTF-8), when asked for
         self.width = 0                  # codon columns of the alignment
         self.problems: list[Problem] = []
-        self.located: list[Problem] = []  # notes: coding regions found inside longer CDS
+        self.located: list[str] = []  # records written from a coding region found in their CDS
         self.notes: list[str] = []
         self.tally = Tally()
         self.reports = ""               # the framed reports, when asked for

@@ -184,9 +184,19 @@ bool is_full(const engine::RecordOutcome& outcome, std::string_view row) noexcep
     return outcome.fate == engine::RecordFate::written && outcome.row.size() == 3 * row.size();
 }
 
+bool is_clean(const engine::RecordOutcome& outcome, std::string_view row) noexcept {
+    return is_full(outcome, row) && outcome.failed == 0 && outcome.without_nucleotides == 0 &&
+           outcome.nucleotides == 3 * outcome.residues;
+}
+
 bool worth_telling(const engine::RecordOutcome& outcome, std::string_view row) noexcept {
-    return !is_full(outcome, row) || outcome.failed != 0 || outcome.without_nucleotides != 0 || outcome.located ||
-           outcome.placements || outcome.nucleotides != 3 * outcome.residues;
+    return !is_clean(outcome, row) || outcome.located || outcome.placements;
+}
+
+// A whole transcript's records are mostly written in full from the coding region found in each:
+// those are told by their index alone.
+bool is_clean_located(const engine::RecordOutcome& outcome, std::string_view row) noexcept {
+    return outcome.located && is_clean(outcome, row);
 }
 
 // The codon rows as a list, one per pair: a str, or None for a record left out. Each str is made
@@ -297,6 +307,7 @@ private:
 // What one share of the records leaves to be told, in record order.
 struct ShareResult {
     std::vector<ToldRecord> told;
+    std::vector<std::size_t> clean_located;
     std::string reports;
 };
 
@@ -310,6 +321,10 @@ void translate_share(const LocusArguments& arguments, const engine::GeneticCode&
         engine.translate(arguments.file_stem, record.name, record.row, record.cds, outcome);
         rows.place(index, record, outcome);
         result.reports += outcome.report;
+        if (is_clean_located(outcome, record.row)) {
+            result.clean_located.push_back(index);
+            continue;
+        }
         if (!worth_telling(outcome, record.row)) continue;
         // The row stays with the outcome that is reused: the told records may be all of them.
         std::string row = std::move(outcome.row);
@@ -342,17 +357,23 @@ PyObject* translate_into(const LocusArguments& arguments, const engine::GeneticC
         });
     }
     PyRef told = checked(PyList_New(0));
+    PyRef clean_located = checked(PyList_New(0));
     std::string reports;
     for (const ShareResult& result : results) {
         for (const ToldRecord& record : result.told) {
             const PyRef item = record_tuple(record);
             if (PyList_Append(told.get(), item.get()) != 0) throw PythonError{};
         }
+        for (const std::size_t index : result.clean_located) {
+            const PyRef item = checked(PyLong_FromSize_t(index));
+            if (PyList_Append(clean_located.get(), item.get()) != 0) throw PythonError{};
+        }
         reports += result.reports;
     }
     PyRef row_result = rows.finish();
     PyRef report_text = str_of(reports);
-    return Py_BuildValue("(NNN)", row_result.release(), told.release(), report_text.release());
+    return Py_BuildValue("(NNNN)", row_result.release(), told.release(), report_text.release(),
+                         clean_located.release());
 }
 
 PyObject* translate_with(const LocusArguments& arguments, const engine::GeneticCode& code) {
@@ -394,10 +415,12 @@ constexpr char TRANSLATE_LOCUS_DOC[] =
     "mismatch: 0 mask, 1 keep, 2 drop; flags: 1 upper case, 2 resolve ambiguity, 4 T for U, 8 keep reports,\n"
     "16 FASTA text, 32 locate the coding region in a CDS that does not fit, 64 on both strands. A large locus is\n"
     "split among threads, at most `threads` of them (0: one per CPU the process may use), the lock let go.\n"
-    "Returns (rows, records, reports): a row per pair (None when left out), or with FASTA text the UTF-8\n"
-    "bytes of the full rows, each '>' name, line feed, row, line feed; for each record with anything to tell, (index,\n"
-    "fate, residues, nucleotides, failed, located, placements found or None, row length, problems), each\n"
-    "problem (reason, column, residue number, residue, triplet, letters it encodes); the framed reports.";
+    "Returns (rows, records, reports, located): a row per pair (None when left out), or with FASTA text the\n"
+    "UTF-8 bytes of the full rows, each '>' name, line feed, row, line feed; for each record with anything to\n"
+    "tell, (index, fate, residues, nucleotides, failed, located, placements found or None, row length,\n"
+    "problems), each problem (reason, column, residue number, residue, triplet, letters it encodes); the framed\n"
+    "reports; the indices of the records written in full, without a problem, from a coding region located in\n"
+    "their CDS (told by nothing else).";
 
 const PyMethodDef ENGINE_METHODS[] = {
     {"translate_locus", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(translate_locus)), METH_FASTCALL,
