@@ -8,12 +8,19 @@ coding regions. Each output is checked against the expected alignment first;
 then the two runs alternate, so that whatever else the machine does weighs on
 both alike. Medians of wall time and of CPU time (user and system, GNU time's
 child included). The target: the mRNAs take at most 1.3x the time of plain L.
+
+With --instructions, each case also runs once under valgrind's callgrind, which
+counts the instructions of the whole process: a figure that, unlike time, does
+not move with whatever else the machine runs (each such run takes a minute or so).
 """
 from __future__ import annotations
 
 import argparse
+import re
 import resource
+import shutil
 import statistics
+import subprocess
 import sys
 import tempfile
 from pathlib import Path
@@ -30,7 +37,11 @@ def main(argv: list[str] | None = None) -> int:
     parser.add_argument("--size", default="L", choices=list(generate.SIZES))
     parser.add_argument("--repeat", type=int, default=9)
     parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--instructions", action="store_true",
+                        help="count each case's instructions once under valgrind's callgrind")
     args = parser.parse_args(argv)
+    if args.instructions and shutil.which("valgrind") is None:
+        parser.error("--instructions needs valgrind")
 
     tool = Ntpepmap("ntpepmap", "yes", "ntpepmap_cli")
     records = generate.generate_size(args.size, seed=args.seed)
@@ -59,15 +70,34 @@ def main(argv: list[str] | None = None) -> int:
                 seconds[name].append(run_once(tool, files[name]["protein"], files[name]["cds"],
                                               out).seconds)
                 cpu[name].append(child_cpu_seconds() - before)
+        instructions = ({name: count_instructions(tool, files[name], root / f"{name}.out.fasta")
+                         for name in cases} if args.instructions else {})
     wall = {name: statistics.median(times) for name, times in seconds.items()}
     busy = {name: statistics.median(times) for name, times in cpu.items()}
     print_table(["input", "CDS MB", "wall s", "× plain", "CPU s", "× plain"],
                 [[name, f"{cds_bytes[name] / 1e6:.1f}", f"{wall[name]:.3f}",
                   f"{wall[name] / wall['plain']:.2f}", f"{busy[name]:.3f}",
                   f"{busy[name] / busy['plain']:.2f}"] for name in cases])
+    if instructions:
+        print(f"\ninstructions, whole process: plain {instructions['plain'] / 1e6:,.0f} million, "
+              f"mRNA {instructions['mRNA'] / 1e6:,.0f} million "
+              f"({instructions['mRNA'] / instructions['plain']:.2f}× plain)")
     ratio = wall["mRNA"] / wall["plain"]
     print(f"\nmRNA at most {TARGET}× plain (wall time): {ratio:.2f}× ({verdict(ratio <= TARGET)})")
     return 0
+
+
+def count_instructions(tool: Ntpepmap, files: dict[str, Path], out: Path) -> int:
+    """The instructions callgrind counts over one run of the tool, children included."""
+    argv, _ = tool.command(files["protein"], files["cds"], out)
+    done = subprocess.run(["valgrind", "--tool=callgrind", "--trace-children=yes",
+                           f"--callgrind-out-file={out.parent / 'callgrind.%p'}", *argv],
+                          stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                          stderr=subprocess.PIPE, text=True, check=True)
+    for profile in out.parent.glob("callgrind.*"):
+        profile.unlink()
+    return sum(int(count.replace(",", ""))
+               for count in re.findall(r"Collected : ([\d,]+)", done.stderr))
 
 
 def child_cpu_seconds() -> float:

@@ -89,6 +89,8 @@ W_AT = PROTEINS["beta"].index("W")
     (None, "CCC" * 5, {"locate": False}, problems.WRONG_PAIRING, "left out", False),
     (None, CDS["beta"].replace("TTC", "TGG") + "AC", {"locate": False}, problems.CDS_TOO_LONG,
      "trimmed", True),
+    (None, "GGCA" + CDS["beta"].replace("TTC", "TGG") + "TAGCCAAAAAA", {}, problems.CODING_REGION,
+     problems.LOCATED, True),
 ])
 def test_problems_say_where_what_and_what_was_done(row, cds, options, kind, action, written):
     proteins = dict(PROTEINS, beta=row or PROTEINS["beta"])

@@ -383,7 +383,8 @@ def test_bad_gene_table_is_an_input_error(locus, tmp_path, content):
 
 
 @pytest.mark.parametrize("args", [["-t", "7"], ["--out-format", "nexus"], ["only_one_file"],
-                                  ["-", "-"], ["-t", "2", "--gene-table", "g.json", "a", "b"]])
+                                  ["-", "-"], ["-t", "2", "--gene-table", "g.json", "a", "b"],
+                                  ["--threads", "-1", "a", "b"]])
 def test_usage_errors_exit_2(args):
     assert run_cli(*args).returncode == 2
 

@@ -127,7 +127,7 @@ ALL_CODONS = ["".join(bases) for bases in itertools.product("TCAG", repeat=3)]
 @pytest.mark.parametrize("table", sorted(CODES_BY_NUMBER))
 def test_terminal_stops_agree_with_the_module(table):
     """A '*' residue is accepted by the engine exactly for the table's stop codons."""
-    _, told, _ = _native.translate_locus("stops", table, [(c, "*", c) for c in ALL_CODONS], 2, 0)
+    _, told, _, _ = _native.translate_locus("stops", table, [(c, "*", c) for c in ALL_CODONS], 2, 0)
     accepted = set(ALL_CODONS) - {ALL_CODONS[record[0]] for record in told}
     if table in (27, 28, 31):  # stops only at the very end of a gene: no '*' in the module
         assert accepted == set() and terminal_stops(table, None)

@@ -20,7 +20,7 @@ def test_an_initiator_m_is_accepted_over_ncbis_start_codons(table):
     """Biopython reads NCBI's gc.prt: its start codons are an independent account of ours."""
     codon_table = pytest.importorskip("Bio.Data.CodonTable").unambiguous_dna_by_id[table]
     pairs = [(codon, "M", codon) for codon in ALL_CODONS]
-    _, told, _ = _native.translate_locus("s", table, pairs, DROP, 0)
+    _, told, _, _ = _native.translate_locus("s", table, pairs, DROP, 0)
     accepted = set(ALL_CODONS) - {ALL_CODONS[record[0]] for record in told}
     methionine = {codon for codon, residue in codon_table.forward_table.items() if residue == "M"}
     assert accepted == set(codon_table.start_codons) | methionine
@@ -36,7 +36,7 @@ def test_an_initiator_m_is_accepted_over_ncbis_start_codons(table):
     (1, "MKWW", "ATGAAGTGGTG", [(2, 4, 4, "W", "TG", "")]),
 ])
 def test_each_failing_site_is_told_with_its_place_and_letters(code, row, cds, sites):
-    _, told, _ = _native.translate_locus("s", code, [("r", row, cds)], MASK, 0)
+    _, told, _, _ = _native.translate_locus("s", code, [("r", row, cds)], MASK, 0)
     assert [record[-1] for record in told] == [sites]
 
 
@@ -52,7 +52,7 @@ def module_reports(capfd, pairs, table):
     ([("a", "MRK" * 20, "ATGAGRAAR" * 19 + "ATGCCCAAA")], 2),
 ])
 def test_framed_reports_are_the_modules(capfd, pairs, table):
-    _, _, reports = _native.translate_locus("stem", table, pairs, KEEP, KEEP_REPORTS)
+    _, _, reports, _ = _native.translate_locus("stem", table, pairs, KEEP, KEEP_REPORTS)
     assert reports == module_reports(capfd, pairs, table)
 
 
@@ -66,3 +66,36 @@ def test_framed_reports_are_the_modules(capfd, pairs, table):
 def test_bad_input_is_refused_with_one_clear_error(code, pairs, error, problem):
     with pytest.raises(error, match=problem):
         _native.translate_locus("s", code, pairs, MASK, 0)
+
+
+def mixed_locus(records=1200, seed=5):
+    """Records of every fate, about a megabyte in all: enough to be split among threads."""
+    import random
+
+    rng = random.Random(seed)
+    codons = {"M": "ATG", "K": "AAG", "W": "TGG", "D": "GAT", "L": "CTG"}
+    pairs = []
+    for index in range(records):
+        row = "M" + "".join(rng.choice("KWDL-") for _ in range(299))
+        cds = "".join(codons[residue] for residue in row if residue != "-")
+        kind = index % 6
+        if kind == 1:  # a mismatch
+            cds = cds[:3] + "CCC" + cds[6:]
+        elif kind == 2:  # runs out of nucleotides
+            cds = cds[:-4]
+        elif kind == 3:  # inside an mRNA
+            cds = "GGCTTA" * 20 + cds + "TAA" + "CA" * 40
+        elif kind == 4:  # not this record's CDS
+            cds = "CCC" * (len(cds) // 3)
+        pairs.append((f"r{index}", row, cds))
+    return pairs
+
+
+@pytest.mark.parametrize("mismatch", [MASK, DROP])
+@pytest.mark.parametrize("fasta_text", [0, 16])
+def test_a_locus_split_among_threads_comes_out_as_on_one(mismatch, fasta_text):
+    pairs = mixed_locus()
+    flags = KEEP_REPORTS | fasta_text | 32
+    alone = _native.translate_locus("s", 1, pairs, mismatch, flags, 1)
+    assert any(record[1] != 0 for record in alone[1])  # records left out, to be closed up after
+    assert _native.translate_locus("s", 1, pairs, mismatch, flags, 3) == alone

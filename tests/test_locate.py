@@ -58,6 +58,8 @@ def transcript_case(name, cds_record, row=ROW, options=(), coding_region=None, s
                     coding_region=CDS),
     transcript_case("partial leading codon", "TC" + CDS + "TGA", coding_region=CDS),
     transcript_case("poly-A tail", CDS + "TAG" + "A" * 40, coding_region=CDS),
+    transcript_case("N in the 5' UTR, letters otherwise plain", "GNC" + FIVE_PRIME + CDS + "TAA",
+                    coding_region=CDS),
     transcript_case("3' UTR holding another frame of the start", CDS + "TAA" + THREE_PRIME,
                     coding_region=CDS),
     transcript_case("letters as written", FIVE_PRIME + WRITTEN_CDS + "taa" + THREE_PRIME,

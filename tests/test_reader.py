@@ -7,6 +7,7 @@ import gzip
 import lzma
 import os
 import subprocess
+import sys
 
 import pytest
 
@@ -164,3 +165,41 @@ def test_the_tool_reads_compressed_inputs_by_content(tmp_path, shape, from_stdin
     assert (done.returncode, done.stderr) == (0, f"ntpepmap: {len(PROTEINS)} records written, 0 codons "
                                                  f"masked, 0 kept, 0 located, 0 padded, 0 left out\n".encode())
     assert read_fasta_text(done.stdout.decode()) == EXPECTED
+
+
+def many_records(count: int = 2500, length: int = 900) -> list[tuple[str, str]]:
+    """About two megabytes of CDS: enough for the reader to read in runs side by side."""
+    import random
+
+    rng = random.Random(3)
+    return [(f"s{index}", "".join(rng.choice("ACGT" if index % 7 else "ACGTNRY") for _ in range(length)))
+            for index in range(count)]
+
+
+def read_on_one_cpu(path) -> str:
+    """What the reader makes of a file in a process allowed on a single CPU, as text."""
+    script = ("import os, sys\nfrom ntpepmap_cli.seqio import read_fasta_marked\n"
+              "os.sched_setaffinity(0, {sorted(os.sched_getaffinity(0))[0]})\n"
+              "try:\n    print(repr(read_fasta_marked(sys.argv[1], b'ACGT')))\n"
+              "except Exception as exc:\n    print(repr(exc))\n")
+    return subprocess.run([sys.executable, "-c", script, str(path)], capture_output=True, text=True,
+                          check=True).stdout.strip()
+
+
+@pytest.mark.skipif(not hasattr(os, "sched_setaffinity") or len(os.sched_getaffinity(0)) < 2,
+                    reason="needs a second CPU to read side by side")
+@pytest.mark.parametrize("content", [
+    lambda records: fasta(records, 60, "\r\n", " a description"),
+    lambda records: BYTE_ORDER_MARK + b"\n\n" + genbank_style(records),
+    lambda records: fasta(records[:1500]) + "\n>\n".join(["", "ACGT\n"]).encode() + fasta(records[1500:]),
+    lambda records: fasta(records[:2000]) + ">s\xc3\xa9\nAC\xc3\xa9GT\n".encode() + fasta(records[2000:]),
+    lambda records: fasta(records).replace(b"\n", b"\r"),
+], ids=["wrapped-crlf", "genbank-bom", "refused-identifier", "beyond-ascii", "lone-cr"])
+def test_a_large_fasta_read_side_by_side_is_read_as_on_one_cpu(tmp_path, content):
+    path = tmp_path / "large.fasta"
+    path.write_bytes(content(many_records()))
+    try:
+        here = repr(read_fasta_marked(str(path), b"ACGT"))
+    except InputError as exc:
+        here = repr(exc)
+    assert here == read_on_one_cpu(path)

@@ -20,7 +20,7 @@ from .locus import LocusInputs, LocusOptions, LocusResult, align_locus, read_cds
 from .pairing import repeated_identifiers
 from .problems import Problem
 from .seqio import Record, read_alignment
-from .translation import MISMATCH_POLICIES
+from .translation import MISMATCH_POLICIES, located_notes
 
 if TYPE_CHECKING:
     from Bio.Align import MultipleSeqAlignment
@@ -112,7 +112,7 @@ def codon_align(protein: Sequences, cds: Sequences, *, table: int = 1,
     except InputError as error:
         error.problems = tuple(result.problems)
         raise
-    return CodonAlignment(result.rows, result.problems + result.located)
+    return CodonAlignment(result.rows, result.problems + located_notes(result.located, cds_name))
 
 
 def _records(source: object, argument: str,

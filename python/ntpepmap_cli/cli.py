@@ -11,7 +11,7 @@ from .errors import InputError
 from .interrupts import exit_status, raise_on_stop_signals, signal_name
 from .locus import LocusJob, Status, run_locus
 from .messages import Reporter, error, print_outcome, print_summary
-from .options import EXIT_STATUS_TABLE, PROG, add_locus_options, locus_options
+from .options import EXIT_STATUS_TABLE, PROG, HelpFormatter, add_locus_options, locus_options
 from .outputs import STDOUT, STDOUT_NAME, reopen_closed_standard_streams, silence_stdout
 from .safeguards import check_outputs, option_inputs
 from .seqio import ready_heap_for
@@ -57,7 +57,7 @@ def single_parser() -> argparse.ArgumentParser:
         prog=PROG, usage="%(prog)s [options] PEP_ALN CDS [-o OUT]\n"
                          "       %(prog)s batch ...\n       %(prog)s tables",
         description=SINGLE_DESCRIPTION, epilog=EXIT_STATUS,
-        formatter_class=argparse.RawDescriptionHelpFormatter)
+        formatter_class=HelpFormatter)
     parser.add_argument("--version", action=_VersionAction)
     parser.add_argument("pep_aln", metavar="PEP_ALN",
                         help="aligned protein sequences, FASTA, CLUSTAL or PHYLIP, plain or "
@@ -67,6 +67,9 @@ def single_parser() -> argparse.ArgumentParser:
     parser.add_argument("-o", "--output", default="-", metavar="OUT",
                         help="codon alignment file (default '-', standard output)")
     add_locus_options(parser)
+    parser.add_argument("--threads", type=int, default=0, metavar="N",
+                        help="back-translate a large locus on at most N threads (default 0: one "
+                             "per CPU this process may use)")
     return parser
 
 
@@ -109,7 +112,7 @@ def single_main(argv: Sequence[str], stdout_closed: bool = False) -> int:
 
 
 def tables_main(argv: Sequence[str]) -> int:
-    parser = argparse.ArgumentParser(prog=f"{PROG} tables",
+    parser = argparse.ArgumentParser(prog=f"{PROG} tables", formatter_class=HelpFormatter,
                                      description="List the built-in genetic codes (NCBI numbers).")
     parser.parse_args(argv)
     sys.stdout.write(format_table_list())

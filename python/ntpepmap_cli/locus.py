@@ -39,7 +39,7 @@ class LocusOptions:
     __slots__ = ("table_num", "gene_table", "in_format", "out_format", "wrap", "pair_by_order",
                  "id_map", "trim_stop", "strict", "keep_short", "mismatch", "upper_case",
                  "resolve_ambiguity", "t_for_u", "drop_gap_columns", "keep_reports", "locate",
-                 "both_strands")
+                 "both_strands", "threads")
 
     def __init__(self, table_num: int = 1, gene_table: dict[str, list[str]] | None = None,
                  in_format: str = "auto", out_format: str = "fasta", wrap: int = 0,
@@ -48,7 +48,7 @@ class LocusOptions:
                  mismatch: str = "mask", upper_case: bool = False,
                  resolve_ambiguity: bool = False, t_for_u: bool = False,
                  drop_gap_columns: bool = False, keep_reports: bool = False, locate: bool = True,
-                 both_strands: bool = False) -> None:
+                 both_strands: bool = False, threads: int = 0) -> None:
         self.table_num = table_num
         self.gene_table = gene_table
         self.in_format = in_format
@@ -67,6 +67,8 @@ class LocusOptions:
         self.keep_reports = keep_reports
         self.locate = locate  # search a CDS that does not fit for the protein's coding region
         self.both_strands = both_strands
+        # A large locus is translated on this many threads at most (0: one per usable CPU).
+        self.threads = threads
 
 
 class LocusJob:
@@ -157,7 +159,7 @@ class LocusResult:
         self.text: bytes | None = None  # or their FASTA text (UTF-8), when asked for
         self.width = 0                  # codon columns of the alignment
         self.problems: list[Problem] = []
-        self.located: list[Problem] = []  # notes: coding regions found inside longer CDS
+        self.located: list[str] = []  # records written from a coding region found in their CDS
         self.notes: list[str] = []
         self.tally = Tally()
         self.reports = ""               # the framed reports, when asked for
@@ -289,7 +291,8 @@ def _output_is_plain_fasta(options: LocusOptions) -> bool:
 def engine_settings(options: LocusOptions) -> EngineSettings:
     return EngineSettings(options.table_num, options.gene_table, options.mismatch,
                           options.upper_case, options.resolve_ambiguity, options.t_for_u,
-                          options.keep_reports, options.locate, options.both_strands)
+                          options.keep_reports, options.locate, options.both_strands,
+                          options.threads)
 
 
 def _full_rows(inputs: LocusInputs, options: LocusOptions, result: LocusResult,

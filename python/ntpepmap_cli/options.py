@@ -28,31 +28,29 @@ exit status:
 
 
 class HelpFormatter(argparse.RawDescriptionHelpFormatter):
-    """argparse's formatter for texts laid out by hand, measuring the terminal itself.
-
-    argparse makes a formatter for every option added, and its own measuring imports
-    shutil, and with it bz2 and lzma: 3-4 ms of every run, help or not.
-    """
+    """argparse's formatter for descriptions as written, without its import of shutil
+    (and with it of bz2, lzma and fnmatch), which every parser pays for at start-up,
+    help or not: the width of the terminal is found as shutil finds it."""
 
     def __init__(self, prog: str, indent_increment: int = 2, max_help_position: int = 24,
                  width: int | None = None) -> None:
-        super().__init__(prog, indent_increment, max_help_position,
-                         _terminal_columns() - 2 if width is None else width)
+        if width is None:
+            width = _terminal_columns() - 2
+        super().__init__(prog, indent_increment, max_help_position, width)
 
 
 def _terminal_columns() -> int:
-    """The terminal's width as shutil.get_terminal_size() has it: $COLUMNS, the terminal
-    of standard output, or 80."""
+    """$COLUMNS, else the width of the terminal on standard output, else 80."""
     try:
-        columns = int(os.environ["COLUMNS"])
-    except (KeyError, ValueError):
+        columns = int(os.environ.get("COLUMNS", "0"))
+    except ValueError:
         columns = 0
     if columns <= 0:
         try:
             columns = os.get_terminal_size(sys.__stdout__.fileno()).columns  # type: ignore[union-attr]
         except (AttributeError, ValueError, OSError):
             columns = 0
-    return columns or 80
+    return columns if columns > 0 else 80
 
 
 def add_locus_options(parser: argparse.ArgumentParser) -> None:
@@ -151,6 +149,10 @@ def _add_report_options(parser: argparse.ArgumentParser) -> None:
 
 
 def locus_options(args: argparse.Namespace, parser: argparse.ArgumentParser) -> LocusOptions:
+    # A batch runs each locus on one thread: its workers (-j) already share the CPUs.
+    threads = getattr(args, "threads", 1)
+    if threads < 0:
+        parser.error("--threads must be 1 or more (0: one per CPU)")
     if args.keep_short and args.out_format != "fasta":
         parser.error("--keep-short needs --out-format fasta: other formats need equal rows")
     if args.wrap < 0:
@@ -165,4 +167,4 @@ def locus_options(args: argparse.Namespace, parser: argparse.ArgumentParser) -> 
                         resolve_ambiguity=args.resolve_ambiguity, t_for_u=args.t_for_u,
                         drop_gap_columns=args.drop_gap_columns,
                         keep_reports=args.report is not None, locate=args.locate,
-                        both_strands=args.both_strands)
+                        both_strands=args.both_strands, threads=threads)

@@ -41,14 +41,16 @@ class Tally:
 class EngineSettings:
     """What the engine needs to know of a run's options."""
 
-    __slots__ = ("code", "mismatch", "flags", "both_strands")
+    __slots__ = ("code", "mismatch", "flags", "both_strands", "threads")
 
     def __init__(self, table_num: int, gene_table: dict[str, list[str]] | None, mismatch: str,
                  upper_case: bool, resolve_ambiguity: bool, t_for_u: bool,
-                 keep_reports: bool, locate: bool = True, both_strands: bool = False) -> None:
+                 keep_reports: bool, locate: bool = True, both_strands: bool = False,
+                 threads: int = 0) -> None:
         self.code: int | dict[str, list[str]] = table_num if gene_table is None else gene_table
         self.mismatch = mismatch
         self.both_strands = both_strands
+        self.threads = threads
         self.flags = (_UPPER_CASE * upper_case | _RESOLVE_AMBIGUITY * resolve_ambiguity
                       | _T_FOR_U * t_for_u | _KEEP_REPORTS * keep_reports
                       | _LOCATE * locate | _BOTH_STRANDS * both_strands)
@@ -80,7 +82,7 @@ class Translated:
         self.text: bytes | None = None  # or the FASTA text of the full rows (UTF-8), when asked for
         self.ragged: list[tuple[str, int]] = []  # rows shorter than the alignment, and their length
         self.problems: list[Problem] = []
-        self.located: list[Problem] = []  # notes, not problems: the record is whole
+        self.located: list[str] = []  # records written from a coding region located in their CDS
         self.named: list[str] = []      # records with a problem
         self.short: dict[str, ShortRow] = {}
         self.tally = Tally()
@@ -93,8 +95,9 @@ def translate_pairs(stem: str, pairs: list[tuple[str, str, str]], settings: Engi
     or, as_fasta_text, the output file's text of the full rows, as UTF-8 bytes."""
     flags = settings.flags | (_FASTA_TEXT if as_fasta_text else 0)
     try:
-        rows, told, reports = translate_locus(
-            stem, settings.code, pairs, MISMATCH_POLICIES.index(settings.mismatch), flags)
+        rows, told, reports, clean_located = translate_locus(
+            stem, settings.code, pairs, MISMATCH_POLICIES.index(settings.mismatch), flags,
+            settings.threads)
     except ValueError as exc:  # letters that are not ASCII
         raise InputError(pep_path, str(exc)) from None
     translated = Translated(reports)
@@ -102,6 +105,7 @@ def translate_pairs(stem: str, pairs: list[tuple[str, str, str]], settings: Engi
         translated.text = rows
     else:
         translated.rows = [(pair[0], row) for pair, row in zip(pairs, rows) if row is not None]
+    located_at = clean_located
     for index, fate, residues, nucleotides, failed, located, placements, length, sites in told:
         ident = pairs[index][0]
         if fate == _WRITTEN and length != 3 * len(pairs[index][1]):
@@ -119,11 +123,20 @@ def translate_pairs(stem: str, pairs: list[tuple[str, str, str]], settings: Engi
             translated.named.append(ident)
         translated.problems.extend(problems)
         if located and fate == _WRITTEN:  # as the tally counts it
-            translated.located.append(Problem(ident, CODING_REGION, LOCATED,
-                                              f"{shown_path(cds_path)}: {ident}: coding region "
-                                              f"located in the CDS"))
+            located_at.append(index)
         _count(translated.tally, fate, failed, located, settings.mismatch)
+    translated.tally.located += len(clean_located)
+    if len(located_at) > len(clean_located):  # in the records' order
+        located_at.sort()
+    translated.located = [pairs[index][0] for index in located_at]
     return translated
+
+
+def located_notes(idents: list[str], cds_path: str) -> list[Problem]:
+    """The note of each record written from a coding region located in its CDS."""
+    shown = shown_path(cds_path)
+    return [Problem(ident, CODING_REGION, LOCATED, f"{shown}: {ident}: coding region located in the CDS")
+            for ident in idents]
 
 
 def _count(tally: Tally, fate: int, failed: int, located: bool, mismatch: str) -> None:

@@ -19,24 +19,37 @@ constexpr bool is_plain_letter(char letter) noexcept {
 using Lanes = unsigned char __attribute__((vector_size(16)));
 constexpr std::size_t LANES = sizeof(Lanes);
 
-bool lanes_are_plain(const char* bytes) noexcept {
-    Lanes lanes;
-    std::memcpy(&lanes, bytes, LANES);
-    const auto plain = (lanes == 'A') | (lanes == 'C') | (lanes == 'G') | (lanes == 'T') | (lanes == 'N');
+// What comparing lanes gives: -1 in the lanes where it holds, 0 elsewhere.
+using LaneMask = signed char __attribute__((vector_size(16)));
+
+bool all_set(const LaneMask& mask) noexcept {
     std::uint64_t low = 0;
     std::uint64_t high = 0;
-    std::memcpy(&low, &plain, sizeof low);
-    std::memcpy(&high, reinterpret_cast<const char*>(&plain) + sizeof low, sizeof high);
+    std::memcpy(&low, &mask, sizeof low);
+    std::memcpy(&high, reinterpret_cast<const char*>(&mask) + sizeof low, sizeof high);
     return (low & high) == ~std::uint64_t{0};
 }
 
+// Whether all sixteen bytes are plain letters; lanes holding N are set in `n_lanes`.
+bool lanes_are_plain(const char* bytes, LaneMask& n_lanes) noexcept {
+    Lanes lanes;
+    std::memcpy(&lanes, bytes, LANES);
+    const LaneMask n = lanes == 'N';
+    n_lanes |= n;
+    return all_set((lanes == 'A') | (lanes == 'C') | (lanes == 'G') | (lanes == 'T') | n);
+}
+
 // Upper-case plain bases and N: a CDS made only of them is read and written as it is.
-bool is_plain(std::string_view cds) noexcept {
+// `holds_n` tells whether N is among them.
+bool is_plain(std::string_view cds, bool& holds_n) noexcept {
+    LaneMask n_lanes{};
     std::size_t offset = 0;
     for (; offset + LANES <= cds.size(); offset += LANES) {
-        if (!lanes_are_plain(cds.data() + offset)) return false;
+        if (!lanes_are_plain(cds.data() + offset, n_lanes)) return false;
     }
-    return std::all_of(cds.begin() + static_cast<std::ptrdiff_t>(offset), cds.end(), is_plain_letter);
+    const std::string_view rest = cds.substr(offset);
+    holds_n = !all_set(~n_lanes) || rest.find('N') != std::string_view::npos;
+    return std::all_of(rest.begin(), rest.end(), is_plain_letter);
 }
 
 constexpr char ascii_upper(char letter) noexcept {
@@ -56,10 +69,13 @@ constexpr char t_for_u(char letter) noexcept {
 void CdsLetters::prepare(std::string_view cds, const LetterOptions& options) {
     written_same_as_checked_ = true;
     ambiguous_ = false;
-    if (is_plain(cds)) {
+    bool holds_n = false;
+    if (is_plain(cds, holds_n)) {
         given_ = written_ = checked_ = cds;
+        acgt_only_ = !holds_n;
         return;
     }
+    acgt_only_ = false;
     prepare_unusual(cds, options);
 }
 
@@ -87,6 +103,7 @@ void CdsLetters::replace_checked_triplet(std::size_t offset, std::string_view co
     if (checked_.data() != checked_storage_.data()) checked_storage_.assign(checked_);
     checked_storage_.replace(offset, codon.size(), codon);
     checked_ = checked_storage_;
+    acgt_only_ = acgt_only_ && codon.find_first_not_of("ACGT") == std::string_view::npos;
     written_same_as_checked_ = written_same_as_checked_ && written_.substr(offset, codon.size()) == codon;
 }
 

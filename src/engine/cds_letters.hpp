@@ -27,6 +27,9 @@ public:
         return written_same_as_checked_ && (options.resolve_ambiguity || !ambiguous_);
     }
 
+    // Whether the checked letters are known to be A, C, G and T only (false: not known).
+    bool acgt_only() const noexcept { return acgt_only_; }
+
     // Replaces the checked triplet at `offset` (the start codon read as the table's M).
     void replace_checked_triplet(std::size_t offset, std::string_view codon);
     // Keeps the nucleotides from `begin` to `end` (not included), as their reverse complement
@@ -41,6 +44,7 @@ private:
     std::string region_storage_;  // where a reverse complement is made, kept for its capacity
     bool written_same_as_checked_ = true;
     bool ambiguous_ = false;
+    bool acgt_only_ = false;
 };
 
 // `piece` (three letters) in the case of the letters of `model`, letter by letter.

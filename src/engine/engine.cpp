@@ -123,7 +123,7 @@ bool Engine::locate(std::string_view peptide, RecordOutcome& outcome, bool leave
     if (!locator_) locator_.emplace(code_.lookup(), code_.start_codons());
     const std::string_view checked = letters_.checked();
     const locate::LocateResult found =
-        locator_->locate(peptide, checked, options_.both_strands, leave_verification);
+        locator_->locate(peptide, checked, options_.both_strands, leave_verification, letters_.acgt_only());
     outcome.placements = found.placements;
     placement_verified_ = found.verified;
     if (!found.placement) return false;

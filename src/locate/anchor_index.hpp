@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "locate/anchor_alphabet.hpp"
+#include "locate/uncoded_residues.hpp"
 
 namespace ntpepmap::locate {
 
@@ -17,14 +18,17 @@ namespace ntpepmap::locate {
 // residues of verification.
 inline constexpr std::size_t ANCHOR_RESIDUES = 3;
 
-// The key of three codes of an alphabet of `alphabet_size` codes, or NO_KEY when one of
-// them is AnchorAlphabet::NO_CODE.
-inline constexpr std::size_t NO_KEY = std::numeric_limits<std::size_t>::max();
+// The key of three codes of an alphabet of `alphabet_size` codes: below alphabet_size^3, or
+// no_key(alphabet_size) when one of them is AnchorAlphabet::NO_CODE.
+inline constexpr std::size_t no_key(std::size_t alphabet_size) noexcept {
+    return alphabet_size * alphabet_size * alphabet_size;
+}
 inline std::size_t anchor_key(std::size_t alphabet_size, std::uint8_t first, std::uint8_t second,
                               std::uint8_t third) noexcept {
-    constexpr std::uint8_t NONE = AnchorAlphabet::NO_CODE;
-    if (first == NONE || second == NONE || third == NONE) return NO_KEY;
-    return (first * alphabet_size + second) * alphabet_size + third;
+    // Codes are below 128 and NO_CODE is not: one test for the three.
+    static_assert(AnchorAlphabet::MAX_SIZE <= 128 && AnchorAlphabet::NO_CODE >= 128);
+    const bool coded = ((first | second | third) & 0x80u) == 0;
+    return coded ? (first * alphabet_size + second) * alphabet_size + third : no_key(alphabet_size);
 }
 
 // The positions of a protein, every stride-th one, by the key of the anchor that starts
@@ -34,18 +38,25 @@ class AnchorIndex {
 public:
     explicit AnchorIndex(const AnchorAlphabet& alphabet);
 
-    // Takes a new protein, gaps '-' left out, and its residues' codes; returns how many
-    // residues have none (and so are in no anchor). Nothing is indexed yet.
-    std::size_t read(std::string_view protein);
-    // The residues of the protein read last, and their codes.
-    std::string_view residues() const noexcept { return residues_; }
-    const std::vector<std::uint8_t>& codes() const noexcept { return codes_; }
+    // Takes a new protein, gaps '-' left out. Nothing is indexed yet.
+    void read(std::string_view protein);
+    // How many residues of the protein read last have no code (and so are in no anchor).
+    std::size_t uncoded() const noexcept { return uncoded_.count(residues()); }
+    // The residues of the protein read last.
+    std::string_view residues() const noexcept { return {residues_.data(), residue_count_}; }
+    // The code of the residue at `position` of the protein read last.
+    std::uint8_t code(std::size_t position) const noexcept {
+        return alphabet_.residue_code(static_cast<unsigned char>(residues_[position]));
+    }
     // Whether the protein read last is short enough for 32-bit positions; build() needs it.
-    bool fits() const noexcept { return codes_.size() < NONE; }
-    // Indexes the anchors of the protein read last that start at a multiple of `stride`.
-    void build(std::size_t stride);
+    bool fits() const noexcept { return residue_count_ < NONE; }
+    // Indexes the anchors of the protein read last that start at a multiple of `stride`,
+    // replacing what was indexed before; returns whether each of them had a code for all
+    // its residues.
+    bool build(std::size_t stride);
 
-    // Calls visit(position) for every indexed position whose anchor has this key.
+    // Calls visit(position) for every indexed position whose anchor has this key (none for
+    // no_key()).
     template <typename Visit>
     void for_each_position(std::size_t key, Visit&& visit) const {
         const Head& head = heads_[key];
@@ -61,9 +72,10 @@ private:
     };
 
     const AnchorAlphabet& alphabet_;
-    std::vector<Head> heads_;              // by key
-    std::string residues_;                 // the protein without gaps
-    std::vector<std::uint8_t> codes_;      // by position: the residue's code
+    UncodedResidues uncoded_;
+    std::vector<Head> heads_;              // by key, and one for no_key() that stays empty
+    std::string residues_;                 // the protein without gaps, then room for whole-block copies
+    std::size_t residue_count_ = 0;
     std::vector<std::uint32_t> previous_;  // by indexed position: the previous one with the same key, or NONE
     std::uint32_t protein_ = 0;
 };

@@ -1,6 +1,9 @@
 #include "locate/coding_region_locator.hpp"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
+#include <limits>
 #include <numeric>
 
 #include "locate/reverse_complement.hpp"
@@ -13,6 +16,34 @@ constexpr std::size_t TRIPLET = 3;
 // A hit on a key is verified only when the two codons after the anchor match too: a chance
 // hit rarely survives, and the anchors of a placement's exact run are counted as five long.
 constexpr std::size_t CONFIRMED_RESIDUES = ANCHOR_RESIDUES + 2;
+
+// Plain text is read a word at a time, bytes in little-endian order: bits 1 and 2 of the
+// letters A, C, G and T tell them apart (A 0, C 1, T 2, G 3), and one multiplication
+// gathers those of three bytes into a codon number from 0 to 63.
+constexpr std::uint64_t BASE_BITS = 0x030303;
+constexpr std::uint64_t GATHER = (1u << 20) | (1u << 10) | 1u;  // bytes 0, 1, 2 to bits 20, 18, 16
+
+// The codon of bytes 0 to 2 of `letters`.
+constexpr unsigned acgt_codon_number(std::uint64_t letters) noexcept {
+    return static_cast<unsigned>((((letters >> 1) & BASE_BITS) * GATHER) >> 16) & 63u;
+}
+
+// The codons of bytes 0 to 2 and 3 to 5 as one number from 0 to 4095, first codon high: the
+// same multiplication gathers the second codon to bits 40 to 45, clear of the first's terms.
+constexpr unsigned acgt_codon_pair_number(std::uint64_t letters) noexcept {
+    constexpr std::uint64_t PAIR_BITS = BASE_BITS | BASE_BITS << 24;
+    const std::uint64_t gathered = ((letters >> 1) & PAIR_BITS) * GATHER;
+    return static_cast<unsigned>((gathered >> 10 & 63u << 6) | (gathered >> 40 & 63u));
+}
+
+constexpr std::uint64_t letters_of(std::string_view codons) noexcept {
+    std::uint64_t letters = 0;
+    for (std::size_t k = 0; k < codons.size(); ++k) letters |= std::uint64_t{static_cast<unsigned char>(codons[k])} << 8 * k;
+    return letters;
+}
+
+static_assert(acgt_codon_pair_number(letters_of("GGGGGG")) == 4095 && acgt_codon_pair_number(letters_of("AAATTT")) == 42 &&
+              acgt_codon_pair_number(letters_of("TTTAAA")) == 42 << 6 && acgt_codon_number(letters_of("CAG")) == 19);
 
 bool plain_base(unsigned char letter) noexcept {
     return letter == 'A' || letter == 'C' || letter == 'G' || letter == 'T';
@@ -41,16 +72,22 @@ std::size_t non_plain_bases(std::string_view text) noexcept {
 }  // namespace
 
 ProbeStrides probe_strides(std::size_t residues, std::size_t probed_codons, std::size_t anchors_per_run) noexcept {
-    // A probe reads three codons and looks its key up: about three times the work of indexing
-    // one anchor, as measured.
+    // A probe reads three codons and looks its key up: about one and a half times the work
+    // of indexing one anchor, as measured.
+    constexpr std::size_t ANCHOR_COST = 2;
     constexpr std::size_t PROBE_COST = 3;
     constexpr std::size_t WIDEST_PROTEIN_STRIDE = 8;
-    ProbeStrides best{1, anchors_per_run};
-    std::size_t best_cost = residues + PROBE_COST * probed_codons / best.text;
+    // The widest text stride no more than `widest` that is coprime with 3 and the protein stride.
+    const auto text_stride = [](std::size_t protein, std::size_t widest) {
+        std::size_t text = widest;
+        while (text % TRIPLET == 0 || std::gcd(protein, text) != 1) --text;
+        return text;
+    };
+    ProbeStrides best{1, text_stride(1, anchors_per_run)};
+    std::size_t best_cost = ANCHOR_COST * residues + PROBE_COST * probed_codons / best.text;
     for (std::size_t protein = 2; protein <= std::min(WIDEST_PROTEIN_STRIDE, anchors_per_run); ++protein) {
-        std::size_t text = anchors_per_run / protein;
-        while (std::gcd(protein, text) != 1) --text;
-        const std::size_t cost = residues / protein + PROBE_COST * probed_codons / text;
+        const std::size_t text = text_stride(protein, anchors_per_run / protein);
+        const std::size_t cost = ANCHOR_COST * residues / protein + PROBE_COST * probed_codons / text;
         if (cost < best_cost) {
             best = {protein, text};
             best_cost = cost;
@@ -71,7 +108,9 @@ struct CodingRegionLocator::Search {
     std::string_view residues;
     std::size_t tolerance = 0;
     bool anchored = false;
-    std::size_t probe_stride = 1;  // in codons of a frame
+    bool acgt_only = false;
+    std::size_t probe_stride = 1;  // in nucleotides
+    std::size_t indexed_stride = 0;  // of the anchors indexed for this protein; 0: none yet
     std::size_t confirmed = 0;     // residues of a hit that must match exactly before it is verified
     bool leave_verification = false;
     std::optional<Placement> unread;  // the first hit, left unread under leave_verification
@@ -80,34 +119,54 @@ struct CodingRegionLocator::Search {
 };
 
 CodingRegionLocator::CodingRegionLocator(const CodonLookup& table, std::uint64_t start_codons)
-    : alphabet_(table), index_(alphabet_), matcher_(table, start_codons) {}
+    : alphabet_(table), index_(alphabet_), matcher_(table, start_codons) {
+    // Codes of the plain codons, and key parts of codon pairs, by their numbers as plain text
+    // gives them; a part of no_key() or more when a codon has no code.
+    const std::size_t alphabet_size = alphabet_.size();
+    const std::size_t without_key = no_key(alphabet_size);
+    // Keys are below 32^3, so no_key() and the parts fit 16 bits.
+    static_assert(no_key(AnchorAlphabet::MAX_SIZE) <= std::numeric_limits<std::uint16_t>::max());
+    std::array<std::uint16_t, 64> codes{};
+    constexpr std::string_view BASES = "ACGT";
+    for (const char first : BASES) {
+        for (const char second : BASES) {
+            for (const char third : BASES) {
+                const std::uint8_t code = alphabet_.codon_code(codon_number(
+                    static_cast<unsigned char>(first), static_cast<unsigned char>(second), static_cast<unsigned char>(third)));
+                const std::size_t part = code == AnchorAlphabet::NO_CODE ? without_key : code;
+                const char codon[] = {first, second, third};
+                codes[acgt_codon_number(letters_of({codon, TRIPLET}))] = static_cast<std::uint16_t>(part);
+            }
+        }
+    }
+    acgt_codon_codes_ = codes;
+    for (unsigned pair = 0; pair < acgt_pair_keys_.size(); ++pair) {
+        const std::size_t first = codes[pair >> 6], second = codes[pair & 63u];
+        const bool coded = first < alphabet_size && second < alphabet_size;
+        acgt_pair_keys_[pair] =
+            static_cast<std::uint16_t>(coded ? (first * alphabet_size + second) * alphabet_size : without_key);
+    }
+}
 
 LocateResult CodingRegionLocator::locate(std::string_view protein, std::string_view check_copy,
-                                         bool both_strands, bool leave_verification) {
+                                         bool both_strands, bool leave_verification, bool acgt_only) {
     Search search;
-    const std::size_t without_code = index_.read(protein);
+    index_.read(protein);
     const std::string_view residues = index_.residues();
     if (residues.empty()) return search.result;
     search.residues = residues;
     search.tolerance = mismatch_tolerance(residues.size());
+    search.leave_verification = leave_verification;
+    const std::size_t not_acgt = acgt_only ? 0 : non_plain_bases(check_copy);
+    // Their codons are read a word at a time, which takes the bytes in little-endian order.
+    search.acgt_only = not_acgt == 0 && std::endian::native == std::endian::little;
     // Every position of a placement whose codon and residue codes differ is a mismatch, a
     // residue without a code, a triplet with a letter other than ACGT, or the initiator.
-    const std::size_t breaks =
-        search.tolerance + without_code + non_plain_bases(check_copy) + (residues.front() == 'M' ? 1 : 0);
-    // So a placement holds an exact run at least this long, and so at least
-    // shortest_run - confirmed + 1 exact stretches of `confirmed` residues on one diagonal.
-    const std::size_t shortest_run = residues.size() > breaks ? (residues.size() - breaks) / (breaks + 1) : 0;
-    if (shortest_run >= ANCHOR_RESIDUES && index_.fits()) {
-        const std::size_t probed_codons = both_strands ? 2 * check_copy.size() : check_copy.size();
-        search.confirmed = std::min(CONFIRMED_RESIDUES, shortest_run);
-        const ProbeStrides strides =
-            probe_strides(residues.size(), probed_codons, shortest_run - search.confirmed + 1);
-        index_.build(strides.protein);
-        search.anchored = true;
-        search.probe_stride = strides.text;
-        // Only anchored hits are likely placements: unanchored, every diagonal is a hit.
-        search.leave_verification = leave_verification;
-    }
+    const std::size_t breaks = search.tolerance + not_acgt + (residues.front() == 'M' ? 1 : 0);
+    const std::size_t probed = both_strands ? 2 * check_copy.size() : check_copy.size();
+    // Residues without a code are rare: the search is planned as if there were none, unless
+    // that plan's index fails to show it.
+    if (!plan_search(search, breaks, probed, true)) plan_search(search, breaks + index_.uncoded(), probed, false);
     search_strand(search, Strand::forward, check_copy);
     if (both_strands) {
         reverse_strand_.clear();
@@ -127,6 +186,36 @@ LocateResult CodingRegionLocator::locate(std::string_view protein, std::string_v
     return search.result;
 }
 
+// Plans the search for a placement holding at most `breaks` positions whose codon and
+// residue codes differ, and indexes the anchors if it uses them. With all_coded, the plan
+// takes every residue to have a code; it is kept only if the index shows that (false: plan again).
+bool CodingRegionLocator::plan_search(Search& search, std::size_t breaks, std::size_t probed, bool all_coded) {
+    const std::size_t residue_count = search.residues.size();
+    // A placement holds an exact run at least this long, and so at least
+    // shortest_run - confirmed + 1 exact stretches of `confirmed` residues on one diagonal.
+    const std::size_t shortest_run = residue_count > breaks ? (residue_count - breaks) / (breaks + 1) : 0;
+    // Unanchored, more breaks would change nothing.
+    search.anchored = shortest_run >= ANCHOR_RESIDUES && index_.fits();
+    if (!search.anchored) return true;
+    search.confirmed = std::min(CONFIRMED_RESIDUES, shortest_run);
+    const ProbeStrides strides = probe_strides(residue_count, probed, shortest_run - search.confirmed + 1);
+    search.probe_stride = strides.text;
+    // Anchors that overlap or touch cover every residue but the last few: their codes show
+    // whether any lacks one.
+    if (all_coded && strides.protein > ANCHOR_RESIDUES) return false;
+    // Planned again, the index built the first time often still serves.
+    if (!all_coded && strides.protein == search.indexed_stride) return true;
+    const bool every_anchor_coded = index_.build(strides.protein);
+    search.indexed_stride = strides.protein;
+    if (!all_coded) return true;
+    const std::size_t covered = (residue_count - ANCHOR_RESIDUES) / strides.protein * strides.protein + ANCHOR_RESIDUES;
+    bool rest_coded = true;
+    for (std::size_t position = covered; position < residue_count; ++position) {
+        rest_coded = rest_coded && index_.code(position) != AnchorAlphabet::NO_CODE;
+    }
+    return every_anchor_coded && rest_coded;
+}
+
 bool CodingRegionLocator::within_tolerance(std::string_view stretch) const noexcept {
     const std::string_view residues = index_.residues();
     const std::size_t tolerance = mismatch_tolerance(residues.size());
@@ -137,58 +226,78 @@ bool CodingRegionLocator::within_tolerance(std::string_view stretch) const noexc
 void CodingRegionLocator::search_strand(Search& search, Strand strand, std::string_view text) {
     search.strand = strand;
     const std::size_t stretch = TRIPLET * search.residues.size();
-    for (std::size_t frame = 0; frame < TRIPLET; ++frame) {
-        if (frame + stretch > text.size()) break;
-        const std::size_t last_start = (text.size() - frame - stretch) / TRIPLET;  // in codons of this frame
-        if (search.anchored) {
-            probe_frame(search, text, frame, last_start);
-        } else {
-            for (std::size_t start = 0; start <= last_start; ++start) verify(search, text, frame + TRIPLET * start);
-        }
+    if (stretch > text.size()) return;
+    if (!search.anchored) {
+        for (std::size_t offset = 0; offset + stretch <= text.size(); ++offset) verify(search, text, offset);
+        return;
+    }
+    const std::size_t alphabet_size = alphabet_.size();
+    const auto* const letters = reinterpret_cast<const unsigned char*>(text.data());
+    if (search.acgt_only) {
+        const std::uint16_t* const pair_keys = acgt_pair_keys_.data();
+        const std::uint16_t* const codes = acgt_codon_codes_.data();
+        const std::size_t without_key = no_key(alphabet_size);
+        probe(search, text, [=](std::size_t nucleotide) {
+            std::uint64_t first_two = 0;
+            std::uint32_t last = 0;
+            std::memcpy(&first_two, letters + nucleotide, sizeof first_two);
+            std::memcpy(&last, letters + nucleotide + ANCHOR_RESIDUES * TRIPLET - sizeof last, sizeof last);
+            const std::size_t key =
+                std::size_t{pair_keys[acgt_codon_pair_number(first_two)]} + codes[acgt_codon_number(last >> 8)];
+            return std::min(key, without_key);
+        });
+    } else {
+        const AnchorAlphabet& alphabet = alphabet_;
+        const auto code = [&](const unsigned char* triplet) {
+            return alphabet.codon_code(codon_number(triplet[0], triplet[1], triplet[2]));
+        };
+        probe(search, text, [&](std::size_t nucleotide) {
+            const unsigned char* const codons = letters + nucleotide;
+            return anchor_key(alphabet_size, code(codons), code(codons + TRIPLET), code(codons + 2 * TRIPLET));
+        });
     }
 }
 
-void CodingRegionLocator::probe_frame(Search& search, std::string_view text, std::size_t frame,
-                                      std::size_t last_start) {
-    diagonal_seen_.assign(last_start + 1, 0);
+// key_at(n): the key of the anchor of three codons from nucleotide n on, or no_key().
+template <typename KeyAt>
+void CodingRegionLocator::probe(Search& search, std::string_view text, KeyAt key_at) {
+    const std::size_t residue_count = search.residues.size();
+    const std::size_t last_offset = text.size() - TRIPLET * residue_count;  // of a placement
+    diagonal_seen_.assign(last_offset + 1, 0);
     // Locals: byte stores to diagonal_seen_ may alias any member.
     std::uint8_t* const seen = diagonal_seen_.data();
-    const std::size_t alphabet_size = alphabet_.size();
-    const std::size_t stride = search.probe_stride;
-    const auto* const codons = reinterpret_cast<const unsigned char*>(text.data()) + frame;
-    const std::size_t codon_count = (text.size() - frame) / TRIPLET;
-    const auto code = [&](std::size_t codon) {
-        const unsigned char* triplet = codons + TRIPLET * codon;
-        return alphabet_.codon_code(codon_number(triplet[0], triplet[1], triplet[2]));
-    };
-    // The residues after the anchor at `position` match the codons after `codon`, as far as
-    // confirmed; past the protein's end there is nothing to refuse the hit with. Inside the
-    // text: the hit's diagonal holds the whole protein.
-    const std::uint8_t* const residue_codes = index_.codes().data();
-    const std::size_t residue_count = search.residues.size();
-    const auto confirms = [&](std::size_t position, std::size_t codon) {
+    const auto* const letters = reinterpret_cast<const unsigned char*>(text.data());
+    const AnchorIndex& index = index_;
+    const AnchorAlphabet& alphabet = alphabet_;
+    // The residues after the anchor at `position` match the codons after nucleotide `probed`,
+    // as far as confirmed; past the protein's end there is nothing to refuse the hit with.
+    // The hit's placement lies inside the text, so every codon read is whole.
+    const auto confirms = [&](std::size_t position, std::size_t probed) {
         const std::size_t end = std::min(position + search.confirmed, residue_count);
         for (std::size_t next = position + ANCHOR_RESIDUES; next < end; ++next) {
-            if (code(codon + (next - position)) != residue_codes[next]) return false;
+            const unsigned char* const triplet = letters + probed + TRIPLET * (next - position);
+            if (alphabet.codon_code(codon_number(triplet[0], triplet[1], triplet[2])) != index.code(next)) return false;
         }
         return true;
     };
-    for (std::size_t codon = 0; codon + ANCHOR_RESIDUES <= codon_count; codon += stride) {
-        const std::size_t key = anchor_key(alphabet_size, code(codon), code(codon + 1), code(codon + 2));
-        if (key == NO_KEY) continue;
-        index_.for_each_position(key, [&](std::size_t position) {
-            if (position > codon) return;
-            const std::size_t start = codon - position;
+    // An anchor ends no later than the last placement's last residue.
+    const std::size_t last_probe = last_offset + TRIPLET * (residue_count - ANCHOR_RESIDUES);
+    for (std::size_t probed = 0; probed <= last_probe; probed += search.probe_stride) {
+        index.for_each_position(key_at(probed), [&](std::size_t position) {
+            const std::size_t shift = TRIPLET * position;
+            if (shift > probed) return;
+            const std::size_t offset = probed - shift;
             // A hit that is not confirmed leaves the diagonal to other probes.
-            if (start > last_start || seen[start] != 0 || !confirms(position, codon)) return;
-            seen[start] = 1;
-            verify(search, text, frame + TRIPLET * start);
+            if (offset > last_offset || seen[offset] != 0 || !confirms(position, probed)) return;
+            seen[offset] = 1;
+            verify(search, text, offset);
         });
     }
 }
 
 void CodingRegionLocator::verify(Search& search, std::string_view text, std::size_t offset) {
-    if (search.leave_verification && !search.unread) {
+    // Only anchored hits are likely placements: unanchored, every diagonal is a hit.
+    if (search.anchored && search.leave_verification && !search.unread) {
         search.unread = Placement{search.strand, offset, TRIPLET * search.residues.size(), false};
         return;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -44,17 +45,18 @@ struct LocateResult {
 };
 
 // How sparsely the search reads: anchors are indexed at every `protein`-th position of the
-// protein and probed at every `text`-th codon of each frame. The two are coprime and their
-// product is at most the anchors of a shortest exact run, so on the diagonal of any
-// placement some indexed anchor lies at a probed codon: protein position i and codon
-// i + d, for every diagonal d, meet both strides once in every protein * text positions.
+// protein and probed at every `text`-th nucleotide of the strand, whatever its frame. Each is
+// coprime with the other and the text stride with 3, and their product is at most the anchors
+// of a shortest exact run, so on the diagonal of any placement some indexed anchor lies at a
+// probed nucleotide: protein position i meets nucleotide o + 3i, for every placement offset o,
+// once in every protein * text positions at a multiple of the protein stride.
 struct ProbeStrides {
     std::size_t protein = 1;
     std::size_t text = 1;
 };
 
-// The strides that cost least for a protein of `residues` and `probed_codons` codons over
-// every frame and strand searched, when an exact run of the placement holds
+// The strides that cost least for a protein of `residues` and `probed_codons` nucleotides
+// over every strand searched, when an exact run of the placement holds
 // `anchors_per_run` anchors (at least one).
 ProbeStrides probe_strides(std::size_t residues, std::size_t probed_codons, std::size_t anchors_per_run) noexcept;
 
@@ -93,8 +95,11 @@ public:
     // other is found is returned unread (verified false): a caller that reads the stretch anyway
     // saves reading it twice, and checks it with within_tolerance() when its own reading finds
     // more mismatches than the tolerance.
+    //
+    // acgt_only: the caller knows that the check copy holds nothing but A, C, G and T, which
+    // saves counting its other letters.
     LocateResult locate(std::string_view protein, std::string_view check_copy, bool both_strands,
-                        bool leave_verification = false);
+                        bool leave_verification = false, bool acgt_only = false);
 
     // Whether the protein of the last locate() matches `stretch` (its codons, three nucleotides
     // per residue, prepared like the check copy) within the tolerance.
@@ -103,12 +108,18 @@ public:
 private:
     struct Search;
 
+    bool plan_search(Search& search, std::size_t breaks, std::size_t probed, bool all_coded);
     void search_strand(Search& search, Strand strand, std::string_view text);
-    void probe_frame(Search& search, std::string_view text, std::size_t frame, std::size_t last_start);
+    template <typename KeyAt>
+    void probe(Search& search, std::string_view text, KeyAt key_at);
     void verify(Search& search, std::string_view text, std::size_t offset);
     void count_placement(Search& search, Strand strand, std::string_view text, std::size_t offset);
 
     AnchorAlphabet alphabet_;
+    // For text of plain bases read a word at a time: the code of each codon and the key part
+    // of each pair of codons, by their numbers there.
+    std::array<std::uint16_t, 64> acgt_codon_codes_{};
+    std::array<std::uint16_t, 64 * 64> acgt_pair_keys_{};
     AnchorIndex index_;
     StretchMatcher matcher_;
     std::vector<std::uint8_t> diagonal_seen_;

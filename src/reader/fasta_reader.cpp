@@ -22,6 +22,20 @@ std::size_t next_record(std::string_view text, std::size_t from) noexcept {
     return text.size();
 }
 
+// Where a record whose '>' is at `start` lies.
+struct RecordPlace {
+    std::string_view identifier;
+    std::size_t body_start;
+    std::size_t end;  // where the next record starts, or the end of the text
+};
+
+RecordPlace place_of_record(std::string_view text, std::size_t start) noexcept {
+    const std::size_t name_end = std::min(text.find('\n', start), text.size());
+    const std::string_view identifier = first_word(text.substr(start + 1, name_end - start - 1)).first;
+    const std::size_t end = next_record(text, name_end);
+    return {identifier, std::min(name_end + 1, end), end};
+}
+
 class FastaReader {
 public:
     FastaReader(std::string_view text, const LetterClasses& classes, RecordSink& sink)
@@ -40,11 +54,8 @@ private:
     // Reads the record whose '>' is at `start`; returns where the next one starts.
     std::size_t read_record(std::size_t start) {
         ++record_;
-        const std::size_t name_end = std::min(text_.find('\n', start), text_.size());
-        const std::string_view identifier = first_word(text_.substr(start + 1, name_end - start - 1)).first;
+        const auto [identifier, body_start, end] = place_of_record(text_, start);
         if (const auto problem = identifier_problem(identifier)) throw ReadError(line_at(start), record_, {}, *problem);
-        const std::size_t end = next_record(text_, name_end);
-        const std::size_t body_start = std::min(name_end + 1, end);
         const std::string_view body = text_.substr(body_start, end - body_start);
         if (letters_.size() < body.size()) letters_.resize(body.size());
         LetterFacts facts;
@@ -77,6 +88,34 @@ private:
 };
 
 }  // namespace
+
+std::optional<std::vector<std::string_view>> fasta_runs(std::string_view text, std::size_t parts) {
+    if (has_lone_carriage_return(text)) return std::nullopt;
+    text = without_byte_order_mark(text);
+    const std::size_t first = text.find_first_not_of(WHITE_SPACE);
+    if (first == std::string_view::npos || text[first] != '>') return std::nullopt;
+    std::vector<std::string_view> runs;
+    std::size_t start = first;
+    for (std::size_t part = 1; part < parts; ++part) {
+        // A run ends where the first record after its share of the text starts.
+        const std::size_t end = next_record(text, std::max(start, first + part * (text.size() - first) / parts) + 1);
+        if (end >= text.size()) break;
+        runs.push_back(text.substr(start, end - start));
+        start = end;
+    }
+    runs.push_back(text.substr(start));
+    return runs;
+}
+
+bool lay_out_fasta(std::string_view run, std::vector<FastaRecordText>& records) {
+    for (std::size_t start = 0; start < run.size();) {
+        const auto [identifier, body_start, end] = place_of_record(run, start);
+        if (identifier_problem(identifier)) return false;
+        records.push_back({identifier, run.substr(body_start, end - body_start)});
+        start = end;
+    }
+    return true;
+}
 
 void read_fasta(std::string_view text, const LetterClasses& classes, RecordSink& sink) {
     FastaReader(text, classes, sink).read();

@@ -6,10 +6,14 @@
 #include <new>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "module/py_ref.hpp"
 #include "tool_module/binding_errors.hpp"
+#include "tool_module/interpreter_lock.hpp"
 #include "module/python_text.hpp"
+#include "parallel/shares.hpp"
+#include "reader/fasta_reader.hpp"
 #include "reader/reader.hpp"
 #include "tool_module/heap_growth.hpp"
 
@@ -85,6 +89,105 @@ private:
     Py_ssize_t taken_ = 0;
 };
 
+// A large FASTA file is read side by side, a run of whole records per thread: the records are
+// laid out with the lock let go; their str objects are made, as long as their sequence lines,
+// with it held; the letters are copied into them with it let go again; each str is cut to its
+// letters at the end. Anything unusual (text that is not plain FASTA, a refused identifier,
+// letters beyond ASCII) is left to the plain reading, which reads it or says what is wrong.
+class FastaSideBySide {
+public:
+    FastaSideBySide(std::string_view text, const reader::LetterClasses& classes) : text_(text), classes_(classes) {}
+
+    // The records as RecordList's result, or null with nothing set when the plain reading must go on.
+    PyRef read(bool marking) {
+        if (!lay_out()) return {};
+        make_objects();
+        if (!copy_letters()) return {};
+        return result(marking);
+    }
+
+private:
+    static constexpr std::size_t LEAST_RUN_BYTES = std::size_t{1} << 20;
+
+    bool lay_out() {
+        const std::size_t parts = std::min<std::size_t>(parallel::usable_cpus(), text_.size() / LEAST_RUN_BYTES);
+        if (parts < 2) return false;
+        const std::optional<std::vector<std::string_view>> runs = reader::fasta_runs(text_, parts);
+        if (!runs || runs->size() < 2) return false;
+        runs_.resize(runs->size());
+        std::vector<std::uint8_t> laid_out(runs->size());
+        {
+            const WithoutInterpreterLock unlocked;
+            parallel::run_shares(runs->size(), [&](std::size_t run) {
+                laid_out[run] = reader::lay_out_fasta((*runs)[run], runs_[run]);
+            });
+        }
+        return std::find(laid_out.begin(), laid_out.end(), 0) == laid_out.end();
+    }
+
+    void make_objects() {
+        for (const std::vector<reader::FastaRecordText>& run : runs_) {
+            for (const reader::FastaRecordText& record : run) {
+                identifiers_.push_back(checked(python_text(record.identifier, false)));
+                sequences_.push_back(checked(PyUnicode_New(ssize(record.body.size()), 127)));
+            }
+        }
+        counts_.resize(sequences_.size());
+        facts_.resize(sequences_.size());
+    }
+
+    // False when a record holds letters beyond ASCII.
+    bool copy_letters() {
+        std::vector<std::size_t> firsts(runs_.size());
+        for (std::size_t run = 1; run < runs_.size(); ++run) firsts[run] = firsts[run - 1] + runs_[run - 1].size();
+        {
+            const WithoutInterpreterLock unlocked;
+            parallel::run_shares(runs_.size(), [&](std::size_t run) {
+                std::size_t index = firsts[run];
+                for (const reader::FastaRecordText& record : runs_[run]) {
+                    char* const letters = module::ascii_data(sequences_[index].get());
+                    counts_[index] = reader::copy_letters(record.body, classes_, letters, facts_[index]);
+                    ++index;
+                }
+            });
+        }
+        return std::all_of(facts_.begin(), facts_.end(), [](reader::LetterFacts facts) { return facts.ascii(); });
+    }
+
+    PyRef result(bool marking) {
+        PyRef records = checked(PyList_New(ssize(sequences_.size())));
+        PyRef marked = marking ? checked(PyList_New(0)) : PyRef::new_reference(Py_None);
+        for (std::size_t index = 0; index < sequences_.size(); ++index) {
+            cut_to_letters(index);
+            PyRef pair = checked(PyTuple_New(2));
+            PyTuple_SET_ITEM(pair.get(), 0, identifiers_[index].release());
+            PyTuple_SET_ITEM(pair.get(), 1, sequences_[index].release());
+            PyList_SET_ITEM(records.get(), ssize(index), pair.release());
+            if (marking && !facts_[index].plain()) append(marked.get(), PyRef::steal(PyLong_FromSize_t(index)));
+        }
+        PyRef name = checked(python_text(reader::format_name(reader::Format::fasta), true));
+        return checked(PyTuple_Pack(3, name.get(), records.get(), marked.get()));
+    }
+
+    // Line ends and white space took room that the letters did not need.
+    void cut_to_letters(std::size_t index) {
+        PyObject* sequence = sequences_[index].release();
+        const int cut = PyUnicode_GET_LENGTH(sequence) == ssize(counts_[index])
+                            ? 0
+                            : PyUnicode_Resize(&sequence, ssize(counts_[index]));
+        sequences_[index] = PyRef::steal(sequence);  // the str as it was, where it could not be cut
+        if (cut != 0) throw PythonError{};
+    }
+
+    std::string_view text_;
+    const reader::LetterClasses& classes_;
+    std::vector<std::vector<reader::FastaRecordText>> runs_;
+    std::vector<PyRef> identifiers_;
+    std::vector<PyRef> sequences_;
+    std::vector<std::size_t> counts_;
+    std::vector<reader::LetterFacts> facts_;
+};
+
 // A name from the input may hold bytes that are not UTF-8: they are replaced, never an error.
 void raise_value_error(std::string_view message) {
     PyRef text = PyRef::steal(PyUnicode_DecodeUTF8(message.data(), ssize(message.size()), "replace"));
@@ -112,6 +215,10 @@ PyObject* read_records(PyObject*, PyObject* args) noexcept {
     if (!bytes.acquire(data) || (plain_letters != Py_None && !letters.acquire(plain_letters))) return nullptr;
     try {
         const reader::LetterClasses classes(letters.text());
+        if (!format || *format == reader::Format::fasta) {
+            PyRef read = FastaSideBySide(bytes.text(), classes).read(plain_letters != Py_None);
+            if (!read.is_null()) return read.release();
+        }
         RecordList records(plain_letters != Py_None);
         const reader::Format found = reader::read_records(bytes.text(), format, classes, records);
         return records.result(found);

@@ -300,14 +300,15 @@ void check_tolerance_and_spans() {
 }
 
 // Every diagonal of a run of `anchors_per_run` anchors must meet both strides: the strides
-// coprime, their product no more than the anchors.
+// coprime, the text's coprime with 3 too (it runs over all frames at once), their product no
+// more than the anchors.
 void check_probe_strides() {
     for (const std::size_t residues : {1UL, 40UL, 1000UL, 100000UL}) {
         for (const std::size_t codons : {3UL, 3500UL, 1000000UL}) {
             for (std::size_t anchors = 1; anchors <= 200; ++anchors) {
                 const locate::ProbeStrides strides = locate::probe_strides(residues, codons, anchors);
                 if (strides.protein == 0 || strides.text == 0 || strides.protein * strides.text > anchors ||
-                    std::gcd(strides.protein, strides.text) != 1)
+                    std::gcd(strides.protein, strides.text) != 1 || strides.text % 3 == 0)
                     fail("probe strides for " + std::to_string(anchors) + " anchors: " +
                          std::to_string(strides.protein) + " and " + std::to_string(strides.text));
             }
@@ -425,6 +426,8 @@ RandomCase random_case(const CodonTable& codon_table, const std::set<std::string
         // An initiator over a start codon that is not one of M's own.
         const auto start = std::next(starts.begin(), static_cast<std::ptrdiff_t>(random() % starts.size()));
         if (residues[0] == 'M') body.replace(0, 3, *start);
+        // A residue without a code among the last, where anchors that tile the protein end.
+        if (random() % 2 == 0) residues[length - 1 - random() % std::min<std::size_t>(length, 3)] = 'X';
     } else {
         const std::size_t mutations = random() % (tolerance + 3);
         for (std::size_t k = 0; k < mutations; ++k) body.replace(3 * (random() % length), 3, random_codon(random));
@@ -460,10 +463,26 @@ LocateResult settled(const CodingRegionLocator& locator, LocateResult result, co
                                                                                                      : LocateResult{};
 }
 
+bool only_plain_bases(std::string_view sequence) {
+    return sequence.find_first_not_of("ACGT") == std::string_view::npos;
+}
+
+// Every built-in code, and one that lacks half of the amino acids, so that most capitals
+// have no anchor code.
+std::vector<std::pair<std::string, CodonTable>> codes_to_compare() {
+    std::vector<std::pair<std::string, CodonTable>> codes;
+    for (const GeneticCodeDefinition& code : GENETIC_CODES) {
+        codes.emplace_back("table " + std::to_string(code.number), table(code.number));
+    }
+    CodonTable reduced = table(1);
+    for (const char residue : AMINO_ACIDS.substr(0, AMINO_ACIDS.size() / 2)) reduced.erase(static_cast<char32_t>(residue));
+    codes.emplace_back("table 1 without " + std::string(AMINO_ACIDS.substr(0, AMINO_ACIDS.size() / 2)), reduced);
+    return codes;
+}
+
 void check_against_reference() {
     std::mt19937 random(2024);
-    for (const GeneticCodeDefinition& code : GENETIC_CODES) {
-        const CodonTable& codon_table = table(code.number);
+    for (const auto& [code_name, codon_table] : codes_to_compare()) {
         const CodonLookup lookup(codon_table);
         std::set<std::string> starts{"ATG"};
         while (starts.size() < 4) starts.insert(random_codon(random));
@@ -475,10 +494,11 @@ void check_against_reference() {
             const std::string row = with_gaps(residues, random);
             for (const bool both_strands : {false, true}) {
                 const LocateResult expected = reference_locate(codon_table, starts, residues, sequence, both_strands);
-                const std::string name = "table " + std::to_string(code.number) + ", " + residues + " in " + sequence;
+                const std::string name = code_name + ", " + residues + " in " + sequence;
                 check_result(locator.locate(both_strands ? row : residues, sequence, both_strands), expected, name);
-                check_result(settled(locator, locator.locate(row, sequence, both_strands, true), sequence), expected,
-                             name + ", read by the caller");
+                const LocateResult unread =
+                    locator.locate(row, sequence, both_strands, true, only_plain_bases(sequence));
+                check_result(settled(locator, unread, sequence), expected, name + ", read by the caller");
             }
         }
     }

@@ -10,8 +10,10 @@
 #include <source_location>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "reader/fasta_reader.hpp"
 #include "reader/reader.hpp"
 #include "translator/utf8.hpp"
 
@@ -99,12 +101,52 @@ struct Collected final : RecordSink {
     std::size_t records = 0;
 };
 
+struct Kept final : RecordSink {
+    void take(std::string_view identifier, std::string_view sequence, LetterFacts) override {
+        records.emplace_back(identifier, sequence);
+    }
+    std::vector<std::pair<std::string, std::string>> records;
+};
+
+// Read side by side, in any number of runs: where every run lays out and every letter is ASCII,
+// the records are read_records' own (which must then read the text).
+void read_in_runs(std::string_view text) {
+    const LetterClasses classes(PLAIN);
+    for (std::size_t parts = 2; parts <= 4; ++parts) {
+        const auto runs = fasta_runs(text, parts);
+        if (!runs) continue;
+        std::vector<FastaRecordText> laid_out;
+        bool refused = false;
+        for (const std::string_view run : *runs) refused = refused || !lay_out_fasta(run, laid_out);
+        if (refused) continue;
+        Kept side_by_side;
+        bool ascii = true;
+        for (const FastaRecordText& record : laid_out) {
+            std::string letters(record.body.size(), '\0');
+            LetterFacts facts;
+            letters.resize(copy_letters(record.body, classes, letters.data(), facts));
+            ascii = ascii && facts.ascii();
+            side_by_side.records.emplace_back(record.identifier, letters);
+        }
+        if (!ascii) continue;
+        Kept alone;
+        try {
+            (void)read_records(text, Format::fasta, classes, alone);
+        } catch (const ReadError&) {
+            check(false, "records read side by side from a text that read_records refuses");
+            continue;
+        }
+        check(side_by_side.records == alone.records, "records read side by side differ from read_records'");
+    }
+}
+
 void read_every_prefix(std::string_view sample) {
     const LetterClasses classes(PLAIN);
     const std::optional<Format> formats[] = {std::nullopt, Format::fasta, Format::clustal, Format::phylip};
     for (std::size_t size = 0; size <= sample.size(); ++size) {
         const auto block = std::make_unique<char[]>(size);  // exactly the prefix, nothing after it
         std::copy_n(sample.data(), size, block.get());
+        read_in_runs(std::string_view(block.get(), size));
         for (const auto& format : formats) {
             Collected sink;
             try {
