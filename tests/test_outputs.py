@@ -14,6 +14,7 @@ from pathlib import Path
 
 import pytest
 
+from ntpepmap_cli.outputs import write_file
 from test_cli import (CODON, EXPECTED, PROTEINS, cds_of, cli_command, codon_row,
                       make_batch_locus, read_fasta, run_cli, search_path, summary_counts,
                       write_fasta)
@@ -99,6 +100,37 @@ def test_batch_outputs_onto_inputs_or_each_other_are_refused(tmp_path, outputs, 
     assert files_in(tmp_path) == before
 
 
+@pytest.mark.parametrize("old_output, pattern", [
+    ("hard link to cds/l07.fna", "overwrite the input cds/l07.fna"),
+    ("symlink to pep/l03.fasta", "overwrite the input pep/l03.fasta"),
+    ("plain file", None),
+])
+def test_a_full_output_folder_still_refuses_outputs_onto_inputs(tmp_path, old_output, pattern):
+    """Enough loci that the output folder is listed rather than looked up per file."""
+    for number in range(12):
+        make_batch_locus(tmp_path, f"l{number:02}")
+    out = tmp_path / "out"
+    out.mkdir()
+    for number in range(12):  # other files in the folder, inputs of nothing
+        (out / f"old{number:02}.txt").write_text(OLD)
+    kind, _, target = old_output.partition(" to ")
+    if kind == "hard link":
+        os.link(tmp_path / target, out / "l07.fasta")
+    elif kind == "symlink":
+        (out / "l03.fasta").symlink_to(tmp_path / target)
+    else:
+        (out / "l05.fasta").write_text(OLD)
+    before = files_in(tmp_path)
+    done = run_cli("batch", "pep", "cds", "-O", "out", cwd=tmp_path)
+    if pattern is None:
+        assert done.returncode == 0 and summary_counts(done.stderr) == (12, 0, 0)
+        assert (out / "l05.fasta").read_text() != OLD
+        return
+    assert done.returncode == 2
+    one_line_error(done.stderr, pattern)
+    assert files_in(tmp_path) == before
+
+
 # ---- the file written, or the old one kept ---------------------------------------
 
 def limit_file_size(size: int):
@@ -150,6 +182,33 @@ def test_the_new_file_takes_the_old_ones_place(single, old, umask, mode):
     assert target.is_symlink() == old.startswith("link")
     assert read_fasta(target.read_text()) == EXPECTED
     assert stat.S_IMODE(target.stat().st_mode) == mode
+
+
+def test_writers_racing_to_make_the_output_folder_all_write(tmp_path):
+    """Processes that find the output folder missing at once, as a batch's workers do:
+    each makes it or finds it made, and writes."""
+    writers = range(16)
+    for round_number in range(30):
+        folder = tmp_path / f"round{round_number}" / "out"
+        start_read, start_write = os.pipe()
+        pids = []
+        for writer in writers:
+            pid = os.fork()
+            if pid == 0:
+                status = 1
+                try:
+                    os.close(start_write)
+                    os.read(start_read, 1)  # all start at once, when the pipe closes
+                    write_file(str(folder / f"{writer}.fa"), b">a\nATG\n")
+                    status = 0
+                finally:
+                    os._exit(status)
+            pids.append(pid)
+        os.close(start_read)
+        os.close(start_write)
+        statuses = [os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]) for pid in pids]
+        assert statuses == [0] * len(writers), f"round {round_number}"
+        assert sorted(os.listdir(folder)) == sorted(f"{writer}.fa" for writer in writers)
 
 
 # ---- standard output -------------------------------------------------------------

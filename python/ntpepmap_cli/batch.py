@@ -7,23 +7,27 @@ run one locus at a time; worker processes run them side by side.
 from __future__ import annotations
 
 import argparse
-import gc
 import os
 import sys
 import time
 from functools import partial
-from typing import Any, Callable, Dict, Iterator, List, NamedTuple, Optional, Sequence, Set, TextIO, Tuple
 
 from .errors import InputError, name_some
 from .interrupts import StopRequest, exit_status, signal_name
 from .locus import LocusJob, LocusOptions, LocusOutcome, Status, run_locus
 from .messages import Reporter, error, print_outcome, tally_text
-from .options import EXIT_STATUS_TABLE, PROG, add_locus_options, locus_options
+from .options import EXIT_STATUS_TABLE, PROG, HelpFormatter, add_locus_options, locus_options
 from .outputs import remove_leftovers
+from .problems import Problem
 from .safeguards import check_outputs, option_inputs
 from .translation import Tally
 from .seqio import default_extension, read_text
 from .workers import WorkerDied, WorkerPool
+
+TYPE_CHECKING = False  # typing itself costs a batch noticeable start-up time
+if TYPE_CHECKING:
+    from collections.abc import Callable, Iterator, Sequence
+    from typing import Any, TextIO
 
 BATCH_DESCRIPTION = """\
 Run many loci, each a protein alignment with its CDS file, in parallel.
@@ -55,7 +59,7 @@ def batch_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog=f"{PROG} batch", description=BATCH_DESCRIPTION, epilog=BATCH_EXIT_STATUS,
         usage="%(prog)s [options] MANIFEST\n       %(prog)s [options] PEP_DIR CDS_DIR -O OUT_DIR",
-        formatter_class=argparse.RawDescriptionHelpFormatter)
+        formatter_class=HelpFormatter)
     parser.add_argument("inputs", nargs="+", metavar="MANIFEST | PEP_DIR CDS_DIR")
     parser.add_argument("-O", "--out-dir", metavar="DIR",
                         help="output folder in folder mode (files named after the locus)")
@@ -66,9 +70,9 @@ def batch_parser() -> argparse.ArgumentParser:
     return parser
 
 
-def read_manifest(path: str) -> List[LocusJob]:
+def read_manifest(path: str) -> list[LocusJob]:
     base = os.path.dirname(path)
-    jobs: List[LocusJob] = []
+    jobs: list[LocusJob] = []
     for number, line in enumerate(read_text(path).splitlines(), start=1):
         if not line.strip() or line.lstrip().startswith("#"):
             continue
@@ -86,29 +90,34 @@ def _stem(name: str) -> str:
     return name[:dot] if 0 < dot < len(name) - 1 else name
 
 
-def _files_by_stem(folder: str) -> Dict[str, str]:
+def _files_by_stem(folder: str) -> dict[str, str]:
     # One directory read: the entries know their type, so files cost no stat each.
     try:
         with os.scandir(folder) as entries:
-            names = sorted(entry.name for entry in entries
+            files = sorted((entry.name, entry.path) for entry in entries
                            if not entry.name.startswith(".") and entry.is_file())
     except OSError as exc:
         raise InputError(folder, exc.strerror or str(exc)) from None
-    by_stem: Dict[str, str] = {}
-    for name in names:
+    by_stem: dict[str, str] = {}
+    for name, path in files:
         stem = _stem(name)
         if stem in by_stem:
             raise InputError(folder, f"two files for locus {stem}: "
                                      f"{os.path.basename(by_stem[stem])}, {name}")
-        by_stem[stem] = os.path.join(folder, name)
+        by_stem[stem] = path
     return by_stem
 
 
-class Loci(NamedTuple):
+class Loci:
     """The loci of a batch: those to run, and those that failed before running."""
-    jobs: List[LocusJob]
-    unmatched: List[LocusOutcome]
-    unused: List[str]  # warnings: input files that belong to no locus
+
+    __slots__ = ("jobs", "unmatched", "unused")
+
+    def __init__(self, jobs: list[LocusJob], unmatched: list[LocusOutcome],
+                 unused: list[str]) -> None:
+        self.jobs = jobs
+        self.unmatched = unmatched
+        self.unused = unused  # warnings: input files that belong to no locus
 
 
 def match_folders(pep_dir: str, cds_dir: str, out_dir: str, extension: str) -> Loci:
@@ -117,7 +126,8 @@ def match_folders(pep_dir: str, cds_dir: str, out_dir: str, extension: str) -> L
     A CDS file without an alignment is no locus, only a warning.
     """
     peps, cdss = _files_by_stem(pep_dir), _files_by_stem(cds_dir)
-    jobs = [LocusJob(peps[stem], cdss[stem], os.path.join(out_dir, stem + extension))
+    out_prefix = os.path.join(out_dir, "")
+    jobs = [LocusJob(peps[stem], cdss[stem], out_prefix + stem + extension)
             for stem in peps if stem in cdss]
     if not jobs:
         raise InputError(pep_dir, f"no file name matches one in {cds_dir} (without extensions; "
@@ -159,7 +169,7 @@ def check_batch_outputs(args: argparse.Namespace, loci: Loci) -> None:
                   listed_folders=args.inputs if folder_mode else ())
 
 
-def worker_count(requested: int, loci: int) -> Tuple[int, Optional[str]]:
+def worker_count(requested: int, loci: int) -> tuple[int, str | None]:
     """How many workers to start, and a warning when they outnumber the cores."""
     cores = usable_cores()
     count = min(requested, loci, MAX_WORKERS_PER_CORE * cores)
@@ -173,7 +183,10 @@ def worker_count(requested: int, loci: int) -> Tuple[int, Optional[str]]:
 
 # A locus's outcome as it crosses the pipe from its worker: builtins only, and
 # not the job, which the main process holds already.
-PackedOutcome = Tuple[int, str, List[str], List[Any], Tuple[int, ...]]
+if TYPE_CHECKING:
+    PackedProblem = tuple[str, str, str, str, "int | None", "int | None", "str | None",
+                          "str | None"]
+    PackedOutcome = tuple[int, str, list[str], list[PackedProblem], tuple[int, ...]]
 
 
 def run_one(number: int, jobs: Sequence[LocusJob], options: LocusOptions) -> PackedOutcome:
@@ -185,14 +198,19 @@ def run_one(number: int, jobs: Sequence[LocusJob], options: LocusOptions) -> Pac
         outcome = LocusOutcome(job, Status.FAILED,
                                notes=[f"{job.pep_path}: failed: {type(exc).__name__}: {exc}"])
     tally = outcome.tally
-    return (int(outcome.status), outcome.reports, outcome.notes, outcome.problems,
+    problems = [(p.record, p.kind, p.action, p.message, p.column, p.residue_number, p.residue,
+                 p.triplet) for p in outcome.problems]
+    return (int(outcome.status), outcome.reports, outcome.notes, problems,
             tuple(getattr(tally, name) for name in Tally.__slots__))
+
+
+_STATUSES = tuple(Status)  # by value: cheaper than calling the enum
 
 
 def unpacked(job: LocusJob, packed: PackedOutcome) -> LocusOutcome:
     status, reports, notes, problems, counts = packed
-    outcome = LocusOutcome(job, Status(status), reports, notes)
-    outcome.problems = problems
+    outcome = LocusOutcome(job, _STATUSES[status], reports, notes)
+    outcome.problems = [Problem(*fields) for fields in problems]
     for name, count in zip(Tally.__slots__, counts):
         setattr(outcome.tally, name, count)
     return outcome
@@ -204,9 +222,9 @@ class BatchRun:
     def __init__(self, loci: Loci, reporter: Reporter) -> None:
         self.loci = loci
         self.reporter = reporter
-        self.outcomes: List[LocusOutcome] = []
-        self.interrupted: Optional[KeyboardInterrupt] = None
-        self._finished_jobs: Set[int] = set()  # ids of the jobs handed to workers
+        self.outcomes: list[LocusOutcome] = []
+        self.interrupted: KeyboardInterrupt | None = None
+        self._finished_jobs: set[int] = set()  # ids of the jobs handed to workers
 
     def run(self, options: LocusOptions, workers: int, stop: StopRequest) -> None:
         # Start the workers before the bar: they are forked, and should not be
@@ -228,8 +246,8 @@ class BatchRun:
         finally:
             pool.stop()
 
-    def _results(self, pool: WorkerPool[int, PackedOutcome],
-                 stop: StopRequest) -> Iterator[Tuple[LocusJob, object]]:
+    def _results(self, pool: WorkerPool,
+                 stop: StopRequest) -> Iterator[tuple[LocusJob, object]]:
         jobs = self.loci.jobs
         try:
             for number, result in pool.results(range(len(jobs)), stop):
@@ -247,7 +265,7 @@ class BatchRun:
         self.outcomes.append(outcome)
         print_outcome(outcome, self.reporter, write)
 
-    def not_finished(self) -> List[LocusJob]:
+    def not_finished(self) -> list[LocusJob]:
         return [job for job in self.loci.jobs if id(job) not in self._finished_jobs]
 
 
@@ -296,7 +314,7 @@ def summary_line(outcomes: Sequence[LocusOutcome], seconds: float) -> str:
             f"{failed} failed; {tally_text(records)}; {seconds:.2f} s elapsed\n")
 
 
-def failed_loci_lines(outcomes: Sequence[LocusOutcome]) -> List[str]:
+def failed_loci_lines(outcomes: Sequence[LocusOutcome]) -> list[str]:
     """The failed loci, each with the error that ended it (its last note): the list to
     work through afterwards."""
     failed = [outcome for outcome in outcomes if outcome.status == Status.FAILED]

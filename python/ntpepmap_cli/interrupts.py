@@ -99,13 +99,17 @@ class StopRequest:
         self.signum = self.signum or signum
 
     def check(self) -> None:
+        if self.signum:
+            raise Interrupted(self.signum)
+
+    def drain(self) -> None:
+        """Empties fd once it has woken a wait, so that it wakes the next one only for a
+        new signal."""
         try:
             while os.read(self.fd, 64):
                 pass
         except BlockingIOError:
             pass
-        if self.signum:
-            raise Interrupted(self.signum)
 
     def __enter__(self) -> StopRequest:
         self._previous = [signal.signal(stop_signal, self._note) for stop_signal in STOP_SIGNALS]

@@ -14,7 +14,7 @@ from enum import IntEnum
 
 from .codes import terminal_stops
 from .errors import InputError, name_some, shown_path
-from .outputs import output_name, output_stream
+from .outputs import STDOUT, output_name, output_stream, write_file
 from .problems import (CDS_TOO_SHORT, LEFT_OUT, PADDED, ROW_TOO_SHORT, WRITTEN_SHORT,
                        Problem)
 from .pairing import (NUCLEOTIDE_LETTERS, Pair, ShortCds, check_names_fit, check_not_swapped,
@@ -360,6 +360,9 @@ _GAP_BITS = bytes(1 if byte == ord("-") else 0 for byte in range(256))
 def write_bytes(out_path: str, data: bytes) -> None:
     """Writes UTF-8 text, already in its output format, to out_path ('-': standard output),
     past the text layer: the engine's output needs no encoding."""
+    if out_path != STDOUT:
+        write_file(out_path, data)
+        return
     with output_stream(out_path) as out:
         out.flush()
         buffer = getattr(out, "buffer", None)

@@ -20,7 +20,7 @@ from .interrupts import output_in_place, stop_signals_held
 
 TYPE_CHECKING = False  # typing itself costs a small locus noticeable start-up time
 if TYPE_CHECKING:
-    from typing import TextIO
+    from typing import BinaryIO, TextIO
 
 STDOUT = "-"
 STDOUT_NAME = "standard output"
@@ -28,20 +28,20 @@ _TEMPORARY_SUFFIX = ".tmp"
 
 
 class AtomicFile:
-    """A text file that replaces `path` on commit(), or vanishes on discard()."""
+    """A file that replaces `path` on commit(), or vanishes on discard()."""
 
     def __init__(self, path: str) -> None:
         self.path = path
         self.target = path  # resolved on opening, when errors are reported
         self.temporary = ""
         self.existed = False
-        self.stream: TextIO | None = None
+        self.stream: TextIO | BinaryIO | None = None
 
     def open(self) -> TextIO:
         # Signals wait until the temporary file is known, or it could be left behind.
         with self.discarded_on_failure(), stop_signals_held():
-            self.stream = self._open()
-        return self.stream
+            self.stream = stream = self._open()
+        return stream
 
     @contextmanager
     def discarded_on_failure(self) -> Iterator[None]:
@@ -56,33 +56,35 @@ class AtomicFile:
             raise
 
     def _open(self) -> TextIO:
+        return open(self._open_descriptor(), "w", encoding="utf-8", newline="\n")
+
+    def _open_descriptor(self) -> int:
+        """Where the new content goes: the temporary file, or a device as it is."""
         self.target, old = _target_of(self.path)
         if old is not None and not stat.S_ISREG(old.st_mode):
             # A device or pipe (-o /dev/null): there is no old content to keep.
-            return open(self.target, "w", encoding="utf-8", newline="\n")
+            return os.open(self.target, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o666)
         self.existed = old is not None
-        fd = self._create_temporary()
+        fd, self.temporary = _create_temporary(self.target)
         if old is not None:  # a new file has the usual mode under the umask already
-            os.chmod(self.temporary, stat.S_IMODE(old.st_mode))
-        return open(fd, "w", encoding="utf-8", newline="\n")
-
-    def _create_temporary(self) -> int:
-        folder, name = os.path.split(self.target)
-        while True:
-            # Hidden, so that a folder listed for inputs never takes it for one.
-            candidate = os.path.join(folder, f"{_temporary_prefix(name, os.getpid())}"
-                                             f"{os.urandom(4).hex()}{_TEMPORARY_SUFFIX}")
             try:
-                fd = os.open(candidate, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o666)
-            except FileExistsError:
-                continue
-            except FileNotFoundError:  # the folder is new: made on first use only
-                if not folder or os.path.isdir(folder):
-                    raise
-                os.makedirs(folder, exist_ok=True)
-                continue
-            self.temporary = candidate
-            return fd
+                os.fchmod(fd, stat.S_IMODE(old.st_mode))
+            except OSError:
+                os.close(fd)
+                raise
+        return fd
+
+    def write_whole(self, data: bytes) -> None:
+        """Writes data, the whole new content, past any text layer, and commits it."""
+        with self.discarded_on_failure():
+            with stop_signals_held():
+                self.stream = stream = open(self._open_descriptor(), "wb", buffering=0)
+                if len(data) <= _HELD_WRITE_BYTES:
+                    _write_all(stream, data)
+                    self.commit()
+                    return
+            _write_all(stream, data)
+            self.commit()
 
     def commit(self) -> None:
         # The file is put in place whole, or stays temporary and goes.
@@ -145,6 +147,43 @@ def _target_of(path: str) -> tuple[str, os.stat_result | None]:
 
 def _temporary_prefix(name: str, pid: int) -> str:
     return f".{name}.{pid}."
+
+
+def _create_temporary(target: str) -> tuple[int, str]:
+    """A new file for target's next content, open for writing, and its name."""
+    folder, name = os.path.split(target)
+    folder_made = False
+    while True:
+        # Hidden, so that a folder listed for inputs never takes it for one.
+        candidate = os.path.join(folder, f"{_temporary_prefix(name, os.getpid())}"
+                                         f"{os.urandom(4).hex()}{_TEMPORARY_SUFFIX}")
+        try:
+            return os.open(candidate, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o666), candidate
+        except FileExistsError:
+            continue
+        except FileNotFoundError:  # the folder is new: made on first use only
+            # Another worker may make it meanwhile: made or found, it is tried once more.
+            if not folder or folder_made:
+                raise
+            os.makedirs(folder, exist_ok=True)
+            folder_made = True
+
+
+# Up to this size an output is created, written and renamed with stop signals held
+# throughout: a few milliseconds at most, and half the signal-mask changes.
+_HELD_WRITE_BYTES = 1 << 20
+
+
+def write_file(path: str, data: bytes) -> None:
+    """Puts data in place of path's content, whole; OSError becomes a one-line InputError,
+    and the old file stays."""
+    AtomicFile(path).write_whole(data)
+
+
+def _write_all(stream: BinaryIO, data: bytes) -> None:
+    view = memoryview(data)
+    while view:
+        view = view[stream.write(view):]
 
 
 def remove_leftovers(path: str, pid: int | None) -> None:

@@ -44,21 +44,71 @@ def _file_identity_of_fd(fd: int) -> Identity | None:
     return _identity(status) if stat.S_ISREG(status.st_mode) else None
 
 
+# Paths in one folder after which it is listed once: a file that is not there (an
+# output still to be written) then costs no lookup of its own.
+_LIST_AFTER = 8
+
+
+class _Folder:
+    """A folder as resolved, and once listed, the names in it."""
+
+    __slots__ = ("prefix", "lookups", "names")
+
+    def __init__(self, resolved: str) -> None:
+        self.prefix = resolved if resolved.endswith(os.sep) else resolved + os.sep
+        self.lookups = 0
+        self.names: set[str] | None = None
+
+    def may_hold(self, name: str) -> bool:
+        """False only when the listing says name is not there."""
+        if self.names is None:
+            self.lookups += 1
+            if self.lookups != _LIST_AFTER:
+                return True
+            try:
+                self.names = set(os.listdir(self.prefix))
+            except OSError:  # unreadable: each file is looked up
+                return True
+        return name in self.names
+
+
+def _split(path: str) -> tuple[str, str]:
+    """os.path.split for the common case, without its cost per call."""
+    if os.altsep:
+        return os.path.split(path)
+    folder, sep, name = path.rpartition(os.sep)
+    return (folder or sep), name
+
+
 class _Resolver:
-    """Resolved paths and identities, one lstat a file and each folder resolved once:
-    a batch has thousands of files in a few folders."""
+    """Resolved paths and identities, each folder resolved once, and at most one lstat a
+    file: a batch has thousands of files in a few folders."""
 
     def __init__(self) -> None:
-        self._folders: dict[str, str] = {}
+        self._folders: dict[str, _Folder] = {}
+
+    def _folder(self, name: str) -> _Folder:
+        folder = self._folders.get(name)
+        if folder is None:
+            folder = self._folders[name] = _Folder(os.path.realpath(name or os.curdir))
+        return folder
+
+    def path(self, path: str) -> str:
+        """The path with its folder resolved; the file itself may be a link."""
+        folder, name = _split(path)
+        if name in ("", ".", ".."):
+            return os.path.realpath(path)
+        return self._folder(folder).prefix + name
 
     def __call__(self, path: str) -> tuple[str, Identity | None]:
-        folder, name = os.path.split(path)
+        """The path resolved, through a link too, and the identity of the file if it is there."""
+        folder_name, name = _split(path)
         if name in ("", ".", ".."):
             return os.path.realpath(path), _identity_of(path)
-        resolved_folder = self._folders.get(folder)
-        if resolved_folder is None:
-            resolved_folder = self._folders[folder] = os.path.realpath(folder or os.curdir)
-        resolved = os.path.join(resolved_folder, name)
+        folder = self._folder(folder_name)
+        resolved = folder.prefix + name
+        if not folder.may_hold(name):
+            return resolved, None
         try:
             status = os.lstat(resolved)
         except (OSError, ValueError):  # not there (yet), or not a valid path
@@ -114,6 +164,10 @@ def check_outputs(outputs: Iterable[str], inputs: Iterable[str],
     """Raises InputError for the first output that would overwrite an input or another output,
     or that lies in a folder read for inputs. '-' stands for standard input and output."""
     resolve = _Resolver()
+    resolved_outputs = [(path, *resolve(path)) for path in outputs]
+    # Only a file that is there has an identity to share with an input: while no
+    # output exists, the inputs are compared by path alone, and cost no lookup.
+    by_identity = stdout_is_output or any(identity is not None for _, _, identity in resolved_outputs)
     read = _Places()
     for path in inputs:
         if path == STDIN:
@@ -121,7 +175,7 @@ def check_outputs(outputs: Iterable[str], inputs: Iterable[str],
             if identity is not None:
                 read.add("standard input", None, identity)
         else:
-            read.add(path, *resolve(path))
+            read.add(path, resolve.path(path), _identity_of(path) if by_identity else None)
     if stdout_is_output:
         found = read.find(None, _file_identity_of_fd(1))
         if found is not None:
@@ -129,10 +183,9 @@ def check_outputs(outputs: Iterable[str], inputs: Iterable[str],
                                                 f"nothing done")
     folders = _ListedFolders(listed_folders, resolve)
     written = _Places()
-    for path in outputs:
-        resolved, identity = resolve(path)
+    for path, resolved, identity in resolved_outputs:
         _refuse_clash(path, read.find(resolved, identity), written.find(resolved, identity),
-                      folders.holding(os.path.dirname(resolved)))
+                      folders.holding(_split(resolved)[0]))
         written.add(path, resolved, identity)
 
 
