@@ -203,3 +203,16 @@ def test_a_large_fasta_read_side_by_side_is_read_as_on_one_cpu(tmp_path, content
     except InputError as exc:
         here = repr(exc)
     assert here == read_on_one_cpu(path)
+
+
+@pytest.mark.parametrize("content, message", [(DAMAGED_GZIP, "damaged gzip data: "),
+                                              (None, "No such file or directory")])
+def test_a_cds_read_ahead_fails_as_one_read_in_turn(tmp_path, content, message):
+    protein = tmp_path / "protein.fasta"
+    protein.write_bytes(fasta(list(PROTEINS.items())))
+    cds = tmp_path / "cds.fasta"
+    if content is not None:
+        cds.write_bytes(content)
+    done = subprocess.run(cli_command() + [str(protein), str(cds)], capture_output=True, text=True,
+                          env=dict(os.environ, PYTHONPATH=search_path()), timeout=120)
+    assert done.returncode == 2 and done.stderr.startswith(f"ntpepmap: error: {cds}: {message}")

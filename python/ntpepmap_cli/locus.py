@@ -20,7 +20,7 @@ from .problems import (CDS_TOO_SHORT, LEFT_OUT, PADDED, ROW_TOO_SHORT, WRITTEN_S
 from .pairing import (NUCLEOTIDE_LETTERS, Pair, ShortCds, check_names_fit, check_not_swapped,
                       check_nucleotide, even_rows, pair_by_identifier, pair_by_order,
                       prepare_pairs)
-from .seqio import Record, alignment_lines, read_alignment, read_fasta_marked
+from .seqio import DecompressedAhead, Record, alignment_lines, read_alignment, read_fasta_marked
 from .translation import EngineSettings, Tally, Translated, translate_pairs
 
 
@@ -172,8 +172,9 @@ def read_cds(path: str) -> tuple[list[Record], list[int]]:
 
 
 def read_inputs(job: LocusJob, options: LocusOptions) -> LocusInputs:
-    proteins = read_alignment(job.pep_path, options.in_format)
-    cds, marked = read_cds(job.cds_path)
+    with DecompressedAhead(job.cds_path):  # the larger file, while the alignment is read
+        proteins = read_alignment(job.pep_path, options.in_format)
+        cds, marked = read_cds(job.cds_path)
     return LocusInputs(proteins, cds, job.pep_path, job.cds_path, marked)
 
 

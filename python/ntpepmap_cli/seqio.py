@@ -98,6 +98,62 @@ def _expanded(data: bytes, path: str) -> bytes:
     return data
 
 
+class _Decompressing:
+    """A compressed file read and decompressed on a thread of its own: the
+    decompressors let the interpreter lock go, so other work goes on meanwhile."""
+
+    __slots__ = ("_thread", "_data", "_error")
+
+    def __init__(self, path: str) -> None:
+        import threading  # only runs that read compressed files need it
+
+        self._data: bytes | None = None
+        self._error: BaseException | None = None
+        self._thread = threading.Thread(target=self._run, args=(path,), daemon=True)
+        self._thread.start()
+
+    def _run(self, path: str) -> None:
+        try:
+            with open(path, "rb") as stream:
+                self._data = _expanded(stream.read(), path)
+        except BaseException as exc:  # raised where the bytes are asked for
+            self._error = exc
+
+    def result(self) -> bytes:
+        self._thread.join()
+        if self._error is not None:
+            raise self._error
+        assert self._data is not None
+        return self._data
+
+
+_AHEAD: dict[str, _Decompressing] = {}  # by path, until read
+
+
+class DecompressedAhead:
+    """For the time of a with block, a compressed input file is decompressed on
+    a thread of its own from the start, ready for the read of it in the block."""
+
+    __slots__ = ("path",)
+
+    def __init__(self, path: str) -> None:
+        self.path = path
+
+    def __enter__(self) -> None:
+        if self.path == "-" or self.path in _AHEAD:
+            return
+        try:
+            with open(self.path, "rb") as stream:
+                compressed = _is_compressed(stream.read(_MAGIC_BYTES))
+        except OSError:  # the read says what is wrong
+            return
+        if compressed:
+            _AHEAD[self.path] = _Decompressing(self.path)
+
+    def __exit__(self, *exc_info: object) -> None:
+        _AHEAD.pop(self.path, None)
+
+
 class _FileBytes:
     """The bytes of an input file, decompressed, for the time of a with block;
     '-' is standard input, read once.
@@ -118,6 +174,9 @@ class _FileBytes:
         try:
             if self.path == "-":
                 return _expanded(sys.stdin.buffer.read(), self.path)
+            ahead = _AHEAD.pop(self.path, None)
+            if ahead is not None:
+                return ahead.result()
             self._stream = open(self.path, "rb")
             if not _is_compressed(self._stream.peek(_MAGIC_BYTES)):
                 self._view = _map(self._stream)
