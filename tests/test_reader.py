@@ -147,6 +147,8 @@ def protein_files():
     records = list(PROTEINS.items())
     return {
         "FASTA gzip": gzip.compress(fasta(records)),
+        "FASTA gzip in members, as bgzip writes": b"".join(gzip.compress(fasta([record])) for record in records)
+                                                  + b"\0" * 28,
         "PHYLIP interleaved xz": lzma.compress(phylip_interleaved(records, width=5)),
         "CLUSTAL bzip2": bz2.compress(clustal(records, width=5)),
     }
