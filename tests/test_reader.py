@@ -218,3 +218,29 @@ def test_a_cds_read_ahead_fails_as_one_read_in_turn(tmp_path, content, message):
     done = subprocess.run(cli_command() + [str(protein), str(cds)], capture_output=True, text=True,
                           env=dict(os.environ, PYTHONPATH=search_path()), timeout=120)
     assert done.returncode == 2 and done.stderr.startswith(f"ntpepmap: error: {cds}: {message}")
+
+
+@pytest.mark.parametrize("content", [
+    lambda records: fasta(records, 60, "\r\n"),
+    lambda records: fasta(records[:3]) + b">long\n" + b"ACGT" * 2000 + b"\n" + fasta(records[3:]),
+    lambda records: fasta(records[:40]) + b">\n" + fasta(records[40:]),
+], ids=["crlf", "a-record-longer-than-a-piece", "refused-identifier-in-a-later-piece"])
+def test_a_gzip_cds_read_piece_by_piece_is_read_as_whole(tmp_path, monkeypatch, content):
+    from ntpepmap_cli import seqio
+
+    text = content(many_records(count=60, length=333))
+    plain, packed = tmp_path / "cds.fasta", tmp_path / "cds.fasta.gz"
+    plain.write_bytes(text)
+    packed.write_bytes(gzip.compress(text[:5000]) + gzip.compress(text[5000:]))  # two members
+    monkeypatch.setattr(seqio, "_PIECE", 1000)  # many pieces, cut anywhere
+    outcomes = []
+    for path, ahead in ((plain, False), (packed, True)):
+        try:
+            if ahead:
+                with seqio.DecompressedAhead(str(path)):
+                    outcomes.append(read_fasta_marked(str(path), b"ACGT"))
+            else:
+                outcomes.append(read_fasta_marked(str(path), b"ACGT"))
+        except InputError as exc:
+            outcomes.append(str(exc).replace(str(path), "CDS"))
+    assert outcomes[0] == outcomes[1]
