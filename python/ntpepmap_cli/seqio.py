@@ -145,15 +145,16 @@ def _expanded_pieces(data: bytes, path: str) -> Iterator[bytes]:
 
 class _Decompressing:
     """A compressed file read and decompressed on a thread of its own, handed on in
-    pieces as they come: the decompressors let the interpreter lock go, so that the
-    pieces are read while the rest is decompressed."""
+    pieces as they come, to one reader: the decompressors let the interpreter lock
+    go, so that the pieces are read while the rest is decompressed, and each piece
+    is let go once it is handed on."""
 
     __slots__ = ("_thread", "_pieces", "_done", "_error", "_ready")
 
     def __init__(self, path: str) -> None:
         import threading  # only runs that read compressed files need it
 
-        self._pieces: list[bytes] = []  # all of them, in order, for every reading
+        self._pieces: list[bytes] = []  # decompressed, not yet handed on
         self._done = False
         self._error: BaseException | None = None
         self._ready = threading.Condition()
@@ -176,16 +177,16 @@ class _Decompressing:
                 self._ready.notify()
 
     def pieces(self) -> Iterator[bytes]:
-        """Every piece from the first, each as soon as it is there."""
-        taken = 0
+        """Every piece, in order, each as soon as it is there."""
         while True:
             with self._ready:
-                while taken == len(self._pieces) and not self._done:
+                while not self._pieces and not self._done:
                     self._ready.wait()
-                new, done = self._pieces[taken:], self._done
-            taken += len(new)
+                new, self._pieces = self._pieces, []
+                done = self._done
             yield from new
-            if done and taken == len(self._pieces):
+            del new
+            if done:
                 if self._error is not None:
                     raise self._error
                 return
@@ -293,8 +294,8 @@ def _read_records(path: str, in_format: str, plain_letters: bytes | None
 def _read_fasta_in_pieces(path: str, ahead: _Decompressing, plain_letters: bytes | None
                           ) -> tuple[str, list[Record], list[int] | None]:
     """_read_records of FASTA being decompressed, read a run of whole records at a
-    time as the pieces come. Text the reader refuses is read again whole, so that
-    its message names the line and record in the whole file."""
+    time as the pieces come. Text the reader refuses is read again whole from the
+    file, so that its message names the line and record in the whole file."""
     records: list[Record] = []
     marked: list[int] | None = None if plain_letters is None else []
 
@@ -316,8 +317,8 @@ def _read_fasta_in_pieces(path: str, ahead: _Decompressing, plain_letters: bytes
             read(rest)
     except OSError as exc:
         raise InputError(path, exc.strerror or str(exc)) from None
-    except ValueError:
-        with _FileBytes(path, ahead) as data:
+    except ValueError:  # read again from the file: the pieces read are gone
+        with _FileBytes(path) as data:
             try:
                 return read_records(data, "fasta", plain_letters)
             except ValueError as exc:
