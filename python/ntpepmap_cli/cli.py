@@ -68,8 +68,8 @@ def single_parser() -> argparse.ArgumentParser:
                         help="codon alignment file (default '-', standard output)")
     add_locus_options(parser)
     parser.add_argument("--threads", type=int, default=0, metavar="N",
-                        help="back-translate a large locus on at most N threads (default 0: one "
-                             "per CPU this process may use)")
+                        help="read and back-translate a large locus on at most N threads (default "
+                             "0: one per CPU this process may use; 8 at most)")
     return parser
 
 

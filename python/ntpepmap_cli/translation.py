@@ -135,8 +135,8 @@ def translate_pairs(stem: str, pairs: list[tuple[str, str, str]], settings: Engi
 def located_notes(idents: list[str], cds_path: str) -> list[Problem]:
     """The note of each record written from a coding region located in its CDS."""
     shown = shown_path(cds_path)
-    return [Problem(ident, CODING_REGION, LOCATED, f"{shown}: {ident}: coding region located in the CDS")
-            for ident in idents]
+    return [Problem(ident, CODING_REGION, LOCATED,
+                    f"{shown}: {ident}: coding region located in the CDS") for ident in idents]
 
 
 def _count(tally: Tally, fate: int, failed: int, located: bool, mismatch: str) -> None:

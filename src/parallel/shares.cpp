@@ -20,6 +20,10 @@ unsigned usable_cpus() noexcept {
     return std::max(1u, std::thread::hardware_concurrency());
 }
 
+unsigned threads_to_run(unsigned asked) noexcept {
+    return std::min(asked == 0 ? usable_cpus() : asked, MOST_USEFUL_THREADS);
+}
+
 std::vector<Share> split_by_weight(std::span<const std::size_t> weights, unsigned most, std::size_t least_weight) {
     const std::size_t total = std::accumulate(weights.begin(), weights.end(), std::size_t{0});
     const std::size_t affordable = least_weight == 0 ? most : total / least_weight;

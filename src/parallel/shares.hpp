@@ -13,8 +13,15 @@ struct Share {
     std::size_t end = 0;
 };
 
+// More threads than this gain nothing here: the work reads and writes memory faster than
+// memory serves more of them.
+inline constexpr unsigned MOST_USEFUL_THREADS = 8;
+
 // How many threads this process may run at once: the CPUs it is allowed on, at least one.
 unsigned usable_cpus() noexcept;
+
+// The threads to run: `asked` (0: one per usable CPU), at most MOST_USEFUL_THREADS.
+unsigned threads_to_run(unsigned asked) noexcept;
 
 // Items [0, weights.size()) in at most `most` contiguous shares of about equal weight, none
 // lighter than `least_weight` where that can be helped: small work stays on one thread, as a

@@ -26,9 +26,6 @@ namespace {
 
 using module::PyRef;
 
-// More threads than this gain nothing: the records are read and written faster than memory serves them.
-constexpr long MOST_THREADS = 8;
-
 std::string_view utf8_of(PyObject* text) {
     Py_ssize_t size = 0;
     const char* data = PyUnicode_AsUTF8AndSize(text, &size);
@@ -120,7 +117,7 @@ LocusArguments arguments_of(PyObject* const* args, Py_ssize_t count) {
     options.keep_reports = (flags & KEEP_REPORTS) != 0;
     options.locate = (flags & LOCATE) != 0;
     options.both_strands = (flags & BOTH_STRANDS) != 0;
-    const auto thread_count = static_cast<unsigned>(std::min<long>(threads, MOST_THREADS));
+    const auto thread_count = static_cast<unsigned>(std::min<long>(threads, parallel::MOST_USEFUL_THREADS));
     return {utf8_of(args[0]), args[1], args[2], options, (flags & FASTA_TEXT) != 0, thread_count};
 }
 
@@ -341,7 +338,7 @@ std::vector<parallel::Share> shares_of(const std::vector<RecordText>& records, u
     for (std::size_t index = 0; index < records.size(); ++index) {
         letters[index] = records[index].row.size() + records[index].cds.size();
     }
-    return parallel::split_by_weight(letters, threads == 0 ? parallel::usable_cpus() : threads, LEAST_SHARE_LETTERS);
+    return parallel::split_by_weight(letters, parallel::threads_to_run(threads), LEAST_SHARE_LETTERS);
 }
 
 template <class Rows>
@@ -414,7 +411,8 @@ constexpr char TRANSLATE_LOCUS_DOC[] =
     "Back-translates (name, aligned row, CDS) pairs under a built-in code (int) or a caller's table (dict).\n"
     "mismatch: 0 mask, 1 keep, 2 drop; flags: 1 upper case, 2 resolve ambiguity, 4 T for U, 8 keep reports,\n"
     "16 FASTA text, 32 locate the coding region in a CDS that does not fit, 64 on both strands. A large locus is\n"
-    "split among threads, at most `threads` of them (0: one per CPU the process may use), the lock let go.\n"
+    "split among threads, at most `threads` of them (0: one per CPU the process may use; 8 at most), the lock\n"
+    "let go.\n"
     "Returns (rows, records, reports, located): a row per pair (None when left out), or with FASTA text the\n"
     "UTF-8 bytes of the full rows, each '>' name, line feed, row, line feed; for each record with anything to\n"
     "tell, (index, fate, residues, nucleotides, failed, located, placements found or None, row length,\n"

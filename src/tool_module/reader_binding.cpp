@@ -110,7 +110,7 @@ private:
     static constexpr std::size_t LEAST_RUN_BYTES = std::size_t{1} << 20;
 
     bool lay_out() {
-        const std::size_t parts = std::min<std::size_t>(parallel::usable_cpus(), text_.size() / LEAST_RUN_BYTES);
+        const std::size_t parts = std::min<std::size_t>(parallel::threads_to_run(0), text_.size() / LEAST_RUN_BYTES);
         if (parts < 2) return false;
         const std::optional<std::vector<std::string_view>> runs = reader::fasta_runs(text_, parts);
         if (!runs || runs->size() < 2) return false;
