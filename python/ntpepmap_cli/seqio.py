@@ -310,13 +310,18 @@ def _read_fasta_in_pieces(path: str, ahead: _Decompressing, plain_letters: bytes
         records.extend(more)
 
     try:
-        rest = b""
+        rest = b""  # the start of a record the pieces so far end inside of
         for piece in ahead.pieces():
-            text = rest + piece if rest else piece
-            end = text.rfind(b"\n>") + 1  # where the last record seen so far starts
-            if end > 0:
-                read(memoryview(text)[:end])
-            rest = text[end:]
+            end = piece.rfind(b"\n>") + 1  # where the piece's last record starts
+            if end == 0:
+                rest += piece
+                continue
+            start = piece.find(b"\n>") + 1 if rest else 0
+            if rest:  # the record across the cut, put together: a copy of it alone
+                read(rest + piece[:start])
+            if start < end:
+                read(memoryview(piece)[start:end])
+            rest = piece[end:]
         if rest or not records:
             read(rest)
     except OSError as exc:
