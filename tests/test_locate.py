@@ -40,6 +40,7 @@ WRITTEN_CDS = "atg" + "AAR" + CDS[6:18].lower() + CDS[18:]
 # Three of the 29 residues over a codon of G: one mismatch more than the tolerance.
 THREE_MISMATCHES = "".join("GGT" if site in (5, 15, 25) else CDS[3 * site:3 * site + 3]
                            for site in range(len(CDS) // 3))
+ONE_MISMATCH = CDS[:15] + "GGT" + CDS[18:]
 NO_FORWARD_PLACEMENT = (r"c\.fa: tx: CDS of {nt} nt does not fit its {residues} "
                         r"residues \({need} or {need_stop} nt\); in table 1 the protein has 0 placements "
                         r"in it \(forward strand only; --both-strands searches "
@@ -62,6 +63,11 @@ def transcript_case(name, cds_record, row=ROW, options=(), coding_region=None, s
                     coding_region=CDS),
     transcript_case("3' UTR holding another frame of the start", CDS + "TAA" + THREE_PRIME,
                     coding_region=CDS),
+    transcript_case("a mismatch within the tolerance: masked, located once",
+                    FIVE_PRIME + ONE_MISMATCH + "TAA", status=1,
+                    coding_region=ONE_MISMATCH[:15] + "NNN" + ONE_MISMATCH[18:],
+                    message=r"p\.fa: tx: column 7 \(residue 6\): H does not match GGT \(G in table 1\); "
+                            r"masked"),
     transcript_case("letters as written", FIVE_PRIME + WRITTEN_CDS + "taa" + THREE_PRIME,
                     coding_region=WRITTEN_CDS),
     transcript_case("shifted frame, length that fits", "C" + CDS + "CC", coding_region=CDS),

@@ -105,7 +105,8 @@ def translate_pairs(stem: str, pairs: list[tuple[str, str, str]], settings: Engi
         translated.text = rows
     else:
         translated.rows = [(pair[0], row) for pair, row in zip(pairs, rows) if row is not None]
-    located_at = clean_located
+    clean_count = len(clean_located)
+    located_at = clean_located  # and the located records told in full, after them
     for index, fate, residues, nucleotides, failed, located, placements, length, sites in told:
         ident = pairs[index][0]
         if fate == _WRITTEN and length != 3 * len(pairs[index][1]):
@@ -125,8 +126,8 @@ def translate_pairs(stem: str, pairs: list[tuple[str, str, str]], settings: Engi
         if located and fate == _WRITTEN:  # as the tally counts it
             located_at.append(index)
         _count(translated.tally, fate, failed, located, settings.mismatch)
-    translated.tally.located += len(clean_located)
-    if len(located_at) > len(clean_located):  # in the records' order
+    translated.tally.located += clean_count
+    if len(located_at) > clean_count:  # in the records' order
         located_at.sort()
     translated.located = [pairs[index][0] for index in located_at]
     return translated
