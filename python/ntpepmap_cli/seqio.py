@@ -91,30 +91,27 @@ def _zlib_gunzipped(data: bytes) -> Iterator[bytes]:
         data = inflater.unused_data.lstrip(b"\0")
 
 
-def _gunzip(data: bytes) -> bytes:
-    return b"".join(_gunzipped_pieces(data))
-
-
-def _bunzip2(data: bytes) -> bytes:
+def _bunzip2(data: bytes) -> Iterator[bytes]:
     import bz2
 
     try:
-        return bz2.decompress(data)
+        yield bz2.decompress(data)
     except (OSError, EOFError, ValueError) as exc:
         raise _Damaged(str(exc)) from None
 
 
-def _unxz(data: bytes) -> bytes:
+def _unxz(data: bytes) -> Iterator[bytes]:
     import lzma
 
     try:
-        return lzma.decompress(data)
+        yield lzma.decompress(data)
     except (lzma.LZMAError, EOFError) as exc:
         raise _Damaged(str(exc)) from None
 
 
-# First bytes of each compressed format, its name in messages and its decompressor.
-_COMPRESSED = ((b"\x1f\x8b", "gzip", _gunzip), (b"BZh", "bzip2", _bunzip2),
+# First bytes of each compressed format, its name in messages and its decompressor, which
+# gives the decompressed bytes in pieces (gzip's as they come, the others' in one).
+_COMPRESSED = ((b"\x1f\x8b", "gzip", _gunzipped_pieces), (b"BZh", "bzip2", _bunzip2),
                (b"\xfd7zXZ\x00", "xz", _unxz))
 
 
@@ -132,14 +129,11 @@ def _expanded(data: bytes, path: str) -> bytes:
 
 
 def _expanded_pieces(data: bytes, path: str) -> Iterator[bytes]:
-    """_expanded's bytes in pieces, as they are decompressed (gzip), or in one."""
+    """_expanded's bytes in pieces, as they are decompressed."""
     for magic, name, decompress in _COMPRESSED:
         if data.startswith(magic):
             try:
-                if decompress is _gunzip:
-                    yield from _gunzipped_pieces(data)
-                else:
-                    yield decompress(data)
+                yield from decompress(data)
                 return
             except _Damaged as exc:
                 raise InputError(path, f"damaged {name} data: {exc}") from None

@@ -117,8 +117,9 @@ LocusArguments arguments_of(PyObject* const* args, Py_ssize_t count) {
     options.keep_reports = (flags & KEEP_REPORTS) != 0;
     options.locate = (flags & LOCATE) != 0;
     options.both_strands = (flags & BOTH_STRANDS) != 0;
-    const auto thread_count = static_cast<unsigned>(std::min<long>(threads, parallel::MOST_USEFUL_THREADS));
-    return {utf8_of(args[0]), args[1], args[2], options, (flags & FASTA_TEXT) != 0, thread_count};
+    // Beyond the most threads that are run, any number asks for as many.
+    const auto asked = static_cast<unsigned>(std::min<long>(threads, parallel::MOST_USEFUL_THREADS));
+    return {utf8_of(args[0]), args[1], args[2], options, (flags & FASTA_TEXT) != 0, asked};
 }
 
 PyRef problem_tuple(const engine::SiteProblem& problem) {

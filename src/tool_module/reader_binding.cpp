@@ -59,6 +59,12 @@ void append(PyObject* list, PyRef item) {
     if (PyList_Append(list, checked(std::move(item)).get()) != 0) throw PythonError{};
 }
 
+// read_records' result: (format, records, marked places or None).
+PyRef read_result(reader::Format format, PyObject* records, PyObject* marked) {
+    PyRef name = checked(python_text(reader::format_name(format), true));
+    return checked(PyTuple_Pack(3, name.get(), records, marked));
+}
+
 // The records as a list of (identifier, sequence) pairs, and the places of those that
 // hold letters outside the plain set.
 class RecordList final : public reader::RecordSink {
@@ -76,11 +82,9 @@ public:
         ++taken_;
     }
 
-    // (format, records, marked places or None)
-    PyObject* result(reader::Format format) {
-        PyRef name = checked(python_text(reader::format_name(format), true));
+    PyRef result(reader::Format format) {
         PyRef marked = marked_.is_null() ? PyRef::new_reference(Py_None) : std::move(marked_);
-        return PyTuple_Pack(3, name.get(), records_.get(), marked.get());
+        return read_result(format, records_.get(), marked.get());
     }
 
 private:
@@ -165,8 +169,7 @@ private:
             PyList_SET_ITEM(records.get(), ssize(index), pair.release());
             if (marking && !facts_[index].plain()) append(marked.get(), PyRef::steal(PyLong_FromSize_t(index)));
         }
-        PyRef name = checked(python_text(reader::format_name(reader::Format::fasta), true));
-        return checked(PyTuple_Pack(3, name.get(), records.get(), marked.get()));
+        return read_result(reader::Format::fasta, records.get(), marked.get());
     }
 
     // Line ends and white space took room that the letters did not need.
@@ -221,7 +224,7 @@ PyObject* read_records(PyObject*, PyObject* args) noexcept {
         }
         RecordList records(plain_letters != Py_None);
         const reader::Format found = reader::read_records(bytes.text(), format, classes, records);
-        return records.result(found);
+        return records.result(found).release();
     } catch (const PythonError&) {
         return nullptr;
     } catch (const reader::ReadError& error) {
