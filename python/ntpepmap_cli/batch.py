@@ -20,6 +20,7 @@ from .options import EXIT_STATUS_TABLE, PROG, HelpFormatter, add_locus_options, 
 from .outputs import remove_leftovers
 from .problems import Problem
 from .safeguards import check_outputs, option_inputs
+from .status import write_status
 from .translation import Tally
 from .seqio import default_extension, read_text
 from .workers import WorkerDied, WorkerPool
@@ -66,6 +67,9 @@ def batch_parser() -> argparse.ArgumentParser:
     parser.add_argument("-j", "--jobs", type=int, default=usable_cores(), metavar="N",
                         help="worker processes (default: the number of cores; at most "
                              f"{MAX_WORKERS_PER_CORE} per core and one per locus)")
+    parser.add_argument("--status", metavar="FILE",
+                        help="write a tab-separated table of every locus: its name, output, "
+                             "fate (written, failed, interrupted), counts and first message")
     add_locus_options(parser)
     return parser
 
@@ -80,7 +84,7 @@ def read_manifest(path: str) -> list[LocusJob]:
         if len(fields) != 3 or not all(fields):
             raise InputError(path, f"line {number}: expected protein alignment, CDS and output "
                                    f"path separated by tabs")
-        jobs.append(LocusJob(*(os.path.join(base, part) for part in fields)))
+        jobs.append(LocusJob(*(os.path.join(base, part) for part in fields), name=fields[2]))
     return jobs
 
 
@@ -119,6 +123,14 @@ class Loci:
         self.unmatched = unmatched
         self.unused = unused  # warnings: input files that belong to no locus
 
+    def in_order(self) -> list[tuple[str, LocusJob]]:
+        """Every locus, named, in the manifest's order or by name in folder mode."""
+        named = [(job.name, job) for job in self.jobs]
+        if self.unmatched:
+            named = sorted(named + [(outcome.job.name, outcome.job) for outcome in self.unmatched],
+                           key=lambda pair: pair[0])
+        return named
+
 
 def match_folders(pep_dir: str, cds_dir: str, out_dir: str, extension: str) -> Loci:
     """A locus per protein alignment, run when the CDS folder has a file of the same stem.
@@ -127,13 +139,13 @@ def match_folders(pep_dir: str, cds_dir: str, out_dir: str, extension: str) -> L
     """
     peps, cdss = _files_by_stem(pep_dir), _files_by_stem(cds_dir)
     out_prefix = os.path.join(out_dir, "")
-    jobs = [LocusJob(peps[stem], cdss[stem], out_prefix + stem + extension)
+    jobs = [LocusJob(peps[stem], cdss[stem], out_prefix + stem + extension, stem)
             for stem in peps if stem in cdss]
     if not jobs:
         raise InputError(pep_dir, f"no file name matches one in {cds_dir} (without extensions; "
                                   f"alignments: {name_some(list(peps)) or 'none'}; "
                                   f"CDS: {name_some(list(cdss)) or 'none'})")
-    unmatched = [LocusOutcome(LocusJob(path, "", ""), Status.FAILED,
+    unmatched = [LocusOutcome(LocusJob(path, "", "", stem), Status.FAILED,
                               notes=[f"{path}: no matching file in {cds_dir}"])
                  for stem, path in peps.items() if stem not in cdss]
     unused = [f"{path}: no alignment of that name in {pep_dir}; not used"
@@ -164,7 +176,8 @@ def check_batch_outputs(args: argparse.Namespace, loci: Loci) -> None:
     folder_mode = len(args.inputs) == 2
     inputs = [path for job in loci.jobs for path in (job.pep_path, job.cds_path)]
     inputs += [outcome.job.pep_path for outcome in loci.unmatched] + option_inputs(args)
-    outputs = [job.out_path for job in loci.jobs] + ([args.report] if args.report else [])
+    outputs = [job.out_path for job in loci.jobs]
+    outputs += [path for path in (args.report, args.status) if path and path != "-"]
     check_outputs(outputs, inputs if folder_mode else inputs + args.inputs,
                   listed_folders=args.inputs if folder_mode else ())
 
@@ -357,10 +370,10 @@ def batch_main(argv: Sequence[str]) -> int:
         except BaseException:
             reporter.abandon()
             raise
-        return finish(batch, reporter, start)
+        return finish(batch, reporter, start, args.status)
 
 
-def finish(batch: BatchRun, reporter: Reporter, start: float) -> int:
+def finish(batch: BatchRun, reporter: Reporter, start: float, status_path: str | None) -> int:
     """Tells what was done, last of all the summary; the exit status."""
     failed = failed_loci_lines(batch.outcomes)
     sys.stderr.writelines(failed)
@@ -370,11 +383,14 @@ def finish(batch: BatchRun, reporter: Reporter, start: float) -> int:
     else:
         reporter.to_file("".join(failed))
     sys.stderr.write(summary_line(batch.outcomes, time.perf_counter() - start))
-    if batch.interrupted is not None:
-        return exit_status(batch.interrupted)
     try:
+        if status_path is not None:  # an interrupted batch's too: what was not finished shows
+            write_status(status_path, batch.loci.in_order(), batch.outcomes)
+        if batch.interrupted is not None:
+            return exit_status(batch.interrupted)
         reporter.finish()
     except InputError as exc:
+        reporter.abandon()
         return error(str(exc))
     clean = all(outcome.status == Status.CLEAN for outcome in batch.outcomes)
     return int(Status.CLEAN if clean else Status.REPORTED)

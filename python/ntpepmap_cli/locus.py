@@ -74,12 +74,13 @@ class LocusOptions:
 class LocusJob:
     """The two input files of a locus and its output ('-': standard output)."""
 
-    __slots__ = ("pep_path", "cds_path", "out_path")
+    __slots__ = ("pep_path", "cds_path", "out_path", "name")
 
-    def __init__(self, pep_path: str, cds_path: str, out_path: str = "-") -> None:
+    def __init__(self, pep_path: str, cds_path: str, out_path: str = "-", name: str = "") -> None:
         self.pep_path = pep_path
         self.cds_path = cds_path
         self.out_path = out_path
+        self.name = name  # in a batch: the output path as the manifest writes it, or the stem
 
     def __repr__(self) -> str:
         return f"LocusJob({self.pep_path!r}, {self.cds_path!r}, {self.out_path!r})"
