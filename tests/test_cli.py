@@ -468,15 +468,15 @@ def test_batch_manifest_with_a_failing_and_a_reported_locus(tmp_path):
     done = run_cli("batch", tmp_path / "manifest.tsv", "-j", "2", "--out-format", "phylip",
                    "--report", tmp_path / "reports.txt", "--status", tmp_path / "status.tsv")
     assert done.returncode == 1
-    header, *rows = [line.split("\t") for line in (tmp_path / "status.tsv").read_text().splitlines()]
+    header, *rows = [line.split("\t") for line in (tmp_path / "status.tsv").open()]
     assert header == ["locus", "output", "fate", "written", "masked", "kept", "located", "padded",
-                      "left_out", "message"]
+                      "left_out", "message\n"]
     assert [row[:9] for row in rows] == [
         [f"out/{stem}.phy", str(tmp_path / f"out/{stem}.phy"), fate, *counts]
         for stem, fate, counts in (("l1", "written", "400000"), ("l2", "written", "410000"),
                                    ("l3", "failed", "000000"), ("l4", "written", "400000"))]
     assert re.match(r".*l2\.fasta: beta: column 6 .*; masked$", rows[1][9])
-    assert re.match(r".*l3\.fna: no CDS .*: delta", rows[2][9]) and rows[0][9] == ""
+    assert re.match(r".*l3\.fna: no CDS .*: delta", rows[2][9]) and rows[0][9] == "\n"
     assert re.findall("HEADER (.*):", (tmp_path / "reports.txt").read_text()) == ["beta"]
     assert summary_counts(done.stderr) == (3, 1, 1)
     assert read_phylip((tmp_path / "out/l1.phy").read_text()) == EXPECTED
