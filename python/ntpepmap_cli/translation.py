@@ -14,7 +14,7 @@ from .problems import (CDS_TOO_LONG, CDS_TOO_SHORT, CODING_REGION, KEPT, LEFT_OU
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from ._native import LocusTranslation, RecordReport
-    from .locus import LocusOptions
+    from .job import LocusOptions
 
 MISMATCH_POLICIES = ("mask", "keep", "drop")
 
