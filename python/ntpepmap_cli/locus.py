@@ -17,6 +17,7 @@ from .outcome import LocusOutcome, Record, Status
 from .outputs import STDOUT, output_stream, write_file
 from .pairing import (NUCLEOTIDE_LETTERS, check_names_fit, check_not_swapped, check_nucleotide,
                       pair_by_identifier, pair_by_order)
+from ._native import fasta_text  # the one FASTA writer: the engine's text is written alike
 from .seqio import DecompressedAhead, alignment_lines, read_alignment, read_fasta_marked
 from .translation import translate
 
@@ -122,8 +123,7 @@ def _run(job: LocusJob, options: LocusOptions, outcome: LocusOutcome) -> None:
 
 def _output_is_plain_fasta(options: LocusOptions) -> bool:
     """Whether the engine's FASTA text is the output file as it is."""
-    return (options.out_format == "fasta" and not options.wrap and not options.drop_gap_columns
-            and not options.keep_short)
+    return options.out_format == "fasta" and not options.drop_gap_columns and not options.keep_short
 
 
 def without_gap_columns(rows: list[Record]) -> list[Record]:
@@ -173,7 +173,9 @@ def _version_for(out_format: str) -> str:
 
 def write_alignment(out_path: str, rows: list[Record], ncols: int,
                     options: LocusOptions) -> None:
-    lines = alignment_lines(rows, ncols, options.out_format, options.wrap,
-                            _version_for(options.out_format))
+    if options.out_format == "fasta":
+        write_bytes(out_path, fasta_text(rows, options.wrap))
+        return
+    lines = alignment_lines(rows, ncols, options.out_format, _version_for(options.out_format))
     with output_stream(out_path) as out:
         out.writelines(lines)
