@@ -473,7 +473,7 @@ def test_batch_manifest_with_a_failing_and_a_reported_locus(tmp_path):
                       "left_out", "message\n"]
     assert [row[:9] for row in rows] == [
         [f"out/{stem}.phy", str(tmp_path / f"out/{stem}.phy"), fate, *counts]
-        for stem, fate, counts in (("l1", "written", "400000"), ("l2", "written", "410000"),
+        for stem, fate, counts in (("l1", "written", "400000"), ("l2", "written with changes", "410000"),
                                    ("l3", "failed", "000000"), ("l4", "written", "400000"))]
     assert re.match(r".*l2\.fasta: beta: column 6 .*; masked$", rows[1][9])
     assert re.match(r".*l3\.fna: no CDS .*: delta", rows[2][9]) and rows[0][9] == "\n"

@@ -7,34 +7,27 @@ path, its fate, its counts as the summary line has them, and one message.
 
 from __future__ import annotations
 
-from .locus import LocusJob, LocusOutcome, Status, write_bytes
-from .translation import Tally
+from .job import LocusJob
+from .locus import write_bytes
+from .outcome import FATES, LocusOutcome, Status, Tally
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from collections.abc import Iterable
 
-WRITTEN, FAILED, INTERRUPTED = "written", "failed", "interrupted"
+# Fates: LocusOutcome.fate()'s, and one for a locus that a stopped batch did not finish.
+FAILED, INTERRUPTED = FATES[Status.FAILED], "interrupted"
+NOT_WRITTEN = (FAILED, INTERRUPTED)
 COLUMNS = ("locus", "output", "fate", *Tally.__slots__, "message")
 _FIELD_BREAKS = str.maketrans("\t\n\r", "   ")  # a field stays on its line and in its column
-
-
-def first_message(outcome: LocusOutcome) -> str:
-    """A failed locus's error (its last note); else its first problem or note."""
-    if outcome.status == Status.FAILED and outcome.notes:
-        return outcome.notes[-1]
-    if outcome.problems:
-        return str(outcome.problems[0])
-    return outcome.notes[0] if outcome.notes else ""
 
 
 def _row(name: str, job: LocusJob, outcome: LocusOutcome | None) -> str:
     if outcome is None:
         fields = [name, job.out_path, INTERRUPTED, *("0" for _ in Tally.__slots__), ""]
     else:
-        fate = FAILED if outcome.status == Status.FAILED else WRITTEN
-        counts = (str(getattr(outcome.tally, count)) for count in Tally.__slots__)
-        fields = [name, job.out_path, fate, *counts, first_message(outcome)]
+        fields = [name, job.out_path, outcome.fate(), *map(str, outcome.tally.counts()),
+                  outcome.first_message()]
     return "\t".join(field.translate(_FIELD_BREAKS) for field in fields) + "\n"
 
 

@@ -13,7 +13,7 @@ import shlex
 import subprocess
 import sys
 
-from ntpepmap_cli.status import COLUMNS, FAILED, INTERRUPTED, WRITTEN
+from ntpepmap_cli.status import COLUMNS, FAILED, INTERRUPTED, NOT_WRITTEN
 
 LOCUS, FATE, MESSAGE = COLUMNS.index("locus"), COLUMNS.index("fate"), COLUMNS.index("message")
 PREFIX = "ntpepmap: "
@@ -69,7 +69,7 @@ def keyed(rows, loci):
 
 def verdict(chunk, rows, returncode):
     """The log's last lines: counts, then each locus not written, with its message."""
-    failed = [row for row in rows if row[FATE] != WRITTEN]
+    failed = [row for row in rows if row[FATE] in NOT_WRITTEN]
     lines = [f"chunk {chunk}: {len(rows)} loci, {len(rows) - len(failed)} written, "
              f"{len(failed)} failed; " + (f"ntpepmap batch exited {returncode}" if returncode
                                           is not None else "not retried: its batch ran to its "
