@@ -3,6 +3,8 @@
 #   scripts/start_slurm.sh DIR         start munge, MariaDB, slurmdbd, slurmctld and slurmd
 #   scripts/start_slurm.sh --stop DIR  stop them, by the pids the start recorded
 # Everything (configuration, state, logs, sockets) lives in DIR; nothing under /etc changes.
+# Commands that do not see SLURM_CONF (the srun that Snakemake runs inside a job) find the
+# configuration where a configless slurmd would cache it, /run/slurm/conf, linked to DIR/etc.
 # The daemons listen on 127.0.0.1 only. After a start, `. DIR/env` points SLURM's commands
 # at this cluster (SLURM_CONF); its account is `ntpepmap`, its partition `ci`.
 # Needs root and Debian's packages (slurm-wlm, slurmdbd, munge, mariadb-server; installed
@@ -33,6 +35,10 @@ stop() {
         running "$pid" && kill -9 "$pid" 2>/dev/null
     done
     rm -f "$dir/pids"
+    if [[ $(readlink /run/slurm/conf) == "$dir/etc" ]]; then
+        rm /run/slurm/conf
+        rmdir /run/slurm 2>/dev/null || true
+    fi
 }
 
 if [[ ${1:-} == --stop ]]; then
@@ -66,6 +72,8 @@ DIR=$(cd "$DIR" && pwd)
 [[ ! -f $DIR/pids ]] || fail "$DIR: a cluster started there is still running (--stop it)"
 mkdir -p "$DIR"/{etc,log,state,spool,munge,db}
 chmod 755 "$DIR" "$DIR/log"  # the daemons' own users reach their folders through it
+setpriv --reuid=munge --regid=munge --clear-groups test -x "$DIR" ||
+    fail "$DIR: the munge user cannot reach it; give a folder whose parents all can (e.g. in /tmp)"
 : >"$DIR/pids"
 trap 'echo "start_slurm: failed; logs in $DIR/log" >&2; stop "$DIR"' ERR
 
@@ -169,6 +177,10 @@ EOF
 chmod 600 "$DIR/etc/slurmdbd.conf"
 export SLURM_CONF=$DIR/etc/slurm.conf
 echo "export SLURM_CONF=$SLURM_CONF" >"$DIR/env"
+if [[ ! -e /etc/slurm/slurm.conf ]]; then
+    [[ ! -e /run/slurm/conf ]] || fail "/run/slurm/conf: another cluster's configuration is there"
+    mkdir -p /run/slurm && ln -s "$DIR/etc" /run/slurm/conf
+fi
 
 setsid slurmdbd -D </dev/null >>"$DIR/log/slurmdbd.log" 2>&1 &
 started $!
