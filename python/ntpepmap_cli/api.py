@@ -16,10 +16,10 @@ from .codes import CODES_BY_NUMBER
 from .errors import InputError, name_some
 from .gene_table import checked_gene_table, load_gene_table
 from .id_map import load_id_map
-from .locus import LocusInputs, LocusOptions, LocusResult, align_locus, read_cds
-from .pairing import repeated_identifiers
+from .locus import LocusInputs, LocusOptions, LocusResult, align_locus
+from .pairing import NUCLEOTIDE_LETTERS, repeated_identifiers
 from .problems import Problem
-from .seqio import Record, read_alignment
+from .seqio import Record, read_records
 from .translation import MISMATCH_POLICIES, located_notes
 
 if TYPE_CHECKING:
@@ -122,9 +122,9 @@ def _records(source: object, argument: str,
     if isinstance(source, (str, os.PathLike)):
         path = _path(source, argument)
         if argument == "protein":
-            return read_alignment(path, "auto"), path, None
-        cds, marked = read_cds(path)
-        return cds, path, marked
+            return read_records(path, "auto").records, path, None
+        cds = read_records(path, "fasta", NUCLEOTIDE_LETTERS)
+        return cds.records, path, cds.marked
     if isinstance(source, Mapping):
         records = [(_text(ident, argument, "identifiers"), _text(seq, argument, "sequences"))
                    for ident, seq in source.items()]

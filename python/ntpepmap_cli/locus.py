@@ -20,7 +20,7 @@ from .problems import (CDS_TOO_SHORT, LEFT_OUT, PADDED, ROW_TOO_SHORT, WRITTEN_S
 from .pairing import (NUCLEOTIDE_LETTERS, Pair, ShortCds, check_names_fit, check_not_swapped,
                       check_nucleotide, even_rows, pair_by_identifier, pair_by_order,
                       prepare_pairs)
-from .seqio import DecompressedAhead, Record, alignment_lines, read_alignment, read_fasta_marked
+from .seqio import Record, alignment_lines, read_locus_files
 from .translation import EngineSettings, Tally, Translated, translate_pairs
 
 
@@ -166,16 +166,9 @@ class LocusResult:
         self.changed = False            # a codon or a record not written as given
 
 
-def read_cds(path: str) -> tuple[list[Record], list[int]]:
-    """The CDS records of a file, and the indices of those that hold more than nucleotides."""
-    return read_fasta_marked(path, NUCLEOTIDE_LETTERS)
-
-
 def read_inputs(job: LocusJob, options: LocusOptions) -> LocusInputs:
-    with DecompressedAhead(job.cds_path):  # the larger file, while the alignment is read
-        proteins = read_alignment(job.pep_path, options.in_format)
-        cds, marked = read_cds(job.cds_path)
-    return LocusInputs(proteins, cds, job.pep_path, job.cds_path, marked)
+    proteins, cds = read_locus_files(job.pep_path, job.cds_path, options.in_format, NUCLEOTIDE_LETTERS)
+    return LocusInputs(proteins.records, cds.records, job.pep_path, job.cds_path, cds.marked)
 
 
 def _pair(inputs: LocusInputs, options: LocusOptions) -> tuple[list[Record], list[str]]:

@@ -26,6 +26,13 @@ public:
                       LetterFacts facts) = 0;
 };
 
+// Where a text lies in the file it is part of (a run of its records): the numbers of its
+// first line and of its first record, so that messages name them as in the whole file.
+struct TextStart {
+    std::size_t line = 1;
+    std::size_t record = 1;
+};
+
 // The format of a text by its first line that is not blank: '>' for FASTA, the name of a
 // CLUSTAL-writing aligner, or two counts for PHYLIP. Throws ReadError for anything else.
 [[nodiscard]] Format detect_format(std::string_view text);
@@ -34,8 +41,9 @@ public:
 // `sink`: the identifier is the first word of the name, the sequence its letters with
 // white space and position numbers left out. Identifiers and sequences are UTF-8. Lines
 // end in LF, CRLF or CR alone; a byte-order mark is skipped.
-// Throws ReadError, naming line and record, for text that is not in the format.
+// Throws ReadError, naming line and record, for text that is not in the format; `start`
+// places a FASTA text in its file.
 Format read_records(std::string_view text, std::optional<Format> format, const LetterClasses& classes,
-                    RecordSink& sink);
+                    RecordSink& sink, TextStart start = {});
 
 }  // namespace ntpepmap::reader

@@ -34,6 +34,16 @@ std::string with_line_feeds(std::string_view text) {
     return result;
 }
 
+std::size_t line_end_count(std::string_view text) noexcept {
+    auto count = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+    if (has_lone_carriage_return(text)) {
+        for (std::size_t index = 0; index < text.size(); ++index) {
+            count += text[index] == '\r' && (index + 1 == text.size() || text[index + 1] != '\n');
+        }
+    }
+    return count;
+}
+
 std::size_t line_number_at(std::string_view text, std::size_t offset) noexcept {
     const std::string_view before = text.substr(0, std::min(offset, text.size()));
     return 1 + static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n'));
