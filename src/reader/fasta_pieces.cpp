@@ -128,9 +128,13 @@ std::size_t FastaPieces::long_record_end(std::string_view piece) const noexcept 
 
 void FastaPieces::add_to_long_record(std::string_view text) {
     if (text.empty()) return;
-    make_room(letter_count_ + text.size());
+    if (letter_count_ + text.size() > letter_room_) {
+        const std::size_t room = std::max({letter_count_ + text.size(), 2 * letter_room_, LONG_RECORD_BYTES});
+        letters_ = room_.grow(room, letter_count_);
+        letter_room_ = room;
+    }
     LetterFacts facts;
-    letter_count_ += copy_letters(text, classes_, letters_.get() + letter_count_, facts);
+    letter_count_ += copy_letters(text, classes_, letters_ + letter_count_, facts);
     facts_.bits |= facts.bits;
     if (!facts.ascii() || !cut_character_.empty()) check_long_record_lines(text);
     const bool crlf_cut = after_carriage_return_ && text.front() == '\n';  // counted at the '\r'
@@ -139,15 +143,12 @@ void FastaPieces::add_to_long_record(std::string_view text) {
     after_carriage_return_ = text.back() == '\r';
 }
 
-// Grown by realloc, which moves a large block's pages rather than copying them.
-void FastaPieces::make_room(std::size_t letters) {
-    if (letters <= letter_room_) return;
-    const std::size_t room = std::max({letters, 2 * letter_room_, LONG_RECORD_BYTES});
-    char* grown = static_cast<char*>(std::realloc(letters_.get(), room));
+char* FastaPieces::HeapRoom::grow(std::size_t size, std::size_t) {
+    char* grown = static_cast<char*>(std::realloc(letters_.get(), size));
     if (grown == nullptr) throw std::bad_alloc();
     (void)letters_.release();
     letters_.reset(grown);
-    letter_room_ = room;
+    return grown;
 }
 
 // The lines of text beyond ASCII must be UTF-8, as a reading of the whole text checks them;
@@ -180,12 +181,13 @@ ReadError FastaPieces::not_utf8(std::size_t line) const {
 void FastaPieces::end_long_record() {
     if (!cut_character_.empty()) throw not_utf8(next_.line + lines_);
     sink_.take(first_word(name_line_).first, trim_white_space(name_line_),
-               std::string_view(letters_.get(), letter_count_), facts_);
+               std::string_view(letters_, letter_count_), facts_);
     read_any_ = true;
     next_.record += 1;
     next_.line += lines_;
     long_record_ = false;
-    letters_.reset();
+    own_room_.clear();
+    letters_ = nullptr;
     letter_count_ = letter_room_ = lines_ = 0;
     facts_ = {};
     after_line_end_ = after_carriage_return_ = false;

@@ -23,7 +23,8 @@ public:
     using ReadRun = std::function<std::size_t(std::string_view run, TextStart start)>;
 
     FastaPieces(const LetterClasses& classes, RecordSink& sink, ReadRun read_run)
-        : classes_(classes), sink_(sink), read_run_(std::move(read_run)) {}
+        : classes_(classes), sink_(sink), read_run_(std::move(read_run)),
+          room_(sink.letter_room() != nullptr ? *sink.letter_room() : own_room_) {}
 
     // The next piece: every record it completes is read before it returns.
     void take(std::string_view piece);
@@ -37,7 +38,6 @@ private:
     bool start_long_record();
     [[nodiscard]] std::size_t long_record_end(std::string_view piece) const noexcept;
     void add_to_long_record(std::string_view text);
-    void make_room(std::size_t letters);
     void check_long_record_lines(std::string_view text);
     void end_long_record();
     [[nodiscard]] ReadError not_utf8(std::size_t line) const;
@@ -51,13 +51,26 @@ private:
     bool read_any_ = false;
     TextStart next_{};           // where the carried text, or the long record, starts
 
-    // The long record being put together.
-    struct FreeBytes {
-        void operator()(char* bytes) const noexcept { std::free(bytes); }
+    // The reader's own room: grown by realloc, which moves a large block's pages rather
+    // than copying them.
+    class HeapRoom final : public LetterRoom {
+    public:
+        char* grow(std::size_t size, std::size_t kept) override;
+        void clear() noexcept { letters_.reset(); }
+
+    private:
+        struct FreeBytes {
+            void operator()(char* bytes) const noexcept { std::free(bytes); }
+        };
+        std::unique_ptr<char, FreeBytes> letters_;
     };
+
+    // The long record being put together.
+    HeapRoom own_room_;
+    LetterRoom& room_;
     bool long_record_ = false;
     std::string name_line_;
-    std::unique_ptr<char, FreeBytes> letters_;
+    char* letters_ = nullptr;
     std::size_t letter_count_ = 0;
     std::size_t letter_room_ = 0;
     LetterFacts facts_;

@@ -135,9 +135,11 @@ private:
 
     bool lay_out() {
         const std::size_t parts = std::min<std::size_t>(parallel::threads_to_run(0), text_.size() / LEAST_RUN_BYTES);
-        if (parts < 2) return false;
+        if (parts < 1) return false;
+        // One run too, on one thread: the letters go straight into their str, not through
+        // the plain reading's buffer, which would hold a long record's letters twice.
         const std::optional<std::vector<std::string_view>> runs = reader::fasta_runs(text_, parts);
-        if (!runs || runs->size() < 2) return false;
+        if (!runs) return false;
         runs_.resize(runs->size());
         std::vector<std::uint8_t> laid_out(runs->size());
         {
@@ -224,8 +226,42 @@ reader::Format read_text(std::string_view text, std::optional<reader::Format> fo
     return reader::read_records(text, format, classes, records, {first_line, records.size() + 1});
 }
 
-// Hands records to the list with the interpreter lock taken back: pieces are read without it,
-// so that the next piece is decompressed meanwhile.
+// A long record's letters written straight into the str that is to hold them, grown by
+// PyUnicode_Resize: a realloc, which moves a large block's pages rather than copying them.
+class StrRoom final : public reader::LetterRoom {
+public:
+    char* grow(std::size_t size, std::size_t) override {
+        const WithInterpreterLock locked;
+        if (str_.is_null()) {
+            str_ = checked(PyUnicode_New(ssize(size), 127));
+        } else {
+            resize(size);
+        }
+        return module::ascii_data(str_.get());
+    }
+
+    // The str cut to the letters, where they lie in it (the room is then empty); null otherwise.
+    PyRef take(std::string_view letters) {
+        if (str_.is_null() || letters.data() != module::ascii_data(str_.get())) return {};
+        resize(letters.size());
+        return std::move(str_);
+    }
+
+    void clear() noexcept { str_ = PyRef(); }
+
+private:
+    void resize(std::size_t size) {
+        PyObject* str = str_.release();
+        const int failed = PyUnicode_Resize(&str, ssize(size));
+        str_ = PyRef::steal(str);  // the str as it was, where it could not be resized
+        if (failed != 0) throw PythonError{};
+    }
+
+    PyRef str_;
+};
+
+// Hands long records to the list with the interpreter lock taken back: pieces are read
+// without it, so that the next piece is decompressed meanwhile.
 class LockedSink final : public reader::RecordSink {
 public:
     explicit LockedSink(RecordList& records) noexcept : records_(records) {}
@@ -233,11 +269,20 @@ public:
     void take(std::string_view identifier, std::string_view header, std::string_view sequence,
               reader::LetterFacts facts) override {
         const WithInterpreterLock locked;
-        records_.take(identifier, header, sequence, facts);
+        PyRef letters = facts.ascii() ? room_.take(sequence) : PyRef();
+        if (!letters.is_null()) {
+            records_.add(checked(python_text(identifier, false)), std::move(letters), facts, header);
+            return;
+        }
+        records_.take(identifier, header, sequence, facts);  // letters beyond ASCII: decoded
+        room_.clear();
     }
+
+    reader::LetterRoom* letter_room() noexcept override { return &room_; }
 
 private:
     RecordList& records_;
+    StrRoom room_;
 };
 
 // Reads a file given as an iterable of pieces of its bytes. FASTA is read a run of whole
