@@ -46,6 +46,12 @@ void FastaPieces::take(std::string_view piece) {
         piece.remove_prefix(end);
     }
     if (started_) return cut(piece, 0);
+    if (carried_.empty() && piece.size() >= BYTE_ORDER_MARK.size()) {  // the text starts in the piece
+        if (const std::size_t first = first_text(piece); first != std::string_view::npos) {
+            started_ = true;
+            return cut(piece, first + 1);
+        }
+    }
     // The text's start, up to its first letter that is not white space, is kept with the
     // record it leads to: a run of white space alone would be read as an empty file.
     carried_.append(piece);
