@@ -20,6 +20,7 @@ from .problems import (CDS_TOO_SHORT, LEFT_OUT, PADDED, ROW_TOO_SHORT, WRITTEN_S
 from .pairing import (NUCLEOTIDE_LETTERS, Pair, ShortCds, check_names_fit, check_not_swapped,
                       check_nucleotide, even_rows, pair_by_identifier, pair_by_order,
                       prepare_pairs)
+from .header_pairing import CdsLookup, map_by_headers, rule_notes, tried_text
 from .seqio import DecompressedAhead, Record, alignment_lines, read_alignment, read_fasta_marked
 from .translation import EngineSettings, Tally, Translated, translate_pairs
 
@@ -39,7 +40,7 @@ class LocusOptions:
     __slots__ = ("table_num", "gene_table", "in_format", "out_format", "wrap", "pair_by_order",
                  "id_map", "trim_stop", "strict", "keep_short", "mismatch", "upper_case",
                  "resolve_ambiguity", "t_for_u", "drop_gap_columns", "keep_reports", "locate",
-                 "both_strands", "threads")
+                 "both_strands", "threads", "id_pattern")
 
     def __init__(self, table_num: int = 1, gene_table: dict[str, list[str]] | None = None,
                  in_format: str = "auto", out_format: str = "fasta", wrap: int = 0,
@@ -48,7 +49,8 @@ class LocusOptions:
                  mismatch: str = "mask", upper_case: bool = False,
                  resolve_ambiguity: bool = False, t_for_u: bool = False,
                  drop_gap_columns: bool = False, keep_reports: bool = False, locate: bool = True,
-                 both_strands: bool = False, threads: int = 0) -> None:
+                 both_strands: bool = False, threads: int = 0,
+                 id_pattern: str | None = None) -> None:
         self.table_num = table_num
         self.gene_table = gene_table
         self.in_format = in_format
@@ -69,6 +71,8 @@ class LocusOptions:
         self.both_strands = both_strands
         # A large locus is translated on this many threads at most (0: one per usable CPU).
         self.threads = threads
+        # One capture group, found in the whole header lines of both inputs: pairs by it alone.
+        self.id_pattern = id_pattern
 
 
 class LocusJob:
@@ -96,6 +100,7 @@ class LocusOutcome:
         self.problems: list[Problem] = []
         self.notes: list[str] = [] if notes is None else notes  # errors, one line each
         self.tally = Tally()
+        self.unused_cds = 0  # CDS records that no protein took
 
     @property
     def written(self) -> int:
@@ -137,22 +142,27 @@ def file_stem(path: str) -> str:
 class LocusInputs:
     """The records of a locus's two inputs, and the names messages give the inputs."""
 
-    __slots__ = ("proteins", "cds", "pep_name", "cds_name", "marked")
+    __slots__ = ("proteins", "cds", "pep_name", "cds_name", "marked", "pep_headers",
+                 "lookup")
 
     def __init__(self, proteins: list[Record], cds: list[Record], pep_name: str, cds_name: str,
-                 marked: list[int] | None = None) -> None:
+                 marked: list[int] | None = None, pep_headers: list[str] | None = None,
+                 cds_headers: list[str] | None = None, lookup: CdsLookup | None = None) -> None:
         self.proteins = proteins  # identifier, aligned row
         self.cds = cds            # identifier, coding sequence
         self.pep_name = pep_name
         self.cds_name = cds_name
         self.marked = marked      # the CDS records that may hold more than nucleotides; None: all
+        self.pep_headers = pep_headers  # whole header lines, where known
+        # the CDS records looked up by identifier and header; a batch's shared CDS brings its own
+        self.lookup = lookup if lookup is not None else CdsLookup(cds, cds_headers)
 
 
 class LocusResult:
     """A locus back-translated, before anything is written."""
 
     __slots__ = ("rows", "text", "width", "problems", "located", "notes", "tally", "reports",
-                 "changed")
+                 "changed", "unused_cds")
 
     def __init__(self) -> None:
         self.rows: list[Record] = []    # the codon rows to write, in the alignment's order
@@ -164,6 +174,7 @@ class LocusResult:
         self.tally = Tally()
         self.reports = ""               # the framed reports, when asked for
         self.changed = False            # a codon or a record not written as given
+        self.unused_cds = 0             # CDS records that no protein took
 
 
 def read_cds(path: str) -> tuple[list[Record], list[int]]:
@@ -178,7 +189,8 @@ def read_inputs(job: LocusJob, options: LocusOptions) -> LocusInputs:
     return LocusInputs(proteins, cds, job.pep_path, job.cds_path, marked)
 
 
-def _pair(inputs: LocusInputs, options: LocusOptions) -> tuple[list[Record], list[str]]:
+def _pair(inputs: LocusInputs, options: LocusOptions,
+          result: LocusResult) -> tuple[list[Record], list[str]]:
     """The CDS of each protein record in their order, and the identifiers paired by occurrence."""
     proteins, cds = inputs.proteins, inputs.cds
     pep_name, cds_name = inputs.pep_name, inputs.cds_name
@@ -187,7 +199,38 @@ def _pair(inputs: LocusInputs, options: LocusOptions) -> tuple[list[Record], lis
     check_names_fit(proteins, options.out_format, pep_name)
     if options.pair_by_order:  # the CDS names play no part
         return pair_by_order(proteins, cds, pep_name, cds_name), []
-    return pair_by_identifier(proteins, cds, pep_name, cds_name, options.id_map)
+    paired, repeated = _pair_by_names(inputs, options, result)
+    result.unused_cds = len(cds) - len(paired)
+    return paired, repeated
+
+
+def _pair_by_names(inputs: LocusInputs, options: LocusOptions,
+                   result: LocusResult) -> tuple[list[Record], list[str]]:
+    """pair_by_identifier, the proteins it would miss first looked for by their headers."""
+    proteins, lookup = inputs.proteins, inputs.lookup
+    idents = [ident for ident, _ in proteins]
+    by_headers = map_by_headers(idents, inputs.pep_headers, lookup, options.id_map,
+                                options.id_pattern)
+    if by_headers.clashes or by_headers.ambiguous:
+        raise InputError(inputs.cds_name, _ambiguity(by_headers.clashes, by_headers.ambiguous))
+    id_map = options.id_map
+    if by_headers.cds_of:
+        id_map = {**(id_map or {}), **{idents[at]: cds for at, cds in by_headers.cds_of.items()}}
+    if options.id_pattern is not None:  # the pattern alone: unmatched proteins stay unpaired
+        id_map = {ident: id_map.get(ident, "") if id_map else "" for ident in idents}
+    tried = tried_text(options.id_pattern,
+                       (inputs.pep_headers or idents or [""])[0],
+                       (lookup.headers or [ident for ident, _ in inputs.cds[:1]] or [""])[0])
+    paired = pair_by_identifier(proteins, inputs.cds, inputs.pep_name, inputs.cds_name, id_map,
+                                lookup.seq_of(), tried)
+    result.notes += rule_notes(by_headers, shown_path(inputs.cds_name))
+    return paired
+
+
+def _ambiguity(clashes: list[str], ambiguous: list[str]) -> str:
+    told = ([f"a CDS record fits two proteins: {name_some(clashes)}"] if clashes else []) + (
+        [f"several CDS records fit {name_some(ambiguous)}"] if ambiguous else [])
+    return "; ".join(told) + "; pair them with --id-map"
 
 
 def _even_rows(inputs: LocusInputs, options: LocusOptions, result: LocusResult) -> int:
@@ -214,7 +257,7 @@ def strict_refusal(path: str, problems: list[str]) -> InputError:
 def _paired_rows(inputs: LocusInputs, options: LocusOptions,
                  result: LocusResult) -> tuple[list[Record], int]:
     """The CDS of each protein row, every row made as wide as the alignment, and the width."""
-    paired_cds, repeated = _pair(inputs, options)
+    paired_cds, repeated = _pair(inputs, options, result)
     width = _even_rows(inputs, options, result)
     if repeated:
         result.notes.append(f"{shown_path(inputs.pep_name)}: {len(repeated)} repeated "
@@ -266,6 +309,7 @@ def _run(job: LocusJob, options: LocusOptions, outcome: LocusOutcome) -> None:
         outcome.problems = result.problems
         outcome.notes += result.notes
         outcome.tally = result.tally
+        outcome.unused_cds = result.unused_cds
         if result.changed:
             outcome.status = Status.REPORTED
     if result.text is not None:
