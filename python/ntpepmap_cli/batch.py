@@ -59,7 +59,7 @@ def batch_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog=f"{PROG} batch", description=BATCH_DESCRIPTION, epilog=BATCH_EXIT_STATUS,
         usage="%(prog)s [options] MANIFEST\n       %(prog)s [options] PEP_DIR CDS_DIR -O OUT_DIR",
-        formatter_class=HelpFormatter)
+        formatter_class=HelpFormatter, allow_abbrev=False)
     parser.add_argument("inputs", nargs="+", metavar="MANIFEST | PEP_DIR CDS_DIR")
     parser.add_argument("-O", "--out-dir", metavar="DIR",
                         help="output folder in folder mode (files named after the locus)")

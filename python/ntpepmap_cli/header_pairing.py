@@ -112,12 +112,14 @@ class CdsLookup:
     headers, built as needed and kept: a batch's shared CDS is looked up through
     one, built before its workers start."""
 
-    __slots__ = ("records", "headers", "_seq_of", "_by_rule")
+    __slots__ = ("records", "headers", "first_header", "_seq_of", "_by_rule")
 
-    def __init__(self, records: Sequence[Record], headers: Sequence[str] | None = None) -> None:
+    def __init__(self, records: Sequence[Record], headers: Sequence[str] | None = None,
+                 seq_of: dict[str, str] | None = None) -> None:
         self.records = records
         self.headers = headers
-        self._seq_of: dict[str, str] | None = None
+        self.first_header = headers[0] if headers else records[0][0] if records else ""
+        self._seq_of = seq_of
         self._by_rule: dict[str, dict[str, list[str]]] = {}
 
     def seq_of(self) -> dict[str, str]:
@@ -136,10 +138,17 @@ class CdsLookup:
                     found.setdefault(key, []).append(ident)
         return found
 
+    def set_headers(self, headers: Sequence[str]) -> None:
+        self.headers = headers
+        self.first_header = headers[0] if headers else self.first_header
+
     def build(self, rules: Sequence[Rule]) -> None:
+        """Every index the rules can ask for, made now; the header lines, no longer
+        needed then, are let go."""
         self.seq_of()
         for rule in rules:
             self.by_rule(rule)
+        self.headers = None
 
     def found(self, rule: Rule, ident: str, header: str) -> list[str]:
         """The CDS identifiers that the first of the protein's keys finds."""
@@ -202,22 +211,21 @@ def rules_for(id_pattern: str | None) -> Sequence[Rule]:
     return RULES if id_pattern is None else (pattern_rule(id_pattern),)
 
 
-def map_by_headers(idents: Sequence[str], headers: Sequence[str] | None, lookup: CdsLookup,
-                   id_map: dict[str, str] | None, id_pattern: str | None) -> HeaderPairing:
-    """pair_by_headers for the proteins that no identifier (mapped or their own) pairs;
-    with a pattern, for all of them, as it is then the only rule."""
-    if id_pattern is None:
-        seq_of = lookup.seq_of()
-        wanted = [id_map.get(ident, ident) for ident in idents] if id_map else idents
-        mapped = id_map or {}  # a protein the map names pairs as mapped, or not at all
-        unpaired = [position for position, name in enumerate(wanted)
-                    if name not in seq_of and idents[position] not in mapped]
-        if not unpaired:
-            return HeaderPairing()
-        taken = set(wanted) - {wanted[position] for position in unpaired}
-    else:
-        unpaired, taken = list(range(len(idents))), set()
-    return pair_by_headers(idents, headers, unpaired, taken, lookup, rules_for(id_pattern))
+def unpaired_proteins(idents: Sequence[str], lookup: CdsLookup, id_map: dict[str, str] | None,
+                      id_pattern: str | None) -> tuple[list[int], set[str]]:
+    """The positions of the proteins that no identifier (mapped or their own) pairs, and
+    the CDS identifiers the others take; with a pattern, every protein, as it is then
+    the only rule."""
+    if id_pattern is not None:
+        return list(range(len(idents))), set()
+    seq_of = lookup.seq_of()
+    wanted = [id_map.get(ident, ident) for ident in idents] if id_map else idents
+    mapped = id_map or {}  # a protein the map names pairs as mapped, or not at all
+    unpaired = [position for position, name in enumerate(wanted)
+                if name not in seq_of and idents[position] not in mapped]
+    if not unpaired:
+        return [], set()
+    return unpaired, set(wanted) - {wanted[position] for position in unpaired}
 
 
 _SHOWN_HEADER = 60

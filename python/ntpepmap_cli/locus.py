@@ -11,6 +11,7 @@ from __future__ import annotations
 import gc
 import os
 from enum import IntEnum
+from functools import partial
 
 from .codes import terminal_stops
 from .errors import InputError, name_some, shown_path
@@ -20,9 +21,16 @@ from .problems import (CDS_TOO_SHORT, LEFT_OUT, PADDED, ROW_TOO_SHORT, WRITTEN_S
 from .pairing import (NUCLEOTIDE_LETTERS, Pair, ShortCds, check_names_fit, check_not_swapped,
                       check_nucleotide, even_rows, pair_by_identifier, pair_by_order,
                       prepare_pairs)
-from .header_pairing import CdsLookup, map_by_headers, rule_notes, tried_text
-from .seqio import DecompressedAhead, Record, alignment_lines, read_alignment, read_fasta_marked
+from .cds_source import CdsSource
+from .header_pairing import (CdsLookup, HeaderPairing, pair_by_headers, rule_notes, rules_for,
+                             tried_text, unpaired_proteins)
+from .seqio import (DecompressedAhead, Record, alignment_lines, read_alignment,
+                    read_fasta_marked, read_records)
 from .translation import EngineSettings, Tally, Translated, translate_pairs
+
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from collections.abc import Callable
 
 
 class Status(IntEnum):
@@ -76,14 +84,17 @@ class LocusOptions:
 
 
 class LocusJob:
-    """The two input files of a locus and its output ('-': standard output)."""
+    """The two input files of a locus and its output ('-': standard output); or, for
+    CDS, a source read already (several files, or those a batch shares)."""
 
-    __slots__ = ("pep_path", "cds_path", "out_path")
+    __slots__ = ("pep_path", "cds_path", "out_path", "shared")
 
-    def __init__(self, pep_path: str, cds_path: str, out_path: str = "-") -> None:
+    def __init__(self, pep_path: str, cds_path: str, out_path: str = "-",
+                 shared: CdsSource | None = None) -> None:
         self.pep_path = pep_path
-        self.cds_path = cds_path
+        self.cds_path = cds_path if shared is None else shared.name
         self.out_path = out_path
+        self.shared = shared
 
     def __repr__(self) -> str:
         return f"LocusJob({self.pep_path!r}, {self.cds_path!r}, {self.out_path!r})"
@@ -143,11 +154,12 @@ class LocusInputs:
     """The records of a locus's two inputs, and the names messages give the inputs."""
 
     __slots__ = ("proteins", "cds", "pep_name", "cds_name", "marked", "pep_headers",
-                 "lookup")
+                 "lookup", "read_headers")
 
     def __init__(self, proteins: list[Record], cds: list[Record], pep_name: str, cds_name: str,
                  marked: list[int] | None = None, pep_headers: list[str] | None = None,
-                 cds_headers: list[str] | None = None, lookup: CdsLookup | None = None) -> None:
+                 cds_headers: list[str] | None = None, lookup: CdsLookup | None = None,
+                 read_headers: Callable[[LocusInputs], None] | None = None) -> None:
         self.proteins = proteins  # identifier, aligned row
         self.cds = cds            # identifier, coding sequence
         self.pep_name = pep_name
@@ -156,6 +168,8 @@ class LocusInputs:
         self.pep_headers = pep_headers  # whole header lines, where known
         # the CDS records looked up by identifier and header; a batch's shared CDS brings its own
         self.lookup = lookup if lookup is not None else CdsLookup(cds, cds_headers)
+        # Fills in the header lines not read with the records, which most loci never need.
+        self.read_headers = read_headers
 
 
 class LocusResult:
@@ -183,10 +197,28 @@ def read_cds(path: str) -> tuple[list[Record], list[int]]:
 
 
 def read_inputs(job: LocusJob, options: LocusOptions) -> LocusInputs:
+    if job.shared is not None:  # read and checked already: nothing left to look at
+        return LocusInputs(read_alignment(job.pep_path, options.in_format), job.shared.records,
+                           job.pep_path, job.shared.name, [], lookup=job.shared.lookup,
+                           read_headers=partial(_read_header_lines, job, options))
+    if "-" in (job.pep_path, job.cds_path):  # read once: its header lines now or never
+        with DecompressedAhead(job.cds_path):
+            proteins = read_records(job.pep_path, options.in_format, headers=True)
+            cds = read_records(job.cds_path, "fasta", NUCLEOTIDE_LETTERS, headers=True)
+        return LocusInputs(proteins.records, cds.records, job.pep_path, job.cds_path, cds.marked,
+                           proteins.headers, cds.headers)
     with DecompressedAhead(job.cds_path):  # the larger file, while the alignment is read
         proteins = read_alignment(job.pep_path, options.in_format)
         cds, marked = read_cds(job.cds_path)
-    return LocusInputs(proteins, cds, job.pep_path, job.cds_path, marked)
+    return LocusInputs(proteins, cds, job.pep_path, job.cds_path, marked,
+                       read_headers=partial(_read_header_lines, job, options))
+
+
+def _read_header_lines(job: LocusJob, options: LocusOptions, inputs: LocusInputs) -> None:
+    """The inputs' header lines, read again from the files (a batch's shared CDS has its own)."""
+    inputs.pep_headers = read_records(job.pep_path, options.in_format, headers=True).headers
+    if job.shared is None:
+        inputs.lookup.set_headers(read_records(job.cds_path, "fasta", headers=True).headers or [])
 
 
 def _pair(inputs: LocusInputs, options: LocusOptions,
@@ -209,8 +241,13 @@ def _pair_by_names(inputs: LocusInputs, options: LocusOptions,
     """pair_by_identifier, the proteins it would miss first looked for by their headers."""
     proteins, lookup = inputs.proteins, inputs.lookup
     idents = [ident for ident, _ in proteins]
-    by_headers = map_by_headers(idents, inputs.pep_headers, lookup, options.id_map,
-                                options.id_pattern)
+    unpaired, taken = unpaired_proteins(idents, lookup, options.id_map, options.id_pattern)
+    by_headers = HeaderPairing()
+    if unpaired:
+        if inputs.read_headers is not None:
+            inputs.read_headers(inputs)
+        by_headers = pair_by_headers(idents, inputs.pep_headers, unpaired, taken, lookup,
+                                     rules_for(options.id_pattern))
     if by_headers.clashes or by_headers.ambiguous:
         raise InputError(inputs.cds_name, _ambiguity(by_headers.clashes, by_headers.ambiguous))
     id_map = options.id_map
@@ -220,7 +257,7 @@ def _pair_by_names(inputs: LocusInputs, options: LocusOptions,
         id_map = {ident: id_map.get(ident, "") if id_map else "" for ident in idents}
     tried = tried_text(options.id_pattern,
                        (inputs.pep_headers or idents or [""])[0],
-                       (lookup.headers or [ident for ident, _ in inputs.cds[:1]] or [""])[0])
+                       lookup.first_header)
     paired = pair_by_identifier(proteins, inputs.cds, inputs.pep_name, inputs.cds_name, id_map,
                                 lookup.seq_of(), tried)
     result.notes += rule_notes(by_headers, shown_path(inputs.cds_name))
