@@ -176,9 +176,9 @@ def _records(source: object, argument: str, name: str) -> _Input:
         reading = read_records(path, in_format, letters, headers=True)
         return _Input(reading.records, path, reading.marked, reading.headers)
     if hasattr(source, "read"):  # an open file, text or binary
-        name = getattr(source, "name", name) if isinstance(getattr(source, "name", None), str) \
-            else name
-        content = source.read()  # type: ignore[attr-defined]
+        own_name = getattr(source, "name", None)
+        name = own_name if isinstance(own_name, str) else name
+        content = source.read()
         data = content.encode("utf-8") if isinstance(content, str) else content
         reading = read_content(data, name, in_format, letters, headers=True)
         return _Input(reading.records, name, reading.marked, reading.headers)

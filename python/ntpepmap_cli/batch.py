@@ -80,7 +80,8 @@ def read_manifest(path: str) -> list[LocusJob]:
         if len(fields) != 3 or not all(fields):
             raise InputError(path, f"line {number}: expected protein alignment, CDS and output "
                                    f"path separated by tabs")
-        jobs.append(LocusJob(*(os.path.join(base, part) for part in fields)))
+        pep_path, cds_path, out_path = (os.path.join(base, part) for part in fields)
+        jobs.append(LocusJob(pep_path, cds_path, out_path))
     return jobs
 
 

@@ -203,10 +203,10 @@ def read_inputs(job: LocusJob, options: LocusOptions) -> LocusInputs:
                            read_headers=partial(_read_header_lines, job, options))
     if "-" in (job.pep_path, job.cds_path):  # read once: its header lines now or never
         with DecompressedAhead(job.cds_path):
-            proteins = read_records(job.pep_path, options.in_format, headers=True)
-            cds = read_records(job.cds_path, "fasta", NUCLEOTIDE_LETTERS, headers=True)
-        return LocusInputs(proteins.records, cds.records, job.pep_path, job.cds_path, cds.marked,
-                           proteins.headers, cds.headers)
+            aligned = read_records(job.pep_path, options.in_format, headers=True)
+            coding = read_records(job.cds_path, "fasta", NUCLEOTIDE_LETTERS, headers=True)
+        return LocusInputs(aligned.records, coding.records, job.pep_path, job.cds_path,
+                           coding.marked, aligned.headers, coding.headers)
     with DecompressedAhead(job.cds_path):  # the larger file, while the alignment is read
         proteins = read_alignment(job.pep_path, options.in_format)
         cds, marked = read_cds(job.cds_path)
