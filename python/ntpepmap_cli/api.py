@@ -17,8 +17,9 @@ from .codes import CODES_BY_NUMBER
 from .errors import InputError, name_some
 from .gene_table import checked_gene_table, load_gene_table
 from .id_map import load_id_map
-from .locus import LocusInputs, LocusOptions, LocusResult, align_locus
 from .header_pairing import pattern_rule
+from .locus import LocusInputs, LocusJob, LocusOptions, align_locus
+from .outcome import LocusOutcome, Tally
 from .pairing import NUCLEOTIDE_LETTERS, repeated_identifiers
 from .problems import Problem
 from .seqio import Record, read_content, read_records
@@ -48,11 +49,18 @@ class CodonAlignment:
     Iterating gives (identifier, row) pairs, repeated identifiers included.
     """
 
-    __slots__ = ("_rows", "problems")
+    __slots__ = ("_rows", "problems", "fate", "counts", "first_message")
 
-    def __init__(self, rows: Sequence[tuple[str, str]], problems: Sequence[Problem]) -> None:
+    def __init__(self, rows: Sequence[tuple[str, str]], problems: Sequence[Problem],
+                 outcome: LocusOutcome | None = None) -> None:
         self._rows = list(rows)
         self.problems: tuple[Problem, ...] = tuple(problems)
+        # As `ntpepmap batch --status` tells each locus: 'written' or 'written with changes',
+        # the records' and codons' counts, and the first problem's line.
+        self.fate = outcome.fate() if outcome else "written"
+        tally = outcome.tally if outcome else Tally()
+        self.counts: dict[str, int] = dict(zip(Tally.__slots__, tally.counts()))
+        self.first_message = outcome.first_message() if outcome else ""
 
     def __iter__(self) -> Iterator[tuple[str, str]]:
         return iter(self._rows)
@@ -118,17 +126,17 @@ def codon_align(protein: Sequences, cds: Sequences, *, table: int = 1,
                        upper_case, resolve_ambiguity, id_pattern)
     proteins = _records(protein, "protein", PROTEIN_NAME)
     coding = _records(cds, "cds", CDS_NAME)
-    result = LocusResult()
+    outcome = LocusOutcome(LocusJob(proteins.name, coding.name, ""))
     try:
         align_locus(LocusInputs(proteins.records, coding.records, proteins.name, coding.name,
                                 coding.marked, proteins.headers, coding.headers),
-                    options, result)
+                    options, outcome)
     except InputError as error:
         error.args = (_keywords_for_flags(str(error)),)
-        error.problems = tuple(result.problems)
+        error.problems = tuple(outcome.problems)
         raise
-    return CodonAlignment(result.rows,
-                          result.problems + located_notes(result.located, coding.name))
+    return CodonAlignment(outcome.rows,
+                          outcome.problems + located_notes(outcome.located, coding.name), outcome)
 
 
 # Command-line options that codon_align takes as keywords, and what a message calls them.
