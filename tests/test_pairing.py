@@ -186,3 +186,38 @@ def test_a_genome_cds_split_in_files_threads_an_alignment_of_some(tmp_path):
                    tmp_path / "a.fa.gz")
     assert done.returncode == 2 and re.search(r"a\.fa\.gz: 1000 identifier\(s\) also in \S+a\.fa"
                                               r"\.gz: g0, g1, g10 and 997 more;", done.stderr)
+
+
+def test_orthogroups_against_per_species_cds(tmp_path):
+    """40 orthogroups against 8 species' gzip CDS files (as --cds, and as a manifest whose
+    lines share one file): every output exact, extra genes left aside."""
+    import gzip
+    import random
+
+    rng = random.Random(3)
+    codons = {"M": "ATG", "K": "AAA", "W": "TGG", "L": "TTA", "F": "TTT", "E": "GAG"}
+    genes = {f"sp{s}_g{g}": "M" + "".join(rng.choice("KWLFE") for _ in range(rng.randint(4, 30)))
+             for s in range(8) for g in range(60)}
+    for s in range(8):
+        with gzip.open(tmp_path / f"sp{s}.fa.gz", "wt") as out:
+            out.write(fasta((name, "".join(map(codons.get, seq)) + "TAA")
+                            for name, seq in genes.items() if name.startswith(f"sp{s}_")))
+    (tmp_path / "all.fa").write_text(fasta((name, "".join(map(codons.get, seq)))
+                                           for name, seq in genes.items()))
+    (tmp_path / "og").mkdir()
+    expected = {}
+    for og in range(40):
+        members = {f"sp{s}_g{og}": genes[f"sp{s}_g{og}"] for s in rng.sample(range(8), 5)}
+        rows = {name: seq.ljust(31, "-") for name, seq in members.items()}
+        (tmp_path / "og" / f"OG{og:07}.fa").write_text(fasta(rows.items()))
+        expected[f"OG{og:07}"] = fasta((name, "".join(codons.get(aa, "---") for aa in row))
+                                       for name, row in rows.items())
+    species = [tmp_path / f"sp{s}.fa.gz" for s in range(8)]
+    done = run_cli("batch", tmp_path / "og", "--cds", *species, "-O", tmp_path / "out", "-j", "2")
+    assert done.returncode == 0, done.stderr
+    assert {og: (tmp_path / "out" / f"{og}.fasta").read_text() for og in expected} == expected
+    (tmp_path / "loci.tsv").write_text("".join(f"og/{og}.fa\tall.fa\tm/{og}.fa\n"
+                                               for og in expected))
+    done = run_cli("batch", tmp_path / "loci.tsv", "-j", "2")
+    assert done.returncode == 0, done.stderr
+    assert {og: (tmp_path / "m" / f"{og}.fa").read_text() for og in expected} == expected

@@ -7,11 +7,14 @@ run one locus at a time; worker processes run them side by side.
 from __future__ import annotations
 
 import argparse
+import gc
 import os
 import sys
 import time
+from collections import Counter
 from functools import partial
 
+from .cds_source import read_cds_source
 from .errors import InputError, name_some
 from .interrupts import StopRequest, exit_status, signal_name
 from .locus import LocusJob, LocusOptions, file_stem, run_locus
@@ -36,8 +39,11 @@ Run many loci, each a protein alignment with its CDS file, in parallel.
 Give either a MANIFEST, a tab-separated file with one locus per line:
   protein alignment <TAB> CDS <TAB> output path
 (relative paths are taken from the manifest's folder; lines starting with
-'#' are skipped), or two folders PEP_DIR and CDS_DIR whose files are matched
-by name without extension, with --out-dir for the outputs.
+'#' are skipped; a CDS file that several lines name is read once), or two
+folders PEP_DIR and CDS_DIR whose files are matched by name without
+extension, with --out-dir for the outputs, or a folder PEP_DIR whose every
+alignment is threaded against the CDS files given with --cds (one per
+species, or a whole proteome's: read once for the whole batch).
 """
 
 BATCH_EXIT_STATUS = EXIT_STATUS_TABLE.format(
@@ -59,11 +65,15 @@ def usable_cores() -> int:
 def batch_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog=f"{PROG} batch", description=BATCH_DESCRIPTION, epilog=BATCH_EXIT_STATUS,
-        usage="%(prog)s [options] MANIFEST\n       %(prog)s [options] PEP_DIR CDS_DIR -O OUT_DIR",
+        usage="%(prog)s [options] MANIFEST\n       %(prog)s [options] PEP_DIR CDS_DIR -O OUT_DIR\n"
+              "       %(prog)s [options] PEP_DIR --cds FILE [FILE ...] -O OUT_DIR",
         formatter_class=HelpFormatter, allow_abbrev=False)
     parser.add_argument("inputs", nargs="+", metavar="MANIFEST | PEP_DIR CDS_DIR")
     parser.add_argument("-O", "--out-dir", metavar="DIR",
                         help="output folder in folder mode (files named after the locus)")
+    parser.add_argument("--cds", nargs="+", metavar="FILE",
+                        help="CDS files (plain or compressed) shared by every alignment of "
+                             "PEP_DIR, read once; identifiers must be unique across them")
     parser.add_argument("-j", "--jobs", type=int, default=usable_cores(), metavar="N",
                         help="worker processes (default: the number of cores; at most "
                              f"{MAX_WORKERS_PER_CORE} per core and one per locus)")
@@ -137,8 +147,49 @@ def match_folders(pep_dir: str, cds_dir: str, out_dir: str, extension: str) -> L
     return Loci(jobs, unmatched, unused)
 
 
+def alignments_against_shared_cds(pep_dir: str, out_dir: str, extension: str) -> Loci:
+    """A locus per alignment of the folder, its CDS the shared files (read later, once)."""
+    out_prefix = os.path.join(out_dir, "")
+    jobs = [LocusJob(path, "", out_prefix + stem + extension)
+            for stem, path in _files_by_stem(pep_dir).items()]
+    if not jobs:
+        raise InputError(pep_dir, "no alignments")
+    return Loci(jobs, [], [])
+
+
+def share_cds(args: argparse.Namespace, loci: Loci, options: LocusOptions) -> None:
+    """Reads once the CDS that several loci share: the --cds files (the batch cannot run
+    without them), and each file that several lines of a manifest name (a file that
+    cannot be read fails its loci). Their records then stay put: the workers forked
+    from here find them in memory, and the collector never walks them again."""
+    if args.cds:
+        source = read_cds_source(args.cds, options.id_pattern)
+        for job in loci.jobs:
+            job.share(source)
+    else:
+        named = Counter(job.cds_path for job in loci.jobs)
+        for path in [path for path, count in named.items() if count > 1]:
+            try:
+                source = read_cds_source([path], options.id_pattern)
+            except InputError as exc:
+                failed = [job for job in loci.jobs if job.cds_path == path]
+                loci.jobs = [job for job in loci.jobs if job.cds_path != path]
+                loci.unmatched += [LocusOutcome(job, Status.FAILED, notes=[str(exc)])
+                                   for job in failed]
+                continue
+            for job in loci.jobs:
+                if job.cds_path == path:
+                    job.share(source)
+    gc.freeze()
+
+
 def collect_loci(args: argparse.Namespace, parser: argparse.ArgumentParser,
                  options: LocusOptions) -> Loci:
+    if args.cds:
+        if len(args.inputs) != 1 or not args.out_dir:
+            parser.error("--cds goes with one folder of alignments and --out-dir")
+        return alignments_against_shared_cds(args.inputs[0], args.out_dir,
+                                             default_extension(options.out_format))
     if len(args.inputs) == 1:
         if args.out_dir:
             parser.error("--out-dir is for folder mode; a manifest names each output")
@@ -157,8 +208,9 @@ def collect_loci(args: argparse.Namespace, parser: argparse.ArgumentParser,
 def check_batch_outputs(args: argparse.Namespace, loci: Loci) -> None:
     """Refuses a batch whose outputs would overwrite an input, each other, or land in
     a folder read for inputs."""
-    folder_mode = len(args.inputs) == 2
-    inputs = [path for job in loci.jobs for path in (job.pep_path, job.cds_path)]
+    folder_mode = len(args.inputs) == 2 or bool(args.cds)
+    inputs = [path for job in loci.jobs for path in (job.pep_path, job.cds_path) if path]
+    inputs += args.cds or []
     inputs += [outcome.job.pep_path for outcome in loci.unmatched] + option_inputs(args)
     outputs = [job.out_path for job in loci.jobs] + ([args.report] if args.report else [])
     check_outputs(outputs, inputs if folder_mode else inputs + args.inputs,
@@ -316,6 +368,7 @@ def batch_main(argv: Sequence[str]) -> int:
         options = locus_options(args, parser)
         loci = collect_loci(args, parser, options)
         check_batch_outputs(args, loci)
+        share_cds(args, loci, options)
         reporter = Reporter(args.quiet, args.report)
     except InputError as exc:
         return error(str(exc))

@@ -87,6 +87,11 @@ class LocusJob:
         self.out_path = out_path
         self.shared = shared
 
+    def share(self, source: CdsSource) -> None:
+        """Takes its CDS from a source read already."""
+        self.shared = source
+        self.cds_path = source.name
+
     def __repr__(self) -> str:
         return f"LocusJob({self.pep_path!r}, {self.cds_path!r}, {self.out_path!r})"
 
