@@ -73,7 +73,8 @@ def batch_parser() -> argparse.ArgumentParser:
                         help="output folder in folder mode (files named after the locus)")
     parser.add_argument("--cds", nargs="+", metavar="FILE",
                         help="CDS files (plain or compressed) shared by every alignment of "
-                             "PEP_DIR, read once; identifiers must be unique across them")
+                             "PEP_DIR, or of a MANIFEST whose lines then name alignment and "
+                             "output alone; read once; identifiers must be unique across them")
     parser.add_argument("-j", "--jobs", type=int, default=usable_cores(), metavar="N",
                         help="worker processes (default: the number of cores; at most "
                              f"{MAX_WORKERS_PER_CORE} per core and one per locus)")
@@ -81,18 +82,21 @@ def batch_parser() -> argparse.ArgumentParser:
     return parser
 
 
-def read_manifest(path: str) -> list[LocusJob]:
+def read_manifest(path: str, shared_cds: bool = False) -> list[LocusJob]:
+    """The loci of a manifest; with shared_cds (the batch's --cds), its lines name the
+    alignment and the output alone."""
     base = os.path.dirname(path)
     jobs: list[LocusJob] = []
+    expected = "protein alignment and output path" if shared_cds else \
+        "protein alignment, CDS and output path"
     for number, line in enumerate(read_text(path).splitlines(), start=1):
         if not line.strip() or line.lstrip().startswith("#"):
             continue
         fields = [part.strip() for part in line.split("\t")]
-        if len(fields) != 3 or not all(fields):
-            raise InputError(path, f"line {number}: expected protein alignment, CDS and output "
-                                   f"path separated by tabs")
-        pep_path, cds_path, out_path = (os.path.join(base, part) for part in fields)
-        jobs.append(LocusJob(pep_path, cds_path, out_path))
+        if len(fields) != 3 - shared_cds or not all(fields):
+            raise InputError(path, f"line {number}: expected {expected} separated by tabs")
+        paths = [os.path.join(base, part) for part in fields]
+        jobs.append(LocusJob(paths[0], "" if shared_cds else paths[1], paths[-1]))
     return jobs
 
 
@@ -185,30 +189,30 @@ def share_cds(args: argparse.Namespace, loci: Loci, options: LocusOptions) -> No
 
 def collect_loci(args: argparse.Namespace, parser: argparse.ArgumentParser,
                  options: LocusOptions) -> Loci:
-    if args.cds:
+    if args.cds and os.path.isdir(args.inputs[0]):
         if len(args.inputs) != 1 or not args.out_dir:
-            parser.error("--cds goes with one folder of alignments and --out-dir")
+            parser.error("--cds goes with one folder of alignments and --out-dir, or a manifest")
         return alignments_against_shared_cds(args.inputs[0], args.out_dir,
                                              default_extension(options.out_format))
     if len(args.inputs) == 1:
         if args.out_dir:
             parser.error("--out-dir is for folder mode; a manifest names each output")
-        loci = Loci(read_manifest(args.inputs[0]), [], [])
+        loci = Loci(read_manifest(args.inputs[0], shared_cds=bool(args.cds)), [], [])
         if not loci.jobs:
             raise InputError(args.inputs[0], "no loci")
         return loci
-    if len(args.inputs) == 2:
+    if len(args.inputs) == 2 and not args.cds:
         if not args.out_dir:
             parser.error("folder mode needs --out-dir")
         pep_dir, cds_dir = args.inputs
         return match_folders(pep_dir, cds_dir, args.out_dir, default_extension(options.out_format))
-    parser.error("give a MANIFEST or PEP_DIR CDS_DIR")
+    parser.error("give a MANIFEST, PEP_DIR CDS_DIR, or PEP_DIR --cds FILE ...")
 
 
 def check_batch_outputs(args: argparse.Namespace, loci: Loci) -> None:
     """Refuses a batch whose outputs would overwrite an input, each other, or land in
     a folder read for inputs."""
-    folder_mode = len(args.inputs) == 2 or bool(args.cds)
+    folder_mode = len(args.inputs) == 2 or os.path.isdir(args.inputs[0])
     inputs = [path for job in loci.jobs for path in (job.pep_path, job.cds_path) if path]
     inputs += args.cds or []
     inputs += [outcome.job.pep_path for outcome in loci.unmatched] + option_inputs(args)
