@@ -14,8 +14,9 @@ import time
 from collections import Counter
 from functools import partial
 
-from .cds_source import read_cds_source
+from .cds_source import CdsSource, read_cds_source
 from .errors import InputError, name_some
+from .header_pairing import rules_for, unpaired_proteins
 from .interrupts import StopRequest, exit_status, signal_name
 from .locus import LocusJob, LocusOptions, file_stem, run_locus
 from .messages import Reporter, error, print_outcome, tally_text
@@ -23,7 +24,7 @@ from .options import EXIT_STATUS_TABLE, PROG, HelpFormatter, add_locus_options, 
 from .outputs import remove_leftovers
 from .outcome import LocusOutcome, Status, Tally
 from .safeguards import check_outputs, option_inputs
-from .seqio import default_extension, read_text
+from .seqio import default_extension, read_alignment, read_text
 from .workers import WorkerDied, WorkerPool
 
 TYPE_CHECKING = False  # typing itself costs a batch noticeable start-up time
@@ -167,24 +168,33 @@ def share_cds(args: argparse.Namespace, loci: Loci, options: LocusOptions) -> No
     cannot be read fails its loci). Their records then stay put: the workers forked
     from here find them in memory, and the collector never walks them again."""
     if args.cds:
-        source = read_cds_source(args.cds, options.id_pattern)
-        for job in loci.jobs:
-            job.share(source)
+        _share(read_cds_source(args.cds), loci.jobs, options)
     else:
         named = Counter(job.cds_path for job in loci.jobs)
         for path in [path for path, count in named.items() if count > 1]:
+            sharing = [job for job in loci.jobs if job.cds_path == path]
             try:
-                source = read_cds_source([path], options.id_pattern)
+                _share(read_cds_source([path]), sharing, options)
             except InputError as exc:
-                failed = [job for job in loci.jobs if job.cds_path == path]
                 loci.jobs = [job for job in loci.jobs if job.cds_path != path]
                 loci.unmatched += [LocusOutcome(job, Status.FAILED, notes=[str(exc)])
-                                   for job in failed]
-                continue
-            for job in loci.jobs:
-                if job.cds_path == path:
-                    job.share(source)
+                                   for job in sharing]
     gc.freeze()
+
+
+def _share(source: CdsSource, jobs: list[LocusJob], options: LocusOptions) -> None:
+    """Hands the source to the jobs; when the first locus's proteins need the headers'
+    annotations to pair, their indexes are built here, once for every worker, rather
+    than in each worker (the loci of a batch are alike)."""
+    for job in jobs:
+        job.share(source)
+    try:
+        idents = [ident for ident, _ in read_alignment(jobs[0].pep_path, options.in_format)]
+    except InputError:  # its locus will say what is wrong
+        return
+    if unpaired_proteins(idents, source.lookup, options.id_map, options.id_pattern)[0]:
+        source.read_headers()
+        source.lookup.build(rules_for(options.id_pattern))
 
 
 def collect_loci(args: argparse.Namespace, parser: argparse.ArgumentParser,

@@ -7,10 +7,12 @@ finds them in its copy of the parent's memory, nothing pickled per locus.
 
 from __future__ import annotations
 
-from .errors import InputError, name_some
-from .header_pairing import CdsLookup, rules_for
+from contextlib import ExitStack
+
+from .errors import InputError, name_some, shown_path
+from .header_pairing import CdsLookup
 from .pairing import NUCLEOTIDE_LETTERS, check_nucleotide
-from .seqio import Record, read_records
+from .seqio import DecompressedAhead, Record, read_records
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
@@ -24,38 +26,48 @@ class CdsSource:
 
     def __init__(self, paths: Sequence[str], records: list[Record], lookup: CdsLookup) -> None:
         self.paths = tuple(paths)
-        self.name = name_some(list(self.paths))
+        self.name = name_some([shown_path(path) for path in self.paths])
         self.records = records
         self.lookup = lookup
 
+    def read_headers(self) -> None:
+        """Gives the lookup the records' header lines, read again from the files: most
+        batches pair by identifier alone and never need them."""
+        if self.lookup.headers is None and not self.lookup.complete:
+            self.lookup.set_headers([header for path in self.paths for header in
+                                     read_records(path, "fasta", headers=True).headers or []])
 
-def read_cds_source(paths: Sequence[str], id_pattern: str | None = None) -> CdsSource:
-    """The CDS records of the files, each checked to hold coding DNA, indexed for pairing
-    by identifier and by header. An identifier repeated within a file pairs as repeats
-    do; one found in two files is an error naming both."""
+
+def read_cds_source(paths: Sequence[str]) -> CdsSource:
+    """The CDS records of the files, each checked to hold coding DNA, indexed by
+    identifier. An identifier repeated within a file pairs as repeats do; one found in
+    two files is an error naming both."""
     records: list[Record] = []
     headers: list[str] = []
     seq_of: dict[str, str] = {}
     ends: list[int] = []  # where each file's records end in records
-    for path in paths:
-        reading = read_records(path, "fasta", NUCLEOTIDE_LETTERS, headers=True)
-        check_nucleotide(reading.records, path, marked=reading.marked)
-        own = dict(reading.records)
-        repeated = own.keys() & seq_of.keys()
-        if repeated:
-            raise InputError(path, f"{len(repeated)} identifier(s) also in "
-                                   f"{_file_of(repeated, records, ends, paths)}: "
-                                   f"{name_some(sorted(repeated))}; identifiers must be unique "
-                                   f"across the CDS files")
-        seq_of.update(own)
-        records += reading.records
-        ends.append(len(records))
-        headers += reading.headers or []
+    now = "-" in paths  # standard input cannot be read again for its header lines
+    with ExitStack() as ahead:
+        for at, path in enumerate(paths):
+            # each file decompressed on a thread of its own while the one before is read
+            for upcoming in paths[:2] if at == 0 else paths[at + 1:at + 2]:
+                ahead.enter_context(DecompressedAhead(upcoming))
+            reading = read_records(path, "fasta", NUCLEOTIDE_LETTERS, headers=now)
+            check_nucleotide(reading.records, path, marked=reading.marked)
+            own = dict(reading.records)
+            repeated = own.keys() & seq_of.keys()
+            if repeated:
+                raise InputError(path, f"{len(repeated)} identifier(s) also in "
+                                       f"{_file_of(repeated, records, ends, paths)}: "
+                                       f"{name_some(sorted(repeated))}; identifiers must be "
+                                       f"unique across the CDS files")
+            seq_of.update(own)
+            records += reading.records
+            ends.append(len(records))
+            headers += reading.headers or []
     if not records:
         raise InputError(name_some(list(paths)), "no CDS records")
-    lookup = CdsLookup(records, headers, seq_of)
-    lookup.build(rules_for(id_pattern))
-    return CdsSource(paths, records, lookup)
+    return CdsSource(paths, records, CdsLookup(records, headers if now else None, seq_of))
 
 
 def _file_of(idents: set[str], records: list[Record], ends: list[int],

@@ -90,7 +90,7 @@ def _single_job(args: argparse.Namespace, options: LocusOptions) -> LocusJob:
     """The locus to run; several CDS files are read here, as one source."""
     if len(args.cds) == 1:
         return LocusJob(args.pep_aln, args.cds[0], args.output)
-    return LocusJob(args.pep_aln, "", args.output, read_cds_source(args.cds, options.id_pattern))
+    return LocusJob(args.pep_aln, "", args.output, read_cds_source(args.cds))
 
 
 def single_main(argv: Sequence[str], stdout_closed: bool = False) -> int:

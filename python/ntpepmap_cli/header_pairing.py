@@ -14,7 +14,7 @@ import re
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from collections.abc import Callable, Sequence
+    from collections.abc import Callable, Iterable, Sequence
 
     from .seqio import Record
 
@@ -51,8 +51,9 @@ def _own_identifier(ident: str, header: str) -> list[str]:
 
 
 def _ncbi_cds_keys(ident: str, header: str) -> list[str]:
-    keys = _PROTEIN_ID.findall(header)
-    named = _NCBI_CDS_IDENT.fullmatch(ident)
+    # substring tests first: most headers hold neither, and a test costs a tenth of a search
+    keys = _PROTEIN_ID.findall(header) if "[protein_id=" in header else []
+    named = _NCBI_CDS_IDENT.fullmatch(ident) if "_cds_" in ident else None
     if named and named.group(1) not in keys:
         keys.append(named.group(1))
     return keys
@@ -72,11 +73,15 @@ def _transcript_keys(ident: str, header: str) -> list[str]:
 
 
 def _transcript_cds_keys(ident: str, header: str) -> list[str]:
+    if "." not in ident:
+        return []
     stem = _unversioned(ident)
     return [_ANY_VERSION + stem] if stem != ident else []
 
 
 def _accession(ident: str, header: str) -> list[str]:
+    if "|" not in ident:
+        return []
     fields = ident.split("|")
     return [fields[1]] if len(fields) >= 3 and fields[1] else []
 
@@ -112,13 +117,14 @@ class CdsLookup:
     headers, built as needed and kept: a batch's shared CDS is looked up through
     one, built before its workers start."""
 
-    __slots__ = ("records", "headers", "first_header", "_seq_of", "_by_rule")
+    __slots__ = ("records", "headers", "first_header", "complete", "_seq_of", "_by_rule")
 
     def __init__(self, records: Sequence[Record], headers: Sequence[str] | None = None,
                  seq_of: dict[str, str] | None = None) -> None:
         self.records = records
         self.headers = headers
         self.first_header = headers[0] if headers else records[0][0] if records else ""
+        self.complete = False  # every index the rules ask for is built
         self._seq_of = seq_of
         self._by_rule: dict[str, dict[str, list[str]]] = {}
 
@@ -132,9 +138,13 @@ class CdsLookup:
         found = self._by_rule.get(rule.name)
         if found is None:
             found = self._by_rule[rule.name] = {}
-            idents = [ident for ident, _ in self.records]
-            for ident, header in zip(idents, self.headers or idents):
-                for key in rule.cds_keys(ident, header):
+            cds_keys = rule.cds_keys
+            if self.headers is None:
+                pairs: Iterable[tuple[str, str]] = ((ident, ident) for ident, _ in self.records)
+            else:
+                pairs = zip((ident for ident, _ in self.records), self.headers)
+            for ident, header in pairs:
+                for key in cds_keys(ident, header):
                     found.setdefault(key, []).append(ident)
         return found
 
@@ -149,6 +159,7 @@ class CdsLookup:
         for rule in rules:
             self.by_rule(rule)
         self.headers = None
+        self.complete = True
 
     def found(self, rule: Rule, ident: str, header: str) -> list[str]:
         """The CDS identifiers that the first of the protein's keys finds."""

@@ -173,7 +173,9 @@ def read_inputs(job: LocusJob, options: LocusOptions) -> LocusInputs:
 def _read_header_lines(job: LocusJob, options: LocusOptions, inputs: LocusInputs) -> None:
     """The inputs' header lines, read again from the files (a batch's shared CDS has its own)."""
     inputs.pep_headers = read_records(job.pep_path, options.in_format, headers=True).headers
-    if job.shared is None:
+    if job.shared is not None:
+        job.shared.read_headers()
+    else:
         inputs.lookup.set_headers(read_records(job.cds_path, "fasta", headers=True).headers or [])
 
 
