@@ -5,8 +5,8 @@ beside today's batch of the same loci with a CDS file per locus, in one run.
 
 Each locus is 40 records x 400 columns, record i of a locus belonging to species
 i mod 8; each species' file holds its records of every locus and --extra genes of no
-locus (a genome's other genes), gzip-compressed as downloads come. Both batches run
-with -j 2, alternating, outputs checked first against the generator's expected
+locus (a genome's other genes), once gzip-compressed as downloads come and once
+plain (as the per-locus files are). The batches run with -j 2, alternating, outputs checked first against the generator's expected
 alignments. Figures: median wall and CPU seconds, the largest resident set of any
 one process (GNU time), and the peak of the whole process tree's proportional set
 size (PSS, sampled every 10 ms from /proc/PID/smaps_rollup), which counts a page
@@ -53,6 +53,7 @@ def write_loci(data: Path, extra: int) -> tuple[list[Path], dict[Path, Path]]:
         path = data / f"sp{number}.fa.gz"
         with gzip.open(path, "wt", compresslevel=6) as out:
             out.write("".join(texts))
+        (data / f"sp{number}.fa").write_text("".join(texts))
         shared.append(path)
     names = sorted(path.name for path in (data / "pep").iterdir())
     return shared, {Path(name): data / "expected" / name for name in names}
@@ -111,6 +112,8 @@ def main(argv: list[str] | None = None) -> None:
         tool = tool_command()
         runs = {}
         for label, inputs in (("a CDS file per locus", [str(data / "cds")]),
+                              (f"{SPECIES} shared plain CDS files (--cds)",
+                               ["--cds", *(str(path.with_suffix("")) for path in shared)]),
                               (f"{SPECIES} shared gzip CDS files (--cds)",
                                ["--cds", *map(str, shared)])):
             out = data / f"out{len(runs)}"
@@ -132,9 +135,11 @@ def main(argv: list[str] | None = None) -> None:
     print_table(["batch", "wall s", "CPU s", "largest process MiB", "whole tree PSS MiB"],
                 [[name, f"{wall:.3f}", f"{cpu:.2f}", f"{rss / 1024:.0f}", f"{pss / 1024:.0f}"]
                  for name, (wall, cpu, rss, pss) in medians.items()])
-    (own, shared_run) = medians.values()
-    print(f"\nshared / per-locus: wall {shared_run[0] / own[0]:.2f}, CPU "
-          f"{shared_run[1] / own[1]:.2f}, tree PSS {shared_run[3] / own[3]:.2f}")
+    own, *shared_runs = medians.values()
+    print()
+    for name, figures_of in list(medians.items())[1:]:
+        print(f"{name} / a CDS file per locus: wall {figures_of[0] / own[0]:.2f}, CPU "
+              f"{figures_of[1] / own[1]:.2f}, tree PSS {figures_of[3] / own[3]:.2f}")
 
 
 if __name__ == "__main__":

@@ -7,7 +7,6 @@ run one locus at a time; worker processes run them side by side.
 from __future__ import annotations
 
 import argparse
-import gc
 import os
 import sys
 import time
@@ -165,8 +164,8 @@ def alignments_against_shared_cds(pep_dir: str, out_dir: str, extension: str) ->
 def share_cds(args: argparse.Namespace, loci: Loci, options: LocusOptions) -> None:
     """Reads once the CDS that several loci share: the --cds files (the batch cannot run
     without them), and each file that several lines of a manifest name (a file that
-    cannot be read fails its loci). Their records then stay put: the workers forked
-    from here find them in memory, and the collector never walks them again."""
+    cannot be read fails its loci). The workers forked afterwards find the records in
+    memory, pages shared until written."""
     if args.cds:
         _share(read_cds_source(args.cds), loci.jobs, options)
     else:
@@ -179,7 +178,6 @@ def share_cds(args: argparse.Namespace, loci: Loci, options: LocusOptions) -> No
                 loci.jobs = [job for job in loci.jobs if job.cds_path != path]
                 loci.unmatched += [LocusOutcome(job, Status.FAILED, notes=[str(exc)])
                                    for job in sharing]
-    gc.freeze()
 
 
 def _share(source: CdsSource, jobs: list[LocusJob], options: LocusOptions) -> None:
