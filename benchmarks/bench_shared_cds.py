@@ -1,16 +1,17 @@
 """A batch of 500 loci threaded against 8 per-species CDS files (--cds, read once),
 beside today's batch of the same loci with a CDS file per locus, in one run.
 
-    python benchmarks/bench_shared_cds.py [--repeat 5] [--extra 2500] [--data DIR]
+    python benchmarks/bench_shared_cds.py [--repeat 9] [--extra 2500] [--data DIR]
 
 Each locus is 40 records x 400 columns, record i of a locus belonging to species
 i mod 8; each species' file holds its records of every locus and --extra genes of no
 locus (a genome's other genes), once gzip-compressed as downloads come and once
-plain (as the per-locus files are). The batches run with -j 2, alternating, outputs checked first against the generator's expected
-alignments. Figures: median wall and CPU seconds, the largest resident set of any
-one process (GNU time), and the peak of the whole process tree's proportional set
-size (PSS, sampled every 10 ms from /proc/PID/smaps_rollup), which counts a page
-shared by the forked workers once, not once per worker.
+plain (as the per-locus files are). The batches run with -j 2, alternating,
+outputs checked first against the generator's expected alignments. Figures:
+median wall and CPU seconds, the largest resident set of any one process (GNU
+time), and the peak of the whole process tree's proportional set size (PSS,
+sampled every 10 ms from /proc/PID/smaps_rollup), which counts a page shared by
+the forked workers once, not once per worker.
 """
 from __future__ import annotations
 
@@ -37,13 +38,13 @@ def write_loci(data: Path, extra: int) -> tuple[list[Path], dict[Path, Path]]:
         (data / kind).mkdir(parents=True, exist_ok=True)
     species: list[list[str]] = [[] for _ in range(SPECIES)]
     for number in range(BATCH_LOCI):
+        generated = generate.generate(*BATCH_SIZE, seed=number + 1)
         records = [record._replace(name=f"sp{index % SPECIES}_l{number}_{index}")
-                   for index, record in enumerate(generate.generate(*BATCH_SIZE, seed=number + 1))]
+                   for index, record in enumerate(generated)]
         name = f"OG{number:07d}.fasta"
-        (data / "pep" / name).write_text(generate._fasta(((r.name, r.protein_row) for r in records), 0))
-        (data / "cds" / name).write_text(generate._fasta(((r.name, r.cds) for r in records), 0))
-        (data / "expected" / name).write_text(
-            generate._fasta(((r.name, r.expected_row) for r in records), 0))
+        for kind, field in (("pep", "protein_row"), ("cds", "cds"), ("expected", "expected_row")):
+            (data / kind / name).write_text(
+                generate._fasta(((r.name, getattr(r, field)) for r in records), 0))
         for index, record in enumerate(records):
             species[index % SPECIES].append(f">{record.name}\n{record.cds}\n")
     shared = []
@@ -100,7 +101,7 @@ def run_with_pss(command: Command) -> int:
 
 def main(argv: list[str] | None = None) -> None:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--repeat", type=int, default=5, help="runs of each command (median)")
+    parser.add_argument("--repeat", type=int, default=9, help="runs of each command (median)")
     parser.add_argument("--extra", type=int, default=2500,
                         help="genes of no locus in each species' file (default 2500: as many "
                              "as its loci use)")

@@ -108,7 +108,7 @@ def test_gene_table_file_is_checked_on_load(tmp_path, content, expected):
         load_gene_table(str(path))
 
 
-ENSP = "ENSP5.2 pep chromosome:GRCh38:7:1:9:1 gene:ENSG5.1 transcript:{} gene_biotype:protein_coding"
+ENSP = "ENSP5.2 pep chromosome:GRCh38:7:1:9:1 gene:ENSG5.1 transcript:{} gene_biotype:x"
 # Protein header lines, CDS header lines (the first holds the protein's CDS), options, and
 # the note of the rule that pairs them or the error.
 HEADER_SHAPES = {
@@ -221,3 +221,8 @@ def test_orthogroups_against_per_species_cds(tmp_path):
     done = run_cli("batch", tmp_path / "loci.tsv", "-j", "2")
     assert done.returncode == 0, done.stderr
     assert {og: (tmp_path / "m" / f"{og}.fa").read_text() for og in expected} == expected
+    done = run_cli("batch", tmp_path / "og", "--cds", species[0], species[0], "-O", tmp_path / "x")
+    assert done.returncode == 2 and "identifiers must be unique across the CDS files" in done.stderr
+    (tmp_path / "all.fa").unlink()  # every locus that shares it fails, saying why
+    done = run_cli("batch", tmp_path / "loci.tsv", "-j", "2")
+    assert done.returncode == 1 and done.stderr.count("all.fa: No such file") == 2 * len(expected)

@@ -7,12 +7,10 @@ finds them in its copy of the parent's memory, nothing pickled per locus.
 
 from __future__ import annotations
 
-from contextlib import ExitStack
-
 from .errors import InputError, name_some, shown_path
 from .header_pairing import CdsLookup
 from .pairing import NUCLEOTIDE_LETTERS, check_nucleotide
-from .seqio import DecompressedAhead, Record, read_records
+from .seqio import Record, read_records
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
@@ -47,24 +45,20 @@ def read_cds_source(paths: Sequence[str]) -> CdsSource:
     seq_of: dict[str, str] = {}
     ends: list[int] = []  # where each file's records end in records
     now = "-" in paths  # standard input cannot be read again for its header lines
-    with ExitStack() as ahead:
-        for at, path in enumerate(paths):
-            # each file decompressed on a thread of its own while the one before is read
-            for upcoming in paths[:2] if at == 0 else paths[at + 1:at + 2]:
-                ahead.enter_context(DecompressedAhead(upcoming))
-            reading = read_records(path, "fasta", NUCLEOTIDE_LETTERS, headers=now)
-            check_nucleotide(reading.records, path, marked=reading.marked)
-            own = dict(reading.records)
-            repeated = own.keys() & seq_of.keys()
-            if repeated:
-                raise InputError(path, f"{len(repeated)} identifier(s) also in "
-                                       f"{_file_of(repeated, records, ends, paths)}: "
-                                       f"{name_some(sorted(repeated))}; identifiers must be "
-                                       f"unique across the CDS files")
-            seq_of.update(own)
-            records += reading.records
-            ends.append(len(records))
-            headers += reading.headers or []
+    for path in paths:
+        reading = read_records(path, "fasta", NUCLEOTIDE_LETTERS, headers=now)
+        check_nucleotide(reading.records, path, marked=reading.marked)
+        own = dict(reading.records)
+        repeated = own.keys() & seq_of.keys()
+        if repeated:
+            raise InputError(path, f"{len(repeated)} identifier(s) also in "
+                                   f"{_file_of(repeated, records, ends, paths)}: "
+                                   f"{name_some(sorted(repeated))}; identifiers must be unique "
+                                   f"across the CDS files")
+        seq_of.update(own)
+        records += reading.records
+        ends.append(len(records))
+        headers += reading.headers or []
     if not records:
         raise InputError(name_some(list(paths)), "no CDS records")
     return CdsSource(paths, records, CdsLookup(records, headers if now else None, seq_of))
