@@ -89,11 +89,16 @@ def read_cds(path: str) -> tuple[list[Record], list[int]]:
 
 
 def read_inputs(job: LocusJob, options: LocusOptions) -> LocusInputs:
+    # Header lines are read with the records only where they will be needed or cannot be
+    # read again (standard input); else only when an identifier misses.
+    later = partial(_read_header_lines, job, options)
+    pattern = options.id_pattern is not None
     if job.shared is not None:  # read and checked already: nothing left to look at
-        return LocusInputs(read_alignment(job.pep_path, options.in_format), job.shared.records,
-                           job.pep_path, job.shared.name, [], lookup=job.shared.lookup,
-                           read_headers=partial(_read_header_lines, job, options))
-    if "-" in (job.pep_path, job.cds_path):  # read once: its header lines now or never
+        aligned = read_records(job.pep_path, options.in_format, headers=pattern or
+                               job.pep_path == "-")
+        return LocusInputs(aligned.records, job.shared.records, job.pep_path, job.shared.name,
+                           [], aligned.headers, lookup=job.shared.lookup, read_headers=later)
+    if pattern or "-" in (job.pep_path, job.cds_path):
         with DecompressedAhead(job.cds_path):
             aligned = read_records(job.pep_path, options.in_format, headers=True)
             coding = read_records(job.cds_path, "fasta", NUCLEOTIDE_LETTERS, headers=True)
@@ -102,13 +107,13 @@ def read_inputs(job: LocusJob, options: LocusOptions) -> LocusInputs:
     with DecompressedAhead(job.cds_path):  # the larger file, while the alignment is read
         proteins = read_alignment(job.pep_path, options.in_format)
         cds, marked = read_cds(job.cds_path)
-    return LocusInputs(proteins, cds, job.pep_path, job.cds_path, marked,
-                       read_headers=partial(_read_header_lines, job, options))
+    return LocusInputs(proteins, cds, job.pep_path, job.cds_path, marked, read_headers=later)
 
 
 def _read_header_lines(job: LocusJob, options: LocusOptions, inputs: LocusInputs) -> None:
     """The inputs' header lines, read again from the files (a batch's shared CDS has its own)."""
-    inputs.pep_headers = read_records(job.pep_path, options.in_format, headers=True).headers
+    if inputs.pep_headers is None:
+        inputs.pep_headers = read_records(job.pep_path, options.in_format, headers=True).headers
     if job.shared is not None:
         job.shared.read_headers()
     else:
