@@ -10,16 +10,23 @@ from __future__ import annotations
 
 import gc
 import os
+from functools import partial
 
 from .errors import InputError, name_some, shown_path
+from .header_pairing import (CdsLookup, HeaderPairing, pair_by_headers, rule_notes, rules_for,
+                             tried_text, unpaired_proteins)
 from .job import LocusJob, LocusOptions
 from .outcome import LocusOutcome, Record, Status
 from .outputs import STDOUT, output_stream, write_file
 from .pairing import (NUCLEOTIDE_LETTERS, check_names_fit, check_not_swapped, check_nucleotide,
                       pair_by_identifier, pair_by_order)
 from ._native import fasta_text  # the one FASTA writer: the engine's text is written alike
-from .seqio import alignment_lines, read_locus_files
+from .seqio import alignment_lines, read_locus_files, read_records
 from .translation import translate
+
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from collections.abc import Callable
 
 __all__ = ["LocusJob", "LocusOptions", "LocusOutcome", "Status", "align_locus", "run_locus"]
 
@@ -56,23 +63,54 @@ def file_stem(path: str) -> str:
 class LocusInputs:
     """The records of a locus's two inputs, and the names messages give the inputs."""
 
-    __slots__ = ("proteins", "cds", "pep_name", "cds_name", "marked")
+    __slots__ = ("proteins", "cds", "pep_name", "cds_name", "marked", "pep_headers",
+                 "lookup", "read_headers")
 
     def __init__(self, proteins: list[Record], cds: list[Record], pep_name: str, cds_name: str,
-                 marked: list[int] | None = None) -> None:
+                 marked: list[int] | None = None, pep_headers: list[str] | None = None,
+                 cds_headers: list[str] | None = None, lookup: CdsLookup | None = None,
+                 read_headers: Callable[[LocusInputs], None] | None = None) -> None:
         self.proteins = proteins  # identifier, aligned row
         self.cds = cds            # identifier, coding sequence
         self.pep_name = pep_name
         self.cds_name = cds_name
         self.marked = marked      # the CDS records that may hold more than nucleotides; None: all
+        self.pep_headers = pep_headers  # whole header lines, where known
+        # the CDS records looked up by identifier and header; a batch's shared CDS brings its own
+        self.lookup = lookup if lookup is not None else CdsLookup(cds, cds_headers)
+        # Fills in the header lines not read with the records, which most loci never need.
+        self.read_headers = read_headers
 
 
 def read_inputs(job: LocusJob, options: LocusOptions) -> LocusInputs:
-    proteins, cds = read_locus_files(job.pep_path, job.cds_path, options.in_format, NUCLEOTIDE_LETTERS)
-    return LocusInputs(proteins.records, cds.records, job.pep_path, job.cds_path, cds.marked)
+    # Header lines are read with the records only where they will be needed or cannot be
+    # read again (standard input); else only when an identifier misses.
+    later = partial(_read_header_lines, job, options)
+    pattern = options.id_pattern is not None
+    if job.shared is not None:  # read and checked already: nothing left to look at
+        aligned = read_records(job.pep_path, options.in_format, headers=pattern or
+                               job.pep_path == "-")
+        return LocusInputs(aligned.records, job.shared.records, job.pep_path, job.shared.name,
+                           [], aligned.headers, lookup=job.shared.lookup, read_headers=later)
+    now = pattern or "-" in (job.pep_path, job.cds_path)
+    aligned, coding = read_locus_files(job.pep_path, job.cds_path, options.in_format,
+                                       NUCLEOTIDE_LETTERS, headers=now)
+    return LocusInputs(aligned.records, coding.records, job.pep_path, job.cds_path, coding.marked,
+                       aligned.headers, coding.headers, read_headers=None if now else later)
 
 
-def _pair(inputs: LocusInputs, options: LocusOptions) -> tuple[list[Record], list[str]]:
+def _read_header_lines(job: LocusJob, options: LocusOptions, inputs: LocusInputs) -> None:
+    """The inputs' header lines, read again from the files (a batch's shared CDS has its own)."""
+    if inputs.pep_headers is None:
+        inputs.pep_headers = read_records(job.pep_path, options.in_format, headers=True).headers
+    if job.shared is not None:
+        job.shared.read_headers()
+    else:
+        inputs.lookup.set_headers(read_records(job.cds_path, "fasta", headers=True).headers or [])
+
+
+def _pair(inputs: LocusInputs, options: LocusOptions,
+          outcome: LocusOutcome) -> tuple[list[Record], list[str]]:
     """The CDS of each protein record in their order, and the identifiers paired by occurrence."""
     proteins, cds = inputs.proteins, inputs.cds
     pep_name, cds_name = inputs.pep_name, inputs.cds_name
@@ -81,7 +119,43 @@ def _pair(inputs: LocusInputs, options: LocusOptions) -> tuple[list[Record], lis
     check_names_fit(proteins, options.out_format, pep_name)
     if options.pair_by_order:  # the CDS names play no part
         return pair_by_order(proteins, cds, pep_name, cds_name), []
-    return pair_by_identifier(proteins, cds, pep_name, cds_name, options.id_map)
+    paired, repeated = _pair_by_names(inputs, options, outcome)
+    outcome.unused_cds = len(cds) - len(paired)
+    return paired, repeated
+
+
+def _pair_by_names(inputs: LocusInputs, options: LocusOptions,
+                   outcome: LocusOutcome) -> tuple[list[Record], list[str]]:
+    """pair_by_identifier, the proteins it would miss first looked for by their headers."""
+    proteins, lookup = inputs.proteins, inputs.lookup
+    idents = [ident for ident, _ in proteins]
+    unpaired, taken = unpaired_proteins(idents, lookup, options.id_map, options.id_pattern)
+    by_headers = HeaderPairing()
+    if unpaired:
+        if inputs.read_headers is not None:
+            inputs.read_headers(inputs)
+        by_headers = pair_by_headers(idents, inputs.pep_headers, unpaired, taken, lookup,
+                                     rules_for(options.id_pattern))
+    if by_headers.clashes or by_headers.ambiguous:
+        raise InputError(inputs.cds_name, _ambiguity(by_headers.clashes, by_headers.ambiguous))
+    id_map = options.id_map
+    if by_headers.cds_of:
+        id_map = {**(id_map or {}), **{idents[at]: cds for at, cds in by_headers.cds_of.items()}}
+    if options.id_pattern is not None:  # the pattern alone: unmatched proteins stay unpaired
+        id_map = {ident: id_map.get(ident, "") if id_map else "" for ident in idents}
+    tried = tried_text(options.id_pattern,
+                       (inputs.pep_headers or idents or [""])[0],
+                       lookup.first_header)
+    paired = pair_by_identifier(proteins, inputs.cds, inputs.pep_name, inputs.cds_name, id_map,
+                                lookup.seq_of(), tried)
+    outcome.notes += rule_notes(by_headers, shown_path(inputs.cds_name))
+    return paired
+
+
+def _ambiguity(clashes: list[str], ambiguous: list[str]) -> str:
+    told = ([f"a CDS record fits two proteins: {name_some(clashes)}"] if clashes else []) + (
+        [f"several CDS records fit {name_some(ambiguous)}"] if ambiguous else [])
+    return "; ".join(told) + "; pair them with --id-map"
 
 
 def align_locus(inputs: LocusInputs, options: LocusOptions, outcome: LocusOutcome,
@@ -92,7 +166,7 @@ def align_locus(inputs: LocusInputs, options: LocusOptions, outcome: LocusOutcom
 
     Empties the record lists of inputs: each sequence is held once.
     """
-    paired_cds, repeated = _pair(inputs, options)
+    paired_cds, repeated = _pair(inputs, options, outcome)
     if repeated:
         outcome.notes.append(f"{shown_path(inputs.pep_name)}: {len(repeated)} repeated "
                              f"identifier(s) paired by occurrence, the n-th with the n-th: "

@@ -66,7 +66,7 @@ class LocusOutcome:
     everything to tell of it. What was found before an error stays, to be told with it."""
 
     __slots__ = ("job", "status", "rows", "text", "width", "problems", "notes", "located",
-                 "tally", "reports")
+                 "tally", "reports", "unused_cds")
 
     def __init__(self, job: LocusJob, status: Status = Status.CLEAN,
                  reports: str = "", notes: list[str] | None = None) -> None:
@@ -80,6 +80,7 @@ class LocusOutcome:
         self.located: list[str] = []      # records written from a coding region found in their CDS
         self.tally = Tally()
         self.reports = reports            # the module's framed reports, verbatim, when asked for
+        self.unused_cds = 0               # CDS records that no protein took (told by one locus)
 
     def changed(self) -> None:
         """A codon or a record is not written as given."""

@@ -148,29 +148,23 @@ def check_nucleotide(records: list[Record], path: str, upper_case: bool = False,
 
 
 def _check_all_found(proteins: list[Record], wanted: list[str], cds: list[Record],
-                     found: Container[str], pep_path: str, cds_path: str) -> None:
-    missing = [ident if ident == name else f"{ident} (as {name})"
+                     found: Container[str], pep_path: str, cds_path: str, tried: str) -> None:
+    missing = [ident if ident == name or not name else f"{ident} (as {name})"
                for (ident, _), name in zip(proteins, wanted) if name not in found]
     if not missing:
         return
-    hint = ("; if both list the records in the same order, pair them with --pair-by-order"
-            if len(proteins) == len(cds) else "")
+    hint = "; pair them with --id-map or --id-pattern"
+    if len(proteins) == len(cds):
+        hint += ", or, if both list the records in the same order, with --pair-by-order"
     if len(missing) == len(proteins):
+        tried = "; " + tried if tried else ""
         raise InputError(cds_path, f"no identifier of {shown_path(pep_path)} is in this file "
-                                   f"({len(proteins)} and {len(cds)} records){hint}")
+                                   f"({len(proteins)} and {len(cds)} records){tried}{hint}")
     aligned = set(wanted)
     unpaired = [ident for ident, _ in cds if ident not in aligned]
     here = f"; unpaired here: {name_some(unpaired)}" if unpaired else ""
     raise InputError(cds_path, f"no CDS for {len(missing)} aligned record(s) of "
                                f"{shown_path(pep_path)}: {name_some(missing)}{here}{hint}")
-
-
-def _check_all_used(cds: list[Record], wanted: list[str], pep_path: str, cds_path: str) -> None:
-    aligned = set(wanted)
-    unused = [ident for ident, _ in cds if ident not in aligned]
-    if unused:
-        raise InputError(cds_path, f"{len(unused)} CDS record(s) not in the alignment "
-                                   f"{shown_path(pep_path)}: {name_some(unused)}")
 
 
 def _pair_by_occurrence(proteins: list[Record], wanted: list[str], cds: list[Record],
@@ -186,7 +180,6 @@ def _pair_by_occurrence(proteins: list[Record], wanted: list[str], cds: list[Rec
         raise InputError(cds_path, f"identifiers repeated unequally in the two files: "
                                    f"{name_some(differ)}; repeats pair only when both files "
                                    f"repeat them equally")
-    _check_all_used(cds, wanted, pep_path, cds_path)
     taken = dict.fromkeys(seqs_of, 0)
     paired: list[Record] = []
     for (ident, _), name in zip(proteins, wanted):
@@ -197,23 +190,24 @@ def _pair_by_occurrence(proteins: list[Record], wanted: list[str], cds: list[Rec
 
 def pair_by_identifier(proteins: list[Record], cds: list[Record], pep_path: str,
                        cds_path: str, id_map: Mapping[str, str] | None = None,
+                       seq_of: Mapping[str, str] | None = None, tried: str = "",
                        ) -> tuple[list[Record], list[str]]:
     """The CDS of each protein row, in the order of the alignment, and the
-    identifiers paired by occurrence, each with its count.
+    identifiers paired by occurrence, each with its count. CDS records that
+    no protein names are left aside.
 
     id_map gives the CDS identifier of a protein identifier; the protein
-    identifiers it does not list stand for themselves.
+    identifiers it does not list stand for themselves. seq_of: dict(cds), when
+    already made; tried: what else was tried, told when a protein has no CDS.
     """
     idents = [ident for ident, _ in proteins]
     wanted = [id_map.get(ident, ident) for ident in idents] if id_map else idents
-    by_ident: dict[str, str] = dict(cds)
+    by_ident = dict(cds) if seq_of is None else seq_of
     aligned = set(wanted)
     if not aligned <= by_ident.keys():  # one C-level test; the names of the missing only then
-        _check_all_found(proteins, wanted, cds, by_ident, pep_path, cds_path)
+        _check_all_found(proteins, wanted, cds, by_ident, pep_path, cds_path, tried)
     if len(by_ident) < len(cds) or len(aligned) < len(wanted):
         return _pair_by_occurrence(proteins, wanted, cds, pep_path, cds_path)
-    if len(by_ident) > len(aligned):  # every aligned identifier is one of them: some are not
-        _check_all_used(cds, wanted, pep_path, cds_path)
     return list(zip(idents, map(by_ident.__getitem__, wanted))), []
 
 

@@ -314,6 +314,17 @@ def read_records(path: str, in_format: str, plain_letters: bytes | None = None,
         return opened.read(in_format, plain_letters, headers)
 
 
+def read_content(data: bytes, name: str, in_format: str, plain_letters: bytes | None = None,
+                 headers: bool = False) -> Reading:
+    """read_records of content read already (an open file handed to the Python API),
+    decompressed when its first bytes say so; name: what messages call it."""
+    content = _expanded_pieces(data, name) if _is_compressed(data[:_MAGIC_BYTES]) else data
+    try:
+        return Reading(*_native.read_records(content, in_format, plain_letters, headers))
+    except ValueError as exc:  # the reader's one-line message, naming line and record
+        raise InputError(name, str(exc)) from None
+
+
 def read_locus_files(pep_path: str, cds_path: str, in_format: str, cds_letters: bytes,
                      headers: bool = False) -> tuple[Reading, Reading]:
     """A locus's alignment and CDS file. The CDS file is opened first: a compressed one is
