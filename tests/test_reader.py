@@ -242,6 +242,27 @@ def test_a_cds_read_ahead_fails_as_one_read_in_turn(tmp_path, content, message):
     assert done.returncode == 2 and done.stderr.startswith(f"ntpepmap: error: {cds}: {message}")
 
 
+@pytest.mark.parametrize("cds, message", [
+    (gzip.compress(fasta(many_records(60, 333))), None),
+    (DAMAGED_GZIP, "damaged gzip data: "),
+    (gzip.compress(fasta(many_records(60, 333)) + b">\nAC\n"), "line 121, record 61: no identifier"),
+])
+def test_a_locus_opens_each_input_once(tmp_path, monkeypatch, cds, message):
+    from ntpepmap_cli import seqio
+
+    pep, cds_path = tmp_path / "pep.fa.gz", tmp_path / "cds.fa"
+    pep.write_bytes(gzip.compress(fasta(RECORDS)))
+    cds_path.write_bytes(cds)
+    opened = []
+    monkeypatch.setattr(seqio, "open", lambda path, mode: opened.append(path) or open(path, mode), raising=False)
+    try:
+        proteins, coding = seqio.read_locus_files(str(pep), str(cds_path), "auto", b"ACGT")
+        assert (proteins.records, len(coding.records), message) == (RECORDS, 60, None)
+    except InputError as exc:
+        assert str(exc).startswith(f"{cds_path}: {message}")
+    assert sorted(opened) == sorted([str(pep), str(cds_path)])
+
+
 @pytest.mark.parametrize("content", [
     lambda records: fasta(records, 60, "\r\n"),
     lambda records: fasta(records[:3]) + b">long\n" + b"ACGT" * 2000 + b"\n" + fasta(records[3:]),
