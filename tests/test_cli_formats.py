@@ -14,7 +14,8 @@ from ntpepmap_cli.codes import CODES_BY_NUMBER, terminal_stops
 from ntpepmap_cli.errors import InputError, name_some
 from ntpepmap_cli.locus import file_stem
 from ntpepmap_cli.pairing import check_nucleotide, prepare_pairs
-from ntpepmap_cli.seqio import clustal_lines, fasta_lines, read_alignment, read_fasta
+from ntpepmap_cli.seqio import read_alignment, read_fasta
+from ntpepmap_cli.writers import clustal_lines, fasta_lines
 
 RECORDS = [("a", "MKW-LF" * 23), ("long_name_b", "MK--LF" * 23), ("c", "-" * 138)]
 

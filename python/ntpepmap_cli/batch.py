@@ -16,12 +16,14 @@ from .errors import InputError, name_some
 from .interrupts import StopRequest, exit_status, signal_name
 from .locus import LocusJob, LocusOptions, LocusOutcome, Status, run_locus
 from .messages import Reporter, error, print_outcome, tally_text
-from .options import EXIT_STATUS_TABLE, PROG, HelpFormatter, add_locus_options, locus_options
+from .options import (EXIT_STATUS_TABLE, PROG, HelpFormatter, add_locus_options,
+                      add_name_file_options, locus_options)
 from .outputs import remove_leftovers
 from .problems import Problem
 from .safeguards import check_outputs, option_inputs
 from .translation import Tally
-from .seqio import default_extension, read_text
+from .seqio import read_text
+from .writers import default_extension
 from .workers import WorkerDied, WorkerPool
 
 TYPE_CHECKING = False  # typing itself costs a batch noticeable start-up time
@@ -67,6 +69,7 @@ def batch_parser() -> argparse.ArgumentParser:
                         help="worker processes (default: the number of cores; at most "
                              f"{MAX_WORKERS_PER_CORE} per core and one per locus)")
     add_locus_options(parser)
+    add_name_file_options(parser, beside_each_output=True)
     return parser
 
 
@@ -143,6 +146,15 @@ def match_folders(pep_dir: str, cds_dir: str, out_dir: str, extension: str) -> L
 
 def collect_loci(args: argparse.Namespace, parser: argparse.ArgumentParser,
                  options: LocusOptions) -> Loci:
+    loci = _listed_loci(args, parser, options)
+    for job in loci.jobs:  # the files beside each output
+        job.partitions_path = job.out_path + ".partitions" if args.partitions else None
+        job.names_path = job.out_path + ".names.tsv" if args.rename else None
+    return loci
+
+
+def _listed_loci(args: argparse.Namespace, parser: argparse.ArgumentParser,
+                 options: LocusOptions) -> Loci:
     if len(args.inputs) == 1:
         if args.out_dir:
             parser.error("--out-dir is for folder mode; a manifest names each output")
@@ -164,7 +176,9 @@ def check_batch_outputs(args: argparse.Namespace, loci: Loci) -> None:
     folder_mode = len(args.inputs) == 2
     inputs = [path for job in loci.jobs for path in (job.pep_path, job.cds_path)]
     inputs += [outcome.job.pep_path for outcome in loci.unmatched] + option_inputs(args)
-    outputs = [job.out_path for job in loci.jobs] + ([args.report] if args.report else [])
+    outputs = [path for job in loci.jobs for path in (job.out_path, job.partitions_path,
+                                                       job.names_path) if path is not None]
+    outputs += [args.report] if args.report else []
     check_outputs(outputs, inputs if folder_mode else inputs + args.inputs,
                   listed_folders=args.inputs if folder_mode else ())
 

@@ -20,7 +20,9 @@ from .problems import (CDS_TOO_SHORT, LEFT_OUT, PADDED, ROW_TOO_SHORT, WRITTEN_S
 from .pairing import (NUCLEOTIDE_LETTERS, Pair, ShortCds, check_names_fit, check_not_swapped,
                       check_nucleotide, even_rows, pair_by_identifier, pair_by_order,
                       prepare_pairs)
-from .seqio import DecompressedAhead, Record, alignment_lines, read_alignment, read_fasta_marked
+from .seqio import DecompressedAhead, Record, read_alignment, read_fasta_marked
+from .renaming import renamed_rows
+from .writers import CODEML_NAME_LENGTH, alignment_lines, partitions_text, too_long_for_codeml
 from .translation import EngineSettings, Tally, Translated, translate_pairs
 
 
@@ -39,7 +41,7 @@ class LocusOptions:
     __slots__ = ("table_num", "gene_table", "in_format", "out_format", "wrap", "pair_by_order",
                  "id_map", "trim_stop", "strict", "keep_short", "mismatch", "upper_case",
                  "resolve_ambiguity", "t_for_u", "drop_gap_columns", "keep_reports", "locate",
-                 "both_strands", "threads")
+                 "both_strands", "threads", "rename")
 
     def __init__(self, table_num: int = 1, gene_table: dict[str, list[str]] | None = None,
                  in_format: str = "auto", out_format: str = "fasta", wrap: int = 0,
@@ -48,7 +50,7 @@ class LocusOptions:
                  mismatch: str = "mask", upper_case: bool = False,
                  resolve_ambiguity: bool = False, t_for_u: bool = False,
                  drop_gap_columns: bool = False, keep_reports: bool = False, locate: bool = True,
-                 both_strands: bool = False, threads: int = 0) -> None:
+                 both_strands: bool = False, threads: int = 0, rename: bool = False) -> None:
         self.table_num = table_num
         self.gene_table = gene_table
         self.in_format = in_format
@@ -69,17 +71,21 @@ class LocusOptions:
         self.both_strands = both_strands
         # A large locus is translated on this many threads at most (0: one per usable CPU).
         self.threads = threads
+        self.rename = rename  # names made safe and unique, each job writing its map
 
 
 class LocusJob:
-    """The two input files of a locus and its output ('-': standard output)."""
+    """The two input files of a locus and its outputs ('-': standard output)."""
 
-    __slots__ = ("pep_path", "cds_path", "out_path")
+    __slots__ = ("pep_path", "cds_path", "out_path", "partitions_path", "names_path")
 
-    def __init__(self, pep_path: str, cds_path: str, out_path: str = "-") -> None:
+    def __init__(self, pep_path: str, cds_path: str, out_path: str = "-",
+                 partitions_path: str | None = None, names_path: str | None = None) -> None:
         self.pep_path = pep_path
         self.cds_path = cds_path
         self.out_path = out_path
+        self.partitions_path = partitions_path  # the codon positions as partitions
+        self.names_path = names_path  # the map of safe names to the originals (--rename)
 
     def __repr__(self) -> str:
         return f"LocusJob({self.pep_path!r}, {self.cds_path!r}, {self.out_path!r})"
@@ -184,7 +190,8 @@ def _pair(inputs: LocusInputs, options: LocusOptions) -> tuple[list[Record], lis
     pep_name, cds_name = inputs.pep_name, inputs.cds_name
     check_not_swapped(proteins, cds, pep_name, cds_name, inputs.marked)
     check_nucleotide(cds, cds_name, marked=inputs.marked)
-    check_names_fit(proteins, options.out_format, pep_name)
+    if not options.rename:  # renamed, every name is written once
+        check_names_fit(proteins, options.out_format, pep_name)
     if options.pair_by_order:  # the CDS names play no part
         return pair_by_order(proteins, cds, pep_name, cds_name), []
     return pair_by_identifier(proteins, cds, pep_name, cds_name, options.id_map)
@@ -270,9 +277,29 @@ def _run(job: LocusJob, options: LocusOptions, outcome: LocusOutcome) -> None:
             outcome.status = Status.REPORTED
     if result.text is not None:
         write_bytes(job.out_path, result.text)
+        width = result.width
     else:
         rows = without_gap_columns(result.rows) if options.drop_gap_columns else result.rows
-        write_alignment(job.out_path, rows, len(rows[0][1]) if rows else result.width, options)
+        width = len(rows[0][1]) if rows else result.width
+        if job.names_path is not None:
+            rows, names = renamed_rows(rows)
+        outcome.notes += _name_warnings(rows, options.out_format)
+        write_alignment(job.out_path, rows, width, options)
+        if job.names_path is not None:
+            write_file(job.names_path, names.encode())
+    if job.partitions_path is not None:
+        write_file(job.partitions_path, partitions_text(width).encode())
+
+
+def _name_warnings(rows: list[Record], out_format: str) -> list[str]:
+    """What the next program will do to a name it cannot read whole."""
+    if out_format != "paml":
+        return []
+    cut = too_long_for_codeml(rows)
+    if not cut:
+        return []
+    return [f"warning: {len(cut)} name(s) longer than the {CODEML_NAME_LENGTH} characters codeml "
+            f"reads, which it cuts short: {name_some(cut)}; --rename gives short names"]
 
 
 def _with_short_ones(pairs: list[Pair], too_short: list[ShortCds]) -> list[Pair]:
@@ -286,7 +313,7 @@ def _with_short_ones(pairs: list[Pair], too_short: list[ShortCds]) -> list[Pair]
 def _output_is_plain_fasta(options: LocusOptions) -> bool:
     """Whether the engine's FASTA text is the output file as it is."""
     return (options.out_format == "fasta" and not options.wrap and not options.drop_gap_columns
-            and not options.keep_short)
+            and not options.keep_short and not options.rename)
 
 
 def engine_settings(options: LocusOptions) -> EngineSettings:

@@ -10,7 +10,8 @@ from .codes import CODES_BY_NUMBER
 from .gene_table import load_gene_table
 from .id_map import load_id_map
 from .locus import LocusOptions
-from .seqio import IN_FORMATS, OUT_FORMATS
+from .seqio import IN_FORMATS
+from .writers import OUT_FORMATS
 from .translation import MISMATCH_POLICIES
 
 PROG = "ntpepmap"
@@ -86,6 +87,26 @@ def _add_format_options(parser: argparse.ArgumentParser) -> None:
     io.add_argument("--drop-gap-columns", action="store_true",
                     help="leave out every codon column that has a gap in any row written "
                          "(as codeml's cleandata wants it)")
+
+
+PARTITIONS_HELP = ("the three codon positions as partitions, in RAxML-NG's form (DNA, codon1 = "
+                   "1-N\\3), which IQ-TREE's -p reads too")
+RENAME_HELP = ("names every tree program reads ([A-Za-z0-9_.-], unique, at most 30 characters; "
+               "t0001... where nothing is left), and a tab-separated map of new name and "
+               "original identifier to restore them")
+
+
+def add_name_file_options(parser: argparse.ArgumentParser, beside_each_output: bool) -> None:
+    """--partitions and --rename: files of their own for one locus, or beside each output."""
+    files = parser.add_argument_group("files for the next programs")
+    if beside_each_output:
+        files.add_argument("--partitions", action="store_true",
+                           help=f"write {PARTITIONS_HELP}, beside each output as OUT.partitions")
+        files.add_argument("--rename", action="store_true",
+                           help=f"write {RENAME_HELP}, beside each output as OUT.names.tsv")
+        return
+    files.add_argument("--partitions", metavar="FILE", help=f"write to FILE {PARTITIONS_HELP}")
+    files.add_argument("--rename", metavar="MAP", help=f"write {RENAME_HELP} to MAP")
 
 
 def _add_preparation_options(parser: argparse.ArgumentParser) -> None:
@@ -167,4 +188,5 @@ def locus_options(args: argparse.Namespace, parser: argparse.ArgumentParser) -> 
                         resolve_ambiguity=args.resolve_ambiguity, t_for_u=args.t_for_u,
                         drop_gap_columns=args.drop_gap_columns,
                         keep_reports=args.report is not None, locate=args.locate,
-                        both_strands=args.both_strands, threads=threads)
+                        both_strands=args.both_strands, threads=threads,
+                        rename=bool(args.rename))

@@ -13,6 +13,7 @@ from collections.abc import Container, Iterable, Mapping, Set
 from ._native import prepare_pairs as native_prepare_pairs
 from .errors import InputError, name_some, shown_path
 from .seqio import Record
+from .writers import UNIQUE_NAME_FORMATS
 
 # Letters of plain nucleotides; a CDS made mostly of anything else is protein.
 _PLAIN_NUCLEOTIDES = str.maketrans("", "", "ACGTUNacgtun-.")
@@ -21,7 +22,6 @@ _PLAIN_LOWER_BYTES = b"acgtun"
 _MIN_PLAIN_FRACTION = 0.5
 
 ROW_GAPS = "-.~"  # gap letters of alignment rows; '-' is the one the module knows
-UNIQUE_NAME_FORMATS = ("phylip", "paml")
 
 # Telling a swapped pair of files apart needs only a sample of each.
 _SAMPLED_RECORDS = 32
