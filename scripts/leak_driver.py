@@ -137,6 +137,7 @@ TOOL_CALLS = [
     lambda: _native.read_records(b"CLUSTAL W\n\na  MK-W\nb  MKKW\n", "auto", None),
     lambda: _native.read_records(b" 2 4\na MK-W\nb MKKW\n", "phylip", None),
     lambda: _native.read_records(b">a\nMK\xff\n>\n", "fasta", None),
+    lambda: _native.read_records(b">a caf\xe9\nMK\n>b\tx y \r\nKW\n", "fasta", None, True),
     lambda: _native.read_records(b"\x00\x01 junk", "auto", None),
     lambda: codon_align(PROTEINS, CDS, both_strands=True),
     lambda: codon_align(PROTEINS, CDS, mismatch="keep", upper_case=True, resolve_ambiguity=True),

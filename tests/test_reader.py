@@ -12,7 +12,7 @@ import sys
 import pytest
 
 from ntpepmap_cli.errors import InputError
-from ntpepmap_cli.seqio import read_alignment, read_fasta_marked
+from ntpepmap_cli.seqio import read_alignment, read_fasta_marked, read_records
 from test_cli import EXPECTED, PROTEINS, cds_of, cli_command, read_fasta as read_fasta_text, search_path
 
 RECORDS = [("alpha", "MKWLF-SEDPQ" * 7), ("b2", "MK--LFSEDP*" * 7), ("c", "-" * 77)]
@@ -101,6 +101,27 @@ def test_every_shape_gives_its_records(tmp_path, shape):
         records, marked = read_fasta_marked(str(path), plain.encode())
         assert records == expected
         assert marked == [index for index, (_, seq) in enumerate(expected) if set(seq) - set(plain)]
+
+
+ANNOTATED = b">NP_1.1 thr operon [protein_id=NP_1.1]\r\nATG\n>  Homo sapiens \t\n>x caf\xe9\nAC\n"
+LARGE = [(f"s{index} gene:g{index} transcript:t{index}.1", seq) for index, seq in enumerate(
+    ["ACGT" * 300] * 2000)]  # enough to be read side by side
+
+
+@pytest.mark.parametrize("content, in_format, headers", [
+    (ANNOTATED, "fasta", ["NP_1.1 thr operon [protein_id=NP_1.1]", "Homo sapiens", "x caf\ufffd"]),
+    (gzip.compress(ANNOTATED[:30]) + gzip.compress(ANNOTATED[30:]), "fasta",
+     ["NP_1.1 thr operon [protein_id=NP_1.1]", "Homo sapiens", "x caf\ufffd"]),
+    (fasta(LARGE, wrap=60), "fasta", [name for name, _ in LARGE]),
+    (clustal(RECORDS), "auto", [name for name, _ in RECORDS]),
+    (phylip_interleaved(RECORDS), "phylip", [name for name, _ in RECORDS]),
+], ids=["fasta", "gzip", "large", "clustal", "phylip"])
+def test_whole_header_lines_when_asked(tmp_path, content, in_format, headers):
+    path = tmp_path / "input"
+    path.write_bytes(content)
+    asked, plain = read_records(str(path), in_format, headers=True), read_records(str(path), in_format)
+    assert (asked.headers, plain.headers) == (headers, None)
+    assert asked.records == plain.records and len(asked.records) == len(headers)
 
 
 DAMAGED_GZIP = gzip.compress(b">a\nACGT\n" * 50)[:-9]

@@ -15,7 +15,8 @@ import sys
 from collections.abc import Iterable, Iterator
 from io import BufferedReader
 
-from ._native import grow_heap_for, read_records
+from . import _native
+from ._native import grow_heap_for
 from .errors import InputError
 
 Record = tuple[str, str]  # (identifier, sequence)
@@ -274,31 +275,49 @@ def ready_heap_for(paths: Iterable[str]) -> None:
     grow_heap_for(expected)
 
 
-def _read_records(path: str, in_format: str, plain_letters: bytes | None
-                  ) -> tuple[str, list[Record], list[int] | None]:
-    """(format, records, indices of records with letters not in plain_letters)."""
+class Reading:
+    """What a reading of a file gives: its format, its records, and as asked the indices of
+    the records with letters not in the plain set and each record's whole header line
+    (FASTA: what follows '>'; CLUSTAL and PHYLIP: the name)."""
+
+    __slots__ = ("format", "records", "marked", "headers")
+
+    def __init__(self, format: str, records: list[Record], marked: list[int] | None = None,
+                 headers: list[str] | None = None) -> None:
+        self.format = format
+        self.records = records
+        self.marked = marked    # None unless plain letters were given
+        self.headers = headers  # None unless asked for
+
+
+def read_records(path: str, in_format: str, plain_letters: bytes | None = None,
+                 headers: bool = False) -> Reading:
+    """The records of a file ('-' is standard input) in a format ('auto': known by its first line)."""
     ahead = _AHEAD.pop(path, None)
     if ahead is not None and in_format == "fasta":
-        return _read_fasta_in_pieces(path, ahead, plain_letters)
+        return Reading(*_read_fasta_in_pieces(path, ahead, plain_letters, headers))
     with _FileBytes(path, ahead) as data:
         try:
-            return read_records(data, in_format, plain_letters)
+            return Reading(*_native.read_records(data, in_format, plain_letters, headers))
         except ValueError as exc:  # the reader's one-line message, naming line and record
             raise InputError(path, str(exc)) from None
 
 
-def _read_fasta_in_pieces(path: str, ahead: _Decompressing, plain_letters: bytes | None
-                          ) -> tuple[str, list[Record], list[int] | None]:
+def _read_fasta_in_pieces(path: str, ahead: _Decompressing, plain_letters: bytes | None,
+                          headers: bool):
     """_read_records of FASTA being decompressed, read a run of whole records at a
     time as the pieces come. Text the reader refuses is read again whole from the
     file, so that its message names the line and record in the whole file."""
     records: list[Record] = []
     marked: list[int] | None = None if plain_letters is None else []
+    header_lines: list[str] | None = [] if headers else None
 
     def read(text: bytes | memoryview) -> None:
-        _, more, more_marked = read_records(text, "fasta", plain_letters)
+        _, more, more_marked, more_headers = _native.read_records(text, "fasta", plain_letters, headers)
         if marked is not None:
             marked.extend(len(records) + index for index in more_marked)
+        if header_lines is not None:
+            header_lines.extend(more_headers)
         records.extend(more)
 
     try:
@@ -321,10 +340,10 @@ def _read_fasta_in_pieces(path: str, ahead: _Decompressing, plain_letters: bytes
     except ValueError:  # read again from the file: the pieces read are gone
         with _FileBytes(path) as data:
             try:
-                return read_records(data, "fasta", plain_letters)
+                return _native.read_records(data, "fasta", plain_letters, headers)
             except ValueError as exc:
                 raise InputError(path, str(exc)) from None
-    return "fasta", records, marked
+    return "fasta", records, marked, header_lines
 
 
 def _decoded_text(data: bytes | mmap.mmap, path: str) -> str:
@@ -347,7 +366,7 @@ def read_text(path: str) -> str:
 
 def read_fasta(path: str) -> list[Record]:
     """Records of a FASTA file ('-' is standard input): identifier, letters."""
-    return _read_records(path, "fasta", None)[1]
+    return read_records(path, "fasta").records
 
 
 def read_fasta_marked(path: str, letters: bytes) -> Marked:
@@ -356,11 +375,11 @@ def read_fasta_marked(path: str, letters: bytes) -> Marked:
     The reader looks at every letter as it copies it, so that a later look at
     what else the records hold can skip those made only of letters.
     """
-    _, records, marked = _read_records(path, "fasta", letters)
-    assert marked is not None
-    return records, marked
+    reading = read_records(path, "fasta", letters)
+    assert reading.marked is not None
+    return reading.records, reading.marked
 
 
 def read_alignment(path: str, in_format: str) -> list[Record]:
     """Records of an alignment file, FASTA, CLUSTAL or PHYLIP ('auto': known by its first line)."""
-    return _read_records(path, in_format, None)[1]
+    return read_records(path, in_format).records

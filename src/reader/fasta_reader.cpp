@@ -25,15 +25,16 @@ std::size_t next_record(std::string_view text, std::size_t from) noexcept {
 // Where a record whose '>' is at `start` lies.
 struct RecordPlace {
     std::string_view identifier;
+    std::string_view header;
     std::size_t body_start;
     std::size_t end;  // where the next record starts, or the end of the text
 };
 
 RecordPlace place_of_record(std::string_view text, std::size_t start) noexcept {
     const std::size_t name_end = std::min(text.find('\n', start), text.size());
-    const std::string_view identifier = first_word(text.substr(start + 1, name_end - start - 1)).first;
+    const std::string_view name_line = text.substr(start + 1, name_end - start - 1);
     const std::size_t end = next_record(text, name_end);
-    return {identifier, std::min(name_end + 1, end), end};
+    return {first_word(name_line).first, trim_white_space(name_line), std::min(name_end + 1, end), end};
 }
 
 class FastaReader {
@@ -54,14 +55,14 @@ private:
     // Reads the record whose '>' is at `start`; returns where the next one starts.
     std::size_t read_record(std::size_t start) {
         ++record_;
-        const auto [identifier, body_start, end] = place_of_record(text_, start);
+        const auto [identifier, header, body_start, end] = place_of_record(text_, start);
         if (const auto problem = identifier_problem(identifier)) throw ReadError(line_at(start), record_, {}, *problem);
         const std::string_view body = text_.substr(body_start, end - body_start);
         if (letters_.size() < body.size()) letters_.resize(body.size());
         LetterFacts facts;
         const std::size_t count = copy_letters(body, classes_, letters_.data(), facts);
         if (!facts.ascii()) check_body_lines(body_start, body, identifier);
-        sink_.take(identifier, std::string_view(letters_.data(), count), facts);
+        sink_.take(identifier, header, std::string_view(letters_.data(), count), facts);
         return end;
     }
 
@@ -109,9 +110,9 @@ std::optional<std::vector<std::string_view>> fasta_runs(std::string_view text, s
 
 bool lay_out_fasta(std::string_view run, std::vector<FastaRecordText>& records) {
     for (std::size_t start = 0; start < run.size();) {
-        const auto [identifier, body_start, end] = place_of_record(run, start);
+        const auto [identifier, header, body_start, end] = place_of_record(run, start);
         if (identifier_problem(identifier)) return false;
-        records.push_back({identifier, run.substr(body_start, end - body_start)});
+        records.push_back({identifier, header, run.substr(body_start, end - body_start)});
         start = end;
     }
     return true;

@@ -18,9 +18,11 @@ void read_fasta(std::string_view text, const LetterClasses& classes, RecordSink&
 // out on its own, then every record's letters copied with copy_letters wherever the caller
 // wants them. What read_fasta would refuse is left to it, so that it says why.
 
-// A record as it lies in the text: its identifier, and its sequence lines as they are.
+// A record as it lies in the text: its identifier, its name line (as RecordSink's header),
+// and its sequence lines as they are.
 struct FastaRecordText {
     std::string_view identifier;
+    std::string_view header;
     std::string_view body;
 };
 

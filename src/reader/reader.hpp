@@ -17,10 +17,13 @@ enum class Format : std::uint8_t { fasta, clustal, phylip };
 
 // Receives the records in file order. The texts are lent for the call only. It may
 // throw to stop the reading; the exception comes out of read_records unchanged.
+// `header` is the record's whole name line: in FASTA what follows '>', white space around
+// it trimmed, bytes as they are (not always UTF-8); in CLUSTAL and PHYLIP the identifier.
 class RecordSink {
 public:
     virtual ~RecordSink() = default;
-    virtual void take(std::string_view identifier, std::string_view sequence, LetterFacts facts) = 0;
+    virtual void take(std::string_view identifier, std::string_view header, std::string_view sequence,
+                      LetterFacts facts) = 0;
 };
 
 // The format of a text by its first line that is not blank: '>' for FASTA, the name of a

@@ -46,6 +46,12 @@ std::string_view trim_leading_white_space(std::string_view text) noexcept {
     return text.substr(static_cast<std::size_t>(first - text.begin()));
 }
 
+std::string_view trim_white_space(std::string_view text) noexcept {
+    text = trim_leading_white_space(text);
+    const auto last = std::find_if_not(text.rbegin(), text.rend(), is_space);
+    return text.substr(0, text.size() - static_cast<std::size_t>(last - text.rbegin()));
+}
+
 Words first_word(std::string_view line) noexcept {
     line = trim_leading_white_space(line);
     const auto end = std::find_if(line.begin(), line.end(), is_space);

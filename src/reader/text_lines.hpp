@@ -20,6 +20,7 @@ namespace ntpepmap::reader {
 
 [[nodiscard]] bool is_blank(std::string_view line) noexcept;
 [[nodiscard]] std::string_view trim_leading_white_space(std::string_view text) noexcept;
+[[nodiscard]] std::string_view trim_white_space(std::string_view text) noexcept;
 
 // The first word of a line and what follows it, split at ASCII white space.
 struct Words {

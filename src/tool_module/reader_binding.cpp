@@ -59,37 +59,50 @@ void append(PyObject* list, PyRef item) {
     if (PyList_Append(list, checked(std::move(item)).get()) != 0) throw PythonError{};
 }
 
-// read_records' result: (format, records, marked places or None).
-PyRef read_result(reader::Format format, PyObject* records, PyObject* marked) {
-    PyRef name = checked(python_text(reader::format_name(format), true));
-    return checked(PyTuple_Pack(3, name.get(), records, marked));
+// A header line may hold any bytes after the identifier: those that are not UTF-8 are replaced.
+PyRef header_text(std::string_view header) {
+    return PyRef::steal(PyUnicode_DecodeUTF8(header.data(), ssize(header.size()), "replace"));
 }
 
-// The records as a list of (identifier, sequence) pairs, and the places of those that
-// hold letters outside the plain set.
+PyRef list_or_none(bool wanted) { return wanted ? checked(PyList_New(0)) : PyRef::new_reference(Py_None); }
+
+// read_records' result: (format, records, marked places or None, header lines or None).
+PyRef read_result(reader::Format format, PyObject* records, PyObject* marked, PyObject* headers) {
+    PyRef name = checked(python_text(reader::format_name(format), true));
+    return checked(PyTuple_Pack(4, name.get(), records, marked, headers));
+}
+
+// What a reading asks for besides the records.
+struct Wanted {
+    bool marking;  // the places of records with letters outside the plain set
+    bool headers;  // every record's whole header line
+};
+
+// The records as a list of (identifier, sequence) pairs, the places of those that hold
+// letters outside the plain set, and their header lines, as asked.
 class RecordList final : public reader::RecordSink {
 public:
-    explicit RecordList(bool marking) : records_(checked(PyRef::steal(PyList_New(0)))) {
-        if (marking) marked_ = checked(PyRef::steal(PyList_New(0)));
-    }
+    explicit RecordList(Wanted wanted)
+        : records_(checked(PyRef::steal(PyList_New(0)))), marked_(list_or_none(wanted.marking)),
+          headers_(list_or_none(wanted.headers)) {}
 
-    void take(std::string_view identifier, std::string_view sequence, reader::LetterFacts facts) override {
+    void take(std::string_view identifier, std::string_view header, std::string_view sequence,
+              reader::LetterFacts facts) override {
         PyRef pair = checked(PyRef::steal(PyTuple_New(2)));
         PyTuple_SET_ITEM(pair.get(), 0, checked(python_text(identifier, false)).release());
         PyTuple_SET_ITEM(pair.get(), 1, checked(python_text(sequence, facts.ascii())).release());
         append(records_.get(), std::move(pair));
-        if (!marked_.is_null() && !facts.plain()) append(marked_.get(), PyRef::steal(PyLong_FromSsize_t(taken_)));
+        if (marked_.get() != Py_None && !facts.plain()) append(marked_.get(), PyRef::steal(PyLong_FromSsize_t(taken_)));
+        if (headers_.get() != Py_None) append(headers_.get(), header_text(header));
         ++taken_;
     }
 
-    PyRef result(reader::Format format) {
-        PyRef marked = marked_.is_null() ? PyRef::new_reference(Py_None) : std::move(marked_);
-        return read_result(format, records_.get(), marked.get());
-    }
+    PyRef result(reader::Format format) { return read_result(format, records_.get(), marked_.get(), headers_.get()); }
 
 private:
     PyRef records_;
     PyRef marked_;
+    PyRef headers_;
     Py_ssize_t taken_ = 0;
 };
 
@@ -103,11 +116,11 @@ public:
     FastaSideBySide(std::string_view text, const reader::LetterClasses& classes) : text_(text), classes_(classes) {}
 
     // The records as RecordList's result, or null with nothing set when the plain reading must go on.
-    PyRef read(bool marking) {
+    PyRef read(Wanted wanted) {
         if (!lay_out()) return {};
         make_objects();
         if (!copy_letters()) return {};
-        return result(marking);
+        return result(wanted);
     }
 
 private:
@@ -158,18 +171,26 @@ private:
         return std::all_of(facts_.begin(), facts_.end(), [](reader::LetterFacts facts) { return facts.ascii(); });
     }
 
-    PyRef result(bool marking) {
+    PyRef result(Wanted wanted) {
         PyRef records = checked(PyList_New(ssize(sequences_.size())));
-        PyRef marked = marking ? checked(PyList_New(0)) : PyRef::new_reference(Py_None);
-        for (std::size_t index = 0; index < sequences_.size(); ++index) {
-            cut_to_letters(index);
-            PyRef pair = checked(PyTuple_New(2));
-            PyTuple_SET_ITEM(pair.get(), 0, identifiers_[index].release());
-            PyTuple_SET_ITEM(pair.get(), 1, sequences_[index].release());
-            PyList_SET_ITEM(records.get(), ssize(index), pair.release());
-            if (marking && !facts_[index].plain()) append(marked.get(), PyRef::steal(PyLong_FromSize_t(index)));
+        PyRef marked = list_or_none(wanted.marking);
+        PyRef headers = list_or_none(wanted.headers);
+        std::size_t index = 0;
+        for (const std::vector<reader::FastaRecordText>& run : runs_) {
+            for (const reader::FastaRecordText& record : run) {
+                cut_to_letters(index);
+                PyRef pair = checked(PyTuple_New(2));
+                PyTuple_SET_ITEM(pair.get(), 0, identifiers_[index].release());
+                PyTuple_SET_ITEM(pair.get(), 1, sequences_[index].release());
+                PyList_SET_ITEM(records.get(), ssize(index), pair.release());
+                if (wanted.marking && !facts_[index].plain()) {
+                    append(marked.get(), PyRef::steal(PyLong_FromSize_t(index)));
+                }
+                if (wanted.headers) append(headers.get(), header_text(record.header));
+                ++index;
+            }
         }
-        return read_result(reader::Format::fasta, records.get(), marked.get());
+        return read_result(reader::Format::fasta, records.get(), marked.get(), headers.get());
     }
 
     // Line ends and white space took room that the letters did not need.
@@ -197,17 +218,20 @@ void raise_value_error(std::string_view message) {
     if (!text.is_null()) PyErr_SetObject(PyExc_ValueError, text.get());
 }
 
-// read_records(data, in_format, plain_letters=None) -> (format, [(identifier, sequence)], marked)
+// read_records(data, in_format, plain_letters=None, headers=False)
+//     -> (format, [(identifier, sequence)], marked, header lines)
 //
 // data: a bytes-like object holding the whole file; in_format: "auto" or a format name;
 // plain_letters: bytes; when given, marked lists the places of the records with any other
-// letter (None otherwise). Text that is not in the format raises ValueError with a
-// one-line message naming line and record.
+// letter (None otherwise); headers: when true, every record's whole header line, in order
+// (None otherwise). Text that is not in the format raises ValueError with a one-line
+// message naming line and record.
 PyObject* read_records(PyObject*, PyObject* args) noexcept {
     PyObject* data = nullptr;
     const char* format_text = nullptr;
     PyObject* plain_letters = Py_None;
-    if (!PyArg_ParseTuple(args, "Os|O:read_records", &data, &format_text, &plain_letters)) return nullptr;
+    int headers = 0;
+    if (!PyArg_ParseTuple(args, "Os|Op:read_records", &data, &format_text, &plain_letters, &headers)) return nullptr;
     std::optional<reader::Format> format;
     if (std::string_view(format_text) != "auto") {
         format = reader::format_named(format_text);
@@ -218,11 +242,12 @@ PyObject* read_records(PyObject*, PyObject* args) noexcept {
     if (!bytes.acquire(data) || (plain_letters != Py_None && !letters.acquire(plain_letters))) return nullptr;
     try {
         const reader::LetterClasses classes(letters.text());
+        const Wanted wanted{plain_letters != Py_None, headers != 0};
         if (!format || *format == reader::Format::fasta) {
-            PyRef read = FastaSideBySide(bytes.text(), classes).read(plain_letters != Py_None);
+            PyRef read = FastaSideBySide(bytes.text(), classes).read(wanted);
             if (!read.is_null()) return read.release();
         }
-        RecordList records(plain_letters != Py_None);
+        RecordList records(wanted);
         const reader::Format found = reader::read_records(bytes.text(), format, classes, records);
         return records.result(found).release();
     } catch (const PythonError&) {
@@ -244,7 +269,7 @@ PyObject* grow_heap(PyObject*, PyObject* expected) noexcept {
 
 PyMethodDef READER_METHODS[] = {
     {"read_records", read_records, METH_VARARGS,
-     "read_records(data, in_format, plain_letters=None) -> (format, records, marked)"},
+     "read_records(data, in_format, plain_letters=None, headers=False) -> (format, records, marked, headers)"},
     {"grow_heap_for", grow_heap, METH_O,
      "grow_heap_for(expected_bytes) -> bool\n\nGrows the heap once for about that many bytes of records, its new "
      "pages advised\nfor huge pages; for a process that reads one large locus and ends."},

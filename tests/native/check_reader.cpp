@@ -81,7 +81,9 @@ void check_copy_against_filter() {
 }
 
 struct Collected final : RecordSink {
-    void take(std::string_view identifier, std::string_view sequence, LetterFacts facts) override {
+    void take(std::string_view identifier, std::string_view header, std::string_view sequence,
+              LetterFacts facts) override {
+        check(header.starts_with(identifier), "a header that does not start with its identifier");
         check(!identifier.empty(), "an empty identifier");
         check(std::none_of(identifier.begin(), identifier.end(),
                            [](char c) { return is_white_space(static_cast<unsigned char>(c)); }),
@@ -102,7 +104,7 @@ struct Collected final : RecordSink {
 };
 
 struct Kept final : RecordSink {
-    void take(std::string_view identifier, std::string_view sequence, LetterFacts) override {
+    void take(std::string_view identifier, std::string_view, std::string_view sequence, LetterFacts) override {
         records.emplace_back(identifier, sequence);
     }
     std::vector<std::pair<std::string, std::string>> records;
@@ -165,7 +167,7 @@ void read_every_prefix(std::string_view sample) {
 struct Stop {};
 
 struct StoppingSink final : RecordSink {
-    void take(std::string_view, std::string_view, LetterFacts) override { throw Stop{}; }
+    void take(std::string_view, std::string_view, std::string_view, LetterFacts) override { throw Stop{}; }
 };
 
 void check_sink_exception_passes() {
