@@ -17,10 +17,10 @@ from .errors import InputError, name_some, shown_path
 from .outputs import STDOUT, output_name, output_stream, write_file
 from .problems import (CDS_TOO_SHORT, LEFT_OUT, PADDED, ROW_TOO_SHORT, WRITTEN_SHORT,
                        Problem)
-from .pairing import (NUCLEOTIDE_LETTERS, Pair, ShortCds, check_names_fit, check_not_swapped,
+from .pairing import (NUCLEOTIDE_LETTERS, HeaderLines, Pair, Repeats, ShortCds, check_names_fit, check_not_swapped,
                       check_nucleotide, even_rows, pair_by_identifier, pair_by_order,
                       prepare_pairs)
-from .seqio import DecompressedAhead, Record, read_alignment, read_fasta_marked
+from .seqio import DecompressedAhead, Record, read_fasta_marked, read_records
 from .renaming import renamed_rows
 from .writers import CODEML_NAME_LENGTH, alignment_lines, partitions_text, too_long_for_codeml
 from .translation import EngineSettings, Tally, Translated, translate_pairs
@@ -143,15 +143,16 @@ def file_stem(path: str) -> str:
 class LocusInputs:
     """The records of a locus's two inputs, and the names messages give the inputs."""
 
-    __slots__ = ("proteins", "cds", "pep_name", "cds_name", "marked")
+    __slots__ = ("proteins", "cds", "pep_name", "cds_name", "marked", "header_lines")
 
     def __init__(self, proteins: list[Record], cds: list[Record], pep_name: str, cds_name: str,
-                 marked: list[int] | None = None) -> None:
+                 marked: list[int] | None = None, header_lines: HeaderLines | None = None) -> None:
         self.proteins = proteins  # identifier, aligned row
         self.cds = cds            # identifier, coding sequence
         self.pep_name = pep_name
         self.cds_name = cds_name
         self.marked = marked      # the CDS records that may hold more than nucleotides; None: all
+        self.header_lines = header_lines  # the whole header lines of both, where there are some
 
 
 class LocusResult:
@@ -178,14 +179,22 @@ def read_cds(path: str) -> tuple[list[Record], list[int]]:
 
 
 def read_inputs(job: LocusJob, options: LocusOptions) -> LocusInputs:
+    # Standard input is read once: its header lines are kept from the start. A file's
+    # are read again only where identifiers repeat, which few loci have.
     with DecompressedAhead(job.cds_path):  # the larger file, while the alignment is read
-        proteins = read_alignment(job.pep_path, options.in_format)
-        cds, marked = read_cds(job.cds_path)
-    return LocusInputs(proteins, cds, job.pep_path, job.cds_path, marked)
+        proteins = read_records(job.pep_path, options.in_format, headers=job.pep_path == "-")
+        cds = read_records(job.cds_path, "fasta", NUCLEOTIDE_LETTERS, headers=job.cds_path == "-")
+
+    def header_lines() -> tuple[list[str], list[str]]:
+        return (proteins.headers or read_records(job.pep_path, proteins.format, headers=True).headers,
+                cds.headers or read_records(job.cds_path, "fasta", headers=True).headers)
+
+    return LocusInputs(proteins.records, cds.records, job.pep_path, job.cds_path, cds.marked,
+                       header_lines)
 
 
-def _pair(inputs: LocusInputs, options: LocusOptions) -> tuple[list[Record], list[str]]:
-    """The CDS of each protein record in their order, and the identifiers paired by occurrence."""
+def _pair(inputs: LocusInputs, options: LocusOptions) -> tuple[list[Record], Repeats]:
+    """The CDS of each protein record in their order, and the repeated identifiers."""
     proteins, cds = inputs.proteins, inputs.cds
     pep_name, cds_name = inputs.pep_name, inputs.cds_name
     check_not_swapped(proteins, cds, pep_name, cds_name, inputs.marked)
@@ -193,8 +202,9 @@ def _pair(inputs: LocusInputs, options: LocusOptions) -> tuple[list[Record], lis
     if not options.rename:  # renamed, every name is written once
         check_names_fit(proteins, options.out_format, pep_name)
     if options.pair_by_order:  # the CDS names play no part
-        return pair_by_order(proteins, cds, pep_name, cds_name), []
-    return pair_by_identifier(proteins, cds, pep_name, cds_name, options.id_map)
+        return pair_by_order(proteins, cds, pep_name, cds_name), Repeats([], [])
+    return pair_by_identifier(proteins, cds, pep_name, cds_name, options.id_map,
+                              inputs.header_lines)
 
 
 def _even_rows(inputs: LocusInputs, options: LocusOptions, result: LocusResult) -> int:
@@ -221,13 +231,22 @@ def strict_refusal(path: str, problems: list[str]) -> InputError:
 def _paired_rows(inputs: LocusInputs, options: LocusOptions,
                  result: LocusResult) -> tuple[list[Record], int]:
     """The CDS of each protein row, every row made as wide as the alignment, and the width."""
-    paired_cds, repeated = _pair(inputs, options)
+    paired_cds, repeats = _pair(inputs, options)
     width = _even_rows(inputs, options, result)
-    if repeated:
-        result.notes.append(f"{shown_path(inputs.pep_name)}: {len(repeated)} repeated "
-                            f"identifier(s) paired by occurrence, the n-th with the n-th: "
-                            f"{name_some(repeated)}")
+    if repeats:
+        result.notes.append(_repeats_note(inputs.pep_name, repeats, options.rename))
     return paired_cds, width
+
+
+def _repeats_note(pep_name: str, repeats: Repeats, renamed: bool) -> str:
+    """One note: which identifiers repeat, how they were paired, how they are written."""
+    told = [f"{name_some(names)} paired {how}" for names, how in (
+        (repeats.by_header, "by their whole header lines"),
+        (repeats.by_occurrence, "by occurrence, the n-th with the n-th")) if names]
+    count = len(repeats.by_header) + len(repeats.by_occurrence)
+    written = "renamed (--rename)" if renamed else \
+        "written as they are; --rename makes them unique"
+    return f"{shown_path(pep_name)}: {count} repeated identifier(s): {'; '.join(told)}; {written}"
 
 
 def align_locus(inputs: LocusInputs, options: LocusOptions, result: LocusResult,

@@ -8,7 +8,7 @@ identifiers repeated unequally, a protein file given as CDS.
 from __future__ import annotations
 
 from collections import Counter
-from collections.abc import Container, Iterable, Mapping, Set
+from collections.abc import Callable, Container, Iterable, Mapping, Set
 
 from ._native import prepare_pairs as native_prepare_pairs
 from .errors import InputError, name_some, shown_path
@@ -38,6 +38,21 @@ _MIN_DNA_FRACTION = 0.9
 
 # Identifier, aligned protein row, unaligned coding sequence prepared for the module.
 Pair = tuple[str, str, str]
+# The whole header lines of the protein alignment's records and of the CDS records.
+HeaderLines = Callable[[], tuple[list[str], list[str]]]
+
+
+class Repeats:
+    """Identifiers that name more than one record, each as 'name (count)'."""
+
+    __slots__ = ("by_occurrence", "by_header")
+
+    def __init__(self, by_occurrence: list[str], by_header: list[str]) -> None:
+        self.by_occurrence = by_occurrence  # the n-th record paired with the n-th CDS
+        self.by_header = by_header  # each record paired with the CDS of its whole header line
+
+    def __bool__(self) -> bool:
+        return bool(self.by_occurrence or self.by_header)
 
 
 class ShortCds:
@@ -70,8 +85,9 @@ def check_names_fit(proteins: list[Record], out_format: str, path: str) -> None:
     repeated = repeated_identifiers(proteins)
     if repeated:
         raise InputError(path, f"repeated identifiers: {name_some(repeated)}; "
-                               f"{out_format.upper()} output needs every name once "
-                               f"(FASTA and CLUSTAL output may repeat them)")
+                               f"{out_format.upper()} output needs every name once: "
+                               f"--rename makes them unique (FASTA and CLUSTAL output may "
+                               f"repeat them)")
 
 
 def even_rows(proteins: list[Record]) -> tuple[int, list[tuple[str, int]]]:
@@ -215,36 +231,70 @@ def _check_all_used(cds: list[Record], wanted: list[str], pep_path: str, cds_pat
                                    f"{shown_path(pep_path)}: {name_some(unused)}")
 
 
+def _header_keys(proteins: list[Record], wanted: list[str], cds: list[Record],
+                 repeated: Set[str], header_lines: HeaderLines
+                 ) -> tuple[list[str], list[str], set[str]]:
+    """Keys that pair the records: a repeated identifier's by identifier and whole header
+    line where the two files give it the same header lines, as many times each, and not
+    all alike; every other by identifier alone. And the identifiers paired so."""
+    pep_headers, cds_headers = header_lines()
+    pep_of: dict[str, list[str]] = {}
+    cds_of: dict[str, list[str]] = {}
+    for name, header in zip(wanted, pep_headers):
+        if name in repeated:
+            pep_of.setdefault(name, []).append(header)
+    for (name, _), header in zip(cds, cds_headers):
+        if name in repeated:
+            cds_of.setdefault(name, []).append(header)
+    by_header = {name for name, headers in pep_of.items()
+                 if len(set(headers)) > 1 and Counter(headers) == Counter(cds_of[name])}
+    pep_keys = [f"{name}\n{header}" if name in by_header else name
+                for name, header in zip(wanted, pep_headers)]
+    cds_keys = [f"{name}\n{header}" if name in by_header else name
+                for (name, _), header in zip(cds, cds_headers)]
+    return pep_keys, cds_keys, by_header
+
+
 def _pair_by_occurrence(proteins: list[Record], wanted: list[str], cds: list[Record],
-                        pep_path: str, cds_path: str) -> tuple[list[Record], list[str]]:
-    """The n-th record of a repeated identifier takes the n-th CDS of that identifier."""
-    seqs_of: dict[str, list[str]] = {}
-    for name, seq in cds:
-        seqs_of.setdefault(name, []).append(seq)
+                        pep_path: str, cds_path: str, header_lines: HeaderLines | None = None,
+                        ) -> tuple[list[Record], Repeats]:
+    """The n-th record of a repeated identifier takes the n-th CDS of that identifier, or
+    of its own whole header line where the header lines tell the records apart."""
     wanted_counts = Counter(wanted)
-    differ = [f"{name} ({count} in {shown_path(pep_path)}, {len(seqs_of[name])} here)"
-              for name, count in wanted_counts.items() if len(seqs_of[name]) != count]
+    cds_counts = Counter(name for name, _ in cds)
+    differ = [f"{name} ({count} in {shown_path(pep_path)}, {cds_counts[name]} here)"
+              for name, count in wanted_counts.items() if cds_counts[name] != count]
     if differ:
         raise InputError(cds_path, f"identifiers repeated unequally in the two files: "
                                    f"{name_some(differ)}; repeats pair only when both files "
                                    f"repeat them equally")
     _check_all_used(cds, wanted, pep_path, cds_path)
+    repeated = {name for name, count in wanted_counts.items() if count > 1}
+    pep_keys, cds_keys, by_header = (wanted, [name for name, _ in cds], set()) \
+        if header_lines is None else _header_keys(proteins, wanted, cds, repeated, header_lines)
+    seqs_of: dict[str, list[str]] = {}
+    for key, (_, seq) in zip(cds_keys, cds):
+        seqs_of.setdefault(key, []).append(seq)
     taken = dict.fromkeys(seqs_of, 0)
     paired: list[Record] = []
-    for (ident, _), name in zip(proteins, wanted):
-        paired.append((ident, seqs_of[name][taken[name]]))
-        taken[name] += 1
-    return paired, [f"{name} ({count})" for name, count in wanted_counts.items() if count > 1]
+    for (ident, _), key in zip(proteins, pep_keys):
+        paired.append((ident, seqs_of[key][taken[key]]))
+        taken[key] += 1
+    counted = [(name, f"{name} ({wanted_counts[name]})") for name in wanted_counts
+               if name in repeated]
+    return paired, Repeats([shown for name, shown in counted if name not in by_header],
+                           [shown for name, shown in counted if name in by_header])
 
 
 def pair_by_identifier(proteins: list[Record], cds: list[Record], pep_path: str,
                        cds_path: str, id_map: Mapping[str, str] | None = None,
-                       ) -> tuple[list[Record], list[str]]:
-    """The CDS of each protein row, in the order of the alignment, and the
-    identifiers paired by occurrence, each with its count.
+                       header_lines: HeaderLines | None = None) -> tuple[list[Record], Repeats]:
+    """The CDS of each protein row, in the order of the alignment, and the repeated
+    identifiers, each with its count.
 
     id_map gives the CDS identifier of a protein identifier; the protein
-    identifiers it does not list stand for themselves.
+    identifiers it does not list stand for themselves. header_lines gives the
+    whole header lines of both files, asked for only when identifiers repeat.
     """
     idents = [ident for ident, _ in proteins]
     wanted = [id_map.get(ident, ident) for ident in idents] if id_map else idents
@@ -253,10 +303,10 @@ def pair_by_identifier(proteins: list[Record], cds: list[Record], pep_path: str,
     if not aligned <= by_ident.keys():  # one C-level test; the names of the missing only then
         _check_all_found(proteins, wanted, cds, by_ident, pep_path, cds_path)
     if len(by_ident) < len(cds) or len(aligned) < len(wanted):
-        return _pair_by_occurrence(proteins, wanted, cds, pep_path, cds_path)
+        return _pair_by_occurrence(proteins, wanted, cds, pep_path, cds_path, header_lines)
     if len(by_ident) > len(aligned):  # every aligned identifier is one of them: some are not
         _check_all_used(cds, wanted, pep_path, cds_path)
-    return list(zip(idents, map(by_ident.__getitem__, wanted))), []
+    return list(zip(idents, map(by_ident.__getitem__, wanted))), Repeats([], [])
 
 
 def pair_by_order(proteins: list[Record], cds: list[Record],
