@@ -46,6 +46,7 @@ void RecordOutcome::clear() noexcept {
     residues = nucleotides = failed = without_nucleotides = 0;
     located = false;
     placements.reset();
+    stops.clear();
     report.clear();
 }
 
@@ -87,7 +88,8 @@ void Engine::translate(std::string_view file_stem, std::string_view name, std::s
                        RecordOutcome& outcome) {
     outcome.clear();
     letters_.prepare(cds, options_.letters);
-    const std::string_view peptide = streamline_peptide(row, peptide_storage_);
+    const std::string_view peptide =
+        with_read_through_residues(row, streamline_peptide(row, peptide_storage_), peptide_storage_);
     outcome.residues = residue_count(peptide);
     // Searched first when the length cannot be right: neither the residues nor they and a stop codon.
     const std::size_t nucleotides = letters_.checked().size();
@@ -111,6 +113,7 @@ void Engine::translate(std::string_view file_stem, std::string_view name, std::s
         back_translate(file_stem, name, peptide, outcome);
     }
     decide_fate(outcome);
+    if (outcome.fate == RecordFate::written) find_stop_codons(peptide, letters_, options_.stops, outcome);
 }
 
 // A peptide without residues has no coding region to look for, and a CDS shorter than the

@@ -8,6 +8,7 @@
 
 #include "engine/cds_letters.hpp"
 #include "engine/genetic_code.hpp"
+#include "engine/stop_codons.hpp"
 #include "locate/coding_region_locator.hpp"
 #include "translator/amino_acid_translator.hpp"
 
@@ -28,6 +29,7 @@ struct EngineOptions {
     // fits neither the residues nor the residues and a stop codon, or when more than half fail.
     bool locate = false;
     bool both_strands = false;  // search the reverse complement too
+    StopPolicy stops = StopPolicy::keep;
 };
 
 struct SiteProblem {
@@ -56,6 +58,7 @@ struct RecordOutcome {
     std::size_t without_nucleotides = 0;
     bool located = false;                     // the coding region found in the CDS was used
     std::optional<std::size_t> placements;    // how many the search found, when it ran
+    std::vector<StopCodon> stops;             // under '*', in a record written
     std::string report;  // the framed report, when kept
 
     void clear() noexcept;
