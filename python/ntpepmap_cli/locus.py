@@ -32,7 +32,7 @@ class LocusOptions:
     __slots__ = ("table_num", "gene_table", "in_format", "out_format", "wrap", "pair_by_order",
                  "id_map", "trim_stop", "strict", "keep_short", "mismatch", "upper_case",
                  "resolve_ambiguity", "t_for_u", "drop_gap_columns", "keep_reports", "locate",
-                 "both_strands", "threads", "rename")
+                 "both_strands", "threads", "rename", "stops")
 
     def __init__(self, table_num: int = 1, gene_table: dict[str, list[str]] | None = None,
                  in_format: str = "auto", out_format: str = "fasta", wrap: int = 0,
@@ -41,7 +41,8 @@ class LocusOptions:
                  mismatch: str = "mask", upper_case: bool = False,
                  resolve_ambiguity: bool = False, t_for_u: bool = False,
                  drop_gap_columns: bool = False, keep_reports: bool = False, locate: bool = True,
-                 both_strands: bool = False, threads: int = 0, rename: bool = False) -> None:
+                 both_strands: bool = False, threads: int = 0, rename: bool = False,
+                 stops: str = "keep") -> None:
         self.table_num = table_num
         self.gene_table = gene_table
         self.in_format = in_format
@@ -63,6 +64,7 @@ class LocusOptions:
         # A large locus is translated on this many threads at most (0: one per usable CPU).
         self.threads = threads
         self.rename = rename  # names made safe and unique, each job writing its map
+        self.stops = stops  # what becomes of stop codons under '*': keep, mask, drop-columns
 
 
 class LocusJob:
@@ -200,12 +202,20 @@ def _run(job: LocusJob, options: LocusOptions, outcome: LocusOutcome) -> None:
         if job.names_path is not None:
             rows, names = renamed_rows(rows)
         outcome.notes += _name_warnings(rows, options.out_format)
+        outcome.notes += _paml_stop_warning(outcome, options)
         write_alignment(job.out_path, rows, width, options)
         if job.names_path is not None:
             write_file(job.names_path, names.encode())
     outcome.rows, outcome.text = [], None  # written: not held any longer
     if job.partitions_path is not None:
         write_file(job.partitions_path, partitions_text(width).encode())
+
+
+def _paml_stop_warning(outcome: LocusOutcome, options: LocusOptions) -> list[str]:
+    if options.out_format != "paml" or options.stops != "keep" or not outcome.stop_columns:
+        return []
+    return [f"warning: {len(outcome.stop_columns)} column(s) hold stop codons, which codeml reads "
+            f"as missing data in every row; --stops mask writes them NNN"]
 
 
 def _name_warnings(rows: list[Record], out_format: str) -> list[str]:
@@ -222,7 +232,8 @@ def _name_warnings(rows: list[Record], out_format: str) -> list[str]:
 def _output_is_plain_fasta(options: LocusOptions) -> bool:
     """Whether the engine's FASTA text is the output file as it is."""
     return (options.out_format == "fasta" and not options.wrap and not options.drop_gap_columns
-            and not options.keep_short and not options.rename)
+            and not options.keep_short and not options.rename
+            and options.stops != "drop-columns")
 
 
 def without_gap_columns(rows: list[Record]) -> list[Record]:

@@ -12,16 +12,16 @@ from .id_map import load_id_map
 from .locus import LocusOptions
 from .seqio import IN_FORMATS
 from .writers import OUT_FORMATS
-from .translation import MISMATCH_POLICIES
+from .translation import MISMATCH_POLICIES, STOP_POLICIES
 
 PROG = "ntpepmap"
 
 # One table for both commands' --help; batch words its own status 1 and 2 lines.
 EXIT_STATUS_TABLE = """\
 exit status:
-  0    every record written, no codon masked or kept, nothing padded or left out
-       (notes such as a located coding region do not count)
-  1    some codon masked or kept, some record padded or left out{batch_one}
+  0    every record written in full: masked or kept codons, stop codons and
+       notes are in the summary and the problem lines, and change nothing here
+  1    some record padded or left out (the output lacks data it was given){batch_one}
   2    usage or input error; an output refused; nothing written because every
        record was left out; --strict and any problem{batch_two}
   130  interrupted (143: terminated)
@@ -153,6 +153,12 @@ def _add_letter_options(parser: argparse.ArgumentParser) -> None:
                               "the triplet, drop leaves the record out (default mask). A record "
                               "where more than half of the residues fail is left out as a "
                               "wrong pairing.")
+    letters.add_argument("--stops", choices=STOP_POLICIES, default="keep",
+                         help="a stop codon the protein carries as '*': keep writes it as in the "
+                              "CDS, with a note for each one inside the protein; mask writes NNN "
+                              "in its case, terminal ones too (HyPhy and IQ-TREE's codon models "
+                              "refuse stop codons); drop-columns leaves its column out of every "
+                              "row (default keep)")
 
 
 def _add_report_options(parser: argparse.ArgumentParser) -> None:
@@ -189,4 +195,4 @@ def locus_options(args: argparse.Namespace, parser: argparse.ArgumentParser) -> 
                         drop_gap_columns=args.drop_gap_columns,
                         keep_reports=args.report is not None, locate=args.locate,
                         both_strands=args.both_strands, threads=threads,
-                        rename=bool(args.rename))
+                        rename=bool(args.rename), stops=args.stops)

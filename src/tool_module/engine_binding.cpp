@@ -112,6 +112,16 @@ public:
         fail(PyExc_ValueError, "settings.mismatch must be 'mask', 'keep' or 'drop'");
     }
 
+    engine::StopPolicy stops() const {
+        const PyRef policy = attribute("stops");
+        if (!PyUnicode_Check(policy.get())) fail(PyExc_TypeError, "settings.stops must be a str");
+        const std::string_view name = utf8_of(policy.get());
+        if (name == "keep") return engine::StopPolicy::keep;
+        if (name == "mask") return engine::StopPolicy::mask;
+        if (name == "drop-columns") return engine::StopPolicy::drop_columns;
+        fail(PyExc_ValueError, "settings.stops must be 'keep', 'mask' or 'drop-columns'");
+    }
+
     // The codons of settings.terminal_stops (upper-case DNA) as bits of TCAG codon numbers.
     std::uint64_t terminal_stops() const {
         const PyRef codons = checked(PySequence_Fast(attribute("terminal_stops").get(),
@@ -160,6 +170,7 @@ LocusArguments arguments_of(PyObject* const* args, Py_ssize_t count) {
     options.trim_stop = settings.flag("trim_stop");
     options.terminal_stops = options.trim_stop ? settings.terminal_stops() : 0;
     options.keep_short = settings.flag("keep_short");
+    options.stops = settings.stops();
     const long threads = settings.number("threads");
     if (threads < 0) fail(PyExc_ValueError, "settings.threads must be 0 (as many as there are CPUs) or more");
     // Beyond the most threads that are run, any number asks for as many.
@@ -187,6 +198,14 @@ PyStructSequence_Field RECORD_FIELDS[] = {
     {"placements", "placements the coding-region search found, or None when it did not run"},
     {"row_length", "length of the codon row written (0 when left out)"},
     {"sites", "the failing sites, each a SiteReport"},
+    {"stops", "the stop codons under '*' of a record written, each a StopReport"},
+    {nullptr, nullptr},
+};
+PyStructSequence_Field STOP_FIELDS[] = {
+    {"column", "1-based column of the alignment row"},
+    {"residue_number", "1-based number of the '*' in its row"},
+    {"triplet", "the stop codon as the CDS gives it"},
+    {"terminal", "whether no residue follows it"},
     {nullptr, nullptr},
 };
 PyStructSequence_Field LOCUS_FIELDS[] = {
@@ -202,7 +221,9 @@ PyStructSequence_Field LOCUS_FIELDS[] = {
 PyStructSequence_Desc SITE_DESCRIPTION = {"ntpepmap_cli._native.SiteReport", "A residue whose triplet failed.",
                                           SITE_FIELDS, 6};
 PyStructSequence_Desc RECORD_DESCRIPTION = {"ntpepmap_cli._native.RecordReport",
-                                            "What became of a record with anything to tell.", RECORD_FIELDS, 9};
+                                            "What became of a record with anything to tell.", RECORD_FIELDS, 10};
+PyStructSequence_Desc STOP_DESCRIPTION = {"ntpepmap_cli._native.StopReport", "A stop codon the protein carries as '*'.",
+                                          STOP_FIELDS, 4};
 PyStructSequence_Desc LOCUS_DESCRIPTION = {"ntpepmap_cli._native.LocusTranslation",
                                            "A locus back-translated: rows or text, and what to tell.", LOCUS_FIELDS,
                                            7};
@@ -210,6 +231,7 @@ PyStructSequence_Desc LOCUS_DESCRIPTION = {"ntpepmap_cli._native.LocusTranslatio
 // Made once, when the module is first imported; they live as long as the process.
 PyTypeObject* site_type = nullptr;
 PyTypeObject* record_type = nullptr;
+PyTypeObject* stop_type = nullptr;
 PyTypeObject* locus_type = nullptr;
 
 std::string_view fate_name(engine::RecordFate fate) noexcept {
@@ -251,6 +273,11 @@ PyRef site_report(const engine::SiteProblem& problem) {
                                     ascii_str(problem.triplet).release(), str_of(problem.encodes).release()});
 }
 
+PyRef stop_report(const engine::StopCodon& stop) {
+    return named_result(stop_type, {size_object(stop.column), size_object(stop.residue_number),
+                                    ascii_str(stop.triplet).release(), PyBool_FromLong(stop.terminal)});
+}
+
 // A record with something to tell, kept without its row: only the row's length is told.
 struct ToldRecord {
     std::size_t index;
@@ -264,11 +291,16 @@ PyRef record_report(const ToldRecord& told) {
     for (const engine::SiteProblem& problem : outcome.problems) {
         if (PyList_Append(sites.get(), site_report(problem).get()) != 0) throw PythonError{};
     }
+    PyRef stops = checked(PyList_New(0));
+    for (const engine::StopCodon& stop : outcome.stops) {
+        if (PyList_Append(stops.get(), stop_report(stop).get()) != 0) throw PythonError{};
+    }
     PyObject* placements = outcome.placements ? size_object(*outcome.placements) : (Py_INCREF(Py_None), Py_None);
     return named_result(record_type,
                         {size_object(told.index), ascii_str(fate_name(outcome.fate)).release(),
                          size_object(outcome.residues), size_object(outcome.nucleotides), size_object(outcome.failed),
-                         PyBool_FromLong(outcome.located), placements, size_object(told.row_length), sites.release()});
+                         PyBool_FromLong(outcome.located), placements, size_object(told.row_length), sites.release(),
+                         stops.release()});
 }
 
 // One pair's texts, borrowed from the str objects of the records (or the rows made even).
@@ -329,7 +361,7 @@ bool is_full(const engine::RecordOutcome& outcome, std::string_view row) noexcep
 
 bool is_clean(const engine::RecordOutcome& outcome, std::string_view row) noexcept {
     return is_full(outcome, row) && outcome.failed == 0 && outcome.without_nucleotides == 0 &&
-           outcome.nucleotides == 3 * outcome.residues;
+           outcome.nucleotides == 3 * outcome.residues && outcome.stops.empty();
 }
 
 bool worth_telling(const engine::RecordOutcome& outcome, std::string_view row) noexcept {
@@ -566,13 +598,13 @@ constexpr char TRANSLATE_LOCUS_DOC[] =
     "Back-translates a locus: proteins are (identifier, aligned row) tuples, cds the coding sequence of each.\n"
     "settings gives by attribute: code (a built-in number or a dict of letter to codons), mismatch ('mask',\n"
     "'keep' or 'drop'), upper_case, resolve_ambiguity, t_for_u, keep_reports, locate, both_strands, trim_stop\n"
-    "with terminal_stops (upper-case codons), keep_short, fasta_text, threads (0: one per CPU the process may\n"
-    "use; 8 at most). Rows are read with '.' and '~' as gaps and made as wide as the widest; a CDS loses its\n"
+    "with terminal_stops (upper-case codons), keep_short, stops ('keep', 'mask' or 'drop-columns': what becomes\n"
+    "of the stop codons under '*'), fasta_text, threads (0: one per CPU the process may use; 8 at most). Rows are read with '.' and '~' as gaps and made as wide as the widest; a CDS loses its\n"
     "gap letters and, with trim_stop, a terminal stop codon just beyond the residues; one with fewer triplets\n"
     "than residues is held back unless keep_short. The lock is let go while the records are translated.\n"
     "Returns a LocusTranslation: rows (a str per record, None when left out) or, with fasta_text, text (the\n"
     "UTF-8 bytes of the full rows, each '>' name, line feed, row, line feed); the alignment's width; a\n"
-    "RecordReport for each record with anything to tell; the indices of the records written in full from a\n"
+    "RecordReport for each record with anything to tell (its stop codons under '*' among it); the indices of the records written in full from a\n"
     "located coding region with nothing else to tell; the framed reports; the padded rows.";
 
 const PyMethodDef ENGINE_METHODS[] = {
@@ -586,7 +618,10 @@ std::span<const PyMethodDef> engine_methods() noexcept { return ENGINE_METHODS; 
 
 bool add_engine_types(PyObject* module) noexcept {
     const std::pair<PyTypeObject**, PyStructSequence_Desc*> types[] = {
-        {&site_type, &SITE_DESCRIPTION}, {&record_type, &RECORD_DESCRIPTION}, {&locus_type, &LOCUS_DESCRIPTION}};
+        {&site_type, &SITE_DESCRIPTION},
+        {&record_type, &RECORD_DESCRIPTION},
+        {&stop_type, &STOP_DESCRIPTION},
+        {&locus_type, &LOCUS_DESCRIPTION}};
     for (const auto& [type, description] : types) {
         if (*type == nullptr) *type = PyStructSequence_NewType(description);
         if (*type == nullptr) return false;
