@@ -131,7 +131,8 @@ ALL_CODONS = ["".join(bases) for bases in itertools.product("TCAG", repeat=3)]
 def test_terminal_stops_agree_with_the_module(table):
     """A '*' residue is accepted by the engine exactly for the table's stop codons."""
     told = translate([(c, "*", c) for c in ALL_CODONS], code=table, mismatch="drop").records
-    accepted = set(ALL_CODONS) - {ALL_CODONS[record.index] for record in told}
+    accepted = set(ALL_CODONS) - {ALL_CODONS[record.index] for record in told
+                                  if record.fate != "written"}
     if table in (27, 28, 31):  # stops only at the very end of a gene: no '*' in the module
         assert accepted == set() and terminal_stops(table, None)
     else:

@@ -295,7 +295,7 @@ def summary_line(outcomes: Sequence[LocusOutcome], seconds: float) -> str:
     records = Tally()
     for outcome in outcomes:
         records.add(outcome.tally)
-    return (f"{PROG} batch: {len(outcomes) - failed} loci done, {changed} with changes, "
+    return (f"{PROG} batch: {len(outcomes) - failed} loci done, {changed} with records padded or left out, "
             f"{failed} failed; {tally_text(records)}; {seconds:.2f} s elapsed\n")
 
 
