@@ -21,7 +21,7 @@ from .outcome import LocusOutcome
 from .pairing import repeated_identifiers
 from .problems import Problem
 from .seqio import Record, read_alignment
-from .translation import MISMATCH_POLICIES, located_notes
+from .translation import MISMATCH_POLICIES, STOP_POLICIES, located_notes
 
 if TYPE_CHECKING:
     from Bio.Align import MultipleSeqAlignment
@@ -87,7 +87,8 @@ def codon_align(protein: Sequences, cds: Sequences, *, table: int = 1,
                 gene_table: Path | Mapping[str, list[str]] | None = None,
                 pair_by_order: bool = False, id_map: Path | Mapping[str, str] | None = None,
                 locate: bool = True, both_strands: bool = False, mismatch: str = "mask",
-                upper_case: bool = False, resolve_ambiguity: bool = False) -> CodonAlignment:
+                upper_case: bool = False, resolve_ambiguity: bool = False,
+                stops: str = "keep") -> CodonAlignment:
     """Back-translates aligned protein rows into a codon alignment, as the
     ntpepmap command does.
 
@@ -97,14 +98,17 @@ def codon_align(protein: Sequences, cds: Sequences, *, table: int = 1,
     or an iterable of SeqRecord. The keyword arguments are the command's
     options of the same names; table is an NCBI number, gene_table a code of
     one's own (letter -> codons, or a JSON file of it), id_map protein
-    identifier -> CDS identifier (or a file of the two columns).
+    identifier -> CDS identifier (or a file of the two columns). stops says
+    what becomes of a stop codon the protein carries as '*': 'keep' (a Problem
+    of kind 'stop codon' for each one inside the protein), 'mask' (NNN, the
+    terminal ones too) or 'drop-columns' (its column left out of every row).
 
     Raises TypeError or ValueError for wrong arguments, and InputError, with
     the command's one-line message, for inputs it cannot back-translate; its
     problems are those found before, such as why every record was left out.
     """
     options = _options(table, gene_table, pair_by_order, id_map, locate, both_strands, mismatch,
-                       upper_case, resolve_ambiguity)
+                       upper_case, resolve_ambiguity, stops)
     proteins, pep_name, _ = _records(protein, "protein", PROTEIN_NAME)
     coding, cds_name, marked = _records(cds, "cds", CDS_NAME)
     outcome = LocusOutcome(LocusJob(pep_name, cds_name, ""))
@@ -164,7 +168,8 @@ def _from_seq_record(record: object, argument: str) -> Record:
 
 def _options(table: int, gene_table: Path | Mapping[str, list[str]] | None, pair_by_order: bool,
              id_map: Path | Mapping[str, str] | None, locate: bool, both_strands: bool,
-             mismatch: str, upper_case: bool, resolve_ambiguity: bool) -> LocusOptions:
+             mismatch: str, upper_case: bool, resolve_ambiguity: bool,
+             stops: str) -> LocusOptions:
     switches = {"pair_by_order": pair_by_order, "locate": locate, "both_strands": both_strands,
                 "upper_case": upper_case, "resolve_ambiguity": resolve_ambiguity}
     for keyword, value in switches.items():
@@ -179,13 +184,15 @@ def _options(table: int, gene_table: Path | Mapping[str, list[str]] | None, pair
         raise ValueError("give table or gene_table, not both")
     if pair_by_order and id_map is not None:
         raise ValueError("give pair_by_order or id_map, not both")
-    if mismatch not in MISMATCH_POLICIES:
-        raise ValueError(f"mismatch must be one of {', '.join(map(repr, MISMATCH_POLICIES))}, "
-                         f"not {mismatch!r:.40}")
+    for keyword, value, policies in (("mismatch", mismatch, MISMATCH_POLICIES),
+                                     ("stops", stops, STOP_POLICIES)):
+        if value not in policies:
+            raise ValueError(f"{keyword} must be one of {', '.join(map(repr, policies))}, "
+                             f"not {value!r:.40}")
     return LocusOptions(table_num=table, gene_table=_gene_table(gene_table),
                         pair_by_order=pair_by_order, id_map=_id_map(id_map), mismatch=mismatch,
                         upper_case=upper_case, resolve_ambiguity=resolve_ambiguity,
-                        locate=locate, both_strands=both_strands)
+                        locate=locate, both_strands=both_strands, stops=stops)
 
 
 def _given(value: Path | Mapping[str, T] | None, argument: str, load: Callable[[str], dict[str, T]],
