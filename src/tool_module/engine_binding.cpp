@@ -103,23 +103,30 @@ public:
     }
 
     engine::MismatchPolicy mismatch() const {
-        const PyRef policy = attribute("mismatch");
-        if (!PyUnicode_Check(policy.get())) fail(PyExc_TypeError, "settings.mismatch must be a str");
-        const std::string_view name = utf8_of(policy.get());
-        if (name == "mask") return engine::MismatchPolicy::mask;
-        if (name == "keep") return engine::MismatchPolicy::keep;
-        if (name == "drop") return engine::MismatchPolicy::drop;
-        fail(PyExc_ValueError, "settings.mismatch must be 'mask', 'keep' or 'drop'");
+        return choice<engine::MismatchPolicy>(
+            "mismatch", {{"mask", engine::MismatchPolicy::mask},
+                         {"keep", engine::MismatchPolicy::keep},
+                         {"drop", engine::MismatchPolicy::drop}});
     }
 
     engine::StopPolicy stops() const {
-        const PyRef policy = attribute("stops");
-        if (!PyUnicode_Check(policy.get())) fail(PyExc_TypeError, "settings.stops must be a str");
-        const std::string_view name = utf8_of(policy.get());
-        if (name == "keep") return engine::StopPolicy::keep;
-        if (name == "mask") return engine::StopPolicy::mask;
-        if (name == "drop-columns") return engine::StopPolicy::drop_columns;
-        fail(PyExc_ValueError, "settings.stops must be 'keep', 'mask' or 'drop-columns'");
+        return choice<engine::StopPolicy>("stops", {{"keep", engine::StopPolicy::keep},
+                                                    {"mask", engine::StopPolicy::mask},
+                                                    {"drop-columns", engine::StopPolicy::drop_columns}});
+    }
+
+    // The value a str attribute names; anything else is refused with the names it may take.
+    template <class Value>
+    Value choice(const char* name, std::initializer_list<std::pair<std::string_view, Value>> choices) const {
+        const PyRef given = attribute(name);
+        if (!PyUnicode_Check(given.get())) fail(PyExc_TypeError, std::string("settings.") + name + " must be a str");
+        const std::string_view text = utf8_of(given.get());
+        std::string names;
+        for (const auto& [choice_name, value] : choices) {
+            if (text == choice_name) return value;
+            names += (names.empty() ? "'" : ", '") + std::string(choice_name) + "'";
+        }
+        fail(PyExc_ValueError, std::string("settings.") + name + " must be one of " + names);
     }
 
     // The codons of settings.terminal_stops (upper-case DNA) as bits of TCAG codon numbers.
