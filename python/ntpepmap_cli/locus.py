@@ -16,7 +16,6 @@ from .outcome import LocusOutcome, Record, Status
 from .outputs import STDOUT, output_stream, write_file
 from .pairing import (NUCLEOTIDE_LETTERS, HeaderLines, Repeats, check_names_fit,
                       check_not_swapped, check_nucleotide, pair_by_identifier, pair_by_order)
-from .renaming import renamed_rows
 from .seqio import DecompressedAhead, read_fasta_marked, read_records
 from .translation import translate
 from .writers import CODEML_NAME_LENGTH, alignment_lines, partitions_text, too_long_for_codeml
@@ -200,6 +199,8 @@ def _run(job: LocusJob, options: LocusOptions, outcome: LocusOutcome) -> None:
         rows = without_gap_columns(outcome.rows) if options.drop_gap_columns else outcome.rows
         width = len(rows[0][1]) if rows else outcome.width
         if job.names_path is not None:
+            from .renaming import renamed_rows  # imported only where asked for
+
             rows, names = renamed_rows(rows)
         outcome.notes += _name_warnings(rows, options.out_format)
         outcome.notes += _paml_stop_warning(outcome, options)

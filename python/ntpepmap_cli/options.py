@@ -81,7 +81,9 @@ def _add_format_options(parser: argparse.ArgumentParser) -> None:
                     help="protein alignment format (default: detected from the first line)")
     io.add_argument("--out-format", choices=OUT_FORMATS, default="fasta",
                     help="fasta; phylip (relaxed, as RAxML-NG and IQ-TREE read it); "
-                         "paml (as codeml reads it); clustal (default fasta)")
+                         "paml (as codeml reads it, names of digits too); clustal; nexus (the "
+                         "codon positions as sets, as IQ-TREE and Biopython read them) "
+                         "(default fasta)")
     io.add_argument("--wrap", type=int, default=0, metavar="N",
                     help="FASTA line width; 0 writes each sequence on one line (default 0)")
     io.add_argument("--drop-gap-columns", action="store_true",

@@ -10,7 +10,6 @@ from .outcome import LocusOutcome, Record, Tally
 from .problems import (CDS_TOO_LONG, CDS_TOO_SHORT, CODING_REGION, COLUMN_LEFT_OUT, KEPT,
                        LEFT_OUT, LOCATED, MASKED, MISMATCH, NO_CODING_REGION, NOT_IN_CODE, PADDED,
                        ROW_TOO_SHORT, STOP_CODON, TRIMMED, WRITTEN_SHORT, WRONG_PAIRING, Problem)
-from .table_hint import table_hint
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
@@ -104,7 +103,6 @@ def translate(stem: str, proteins: list[Record], cds: list[str], options: LocusO
         if record.fate == "written":
             stops += words.stop_codons()
         _count(tally, record, settings.mismatch)
-        _count_stops(tally, record, settings.stops)
     tally.located += len(found.clean_located)
     outcome.problems += padded + held_back + problems
     if tally.padded:
@@ -122,14 +120,17 @@ def translate(stem: str, proteins: list[Record], cds: list[str], options: LocusO
     if tally.lacks_data():
         outcome.changed()
     outcome.problems += stops
-    outcome.stop_columns = sorted({stop.column for record in found.records
-                                   if record.fate == "written" for stop in record.stops})
+    _count_stops(tally, found, len(stops), settings.stops)
+    outcome.stop_columns = found.stop_columns
     _keep_rows(outcome, found, proteins, options.keep_short)
     if settings.stops == "drop-columns" and outcome.stop_columns:
         outcome.rows = without_codon_columns(outcome.rows, outcome.stop_columns)
-    hint = table_hint(found.records, proteins, cds, settings)
-    if hint:
-        outcome.notes.append(f"{shown_path(pep_name)}: {hint}")
+    if any(record.failed for record in found.records):  # imported only where codons fail
+        from .table_hint import table_hint
+
+        hint = table_hint(found.records, proteins, cds, settings)
+        if hint:
+            outcome.notes.append(f"{shown_path(pep_name)}: {hint}")
 
 
 def _keep_rows(outcome: LocusOutcome, found: LocusTranslation, proteins: list[Record],
@@ -176,15 +177,14 @@ def _count(tally: object, record: RecordReport, mismatch: str) -> None:
         tally.kept += record.failed  # type: ignore[attr-defined]
 
 
-def _count_stops(tally: Tally, record: RecordReport, policy: str) -> None:
-    if record.fate != "written" or not record.stops:
-        return
+def _count_stops(tally: Tally, found: LocusTranslation, internal: int, policy: str) -> None:
+    """Kept, only the stop codons inside the proteins count; masked or dropped, all of them."""
     if policy == "mask":
-        tally.stops_masked += len(record.stops)
+        tally.stops_masked += found.stop_codons
     elif policy == "drop-columns":
-        tally.stops_dropped += len(record.stops)
+        tally.stops_dropped += found.stop_codons
     else:
-        tally.stops_kept += sum(not stop.terminal for stop in record.stops)
+        tally.stops_kept += internal
 
 
 def _placements_found(count: int, settings: EngineSettings, where: str = "it") -> str:

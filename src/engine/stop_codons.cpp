@@ -29,7 +29,9 @@ void find_stop_codons(std::string_view peptide, const CdsLetters& letters, StopP
     const std::string_view given = letters.given();
     const std::string_view written = letters.written();
     const std::size_t last_residue = peptide.find_last_not_of('-');
-    std::size_t residues_before = residues_in(peptide.substr(0, site));
+    // Most proteins hold one '*', their last residue: its number is known without a count.
+    std::size_t residues_before =
+        site == last_residue ? outcome.residues - 1 : residues_in(peptide.substr(0, site));
     std::size_t next_problem = 0;
     while (site != std::string_view::npos) {
         const std::size_t cursor = TRIPLET * residues_before;

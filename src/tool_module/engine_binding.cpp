@@ -205,7 +205,7 @@ PyStructSequence_Field RECORD_FIELDS[] = {
     {"placements", "placements the coding-region search found, or None when it did not run"},
     {"row_length", "length of the codon row written (0 when left out)"},
     {"sites", "the failing sites, each a SiteReport"},
-    {"stops", "the stop codons under '*' of a record written, each a StopReport"},
+    {"stops", "the stop codons under '*' of a record written, each a StopReport (told for one inside it)"},
     {nullptr, nullptr},
 };
 PyStructSequence_Field STOP_FIELDS[] = {
@@ -223,6 +223,8 @@ PyStructSequence_Field LOCUS_FIELDS[] = {
     {"clean_located", "indices of records written in full, without a problem, from a located coding region"},
     {"reports", "the framed reports, when kept"},
     {"padded", "(index, own width) of each protein row narrower than the alignment"},
+    {"stop_codons", "how many stop codons under '*' the records written hold"},
+    {"stop_columns", "the 1-based columns holding one of them in some row, ascending"},
     {nullptr, nullptr},
 };
 PyStructSequence_Desc SITE_DESCRIPTION = {"ntpepmap_cli._native.SiteReport", "A residue whose triplet failed.",
@@ -233,7 +235,7 @@ PyStructSequence_Desc STOP_DESCRIPTION = {"ntpepmap_cli._native.StopReport", "A 
                                           STOP_FIELDS, 4};
 PyStructSequence_Desc LOCUS_DESCRIPTION = {"ntpepmap_cli._native.LocusTranslation",
                                            "A locus back-translated: rows or text, and what to tell.", LOCUS_FIELDS,
-                                           7};
+                                           9};
 
 // Made once, when the module is first imported; they live as long as the process.
 PyTypeObject* site_type = nullptr;
@@ -366,9 +368,15 @@ bool is_full(const engine::RecordOutcome& outcome, std::string_view row) noexcep
     return outcome.fate == engine::RecordFate::written && outcome.row.size() == 3 * row.size();
 }
 
+// A terminal stop codon is what a CDS ends with: told by the locus's count alone.
+bool holds_internal_stop(const engine::RecordOutcome& outcome) noexcept {
+    return std::any_of(outcome.stops.begin(), outcome.stops.end(),
+                       [](const engine::StopCodon& stop) { return !stop.terminal; });
+}
+
 bool is_clean(const engine::RecordOutcome& outcome, std::string_view row) noexcept {
     return is_full(outcome, row) && outcome.failed == 0 && outcome.without_nucleotides == 0 &&
-           outcome.nucleotides == 3 * outcome.residues && outcome.stops.empty();
+           outcome.nucleotides == 3 * outcome.residues && !holds_internal_stop(outcome);
 }
 
 bool worth_telling(const engine::RecordOutcome& outcome, std::string_view row) noexcept {
@@ -487,10 +495,32 @@ private:
 };
 
 // What one share of the records leaves to be told, in record order.
+// The stop codons under '*' of the records written: most proteins end with one, which is counted
+// here, not told record by record.
+struct StopTally {
+    std::size_t codons = 0;
+    std::vector<std::uint8_t> columns;  // 1 at each 1-based column holding one
+
+    void add(const engine::RecordOutcome& outcome) {
+        for (const engine::StopCodon& stop : outcome.stops) {
+            if (columns.size() <= stop.column) columns.resize(stop.column + 1);
+            columns[stop.column] = 1;
+        }
+        codons += outcome.stops.size();
+    }
+
+    void add(const StopTally& other) {
+        if (columns.size() < other.columns.size()) columns.resize(other.columns.size());
+        for (std::size_t column = 0; column < other.columns.size(); ++column) columns[column] |= other.columns[column];
+        codons += other.codons;
+    }
+};
+
 struct ShareResult {
     std::vector<ToldRecord> told;
     std::vector<std::size_t> clean_located;
     std::string reports;
+    StopTally stops;
 };
 
 template <class Rows>
@@ -503,6 +533,7 @@ void translate_share(const LocusArguments& arguments, const engine::GeneticCode&
         engine.translate(arguments.file_stem, record.name, record.row, record.cds, outcome);
         rows.place(index, record, outcome);
         result.reports += outcome.report;
+        result.stops.add(outcome);
         if (is_clean_located(outcome, record.row)) {
             result.clean_located.push_back(index);
             continue;
@@ -541,7 +572,9 @@ PyObject* translate_into(const LocusArguments& arguments, const engine::GeneticC
     PyRef told = checked(PyList_New(0));
     PyRef clean_located = checked(PyList_New(0));
     std::string reports;
+    StopTally stops;
     for (const ShareResult& result : results) {
+        stops.add(result.stops);
         for (const ToldRecord& record : result.told) {
             if (PyList_Append(told.get(), record_report(record).get()) != 0) throw PythonError{};
         }
@@ -551,6 +584,12 @@ PyObject* translate_into(const LocusArguments& arguments, const engine::GeneticC
         }
         reports += result.reports;
     }
+    PyRef stop_columns = checked(PyList_New(0));
+    for (std::size_t column = 0; column < stops.columns.size(); ++column) {
+        if (stops.columns[column] != 0 && PyList_Append(stop_columns.get(), checked(size_object(column)).get()) != 0) {
+            throw PythonError{};
+        }
+    }
     PyRef row_result = rows.finish();
     const bool as_text = PyBytes_Check(row_result.get());
     PyObject* none = Py_None;
@@ -559,7 +598,8 @@ PyObject* translate_into(const LocusArguments& arguments, const engine::GeneticC
     return named_result(locus_type, {as_text ? missing.release() : row_result.release(),
                                      as_text ? row_result.release() : missing.release(), size_object(even_rows.width()),
                                      told.release(), clean_located.release(), str_of(reports).release(),
-                                     padded_list(even_rows).release()})
+                                     padded_list(even_rows).release(), size_object(stops.codons),
+                                     stop_columns.release()})
         .release();
 }
 
@@ -612,7 +652,8 @@ constexpr char TRANSLATE_LOCUS_DOC[] =
     "Returns a LocusTranslation: rows (a str per record, None when left out) or, with fasta_text, text (the\n"
     "UTF-8 bytes of the full rows, each '>' name, line feed, row, line feed); the alignment's width; a\n"
     "RecordReport for each record with anything to tell (its stop codons under '*' among it); the indices of the records written in full from a\n"
-    "located coding region with nothing else to tell; the framed reports; the padded rows.";
+    "located coding region with nothing else to tell; the framed reports; the padded rows; the count of stop\n"
+    "codons under '*' in the records written and the columns holding them.";
 
 const PyMethodDef ENGINE_METHODS[] = {
     {"translate_locus", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(translate_locus)), METH_FASTCALL,
