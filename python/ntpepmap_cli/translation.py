@@ -14,7 +14,7 @@ from .problems import (CDS_TOO_LONG, CDS_TOO_SHORT, CODING_REGION, COLUMN_LEFT_O
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from ._native import LocusTranslation, RecordReport
-    from .locus import LocusOptions
+    from .job import LocusOptions
 
 MISMATCH_POLICIES = ("mask", "keep", "drop")
 STOP_POLICIES = ("keep", "mask", "drop-columns")
@@ -28,7 +28,7 @@ class EngineSettings:
 
     __slots__ = ("code", "mismatch", "upper_case", "resolve_ambiguity", "t_for_u",
                  "keep_reports", "locate", "both_strands", "trim_stop", "terminal_stops",
-                 "keep_short", "stops", "fasta_text", "threads")
+                 "keep_short", "stops", "fasta_text", "wrap", "threads")
 
     def __init__(self, options: LocusOptions, fasta_text: bool = False) -> None:
         self.code: int | dict[str, list[str]] = (options.table_num if options.gene_table is None
@@ -45,6 +45,7 @@ class EngineSettings:
         self.keep_short = options.keep_short
         self.stops = options.stops
         self.fasta_text = fasta_text
+        self.wrap = options.wrap
         self.threads = options.threads
 
     def code_name(self) -> str:

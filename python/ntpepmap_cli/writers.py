@@ -1,6 +1,7 @@
 """Writing codon alignments in the formats the next programs read as they are.
 
-Each writer yields the lines of one file. PHYLIP, PAML and NEXUS need every
+Each writer yields the lines of one file; FASTA is written by the engine's
+fasta_text. PHYLIP, PAML and NEXUS need every
 name once (the tree programs refuse repeats); FASTA and CLUSTAL may repeat them.
 """
 
@@ -22,15 +23,6 @@ _NEXUS_PUNCTUATION = frozenset("()[]{}/\\,;:=*'\"`+-<>")
 def _chunks(row: str, width: int) -> Iterator[str]:
     for start in range(0, len(row), width):
         yield row[start:start + width]
-
-
-def fasta_lines(records: Iterable[Record], wrap: int) -> Iterator[str]:
-    for name, row in records:
-        yield f">{name}\n"
-        if wrap > 0 and row:
-            yield "\n".join(_chunks(row, wrap)) + "\n"
-        else:
-            yield row + "\n"
 
 
 def phylip_lines(records: list[Record], ncols: int) -> Iterator[str]:
@@ -94,9 +86,8 @@ def partitions_text(ncols: int) -> str:
 
 
 def alignment_lines(records: list[Record], ncols: int, out_format: str,
-                    wrap: int, version: str) -> Iterator[str]:
-    if out_format == "fasta":
-        return fasta_lines(records, wrap)
+                    version: str) -> Iterator[str]:
+    """The lines of an alignment in a format of its own; FASTA is the engine's fasta_text."""
     if out_format == "phylip":
         return phylip_lines(records, ncols)
     if out_format == "paml":
