@@ -112,6 +112,8 @@ HYPHY_LOAD = ('LoadFunctionLibrary("libv3/tasks/alignments.bf");\nfscanf(stdin, 
 CLIENTS = {
     "hyphy": ["load.bf"],  # the alignment's path and code 1 (Universal) on standard input
     "iqtree2": ["-s", "{aln}", "-te", "tree.nwk", "-m", "GTR", "-redo", "-quiet"],
+    "iqtree2 partitions": ["-s", "{aln}", "-p", "parts.txt", "-te", "tree.nwk", "-m", "GTR",
+                           "-redo", "-quiet"],
     "iqtree2 codon": ["-s", "{aln}", "-st", "CODON", "-m", "MG", "-te", "tree.nwk", "-redo",
                       "-quiet"],
 }
@@ -119,14 +121,16 @@ CLIENTS = {
 
 @pytest.mark.parametrize("client, out_format", [
     ("hyphy", "fasta"), ("hyphy", "phylip"), ("iqtree2", "phylip"), ("iqtree2", "fasta"),
-    ("iqtree2", "nexus"), ("iqtree2 codon", "phylip"), ("iqtree2 codon", "fasta")])
+    ("iqtree2", "nexus"), ("iqtree2 partitions", "phylip"), ("iqtree2 codon", "phylip"),
+    ("iqtree2 codon", "fasta")])
 def test_masked_stops_are_accepted_by_the_client(tmp_path, client, out_format):
     program = _program(client.split()[0])
     if program is None:
         pytest.skip(f"{client.split()[0]} is not installed (Debian: hyphy-pt, iqtree)")
     pep, cds = real_like_locus(tmp_path, NAMES, internal_stop=True)
     aln = tmp_path / f"aln.{out_format}"
-    assert run_cli(pep, cds, "--stops", "mask", "--out-format", out_format, "-o", aln).returncode == 0
+    assert run_cli(pep, cds, "--stops", "mask", "--out-format", out_format, "-o", aln,
+                   "--partitions", tmp_path / "parts.txt").returncode == 0
     (tmp_path / "tree.nwk").write_text(TREE)
     (tmp_path / "load.bf").write_text(HYPHY_LOAD)
     done = subprocess.run([program] + [arg.format(aln=aln) for arg in CLIENTS[client]],
