@@ -189,10 +189,10 @@ MANY = {f"r{i}": "MK" for i in range(6)}
 
 @pytest.mark.parametrize("proteins, cds, message", [
     (PROTEINS, {n: cds_of(r) for n, r in list(PROTEINS.items())[1:]},
-     r"c\.fasta: no CDS .* alpha$"),
-    (MANY, {"r0": "ATGAAG"}, r"no CDS for 5 aligned record\(s\) .*: r1, r2, r3 and 2 more$"),
-    (PROTEINS, {**{n: cds_of(r) for n, r in PROTEINS.items()}, "extra": "ATG"},
-     r"c\.fasta: 1 CDS record\(s\) not in the alignment .*: extra$"),
+     r"c\.fasta: no CDS .* alpha; pair them with --id-map or --id-pattern$"),
+    (MANY, {"r0": "ATGAAG"}, r"no CDS for 5 aligned record\(s\) .*: r1, r2, r3 and 2 more;"),
+    (PROTEINS, {**{n: cds_of(r) for n, r in PROTEINS.items()}, "extra": "ATGÄ"},
+     r"c\.fasta: non-ASCII letters in the CDS: extra$"),
     ({"a": "MK", "b": "MK"}, {"a": "ATGAAG", "b": "MKWLLEEFFPQ"},
      r"c\.fasta: looks like protein.*: b$"),
     ({}, {"a": "ATG"}, r"p\.fasta: empty file$"),
@@ -431,7 +431,8 @@ def test_bundled_batch_example_has_one_reported_and_one_failed_locus(tmp_path):
     assert done.stderr.splitlines()[-3:-1] == [
         "ntpepmap batch: failed loci (1):",
         f"  {REPO}/examples/batch/cds/locus5_matK.fasta: no CDS for 1 aligned record(s) of "
-        f"{REPO}/examples/batch/protein/locus5_matK.fasta: sp08"]
+        f"{REPO}/examples/batch/protein/locus5_matK.fasta: sp08; pair them with --id-map or "
+        f"--id-pattern"]
     assert re.search(r"locus5_matK\.fasta: no CDS .*: sp08", done.stderr)
 
 

@@ -10,17 +10,24 @@ from __future__ import annotations
 
 import gc
 import os
+from functools import partial
 
 from .errors import InputError, name_some, shown_path
+from .header_pairing import (CdsLookup, HeaderPairing, pair_by_headers, rule_notes, rules_for,
+                             tried_text, unpaired_proteins)
 from .job import LocusJob, LocusOptions
 from .outcome import LocusOutcome, Record, Status
 from .outputs import STDOUT, output_stream, write_file
-from .pairing import (NUCLEOTIDE_LETTERS, HeaderLines, Repeats, check_names_fit,
-                      check_not_swapped, check_nucleotide, pair_by_identifier, pair_by_order)
+from .pairing import (NUCLEOTIDE_LETTERS, Repeats, check_names_fit, check_not_swapped,
+                      check_nucleotide, pair_by_identifier, pair_by_order)
 from ._native import fasta_text  # the one FASTA writer: the engine's text is written alike
-from .seqio import DecompressedAhead, read_fasta_marked, read_records
+from .seqio import DecompressedAhead, read_alignment, read_fasta_marked, read_records
 from .translation import translate
 from .writers import CODEML_NAME_LENGTH, alignment_lines, partitions_text, too_long_for_codeml
+
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from collections.abc import Callable
 
 __all__ = ["LocusJob", "LocusOptions", "LocusOutcome", "Status", "align_locus", "run_locus"]
 
@@ -57,16 +64,23 @@ def file_stem(path: str) -> str:
 class LocusInputs:
     """The records of a locus's two inputs, and the names messages give the inputs."""
 
-    __slots__ = ("proteins", "cds", "pep_name", "cds_name", "marked", "header_lines")
+    __slots__ = ("proteins", "cds", "pep_name", "cds_name", "marked", "pep_headers",
+                 "lookup", "read_headers")
 
     def __init__(self, proteins: list[Record], cds: list[Record], pep_name: str, cds_name: str,
-                 marked: list[int] | None = None, header_lines: HeaderLines | None = None) -> None:
+                 marked: list[int] | None = None, pep_headers: list[str] | None = None,
+                 cds_headers: list[str] | None = None, lookup: CdsLookup | None = None,
+                 read_headers: Callable[[LocusInputs], None] | None = None) -> None:
         self.proteins = proteins  # identifier, aligned row
         self.cds = cds            # identifier, coding sequence
         self.pep_name = pep_name
         self.cds_name = cds_name
         self.marked = marked      # the CDS records that may hold more than nucleotides; None: all
-        self.header_lines = header_lines  # the whole header lines of both, where there are some
+        self.pep_headers = pep_headers  # whole header lines, where known
+        # the CDS records looked up by identifier and header; a batch's shared CDS brings its own
+        self.lookup = lookup if lookup is not None else CdsLookup(cds, cds_headers)
+        # Fills in the header lines not read with the records, which most loci never need.
+        self.read_headers = read_headers
 
 
 def read_cds(path: str) -> tuple[list[Record], list[int]]:
@@ -75,21 +89,39 @@ def read_cds(path: str) -> tuple[list[Record], list[int]]:
 
 
 def read_inputs(job: LocusJob, options: LocusOptions) -> LocusInputs:
-    # Standard input is read once: its header lines are kept from the start. A file's
-    # are read again only where identifiers repeat, which few loci have.
+    # Header lines are read with the records only where they will be needed or cannot be
+    # read again (standard input); else only when an identifier misses.
+    later = partial(_read_header_lines, job, options)
+    pattern = options.id_pattern is not None
+    if job.shared is not None:  # read and checked already: nothing left to look at
+        aligned = read_records(job.pep_path, options.in_format, headers=pattern or
+                               job.pep_path == "-")
+        return LocusInputs(aligned.records, job.shared.records, job.pep_path, job.shared.name,
+                           [], aligned.headers, lookup=job.shared.lookup, read_headers=later)
+    if pattern or "-" in (job.pep_path, job.cds_path):
+        with DecompressedAhead(job.cds_path):
+            aligned = read_records(job.pep_path, options.in_format, headers=True)
+            coding = read_records(job.cds_path, "fasta", NUCLEOTIDE_LETTERS, headers=True)
+        return LocusInputs(aligned.records, coding.records, job.pep_path, job.cds_path,
+                           coding.marked, aligned.headers, coding.headers)
     with DecompressedAhead(job.cds_path):  # the larger file, while the alignment is read
-        proteins = read_records(job.pep_path, options.in_format, headers=job.pep_path == "-")
-        cds = read_records(job.cds_path, "fasta", NUCLEOTIDE_LETTERS, headers=job.cds_path == "-")
-
-    def header_lines() -> tuple[list[str], list[str]]:
-        return (proteins.headers or read_records(job.pep_path, proteins.format, headers=True).headers,
-                cds.headers or read_records(job.cds_path, "fasta", headers=True).headers)
-
-    return LocusInputs(proteins.records, cds.records, job.pep_path, job.cds_path, cds.marked,
-                       header_lines)
+        proteins = read_alignment(job.pep_path, options.in_format)
+        cds, marked = read_cds(job.cds_path)
+    return LocusInputs(proteins, cds, job.pep_path, job.cds_path, marked, read_headers=later)
 
 
-def _pair(inputs: LocusInputs, options: LocusOptions) -> tuple[list[Record], Repeats]:
+def _read_header_lines(job: LocusJob, options: LocusOptions, inputs: LocusInputs) -> None:
+    """The inputs' header lines, read again from the files (a batch's shared CDS has its own)."""
+    if inputs.pep_headers is None:
+        inputs.pep_headers = read_records(job.pep_path, options.in_format, headers=True).headers
+    if job.shared is not None:
+        job.shared.read_headers()
+    else:
+        inputs.lookup.set_headers(read_records(job.cds_path, "fasta", headers=True).headers or [])
+
+
+def _pair(inputs: LocusInputs, options: LocusOptions,
+          outcome: LocusOutcome) -> tuple[list[Record], Repeats]:
     """The CDS of each protein record in their order, and the repeated identifiers."""
     proteins, cds = inputs.proteins, inputs.cds
     pep_name, cds_name = inputs.pep_name, inputs.cds_name
@@ -99,8 +131,48 @@ def _pair(inputs: LocusInputs, options: LocusOptions) -> tuple[list[Record], Rep
         check_names_fit(proteins, options.out_format, pep_name)
     if options.pair_by_order:  # the CDS names play no part
         return pair_by_order(proteins, cds, pep_name, cds_name), Repeats([], [])
-    return pair_by_identifier(proteins, cds, pep_name, cds_name, options.id_map,
-                              inputs.header_lines)
+    paired, repeated = _pair_by_names(inputs, options, outcome)
+    outcome.unused_cds = len(cds) - len(paired)
+    return paired, repeated
+
+
+def _pair_by_names(inputs: LocusInputs, options: LocusOptions,
+                   outcome: LocusOutcome) -> tuple[list[Record], Repeats]:
+    """pair_by_identifier, the proteins it would miss first looked for by their headers."""
+    proteins, lookup = inputs.proteins, inputs.lookup
+    idents = [ident for ident, _ in proteins]
+    unpaired, taken = unpaired_proteins(idents, lookup, options.id_map, options.id_pattern)
+    by_headers = HeaderPairing()
+    if unpaired:
+        if inputs.read_headers is not None:
+            inputs.read_headers(inputs)
+        by_headers = pair_by_headers(idents, inputs.pep_headers, unpaired, taken, lookup,
+                                     rules_for(options.id_pattern))
+    if by_headers.clashes or by_headers.ambiguous:
+        raise InputError(inputs.cds_name, _ambiguity(by_headers.clashes, by_headers.ambiguous))
+    id_map = options.id_map
+    if by_headers.cds_of:
+        id_map = {**(id_map or {}), **{idents[at]: cds for at, cds in by_headers.cds_of.items()}}
+    if options.id_pattern is not None:  # the pattern alone: unmatched proteins stay unpaired
+        id_map = {ident: id_map.get(ident, "") if id_map else "" for ident in idents}
+    tried = tried_text(options.id_pattern,
+                       (inputs.pep_headers or idents or [""])[0],
+                       lookup.first_header)
+    paired = pair_by_identifier(proteins, inputs.cds, inputs.pep_name, inputs.cds_name, id_map,
+                                lookup.seq_of(), tried, partial(_header_lines, inputs))
+    outcome.notes += rule_notes(by_headers, shown_path(inputs.cds_name))
+    return paired
+
+
+def _header_lines(inputs: LocusInputs) -> tuple[list[str], list[str]] | None:
+    """The whole header lines of the proteins and of the CDS records, read now where they
+    were not read with the records; None where they are gone (a batch's shared CDS)."""
+    if inputs.read_headers is not None and (inputs.pep_headers is None
+                                            or inputs.lookup.headers is None):
+        inputs.read_headers(inputs)
+    if inputs.pep_headers is None or inputs.lookup.headers is None:
+        return None
+    return inputs.pep_headers, list(inputs.lookup.headers)
 
 
 def _repeats_note(pep_name: str, repeats: Repeats, renamed: bool) -> str:
@@ -114,6 +186,12 @@ def _repeats_note(pep_name: str, repeats: Repeats, renamed: bool) -> str:
     return f"{shown_path(pep_name)}: {count} repeated identifier(s): {'; '.join(told)}; {written}"
 
 
+def _ambiguity(clashes: list[str], ambiguous: list[str]) -> str:
+    told = ([f"a CDS record fits two proteins: {name_some(clashes)}"] if clashes else []) + (
+        [f"several CDS records fit {name_some(ambiguous)}"] if ambiguous else [])
+    return "; ".join(told) + "; pair them with --id-map"
+
+
 def align_locus(inputs: LocusInputs, options: LocusOptions, outcome: LocusOutcome,
                 fasta_text: bool = False) -> None:
     """Pairs the locus's records and back-translates them into outcome, which keeps what was
@@ -122,7 +200,7 @@ def align_locus(inputs: LocusInputs, options: LocusOptions, outcome: LocusOutcom
 
     Empties the record lists of inputs: each sequence is held once.
     """
-    paired_cds, repeats = _pair(inputs, options)
+    paired_cds, repeats = _pair(inputs, options, outcome)
     if repeats:
         outcome.notes.append(_repeats_note(inputs.pep_name, repeats, options.rename))
     proteins, inputs.proteins, inputs.cds = inputs.proteins, [], []

@@ -89,4 +89,5 @@ def tally_text(tally: Tally) -> str:
 
 def print_summary(outcome: LocusOutcome) -> None:
     """The last line of a single-locus run."""
-    print(f"{PROG}: {tally_text(outcome.tally)}", file=sys.stderr)
+    unused = f"; {_plural(outcome.unused_cds, 'CDS record')} not used" if outcome.unused_cds else ""
+    print(f"{PROG}: {tally_text(outcome.tally)}{unused}", file=sys.stderr)

@@ -4,10 +4,12 @@ from __future__ import annotations
 
 import argparse
 import os
+import re
 import sys
 
 from .codes import CODES_BY_NUMBER
 from .gene_table import load_gene_table
+from .header_pairing import pattern_rule
 from .id_map import load_id_map
 from .locus import LocusOptions
 from .seqio import IN_FORMATS
@@ -121,6 +123,13 @@ def _add_preparation_options(parser: argparse.ArgumentParser) -> None:
                          help="pair through a file of two whitespace-separated columns, "
                               "protein identifier then CDS identifier; unlisted protein "
                               "identifiers pair by their own name")
+    pairing.add_argument("--id-pattern", metavar="REGEX",
+                         help="pair by what the pattern's one capture group finds in the whole "
+                              "header line of each protein and CDS record, and by nothing else. "
+                              "Without it, a protein whose identifier names no CDS is looked for "
+                              "in the CDS headers: NCBI's [protein_id=X] and lcl|..._cds_X_N, "
+                              "its Ensembl transcript:ENST... (with or without version), the "
+                              "accession of db|ACC|NAME")
     prep.add_argument("--trim-stop", action=argparse.BooleanOptionalAction, default=True,
                       help="drop a final stop codon of the chosen code when the CDS is exactly "
                            "one codon longer than its residues (on by default; codes 27, 28 "
@@ -188,6 +197,11 @@ def locus_options(args: argparse.Namespace, parser: argparse.ArgumentParser) -> 
         parser.error("--wrap must be 0 or more")
     gene_table = load_gene_table(args.gene_table) if args.gene_table else None
     id_map = load_id_map(args.id_map) if args.id_map else None
+    if args.id_pattern is not None:
+        try:
+            pattern_rule(args.id_pattern)
+        except (ValueError, re.error) as exc:
+            parser.error(f"--id-pattern: {exc}")
     return LocusOptions(table_num=args.table, gene_table=gene_table, in_format=args.in_format,
                         out_format=args.out_format, wrap=args.wrap,
                         pair_by_order=args.pair_by_order, id_map=id_map, trim_stop=args.trim_stop,
@@ -197,4 +211,5 @@ def locus_options(args: argparse.Namespace, parser: argparse.ArgumentParser) -> 
                         drop_gap_columns=args.drop_gap_columns,
                         keep_reports=args.report is not None, locate=args.locate,
                         both_strands=args.both_strands, threads=threads,
-                        rename=bool(args.rename), stops=args.stops)
+                        id_pattern=args.id_pattern, rename=bool(args.rename),
+                        stops=args.stops)

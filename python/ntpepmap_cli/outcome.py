@@ -70,7 +70,7 @@ class LocusOutcome:
     everything to tell of it. What was found before an error stays, to be told with it."""
 
     __slots__ = ("job", "status", "rows", "text", "width", "problems", "notes", "located",
-                 "tally", "reports", "stop_columns")
+                 "tally", "reports", "unused_cds", "stop_columns")
 
     def __init__(self, job: LocusJob, status: Status = Status.CLEAN,
                  reports: str = "", notes: list[str] | None = None) -> None:
@@ -84,6 +84,7 @@ class LocusOutcome:
         self.located: list[str] = []      # records written from a coding region found in their CDS
         self.tally = Tally()
         self.reports = reports            # the module's framed reports, verbatim, when asked for
+        self.unused_cds = 0               # CDS records that no protein took (told by one locus)
         self.stop_columns: list[int] = []  # 1-based protein columns holding a stop codon in a row
 
     def changed(self) -> None:

@@ -37,8 +37,8 @@ _MIN_DNA_FRACTION = 0.9
 
 # Identifier, aligned protein row, unaligned coding sequence prepared for the module.
 Pair = tuple[str, str, str]
-# The whole header lines of the protein alignment's records and of the CDS records.
-HeaderLines = Callable[[], tuple[list[str], list[str]]]
+# The whole header lines of the protein alignment's records and of the CDS records, where known.
+HeaderLines = Callable[[], "tuple[list[str], list[str]] | None"]
 
 
 class Repeats:
@@ -168,16 +168,18 @@ def check_nucleotide(records: list[Record], path: str, upper_case: bool = False,
 
 
 def _check_all_found(proteins: list[Record], wanted: list[str], cds: list[Record],
-                     found: Container[str], pep_path: str, cds_path: str) -> None:
-    missing = [ident if ident == name else f"{ident} (as {name})"
+                     found: Container[str], pep_path: str, cds_path: str, tried: str) -> None:
+    missing = [ident if ident == name or not name else f"{ident} (as {name})"
                for (ident, _), name in zip(proteins, wanted) if name not in found]
     if not missing:
         return
-    hint = ("; if both list the records in the same order, pair them with --pair-by-order"
-            if len(proteins) == len(cds) else "")
+    hint = "; pair them with --id-map or --id-pattern"
+    if len(proteins) == len(cds):
+        hint += ", or, if both list the records in the same order, with --pair-by-order"
     if len(missing) == len(proteins):
+        tried = "; " + tried if tried else ""
         raise InputError(cds_path, f"no identifier of {shown_path(pep_path)} is in this file "
-                                   f"({len(proteins)} and {len(cds)} records){hint}")
+                                   f"({len(proteins)} and {len(cds)} records){tried}{hint}")
     aligned = set(wanted)
     unpaired = [ident for ident, _ in cds if ident not in aligned]
     here = f"; unpaired here: {name_some(unpaired)}" if unpaired else ""
@@ -185,21 +187,12 @@ def _check_all_found(proteins: list[Record], wanted: list[str], cds: list[Record
                                f"{shown_path(pep_path)}: {name_some(missing)}{here}{hint}")
 
 
-def _check_all_used(cds: list[Record], wanted: list[str], pep_path: str, cds_path: str) -> None:
-    aligned = set(wanted)
-    unused = [ident for ident, _ in cds if ident not in aligned]
-    if unused:
-        raise InputError(cds_path, f"{len(unused)} CDS record(s) not in the alignment "
-                                   f"{shown_path(pep_path)}: {name_some(unused)}")
-
-
-def _header_keys(proteins: list[Record], wanted: list[str], cds: list[Record],
-                 repeated: Set[str], header_lines: HeaderLines
+def _header_keys(wanted: list[str], cds: list[Record], repeated: Set[str],
+                 pep_headers: list[str], cds_headers: list[str]
                  ) -> tuple[list[str], list[str], set[str]]:
     """Keys that pair the records: a repeated identifier's by identifier and whole header
     line where the two files give it the same header lines, as many times each, and not
     all alike; every other by identifier alone. And the identifiers paired so."""
-    pep_headers, cds_headers = header_lines()
     pep_of: dict[str, list[str]] = {}
     cds_of: dict[str, list[str]] = {}
     for name, header in zip(wanted, pep_headers):
@@ -230,10 +223,10 @@ def _pair_by_occurrence(proteins: list[Record], wanted: list[str], cds: list[Rec
         raise InputError(cds_path, f"identifiers repeated unequally in the two files: "
                                    f"{name_some(differ)}; repeats pair only when both files "
                                    f"repeat them equally")
-    _check_all_used(cds, wanted, pep_path, cds_path)
     repeated = {name for name, count in wanted_counts.items() if count > 1}
+    lines = header_lines() if header_lines is not None else None
     pep_keys, cds_keys, by_header = (wanted, [name for name, _ in cds], set()) \
-        if header_lines is None else _header_keys(proteins, wanted, cds, repeated, header_lines)
+        if lines is None else _header_keys(wanted, cds, repeated, *lines)
     seqs_of: dict[str, list[str]] = {}
     for key, (_, seq) in zip(cds_keys, cds):
         seqs_of.setdefault(key, []).append(seq)
@@ -250,24 +243,25 @@ def _pair_by_occurrence(proteins: list[Record], wanted: list[str], cds: list[Rec
 
 def pair_by_identifier(proteins: list[Record], cds: list[Record], pep_path: str,
                        cds_path: str, id_map: Mapping[str, str] | None = None,
+                       seq_of: Mapping[str, str] | None = None, tried: str = "",
                        header_lines: HeaderLines | None = None) -> tuple[list[Record], Repeats]:
     """The CDS of each protein row, in the order of the alignment, and the repeated
-    identifiers, each with its count.
+    identifiers, each with its count. CDS records that no protein names are left aside.
 
     id_map gives the CDS identifier of a protein identifier; the protein
-    identifiers it does not list stand for themselves. header_lines gives the
-    whole header lines of both files, asked for only when identifiers repeat.
+    identifiers it does not list stand for themselves. seq_of: dict(cds), when
+    already made; tried: what else was tried, told when a protein has no CDS.
+    header_lines gives the whole header lines of both files, asked for only when
+    identifiers repeat.
     """
     idents = [ident for ident, _ in proteins]
     wanted = [id_map.get(ident, ident) for ident in idents] if id_map else idents
-    by_ident: dict[str, str] = dict(cds)
+    by_ident = dict(cds) if seq_of is None else seq_of
     aligned = set(wanted)
     if not aligned <= by_ident.keys():  # one C-level test; the names of the missing only then
-        _check_all_found(proteins, wanted, cds, by_ident, pep_path, cds_path)
+        _check_all_found(proteins, wanted, cds, by_ident, pep_path, cds_path, tried)
     if len(by_ident) < len(cds) or len(aligned) < len(wanted):
         return _pair_by_occurrence(proteins, wanted, cds, pep_path, cds_path, header_lines)
-    if len(by_ident) > len(aligned):  # every aligned identifier is one of them: some are not
-        _check_all_used(cds, wanted, pep_path, cds_path)
     return list(zip(idents, map(by_ident.__getitem__, wanted))), Repeats([], [])
 
 

@@ -303,6 +303,17 @@ def read_records(path: str, in_format: str, plain_letters: bytes | None = None,
             raise InputError(path, str(exc)) from None
 
 
+def read_content(data: bytes, name: str, in_format: str, plain_letters: bytes | None = None,
+                 headers: bool = False) -> Reading:
+    """read_records of content read already (an open file handed to the Python API),
+    decompressed when its first bytes say so; name: what messages call it."""
+    try:
+        return Reading(*_native.read_records(_expanded(data, name), in_format, plain_letters,
+                                             headers))
+    except ValueError as exc:
+        raise InputError(name, str(exc)) from None
+
+
 def _read_fasta_in_pieces(path: str, ahead: _Decompressing, plain_letters: bytes | None,
                           headers: bool):
     """_read_records of FASTA being decompressed, read a run of whole records at a

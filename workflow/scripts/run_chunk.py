@@ -26,17 +26,18 @@ def file_identity(path):
 
 
 def write_sub_manifest(path, loci):
-    """The chunk's loci, absolute paths, so that the manifest may live anywhere."""
+    """The chunk's loci, absolute paths, so that the manifest may live anywhere; no CDS
+    column when the loci share the batch's CDS files."""
     with open(path, "w", encoding="utf-8", errors="surrogateescape") as manifest:
         manifest.write("# protein alignment\tCDS\toutput\n")
         for _, *paths in loci:
-            manifest.write("\t".join(os.path.abspath(part) for part in paths) + "\n")
+            manifest.write("\t".join(os.path.abspath(part) for part in paths if part) + "\n")
 
 
 def messages_by_locus(output, loci):
     """The batch's lines for each locus: those that start with one of its files' paths."""
     owner = {os.path.abspath(path): index
-             for index, (_, *paths) in enumerate(loci) for path in paths}
+             for index, (_, *paths) in enumerate(loci) for path in paths if path}
     found = [[] for _ in loci]
     for line in output.splitlines():
         text = line.removeprefix(PREFIX).removeprefix(ERROR)
