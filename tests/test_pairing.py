@@ -25,7 +25,7 @@ def fasta(records) -> str:
 LOCI = {
     "repeated names": ([
         ("a", "MKW", "a", "ATGAAGTGG", "written"), ("b", "MK-", "b x", "ATGAAA", "written"),
-        ("a", "M-W", "a", "ATGTGGTAA", "written")], [], 0, r"paired by occurrence.*: a \(2\)$"),
+        ("a", "M-W", "a", "ATGTGGTAA", "written")], [], 0, r"a \(2\) paired by occurrence.*--rename makes them unique$"),
     "ragged rows, '.' and '~' gaps": ([
         ("a", "M.KW", "a", "ATGAAGTGG", "written"), ("b", "MK", "b", "ATGAAG", "padded"),
         ("c", "M~K", "c", "ATGAAA", "padded")], [], 1, "alignment's 4$"),

@@ -23,7 +23,7 @@ from .outcome import LocusOutcome, Tally
 from .pairing import NUCLEOTIDE_LETTERS, repeated_identifiers
 from .problems import Problem
 from .seqio import Record, read_content, read_records
-from .translation import MISMATCH_POLICIES, located_notes
+from .translation import MISMATCH_POLICIES, STOP_POLICIES, located_notes
 
 if TYPE_CHECKING:
     from Bio.Align import Alignment, MultipleSeqAlignment
@@ -101,7 +101,7 @@ def codon_align(protein: Sequences, cds: Sequences, *, table: int = 1,
                 pair_by_order: bool = False, id_map: Path | Mapping[str, str] | None = None,
                 locate: bool = True, both_strands: bool = False, mismatch: str = "mask",
                 upper_case: bool = False, resolve_ambiguity: bool = False,
-                id_pattern: str | None = None) -> CodonAlignment:
+                id_pattern: str | None = None, stops: str = "keep") -> CodonAlignment:
     """Back-translates aligned protein rows into a codon alignment, as the
     ntpepmap command does.
 
@@ -116,14 +116,17 @@ def codon_align(protein: Sequences, cds: Sequences, *, table: int = 1,
     names; table is an NCBI number, gene_table a code of one's own (letter ->
     codons, or a JSON file of it), id_map protein identifier -> CDS identifier
     (or a file of the two columns), id_pattern a regular expression whose one
-    capture group, found in both header lines, pairs the records.
+    capture group, found in both header lines, pairs the records. stops says
+    what becomes of a stop codon the protein carries as '*': 'keep' (a Problem
+    of kind 'stop codon' for each one inside the protein), 'mask' (NNN, the
+    terminal ones too) or 'drop-columns' (its column left out of every row).
 
     Raises TypeError or ValueError for wrong arguments, and InputError, with
     the command's one-line message, for inputs it cannot back-translate; its
     problems are those found before, such as why every record was left out.
     """
     options = _options(table, gene_table, pair_by_order, id_map, locate, both_strands, mismatch,
-                       upper_case, resolve_ambiguity, id_pattern)
+                       upper_case, resolve_ambiguity, id_pattern, stops)
     proteins = _records(protein, "protein", PROTEIN_NAME)
     coding = _records(cds, "cds", CDS_NAME)
     outcome = LocusOutcome(LocusJob(proteins.name, coding.name, ""))
@@ -141,7 +144,7 @@ def codon_align(protein: Sequences, cds: Sequences, *, table: int = 1,
 
 # Command-line options that codon_align takes as keywords, and what a message calls them.
 _SWITCHES = ("pair-by-order", "both-strands", "upper-case", "resolve-ambiguity")
-_VALUED = ("id-map", "id-pattern", "mismatch", "table", "gene-table")
+_VALUED = ("id-map", "id-pattern", "mismatch", "table", "gene-table", "stops")
 _FLAG = re.compile(r"--(no-)?([a-z][a-z-]*)")
 
 
@@ -270,7 +273,7 @@ def _from_seq_record(record: object, argument: str) -> tuple[str, str, str]:
 def _options(table: int, gene_table: Path | Mapping[str, list[str]] | None, pair_by_order: bool,
              id_map: Path | Mapping[str, str] | None, locate: bool, both_strands: bool,
              mismatch: str, upper_case: bool, resolve_ambiguity: bool,
-             id_pattern: str | None) -> LocusOptions:
+             id_pattern: str | None, stops: str) -> LocusOptions:
     switches = {"pair_by_order": pair_by_order, "locate": locate, "both_strands": both_strands,
                 "upper_case": upper_case, "resolve_ambiguity": resolve_ambiguity}
     for keyword, value in switches.items():
@@ -290,13 +293,16 @@ def _options(table: int, gene_table: Path | Mapping[str, list[str]] | None, pair
         raise ValueError(f"give {' or '.join(pairings)}, not both")
     if id_pattern is not None:
         _check_pattern(id_pattern)
-    if mismatch not in MISMATCH_POLICIES:
-        raise ValueError(f"mismatch must be one of {', '.join(map(repr, MISMATCH_POLICIES))}, "
-                         f"not {mismatch!r:.40}")
+    for keyword, value, policies in (("mismatch", mismatch, MISMATCH_POLICIES),
+                                     ("stops", stops, STOP_POLICIES)):
+        if value not in policies:
+            raise ValueError(f"{keyword} must be one of {', '.join(map(repr, policies))}, "
+                             f"not {value!r:.40}")
     return LocusOptions(table_num=table, gene_table=_gene_table(gene_table),
                         pair_by_order=pair_by_order, id_map=_id_map(id_map), mismatch=mismatch,
                         upper_case=upper_case, resolve_ambiguity=resolve_ambiguity,
-                        locate=locate, both_strands=both_strands, id_pattern=id_pattern)
+                        locate=locate, both_strands=both_strands, id_pattern=id_pattern,
+                        stops=stops)
 
 
 def _check_pattern(id_pattern: object) -> None:

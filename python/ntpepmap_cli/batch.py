@@ -19,11 +19,13 @@ from .header_pairing import rules_for, unpaired_proteins
 from .interrupts import StopRequest, exit_status, signal_name
 from .locus import LocusJob, LocusOptions, file_stem, run_locus
 from .messages import Reporter, error, print_outcome, tally_text
-from .options import EXIT_STATUS_TABLE, PROG, HelpFormatter, add_locus_options, locus_options
+from .options import (EXIT_STATUS_TABLE, PROG, HelpFormatter, add_locus_options,
+                      add_name_file_options, locus_options)
 from .outputs import remove_leftovers
 from .outcome import LocusOutcome, Status, Tally
 from .safeguards import check_outputs, option_inputs
-from .seqio import default_extension, read_alignment, read_text
+from .seqio import read_alignment, read_text
+from .writers import default_extension
 from .workers import WorkerDied, WorkerPool
 
 TYPE_CHECKING = False  # typing itself costs a batch noticeable start-up time
@@ -79,6 +81,7 @@ def batch_parser() -> argparse.ArgumentParser:
                         help="worker processes (default: the number of cores; at most "
                              f"{MAX_WORKERS_PER_CORE} per core and one per locus)")
     add_locus_options(parser)
+    add_name_file_options(parser, beside_each_output=True)
     return parser
 
 
@@ -197,6 +200,15 @@ def _share(source: CdsSource, jobs: list[LocusJob], options: LocusOptions) -> No
 
 def collect_loci(args: argparse.Namespace, parser: argparse.ArgumentParser,
                  options: LocusOptions) -> Loci:
+    loci = _listed_loci(args, parser, options)
+    for job in loci.jobs:  # the files beside each output
+        job.partitions_path = job.out_path + ".partitions" if args.partitions else None
+        job.names_path = job.out_path + ".names.tsv" if args.rename else None
+    return loci
+
+
+def _listed_loci(args: argparse.Namespace, parser: argparse.ArgumentParser,
+                 options: LocusOptions) -> Loci:
     if args.cds and os.path.isdir(args.inputs[0]):
         if len(args.inputs) != 1 or not args.out_dir:
             parser.error("--cds goes with one folder of alignments and --out-dir, or a manifest")
@@ -224,7 +236,9 @@ def check_batch_outputs(args: argparse.Namespace, loci: Loci) -> None:
     inputs = [path for job in loci.jobs for path in (job.pep_path, job.cds_path) if path]
     inputs += args.cds or []
     inputs += [outcome.job.pep_path for outcome in loci.unmatched] + option_inputs(args)
-    outputs = [job.out_path for job in loci.jobs] + ([args.report] if args.report else [])
+    outputs = [path for job in loci.jobs for path in (job.out_path, job.partitions_path,
+                                                       job.names_path) if path is not None]
+    outputs += [args.report] if args.report else []
     check_outputs(outputs, inputs if folder_mode else inputs + args.inputs,
                   listed_folders=args.inputs if folder_mode else ())
 
@@ -346,7 +360,7 @@ def summary_line(outcomes: Sequence[LocusOutcome], seconds: float) -> str:
     records = Tally()
     for outcome in outcomes:
         records.add(outcome.tally)
-    return (f"{PROG} batch: {len(outcomes) - failed} loci done, {changed} with changes, "
+    return (f"{PROG} batch: {len(outcomes) - failed} loci done, {changed} with records padded or left out, "
             f"{failed} failed; {tally_text(records)}; {seconds:.2f} s elapsed\n")
 
 

@@ -12,7 +12,8 @@ from .errors import InputError
 from .interrupts import exit_status, raise_on_stop_signals, signal_name
 from .locus import LocusJob, LocusOptions, Status, run_locus
 from .messages import Reporter, error, print_outcome, print_summary
-from .options import EXIT_STATUS_TABLE, PROG, HelpFormatter, add_locus_options, locus_options
+from .options import (EXIT_STATUS_TABLE, PROG, HelpFormatter, add_locus_options,
+                      add_name_file_options, locus_options)
 from .outputs import STDOUT, STDOUT_NAME, reopen_closed_standard_streams, silence_stdout
 from .safeguards import check_outputs, option_inputs
 from .seqio import ready_heap_for
@@ -72,6 +73,7 @@ def single_parser() -> argparse.ArgumentParser:
     parser.add_argument("-o", "--output", default="-", metavar="OUT",
                         help="codon alignment file (default '-', standard output)")
     add_locus_options(parser)
+    add_name_file_options(parser, beside_each_output=False)
     parser.add_argument("--threads", type=int, default=0, metavar="N",
                         help="read and back-translate a large locus on at most N threads (default "
                              "0: one per CPU this process may use; 8 at most)")
@@ -81,16 +83,17 @@ def single_parser() -> argparse.ArgumentParser:
 def _check_single_outputs(args: argparse.Namespace, stdout_closed: bool) -> None:
     if args.output == STDOUT and stdout_closed:
         raise InputError(STDOUT_NAME, "closed; give the alignment a file with -o")
-    outputs = [path for path in (args.output, args.report) if path is not None and path != STDOUT]
+    outputs = [path for path in (args.output, args.report, args.partitions, args.rename)
+               if path is not None and path != STDOUT]
     check_outputs(outputs, [args.pep_aln, *args.cds, *option_inputs(args)],
                   stdout_is_output=args.output == STDOUT)
 
 
 def _single_job(args: argparse.Namespace, options: LocusOptions) -> LocusJob:
     """The locus to run; several CDS files are read here, as one source."""
-    if len(args.cds) == 1:
-        return LocusJob(args.pep_aln, args.cds[0], args.output)
-    return LocusJob(args.pep_aln, "", args.output, read_cds_source(args.cds))
+    shared = None if len(args.cds) == 1 else read_cds_source(args.cds)
+    return LocusJob(args.pep_aln, args.cds[0] if shared is None else "", args.output, shared,
+                    args.partitions, args.rename)
 
 
 def single_main(argv: Sequence[str], stdout_closed: bool = False) -> int:

@@ -1,4 +1,4 @@
-"""Reading sequence files and writing codon alignments.
+"""Reading sequence files.
 
 An input file is opened once (InputFile) and read as bytes: a read-only
 mapping of a plain file (no copy), or the content of a gzip, bzip2 or xz file,
@@ -24,8 +24,6 @@ Record = tuple[str, str]  # (identifier, sequence)
 Marked = tuple[list[Record], list[int]]  # records, and indices of records to look at
 
 IN_FORMATS = ("auto", "fasta", "clustal", "phylip")
-OUT_FORMATS = ("fasta", "phylip", "paml", "clustal")
-BLOCK_WIDTH = 60
 
 _MAP_POPULATE = getattr(mmap, "MAP_POPULATE", 0)  # Linux: map all pages in one go
 # A smaller file is read faster than mapped: a batch locus's 40 KB in 23 µs rather than 38.
@@ -371,47 +369,3 @@ def read_fasta_marked(path: str, letters: bytes) -> Marked:
 def read_alignment(path: str, in_format: str) -> list[Record]:
     """Records of an alignment file, FASTA, CLUSTAL or PHYLIP ('auto': known by its first line)."""
     return read_records(path, in_format).records
-
-
-def _chunks(row: str, width: int) -> Iterator[str]:
-    for start in range(0, len(row), width):
-        yield row[start:start + width]
-
-
-def phylip_lines(records: list[Record], ncols: int) -> Iterator[str]:
-    """Relaxed sequential PHYLIP: names of any length, one taxon per line."""
-    width = max((len(ident) for ident, _ in records), default=0)
-    yield f"{len(records)} {ncols}\n"
-    for ident, row in records:
-        yield f"{ident.ljust(width)}  {row}\n"
-
-
-def paml_lines(records: list[Record], ncols: int) -> Iterator[str]:
-    """Sequential format as codeml reads it: a name line, then the sequence."""
-    yield f"  {len(records)}  {ncols}\n\n"
-    for ident, row in records:
-        yield f"{ident}\n"
-        yield "\n".join(_chunks(row, BLOCK_WIDTH)) + "\n\n"
-
-
-def clustal_lines(records: list[Record], ncols: int, version: str) -> Iterator[str]:
-    yield f"CLUSTAL multiple sequence alignment (ntpepmap {version})\n\n"
-    width = max((len(ident) for ident, _ in records), default=0) + 6
-    for start in range(0, ncols, BLOCK_WIDTH):
-        yield "\n"
-        for ident, row in records:
-            yield f"{ident.ljust(width)}{row[start:start + BLOCK_WIDTH]}\n"
-
-
-def alignment_lines(records: list[Record], ncols: int, out_format: str,
-                    version: str) -> Iterator[str]:
-    """The lines of an alignment in a format of rows side by side; FASTA is fasta_text's."""
-    if out_format == "phylip":
-        return phylip_lines(records, ncols)
-    if out_format == "paml":
-        return paml_lines(records, ncols)
-    return clustal_lines(records, ncols, version)
-
-
-def default_extension(out_format: str) -> str:
-    return {"fasta": ".fasta", "phylip": ".phy", "paml": ".paml", "clustal": ".aln"}[out_format]

@@ -1,7 +1,7 @@
 """One chunk of the workflow: `ntpepmap batch` over the chunk's loci, then a check of what it wrote.
 
 Run by Snakemake's script directive, which supplies the `snakemake` object. The job
-succeeds when the batch exits 0 or 1 (reported records are not failures) and every
+succeeds when the batch exits 0 or 1 (records padded or left out are told, not failures) and every
 locus's alignment was written by this run; an alignment left from an earlier run
 does not count, since the batch keeps the old file when a locus fails.
 """
