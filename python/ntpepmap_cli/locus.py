@@ -21,7 +21,7 @@ from .outputs import STDOUT, output_stream, write_file
 from .pairing import (NUCLEOTIDE_LETTERS, Repeats, check_names_fit, check_not_swapped,
                       check_nucleotide, pair_by_identifier, pair_by_order)
 from ._native import fasta_text  # the one FASTA writer: the engine's text is written alike
-from .seqio import DecompressedAhead, read_alignment, read_fasta_marked, read_records
+from .seqio import read_locus_files, read_records
 from .translation import translate
 from .writers import CODEML_NAME_LENGTH, alignment_lines, partitions_text, too_long_for_codeml
 
@@ -83,11 +83,6 @@ class LocusInputs:
         self.read_headers = read_headers
 
 
-def read_cds(path: str) -> tuple[list[Record], list[int]]:
-    """The CDS records of a file, and the indices of those that hold more than nucleotides."""
-    return read_fasta_marked(path, NUCLEOTIDE_LETTERS)
-
-
 def read_inputs(job: LocusJob, options: LocusOptions) -> LocusInputs:
     # Header lines are read with the records only where they will be needed or cannot be
     # read again (standard input); else only when an identifier misses.
@@ -98,16 +93,11 @@ def read_inputs(job: LocusJob, options: LocusOptions) -> LocusInputs:
                                job.pep_path == "-")
         return LocusInputs(aligned.records, job.shared.records, job.pep_path, job.shared.name,
                            [], aligned.headers, lookup=job.shared.lookup, read_headers=later)
-    if pattern or "-" in (job.pep_path, job.cds_path):
-        with DecompressedAhead(job.cds_path):
-            aligned = read_records(job.pep_path, options.in_format, headers=True)
-            coding = read_records(job.cds_path, "fasta", NUCLEOTIDE_LETTERS, headers=True)
-        return LocusInputs(aligned.records, coding.records, job.pep_path, job.cds_path,
-                           coding.marked, aligned.headers, coding.headers)
-    with DecompressedAhead(job.cds_path):  # the larger file, while the alignment is read
-        proteins = read_alignment(job.pep_path, options.in_format)
-        cds, marked = read_cds(job.cds_path)
-    return LocusInputs(proteins, cds, job.pep_path, job.cds_path, marked, read_headers=later)
+    now = pattern or "-" in (job.pep_path, job.cds_path)
+    aligned, coding = read_locus_files(job.pep_path, job.cds_path, options.in_format,
+                                       NUCLEOTIDE_LETTERS, headers=now)
+    return LocusInputs(aligned.records, coding.records, job.pep_path, job.cds_path, coding.marked,
+                       aligned.headers, coding.headers, read_headers=None if now else later)
 
 
 def _read_header_lines(job: LocusJob, options: LocusOptions, inputs: LocusInputs) -> None:

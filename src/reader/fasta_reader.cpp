@@ -39,8 +39,8 @@ RecordPlace place_of_record(std::string_view text, std::size_t start) noexcept {
 
 class FastaReader {
 public:
-    FastaReader(std::string_view text, const LetterClasses& classes, RecordSink& sink)
-        : text_(text), classes_(classes), sink_(sink) {}
+    FastaReader(std::string_view text, const LetterClasses& classes, RecordSink& sink, TextStart start)
+        : text_(text), classes_(classes), sink_(sink), start_(start), record_(start.record - 1) {}
 
     void read() {
         const std::size_t first = text_.find_first_not_of(WHITE_SPACE);
@@ -78,13 +78,14 @@ private:
     }
 
     [[nodiscard]] std::size_t line_at(std::size_t offset) const noexcept {
-        return line_number_at(text_, offset);
+        return start_.line - 1 + line_number_at(text_, offset);
     }
 
     std::string_view text_;
     const LetterClasses& classes_;
     RecordSink& sink_;
-    std::size_t record_ = 0;
+    TextStart start_;
+    std::size_t record_;
     std::string letters_;  // the sequence being read, reused: it grows to the longest record's text
 };
 
@@ -118,8 +119,8 @@ bool lay_out_fasta(std::string_view run, std::vector<FastaRecordText>& records) 
     return true;
 }
 
-void read_fasta(std::string_view text, const LetterClasses& classes, RecordSink& sink) {
-    FastaReader(text, classes, sink).read();
+void read_fasta(std::string_view text, const LetterClasses& classes, RecordSink& sink, TextStart start) {
+    FastaReader(text, classes, sink, start).read();
 }
 
 }  // namespace ntpepmap::reader
