@@ -24,18 +24,22 @@ class Status(IntEnum):
 class Tally:
     """Records and codons of one locus or a whole batch, for the summary line."""
 
-    __slots__ = ("written", "masked", "kept", "located", "padded", "left_out")
+    __slots__ = ("written", "masked", "kept", "located", "padded", "left_out", "stops_kept",
+                 "stops_masked", "stops_dropped")
 
     def __init__(self) -> None:
         self.written = self.masked = self.kept = self.located = self.padded = self.left_out = 0
+        # Stop codons under '*': inside the protein and kept; masked; in columns left out.
+        self.stops_kept = self.stops_masked = self.stops_dropped = 0
 
     def add(self, other: Tally) -> None:
         for name in self.__slots__:
             setattr(self, name, getattr(self, name) + getattr(other, name))
 
-    def changed_anything(self) -> bool:
-        """Whether a codon was masked or kept, or a record padded or left out."""
-        return bool(self.masked or self.kept or self.padded or self.left_out)
+    def lacks_data(self) -> bool:
+        """Whether the output lacks data the user gave: a record padded or left out. Masked and
+        kept codons and stop codons are in the output and in the summary."""
+        return bool(self.padded or self.left_out)
 
     def counts(self) -> tuple[int, ...]:
         return tuple(getattr(self, name) for name in self.__slots__)
@@ -66,7 +70,7 @@ class LocusOutcome:
     everything to tell of it. What was found before an error stays, to be told with it."""
 
     __slots__ = ("job", "status", "rows", "text", "width", "problems", "notes", "located",
-                 "tally", "reports")
+                 "tally", "reports", "unused_cds", "stop_columns")
 
     def __init__(self, job: LocusJob, status: Status = Status.CLEAN,
                  reports: str = "", notes: list[str] | None = None) -> None:
@@ -80,9 +84,11 @@ class LocusOutcome:
         self.located: list[str] = []      # records written from a coding region found in their CDS
         self.tally = Tally()
         self.reports = reports            # the module's framed reports, verbatim, when asked for
+        self.unused_cds = 0               # CDS records that no protein took (told by one locus)
+        self.stop_columns: list[int] = []  # 1-based protein columns holding a stop codon in a row
 
     def changed(self) -> None:
-        """A codon or a record is not written as given."""
+        """The output lacks data the user gave."""
         if self.status == Status.CLEAN:
             self.status = Status.REPORTED
 

@@ -15,6 +15,7 @@ CDS_TOO_SHORT = "CDS too short"       # the CDS runs out before the last residue
 ROW_TOO_SHORT = "row too short"       # a protein row narrower than the alignment
 CODING_REGION = "coding region"       # the coding region was found inside a longer CDS
 NO_CODING_REGION = "no coding region"  # a CDS that does not fit holds no single placement
+STOP_CODON = "stop codon"             # a stop codon the protein carries as '*', inside it
 
 # What was done about it.
 MASKED = "masked"
@@ -24,6 +25,7 @@ LOCATED = "located"
 PADDED = "padded"
 TRIMMED = "trimmed"                   # the surplus nucleotides are not written
 WRITTEN_SHORT = "written short"       # a short codon row written anyway
+COLUMN_LEFT_OUT = "column left out"   # the codon's column is left out of every row
 
 
 class Problem:

@@ -46,6 +46,7 @@ void RecordOutcome::clear() noexcept {
     residues = nucleotides = failed = without_nucleotides = 0;
     located = false;
     placements.reset();
+    stops.clear();
     report.clear();
 }
 
@@ -87,7 +88,8 @@ void Engine::translate(std::string_view file_stem, std::string_view name, std::s
                        RecordOutcome& outcome) {
     outcome.clear();
     letters_.prepare(cds, options_.letters);
-    const std::string_view peptide = streamline_peptide(row, peptide_storage_);
+    const std::string_view peptide =
+        with_read_through_residues(row, streamline_peptide(row, peptide_storage_), peptide_storage_);
     outcome.residues = residue_count(peptide);
     if (options_.trim_stop) trim_terminal_stop(outcome.residues);
     if (letters_.checked().size() < TRIPLET * outcome.residues && !options_.keep_short) {
@@ -117,6 +119,7 @@ void Engine::translate(std::string_view file_stem, std::string_view name, std::s
         back_translate(file_stem, name, peptide, outcome);
     }
     decide_fate(outcome);
+    if (outcome.fate == RecordFate::written) find_stop_codons(peptide, letters_, options_.stops, outcome);
 }
 
 // A stop codon just beyond the residues ends the CDS; it has no residue of its own to be written under.

@@ -104,13 +104,30 @@ public:
     }
 
     engine::MismatchPolicy mismatch() const {
-        const PyRef policy = attribute("mismatch");
-        if (!PyUnicode_Check(policy.get())) fail(PyExc_TypeError, "settings.mismatch must be a str");
-        const std::string_view name = utf8_of(policy.get());
-        if (name == "mask") return engine::MismatchPolicy::mask;
-        if (name == "keep") return engine::MismatchPolicy::keep;
-        if (name == "drop") return engine::MismatchPolicy::drop;
-        fail(PyExc_ValueError, "settings.mismatch must be 'mask', 'keep' or 'drop'");
+        return choice<engine::MismatchPolicy>(
+            "mismatch", {{"mask", engine::MismatchPolicy::mask},
+                         {"keep", engine::MismatchPolicy::keep},
+                         {"drop", engine::MismatchPolicy::drop}});
+    }
+
+    engine::StopPolicy stops() const {
+        return choice<engine::StopPolicy>("stops", {{"keep", engine::StopPolicy::keep},
+                                                    {"mask", engine::StopPolicy::mask},
+                                                    {"drop-columns", engine::StopPolicy::drop_columns}});
+    }
+
+    // The value a str attribute names; anything else is refused with the names it may take.
+    template <class Value>
+    Value choice(const char* name, std::initializer_list<std::pair<std::string_view, Value>> choices) const {
+        const PyRef given = attribute(name);
+        if (!PyUnicode_Check(given.get())) fail(PyExc_TypeError, std::string("settings.") + name + " must be a str");
+        const std::string_view text = utf8_of(given.get());
+        std::string names;
+        for (const auto& [choice_name, value] : choices) {
+            if (text == choice_name) return value;
+            names += (names.empty() ? "'" : ", '") + std::string(choice_name) + "'";
+        }
+        fail(PyExc_ValueError, std::string("settings.") + name + " must be one of " + names);
     }
 
     // The codons of settings.terminal_stops (upper-case DNA) as bits of TCAG codon numbers.
@@ -162,6 +179,7 @@ LocusArguments arguments_of(PyObject* const* args, Py_ssize_t count) {
     options.trim_stop = settings.flag("trim_stop");
     options.terminal_stops = options.trim_stop ? settings.terminal_stops() : 0;
     options.keep_short = settings.flag("keep_short");
+    options.stops = settings.stops();
     const long threads = settings.number("threads");
     if (threads < 0) fail(PyExc_ValueError, "settings.threads must be 0 (as many as there are CPUs) or more");
     // Beyond the most threads that are run, any number asks for as many.
@@ -192,6 +210,14 @@ PyStructSequence_Field RECORD_FIELDS[] = {
     {"placements", "placements the coding-region search found, or None when it did not run"},
     {"row_length", "length of the codon row written (0 when left out)"},
     {"sites", "the failing sites, each a SiteReport"},
+    {"stops", "the stop codons under '*' of a record written, each a StopReport (told for one inside it)"},
+    {nullptr, nullptr},
+};
+PyStructSequence_Field STOP_FIELDS[] = {
+    {"column", "1-based column of the alignment row"},
+    {"residue_number", "1-based number of the '*' in its row"},
+    {"triplet", "the stop codon as the CDS gives it"},
+    {"terminal", "whether no residue follows it"},
     {nullptr, nullptr},
 };
 PyStructSequence_Field LOCUS_FIELDS[] = {
@@ -202,19 +228,24 @@ PyStructSequence_Field LOCUS_FIELDS[] = {
     {"clean_located", "indices of records written in full, without a problem, from a located coding region"},
     {"reports", "the framed reports, when kept"},
     {"padded", "(index, own width) of each protein row narrower than the alignment"},
+    {"stop_codons", "how many stop codons under '*' the records written hold"},
+    {"stop_columns", "the 1-based columns holding one of them in some row, ascending"},
     {nullptr, nullptr},
 };
 PyStructSequence_Desc SITE_DESCRIPTION = {"ntpepmap_cli._native.SiteReport", "A residue whose triplet failed.",
                                           SITE_FIELDS, 6};
 PyStructSequence_Desc RECORD_DESCRIPTION = {"ntpepmap_cli._native.RecordReport",
-                                            "What became of a record with anything to tell.", RECORD_FIELDS, 9};
+                                            "What became of a record with anything to tell.", RECORD_FIELDS, 10};
+PyStructSequence_Desc STOP_DESCRIPTION = {"ntpepmap_cli._native.StopReport", "A stop codon the protein carries as '*'.",
+                                          STOP_FIELDS, 4};
 PyStructSequence_Desc LOCUS_DESCRIPTION = {"ntpepmap_cli._native.LocusTranslation",
                                            "A locus back-translated: rows or text, and what to tell.", LOCUS_FIELDS,
-                                           7};
+                                           9};
 
 // Made once, when the module is first imported; they live as long as the process.
 PyTypeObject* site_type = nullptr;
 PyTypeObject* record_type = nullptr;
+PyTypeObject* stop_type = nullptr;
 PyTypeObject* locus_type = nullptr;
 
 std::string_view fate_name(engine::RecordFate fate) noexcept {
@@ -256,6 +287,11 @@ PyRef site_report(const engine::SiteProblem& problem) {
                                     ascii_str(problem.triplet).release(), str_of(problem.encodes).release()});
 }
 
+PyRef stop_report(const engine::StopCodon& stop) {
+    return named_result(stop_type, {size_object(stop.column), size_object(stop.residue_number),
+                                    ascii_str(stop.triplet).release(), PyBool_FromLong(stop.terminal)});
+}
+
 // A record with something to tell, kept without its row: only the row's length is told.
 struct ToldRecord {
     std::size_t index;
@@ -269,11 +305,16 @@ PyRef record_report(const ToldRecord& told) {
     for (const engine::SiteProblem& problem : outcome.problems) {
         if (PyList_Append(sites.get(), site_report(problem).get()) != 0) throw PythonError{};
     }
+    PyRef stops = checked(PyList_New(0));
+    for (const engine::StopCodon& stop : outcome.stops) {
+        if (PyList_Append(stops.get(), stop_report(stop).get()) != 0) throw PythonError{};
+    }
     PyObject* placements = outcome.placements ? size_object(*outcome.placements) : (Py_INCREF(Py_None), Py_None);
     return named_result(record_type,
                         {size_object(told.index), ascii_str(fate_name(outcome.fate)).release(),
                          size_object(outcome.residues), size_object(outcome.nucleotides), size_object(outcome.failed),
-                         PyBool_FromLong(outcome.located), placements, size_object(told.row_length), sites.release()});
+                         PyBool_FromLong(outcome.located), placements, size_object(told.row_length), sites.release(),
+                         stops.release()});
 }
 
 // One pair's texts, borrowed from the str objects of the records (or the rows made even).
@@ -332,9 +373,15 @@ bool is_full(const engine::RecordOutcome& outcome, std::string_view row) noexcep
     return outcome.fate == engine::RecordFate::written && outcome.row.size() == 3 * row.size();
 }
 
+// A terminal stop codon is what a CDS ends with: told by the locus's count alone.
+bool holds_internal_stop(const engine::RecordOutcome& outcome) noexcept {
+    return std::any_of(outcome.stops.begin(), outcome.stops.end(),
+                       [](const engine::StopCodon& stop) { return !stop.terminal; });
+}
+
 bool is_clean(const engine::RecordOutcome& outcome, std::string_view row) noexcept {
     return is_full(outcome, row) && outcome.failed == 0 && outcome.without_nucleotides == 0 &&
-           outcome.nucleotides == 3 * outcome.residues;
+           outcome.nucleotides == 3 * outcome.residues && !holds_internal_stop(outcome);
 }
 
 bool worth_telling(const engine::RecordOutcome& outcome, std::string_view row) noexcept {
@@ -446,10 +493,32 @@ private:
 };
 
 // What one share of the records leaves to be told, in record order.
+// The stop codons under '*' of the records written: most proteins end with one, which is counted
+// here, not told record by record.
+struct StopTally {
+    std::size_t codons = 0;
+    std::vector<std::uint8_t> columns;  // 1 at each 1-based column holding one
+
+    void add(const engine::RecordOutcome& outcome) {
+        for (const engine::StopCodon& stop : outcome.stops) {
+            if (columns.size() <= stop.column) columns.resize(stop.column + 1);
+            columns[stop.column] = 1;
+        }
+        codons += outcome.stops.size();
+    }
+
+    void add(const StopTally& other) {
+        if (columns.size() < other.columns.size()) columns.resize(other.columns.size());
+        for (std::size_t column = 0; column < other.columns.size(); ++column) columns[column] |= other.columns[column];
+        codons += other.codons;
+    }
+};
+
 struct ShareResult {
     std::vector<ToldRecord> told;
     std::vector<std::size_t> clean_located;
     std::string reports;
+    StopTally stops;
 };
 
 template <class Rows>
@@ -462,6 +531,7 @@ void translate_share(const LocusArguments& arguments, const engine::GeneticCode&
         engine.translate(arguments.file_stem, record.name, record.row, record.cds, outcome);
         rows.place(index, record, outcome);
         result.reports += outcome.report;
+        result.stops.add(outcome);
         if (is_clean_located(outcome, record.row)) {
             result.clean_located.push_back(index);
             continue;
@@ -500,7 +570,9 @@ PyObject* translate_into(const LocusArguments& arguments, const engine::GeneticC
     PyRef told = checked(PyList_New(0));
     PyRef clean_located = checked(PyList_New(0));
     std::string reports;
+    StopTally stops;
     for (const ShareResult& result : results) {
+        stops.add(result.stops);
         for (const ToldRecord& record : result.told) {
             if (PyList_Append(told.get(), record_report(record).get()) != 0) throw PythonError{};
         }
@@ -510,6 +582,12 @@ PyObject* translate_into(const LocusArguments& arguments, const engine::GeneticC
         }
         reports += result.reports;
     }
+    PyRef stop_columns = checked(PyList_New(0));
+    for (std::size_t column = 0; column < stops.columns.size(); ++column) {
+        if (stops.columns[column] != 0 && PyList_Append(stop_columns.get(), checked(size_object(column)).get()) != 0) {
+            throw PythonError{};
+        }
+    }
     PyRef row_result = rows.finish();
     const bool as_text = PyBytes_Check(row_result.get());
     PyObject* none = Py_None;
@@ -518,7 +596,8 @@ PyObject* translate_into(const LocusArguments& arguments, const engine::GeneticC
     return named_result(locus_type, {as_text ? missing.release() : row_result.release(),
                                      as_text ? row_result.release() : missing.release(), size_object(even_rows.width()),
                                      told.release(), clean_located.release(), str_of(reports).release(),
-                                     padded_list(even_rows).release()})
+                                     padded_list(even_rows).release(), size_object(stops.codons),
+                                     stop_columns.release()})
         .release();
 }
 
@@ -595,14 +674,16 @@ constexpr char TRANSLATE_LOCUS_DOC[] =
     "Back-translates a locus: proteins are (identifier, aligned row) tuples, cds the coding sequence of each.\n"
     "settings gives by attribute: code (a built-in number or a dict of letter to codons), mismatch ('mask',\n"
     "'keep' or 'drop'), upper_case, resolve_ambiguity, t_for_u, keep_reports, locate, both_strands, trim_stop\n"
-    "with terminal_stops (upper-case codons), keep_short, fasta_text with wrap, threads (0: one per CPU the process may\n"
-    "use; 8 at most). Rows are read with '.' and '~' as gaps and made as wide as the widest; a CDS loses its\n"
+    "with terminal_stops (upper-case codons), keep_short, stops ('keep', 'mask' or 'drop-columns': what becomes\n"
+    "of the stop codons under '*'), fasta_text with wrap, threads (0: one per CPU the process may use; 8 at\n"
+    "most). Rows are read with '.' and '~' as gaps and made as wide as the widest; a CDS loses its\n"
     "gap letters and, with trim_stop, a terminal stop codon just beyond the residues; one with fewer triplets\n"
     "than residues is held back unless keep_short. The lock is let go while the records are translated.\n"
     "Returns a LocusTranslation: rows (a str per record, None when left out) or, with fasta_text, text (the\n"
     "UTF-8 bytes of the full rows, each '>' name, line feed, row, line feed); the alignment's width; a\n"
-    "RecordReport for each record with anything to tell; the indices of the records written in full from a\n"
-    "located coding region with nothing else to tell; the framed reports; the padded rows.";
+    "RecordReport for each record with anything to tell (its stop codons under '*' among it); the indices of the records written in full from a\n"
+    "located coding region with nothing else to tell; the framed reports; the padded rows; the count of stop\n"
+    "codons under '*' in the records written and the columns holding them.";
 
 const PyMethodDef ENGINE_METHODS[] = {
     {"translate_locus", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(translate_locus)), METH_FASTCALL,
@@ -618,7 +699,10 @@ std::span<const PyMethodDef> engine_methods() noexcept { return ENGINE_METHODS; 
 
 bool add_engine_types(PyObject* module) noexcept {
     const std::pair<PyTypeObject**, PyStructSequence_Desc*> types[] = {
-        {&site_type, &SITE_DESCRIPTION}, {&record_type, &RECORD_DESCRIPTION}, {&locus_type, &LOCUS_DESCRIPTION}};
+        {&site_type, &SITE_DESCRIPTION},
+        {&record_type, &RECORD_DESCRIPTION},
+        {&stop_type, &STOP_DESCRIPTION},
+        {&locus_type, &LOCUS_DESCRIPTION}};
     for (const auto& [type, description] : types) {
         if (*type == nullptr) *type = PyStructSequence_NewType(description);
         if (*type == nullptr) return false;

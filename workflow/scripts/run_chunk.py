@@ -43,9 +43,11 @@ def read_status(path):
 
 
 def write_sub_manifest(path, loci):
-    """The chunk's loci, absolute paths, so that the manifest may live anywhere."""
+    """The chunk's loci, absolute paths, so that the manifest may live anywhere; no CDS
+    column when the loci share the batch's CDS files."""
     write_atomically(path, ["# protein alignment\tCDS\toutput\n"] + [
-        "\t".join(os.path.abspath(part) for part in paths) + "\n" for _, *paths in loci])
+        "\t".join(os.path.abspath(part) for part in paths if part) + "\n"
+        for _, *paths in loci])
 
 
 def rows_without_status(loci, returncode, output):
