@@ -139,8 +139,7 @@ class Loci:
         self.unused = unused  # warnings: input files that belong to no locus
         # Every locus as listed: in the manifest's order, or by name in folder mode; kept
         # as loci move from jobs to unmatched.
-        self.listed = jobs + sorted((outcome.job for outcome in unmatched),
-                                    key=lambda job: job.name)
+        self.listed = jobs + [outcome.job for outcome in unmatched]
         if unmatched:
             self.listed.sort(key=lambda job: job.name)
 
