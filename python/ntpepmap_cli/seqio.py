@@ -20,6 +20,8 @@ from .errors import InputError
 
 Record = tuple[str, str]  # (identifier, sequence)
 Marked = tuple[list[Record], list[int]]  # records, and indices of records to look at
+# format, records, records to look at (when asked), columns marked to keep (when marked)
+_Read = tuple[str, list[Record], "list[int] | None", "list[int] | None"]
 
 IN_FORMATS = ("auto", "fasta", "clustal", "phylip")
 OUT_FORMATS = ("fasta", "phylip", "paml", "clustal")
@@ -276,9 +278,9 @@ def ready_heap_for(paths: Iterable[str]) -> None:
     grow_heap_for(expected)
 
 
-def _read_records(path: str, in_format: str, plain_letters: bytes | None
-                  ) -> tuple[str, list[Record], list[int] | None]:
-    """(format, records, indices of records with letters not in plain_letters)."""
+def _read_records(path: str, in_format: str, plain_letters: bytes | None) -> _Read:
+    """(format, records, indices of records with letters not in plain_letters, the columns
+    a CLUSTAL file's lines of '#' mark to keep)."""
     ahead = _AHEAD.pop(path, None)
     if ahead is not None and in_format == "fasta":
         return _read_fasta_in_pieces(path, ahead, plain_letters)
@@ -290,7 +292,7 @@ def _read_records(path: str, in_format: str, plain_letters: bytes | None
 
 
 def _read_fasta_in_pieces(path: str, ahead: _Decompressing, plain_letters: bytes | None
-                          ) -> tuple[str, list[Record], list[int] | None]:
+                          ) -> _Read:
     """_read_records of FASTA being decompressed, read a run of whole records at a
     time as the pieces come. Text the reader refuses is read again whole from the
     file, so that its message names the line and record in the whole file."""
@@ -298,7 +300,7 @@ def _read_fasta_in_pieces(path: str, ahead: _Decompressing, plain_letters: bytes
     marked: list[int] | None = None if plain_letters is None else []
 
     def read(text: bytes | memoryview) -> None:
-        _, more, more_marked = read_records(text, "fasta", plain_letters)
+        _, more, more_marked, _ = read_records(text, "fasta", plain_letters)
         if marked is not None:
             marked.extend(len(records) + index for index in more_marked)
         records.extend(more)
@@ -326,7 +328,7 @@ def _read_fasta_in_pieces(path: str, ahead: _Decompressing, plain_letters: bytes
                 return read_records(data, "fasta", plain_letters)
             except ValueError as exc:
                 raise InputError(path, str(exc)) from None
-    return "fasta", records, marked
+    return "fasta", records, marked, None
 
 
 def _decoded_text(data: bytes | mmap.mmap, path: str) -> str:
@@ -358,7 +360,7 @@ def read_fasta_marked(path: str, letters: bytes) -> Marked:
     The reader looks at every letter as it copies it, so that a later look at
     what else the records hold can skip those made only of letters.
     """
-    _, records, marked = _read_records(path, "fasta", letters)
+    _, records, marked, _ = _read_records(path, "fasta", letters)
     assert marked is not None
     return records, marked
 
@@ -366,6 +368,13 @@ def read_fasta_marked(path: str, letters: bytes) -> Marked:
 def read_alignment(path: str, in_format: str) -> list[Record]:
     """Records of an alignment file, FASTA, CLUSTAL or PHYLIP ('auto': known by its first line)."""
     return _read_records(path, in_format, None)[1]
+
+
+def read_alignment_blocks(path: str, in_format: str) -> tuple[list[Record], list[int] | None]:
+    """read_alignment's records, and the columns (0-based) that lines of '#' under
+    CLUSTAL blocks mark to keep; None for a file without them."""
+    _, records, _, kept = _read_records(path, in_format, None)
+    return records, kept
 
 
 def _chunks(row: str, width: int) -> Iterator[str]:

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <string>
+#include <vector>
 
 #include "reader/aligned_records.hpp"
 #include "reader/text_lines.hpp"
@@ -12,6 +13,62 @@ namespace ntpepmap::reader {
 namespace {
 
 constexpr std::array<std::string_view, 5> ALIGNER_NAMES = {"CLUSTAL", "MUSCLE", "PROBCONS", "MSAPROBS", "Kalign"};
+
+// A line of '#' and white space alone, under a block: the block's columns to keep, as
+// Gblocks marks them and PAL2NAL's -blockonly reads them.
+bool is_mark_line(std::string_view line) noexcept {
+    return line.find('#') != std::string_view::npos &&
+           std::all_of(line.begin(), line.end(), [](char byte) {
+               return byte == '#' || is_white_space(static_cast<unsigned char>(byte));
+           });
+}
+
+// The columns that lines of '#' mark: each '#' stands under a letter of the block's first row.
+class BlockMarks {
+public:
+    // A block starts at alignment column `column` with `line`, its first row.
+    void start_block(std::string_view line, std::size_t column) noexcept {
+        first_row_ = line;
+        column_ = column;
+        marked_ = false;
+    }
+
+    void read(std::string_view line, std::size_t line_number) {
+        if (first_row_.empty()) throw ReadError(line_number, 0, {}, "a line of '#' before any block");
+        if (marked_) throw ReadError(line_number, 0, {}, "a second line of '#' under the same block");
+        marked_ = true;
+        const std::size_t letters_from = first_row_.size() - first_word(first_row_).rest.size();
+        std::size_t column = column_;
+        for (std::size_t place = 0; place < line.size(); ++place) {
+            const bool letter = place >= letters_from && place < first_row_.size() && is_letter(first_row_[place]);
+            if (line[place] == '#') {
+                if (!letter) {
+                    throw ReadError(line_number, 0, {},
+                                    "the '#' at character " + std::to_string(place + 1) +
+                                        " stands under no letter of the block's first row");
+                }
+                kept_.push_back(column);
+            }
+            if (letter) ++column;
+        }
+    }
+
+    void hand_over(RecordSink& sink) const {
+        if (!kept_.empty()) sink.take_kept_columns(kept_);
+    }
+
+private:
+    // A letter's first byte: the reader keeps it, and it is no UTF-8 continuation byte.
+    static bool is_letter(char byte) noexcept {
+        const auto value = static_cast<unsigned char>(byte);
+        return (BYTE_CLASSES[value] & KEEP) != 0 && (value & 0xC0) != 0x80;
+    }
+
+    std::string_view first_row_;
+    std::size_t column_ = 0;
+    bool marked_ = false;
+    std::vector<std::size_t> kept_;
+};
 
 class ClustalReader {
 public:
@@ -26,6 +83,7 @@ public:
         while (lines_.next(line)) {
             // A blank or conservation line (it starts with white space) ends a block.
             if (line.empty() || is_white_space(static_cast<unsigned char>(line.front()))) {
+                if (is_mark_line(line)) marks_.read(line, lines_.number());
                 end_block();
             } else {
                 read_sequence_line(line);
@@ -34,10 +92,12 @@ public:
         end_block();
         if (records_.size() == 0) throw ReadError("no sequences");
         records_.hand_over(sink);
+        marks_.hand_over(sink);
     }
 
 private:
     void read_sequence_line(std::string_view line) {
+        if (in_block_ == 0) marks_.start_block(line, records_.size() == 0 ? 0 : records_[1].sequence.size());
         const std::size_t number = ++in_block_;
         if (first_block_) {
             records_.start(line, lines_.number());
@@ -74,6 +134,7 @@ private:
 
     TextLines lines_;
     AlignedRecords records_;
+    BlockMarks marks_;
     bool first_block_ = true;
     std::size_t in_block_ = 0;  // sequence lines so far in the current block
 };

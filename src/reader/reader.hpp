@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string_view>
 
 #include "reader/letters.hpp"
@@ -21,6 +23,9 @@ class RecordSink {
 public:
     virtual ~RecordSink() = default;
     virtual void take(std::string_view identifier, std::string_view sequence, LetterFacts facts) = 0;
+    // After the records, the columns (0-based, rising) that a CLUSTAL file's lines of '#'
+    // mark to keep; not called for a file without such lines.
+    virtual void take_kept_columns(std::span<const std::size_t> columns) { (void)columns; }
 };
 
 // The format of a text by its first line that is not blank: '>' for FASTA, the name of a

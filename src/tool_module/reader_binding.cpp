@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -59,10 +60,10 @@ void append(PyObject* list, PyRef item) {
     if (PyList_Append(list, checked(std::move(item)).get()) != 0) throw PythonError{};
 }
 
-// read_records' result: (format, records, marked places or None).
-PyRef read_result(reader::Format format, PyObject* records, PyObject* marked) {
+// read_records' result: (format, records, marked places or None, kept columns or None).
+PyRef read_result(reader::Format format, PyObject* records, PyObject* marked, PyObject* kept = Py_None) {
     PyRef name = checked(python_text(reader::format_name(format), true));
-    return checked(PyTuple_Pack(3, name.get(), records, marked));
+    return checked(PyTuple_Pack(4, name.get(), records, marked, kept));
 }
 
 // The records as a list of (identifier, sequence) pairs, and the places of those that
@@ -82,14 +83,21 @@ public:
         ++taken_;
     }
 
+    void take_kept_columns(std::span<const std::size_t> columns) override {
+        kept_ = checked(PyRef::steal(PyList_New(0)));
+        for (const std::size_t column : columns) append(kept_.get(), PyRef::steal(PyLong_FromSize_t(column)));
+    }
+
     PyRef result(reader::Format format) {
         PyRef marked = marked_.is_null() ? PyRef::new_reference(Py_None) : std::move(marked_);
-        return read_result(format, records_.get(), marked.get());
+        PyRef kept = kept_.is_null() ? PyRef::new_reference(Py_None) : std::move(kept_);
+        return read_result(format, records_.get(), marked.get(), kept.get());
     }
 
 private:
     PyRef records_;
     PyRef marked_;
+    PyRef kept_;
     Py_ssize_t taken_ = 0;
 };
 
@@ -197,11 +205,12 @@ void raise_value_error(std::string_view message) {
     if (!text.is_null()) PyErr_SetObject(PyExc_ValueError, text.get());
 }
 
-// read_records(data, in_format, plain_letters=None) -> (format, [(identifier, sequence)], marked)
+// read_records(data, in_format, plain_letters=None) -> (format, [(identifier, sequence)], marked, kept)
 //
 // data: a bytes-like object holding the whole file; in_format: "auto" or a format name;
 // plain_letters: bytes; when given, marked lists the places of the records with any other
-// letter (None otherwise). Text that is not in the format raises ValueError with a
+// letter (None otherwise); kept lists the columns that a CLUSTAL file's lines of '#' mark to
+// keep (None without them). Text that is not in the format raises ValueError with a
 // one-line message naming line and record.
 PyObject* read_records(PyObject*, PyObject* args) noexcept {
     PyObject* data = nullptr;
@@ -244,7 +253,7 @@ PyObject* grow_heap(PyObject*, PyObject* expected) noexcept {
 
 PyMethodDef READER_METHODS[] = {
     {"read_records", read_records, METH_VARARGS,
-     "read_records(data, in_format, plain_letters=None) -> (format, records, marked)"},
+     "read_records(data, in_format, plain_letters=None) -> (format, records, marked, kept)"},
     {"grow_heap_for", grow_heap, METH_O,
      "grow_heap_for(expected_bytes) -> bool\n\nGrows the heap once for about that many bytes of records, its new "
      "pages advised\nfor huge pages; for a process that reads one large locus and ends."},

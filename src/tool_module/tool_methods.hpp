@@ -12,5 +12,6 @@ namespace ntpepmap::tool_module {
 [[nodiscard]] std::span<const PyMethodDef> reader_methods() noexcept;
 [[nodiscard]] std::span<const PyMethodDef> engine_methods() noexcept;
 [[nodiscard]] std::span<const PyMethodDef> prepare_methods() noexcept;
+[[nodiscard]] std::span<const PyMethodDef> code_methods() noexcept;
 
 }  // namespace ntpepmap::tool_module
