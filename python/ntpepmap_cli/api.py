@@ -16,6 +16,7 @@ from .codes import CODES_BY_NUMBER
 from .errors import InputError, name_some
 from .gene_table import checked_gene_table, load_gene_table
 from .id_map import load_id_map
+from .kept_columns import PYTHON_LIST, KeptColumns, read_kept_columns
 from .locus import LocusInputs, LocusOptions, LocusResult, align_locus, read_cds
 from .pairing import repeated_identifiers
 from .problems import Problem
@@ -86,7 +87,8 @@ def codon_align(protein: Sequences, cds: Sequences, *, table: int = 1,
                 gene_table: Path | Mapping[str, list[str]] | None = None,
                 pair_by_order: bool = False, id_map: Path | Mapping[str, str] | None = None,
                 locate: bool = True, both_strands: bool = False, mismatch: str = "mask",
-                upper_case: bool = False, resolve_ambiguity: bool = False) -> CodonAlignment:
+                upper_case: bool = False, resolve_ambiguity: bool = False,
+                kept_columns: Path | Iterable[int] | None = None) -> CodonAlignment:
     """Back-translates aligned protein rows into a codon alignment, as the
     ntpepmap command does.
 
@@ -96,7 +98,9 @@ def codon_align(protein: Sequences, cds: Sequences, *, table: int = 1,
     or an iterable of SeqRecord. The keyword arguments are the command's
     options of the same names; table is an NCBI number, gene_table a code of
     one's own (letter -> codons, or a JSON file of it), id_map protein
-    identifier -> CDS identifier (or a file of the two columns).
+    identifier -> CDS identifier (or a file of the two columns), kept_columns
+    the columns a trimmer kept of the (untrimmed) protein alignment: a file as
+    --kept-columns reads it, or 0-based column numbers.
 
     Raises TypeError or ValueError for wrong arguments, and InputError, with
     the command's one-line message, for inputs it cannot back-translate; its
@@ -106,9 +110,10 @@ def codon_align(protein: Sequences, cds: Sequences, *, table: int = 1,
                        upper_case, resolve_ambiguity)
     proteins, pep_name, _ = _records(protein, "protein", PROTEIN_NAME)
     coding, cds_name, marked = _records(cds, "cds", CDS_NAME)
+    inputs = LocusInputs(proteins, coding, pep_name, cds_name, marked, _kept(kept_columns))
     result = LocusResult()
     try:
-        align_locus(LocusInputs(proteins, coding, pep_name, cds_name, marked), options, result)
+        align_locus(inputs, options, result)
     except InputError as error:
         error.problems = tuple(result.problems)
         raise
@@ -136,6 +141,22 @@ def _records(source: object, argument: str,
     if not records:
         raise InputError(name, "no records")
     return records, name, None
+
+
+def _kept(kept_columns: Path | Iterable[int] | None) -> KeptColumns | None:
+    if kept_columns is None:
+        return None
+    if isinstance(kept_columns, (str, os.PathLike)):
+        return read_kept_columns(_path(kept_columns, "kept_columns"))
+    if not isinstance(kept_columns, Iterable) or isinstance(kept_columns, (bytes, bytearray)):
+        raise TypeError(f"kept_columns must be a path or column numbers, not "
+                        f"{type(kept_columns).__name__}")
+    columns = list(kept_columns)
+    for column in columns:
+        if not isinstance(column, int) or isinstance(column, bool):
+            raise TypeError(f"kept_columns: column numbers must be int, not "
+                            f"{type(column).__name__} ({column!r:.40})")
+    return KeptColumns("kept_columns", PYTHON_LIST, columns, [0] * len(columns))
 
 
 def _path(value: Path, argument: str) -> str:

@@ -14,6 +14,7 @@ from functools import partial
 
 from .errors import InputError, name_some
 from .interrupts import StopRequest, exit_status, signal_name
+from .kept_columns import files_by_locus, locus_file
 from .locus import LocusJob, LocusOptions, LocusOutcome, Status, run_locus
 from .messages import Reporter, error, print_outcome, tally_text
 from .options import EXIT_STATUS_TABLE, PROG, HelpFormatter, add_locus_options, locus_options
@@ -33,10 +34,12 @@ BATCH_DESCRIPTION = """\
 Run many loci, each a protein alignment with its CDS file, in parallel.
 
 Give either a MANIFEST, a tab-separated file with one locus per line:
-  protein alignment <TAB> CDS <TAB> output path
+  protein alignment <TAB> CDS <TAB> output path [<TAB> kept columns]
 (relative paths are taken from the manifest's folder; lines starting with
-'#' are skipped), or two folders PEP_DIR and CDS_DIR whose files are matched
-by name without extension, with --out-dir for the outputs.
+'#' are skipped; the optional 4th column names the file of the columns a
+trimmer kept, as --kept-columns does), or two folders PEP_DIR and CDS_DIR
+whose files are matched by name without extension, with --out-dir for the
+outputs (and --kept-columns DIR for a folder of kept columns).
 """
 
 BATCH_EXIT_STATUS = EXIT_STATUS_TABLE.format(
@@ -77,9 +80,9 @@ def read_manifest(path: str) -> list[LocusJob]:
         if not line.strip() or line.lstrip().startswith("#"):
             continue
         fields = [part.strip() for part in line.split("\t")]
-        if len(fields) != 3 or not all(fields):
-            raise InputError(path, f"line {number}: expected protein alignment, CDS and output "
-                                   f"path separated by tabs")
+        if len(fields) not in (3, 4) or not all(fields):
+            raise InputError(path, f"line {number}: expected protein alignment, CDS, output "
+                                   f"path and optionally kept columns, separated by tabs")
         jobs.append(LocusJob(*(os.path.join(base, part) for part in fields)))
     return jobs
 
@@ -120,8 +123,10 @@ class Loci:
         self.unused = unused  # warnings: input files that belong to no locus
 
 
-def match_folders(pep_dir: str, cds_dir: str, out_dir: str, extension: str) -> Loci:
-    """A locus per protein alignment, run when the CDS folder has a file of the same stem.
+def match_folders(pep_dir: str, cds_dir: str, out_dir: str, extension: str,
+                  kept_dir: str | None = None) -> Loci:
+    """A locus per protein alignment, run when the CDS folder has a file of the same stem
+    (and the folder of kept columns one file named after it).
 
     A CDS file without an alignment is no locus, only a warning.
     """
@@ -138,7 +143,24 @@ def match_folders(pep_dir: str, cds_dir: str, out_dir: str, extension: str) -> L
                  for stem, path in peps.items() if stem not in cdss]
     unused = [f"{path}: no alignment of that name in {pep_dir}; not used"
               for stem, path in cdss.items() if stem not in peps]
+    if kept_dir is not None:
+        jobs = _with_kept_columns(jobs, kept_dir, unmatched)
     return Loci(jobs, unmatched, unused)
+
+
+def _with_kept_columns(jobs: list[LocusJob], kept_dir: str,
+                       unmatched: list[LocusOutcome]) -> list[LocusJob]:
+    """The jobs given their files of kept columns; a locus without one file fails."""
+    stems = {_stem(os.path.basename(job.pep_path)): job for job in jobs}
+    found = files_by_locus(kept_dir, stems)
+    ready = []
+    for stem, job in stems.items():
+        try:
+            job.kept_path = locus_file(kept_dir, stem, found[stem])
+            ready.append(job)
+        except InputError as exc:
+            unmatched.append(LocusOutcome(job, Status.FAILED, notes=[f"{job.pep_path}: {exc}"]))
+    return ready
 
 
 def collect_loci(args: argparse.Namespace, parser: argparse.ArgumentParser,
@@ -146,6 +168,9 @@ def collect_loci(args: argparse.Namespace, parser: argparse.ArgumentParser,
     if len(args.inputs) == 1:
         if args.out_dir:
             parser.error("--out-dir is for folder mode; a manifest names each output")
+        if args.kept_columns:
+            parser.error("--kept-columns DIR is for folder mode; a manifest names each "
+                         "locus's kept columns in a 4th column")
         loci = Loci(read_manifest(args.inputs[0]), [], [])
         if not loci.jobs:
             raise InputError(args.inputs[0], "no loci")
@@ -154,7 +179,8 @@ def collect_loci(args: argparse.Namespace, parser: argparse.ArgumentParser,
         if not args.out_dir:
             parser.error("folder mode needs --out-dir")
         pep_dir, cds_dir = args.inputs
-        return match_folders(pep_dir, cds_dir, args.out_dir, default_extension(options.out_format))
+        return match_folders(pep_dir, cds_dir, args.out_dir, default_extension(options.out_format),
+                             args.kept_columns)
     parser.error("give a MANIFEST or PEP_DIR CDS_DIR")
 
 
@@ -163,10 +189,12 @@ def check_batch_outputs(args: argparse.Namespace, loci: Loci) -> None:
     a folder read for inputs."""
     folder_mode = len(args.inputs) == 2
     inputs = [path for job in loci.jobs for path in (job.pep_path, job.cds_path)]
+    inputs += [job.kept_path for job in loci.jobs if job.kept_path is not None]
     inputs += [outcome.job.pep_path for outcome in loci.unmatched] + option_inputs(args)
     outputs = [job.out_path for job in loci.jobs] + ([args.report] if args.report else [])
     check_outputs(outputs, inputs if folder_mode else inputs + args.inputs,
-                  listed_folders=args.inputs if folder_mode else ())
+                  listed_folders=[*args.inputs, *([args.kept_columns] if args.kept_columns else [])]
+                  if folder_mode else ())
 
 
 def worker_count(requested: int, loci: int) -> tuple[int, str | None]:

@@ -94,7 +94,8 @@ def single_main(argv: Sequence[str], stdout_closed: bool = False) -> int:
         return error(str(exc))
     ready_heap_for((args.pep_aln, args.cds))
     try:
-        outcome = run_locus(LocusJob(args.pep_aln, args.cds, args.output), options)
+        outcome = run_locus(LocusJob(args.pep_aln, args.cds, args.output, args.kept_columns),
+                            options)
         print_outcome(outcome, reporter)
         if outcome.status != Status.FAILED or outcome.tally.left_out:  # it ran
             print_summary(outcome)

@@ -22,6 +22,8 @@ TRIMAL_MAP = "trimAl column map"
 CLIPKIT_LOG = "ClipKIT log"
 COLUMN_LIST = "column list"
 BLOCK_MARKS = "lines of '#'"
+PYTHON_LIST = "list of 0-based columns"
+_NUMBERED_FROM_0 = (TRIMAL_MAP, PYTHON_LIST)
 
 _COLUMNS_MAP = "#ColumnsMap"
 _CLIPKIT_LINE = re.compile(r"\s*(\d+)\s+(keep|trim)(?:\s|$)")
@@ -70,7 +72,7 @@ class KeptColumns:
 
     def _shown(self, column: int) -> int:
         """A column as the file numbers it."""
-        return column if self.kind == TRIMAL_MAP else column + 1
+        return column if self.kind in _NUMBERED_FROM_0 else column + 1
 
     def _refusal(self, detail: str, width: int, pep_name: str) -> InputError:
         if self.log_width is not None:
@@ -145,7 +147,7 @@ def _column_list(path: str, filled: list[tuple[int, str]]) -> KeptColumns:
     return KeptColumns(path, COLUMN_LIST, columns, lines, problem=problem)
 
 
-def marked_columns(path: str, marked: list[int] | None) -> KeptColumns:
+def block_columns(path: str, marked: list[int] | None) -> KeptColumns:
     """The columns lines of '#' marked under the blocks of a CLUSTAL alignment."""
     if marked is None:
         raise InputError(path, "--blocks: no line of '#' under a block marks columns to keep "
@@ -175,10 +177,12 @@ def files_by_locus(folder: str, stems: Iterable[str]) -> dict[str, list[str]]:
 
 def locus_file(folder: str, stem: str, files: list[str]) -> str:
     """The one file of a locus in a folder of kept columns."""
-    if len(files) != 1:
+    if not files:
+        raise InputError(folder, f"no file of kept columns for locus {stem} (a name that "
+                                 f"starts with {stem} and then '.', '-', '_' or nothing)")
+    if len(files) > 1:
         names = name_some([os.path.basename(path) for path in files])
-        raise InputError(folder, f"{len(files)} kept-columns files for locus {stem}"
-                                 + (f": {names}" if files else " (a file named after it is needed)"))
+        raise InputError(folder, f"{len(files)} files of kept columns for locus {stem}: {names}")
     return files[0]
 
 

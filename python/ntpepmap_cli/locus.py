@@ -20,7 +20,9 @@ from .problems import (CDS_TOO_SHORT, LEFT_OUT, PADDED, ROW_TOO_SHORT, WRITTEN_S
 from .pairing import (NUCLEOTIDE_LETTERS, Pair, ShortCds, check_names_fit, check_not_swapped,
                       check_nucleotide, even_rows, pair_by_identifier, pair_by_order,
                       prepare_pairs)
-from .seqio import DecompressedAhead, Record, alignment_lines, read_alignment, read_fasta_marked
+from .kept_columns import KeptColumns, block_columns, read_kept_columns
+from .seqio import (DecompressedAhead, Record, alignment_lines, read_alignment,
+                    read_alignment_blocks, read_fasta_marked)
 from .translation import EngineSettings, Tally, Translated, translate_pairs
 
 
@@ -39,7 +41,7 @@ class LocusOptions:
     __slots__ = ("table_num", "gene_table", "in_format", "out_format", "wrap", "pair_by_order",
                  "id_map", "trim_stop", "strict", "keep_short", "mismatch", "upper_case",
                  "resolve_ambiguity", "t_for_u", "drop_gap_columns", "keep_reports", "locate",
-                 "both_strands", "threads")
+                 "both_strands", "threads", "blocks")
 
     def __init__(self, table_num: int = 1, gene_table: dict[str, list[str]] | None = None,
                  in_format: str = "auto", out_format: str = "fasta", wrap: int = 0,
@@ -48,7 +50,7 @@ class LocusOptions:
                  mismatch: str = "mask", upper_case: bool = False,
                  resolve_ambiguity: bool = False, t_for_u: bool = False,
                  drop_gap_columns: bool = False, keep_reports: bool = False, locate: bool = True,
-                 both_strands: bool = False, threads: int = 0) -> None:
+                 both_strands: bool = False, threads: int = 0, blocks: bool = False) -> None:
         self.table_num = table_num
         self.gene_table = gene_table
         self.in_format = in_format
@@ -69,20 +71,25 @@ class LocusOptions:
         self.both_strands = both_strands
         # A large locus is translated on this many threads at most (0: one per usable CPU).
         self.threads = threads
+        self.blocks = blocks  # write the columns that lines of '#' mark under CLUSTAL blocks
 
 
 class LocusJob:
-    """The two input files of a locus and its output ('-': standard output)."""
+    """The two input files of a locus, its output ('-': standard output), and the file of
+    the columns kept of its alignment by a trimmer, if any."""
 
-    __slots__ = ("pep_path", "cds_path", "out_path")
+    __slots__ = ("pep_path", "cds_path", "out_path", "kept_path")
 
-    def __init__(self, pep_path: str, cds_path: str, out_path: str = "-") -> None:
+    def __init__(self, pep_path: str, cds_path: str, out_path: str = "-",
+                 kept_path: str | None = None) -> None:
         self.pep_path = pep_path
         self.cds_path = cds_path
         self.out_path = out_path
+        self.kept_path = kept_path
 
     def __repr__(self) -> str:
-        return f"LocusJob({self.pep_path!r}, {self.cds_path!r}, {self.out_path!r})"
+        kept = f", {self.kept_path!r}" if self.kept_path is not None else ""
+        return f"LocusJob({self.pep_path!r}, {self.cds_path!r}, {self.out_path!r}{kept})"
 
 
 class LocusOutcome:
@@ -137,15 +144,16 @@ def file_stem(path: str) -> str:
 class LocusInputs:
     """The records of a locus's two inputs, and the names messages give the inputs."""
 
-    __slots__ = ("proteins", "cds", "pep_name", "cds_name", "marked")
+    __slots__ = ("proteins", "cds", "pep_name", "cds_name", "marked", "kept")
 
     def __init__(self, proteins: list[Record], cds: list[Record], pep_name: str, cds_name: str,
-                 marked: list[int] | None = None) -> None:
+                 marked: list[int] | None = None, kept: KeptColumns | None = None) -> None:
         self.proteins = proteins  # identifier, aligned row
         self.cds = cds            # identifier, coding sequence
         self.pep_name = pep_name
         self.cds_name = cds_name
         self.marked = marked      # the CDS records that may hold more than nucleotides; None: all
+        self.kept = kept          # the alignment's columns to write; None: all
 
 
 class LocusResult:
@@ -172,10 +180,15 @@ def read_cds(path: str) -> tuple[list[Record], list[int]]:
 
 
 def read_inputs(job: LocusJob, options: LocusOptions) -> LocusInputs:
+    kept = read_kept_columns(job.kept_path) if job.kept_path is not None else None
     with DecompressedAhead(job.cds_path):  # the larger file, while the alignment is read
-        proteins = read_alignment(job.pep_path, options.in_format)
+        if options.blocks:
+            proteins, marked_columns = read_alignment_blocks(job.pep_path, options.in_format)
+            kept = block_columns(job.pep_path, marked_columns)
+        else:
+            proteins = read_alignment(job.pep_path, options.in_format)
         cds, marked = read_cds(job.cds_path)
-    return LocusInputs(proteins, cds, job.pep_path, job.cds_path, marked)
+    return LocusInputs(proteins, cds, job.pep_path, job.cds_path, marked, kept)
 
 
 def _pair(inputs: LocusInputs, options: LocusOptions) -> tuple[list[Record], list[str]]:
