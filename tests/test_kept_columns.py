@@ -148,9 +148,9 @@ REFUSALS = {
     "a map's repeat": ("#ColumnsMap\t0, 1, 1\n", [], "column 1 repeats"),
     "a range backwards": ("9-3\n", [], "range 9-3 runs backwards"),
     "neither kind": ("keep 1-3\n", [], "line 1: neither trimAl's '#ColumnsMap' line"),
-    "no kept column": (clipkit_log([], 1), [], "no column is kept"),
-    "a '#' under a name": ("CLUSTAL W\n\na  MK-W\nb  MKKW\n#  ##\n", ["--blocks"],
-                           "line 5: the '#' at character 1 stands under no letter"),
+    "no kept column": ("#ColumnsMap\t\n", [], "no column is kept"),
+    "a '#' under no letter": ("CLUSTAL W\n\na  MK-W\nb  MKKW\n ## #\n", ["--blocks"],
+                              "line 5: the '#' at character 2 stands under no letter"),
     "no '#' lines": ("CLUSTAL W\n\na  MK-W\nb  MKKW\n", ["--blocks"], "no line of '#'"),
 }
 

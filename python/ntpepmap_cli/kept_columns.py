@@ -201,7 +201,4 @@ def column_runs(columns: Iterable[int], size: int = 1) -> list[tuple[int, int]]:
 def kept_codon_rows(rows: list[Record], columns: list[int]) -> list[Record]:
     """The codon rows with only the codons of the kept protein columns, in order."""
     runs = column_runs(columns, 3)
-    if len(runs) == 1:
-        start, end = runs[0]
-        return [(ident, row[start:end]) for ident, row in rows]
     return [(ident, "".join([row[start:end] for start, end in runs])) for ident, row in rows]

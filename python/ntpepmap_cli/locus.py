@@ -12,7 +12,7 @@ import gc
 import os
 
 from .errors import InputError, name_some, shown_path
-from .kept_columns import KeptColumns, block_columns, read_kept_columns
+from .kept_columns import KeptColumns, block_columns, kept_codon_rows, read_kept_columns
 from .outcome import LocusOutcome, Record, Status
 from .outputs import STDOUT, output_stream, write_file
 from .pairing import (NUCLEOTIDE_LETTERS, check_names_fit, check_not_swapped, check_nucleotide,
@@ -170,10 +170,24 @@ def align_locus(inputs: LocusInputs, options: LocusOptions, outcome: LocusOutcom
                              f"identifier(s) paired by occurrence, the n-th with the n-th: "
                              f"{name_some(repeated)}")
     proteins, inputs.proteins, inputs.cds = inputs.proteins, [], []
+    kept = _fitted_columns(inputs.kept, proteins, inputs.pep_name)
     cds = [seq for _, seq in paired_cds]
     del paired_cds
     translate(file_stem(inputs.pep_name), proteins, cds, options, inputs.pep_name,
-              inputs.cds_name, outcome, fasta_text and _output_is_plain_fasta(options))
+              inputs.cds_name, outcome,
+              fasta_text and kept is None and _output_is_plain_fasta(options), kept)
+    if kept is not None:
+        outcome.rows = kept_codon_rows(outcome.rows, kept)
+        outcome.width = 3 * len(kept)
+
+
+def _fitted_columns(kept: KeptColumns | None, proteins: list[Record],
+                    pep_name: str) -> list[int] | None:
+    """The kept columns, refused before any work where they do not fit the alignment,
+    whose width is that of its widest row (the engine pads the others)."""
+    if kept is None:
+        return None
+    return kept.fitted(max((len(row) for _, row in proteins), default=0), pep_name)
 
 
 def _run(job: LocusJob, options: LocusOptions, outcome: LocusOutcome) -> None:
@@ -201,14 +215,9 @@ def without_gap_columns(rows: list[Record]) -> list[Record]:
     for _, row in rows:  # one bit per column, '-' set, worked on by C code
         gapped |= int.from_bytes(row.encode("ascii", "replace").translate(_GAP_BITS), "big")
     marks = gapped.to_bytes(width, "big")
-    kept = [start for start in range(0, width - width % 3, 3) if not any(marks[start:start + 3])]
-    runs: list[tuple[int, int]] = []
-    for start in kept:
-        if runs and runs[-1][1] == start:
-            runs[-1] = (runs[-1][0], start + 3)
-        else:
-            runs.append((start, start + 3))
-    return [(ident, "".join(row[a:b] for a, b in runs)) for ident, row in rows]
+    kept = [start // 3 for start in range(0, width - width % 3, 3)
+            if not any(marks[start:start + 3])]
+    return kept_codon_rows(rows, kept)
 
 
 _GAP_BITS = bytes(1 if byte == ord("-") else 0 for byte in range(256))

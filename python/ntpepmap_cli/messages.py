@@ -76,10 +76,14 @@ def _plural(count: int, word: str) -> str:
 
 
 def tally_text(tally: Tally) -> str:
-    """'9 records written, 2 codons masked, 0 kept, 0 located, 0 padded, 1 left out'."""
-    return (f"{_plural(tally.written, 'record')} written, {_plural(tally.masked, 'codon')} "
+    """'9 records written, 2 codons masked, 0 kept, 0 located, 0 padded, 1 left out', and
+    '; 3 codons failed in columns trimmed away' when some did."""
+    text = (f"{_plural(tally.written, 'record')} written, {_plural(tally.masked, 'codon')} "
             f"masked, {tally.kept} kept, {tally.located} located, {tally.padded} padded, "
             f"{tally.left_out} left out")
+    if tally.trimmed_away:
+        text += f"; {_plural(tally.trimmed_away, 'codon')} failed in columns trimmed away"
+    return text
 
 
 def print_summary(outcome: LocusOutcome) -> None:

@@ -24,10 +24,11 @@ class Status(IntEnum):
 class Tally:
     """Records and codons of one locus or a whole batch, for the summary line."""
 
-    __slots__ = ("written", "masked", "kept", "located", "padded", "left_out")
+    __slots__ = ("written", "masked", "kept", "located", "padded", "left_out", "trimmed_away")
 
     def __init__(self) -> None:
         self.written = self.masked = self.kept = self.located = self.padded = self.left_out = 0
+        self.trimmed_away = 0  # codons that fail their residue in columns not written: a note
 
     def add(self, other: Tally) -> None:
         for name in self.__slots__:

@@ -7,6 +7,7 @@ from ._native import translate_locus
 from .codes import terminal_stops
 from .errors import InputError, name_some, shown_path
 from .outcome import LocusOutcome, Record
+from .trim_hint import TRIMMED_HINT, looks_trimmed
 from .problems import (CDS_TOO_LONG, CDS_TOO_SHORT, CODING_REGION, KEPT, LEFT_OUT, LOCATED,
                        MASKED, MISMATCH, NO_CODING_REGION, NOT_IN_CODE, PADDED, ROW_TOO_SHORT,
                        TRIMMED, WRITTEN_SHORT, WRONG_PAIRING, Problem)
@@ -56,11 +57,14 @@ def strict_refusal(path: str, problems: list[str]) -> InputError:
 
 def translate(stem: str, proteins: list[Record], cds: list[str], options: LocusOptions,
               pep_name: str, cds_name: str, outcome: LocusOutcome,
-              fasta_text: bool = False) -> None:
+              fasta_text: bool = False, kept: list[int] | None = None) -> None:
     """Back-translates each protein record with its CDS into outcome: the rows in the
     alignment's order, records left out missing (or, fasta_text, the output file's text of
     the full rows), each problem in words, and the tally. Raises InputError where nothing
-    may be written; outcome keeps what was found before."""
+    may be written; outcome keeps what was found before.
+
+    kept: the columns to be written, when not all are. Every codon is still checked, but a
+    failed one in a column trimmed away is only counted."""
     settings = EngineSettings(options, fasta_text)
     try:
         found = translate_locus(stem, settings, proteins, cds)
@@ -81,9 +85,10 @@ def translate(stem: str, proteins: list[Record], cds: list[str], options: LocusO
     named: list[str] = []  # records with a problem, held back ones first
     ragged: list[tuple[str, int, RecordReport]] = []
     located = list(found.clean_located)
+    written_columns = None if kept is None else frozenset(column + 1 for column in kept)
     for record in found.records:
         ident = proteins[record.index][0]
-        words = _Words(ident, record, settings, pep_name, cds_name)
+        words = _Words(ident, record, settings, pep_name, cds_name, written_columns)
         if record.fate == "too short":
             held_back.append(words.held_back())
             named.insert(len(held_back) - 1, ident)
@@ -97,7 +102,7 @@ def translate(stem: str, proteins: list[Record], cds: list[str], options: LocusO
             ragged.append((ident, record.row_length, record))
         if record.located and record.fate == "written":  # as the tally counts it
             located.append(record.index)
-        _count(tally, record, settings.mismatch)
+        _count(tally, record, settings.mismatch, words.trimmed_away)
     tally.located += len(found.clean_located)
     outcome.problems += padded + held_back + problems
     if tally.padded:
@@ -110,8 +115,13 @@ def translate(stem: str, proteins: list[Record], cds: list[str], options: LocusO
         tally.left_out += len(ragged)
     outcome.located = [proteins[index][0] for index in sorted(located)]
     tally.written = len(proteins) - tally.left_out
+    hint = kept is None and _looks_trimmed(found, ragged, proteins, cds, options)
     if tally.written == 0:
-        raise InputError(pep_name, "every record was left out; nothing written")
+        raise InputError(pep_name, "every record was left out; nothing written"
+                                   + (f"; {TRIMMED_HINT}" if hint else ""))
+    if hint:
+        outcome.notes.append(f"{shown_path(pep_name)}: {tally.left_out} of {len(proteins)} "
+                             f"records left out; {TRIMMED_HINT}")
     if ragged or tally.changed_anything():
         outcome.changed()
     _keep_rows(outcome, found, proteins, options.keep_short)
@@ -139,15 +149,26 @@ def located_notes(idents: list[str], cds_path: str) -> list[Problem]:
                     f"{shown}: {ident}: coding region located in the CDS") for ident in idents]
 
 
-def _count(tally: object, record: RecordReport, mismatch: str) -> None:
+def _looks_trimmed(found: LocusTranslation, ragged: list[tuple[str, int, RecordReport]],
+                   proteins: list[Record], cds: list[str], options: LocusOptions) -> bool:
+    """Whether the records left out say that the alignment was trimmed."""
+    left_out = [record.index for record in found.records if record.fate != "written"]
+    if not options.keep_short:
+        left_out += [record.index for _, _, record in ragged]
+    return looks_trimmed([(proteins[index][1], cds[index]) for index in left_out],
+                         len(proteins), options.table_num, options.gene_table)
+
+
+def _count(tally: object, record: RecordReport, mismatch: str, trimmed_away: int) -> None:
     if record.fate != "written":
         tally.left_out += 1  # type: ignore[attr-defined]
         return
     tally.located += record.located  # type: ignore[attr-defined]
+    tally.trimmed_away += trimmed_away  # type: ignore[attr-defined]
     if mismatch == "mask":
-        tally.masked += record.failed  # type: ignore[attr-defined]
+        tally.masked += record.failed - trimmed_away  # type: ignore[attr-defined]
     elif mismatch == "keep":
-        tally.kept += record.failed  # type: ignore[attr-defined]
+        tally.kept += record.failed - trimmed_away  # type: ignore[attr-defined]
 
 
 def _placements_found(count: int, settings: EngineSettings, where: str = "it") -> str:
@@ -163,16 +184,19 @@ def _placements_found(count: int, settings: EngineSettings, where: str = "it") -
 class _Words:
     """The problem lines of one record the engine told of."""
 
-    __slots__ = ("ident", "record", "settings", "pep_name", "cds_name", "has_problems")
+    __slots__ = ("ident", "record", "settings", "pep_name", "cds_name", "written_columns",
+                 "has_problems", "trimmed_away")
 
     def __init__(self, ident: str, record: RecordReport, settings: EngineSettings,
-                 pep_name: str, cds_name: str) -> None:
+                 pep_name: str, cds_name: str, written_columns: frozenset[int] | None) -> None:
         self.ident = ident
         self.record = record
         self.settings = settings
         self.pep_name = pep_name
         self.cds_name = cds_name
+        self.written_columns = written_columns  # 1-based; None: all
         self.has_problems = False
+        self.trimmed_away = 0  # failed codons in columns not written
 
     def _problem(self, *fields: object) -> Problem:
         self.has_problems = True
@@ -219,6 +243,9 @@ class _Words:
         done, in_words = _DONE_TO_CODON[settings.mismatch], _DONE_IN_WORDS[settings.mismatch]
         for site in record.sites:
             if site.reason == "too few nucleotides":
+                continue
+            if self.written_columns is not None and site.column not in self.written_columns:
+                self.trimmed_away += 1
                 continue
             what = _encoded(site.encodes, settings)
             if site.reason == "mismatch":

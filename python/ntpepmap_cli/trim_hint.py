@@ -14,7 +14,7 @@ from itertools import product
 
 from ._native import code_letters
 
-HINT = ("the alignment looks trimmed: give the untrimmed alignment and the trimmer's kept "
+TRIMMED_HINT = ("the alignment looks trimmed: give the untrimmed alignment and the trimmer's kept "
         "columns with --kept-columns")
 
 _GAPS = str.maketrans("", "", "-.~")
