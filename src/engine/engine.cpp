@@ -47,6 +47,7 @@ void RecordOutcome::clear() noexcept {
     located = false;
     placements.reset();
     report.clear();
+    frameshifts.clear();
 }
 
 // Notes each failing residue and gives the translator the codon to write in its place.
@@ -96,12 +97,14 @@ void Engine::translate(std::string_view file_stem, std::string_view name, std::s
     // is a placement at all.
     if (!length_fits && may_search(outcome) && !locate(peptide, outcome, true)) {
         leave_unplaced(nucleotides, outcome);
+        retry_with_frameshifts(file_stem, name, peptide, cds, outcome);
         return;
     }
     accept_start_codon(peptide);
     back_translate(file_stem, name, peptide, outcome);
     if (outcome.located && !placement_holds(outcome)) {
         leave_unplaced(nucleotides, outcome);
+        retry_with_frameshifts(file_stem, name, peptide, cds, outcome);
         return;
     }
     // Then when most residues fail: a shifted frame or the wrong stretch.
@@ -111,6 +114,7 @@ void Engine::translate(std::string_view file_stem, std::string_view name, std::s
         back_translate(file_stem, name, peptide, outcome);
     }
     decide_fate(outcome);
+    if (outcome.fate == RecordFate::wrong_pairing) retry_with_frameshifts(file_stem, name, peptide, cds, outcome);
 }
 
 // A peptide without residues has no coding region to look for, and a CDS shorter than the
