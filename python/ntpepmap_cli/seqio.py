@@ -276,15 +276,16 @@ def ready_heap_for(paths: Iterable[str]) -> None:
     grow_heap_for(expected)
 
 
-def _read_records(path: str, in_format: str, plain_letters: bytes | None
-                  ) -> tuple[str, list[Record], list[int] | None]:
-    """(format, records, indices of records with letters not in plain_letters)."""
+def _read_records(path: str, in_format: str, plain_letters: bytes | None,
+                  frameshift_digits: bool = False) -> tuple[str, list[Record], list[int] | None]:
+    """(format, records, indices of records with letters not in plain_letters, or
+    with frameshift_digits of those holding frameshift digits)."""
     ahead = _AHEAD.pop(path, None)
-    if ahead is not None and in_format == "fasta":
+    if ahead is not None and in_format == "fasta" and not frameshift_digits:
         return _read_fasta_in_pieces(path, ahead, plain_letters)
     with _FileBytes(path, ahead) as data:
         try:
-            return read_records(data, in_format, plain_letters)
+            return read_records(data, in_format, plain_letters, frameshift_digits)
         except ValueError as exc:  # the reader's one-line message, naming line and record
             raise InputError(path, str(exc)) from None
 
@@ -364,8 +365,11 @@ def read_fasta_marked(path: str, letters: bytes) -> Marked:
 
 
 def read_alignment(path: str, in_format: str) -> list[Record]:
-    """Records of an alignment file, FASTA, CLUSTAL or PHYLIP ('auto': known by its first line)."""
-    return _read_records(path, in_format, None)[1]
+    """Records of an alignment file, FASTA, CLUSTAL or PHYLIP ('auto': known by its first line),
+    with PAL2NAL's frameshift digits inside rows spread over their columns."""
+    from .frameshift_digits import expand_frameshift_digits
+    _, records, holding = _read_records(path, in_format, None, True)
+    return expand_frameshift_digits(records, holding) if holding else records
 
 
 def _chunks(row: str, width: int) -> Iterator[str]:

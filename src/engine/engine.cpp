@@ -87,8 +87,10 @@ private:
 void Engine::translate(std::string_view file_stem, std::string_view name, std::string_view row, std::string_view cds,
                        RecordOutcome& outcome) {
     outcome.clear();
-    letters_.prepare(cds, options_.letters);
     const std::string_view peptide = streamline_peptide(row, peptide_storage_);
+    // A digit is streamlined away, so only a row that streamlining changed may hold one.
+    if (peptide.data() != row.data() && translate_frameshift_digits(file_stem, name, row, cds, outcome)) return;
+    letters_.prepare(cds, options_.letters);
     outcome.residues = residue_count(peptide);
     // Searched first when the length cannot be right: neither the residues nor they and a stop codon.
     const std::size_t nucleotides = letters_.checked().size();

@@ -90,7 +90,10 @@ class Engine {
 public:
     Engine(const GeneticCode& code, const EngineOptions& options) : code_(code), options_(options) {}
 
-    // `row`: the aligned peptide row (ASCII); `cds`: the unaligned coding sequence (ASCII).
+    // `row`: the aligned peptide row (ASCII); `cds`: the unaligned coding sequence (ASCII). A digit
+    // from 1 to 3 in the row is a column of that many nucleotides that encode no residue
+    // (PAL2NAL's frameshift notation), written padded with '-'; such a row is read from the
+    // CDS's first nucleotide on.
     void translate(std::string_view file_stem, std::string_view name, std::string_view row, std::string_view cds,
                    RecordOutcome& outcome);
 
@@ -109,6 +112,8 @@ private:
     // Frameshifts (engine_frameshifts.cpp).
     void retry_with_frameshifts(std::string_view file_stem, std::string_view name, std::string_view peptide,
                                 std::string_view cds, RecordOutcome& outcome);
+    bool translate_frameshift_digits(std::string_view file_stem, std::string_view name, std::string_view row,
+                                     std::string_view cds, RecordOutcome& outcome);
     std::vector<FrameshiftSite> plan_threading(std::string_view peptide, const locate::ShiftedPlacement& threading);
     CodonPiece broken_codon(std::size_t offset, char residue, int shift, FrameshiftSite& site) const;
 
@@ -118,6 +123,14 @@ private:
     std::optional<locate::FrameshiftAligner> aligner_;    // likewise
     std::string residues_storage_;
     std::vector<CodonPiece> pieces_;
+    // A row with frameshift digits, as translated: digits made gaps, their nucleotides taken out
+    // of the CDS and written back in the digits' columns.
+    struct DigitColumn {
+        std::size_t column;
+        std::string letters;
+    };
+    std::string digit_row_, digit_cds_;
+    std::vector<DigitColumn> digit_columns_;
     CdsLetters letters_;
     std::string peptide_storage_;
     bool placement_verified_ = true;  // the search read the coding region it found

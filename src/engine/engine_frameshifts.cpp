@@ -100,4 +100,43 @@ CodonPiece Engine::broken_codon(std::size_t offset, char residue, int shift, Fra
     return {found == 0 ? offset + extra : offset, TRIPLET};
 }
 
+// False, having done nothing, for a row without digits.
+bool Engine::translate_frameshift_digits(std::string_view file_stem, std::string_view name, std::string_view row,
+                                         std::string_view cds, RecordOutcome& outcome) {
+    constexpr std::string_view DIGITS = "123";
+    if (row.find_first_of(DIGITS) == std::string_view::npos) return false;
+    letters_.prepare(cds, options_.letters);
+    const std::string_view given = letters_.given();
+    const std::string_view written = letters_.written();
+    digit_row_.assign(row);
+    digit_cds_.clear();
+    digit_columns_.clear();
+    std::size_t cursor = 0;
+    for (std::size_t column = 0; column < row.size(); ++column) {
+        const char letter = row[column];
+        if (DIGITS.find(letter) != std::string_view::npos) {
+            const auto count = static_cast<std::size_t>(letter - '0');
+            digit_columns_.push_back({column, std::string(written.substr(std::min(cursor, written.size()), count))});
+            digit_row_[column] = '-';
+            cursor += count;
+        } else if (letter != '-') {
+            digit_cds_.append(given.substr(std::min(cursor, given.size()), TRIPLET));
+            cursor += TRIPLET;
+        }
+    }
+    digit_cds_.append(given.substr(std::min(cursor, given.size())));
+    // The digits place the codons from the first nucleotide on: no coding region is looked for.
+    const bool locate = options_.locate;
+    options_.locate = false;
+    translate(file_stem, name, digit_row_, digit_cds_, outcome);
+    options_.locate = locate;
+    for (const DigitColumn& digits : digit_columns_) {
+        if (TRIPLET * (digits.column + 1) > outcome.row.size()) break;
+        char* const piece = outcome.row.data() + TRIPLET * digits.column;
+        std::fill(piece, piece + TRIPLET, '-');
+        std::copy(digits.letters.begin(), digits.letters.end(), piece);
+    }
+    return true;
+}
+
 }  // namespace ntpepmap::engine
