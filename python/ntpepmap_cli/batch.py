@@ -14,13 +14,12 @@ from functools import partial
 
 from .errors import InputError, name_some
 from .interrupts import StopRequest, exit_status, signal_name
-from .locus import LocusJob, LocusOptions, LocusOutcome, Status, run_locus
+from .locus import LocusJob, LocusOptions, file_stem, run_locus
 from .messages import Reporter, error, print_outcome, tally_text
 from .options import EXIT_STATUS_TABLE, PROG, HelpFormatter, add_locus_options, locus_options
 from .outputs import remove_leftovers
-from .problems import Problem
+from .outcome import LocusOutcome, Status, Tally
 from .safeguards import check_outputs, option_inputs
-from .translation import Tally
 from .seqio import default_extension, read_text
 from .workers import WorkerDied, WorkerPool
 
@@ -28,6 +27,8 @@ TYPE_CHECKING = False  # typing itself costs a batch noticeable start-up time
 if TYPE_CHECKING:
     from collections.abc import Callable, Iterator, Sequence
     from typing import Any, TextIO
+
+    from .outcome import PackedOutcome
 
 BATCH_DESCRIPTION = """\
 Run many loci, each a protein alignment with its CDS file, in parallel.
@@ -84,12 +85,6 @@ def read_manifest(path: str) -> list[LocusJob]:
     return jobs
 
 
-def _stem(name: str) -> str:
-    """The name without its last extension, as pathlib has it."""
-    dot = name.rfind(".")
-    return name[:dot] if 0 < dot < len(name) - 1 else name
-
-
 def _files_by_stem(folder: str) -> dict[str, str]:
     # One directory read: the entries know their type, so files cost no stat each.
     try:
@@ -100,7 +95,7 @@ def _files_by_stem(folder: str) -> dict[str, str]:
         raise InputError(folder, exc.strerror or str(exc)) from None
     by_stem: dict[str, str] = {}
     for name, path in files:
-        stem = _stem(name)
+        stem = file_stem(name)
         if stem in by_stem:
             raise InputError(folder, f"two files for locus {stem}: "
                                      f"{os.path.basename(by_stem[stem])}, {name}")
@@ -181,14 +176,6 @@ def worker_count(requested: int, loci: int) -> tuple[int, str | None]:
                    f"and each holds a locus in memory")
 
 
-# A locus's outcome as it crosses the pipe from its worker: builtins only, and
-# not the job, which the main process holds already.
-if TYPE_CHECKING:
-    PackedProblem = tuple[str, str, str, str, "int | None", "int | None", "str | None",
-                          "str | None"]
-    PackedOutcome = tuple[int, str, list[str], list[PackedProblem], tuple[int, ...]]
-
-
 def run_one(number: int, jobs: Sequence[LocusJob], options: LocusOptions) -> PackedOutcome:
     """Locus `number` in a worker: an unexpected error fails the locus, not the worker."""
     job = jobs[number]
@@ -197,23 +184,7 @@ def run_one(number: int, jobs: Sequence[LocusJob], options: LocusOptions) -> Pac
     except Exception as exc:
         outcome = LocusOutcome(job, Status.FAILED,
                                notes=[f"{job.pep_path}: failed: {type(exc).__name__}: {exc}"])
-    tally = outcome.tally
-    problems = [(p.record, p.kind, p.action, p.message, p.column, p.residue_number, p.residue,
-                 p.triplet) for p in outcome.problems]
-    return (int(outcome.status), outcome.reports, outcome.notes, problems,
-            tuple(getattr(tally, name) for name in Tally.__slots__))
-
-
-_STATUSES = tuple(Status)  # by value: cheaper than calling the enum
-
-
-def unpacked(job: LocusJob, packed: PackedOutcome) -> LocusOutcome:
-    status, reports, notes, problems, counts = packed
-    outcome = LocusOutcome(job, _STATUSES[status], reports, notes)
-    outcome.problems = [Problem(*fields) for fields in problems]
-    for name, count in zip(Tally.__slots__, counts):
-        setattr(outcome.tally, name, count)
-    return outcome
+    return outcome.packed()
 
 
 class BatchRun:
@@ -297,7 +268,7 @@ def _progress_bar(total: int) -> Any:
 
 def _outcome_of(job: LocusJob, result: object) -> LocusOutcome:
     if isinstance(result, tuple):
-        return unpacked(job, result)
+        return LocusOutcome.unpacked(job, result)
     if isinstance(result, WorkerDied):
         remove_leftovers(job.out_path, result.pid)
     return LocusOutcome(job, Status.FAILED, notes=[f"{job.pep_path}: {result}"])

@@ -62,9 +62,10 @@ CODES_BY_NUMBER: Mapping[int, GeneticCode] = {code.number: code for code in GENE
 
 def terminal_stops(table_num: int,
                    gene_table: Mapping[str, Sequence[str]] | None) -> frozenset[str]:
-    """Upper-case codons that --trim-stop may drop from the end of a CDS."""
+    """Upper-case codons that --trim-stop may drop from the end of a CDS (a gene table's
+    codons are upper-case DNA once checked)."""
     if gene_table is not None:
-        return frozenset(codon.upper() for codon in gene_table.get("*", ()))
+        return frozenset(gene_table.get("*", ()))
     return frozenset(CODES_BY_NUMBER[table_num].terminal_stops)
 
 

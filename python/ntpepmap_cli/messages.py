@@ -6,10 +6,9 @@ import sys
 from collections.abc import Callable
 
 from .errors import InputError
-from .locus import LocusOutcome, Status
+from .outcome import LocusOutcome, Status, Tally
 from .options import PROG
 from .outputs import AtomicFile
-from .translation import Tally
 
 Write = Callable[[str], object]
 

@@ -8,9 +8,8 @@ identifiers repeated unequally, a protein file given as CDS.
 from __future__ import annotations
 
 from collections import Counter
-from collections.abc import Container, Iterable, Mapping, Set
+from collections.abc import Container, Iterable, Mapping
 
-from ._native import prepare_pairs as native_prepare_pairs
 from .errors import InputError, name_some, shown_path
 from .seqio import Record
 
@@ -36,26 +35,6 @@ _MIN_LETTERS_TO_JUDGE = 20
 _MIN_DNA_FRACTION = 0.9
 
 
-# Identifier, aligned protein row, unaligned coding sequence prepared for the module.
-Pair = tuple[str, str, str]
-
-
-class ShortCds:
-    """A record held back: its CDS has fewer triplets than its row has residues."""
-
-    __slots__ = ("ident", "nucleotides", "residues", "row", "cds", "index")
-
-    def __init__(self, ident: str, nucleotides: int, residues: int, row: str = "",
-                 cds: str = "", index: int = 0) -> None:
-        self.ident = ident
-        self.nucleotides = nucleotides
-        self.residues = residues
-        # kept for --keep-short, which writes the short codon row in its place
-        self.row = row
-        self.cds = cds
-        self.index = index
-
-
 def repeated_identifiers(records: list[Record]) -> list[str]:
     """Identifiers that more than one record carries, in order of first appearance."""
     if len({ident for ident, _ in records}) == len(records):
@@ -72,27 +51,6 @@ def check_names_fit(proteins: list[Record], out_format: str, path: str) -> None:
         raise InputError(path, f"repeated identifiers: {name_some(repeated)}; "
                                f"{out_format.upper()} output needs every name once "
                                f"(FASTA and CLUSTAL output may repeat them)")
-
-
-def even_rows(proteins: list[Record]) -> tuple[int, list[tuple[str, int]]]:
-    """Makes every row a row of the alignment, in place: '-' for each gap,
-    trailing gaps up to the longest row.
-
-    Returns the alignment's width and the padded records with their own length.
-    """
-    for index, (ident, row) in enumerate(proteins):
-        if "." in row or "~" in row:  # str.replace runs several times faster than translate
-            proteins[index] = (ident, row.replace(".", "-").replace("~", "-"))
-    lengths = {len(row) for _, row in proteins}
-    width = max(lengths, default=0)
-    if len(lengths) < 2:
-        return width, []
-    padded: list[tuple[str, int]] = []
-    for index, (ident, row) in enumerate(proteins):
-        if len(row) < width:
-            padded.append((ident, len(row)))
-            proteins[index] = (ident, row.ljust(width, "-"))
-    return width, padded
 
 
 def _letters_sample(seqs: Iterable[str]) -> bytes:
@@ -265,24 +223,3 @@ def pair_by_order(proteins: list[Record], cds: list[Record],
         raise InputError(cds_path, f"{len(cds)} CDS records but {len(proteins)} aligned "
                                    f"records in {pep_path}")
     return [(ident, seq) for (ident, _), (_, seq) in zip(proteins, cds)]
-
-
-def residue_count(row: str) -> int:
-    return len(row) - row.count("-")
-
-
-def prepare_pairs(proteins: list[Record], cds: list[Record], stops: Set[str],
-                  trim_stop: bool) -> tuple[list[Pair], list[ShortCds]]:
-    """Pairs for the engine: each CDS without gap letters and, with trim_stop, without
-    a terminal stop codon (read upper case, U as T) one triplet beyond the residues;
-    and the records whose CDS is then too short to back-translate.
-
-    Empties the entries of cds as it goes.
-
-    A CDS with fewer triplets than residues can never give a full row, so such
-    records are held back and named with both lengths, which says more than the
-    module's generic length report.
-    """
-    pairs, short = native_prepare_pairs(proteins, cds, stops, trim_stop)
-    return pairs, [ShortCds(ident, len(prepared), residue_count(row), row, prepared, index)
-                   for index, ident, row, prepared in short]

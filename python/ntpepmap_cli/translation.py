@@ -1,136 +1,135 @@
-"""The translate step: a locus's pairs through the native engine, and what it found, in words."""
+"""The translate step: a locus's records through the native engine in one call, and what
+it found, in words, in the locus's outcome."""
 
 from __future__ import annotations
 
 from ._native import translate_locus
-from .errors import InputError, shown_path
-from .problems import (CDS_TOO_LONG, CODING_REGION, KEPT, LEFT_OUT, LOCATED, MASKED, MISMATCH,
-                       NO_CODING_REGION, NOT_IN_CODE, TRIMMED, WRONG_PAIRING, Problem)
+from .codes import terminal_stops
+from .errors import InputError, name_some, shown_path
+from .outcome import LocusOutcome, Record
+from .problems import (CDS_TOO_LONG, CDS_TOO_SHORT, CODING_REGION, KEPT, LEFT_OUT, LOCATED,
+                       MASKED, MISMATCH, NO_CODING_REGION, NOT_IN_CODE, PADDED, ROW_TOO_SHORT,
+                       TRIMMED, WRITTEN_SHORT, WRONG_PAIRING, Problem)
+
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from ._native import LocusTranslation, RecordReport
+    from .locus import LocusOptions
 
 MISMATCH_POLICIES = ("mask", "keep", "drop")
 
-# What the engine's flags and codes mean (see _native.translate_locus).
-_UPPER_CASE, _RESOLVE_AMBIGUITY, _T_FOR_U, _KEEP_REPORTS, _FASTA_TEXT = 1, 2, 4, 8, 16
-_LOCATE, _BOTH_STRANDS = 32, 64
-_MISMATCH, _MISSING_RESIDUE, _TOO_FEW = 0, 1, 2
-_WRITTEN, _DROPPED, _WRONG_PAIRING, _UNPLACED = 0, 1, 2, 3
 _DONE_TO_CODON = {"mask": MASKED, "keep": KEPT, "drop": LEFT_OUT}
 _DONE_IN_WORDS = {"mask": "masked", "keep": "kept", "drop": "record left out"}
 
 
-class Tally:
-    """Records and codons of one locus or a whole batch, for the summary line."""
-
-    __slots__ = ("written", "masked", "kept", "located", "padded", "left_out")
-
-    def __init__(self) -> None:
-        self.written = self.masked = self.kept = self.located = self.padded = self.left_out = 0
-
-    def add(self, other: Tally) -> None:
-        for name in self.__slots__:
-            setattr(self, name, getattr(self, name) + getattr(other, name))
-
-    def changed_anything(self) -> bool:
-        """Whether a codon was masked or kept, or a record padded or left out."""
-        return bool(self.masked or self.kept or self.padded or self.left_out)
-
-    def __repr__(self) -> str:
-        return "Tally(" + ", ".join(f"{name}={getattr(self, name)}" for name in self.__slots__) + ")"
-
-
 class EngineSettings:
-    """What the engine needs to know of a run's options."""
+    """What the engine reads of a run's options, by name."""
 
-    __slots__ = ("code", "mismatch", "flags", "both_strands", "threads")
+    __slots__ = ("code", "mismatch", "upper_case", "resolve_ambiguity", "t_for_u",
+                 "keep_reports", "locate", "both_strands", "trim_stop", "terminal_stops",
+                 "keep_short", "fasta_text", "threads")
 
-    def __init__(self, table_num: int, gene_table: dict[str, list[str]] | None, mismatch: str,
-                 upper_case: bool, resolve_ambiguity: bool, t_for_u: bool,
-                 keep_reports: bool, locate: bool = True, both_strands: bool = False,
-                 threads: int = 0) -> None:
-        self.code: int | dict[str, list[str]] = table_num if gene_table is None else gene_table
-        self.mismatch = mismatch
-        self.both_strands = both_strands
-        self.threads = threads
-        self.flags = (_UPPER_CASE * upper_case | _RESOLVE_AMBIGUITY * resolve_ambiguity
-                      | _T_FOR_U * t_for_u | _KEEP_REPORTS * keep_reports
-                      | _LOCATE * locate | _BOTH_STRANDS * both_strands)
+    def __init__(self, options: LocusOptions, fasta_text: bool = False) -> None:
+        self.code: int | dict[str, list[str]] = (options.table_num if options.gene_table is None
+                                                 else options.gene_table)
+        self.mismatch = options.mismatch
+        self.upper_case = options.upper_case
+        self.resolve_ambiguity = options.resolve_ambiguity
+        self.t_for_u = options.t_for_u
+        self.keep_reports = options.keep_reports
+        self.locate = options.locate
+        self.both_strands = options.both_strands
+        self.trim_stop = options.trim_stop
+        self.terminal_stops = sorted(terminal_stops(options.table_num, options.gene_table))
+        self.keep_short = options.keep_short
+        self.fasta_text = fasta_text
+        self.threads = options.threads
 
     def code_name(self) -> str:
         return "the gene table" if isinstance(self.code, dict) else f"table {self.code}"
 
 
-class ShortRow:
-    """Where a record's CDS ran out of nucleotides."""
-
-    __slots__ = ("column", "residue_number", "nucleotides", "residues")
-
-    def __init__(self, column: int, residue_number: int, nucleotides: int, residues: int) -> None:
-        self.column = column
-        self.residue_number = residue_number
-        self.nucleotides = nucleotides
-        self.residues = residues
+def strict_refusal(path: str, problems: list[str]) -> InputError:
+    return InputError(path, f"--strict: {len(problems)} record(s) with problems: "
+                            f"{name_some(problems)}; nothing written")
 
 
-class Translated:
-    """The rows of the records written, and what became of the others, in words."""
-
-    __slots__ = ("rows", "text", "ragged", "problems", "located", "named", "short", "tally",
-                 "reports")
-
-    def __init__(self, reports: str) -> None:
-        self.rows: list[tuple[str, str]] = []  # every row written, ragged ones too
-        self.text: bytes | None = None  # or the FASTA text of the full rows (UTF-8), when asked for
-        self.ragged: list[tuple[str, int]] = []  # rows shorter than the alignment, and their length
-        self.problems: list[Problem] = []
-        self.located: list[str] = []  # records written from a coding region located in their CDS
-        self.named: list[str] = []      # records with a problem
-        self.short: dict[str, ShortRow] = {}
-        self.tally = Tally()
-        self.reports = reports          # the framed reports, when asked for
-
-
-def translate_pairs(stem: str, pairs: list[tuple[str, str, str]], settings: EngineSettings,
-                    pep_path: str, cds_path: str, as_fasta_text: bool = False) -> Translated:
-    """Back-translates every pair: rows in the order of pairs, records left out missing;
-    or, as_fasta_text, the output file's text of the full rows, as UTF-8 bytes."""
-    flags = settings.flags | (_FASTA_TEXT if as_fasta_text else 0)
+def translate(stem: str, proteins: list[Record], cds: list[str], options: LocusOptions,
+              pep_name: str, cds_name: str, outcome: LocusOutcome,
+              fasta_text: bool = False) -> None:
+    """Back-translates each protein record with its CDS into outcome: the rows in the
+    alignment's order, records left out missing (or, fasta_text, the output file's text of
+    the full rows), each problem in words, and the tally. Raises InputError where nothing
+    may be written; outcome keeps what was found before."""
+    settings = EngineSettings(options, fasta_text)
     try:
-        rows, told, reports, clean_located = translate_locus(
-            stem, settings.code, pairs, MISMATCH_POLICIES.index(settings.mismatch), flags,
-            settings.threads)
+        found = translate_locus(stem, settings, proteins, cds)
     except ValueError as exc:  # letters that are not ASCII
-        raise InputError(pep_path, str(exc)) from None
-    translated = Translated(reports)
-    if as_fasta_text:
-        translated.text = rows
-    else:
-        translated.rows = [(pair[0], row) for pair, row in zip(pairs, rows) if row is not None]
-    clean_count = len(clean_located)
-    located_at = clean_located  # and the located records told in full, after them
-    for index, fate, residues, nucleotides, failed, located, placements, length, sites in told:
-        ident = pairs[index][0]
-        if fate == _WRITTEN and length != 3 * len(pairs[index][1]):
-            translated.ragged.append((ident, length))
-        if fate == _UNPLACED:
-            problems = [_unplaced_problem(ident, residues, nucleotides, placements, settings,
-                                          cds_path)]
+        raise InputError(pep_name, str(exc)) from None
+    if options.strict and found.padded:
+        raise strict_refusal(pep_name, [proteins[index][0] for index, _ in found.padded])
+    outcome.width = 3 * found.width
+    outcome.reports = found.reports
+    tally = outcome.tally
+    tally.padded = len(found.padded)
+    padded = [Problem(proteins[index][0], ROW_TOO_SHORT, PADDED,
+                      f"{shown_path(pep_name)}: {proteins[index][0]}: protein row of {length} "
+                      f"columns padded with {found.width - length} trailing gap(s) to the "
+                      f"alignment's {found.width}") for index, length in found.padded]
+    held_back: list[Problem] = []  # CDS too short: told first, as they are found before any other
+    problems: list[Problem] = []
+    named: list[str] = []  # records with a problem, held back ones first
+    ragged: list[tuple[str, int, RecordReport]] = []
+    located = list(found.clean_located)
+    for record in found.records:
+        ident = proteins[record.index][0]
+        words = _Words(ident, record, settings, pep_name, cds_name)
+        if record.fate == "too short":
+            held_back.append(words.held_back())
+            named.insert(len(held_back) - 1, ident)
+        elif record.fate == "unplaced":
+            problems.append(words.unplaced())
         else:
-            problems = _record_problems(ident, fate, residues, nucleotides, failed, placements,
-                                        sites, settings, pep_path, cds_path)
-        short = [site for site in sites if site[0] == _TOO_FEW]
-        if short:
-            translated.short[ident] = ShortRow(short[0][1], short[0][2], nucleotides, residues)
-        if problems or short:
-            translated.named.append(ident)
-        translated.problems.extend(problems)
-        if located and fate == _WRITTEN:  # as the tally counts it
-            located_at.append(index)
-        _count(translated.tally, fate, failed, located, settings.mismatch)
-    translated.tally.located += clean_count
-    if len(located_at) > clean_count:  # in the records' order
-        located_at.sort()
-    translated.located = [pairs[index][0] for index in located_at]
-    return translated
+            problems.extend(words.record_problems())
+        if record.fate != "too short" and (words.has_problems or _ran_out(record)):
+            named.append(ident)
+        if record.fate == "written" and record.row_length != 3 * found.width:
+            ragged.append((ident, record.row_length, record))
+        if record.located and record.fate == "written":  # as the tally counts it
+            located.append(record.index)
+        _count(tally, record, settings.mismatch)
+    tally.located += len(found.clean_located)
+    outcome.problems += padded + held_back + problems
+    if tally.padded:
+        outcome.changed()
+    if options.strict and (outcome.problems or ragged):
+        raise strict_refusal(pep_name, list(dict.fromkeys(named + [r[0] for r in ragged])))
+    outcome.problems += [_ragged_problem(cds_name, ident, length, record, 3 * found.width,
+                                         options.keep_short) for ident, length, record in ragged]
+    if not options.keep_short:
+        tally.left_out += len(ragged)
+    outcome.located = [proteins[index][0] for index in sorted(located)]
+    tally.written = len(proteins) - tally.left_out
+    if tally.written == 0:
+        raise InputError(pep_name, "every record was left out; nothing written")
+    if ragged or tally.changed_anything():
+        outcome.changed()
+    _keep_rows(outcome, found, proteins, options.keep_short)
+
+
+def _keep_rows(outcome: LocusOutcome, found: LocusTranslation, proteins: list[Record],
+               keep_short: bool) -> None:
+    """The rows to write: never a ragged alignment unless keep_short."""
+    if found.text is not None:
+        outcome.text = found.text
+        return
+    full = 3 * found.width
+    outcome.rows = [(ident, row) for (ident, _), row in zip(proteins, found.rows)
+                    if row is not None and (keep_short or len(row) == full)]
+
+
+def _ran_out(record: RecordReport) -> bool:
+    return any(site.reason == "too few nucleotides" for site in record.sites)
 
 
 def located_notes(idents: list[str], cds_path: str) -> list[Problem]:
@@ -140,15 +139,15 @@ def located_notes(idents: list[str], cds_path: str) -> list[Problem]:
                     f"{shown}: {ident}: coding region located in the CDS") for ident in idents]
 
 
-def _count(tally: Tally, fate: int, failed: int, located: bool, mismatch: str) -> None:
-    if fate != _WRITTEN:
-        tally.left_out += 1
+def _count(tally: object, record: RecordReport, mismatch: str) -> None:
+    if record.fate != "written":
+        tally.left_out += 1  # type: ignore[attr-defined]
         return
-    tally.located += located
+    tally.located += record.located  # type: ignore[attr-defined]
     if mismatch == "mask":
-        tally.masked += failed
+        tally.masked += record.failed  # type: ignore[attr-defined]
     elif mismatch == "keep":
-        tally.kept += failed
+        tally.kept += record.failed  # type: ignore[attr-defined]
 
 
 def _placements_found(count: int, settings: EngineSettings, where: str = "it") -> str:
@@ -161,47 +160,89 @@ def _placements_found(count: int, settings: EngineSettings, where: str = "it") -
     return found
 
 
-def _unplaced_problem(ident: str, residues: int, nucleotides: int, placements: int,
-                      settings: EngineSettings, cds_path: str) -> Problem:
-    """A CDS that does not fit its residues and holds no single coding region for them."""
-    return Problem(ident, NO_CODING_REGION, LEFT_OUT,
-                   f"{shown_path(cds_path)}: {ident}: CDS of {nucleotides} nt does not fit its "
-                   f"{residues} residues ({3 * residues} or {3 * residues + 3} nt); in "
-                   f"{settings.code_name()} {_placements_found(placements, settings)}; left out")
+class _Words:
+    """The problem lines of one record the engine told of."""
+
+    __slots__ = ("ident", "record", "settings", "pep_name", "cds_name", "has_problems")
+
+    def __init__(self, ident: str, record: RecordReport, settings: EngineSettings,
+                 pep_name: str, cds_name: str) -> None:
+        self.ident = ident
+        self.record = record
+        self.settings = settings
+        self.pep_name = pep_name
+        self.cds_name = cds_name
+        self.has_problems = False
+
+    def _problem(self, *fields: object) -> Problem:
+        self.has_problems = True
+        return Problem(self.ident, *fields)  # type: ignore[arg-type]
+
+    def held_back(self) -> Problem:
+        """A CDS with fewer triplets than its row has residues can never give a full row."""
+        record = self.record
+        return self._problem(CDS_TOO_SHORT, LEFT_OUT,
+                             f"{shown_path(self.cds_name)}: {self.ident}: CDS of "
+                             f"{record.nucleotides} nt is too short for {record.residues} "
+                             f"residues ({3 * record.residues} nt); left out")
+
+    def unplaced(self) -> Problem:
+        """A CDS that does not fit its residues and holds no single coding region for them."""
+        record = self.record
+        return self._problem(NO_CODING_REGION, LEFT_OUT,
+                             f"{shown_path(self.cds_name)}: {self.ident}: CDS of "
+                             f"{record.nucleotides} nt does not fit its {record.residues} residues "
+                             f"({3 * record.residues} or {3 * record.residues + 3} nt); in "
+                             f"{self.settings.code_name()} "
+                             f"{_placements_found(record.placements, self.settings)}; left out")
+
+    def record_problems(self) -> list[Problem]:
+        record, settings = self.record, self.settings
+        where = f"{shown_path(self.pep_name)}: {self.ident}"
+        if record.fate == "wrong pairing":
+            verdict = ": wrong pairing, not this record's CDS; left out"
+            placements = record.placements
+            if placements is not None and placements != 1:
+                found = _placements_found(placements, settings, "the CDS")
+                verdict = f"; {found}" + ("; left out" if placements > 1 else verdict)
+            return [self._problem(WRONG_PAIRING, LEFT_OUT,
+                                  f"{where}: {record.failed} of {record.residues} residues do "
+                                  f"not match their triplets in {settings.code_name()}{verdict}")]
+        problems = []
+        if record.nucleotides > 3 * record.residues:
+            surplus = record.nucleotides - 3 * record.residues
+            problems.append(self._problem(
+                CDS_TOO_LONG, TRIMMED,
+                f"{shown_path(self.cds_name)}: {self.ident}: CDS of {record.nucleotides} nt is "
+                f"{surplus} nt longer than its {record.residues} residues need "
+                f"({3 * record.residues} nt); the last {surplus} nt are not written"))
+        done, in_words = _DONE_TO_CODON[settings.mismatch], _DONE_IN_WORDS[settings.mismatch]
+        for site in record.sites:
+            if site.reason == "too few nucleotides":
+                continue
+            what = _encoded(site.encodes, settings)
+            if site.reason == "mismatch":
+                kind, said = MISMATCH, f"does not match {site.triplet} ({what})"
+            else:
+                kind, said = NOT_IN_CODE, f"is not in {settings.code_name()} ({site.triplet}: {what})"
+            problems.append(self._problem(
+                kind, done, f"{where}: column {site.column} (residue {site.residue_number}): "
+                            f"{site.residue} {said}; {in_words}",
+                site.column, site.residue_number, site.residue, site.triplet))
+        return problems
 
 
-def _record_problems(ident: str, fate: int, residues: int, nucleotides: int, failed: int,
-                     placements: int | None, sites: list[tuple[int, int, int, str, str, str]],
-                     settings: EngineSettings, pep_path: str, cds_path: str) -> list[Problem]:
-    where = f"{shown_path(pep_path)}: {ident}"
-    if fate == _WRONG_PAIRING:
-        verdict = ": wrong pairing, not this record's CDS; left out"
-        if placements is not None and placements != 1:
-            found = _placements_found(placements, settings, "the CDS")
-            verdict = f"; {found}" + ("; left out" if placements > 1 else verdict)
-        return [Problem(ident, WRONG_PAIRING, LEFT_OUT,
-                        f"{where}: {failed} of {residues} residues do not match their triplets "
-                        f"in {settings.code_name()}{verdict}")]
-    problems = []
-    if nucleotides > 3 * residues:
-        surplus = nucleotides - 3 * residues
-        problems.append(Problem(ident, CDS_TOO_LONG, TRIMMED,
-                                f"{shown_path(cds_path)}: {ident}: CDS of {nucleotides} nt is "
-                                f"{surplus} nt longer than its {residues} residues need "
-                                f"({3 * residues} nt); the last {surplus} nt are not written"))
-    done, in_words = _DONE_TO_CODON[settings.mismatch], _DONE_IN_WORDS[settings.mismatch]
-    for reason, column, number, residue, triplet, encodes in sites:
-        if reason == _TOO_FEW:
-            continue
-        what = _encoded(encodes, settings)
-        if reason == _MISMATCH:
-            kind, said = MISMATCH, f"does not match {triplet} ({what})"
-        else:
-            kind, said = NOT_IN_CODE, f"is not in {settings.code_name()} ({triplet}: {what})"
-        problems.append(Problem(ident, kind, done,
-                                f"{where}: column {column} (residue {number}): {residue} {said}; "
-                                f"{in_words}", column, number, residue, triplet))
-    return problems
+def _ragged_problem(cds_path: str, ident: str, length: int, record: RecordReport, expected: int,
+                    keep_short: bool) -> Problem:
+    fate = "written anyway (--keep-short)" if keep_short else "left out"
+    short = next((site for site in record.sites if site.reason == "too few nucleotides"), None)
+    where = (f"CDS of {record.nucleotides} nt runs out at column {short.column} (residue "
+             f"{short.residue_number} of {record.residues}, {3 * record.residues} nt needed); "
+             if short else "")
+    return Problem(ident, CDS_TOO_SHORT, WRITTEN_SHORT if keep_short else LEFT_OUT,
+                   f"{shown_path(cds_path)}: {ident}: {where}codon row of {length} "
+                   f"columns, alignment has {expected}; {fate}",
+                   short.column if short else None, short.residue_number if short else None)
 
 
 def _encoded(letters: str, settings: EngineSettings) -> str:

@@ -107,6 +107,12 @@ void CdsLetters::replace_checked_triplet(std::size_t offset, std::string_view co
     written_same_as_checked_ = written_same_as_checked_ && written_.substr(offset, codon.size()) == codon;
 }
 
+void CdsLetters::drop_last_triplet() noexcept {
+    given_.remove_suffix(3);
+    written_.remove_suffix(3);
+    checked_.remove_suffix(3);
+}
+
 void CdsLetters::keep_region(std::size_t begin, std::size_t end, bool reverse) {
     const auto keep = [&](std::string_view& view, std::string& storage, bool dna) {
         const std::string_view region = view.substr(begin, end - begin);

@@ -41,6 +41,8 @@ public:
 
     // Replaces the checked triplet at `offset` (the start codon read as the table's M).
     void replace_checked_triplet(std::size_t offset, std::string_view codon);
+    // Leaves out the last three nucleotides (a terminal stop codon).
+    void drop_last_triplet() noexcept;
     // Keeps the nucleotides from `begin` to `end` (not included), as their reverse complement
     // when `reverse`: case and ambiguity letters kept.
     void keep_region(std::size_t begin, std::size_t end, bool reverse);

@@ -92,6 +92,12 @@ void Engine::translate(std::string_view file_stem, std::string_view name, std::s
     if (peptide.data() != row.data() && translate_frameshift_digits(file_stem, name, row, cds, outcome)) return;
     letters_.prepare(cds, options_.letters);
     outcome.residues = residue_count(peptide);
+    if (options_.trim_stop) trim_terminal_stop(outcome.residues);
+    if (letters_.checked().size() < TRIPLET * outcome.residues && !options_.keep_short) {
+        outcome.nucleotides = letters_.checked().size();
+        outcome.fate = RecordFate::too_short;
+        return;
+    }
     // Searched first when the length cannot be right: neither the residues nor they and a stop codon.
     const std::size_t nucleotides = letters_.checked().size();
     const bool length_fits = nucleotides == TRIPLET * outcome.residues || nucleotides == TRIPLET * (outcome.residues + 1);
@@ -117,6 +123,16 @@ void Engine::translate(std::string_view file_stem, std::string_view name, std::s
     }
     decide_fate(outcome);
     if (outcome.fate == RecordFate::wrong_pairing) retry_with_frameshifts(file_stem, name, peptide, cds, outcome);
+}
+
+// A stop codon just beyond the residues ends the CDS; it has no residue of its own to be written under.
+void Engine::trim_terminal_stop(std::size_t residues) {
+    const std::string_view checked = letters_.checked();
+    if (checked.size() != TRIPLET * (residues + 1)) return;
+    const std::string_view last = checked.substr(checked.size() - TRIPLET);
+    const unsigned number = codon_number(static_cast<unsigned char>(last[0]), static_cast<unsigned char>(last[1]),
+                                         static_cast<unsigned char>(last[2]));
+    if (number < 64 && (options_.terminal_stops >> number & 1u) != 0) letters_.drop_last_triplet();
 }
 
 // A peptide without residues has no coding region to look for, and a CDS shorter than the

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -37,6 +38,11 @@ struct EngineOptions {
     // fits neither the residues nor the residues and a stop codon, or when more than half fail.
     bool locate = false;
     bool both_strands = false;  // search the reverse complement too
+    // Leave out a terminal stop codon one triplet beyond the residues (read upper case, U as T).
+    bool trim_stop = false;
+    std::uint64_t terminal_stops = 0;  // bit k: TCAG codon number k may end a CDS
+    // Translate a CDS with fewer triplets than residues anyway, into a short row.
+    bool keep_short = false;
 };
 
 struct SiteProblem {
@@ -65,6 +71,7 @@ enum class RecordFate : unsigned char {
     dropped,        // a residue failed under MismatchPolicy::drop
     wrong_pairing,  // more than half of the residues failed: not this record's CDS
     unplaced,       // the CDS does not fit and the search found no single coding region in it
+    too_short,      // the CDS has fewer triplets than the row has residues: held back untranslated
 };
 
 struct RecordOutcome {
@@ -100,6 +107,7 @@ public:
 private:
     class FailureRecorder;
 
+    void trim_terminal_stop(std::size_t residues);
     bool may_search(const RecordOutcome& outcome) const noexcept;
     bool locate(std::string_view peptide, RecordOutcome& outcome, bool leave_verification);
     bool placement_holds(const RecordOutcome& outcome) const noexcept;

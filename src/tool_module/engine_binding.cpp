@@ -4,7 +4,9 @@
 #include <cstring>
 #include <exception>
 #include <new>
+#include <initializer_list>
 #include <optional>
+#include <utility>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,7 +15,9 @@
 #include <sys/mman.h>
 #endif
 
+#include "engine/alignment_rows.hpp"
 #include "engine/engine.hpp"
+#include "translator/codon_lookup.hpp"
 #include "parallel/shares.hpp"
 #include "module/py_ref.hpp"
 #include "tool_module/binding_errors.hpp"
@@ -79,56 +83,172 @@ CodonTable codon_table_of(PyObject* mapping) {
     return table;
 }
 
+// A run's settings, read from the attributes of the settings object the tool hands over.
+class SettingsReader {
+public:
+    explicit SettingsReader(PyObject* settings) : settings_(settings) {}
+
+    PyRef attribute(const char* name) const { return checked(PyObject_GetAttrString(settings_, name)); }
+
+    bool flag(const char* name) const {
+        const int value = PyObject_IsTrue(attribute(name).get());
+        if (value < 0) throw PythonError{};
+        return value == 1;
+    }
+
+    long number(const char* name) const {
+        const long value = PyLong_AsLong(attribute(name).get());
+        if (value == -1 && PyErr_Occurred()) throw PythonError{};
+        return value;
+    }
+
+    engine::MismatchPolicy mismatch() const {
+        const PyRef policy = attribute("mismatch");
+        if (!PyUnicode_Check(policy.get())) fail(PyExc_TypeError, "settings.mismatch must be a str");
+        const std::string_view name = utf8_of(policy.get());
+        if (name == "mask") return engine::MismatchPolicy::mask;
+        if (name == "keep") return engine::MismatchPolicy::keep;
+        if (name == "drop") return engine::MismatchPolicy::drop;
+        fail(PyExc_ValueError, "settings.mismatch must be 'mask', 'keep' or 'drop'");
+    }
+
+    // The codons of settings.terminal_stops (upper-case DNA) as bits of TCAG codon numbers.
+    std::uint64_t terminal_stops() const {
+        const PyRef codons = checked(PySequence_Fast(attribute("terminal_stops").get(),
+                                                     "settings.terminal_stops must be codons"));
+        std::uint64_t bits = 0;
+        for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(codons.get()); ++i) {
+            PyObject* codon = PySequence_Fast_GET_ITEM(codons.get(), i);
+            const std::string_view letters = PyUnicode_Check(codon) ? utf8_of(codon) : std::string_view();
+            const unsigned number = letters.size() == 3 ? codon_number(static_cast<unsigned char>(letters[0]),
+                                                                       static_cast<unsigned char>(letters[1]),
+                                                                       static_cast<unsigned char>(letters[2]))
+                                                        : 64;
+            if (number >= 64) fail(PyExc_ValueError, "settings.terminal_stops must be upper-case DNA codons");
+            bits |= std::uint64_t{1} << number;
+        }
+        return bits;
+    }
+
+private:
+    PyObject* settings_;
+};
+
 struct LocusArguments {
     std::string_view file_stem;
-    PyObject* code;
-    PyObject* pairs;
+    PyRef code;
+    PyObject* proteins;  // [(identifier, aligned row)]
+    PyObject* cds;       // [coding sequence of each protein record]
     engine::EngineOptions options;
     bool fasta_text;
     unsigned threads;  // at most this many at once; 0: as many as the process may use
 };
 
-enum Flag : long {
-    UPPER_CASE = 1,
-    RESOLVE_AMBIGUITY = 2,
-    T_FOR_U = 4,
-    KEEP_REPORTS = 8,
-    FASTA_TEXT = 16,
-    LOCATE = 32,
-    BOTH_STRANDS = 64,
-};
-
 LocusArguments arguments_of(PyObject* const* args, Py_ssize_t count) {
-    if (count != 5 && count != 6) {
-        fail(PyExc_TypeError, "translate_locus(file_stem, code, pairs, mismatch, flags, threads=0) takes 5 or 6 "
-                              "arguments");
-    }
+    if (count != 4) fail(PyExc_TypeError, "translate_locus(file_stem, settings, proteins, cds) takes 4 arguments");
     if (!PyUnicode_Check(args[0])) fail(PyExc_TypeError, "file_stem must be a str");
-    if (!PyList_Check(args[2])) fail(PyExc_TypeError, "pairs must be a list");
-    const long mismatch = PyLong_AsLong(args[3]);
-    const long flags = PyLong_AsLong(args[4]);
-    const long threads = count == 6 ? PyLong_AsLong(args[5]) : 0;
-    if (PyErr_Occurred()) throw PythonError{};
-    if (mismatch < 0 || mismatch > 2) fail(PyExc_ValueError, "mismatch must be 0 (mask), 1 (keep) or 2 (drop)");
-    if (threads < 0) fail(PyExc_ValueError, "threads must be 0 (as many as there are CPUs) or more");
+    if (!PyList_Check(args[2]) || !PyList_Check(args[3]) || PyList_GET_SIZE(args[2]) != PyList_GET_SIZE(args[3])) {
+        fail(PyExc_TypeError, "proteins and cds must be lists of the same length");
+    }
+    const SettingsReader settings(args[1]);
     engine::EngineOptions options;
-    options.mismatch = static_cast<engine::MismatchPolicy>(mismatch);
-    options.letters = {(flags & UPPER_CASE) != 0, (flags & RESOLVE_AMBIGUITY) != 0, (flags & T_FOR_U) != 0};
-    options.keep_reports = (flags & KEEP_REPORTS) != 0;
-    options.locate = (flags & LOCATE) != 0;
-    options.both_strands = (flags & BOTH_STRANDS) != 0;
+    options.mismatch = settings.mismatch();
+    options.letters = {settings.flag("upper_case"), settings.flag("resolve_ambiguity"), settings.flag("t_for_u")};
+    options.keep_reports = settings.flag("keep_reports");
+    options.locate = settings.flag("locate");
+    options.both_strands = settings.flag("both_strands");
+    options.trim_stop = settings.flag("trim_stop");
+    options.terminal_stops = options.trim_stop ? settings.terminal_stops() : 0;
+    options.keep_short = settings.flag("keep_short");
+    const long threads = settings.number("threads");
+    if (threads < 0) fail(PyExc_ValueError, "settings.threads must be 0 (as many as there are CPUs) or more");
     // Beyond the most threads that are run, any number asks for as many.
     const auto asked = static_cast<unsigned>(std::min<long>(threads, parallel::MOST_USEFUL_THREADS));
-    return {utf8_of(args[0]), args[1], args[2], options, (flags & FASTA_TEXT) != 0, asked};
+    return {utf8_of(args[0]), settings.attribute("code"), args[2], args[3], options, settings.flag("fasta_text"), asked};
 }
 
-PyRef problem_tuple(const engine::SiteProblem& problem) {
-    PyRef residue = ascii_str(std::string_view(&problem.residue, 1));
-    PyRef triplet = ascii_str(problem.triplet);
-    PyRef encodes = str_of(problem.encodes);
-    return checked(Py_BuildValue("(innNNN)", static_cast<int>(problem.reason), static_cast<Py_ssize_t>(problem.column),
-                                 static_cast<Py_ssize_t>(problem.residue_number), residue.release(), triplet.release(),
-                                 encodes.release()));
+// The named results of a locus, as struct sequences: tuples whose fields also have names.
+PyStructSequence_Field SITE_FIELDS[] = {
+    {"reason", "'mismatch', 'not in code' or 'too few nucleotides'"},
+    {"column", "1-based column of the alignment row"},
+    {"residue_number", "1-based number of the residue in its row"},
+    {"residue", "the residue's letter"},
+    {"triplet", "the triplet as the CDS gives it (shorter when nucleotides ran out)"},
+    {"encodes", "the letters the triplet encodes in the code"},
+    {nullptr, nullptr},
+};
+PyStructSequence_Field RECORD_FIELDS[] = {
+    {"index", "the record's place among the proteins"},
+    {"fate", "'written', 'dropped', 'wrong pairing', 'unplaced' or 'too short'"},
+    {"residues", "residues of the row"},
+    {"nucleotides", "nucleotides of the CDS as checked (the coding region when located)"},
+    {"failed", "residues whose triplet does not encode them"},
+    {"located", "whether the coding region found in the CDS was used"},
+    {"placements", "placements the coding-region search found, or None when it did not run"},
+    {"row_length", "length of the codon row written (0 when left out)"},
+    {"sites", "the failing sites, each a SiteReport"},
+    {nullptr, nullptr},
+};
+PyStructSequence_Field LOCUS_FIELDS[] = {
+    {"rows", "a codon row per record, None when left out; None when text is given"},
+    {"text", "the FASTA text of the full rows as UTF-8 bytes, when asked for; else None"},
+    {"width", "columns of the protein alignment"},
+    {"records", "a RecordReport for each record with anything to tell, in order"},
+    {"clean_located", "indices of records written in full, without a problem, from a located coding region"},
+    {"reports", "the framed reports, when kept"},
+    {"padded", "(index, own width) of each protein row narrower than the alignment"},
+    {nullptr, nullptr},
+};
+PyStructSequence_Desc SITE_DESCRIPTION = {"ntpepmap_cli._native.SiteReport", "A residue whose triplet failed.",
+                                          SITE_FIELDS, 6};
+PyStructSequence_Desc RECORD_DESCRIPTION = {"ntpepmap_cli._native.RecordReport",
+                                            "What became of a record with anything to tell.", RECORD_FIELDS, 9};
+PyStructSequence_Desc LOCUS_DESCRIPTION = {"ntpepmap_cli._native.LocusTranslation",
+                                           "A locus back-translated: rows or text, and what to tell.", LOCUS_FIELDS,
+                                           7};
+
+// Made once, when the module is first imported; they live as long as the process.
+PyTypeObject* site_type = nullptr;
+PyTypeObject* record_type = nullptr;
+PyTypeObject* locus_type = nullptr;
+
+std::string_view fate_name(engine::RecordFate fate) noexcept {
+    switch (fate) {
+        case engine::RecordFate::written: return "written";
+        case engine::RecordFate::dropped: return "dropped";
+        case engine::RecordFate::wrong_pairing: return "wrong pairing";
+        case engine::RecordFate::unplaced: return "unplaced";
+        case engine::RecordFate::too_short: return "too short";
+    }
+    return "written";
+}
+
+std::string_view reason_name(SiteFailure reason) noexcept {
+    switch (reason) {
+        case SiteFailure::mismatch: return "mismatch";
+        case SiteFailure::missing_residue: return "not in code";
+        case SiteFailure::too_few_nucleotides: return "too few nucleotides";
+    }
+    return "mismatch";
+}
+
+// A struct sequence of `type` holding the items, whose references it takes.
+PyRef named_result(PyTypeObject* type, std::initializer_list<PyObject*> items) {
+    std::vector<PyRef> owned;
+    for (PyObject* item : items) owned.push_back(checked(item));
+    PyRef result = checked(PyStructSequence_New(type));
+    Py_ssize_t field = 0;
+    for (PyRef& item : owned) PyStructSequence_SetItem(result.get(), field++, item.release());
+    return result;
+}
+
+PyObject* size_object(std::size_t value) { return PyLong_FromSize_t(value); }
+
+PyRef site_report(const engine::SiteProblem& problem) {
+    return named_result(site_type, {ascii_str(reason_name(problem.reason)).release(), size_object(problem.column),
+                                    size_object(problem.residue_number),
+                                    ascii_str(std::string_view(&problem.residue, 1)).release(),
+                                    ascii_str(problem.triplet).release(), str_of(problem.encodes).release()});
 }
 
 // A record with something to tell, kept without its row: only the row's length is told.
@@ -138,44 +258,69 @@ struct ToldRecord {
     engine::RecordOutcome outcome;
 };
 
-// (index, fate, residues, nucleotides, failed, located, placements or None, row length, [site problems])
-PyRef record_tuple(const ToldRecord& told) {
+PyRef record_report(const ToldRecord& told) {
     const engine::RecordOutcome& outcome = told.outcome;
-    PyRef problems = checked(PyList_New(0));
+    PyRef sites = checked(PyList_New(0));
     for (const engine::SiteProblem& problem : outcome.problems) {
-        const PyRef item = problem_tuple(problem);
-        if (PyList_Append(problems.get(), item.get()) != 0) throw PythonError{};
+        if (PyList_Append(sites.get(), site_report(problem).get()) != 0) throw PythonError{};
     }
-    PyRef placements = outcome.placements ? checked(PyLong_FromSize_t(*outcome.placements))
-                                          : PyRef::new_reference(Py_None);
-    const auto count = [](std::size_t value) { return static_cast<Py_ssize_t>(value); };
-    return checked(Py_BuildValue("(ninnnONnN)", count(told.index), static_cast<int>(outcome.fate),
-                                 count(outcome.residues), count(outcome.nucleotides), count(outcome.failed),
-                                 outcome.located ? Py_True : Py_False, placements.release(),
-                                 count(told.row_length), problems.release()));
+    PyObject* placements = outcome.placements ? size_object(*outcome.placements) : (Py_INCREF(Py_None), Py_None);
+    return named_result(record_type,
+                        {size_object(told.index), ascii_str(fate_name(outcome.fate)).release(),
+                         size_object(outcome.residues), size_object(outcome.nucleotides), size_object(outcome.failed),
+                         PyBool_FromLong(outcome.located), placements, size_object(told.row_length), sites.release()});
 }
 
-// One pair's texts, borrowed from the str objects of the pairs.
+// One pair's texts, borrowed from the str objects of the records (or the rows made even).
 struct RecordText {
     std::string_view name;
     std::string_view row;
     std::string_view cds;
 };
 
-// The texts of every pair, each checked before any record is translated.
-std::vector<RecordText> record_texts(PyObject* pairs) {
-    std::vector<RecordText> records;
-    records.reserve(static_cast<std::size_t>(PyList_GET_SIZE(pairs)));
-    for (Py_ssize_t index = 0; index < PyList_GET_SIZE(pairs); ++index) {
-        PyObject* pair = PyList_GET_ITEM(pairs, index);
-        if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 3) {
-            fail(PyExc_TypeError, "pairs must hold (name, row, cds) tuples");
+// The protein records' names and rows, and each one's CDS, each checked before any record is translated.
+struct LocusTexts {
+    std::vector<std::string_view> names;
+    std::vector<std::string_view> given_rows;
+    std::vector<std::string_view> cds;
+};
+
+LocusTexts locus_texts(PyObject* proteins, PyObject* cds) {
+    LocusTexts texts;
+    const auto count = static_cast<std::size_t>(PyList_GET_SIZE(proteins));
+    texts.names.reserve(count);
+    texts.given_rows.reserve(count);
+    texts.cds.reserve(count);
+    for (Py_ssize_t index = 0; index < PyList_GET_SIZE(proteins); ++index) {
+        PyObject* record = PyList_GET_ITEM(proteins, index);
+        if (!PyTuple_Check(record) || PyTuple_GET_SIZE(record) != 2) {
+            fail(PyExc_TypeError, "proteins must hold (identifier, row) tuples");
         }
-        const std::string_view name = utf8_of(PyTuple_GET_ITEM(pair, 0));
-        records.push_back({name, ascii_of(PyTuple_GET_ITEM(pair, 1), name, "the aligned row"),
-                           ascii_of(PyTuple_GET_ITEM(pair, 2), name, "the CDS")});
+        if (!PyUnicode_Check(PyTuple_GET_ITEM(record, 0))) fail(PyExc_TypeError, "identifiers must be str");
+        const std::string_view name = utf8_of(PyTuple_GET_ITEM(record, 0));
+        texts.names.push_back(name);
+        texts.given_rows.push_back(ascii_of(PyTuple_GET_ITEM(record, 1), name, "the aligned row"));
+        texts.cds.push_back(ascii_of(PyList_GET_ITEM(cds, index), name, "the CDS"));
+    }
+    return texts;
+}
+
+std::vector<RecordText> record_texts(const LocusTexts& texts, const engine::AlignmentRows& rows) {
+    std::vector<RecordText> records;
+    records.reserve(texts.names.size());
+    for (std::size_t index = 0; index < texts.names.size(); ++index) {
+        records.push_back({texts.names[index], rows[index], texts.cds[index]});
     }
     return records;
+}
+
+PyRef padded_list(const engine::AlignmentRows& rows) {
+    PyRef padded = checked(PyList_New(0));
+    for (const auto& [index, width] : rows.padded()) {
+        const PyRef item = checked(Py_BuildValue("(nn)", static_cast<Py_ssize_t>(index), static_cast<Py_ssize_t>(width)));
+        if (PyList_Append(padded.get(), item.get()) != 0) throw PythonError{};
+    }
+    return padded;
 }
 
 bool is_full(const engine::RecordOutcome& outcome, std::string_view row) noexcept {
@@ -344,7 +489,7 @@ std::vector<parallel::Share> shares_of(const std::vector<RecordText>& records, u
 
 template <class Rows>
 PyObject* translate_into(const LocusArguments& arguments, const engine::GeneticCode& code,
-                         const std::vector<RecordText>& records) {
+                         const std::vector<RecordText>& records, const engine::AlignmentRows& even_rows) {
     Rows rows(records);
     const std::vector<parallel::Share> shares = shares_of(records, arguments.threads);
     std::vector<ShareResult> results(shares.size());
@@ -359,8 +504,7 @@ PyObject* translate_into(const LocusArguments& arguments, const engine::GeneticC
     std::string reports;
     for (const ShareResult& result : results) {
         for (const ToldRecord& record : result.told) {
-            const PyRef item = record_tuple(record);
-            if (PyList_Append(told.get(), item.get()) != 0) throw PythonError{};
+            if (PyList_Append(told.get(), record_report(record).get()) != 0) throw PythonError{};
         }
         for (const std::size_t index : result.clean_located) {
             const PyRef item = checked(PyLong_FromSize_t(index));
@@ -369,28 +513,38 @@ PyObject* translate_into(const LocusArguments& arguments, const engine::GeneticC
         reports += result.reports;
     }
     PyRef row_result = rows.finish();
-    PyRef report_text = str_of(reports);
-    return Py_BuildValue("(NNNN)", row_result.release(), told.release(), report_text.release(),
-                         clean_located.release());
+    const bool as_text = PyBytes_Check(row_result.get());
+    PyObject* none = Py_None;
+    Py_INCREF(none);
+    PyRef missing = PyRef::steal(none);
+    return named_result(locus_type, {as_text ? missing.release() : row_result.release(),
+                                     as_text ? row_result.release() : missing.release(), size_object(even_rows.width()),
+                                     told.release(), clean_located.release(), str_of(reports).release(),
+                                     padded_list(even_rows).release()})
+        .release();
 }
 
 PyObject* translate_with(const LocusArguments& arguments, const engine::GeneticCode& code) {
-    // The pairs' own references hold the texts while the lock is let go, whatever else
-    // happens to the caller's list meanwhile.
-    const PyRef pairs = checked(PyList_GetSlice(arguments.pairs, 0, PyList_GET_SIZE(arguments.pairs)));
-    const std::vector<RecordText> records = record_texts(pairs.get());
-    if (arguments.fasta_text) return translate_into<FastaText>(arguments, code, records);
-    return translate_into<RowList>(arguments, code, records);
+    // The lists' own references hold the texts while the lock is let go, whatever else
+    // happens to the caller's lists meanwhile.
+    const PyRef proteins = checked(PyList_GetSlice(arguments.proteins, 0, PyList_GET_SIZE(arguments.proteins)));
+    const PyRef cds = checked(PyList_GetSlice(arguments.cds, 0, PyList_GET_SIZE(arguments.cds)));
+    const LocusTexts texts = locus_texts(proteins.get(), cds.get());
+    const engine::AlignmentRows even_rows(texts.given_rows);
+    const std::vector<RecordText> records = record_texts(texts, even_rows);
+    if (arguments.fasta_text) return translate_into<FastaText>(arguments, code, records, even_rows);
+    return translate_into<RowList>(arguments, code, records, even_rows);
 }
 
 PyObject* translate_locus(PyObject*, PyObject* const* args, Py_ssize_t count) {
     try {
         const LocusArguments arguments = arguments_of(args, count);
-        if (PyDict_Check(arguments.code)) {
-            const CodonTable table = codon_table_of(arguments.code);
+        PyObject* const code = arguments.code.get();
+        if (PyDict_Check(code)) {
+            const CodonTable table = codon_table_of(code);
             return translate_with(arguments, engine::GeneticCode(table));
         }
-        const long number = PyLong_AsLong(arguments.code);
+        const long number = PyLong_AsLong(code);
         if (PyErr_Occurred()) throw PythonError{};
         const CodonTable* table = engine::GeneticCode::built_in(static_cast<TableNumber>(number));
         if (table == nullptr || number != static_cast<TableNumber>(number)) {
@@ -408,18 +562,18 @@ PyObject* translate_locus(PyObject*, PyObject* const* args, Py_ssize_t count) {
 }
 
 constexpr char TRANSLATE_LOCUS_DOC[] =
-    "translate_locus(file_stem, code, pairs, mismatch, flags, threads=0)\n--\n\n"
-    "Back-translates (name, aligned row, CDS) pairs under a built-in code (int) or a caller's table (dict).\n"
-    "mismatch: 0 mask, 1 keep, 2 drop; flags: 1 upper case, 2 resolve ambiguity, 4 T for U, 8 keep reports,\n"
-    "16 FASTA text, 32 locate the coding region in a CDS that does not fit, 64 on both strands. A large locus is\n"
-    "split among threads, at most `threads` of them (0: one per CPU the process may use; 8 at most), the lock\n"
-    "let go.\n"
-    "Returns (rows, records, reports, located): a row per pair (None when left out), or with FASTA text the\n"
-    "UTF-8 bytes of the full rows, each '>' name, line feed, row, line feed; for each record with anything to\n"
-    "tell, (index, fate, residues, nucleotides, failed, located, placements found or None, row length,\n"
-    "problems), each problem (reason, column, residue number, residue, triplet, letters it encodes); the framed\n"
-    "reports; the indices of the records written in full, without a problem, from a coding region located in\n"
-    "their CDS (told by nothing else).";
+    "translate_locus(file_stem, settings, proteins, cds)\n--\n\n"
+    "Back-translates a locus: proteins are (identifier, aligned row) tuples, cds the coding sequence of each.\n"
+    "settings gives by attribute: code (a built-in number or a dict of letter to codons), mismatch ('mask',\n"
+    "'keep' or 'drop'), upper_case, resolve_ambiguity, t_for_u, keep_reports, locate, both_strands, trim_stop\n"
+    "with terminal_stops (upper-case codons), keep_short, fasta_text, threads (0: one per CPU the process may\n"
+    "use; 8 at most). Rows are read with '.' and '~' as gaps and made as wide as the widest; a CDS loses its\n"
+    "gap letters and, with trim_stop, a terminal stop codon just beyond the residues; one with fewer triplets\n"
+    "than residues is held back unless keep_short. The lock is let go while the records are translated.\n"
+    "Returns a LocusTranslation: rows (a str per record, None when left out) or, with fasta_text, text (the\n"
+    "UTF-8 bytes of the full rows, each '>' name, line feed, row, line feed); the alignment's width; a\n"
+    "RecordReport for each record with anything to tell; the indices of the records written in full from a\n"
+    "located coding region with nothing else to tell; the framed reports; the padded rows.";
 
 const PyMethodDef ENGINE_METHODS[] = {
     {"translate_locus", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(translate_locus)), METH_FASTCALL,
@@ -429,5 +583,21 @@ const PyMethodDef ENGINE_METHODS[] = {
 }  // namespace
 
 std::span<const PyMethodDef> engine_methods() noexcept { return ENGINE_METHODS; }
+
+bool add_engine_types(PyObject* module) noexcept {
+    const std::pair<PyTypeObject**, PyStructSequence_Desc*> types[] = {
+        {&site_type, &SITE_DESCRIPTION}, {&record_type, &RECORD_DESCRIPTION}, {&locus_type, &LOCUS_DESCRIPTION}};
+    for (const auto& [type, description] : types) {
+        if (*type == nullptr) *type = PyStructSequence_NewType(description);
+        if (*type == nullptr) return false;
+        const char* dot = std::strrchr(description->name, '.');
+        Py_INCREF(*type);
+        if (PyModule_AddObject(module, dot + 1, reinterpret_cast<PyObject*>(*type)) != 0) {
+            Py_DECREF(*type);
+            return false;
+        }
+    }
+    return true;
+}
 
 }  // namespace ntpepmap::tool_module

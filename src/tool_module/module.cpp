@@ -9,7 +9,7 @@ namespace {
 
 std::vector<PyMethodDef> all_methods() {
     std::vector<PyMethodDef> methods;
-    for (const auto part : {reader_methods(), engine_methods(), prepare_methods()}) {
+    for (const auto part : {reader_methods(), engine_methods()}) {
         methods.insert(methods.end(), part.begin(), part.end());
     }
     methods.push_back(PyMethodDef{nullptr, nullptr, 0, nullptr});
@@ -26,5 +26,7 @@ PyMODINIT_FUNC PyInit__native() {
         PyModuleDef_HEAD_INIT, "ntpepmap_cli._native", "Reader and engine of the ntpepmap tool (private).",
         -1, methods.data(), nullptr, nullptr, nullptr, nullptr,
     };
-    return PyModule_Create(&definition);
+    PyObject* module = PyModule_Create(&definition);
+    if (module != nullptr && !ntpepmap::tool_module::add_engine_types(module)) Py_CLEAR(module);
+    return module;
 }

@@ -1,0 +1,108 @@
+"""What became of a locus: the one result that the command, the batch, the API and the
+workflow all read."""
+
+from __future__ import annotations
+
+from enum import IntEnum
+
+from .problems import Problem
+
+TYPE_CHECKING = False  # typing itself costs a batch noticeable start-up time
+if TYPE_CHECKING:
+    from .locus import LocusJob
+
+Record = tuple[str, str]  # (identifier, sequence)
+
+
+class Status(IntEnum):
+    """Also the exit status of a single-locus run."""
+    CLEAN = 0
+    REPORTED = 1
+    FAILED = 2
+
+
+class Tally:
+    """Records and codons of one locus or a whole batch, for the summary line."""
+
+    __slots__ = ("written", "masked", "kept", "located", "padded", "left_out")
+
+    def __init__(self) -> None:
+        self.written = self.masked = self.kept = self.located = self.padded = self.left_out = 0
+
+    def add(self, other: Tally) -> None:
+        for name in self.__slots__:
+            setattr(self, name, getattr(self, name) + getattr(other, name))
+
+    def changed_anything(self) -> bool:
+        """Whether a codon was masked or kept, or a record padded or left out."""
+        return bool(self.masked or self.kept or self.padded or self.left_out)
+
+    def counts(self) -> tuple[int, ...]:
+        return tuple(getattr(self, name) for name in self.__slots__)
+
+    @classmethod
+    def of_counts(cls, counts: tuple[int, ...]) -> Tally:
+        tally = cls()
+        for name, count in zip(cls.__slots__, counts):
+            setattr(tally, name, count)
+        return tally
+
+    def __repr__(self) -> str:
+        return "Tally(" + ", ".join(f"{name}={getattr(self, name)}" for name in self.__slots__) + ")"
+
+
+# What crosses the pipe from a batch worker: builtins only, which marshal carries.
+if TYPE_CHECKING:
+    PackedProblem = tuple[str, str, str, str, "int | None", "int | None", "str | None",
+                          "str | None"]
+    PackedOutcome = tuple[int, str, list[str], list[PackedProblem], tuple[int, ...]]
+
+_STATUSES = tuple(Status)  # by value: cheaper than calling the enum
+
+
+class LocusOutcome:
+    """A locus back-translated (or not), filled in as it runs: the rows to write, and
+    everything to tell of it. What was found before an error stays, to be told with it."""
+
+    __slots__ = ("job", "status", "rows", "text", "width", "problems", "notes", "located",
+                 "tally", "reports")
+
+    def __init__(self, job: LocusJob, status: Status = Status.CLEAN,
+                 reports: str = "", notes: list[str] | None = None) -> None:
+        self.job = job                    # the inputs and output of the locus
+        self.status = status
+        self.rows: list[Record] = []      # the codon rows to write, in the alignment's order
+        self.text: bytes | None = None    # or their FASTA text (UTF-8), when asked for
+        self.width = 0                    # codon columns of the alignment
+        self.problems: list[Problem] = []
+        self.notes: list[str] = [] if notes is None else notes  # errors and notes, a line each
+        self.located: list[str] = []      # records written from a coding region found in their CDS
+        self.tally = Tally()
+        self.reports = reports            # the module's framed reports, verbatim, when asked for
+
+    def changed(self) -> None:
+        """A codon or a record is not written as given."""
+        if self.status == Status.CLEAN:
+            self.status = Status.REPORTED
+
+    def failed(self, message: str) -> None:
+        self.status = Status.FAILED
+        self.notes.append(message)
+
+    def packed(self) -> PackedOutcome:
+        """What the main process needs of a batch worker's locus; its rows are written already."""
+        problems = [(p.record, p.kind, p.action, p.message, p.column, p.residue_number, p.residue,
+                     p.triplet) for p in self.problems]
+        return int(self.status), self.reports, self.notes, problems, self.tally.counts()
+
+    @classmethod
+    def unpacked(cls, job: LocusJob, packed: PackedOutcome) -> LocusOutcome:
+        status, reports, notes, problems, counts = packed
+        outcome = cls(job, _STATUSES[status], reports, notes)
+        outcome.problems = [Problem(*fields) for fields in problems]
+        outcome.tally = Tally.of_counts(counts)
+        return outcome
+
+    def __repr__(self) -> str:
+        return (f"LocusOutcome({self.job!r}, {self.status!r}, problems={self.problems!r}, "
+                f"notes={self.notes!r}, {self.tally!r})")
