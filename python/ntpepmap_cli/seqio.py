@@ -278,15 +278,17 @@ def ready_heap_for(paths: Iterable[str]) -> None:
     grow_heap_for(expected)
 
 
-def _read_records(path: str, in_format: str, plain_letters: bytes | None) -> _Read:
-    """(format, records, indices of records with letters not in plain_letters, the columns
-    a CLUSTAL file's lines of '#' mark to keep)."""
+def _read_records(path: str, in_format: str, plain_letters: bytes | None,
+                  frameshift_digits: bool = False) -> _Read:
+    """(format, records, indices of records with letters not in plain_letters, or with
+    frameshift_digits of those holding frameshift digits, the columns a CLUSTAL file's
+    lines of '#' mark to keep)."""
     ahead = _AHEAD.pop(path, None)
-    if ahead is not None and in_format == "fasta":
+    if ahead is not None and in_format == "fasta" and not frameshift_digits:
         return _read_fasta_in_pieces(path, ahead, plain_letters)
     with _FileBytes(path, ahead) as data:
         try:
-            return read_records(data, in_format, plain_letters)
+            return read_records(data, in_format, plain_letters, frameshift_digits)
         except ValueError as exc:  # the reader's one-line message, naming line and record
             raise InputError(path, str(exc)) from None
 
@@ -366,15 +368,21 @@ def read_fasta_marked(path: str, letters: bytes) -> Marked:
 
 
 def read_alignment(path: str, in_format: str) -> list[Record]:
-    """Records of an alignment file, FASTA, CLUSTAL or PHYLIP ('auto': known by its first line)."""
-    return _read_records(path, in_format, None)[1]
+    """Records of an alignment file, FASTA, CLUSTAL or PHYLIP ('auto': known by its first line),
+    with PAL2NAL's frameshift digits inside rows spread over their columns."""
+    return read_alignment_blocks(path, in_format)[0]
 
 
 def read_alignment_blocks(path: str, in_format: str) -> tuple[list[Record], list[int] | None]:
     """read_alignment's records, and the columns (0-based) that lines of '#' under
     CLUSTAL blocks mark to keep; None for a file without them."""
-    _, records, _, kept = _read_records(path, in_format, None)
-    return records, kept
+    _, records, holding, kept = _read_records(path, in_format, None, True)
+    if not holding:
+        return records, kept
+    from .frameshift_digits import expand_frameshift_digits, spread_columns
+
+    return expand_frameshift_digits(records, holding), \
+        None if kept is None else spread_columns(kept, records, holding)
 
 
 def _chunks(row: str, width: int) -> Iterator[str]:

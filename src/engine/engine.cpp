@@ -47,6 +47,7 @@ void RecordOutcome::clear() noexcept {
     located = false;
     placements.reset();
     report.clear();
+    frameshifts.clear();
 }
 
 // Notes each failing residue and gives the translator the codon to write in its place.
@@ -86,8 +87,10 @@ private:
 void Engine::translate(std::string_view file_stem, std::string_view name, std::string_view row, std::string_view cds,
                        RecordOutcome& outcome) {
     outcome.clear();
-    letters_.prepare(cds, options_.letters);
     const std::string_view peptide = streamline_peptide(row, peptide_storage_);
+    // A digit is streamlined away, so only a row that streamlining changed may hold one.
+    if (peptide.data() != row.data() && translate_frameshift_digits(file_stem, name, row, cds, outcome)) return;
+    letters_.prepare(cds, options_.letters);
     outcome.residues = residue_count(peptide);
     if (options_.trim_stop) trim_terminal_stop(outcome.residues);
     if (letters_.checked().size() < TRIPLET * outcome.residues && !options_.keep_short) {
@@ -102,12 +105,14 @@ void Engine::translate(std::string_view file_stem, std::string_view name, std::s
     // is a placement at all.
     if (!length_fits && may_search(outcome) && !locate(peptide, outcome, true)) {
         leave_unplaced(nucleotides, outcome);
+        retry_with_frameshifts(file_stem, name, peptide, cds, outcome);
         return;
     }
     accept_start_codon(peptide);
     back_translate(file_stem, name, peptide, outcome);
     if (outcome.located && !placement_holds(outcome)) {
         leave_unplaced(nucleotides, outcome);
+        retry_with_frameshifts(file_stem, name, peptide, cds, outcome);
         return;
     }
     // Then when most residues fail: a shifted frame or the wrong stretch.
@@ -117,6 +122,7 @@ void Engine::translate(std::string_view file_stem, std::string_view name, std::s
         back_translate(file_stem, name, peptide, outcome);
     }
     decide_fate(outcome);
+    if (outcome.fate == RecordFate::wrong_pairing) retry_with_frameshifts(file_stem, name, peptide, cds, outcome);
 }
 
 // A stop codon just beyond the residues ends the CDS; it has no residue of its own to be written under.

@@ -33,14 +33,20 @@ public:
         marked_ = false;
     }
 
-    void read(std::string_view line, std::size_t line_number) {
+    void read(std::string_view line, std::size_t line_number, const LetterClasses& classes) {
         if (first_row_.empty()) throw ReadError(line_number, 0, {}, "a line of '#' before any block");
         if (marked_) throw ReadError(line_number, 0, {}, "a second line of '#' under the same block");
         marked_ = true;
-        const std::size_t letters_from = first_row_.size() - first_word(first_row_).rest.size();
+        // The row's columns as the reader takes them: with frameshift digits read, a digit
+        // between the position numbers is a column too.
+        std::string_view letters = first_word(first_row_).rest;
+        if (classes.frameshift_digits()) letters = without_position_numbers(letters);
+        const auto letters_from = static_cast<std::size_t>(letters.data() - first_row_.data());
+        const std::size_t letters_end = letters_from + letters.size();
         std::size_t column = column_;
         for (std::size_t place = 0; place < line.size(); ++place) {
-            const bool letter = place >= letters_from && place < first_row_.size() && is_letter(first_row_[place]);
+            const bool letter = place >= letters_from && place < letters_end &&
+                                is_column(first_row_[place], classes.frameshift_digits());
             if (line[place] == '#') {
                 if (!letter) {
                     throw ReadError(line_number, 0, {},
@@ -58,9 +64,11 @@ public:
     }
 
 private:
-    // A letter's first byte: the reader keeps it, and it is no UTF-8 continuation byte.
-    static bool is_letter(char byte) noexcept {
+    // A letter's first byte (the reader keeps it, and it is no UTF-8 continuation byte), or a
+    // frameshift digit where those are read.
+    static bool is_column(char byte, bool frameshift_digits) noexcept {
         const auto value = static_cast<unsigned char>(byte);
+        if (is_digit(value)) return frameshift_digits;
         return (BYTE_CLASSES[value] & KEEP) != 0 && (value & 0xC0) != 0x80;
     }
 
@@ -72,7 +80,8 @@ private:
 
 class ClustalReader {
 public:
-    ClustalReader(std::string_view text, const LetterClasses& classes) : lines_(text), records_(classes) {}
+    ClustalReader(std::string_view text, const LetterClasses& classes)
+        : lines_(text), classes_(classes), records_(classes) {}
 
     void read(RecordSink& sink) {
         std::string_view line;
@@ -83,7 +92,7 @@ public:
         while (lines_.next(line)) {
             // A blank or conservation line (it starts with white space) ends a block.
             if (line.empty() || is_white_space(static_cast<unsigned char>(line.front()))) {
-                if (is_mark_line(line)) marks_.read(line, lines_.number());
+                if (is_mark_line(line)) marks_.read(line, lines_.number(), classes_);
                 end_block();
             } else {
                 read_sequence_line(line);
@@ -133,6 +142,7 @@ private:
     }
 
     TextLines lines_;
+    const LetterClasses& classes_;
     AlignedRecords records_;
     BlockMarks marks_;
     bool first_block_ = true;

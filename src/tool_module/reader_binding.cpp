@@ -66,11 +66,17 @@ PyRef read_result(reader::Format format, PyObject* records, PyObject* marked, Py
     return checked(PyTuple_Pack(4, name.get(), records, marked, kept));
 }
 
-// The records as a list of (identifier, sequence) pairs, and the places of those that
-// hold letters outside the plain set.
+// What read_records marks: a record holding frameshift digits, when they are read; otherwise one
+// holding letters outside the plain set.
+bool is_marked(reader::LetterFacts facts, bool frameshift_digits) noexcept {
+    return frameshift_digits ? facts.digits() : !facts.plain();
+}
+
+// The records as a list of (identifier, sequence) pairs, and the places of those marked.
 class RecordList final : public reader::RecordSink {
 public:
-    explicit RecordList(bool marking) : records_(checked(PyRef::steal(PyList_New(0)))) {
+    RecordList(bool marking, bool frameshift_digits)
+        : records_(checked(PyRef::steal(PyList_New(0)))), frameshift_digits_(frameshift_digits) {
         if (marking) marked_ = checked(PyRef::steal(PyList_New(0)));
     }
 
@@ -79,7 +85,9 @@ public:
         PyTuple_SET_ITEM(pair.get(), 0, checked(python_text(identifier, false)).release());
         PyTuple_SET_ITEM(pair.get(), 1, checked(python_text(sequence, facts.ascii())).release());
         append(records_.get(), std::move(pair));
-        if (!marked_.is_null() && !facts.plain()) append(marked_.get(), PyRef::steal(PyLong_FromSsize_t(taken_)));
+        if (!marked_.is_null() && is_marked(facts, frameshift_digits_)) {
+            append(marked_.get(), PyRef::steal(PyLong_FromSsize_t(taken_)));
+        }
         ++taken_;
     }
 
@@ -99,6 +107,7 @@ private:
     PyRef marked_;
     PyRef kept_;
     Py_ssize_t taken_ = 0;
+    bool frameshift_digits_;
 };
 
 // A large FASTA file is read side by side, a run of whole records per thread: the records are
@@ -163,7 +172,10 @@ private:
                 }
             });
         }
-        return std::all_of(facts_.begin(), facts_.end(), [](reader::LetterFacts facts) { return facts.ascii(); });
+        // Frameshift digits are read line by line, by the plain reading.
+        return std::all_of(facts_.begin(), facts_.end(), [&](reader::LetterFacts facts) {
+            return facts.ascii() && !facts.digits_to_read(classes_);
+        });
     }
 
     PyRef result(bool marking) {
@@ -175,7 +187,7 @@ private:
             PyTuple_SET_ITEM(pair.get(), 0, identifiers_[index].release());
             PyTuple_SET_ITEM(pair.get(), 1, sequences_[index].release());
             PyList_SET_ITEM(records.get(), ssize(index), pair.release());
-            if (marking && !facts_[index].plain()) append(marked.get(), PyRef::steal(PyLong_FromSize_t(index)));
+            if (marking && is_marked(facts_[index], classes_.frameshift_digits())) append(marked.get(), PyRef::steal(PyLong_FromSize_t(index)));
         }
         return read_result(reader::Format::fasta, records.get(), marked.get());
     }
@@ -205,18 +217,24 @@ void raise_value_error(std::string_view message) {
     if (!text.is_null()) PyErr_SetObject(PyExc_ValueError, text.get());
 }
 
-// read_records(data, in_format, plain_letters=None) -> (format, [(identifier, sequence)], marked, kept)
+// read_records(data, in_format, plain_letters=None, frameshift_digits=False)
+//     -> (format, [(identifier, sequence)], marked, kept)
 //
 // data: a bytes-like object holding the whole file; in_format: "auto" or a format name;
 // plain_letters: bytes; when given, marked lists the places of the records with any other
-// letter (None otherwise); kept lists the columns that a CLUSTAL file's lines of '#' mark to
-// keep (None without them). Text that is not in the format raises ValueError with a
-// one-line message naming line and record.
+// letter (None otherwise). frameshift_digits: digits inside the sequences' lines are kept as
+// PAL2NAL's frameshift notation, and marked lists the places of the records holding any.
+// kept lists the columns that a CLUSTAL file's lines of '#' mark to keep (None without them).
+// Text that is not in the format raises ValueError with a one-line message naming line and
+// record.
 PyObject* read_records(PyObject*, PyObject* args) noexcept {
     PyObject* data = nullptr;
     const char* format_text = nullptr;
     PyObject* plain_letters = Py_None;
-    if (!PyArg_ParseTuple(args, "Os|O:read_records", &data, &format_text, &plain_letters)) return nullptr;
+    int frameshift_digits = 0;
+    if (!PyArg_ParseTuple(args, "Os|Op:read_records", &data, &format_text, &plain_letters, &frameshift_digits)) {
+        return nullptr;
+    }
     std::optional<reader::Format> format;
     if (std::string_view(format_text) != "auto") {
         format = reader::format_named(format_text);
@@ -226,12 +244,13 @@ PyObject* read_records(PyObject*, PyObject* args) noexcept {
     BufferBytes letters;
     if (!bytes.acquire(data) || (plain_letters != Py_None && !letters.acquire(plain_letters))) return nullptr;
     try {
-        const reader::LetterClasses classes(letters.text());
+        const reader::LetterClasses classes(letters.text(), frameshift_digits != 0);
+        const bool marking = plain_letters != Py_None || frameshift_digits != 0;
         if (!format || *format == reader::Format::fasta) {
-            PyRef read = FastaSideBySide(bytes.text(), classes).read(plain_letters != Py_None);
+            PyRef read = FastaSideBySide(bytes.text(), classes).read(marking);
             if (!read.is_null()) return read.release();
         }
-        RecordList records(plain_letters != Py_None);
+        RecordList records(marking, frameshift_digits != 0);
         const reader::Format found = reader::read_records(bytes.text(), format, classes, records);
         return records.result(found).release();
     } catch (const PythonError&) {
@@ -253,7 +272,8 @@ PyObject* grow_heap(PyObject*, PyObject* expected) noexcept {
 
 PyMethodDef READER_METHODS[] = {
     {"read_records", read_records, METH_VARARGS,
-     "read_records(data, in_format, plain_letters=None) -> (format, records, marked, kept)"},
+     "read_records(data, in_format, plain_letters=None, frameshift_digits=False) -> (format, records, marked, "
+     "kept)"},
     {"grow_heap_for", grow_heap, METH_O,
      "grow_heap_for(expected_bytes) -> bool\n\nGrows the heap once for about that many bytes of records, its new "
      "pages advised\nfor huge pages; for a process that reads one large locus and ends."},
