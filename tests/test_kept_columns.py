@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import random
 import re
+import shutil
 import subprocess
 import sys
 from pathlib import Path
@@ -231,3 +232,31 @@ def test_batch_finds_each_locus_kept_columns(tmp_path, mode):
         assert out.exists() == (mode == "manifest" or stem != "og2")
         if out.exists():
             assert read_fasta(out.read_text()) == family.expected(kept[stem])
+
+
+PAL2NAL_SAMPLE = Path("/usr/share/doc/pal2nal/examples")
+# More '#' lines for PAL2NAL's sample: under its block with a frameshift of 4 nucleotides,
+# and under its last block.
+MORE_MARKS = {"FFS4EG": " " * 16 + "##########  ##### ####    ######   #####  #####",
+              "KFEVYEKND": " " * 16 + "#### ####"}
+
+
+@pytest.mark.parametrize("marks", ["PAL2NAL's own", "under a frameshift too"])
+def test_blocks_as_pal2nal_blockonly_keeps_them(tmp_path, marks):
+    """PAL2NAL's sample, its frameshift digits read: the rows of pal2nal.pl -blockonly."""
+    if not (PAL2NAL_SAMPLE / "test.aln").exists() or not shutil.which("pal2nal.pl"):
+        pytest.skip("needs PAL2NAL and its sample (Debian package pal2nal)")
+    aln = tmp_path / "test.aln"
+    lines = []
+    for line in (PAL2NAL_SAMPLE / "test.aln").read_text().splitlines():
+        lines.append(line)
+        lines += [mark for start, mark in MORE_MARKS.items()
+                  if marks != "PAL2NAL's own" and line.startswith("pseudogene") and start in line]
+    aln.write_text("\n".join(lines) + "\n")
+    nuc = PAL2NAL_SAMPLE / "test.nuc"
+    theirs = subprocess.run(["pal2nal.pl", aln, nuc, "-blockonly", "-output", "fasta"],
+                            capture_output=True, text=True, check=True).stdout
+    out = tmp_path / "out.fasta"
+    done = run_cli(aln, nuc, "--blocks", "--pair-by-order", "--mismatch", "keep", "-o", out)
+    assert done.returncode == 1, done.stderr  # the pseudogene's V on GAT, kept
+    assert read_fasta(out.read_text()) == read_fasta(theirs)
