@@ -8,6 +8,7 @@ import re
 import shutil
 import subprocess
 import sys
+from itertools import groupby
 from pathlib import Path
 
 import pytest
@@ -47,18 +48,14 @@ class Family:
         self.names = [f"taxon{number:02d}" for number in range(TAXA)]
         self.rows = {name: "".join(column[taxon] for column in columns)
                      for taxon, name in enumerate(self.names)}
-        self.codon_rows = {name: "".join(self._codon(residue, rng, ambiguous, lower)
-                                         for residue in row)
-                           for name, row in self.rows.items()}
-        self.width = len(columns)
+        def codon(residue: str) -> str:
+            ambiguity = residue in AMBIGUOUS and rng.random() < ambiguous
+            return "---" if residue == "-" else (AMBIGUOUS if ambiguity else CODONS)[residue]
 
-    @staticmethod
-    def _codon(residue: str, rng: random.Random, ambiguous: float, lower: bool) -> str:
-        if residue == "-":
-            return "---"
-        codon = AMBIGUOUS[residue] if residue in AMBIGUOUS and rng.random() < ambiguous \
-            else CODONS[residue]
-        return codon.lower() if lower else codon
+        self.codon_rows = {name: "".join(map(codon, row)) for name, row in self.rows.items()}
+        if lower:
+            self.codon_rows = {name: row.lower() for name, row in self.codon_rows.items()}
+        self.width = len(columns)
 
     def write(self, folder: Path, stem: str = "gene") -> tuple[Path, Path]:
         """The alignment, and the CDS in another order with stop codons."""
@@ -83,13 +80,9 @@ def clipkit_log(kept: list[int], width: int) -> str:
 
 
 def column_list(kept: list[int]) -> str:
-    runs: list[list[int]] = []
-    for column in kept:
-        if runs and runs[-1][1] == column:
-            runs[-1][1] = column + 1
-        else:
-            runs.append([column, column + 1])
-    return ",".join(f"{a + 1}" if b == a + 1 else f"{a + 1}-{b}" for a, b in runs) + "\n"
+    runs = [[column for _, column in run]
+            for _, run in groupby(enumerate(kept), lambda pair: pair[1] - pair[0])]
+    return ",".join(f"{run[0] + 1}" + (f"-{run[-1] + 1}" if run[1:] else "") for run in runs)
 
 
 def clustal_with_marks(family: Family, kept: list[int]) -> str:
@@ -114,63 +107,49 @@ KINDS = {
 VARIANTS = {"clean, loose trim": (1, 0.0, False, 0.9),
             "1 % ambiguity codons, middle trim": (2, 0.01, False, 0.5),
             "lower-case CDS, strict trim": (3, 0.0, True, 0.0)}
+REFUSALS = {  # given to the clean family's alignment, or read as the alignment
+    "a log for a 10-column alignment": (clipkit_log([0, 1, 2], 10),
+                                        r"ClipKIT log of 10 columns, alignment \S+ of {width}"),
+    "a column beyond the alignment": ("1-20,{beyond}\n", "line 1: column {beyond} is not in"),
+    "a repeated column": ("1-20\n20-30\n", "line 2: column 20 repeats"),
+    "columns out of order": ("30,10\n", "line 1: column 10 comes after 30"),
+    "a range backwards": ("9-3\n", "range 9-3 runs backwards"),
+    "neither kind": ("keep 1-3\n", "line 1: neither trimAl's '#ColumnsMap' line"),
+    "no kept column": ("#ColumnsMap\t\n", "no column is kept"),
+    "a '#' under no letter": ("CLUSTAL W\n\na  MK-W\nb  MKKW\n ## #\n",
+                              "line 5: the '#' at character 2 stands under no letter"),
+    "no '#' lines": ("CLUSTAL W\n\na  MK-W\nb  MKKW\n", "no line of '#'"),
+}
+CASES = [*(pytest.param(kind, variant, None, id=f"{kind}, {variant}")
+           for kind in [*KINDS, "API"] for variant in VARIANTS),
+         *(pytest.param(None, text, refusal, id=name) for name, (text, refusal) in REFUSALS.items())]
 
 
-@pytest.mark.parametrize("variant", VARIANTS)
-@pytest.mark.parametrize("kind", [*KINDS, "API"])
-def test_kept_columns_give_exactly_their_codon_columns(tmp_path, kind, variant):
-    seed, ambiguous, lower, most_gaps = VARIANTS[variant]
+@pytest.mark.parametrize("kind, given, refusal", CASES)
+def test_kept_columns_give_their_codon_columns_or_are_refused_before_any_work(
+        tmp_path, kind, given, refusal):
+    seed, ambiguous, lower, most_gaps = VARIANTS.get(given, VARIANTS["clean, loose trim"])
     family = Family(seed, ambiguous, lower)
     kept = family.gap_trim(most_gaps)
     if most_gaps == 0.5:  # and a hand trim of middle columns
         kept = [column for column in kept if not 100 <= column < 140]
     pep, cds = family.write(tmp_path)
+    expected = list(family.expected(kept).items())
     if kind == "API":
-        rows = list(codon_align(pep, cds, kept_columns=kept))
-        assert rows == list(family.expected(kept).items())
+        assert list(codon_align(pep, cds, kept_columns=kept)) == expected
         return
-    kept_file = tmp_path / "kept.txt"
-    kept_file.write_text(KINDS[kind](family, kept))
-    out = tmp_path / "out.fasta"
-    options = ["--kept-columns", kept_file]
-    if kind == "CLUSTAL '#' lines":
-        pep, options = kept_file, ["--blocks"]
-    done = run_cli(pep, cds, "-o", out, *options)
-    assert done.returncode == 0, done.stderr
-    assert list(read_fasta(out.read_text()).items()) == list(family.expected(kept).items())
-
-
-REFUSALS = {
-    "a log for a 10-column alignment": (clipkit_log([0, 1, 2], 10), [],
-                                        r"ClipKIT log of 10 columns, alignment \S+ of {width}"),
-    "a column beyond the alignment": ("1-20,{beyond}\n", [], r"line 1: column {beyond} is not in"),
-    "a repeated column": ("1-20\n20-30\n", [], "line 2: column 20 repeats"),
-    "columns out of order": ("30,10\n", [], "line 1: column 10 comes after 30"),
-    "a map's repeat": ("#ColumnsMap\t0, 1, 1\n", [], "column 1 repeats"),
-    "a range backwards": ("9-3\n", [], "range 9-3 runs backwards"),
-    "neither kind": ("keep 1-3\n", [], "line 1: neither trimAl's '#ColumnsMap' line"),
-    "no kept column": ("#ColumnsMap\t\n", [], "no column is kept"),
-    "a '#' under no letter": ("CLUSTAL W\n\na  MK-W\nb  MKKW\n ## #\n", ["--blocks"],
-                              "line 5: the '#' at character 2 stands under no letter"),
-    "no '#' lines": ("CLUSTAL W\n\na  MK-W\nb  MKKW\n", ["--blocks"], "no line of '#'"),
-}
-
-
-@pytest.mark.parametrize("case", REFUSALS)
-def test_kept_columns_that_do_not_fit_are_refused_before_any_work(tmp_path, case):
-    text, options, message = REFUSALS[case]
-    family = Family()
-    pep, cds = family.write(tmp_path)
-    given = tmp_path / "given.txt"
-    given.write_text(text.format(beyond=family.width + 1))
-    out = tmp_path / "out.fasta"
-    if options:
-        done = run_cli(given, cds, "-o", out, *options)
+    kept_file, out = tmp_path / "kept.txt", tmp_path / "out.fasta"
+    kept_file.write_text(KINDS[kind](family, kept) if kind else given.format(beyond=family.width + 1))
+    if kept_file.read_text().startswith("CLUSTAL"):
+        done = run_cli(kept_file, cds, "-o", out, "--blocks")
     else:
-        done = run_cli(pep, cds, "-o", out, "--kept-columns", given)
-    assert done.returncode == 2
-    assert len(done.stderr.splitlines()) == 1, done.stderr
-    assert re.search(message.format(width=family.width, beyond=family.width + 1), done.stderr), \
+        done = run_cli(pep, cds, "-o", out, "--kept-columns", kept_file)
+    if refusal is None:
+        assert done.returncode == 0, done.stderr
+        assert list(read_fasta(out.read_text()).items()) == expected
+        return
+    assert done.returncode == 2 and len(done.stderr.splitlines()) == 1, done.stderr
+    assert re.search(refusal.format(width=family.width, beyond=family.width + 1), done.stderr), \
         done.stderr
     assert not out.exists()
 
@@ -190,8 +169,7 @@ def test_clipkit_trims_threaded_by_its_own_log(tmp_path, mode):
     out = tmp_path / "out.fasta"
     done = run_cli(pep, cds, "-o", out, "--kept-columns", f"{trimmed}.log")
     assert done.returncode == 0, done.stderr
-    written = read_fasta(out.read_text())
-    clipped = read_fasta(trimmed.read_text())
+    written, clipped = read_fasta(out.read_text()), read_fasta(trimmed.read_text())
     assert list(written) == family.names
     assert {name: "".join(RESIDUE_OF.get(row[i:i + 3].upper(), "-") for i in range(0, len(row), 3))
             for name, row in written.items()} == clipped
@@ -202,36 +180,28 @@ def test_clipkit_trims_threaded_by_its_own_log(tmp_path, mode):
         == (2 * shortened > TAXA), (shortened, alone.stderr)
 
 
-@pytest.mark.parametrize("mode", ["folder", "manifest"])
-def test_batch_finds_each_locus_kept_columns(tmp_path, mode):
-    families = {stem: Family(seed=seed) for seed, stem in enumerate(["og1", "og10", "og2"], 1)}
-    (tmp_path / "pep").mkdir(), (tmp_path / "cds").mkdir(), (tmp_path / "kept").mkdir()
+def test_batch_finds_each_locus_kept_columns(tmp_path):
+    """Folder mode: og10's file is no og1's, og2 has none and fails alone. A manifest: og2
+    has no 4th column and is written whole."""
+    families = {stem: Family(seed) for seed, stem in enumerate(["og1", "og10", "og2"], 1)}
     kept = {stem: family.gap_trim(0.5) for stem, family in families.items()}
-    lines = []
+    _ = [(tmp_path / folder).mkdir() for folder in ("pep", "cds", "kept")]
     for stem, family in families.items():
-        pep, cds = family.write(tmp_path, stem)
-        pep = pep.rename(tmp_path / "pep" / pep.name)
-        cds = cds.rename(tmp_path / "cds" / f"{stem}.fna")
-        if stem != "og2":  # og2's file is missing: it fails alone
-            (tmp_path / "kept" / f"{stem}.fasta.clipkit.log").write_text(
-                clipkit_log(kept[stem], family.width))
-        lines.append(f"pep/{pep.name}\tcds/{cds.name}\tout/{stem}.fasta"
-                     + (f"\tkept/{stem}.fasta.clipkit.log\n" if stem != "og2" else "\n"))
-    (tmp_path / "manifest.tsv").write_text("".join(lines))
-    if mode == "folder":
-        done = run_cli("batch", tmp_path / "pep", tmp_path / "cds", "-O", tmp_path / "out",
-                       "--kept-columns", tmp_path / "kept")
-        assert summary_counts(done.stderr) == (2, 0, 1), done.stderr
-        assert "no file of kept columns for locus og2" in done.stderr
-    else:  # og2 without a 4th column: its whole alignment
-        done = run_cli("batch", tmp_path / "manifest.tsv")
-        assert summary_counts(done.stderr) == (3, 0, 0), done.stderr
-        kept["og2"] = list(range(families["og2"].width))
+        family.write(tmp_path / "pep", stem)[1].rename(tmp_path / "cds" / f"{stem}.fasta")
+        if stem != "og2":
+            (tmp_path / "kept" / f"{stem}.fasta.log").write_text(clipkit_log(kept[stem], family.width))
+    done = run_cli("batch", tmp_path / "pep", tmp_path / "cds", "-O", tmp_path / "out",
+                   "--kept-columns", tmp_path / "kept")
+    assert summary_counts(done.stderr) == (2, 0, 1) and "kept columns for locus og2" in done.stderr
+    (tmp_path / "manifest.tsv").write_text("".join(
+        f"pep/{stem}.fasta\tcds/{stem}.fasta\tmanifest/{stem}.fa"
+        + ("\n" if stem == "og2" else f"\tkept/{stem}.fasta.log\n") for stem in families))
+    assert summary_counts(run_cli("batch", tmp_path / "manifest.tsv").stderr) == (3, 0, 0)
+    kept["og2"] = list(range(families["og2"].width))
     for stem, family in families.items():
-        out = tmp_path / "out" / f"{stem}.fasta"
-        assert out.exists() == (mode == "manifest" or stem != "og2")
-        if out.exists():
-            assert read_fasta(out.read_text()) == family.expected(kept[stem])
+        assert read_fasta((tmp_path / "manifest" / f"{stem}.fa").read_text()) \
+            == family.expected(kept[stem])
+        assert (tmp_path / "out" / f"{stem}.fasta").exists() == (stem != "og2")
 
 
 PAL2NAL_SAMPLE = Path("/usr/share/doc/pal2nal/examples")
@@ -244,7 +214,7 @@ MORE_MARKS = {"FFS4EG": " " * 16 + "##########  ##### ####    ######   #####  ##
 @pytest.mark.parametrize("marks", ["PAL2NAL's own", "under a frameshift too"])
 def test_blocks_as_pal2nal_blockonly_keeps_them(tmp_path, marks):
     """PAL2NAL's sample, its frameshift digits read: the rows of pal2nal.pl -blockonly."""
-    if not (PAL2NAL_SAMPLE / "test.aln").exists() or not shutil.which("pal2nal.pl"):
+    if not shutil.which("pal2nal.pl"):
         pytest.skip("needs PAL2NAL and its sample (Debian package pal2nal)")
     aln = tmp_path / "test.aln"
     lines = []
