@@ -185,7 +185,8 @@ def test_batch_finds_each_locus_kept_columns(tmp_path):
     has no 4th column and is written whole."""
     families = {stem: Family(seed) for seed, stem in enumerate(["og1", "og10", "og2"], 1)}
     kept = {stem: family.gap_trim(0.5) for stem, family in families.items()}
-    _ = [(tmp_path / folder).mkdir() for folder in ("pep", "cds", "kept")]
+    for folder in ("pep", "cds", "kept"):
+        (tmp_path / folder).mkdir()
     for stem, family in families.items():
         family.write(tmp_path / "pep", stem)[1].rename(tmp_path / "cds" / f"{stem}.fasta")
         if stem != "og2":
