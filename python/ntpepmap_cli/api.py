@@ -16,7 +16,7 @@ from .codes import CODES_BY_NUMBER
 from .errors import InputError, name_some
 from .gene_table import checked_gene_table, load_gene_table
 from .id_map import load_id_map
-from .kept_columns import PYTHON_LIST, KeptColumns, read_kept_columns
+from .kept_columns import PYTHON_LIST, KeptColumns, read_kept_columns, single_columns
 from .locus import LocusInputs, LocusJob, LocusOptions, align_locus, read_cds
 from .outcome import LocusOutcome
 from .pairing import repeated_identifiers
@@ -157,7 +157,7 @@ def _kept(kept_columns: Path | Iterable[int] | None) -> KeptColumns | None:
         if not isinstance(column, int) or isinstance(column, bool):
             raise TypeError(f"kept_columns: column numbers must be int, not "
                             f"{type(column).__name__} ({column!r:.40})")
-    return KeptColumns("kept_columns", PYTHON_LIST, columns, [0] * len(columns))
+    return single_columns("kept_columns", PYTHON_LIST, columns)
 
 
 def _path(value: Path, argument: str) -> str:

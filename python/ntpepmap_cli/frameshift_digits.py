@@ -38,7 +38,8 @@ def spread_columns(columns: list[int], records: list[Record], holding: list[int]
     """Columns of the rows as read, as columns of the rows with their digits spread: a
     large digit's column becomes all of its columns."""
     widths = _digit_widths(records, holding)
-    spread, added, passed = [], 0, sorted(widths)
+    spread: list[int] = []
+    added, passed = 0, sorted(widths)
     next_digit = 0
     for column in columns:
         while next_digit < len(passed) and passed[next_digit] < column:

@@ -26,25 +26,26 @@ PYTHON_LIST = "list of 0-based columns"
 _NUMBERED_FROM_0 = (TRIMAL_MAP, PYTHON_LIST)
 
 _COLUMNS_MAP = "#ColumnsMap"
-_CLIPKIT_LINE = re.compile(r"\s*(\d+)\s+(keep|trim)(?:\s|$)")
-_LIST_LINE = re.compile(r"[\d,\s-]*")
-_LIST_ITEM = re.compile(r"(\d+)(?:-(\d+))?")
+# Column numbers of ASCII digits, short enough to be read as numbers at all.
+_CLIPKIT_LINE = re.compile(r"\s*(\d{1,15})\s+(keep|trim)(?:\s|$)", re.ASCII)
+_LIST_LINE = re.compile(r"[\d,\s-]*", re.ASCII)
+_LIST_ITEM = re.compile(r"(\d{1,15})(?:-(\d{1,15}))?", re.ASCII)
+_NUMBER = re.compile(r"\d{1,15}", re.ASCII)
 # What may follow a locus's stem in the name of its file in a folder of kept columns.
 _STEM_ENDS = ".-_"
 
 
 class KeptColumns:
-    """The kept columns as a file gives them, 0-based, each with its line, not yet
-    checked against the alignment."""
+    """The kept columns as a file gives them, not yet checked against the alignment: runs
+    of them (first, last, 0-based) each with its line (0 where none gives it)."""
 
-    __slots__ = ("path", "kind", "columns", "lines", "log_width", "problem")
+    __slots__ = ("path", "kind", "runs", "log_width", "problem")
 
-    def __init__(self, path: str, kind: str, columns: list[int], lines: list[int],
+    def __init__(self, path: str, kind: str, runs: list[tuple[int, int, int]],
                  log_width: int | None = None, problem: str | None = None) -> None:
         self.path = path
         self.kind = kind
-        self.columns = columns
-        self.lines = lines          # the line that gives each column (0 where none does)
+        self.runs = runs            # a range of a list stays one run until it is known to fit
         self.log_width = log_width  # a log's own count of the alignment's columns
         self.problem = problem      # found as the file was read; told with the widths
 
@@ -56,19 +57,20 @@ class KeptColumns:
         if self.log_width is not None and self.log_width != width:
             raise self._refusal("its lines do not number the alignment's columns", width, pep_name)
         previous = -1
-        for column, line in zip(self.columns, self.lines):
+        for first, last, line in self.runs:
             where = f"line {line}: " if line else ""
-            if not 0 <= column < width:
-                raise self._refusal(f"{where}column {self._shown(column)} is not in the alignment",
-                                    width, pep_name)
-            if column <= previous:
-                said = "repeats" if column == previous else f"comes after {self._shown(previous)}"
-                raise self._refusal(f"{where}column {self._shown(column)} {said}: kept columns "
+            if first <= previous:
+                said = "repeats" if first == previous else f"comes after {self._shown(previous)}"
+                raise self._refusal(f"{where}column {self._shown(first)} {said}: kept columns "
                                     f"must rise", width, pep_name)
-            previous = column
-        if not self.columns:
+            if first < 0 or last >= width:
+                beyond = first if first < 0 else last
+                raise self._refusal(f"{where}column {self._shown(beyond)} is not in the "
+                                    f"alignment", width, pep_name)
+            previous = last
+        if not self.runs:
             raise self._refusal("no column is kept", width, pep_name)
-        return self.columns
+        return [column for first, last, _ in self.runs for column in range(first, last + 1)]
 
     def _shown(self, column: int) -> int:
         """A column as the file numbers it."""
@@ -78,9 +80,14 @@ class KeptColumns:
         if self.log_width is not None:
             extent = f"of {self.log_width} columns"
         else:
-            extent = f"up to column {max(map(self._shown, self.columns), default=0)}"
+            extent = f"up to column {max((self._shown(last) for _, last, _ in self.runs), default=0)}"
         return InputError(self.path, f"{detail}: {self.kind} {extent}, alignment "
                                      f"{shown_path(pep_name)} of {width} columns; nothing written")
+
+
+def single_columns(path: str, kind: str, columns: list[int]) -> KeptColumns:
+    """Columns given one by one, on no line of a file."""
+    return KeptColumns(path, kind, [(column, column, 0) for column in columns])
 
 
 def read_kept_columns(path: str) -> KeptColumns:
@@ -103,15 +110,15 @@ def _column_map(path: str, lines: list[str], maps: list[int]) -> KeptColumns:
         raise InputError(path, f"line {maps[1]}: a second '{_COLUMNS_MAP}' line")
     number = maps[0]
     items = lines[number - 1][len(_COLUMNS_MAP):].replace(",", " ").split()
-    if not all(item.isdigit() for item in items):
+    if not all(_NUMBER.fullmatch(item) for item in items):
         raise InputError(path, f"line {number}: '{_COLUMNS_MAP}' followed by more than column "
                                f"numbers and commas")
-    return KeptColumns(path, TRIMAL_MAP, [int(item) for item in items], [number] * len(items))
+    return KeptColumns(path, TRIMAL_MAP, [(int(item), int(item), number) for item in items])
 
 
 def _clipkit_log(path: str, filled: list[tuple[int, str]]) -> KeptColumns:
     """ClipKIT -l: 'POSITION keep|trim CLASS GAPPYNESS', one line per column, in order."""
-    columns, lines = [], []
+    runs: list[tuple[int, int, int]] = []
     problem = None
     for place, (number, line) in enumerate(filled, 1):
         match = _CLIPKIT_LINE.match(line)
@@ -121,14 +128,13 @@ def _clipkit_log(path: str, filled: list[tuple[int, str]]) -> KeptColumns:
         if int(match[1]) != place and problem is None:
             problem = f"line {number}: column {match[1]} where column {place} belongs"
         if match[2] == "keep":
-            columns.append(place - 1)
-            lines.append(number)
-    return KeptColumns(path, CLIPKIT_LOG, columns, lines, len(filled), problem)
+            runs.append((place - 1, place - 1, number))
+    return KeptColumns(path, CLIPKIT_LOG, runs, len(filled), problem)
 
 
 def _column_list(path: str, filled: list[tuple[int, str]]) -> KeptColumns:
     """Columns and ranges of them, 1-based: '1-120,131,140-300'."""
-    columns, lines = [], []
+    runs: list[tuple[int, int, int]] = []
     problem = None
     for number, line in filled:
         items = [item for item in re.split(r"[,\s]+", line.strip()) if item]
@@ -142,9 +148,8 @@ def _column_list(path: str, filled: list[tuple[int, str]]) -> KeptColumns:
             first, last = int(match[1]), int(match[2] or match[1])
             if last < first and problem is None:
                 problem = f"line {number}: range {match[0]} runs backwards"
-            columns += range(first - 1, last)
-            lines += [number] * (last - first + 1)
-    return KeptColumns(path, COLUMN_LIST, columns, lines, problem=problem)
+            runs.append((first - 1, last - 1, number))
+    return KeptColumns(path, COLUMN_LIST, runs, problem=problem)
 
 
 def block_columns(path: str, marked: list[int] | None) -> KeptColumns:
@@ -152,7 +157,7 @@ def block_columns(path: str, marked: list[int] | None) -> KeptColumns:
     if marked is None:
         raise InputError(path, "--blocks: no line of '#' under a block marks columns to keep "
                                "(CLUSTAL input, as Gblocks and PAL2NAL mark them)")
-    return KeptColumns(path, BLOCK_MARKS, marked, [0] * len(marked))
+    return single_columns(path, BLOCK_MARKS, marked)
 
 
 def files_by_locus(folder: str, stems: Iterable[str]) -> dict[str, list[str]]:
