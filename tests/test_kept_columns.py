@@ -231,3 +231,24 @@ def test_blocks_as_pal2nal_blockonly_keeps_them(tmp_path, marks):
     done = run_cli(aln, nuc, "--blocks", "--pair-by-order", "--mismatch", "keep", "-o", out)
     assert done.returncode == 1, done.stderr  # the pseudogene's V on GAT, kept
     assert read_fasta(out.read_text()) == read_fasta(theirs)
+
+
+@pytest.mark.parametrize("mismatch", ["mask", "keep", "drop"])
+def test_a_failed_codon_in_a_column_trimmed_away_is_only_counted(tmp_path, mismatch):
+    family = Family()
+    kept = list(range(1, family.width))
+    name = next(name for name, row in family.rows.items() if row[0] not in "-W")
+    cds = {name: row.replace("-", "") for name, row in family.codon_rows.items()}
+    cds[name] = "TGG" + cds[name][3:]  # W where another residue stands
+    (tmp_path / "kept.txt").write_text(column_list(kept))
+    done = run_cli(write_fasta(tmp_path / "pep.fasta", family.rows),
+                   write_fasta(tmp_path / "cds.fasta", cds), "-o", tmp_path / "out.fasta",
+                   "--kept-columns", tmp_path / "kept.txt", "--mismatch", mismatch)
+    written = read_fasta((tmp_path / "out.fasta").read_text())
+    if mismatch == "drop":  # the record is not written: that is told
+        assert done.returncode == 1 and name not in written and "does not match TGG" in done.stderr
+    else:
+        assert done.returncode == 0 and written == family.expected(kept), done.stderr
+        assert done.stderr.splitlines() == [
+            f"ntpepmap: {TAXA} records written, 0 codons masked, 0 kept, 0 located, 0 padded, "
+            f"0 left out; 1 codon failed in columns trimmed away"]

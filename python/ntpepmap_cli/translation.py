@@ -241,10 +241,12 @@ class _Words:
                 f"{surplus} nt longer than its {record.residues} residues need "
                 f"({3 * record.residues} nt); the last {surplus} nt are not written"))
         done, in_words = _DONE_TO_CODON[settings.mismatch], _DONE_IN_WORDS[settings.mismatch]
+        # A record dropped for a codon in a column trimmed away says so: it is not written.
+        written = self.written_columns if record.fate == "written" else None
         for site in record.sites:
             if site.reason == "too few nucleotides":
                 continue
-            if self.written_columns is not None and site.column not in self.written_columns:
+            if written is not None and site.column not in written:
                 self.trimmed_away += 1
                 continue
             what = _encoded(site.encodes, settings)
