@@ -99,6 +99,7 @@ def test_problems_say_where_what_and_what_was_done(row, cds, options, kind, acti
     (problem,) = alignment.problems
     assert (problem.record, problem.kind, problem.action) == ("beta", kind, action)
     assert ("beta" in alignment.as_dict()) == written and ": beta: " in problem.message
+    assert alignment.counts["written"] == len(alignment) and alignment.fate.startswith("written")
     if kind == problems.MISMATCH:
         assert (problem.column, problem.residue_number, problem.residue, problem.triplet) == (
             W_AT + 1, W_AT + 1, "W", CDS["beta"][3 * W_AT:3 * W_AT + 3])

@@ -14,7 +14,8 @@ from ntpepmap_cli.codes import CODES_BY_NUMBER, terminal_stops
 from ntpepmap_cli.errors import InputError, name_some
 from ntpepmap_cli.locus import file_stem
 from ntpepmap_cli.pairing import check_nucleotide
-from ntpepmap_cli.seqio import clustal_lines, fasta_lines, read_alignment, read_fasta
+from ntpepmap_cli._native import fasta_text
+from ntpepmap_cli.seqio import clustal_lines, read_alignment, read_fasta
 
 RECORDS = [("a", "MKW-LF" * 23), ("long_name_b", "MK--LF" * 23), ("c", "-" * 138)]
 
@@ -71,7 +72,7 @@ def test_protein_is_named_before_non_ascii():
 @pytest.mark.parametrize("wrap", [0, 1, 7, 60])
 def test_fasta_writer_round_trip(tmp_path, wrap):
     path = tmp_path / "out.fasta"
-    path.write_text("".join(fasta_lines(RECORDS, wrap)))
+    path.write_bytes(fasta_text(RECORDS, wrap))
     assert read_fasta(str(path)) == RECORDS
 
 

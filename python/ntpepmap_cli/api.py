@@ -18,7 +18,7 @@ from .gene_table import checked_gene_table, load_gene_table
 from .id_map import load_id_map
 from .kept_columns import PYTHON_LIST, KeptColumns, read_kept_columns, single_columns
 from .locus import LocusInputs, LocusJob, LocusOptions, align_locus, read_cds
-from .outcome import LocusOutcome
+from .outcome import LocusOutcome, Tally
 from .pairing import repeated_identifiers
 from .problems import Problem
 from .seqio import Record, read_alignment
@@ -45,11 +45,18 @@ class CodonAlignment:
     Iterating gives (identifier, row) pairs, repeated identifiers included.
     """
 
-    __slots__ = ("_rows", "problems")
+    __slots__ = ("_rows", "problems", "fate", "counts", "first_message")
 
-    def __init__(self, rows: Sequence[tuple[str, str]], problems: Sequence[Problem]) -> None:
+    def __init__(self, rows: Sequence[tuple[str, str]], problems: Sequence[Problem],
+                 outcome: LocusOutcome | None = None) -> None:
         self._rows = list(rows)
         self.problems: tuple[Problem, ...] = tuple(problems)
+        # As `ntpepmap batch --status` tells each locus: 'written' or 'written with changes',
+        # the records' and codons' counts, and the first problem's line.
+        self.fate = outcome.fate() if outcome else "written"
+        tally = outcome.tally if outcome else Tally()
+        self.counts: dict[str, int] = dict(zip(Tally.__slots__, tally.counts()))
+        self.first_message = outcome.first_message() if outcome else ""
 
     def __iter__(self) -> Iterator[tuple[str, str]]:
         return iter(self._rows)
@@ -118,7 +125,8 @@ def codon_align(protein: Sequences, cds: Sequences, *, table: int = 1,
     except InputError as error:
         error.problems = tuple(outcome.problems)
         raise
-    return CodonAlignment(outcome.rows, outcome.problems + located_notes(outcome.located, cds_name))
+    return CodonAlignment(outcome.rows, outcome.problems + located_notes(outcome.located, cds_name),
+                          outcome)
 
 
 def _records(source: object, argument: str,

@@ -12,75 +12,18 @@ import gc
 import os
 
 from .errors import InputError, name_some, shown_path
+from .job import LocusJob, LocusOptions
 from .kept_columns import KeptColumns, block_columns, kept_codon_rows, read_kept_columns
 from .outcome import LocusOutcome, Record, Status
 from .outputs import STDOUT, output_stream, write_file
 from .pairing import (NUCLEOTIDE_LETTERS, check_names_fit, check_not_swapped, check_nucleotide,
                       pair_by_identifier, pair_by_order)
+from ._native import fasta_text  # the one FASTA writer: the engine's text is written alike
 from .seqio import (DecompressedAhead, alignment_lines, read_alignment, read_alignment_blocks,
                     read_fasta_marked)
 from .translation import translate
 
 __all__ = ["LocusJob", "LocusOptions", "LocusOutcome", "Status", "align_locus", "run_locus"]
-
-
-# Plain classes, not NamedTuple or dataclass: importing typing or dataclasses
-# would cost a small locus more start-up time than its work.
-class LocusOptions:
-    """How every locus of a run is read, back-translated and written."""
-
-    __slots__ = ("table_num", "gene_table", "in_format", "out_format", "wrap", "pair_by_order",
-                 "id_map", "trim_stop", "strict", "keep_short", "mismatch", "upper_case",
-                 "resolve_ambiguity", "t_for_u", "drop_gap_columns", "keep_reports", "locate",
-                 "both_strands", "threads", "blocks")
-
-    def __init__(self, table_num: int = 1, gene_table: dict[str, list[str]] | None = None,
-                 in_format: str = "auto", out_format: str = "fasta", wrap: int = 0,
-                 pair_by_order: bool = False, id_map: dict[str, str] | None = None,
-                 trim_stop: bool = True, strict: bool = False, keep_short: bool = False,
-                 mismatch: str = "mask", upper_case: bool = False,
-                 resolve_ambiguity: bool = False, t_for_u: bool = False,
-                 drop_gap_columns: bool = False, keep_reports: bool = False, locate: bool = True,
-                 both_strands: bool = False, threads: int = 0, blocks: bool = False) -> None:
-        self.table_num = table_num
-        self.gene_table = gene_table
-        self.in_format = in_format
-        self.out_format = out_format
-        self.wrap = wrap
-        self.pair_by_order = pair_by_order
-        self.id_map = id_map  # protein identifier -> CDS identifier
-        self.trim_stop = trim_stop
-        self.strict = strict
-        self.keep_short = keep_short
-        self.mismatch = mismatch
-        self.upper_case = upper_case
-        self.resolve_ambiguity = resolve_ambiguity
-        self.t_for_u = t_for_u
-        self.drop_gap_columns = drop_gap_columns
-        self.keep_reports = keep_reports
-        self.locate = locate  # search a CDS that does not fit for the protein's coding region
-        self.both_strands = both_strands
-        # A large locus is translated on this many threads at most (0: one per usable CPU).
-        self.threads = threads
-        self.blocks = blocks  # write the columns that lines of '#' mark under CLUSTAL blocks
-
-
-class LocusJob:
-    """The two input files of a locus, its output ('-': standard output), and the file of
-    the columns kept of its alignment by a trimmer, if any."""
-
-    __slots__ = ("pep_path", "cds_path", "out_path", "kept_path")
-
-    def __init__(self, pep_path: str, cds_path: str, out_path: str = "-",
-                 kept_path: str | None = None) -> None:
-        self.pep_path = pep_path
-        self.cds_path = cds_path
-        self.out_path = out_path
-        self.kept_path = kept_path
-
-    def __repr__(self) -> str:
-        kept = f", {self.kept_path!r}" if self.kept_path is not None else ""
-        return f"LocusJob({self.pep_path!r}, {self.cds_path!r}, {self.out_path!r}{kept})"
 
 
 def run_locus(job: LocusJob, options: LocusOptions) -> LocusOutcome:
@@ -202,8 +145,7 @@ def _run(job: LocusJob, options: LocusOptions, outcome: LocusOutcome) -> None:
 
 def _output_is_plain_fasta(options: LocusOptions) -> bool:
     """Whether the engine's FASTA text is the output file as it is."""
-    return (options.out_format == "fasta" and not options.wrap and not options.drop_gap_columns
-            and not options.keep_short)
+    return options.out_format == "fasta" and not options.drop_gap_columns and not options.keep_short
 
 
 def without_gap_columns(rows: list[Record]) -> list[Record]:
@@ -248,7 +190,9 @@ def _version_for(out_format: str) -> str:
 
 def write_alignment(out_path: str, rows: list[Record], ncols: int,
                     options: LocusOptions) -> None:
-    lines = alignment_lines(rows, ncols, options.out_format, options.wrap,
-                            _version_for(options.out_format))
+    if options.out_format == "fasta":
+        write_bytes(out_path, fasta_text(rows, options.wrap))
+        return
+    lines = alignment_lines(rows, ncols, options.out_format, _version_for(options.out_format))
     with output_stream(out_path) as out:
         out.writelines(lines)

@@ -9,7 +9,7 @@ from .problems import Problem
 
 TYPE_CHECKING = False  # typing itself costs a batch noticeable start-up time
 if TYPE_CHECKING:
-    from .locus import LocusJob
+    from .job import LocusJob
 
 Record = tuple[str, str]  # (identifier, sequence)
 
@@ -59,6 +59,7 @@ if TYPE_CHECKING:
     PackedOutcome = tuple[int, str, list[str], list[PackedProblem], tuple[int, ...]]
 
 _STATUSES = tuple(Status)  # by value: cheaper than calling the enum
+_FATES = {Status.CLEAN: "written", Status.REPORTED: "written with changes", Status.FAILED: "failed"}
 
 
 class LocusOutcome:
@@ -89,6 +90,18 @@ class LocusOutcome:
     def failed(self, message: str) -> None:
         self.status = Status.FAILED
         self.notes.append(message)
+
+    def fate(self) -> str:
+        """'written', 'written with changes' (a codon or a record not as given) or 'failed'."""
+        return _FATES[self.status]
+
+    def first_message(self) -> str:
+        """The error that ended the locus, or else its first problem or note; '' for none."""
+        if self.status == Status.FAILED and self.notes:
+            return self.notes[-1]
+        if self.problems:
+            return self.problems[0].message
+        return self.notes[0] if self.notes else ""
 
     def packed(self) -> PackedOutcome:
         """What the main process needs of a batch worker's locus; its rows are written already."""

@@ -390,15 +390,6 @@ def _chunks(row: str, width: int) -> Iterator[str]:
         yield row[start:start + width]
 
 
-def fasta_lines(records: Iterable[Record], wrap: int) -> Iterator[str]:
-    for ident, row in records:
-        yield f">{ident}\n"
-        if wrap > 0 and row:
-            yield "\n".join(_chunks(row, wrap)) + "\n"
-        else:
-            yield row + "\n"
-
-
 def phylip_lines(records: list[Record], ncols: int) -> Iterator[str]:
     """Relaxed sequential PHYLIP: names of any length, one taxon per line."""
     width = max((len(ident) for ident, _ in records), default=0)
@@ -425,9 +416,8 @@ def clustal_lines(records: list[Record], ncols: int, version: str) -> Iterator[s
 
 
 def alignment_lines(records: list[Record], ncols: int, out_format: str,
-                    wrap: int, version: str) -> Iterator[str]:
-    if out_format == "fasta":
-        return fasta_lines(records, wrap)
+                    version: str) -> Iterator[str]:
+    """The lines of an alignment in a format of rows side by side; FASTA is fasta_text's."""
     if out_format == "phylip":
         return phylip_lines(records, ncols)
     if out_format == "paml":

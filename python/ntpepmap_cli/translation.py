@@ -15,7 +15,7 @@ from .problems import (CDS_TOO_LONG, CDS_TOO_SHORT, CODING_REGION, KEPT, LEFT_OU
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from ._native import LocusTranslation, RecordReport
-    from .locus import LocusOptions
+    from .job import LocusOptions
 
 MISMATCH_POLICIES = ("mask", "keep", "drop")
 
@@ -28,7 +28,7 @@ class EngineSettings:
 
     __slots__ = ("code", "mismatch", "upper_case", "resolve_ambiguity", "t_for_u",
                  "keep_reports", "locate", "both_strands", "trim_stop", "terminal_stops",
-                 "keep_short", "fasta_text", "threads")
+                 "keep_short", "fasta_text", "wrap", "threads")
 
     def __init__(self, options: LocusOptions, fasta_text: bool = False) -> None:
         self.code: int | dict[str, list[str]] = (options.table_num if options.gene_table is None
@@ -44,6 +44,7 @@ class EngineSettings:
         self.terminal_stops = sorted(terminal_stops(options.table_num, options.gene_table))
         self.keep_short = options.keep_short
         self.fasta_text = fasta_text
+        self.wrap = options.wrap
         self.threads = options.threads
 
     def code_name(self) -> str:

@@ -18,6 +18,7 @@
 #include "engine/alignment_rows.hpp"
 #include "engine/engine.hpp"
 #include "translator/codon_lookup.hpp"
+#include "writer/fasta_text.hpp"
 #include "parallel/shares.hpp"
 #include "module/py_ref.hpp"
 #include "tool_module/binding_errors.hpp"
@@ -141,6 +142,7 @@ struct LocusArguments {
     PyObject* cds;       // [coding sequence of each protein record]
     engine::EngineOptions options;
     bool fasta_text;
+    std::size_t wrap;  // letters per line of the FASTA text; 0: a row on one line
     unsigned threads;  // at most this many at once; 0: as many as the process may use
 };
 
@@ -164,7 +166,10 @@ LocusArguments arguments_of(PyObject* const* args, Py_ssize_t count) {
     if (threads < 0) fail(PyExc_ValueError, "settings.threads must be 0 (as many as there are CPUs) or more");
     // Beyond the most threads that are run, any number asks for as many.
     const auto asked = static_cast<unsigned>(std::min<long>(threads, parallel::MOST_USEFUL_THREADS));
-    return {utf8_of(args[0]), settings.attribute("code"), args[2], args[3], options, settings.flag("fasta_text"), asked};
+    const long wrap = settings.number("wrap");
+    if (wrap < 0) fail(PyExc_ValueError, "settings.wrap must be 0 (no wrapping) or more");
+    return {utf8_of(args[0]), settings.attribute("code"), args[2], args[3], options, settings.flag("fasta_text"),
+            static_cast<std::size_t>(wrap), asked};
 }
 
 // The named results of a locus, as struct sequences: tuples whose fields also have names.
@@ -347,7 +352,7 @@ bool is_clean_located(const engine::RecordOutcome& outcome, std::string_view row
 // held; a row that came out shorter is cut to its length at the end.
 class RowList {
 public:
-    explicit RowList(const std::vector<RecordText>& records)
+    RowList(const std::vector<RecordText>& records, std::size_t)
         : rows_(checked(PyList_New(static_cast<Py_ssize_t>(records.size())))), lengths_(records.size(), LEFT_OUT) {
         for (std::size_t index = 0; index < records.size(); ++index) {
             PyRef row = checked(PyUnicode_New(static_cast<Py_ssize_t>(3 * records[index].row.size()), 127));
@@ -400,9 +405,11 @@ void ask_for_huge_pages([[maybe_unused]] char* begin, [[maybe_unused]] std::size
 // that records can be placed from different threads; the text closes up where one is not full.
 class FastaText {
 public:
-    explicit FastaText(const std::vector<RecordText>& records) : starts_(records.size() + 1), full_(records.size()) {
+    FastaText(const std::vector<RecordText>& records, std::size_t wrap)
+        : starts_(records.size() + 1), full_(records.size()), wrap_(wrap) {
         for (std::size_t index = 0; index < records.size(); ++index) {
-            starts_[index + 1] = starts_[index] + 3 + records[index].name.size() + 3 * records[index].row.size();
+            starts_[index + 1] = starts_[index] + writer::fasta_record_size(records[index].name.size(),
+                                                                           3 * records[index].row.size(), wrap);
         }
         text_ = checked(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(starts_.back())));
         ask_for_huge_pages(PyBytes_AS_STRING(text_.get()), starts_.back());
@@ -411,12 +418,7 @@ public:
     // Records of different indices may be placed at once, from different threads.
     void place(std::size_t index, const RecordText& record, const engine::RecordOutcome& outcome) noexcept {
         if (!is_full(outcome, record.row)) return;
-        char* next = PyBytes_AS_STRING(text_.get()) + starts_[index];
-        *next++ = '>';
-        next = put(next, record.name);
-        *next++ = '\n';
-        next = put(next, outcome.row);
-        *next = '\n';
+        writer::put_fasta_record(PyBytes_AS_STRING(text_.get()) + starts_[index], record.name, outcome.row, wrap_);
         full_[index] = 1;
     }
 
@@ -437,13 +439,9 @@ public:
     }
 
 private:
-    static char* put(char* next, std::string_view piece) noexcept {
-        std::memcpy(next, piece.data(), piece.size());
-        return next + piece.size();
-    }
-
     std::vector<std::size_t> starts_;  // where each record's text starts when every record before it is full
     std::vector<std::uint8_t> full_;
+    std::size_t wrap_;
     PyRef text_;
 };
 
@@ -490,7 +488,7 @@ std::vector<parallel::Share> shares_of(const std::vector<RecordText>& records, u
 template <class Rows>
 PyObject* translate_into(const LocusArguments& arguments, const engine::GeneticCode& code,
                          const std::vector<RecordText>& records, const engine::AlignmentRows& even_rows) {
-    Rows rows(records);
+    Rows rows(records, arguments.wrap);
     const std::vector<parallel::Share> shares = shares_of(records, arguments.threads);
     std::vector<ShareResult> results(shares.size());
     {
@@ -561,12 +559,43 @@ PyObject* translate_locus(PyObject*, PyObject* const* args, Py_ssize_t count) {
     }
 }
 
+// fasta_text(records, wrap) -> bytes: the (identifier, row) records as a FASTA file's UTF-8 text.
+PyObject* fasta_text(PyObject*, PyObject* const* args, Py_ssize_t count) {
+    try {
+        if (count != 2 || !PyList_Check(args[0])) fail(PyExc_TypeError, "fasta_text(records, wrap) takes a list and an int");
+        const Py_ssize_t wrap = PyLong_AsSsize_t(args[1]);
+        if (wrap == -1 && PyErr_Occurred()) throw PythonError{};
+        if (wrap < 0) fail(PyExc_ValueError, "wrap must be 0 (no wrapping) or more");
+        const PyRef records = checked(PyList_GetSlice(args[0], 0, PyList_GET_SIZE(args[0])));
+        std::vector<std::pair<std::string_view, std::string_view>> texts;
+        std::size_t size = 0;
+        for (Py_ssize_t index = 0; index < PyList_GET_SIZE(records.get()); ++index) {
+            PyObject* record = PyList_GET_ITEM(records.get(), index);
+            if (!PyTuple_Check(record) || PyTuple_GET_SIZE(record) != 2 || !PyUnicode_Check(PyTuple_GET_ITEM(record, 0)) ||
+                !PyUnicode_Check(PyTuple_GET_ITEM(record, 1))) {
+                fail(PyExc_TypeError, "records must be (identifier, row) tuples of str");
+            }
+            const auto& [name, row] = texts.emplace_back(utf8_of(PyTuple_GET_ITEM(record, 0)),
+                                                         utf8_of(PyTuple_GET_ITEM(record, 1)));
+            size += writer::fasta_record_size(name.size(), row.size(), static_cast<std::size_t>(wrap));
+        }
+        PyRef text = checked(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
+        char* next = PyBytes_AS_STRING(text.get());
+        for (const auto& [name, row] : texts) next = writer::put_fasta_record(next, name, row, static_cast<std::size_t>(wrap));
+        return text.release();
+    } catch (const PythonError&) {
+        return nullptr;
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    }
+}
+
 constexpr char TRANSLATE_LOCUS_DOC[] =
     "translate_locus(file_stem, settings, proteins, cds)\n--\n\n"
     "Back-translates a locus: proteins are (identifier, aligned row) tuples, cds the coding sequence of each.\n"
     "settings gives by attribute: code (a built-in number or a dict of letter to codons), mismatch ('mask',\n"
     "'keep' or 'drop'), upper_case, resolve_ambiguity, t_for_u, keep_reports, locate, both_strands, trim_stop\n"
-    "with terminal_stops (upper-case codons), keep_short, fasta_text, threads (0: one per CPU the process may\n"
+    "with terminal_stops (upper-case codons), keep_short, fasta_text with wrap, threads (0: one per CPU the process may\n"
     "use; 8 at most). Rows are read with '.' and '~' as gaps and made as wide as the widest; a CDS loses its\n"
     "gap letters and, with trim_stop, a terminal stop codon just beyond the residues; one with fewer triplets\n"
     "than residues is held back unless keep_short. The lock is let go while the records are translated.\n"
@@ -578,6 +607,9 @@ constexpr char TRANSLATE_LOCUS_DOC[] =
 const PyMethodDef ENGINE_METHODS[] = {
     {"translate_locus", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(translate_locus)), METH_FASTCALL,
      TRANSLATE_LOCUS_DOC},
+    {"fasta_text", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fasta_text)), METH_FASTCALL,
+     "fasta_text(records, wrap) -> bytes\n--\n\nThe (identifier, row) records as the UTF-8 text of a FASTA file, rows "
+     "on lines of at most\nwrap letters (0: one line each)."},
 };
 
 }  // namespace
