@@ -84,8 +84,8 @@ def _check_single_outputs(args: argparse.Namespace, stdout_closed: bool) -> None
 def single_main(argv: Sequence[str], stdout_closed: bool = False) -> int:
     parser = single_parser()
     args = parser.parse_args(argv)
-    if args.pep_aln == "-" and args.cds == "-":
-        parser.error("only one of PEP_ALN and CDS can be standard input")
+    if [args.pep_aln, args.cds, args.kept_columns].count("-") > 1:
+        parser.error("only one of PEP_ALN, CDS and --kept-columns can be standard input")
     try:
         _check_single_outputs(args, stdout_closed)
         options = locus_options(args, parser)
