@@ -29,7 +29,7 @@ def write_sub_manifest(path, loci):
     """The chunk's loci, absolute paths, so that the manifest may live anywhere; no CDS
     column when the loci share the batch's CDS files."""
     with open(path, "w", encoding="utf-8", errors="surrogateescape") as manifest:
-        manifest.write("# protein alignment\tCDS\toutput\n")
+        manifest.write("# protein alignment\tCDS\toutput\tkept columns\n")
         for _, *paths in loci:
             manifest.write("\t".join(os.path.abspath(part) for part in paths if part) + "\n")
 
@@ -79,12 +79,13 @@ def verdict(chunk, loci, written, messages, status):
 def main(job):
     loci = job.params.loci
     write_sub_manifest(job.log.manifest, loci)
-    before = [file_identity(out) for *_, out in loci]
+    before = [file_identity(out) for _, _, _, out, *_ in loci]
     command = [sys.executable, "-m", "ntpepmap_cli", "batch", job.log.manifest,
                *job.params.options, "-j", str(job.threads)]
     batch = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                            stderr=subprocess.STDOUT, text=True, errors="replace")
-    written = [file_identity(out) not in (None, old) for (*_, out), old in zip(loci, before)]
+    written = [file_identity(out) not in (None, old)
+               for (_, _, _, out, *_), old in zip(loci, before)]
     messages = messages_by_locus(batch.stdout, loci)
     write_summary(job.log.summary, loci, written, messages)
     lines, failed = verdict(job.wildcards.chunk, loci, written, messages, batch.returncode)
