@@ -135,6 +135,10 @@ CDS = {"a": "atgaaRtgg", "b": "ATGAAGGATTGG", "c": "ccATGAAATGGTAAcc", "d": "ATG
 TOOL_CALLS = [
     lambda: _native.read_records(b">a d\nMK-W\n>b\nMK\r\nKW\n", "auto", b"ACGT"),
     lambda: _native.read_records(b"CLUSTAL W\n\na  MK-W\nb  MKKW\n", "auto", None),
+    lambda: _native.read_records(b"CLUSTAL W\n\na  MK-W\nb  MKKW\n   ##\n", "auto", None),
+    lambda: _native.read_records(b"CLUSTAL W\n\na  MK-W\nb  MKKW\n#\n", "auto", None),
+    lambda: _native.code_letters(2),
+    lambda: _native.code_letters(7),
     lambda: _native.read_records(b" 2 4\na MK-W\nb MKKW\n", "phylip", None),
     lambda: _native.read_records(b">a\nMK\xff\n>\n", "fasta", None),
     lambda: _native.read_records(b">a caf\xe9\nMK\n>b\tx y \r\nKW\n", "fasta", None, True),
@@ -148,6 +152,8 @@ TOOL_CALLS = [
     lambda: codon_align(PROTEINS, CDS, gene_table={"M": ["ATG"], "K": ["AAA"], "W": ["TGG"]}),
     lambda: codon_align({"a": "MK-W"}, {"b": "ATG"}),
     lambda: codon_align(PROTEINS, CDS, table=7),
+    lambda: codon_align(PROTEINS, CDS, kept_columns=[0, 3]),
+    lambda: codon_align(PROTEINS, CDS, kept_columns=[9]),
 ]
 
 

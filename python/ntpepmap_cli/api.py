@@ -18,11 +18,12 @@ from .errors import InputError, name_some
 from .gene_table import checked_gene_table, load_gene_table
 from .id_map import load_id_map
 from .header_pairing import pattern_rule
+from .kept_columns import PYTHON_LIST, KeptColumns, read_kept_columns, single_columns
 from .locus import LocusInputs, LocusJob, LocusOptions, align_locus
 from .outcome import LocusOutcome, Tally
 from .pairing import NUCLEOTIDE_LETTERS, repeated_identifiers
 from .problems import Problem
-from .seqio import Record, read_content, read_records
+from .seqio import Reading, Record, frameshifts_spread, read_content, read_records
 from .translation import MISMATCH_POLICIES, STOP_POLICIES, located_notes
 
 if TYPE_CHECKING:
@@ -101,7 +102,8 @@ def codon_align(protein: Sequences, cds: Sequences, *, table: int = 1,
                 pair_by_order: bool = False, id_map: Path | Mapping[str, str] | None = None,
                 locate: bool = True, both_strands: bool = False, mismatch: str = "mask",
                 upper_case: bool = False, resolve_ambiguity: bool = False,
-                id_pattern: str | None = None, stops: str = "keep") -> CodonAlignment:
+                id_pattern: str | None = None, stops: str = "keep",
+                kept_columns: Path | Iterable[int] | None = None) -> CodonAlignment:
     """Back-translates aligned protein rows into a codon alignment, as the
     ntpepmap command does.
 
@@ -120,6 +122,8 @@ def codon_align(protein: Sequences, cds: Sequences, *, table: int = 1,
     what becomes of a stop codon the protein carries as '*': 'keep' (a Problem
     of kind 'stop codon' for each one inside the protein), 'mask' (NNN, the
     terminal ones too) or 'drop-columns' (its column left out of every row).
+    kept_columns: the columns a trimmer kept of the (untrimmed) protein
+    alignment, a file as --kept-columns reads it, or 0-based column numbers.
 
     Raises TypeError or ValueError for wrong arguments, and InputError, with
     the command's one-line message, for inputs it cannot back-translate; its
@@ -132,7 +136,8 @@ def codon_align(protein: Sequences, cds: Sequences, *, table: int = 1,
     outcome = LocusOutcome(LocusJob(proteins.name, coding.name, ""))
     try:
         align_locus(LocusInputs(proteins.records, coding.records, proteins.name, coding.name,
-                                coding.marked, proteins.headers, coding.headers),
+                                coding.marked, proteins.headers, coding.headers,
+                                kept=_kept(kept_columns)),
                     options, outcome)
     except InputError as error:
         error.args = (_keywords_for_flags(str(error)),)
@@ -178,21 +183,28 @@ class _Input:
         self.headers = headers
 
 
+def _read_input(reading: Reading, name: str, protein: bool) -> _Input:
+    """A file's records; an alignment's with PAL2NAL's frameshift digits spread over their columns."""
+    if protein:
+        return _Input(frameshifts_spread(reading)[0], name, None, reading.headers)
+    return _Input(reading.records, name, reading.marked, reading.headers)
+
+
 def _records(source: object, argument: str, name: str) -> _Input:
     """The records of an input: a path, an open file, a mapping, a Biopython alignment or
     records. Biopython's objects are known by their attributes, not by importing it."""
-    in_format, letters = ("auto", None) if argument == "protein" else ("fasta", NUCLEOTIDE_LETTERS)
+    protein = argument == "protein"
+    in_format, letters = ("auto", None) if protein else ("fasta", NUCLEOTIDE_LETTERS)
     if isinstance(source, (str, os.PathLike)):
         path = _path(source, argument)
-        reading = read_records(path, in_format, letters, headers=True)
-        return _Input(reading.records, path, reading.marked, reading.headers)
+        return _read_input(read_records(path, in_format, letters, True, protein), path, protein)
     if hasattr(source, "read"):  # an open file, text or binary
         own_name = getattr(source, "name", None)
         name = own_name if isinstance(own_name, str) else name
         content = source.read()
         data = content.encode("utf-8") if isinstance(content, str) else content
-        reading = read_content(data, name, in_format, letters, headers=True)
-        return _Input(reading.records, name, reading.marked, reading.headers)
+        return _read_input(read_content(data, name, in_format, letters, True, protein), name,
+                           protein)
     if isinstance(source, Mapping):
         pairs = [(_text(ident, argument, "identifiers"), _sequence(seq, argument))
                  for ident, seq in source.items()]
@@ -237,6 +249,22 @@ def _aligned_rows(alignment: object, argument: str) -> tuple[list[Record], list[
         records.append((ident, str(alignment[index])))  # type: ignore[index]
         headers.append(header)
     return records, headers
+
+
+def _kept(kept_columns: Path | Iterable[int] | None) -> KeptColumns | None:
+    if kept_columns is None:
+        return None
+    if isinstance(kept_columns, (str, os.PathLike)):
+        return read_kept_columns(_path(kept_columns, "kept_columns"))
+    if not isinstance(kept_columns, Iterable) or isinstance(kept_columns, (bytes, bytearray)):
+        raise TypeError(f"kept_columns must be a path or column numbers, not "
+                        f"{type(kept_columns).__name__}")
+    columns = list(kept_columns)
+    for column in columns:
+        if not isinstance(column, int) or isinstance(column, bool):
+            raise TypeError(f"kept_columns: column numbers must be int, not "
+                            f"{type(column).__name__} ({column!r:.40})")
+    return single_columns("kept_columns", PYTHON_LIST, columns)
 
 
 def _path(value: Path, argument: str) -> str:

@@ -17,6 +17,7 @@ from .cds_source import CdsSource, read_cds_source
 from .errors import InputError, name_some
 from .header_pairing import rules_for, unpaired_proteins
 from .interrupts import StopRequest, exit_status, signal_name
+from .kept_columns import files_by_locus, locus_file
 from .locus import LocusJob, LocusOptions, file_stem, run_locus
 from .messages import Reporter, error, print_outcome, tally_text
 from .options import (EXIT_STATUS_TABLE, PROG, HelpFormatter, add_locus_options,
@@ -40,13 +41,15 @@ BATCH_DESCRIPTION = """\
 Run many loci, each a protein alignment with its CDS file, in parallel.
 
 Give either a MANIFEST, a tab-separated file with one locus per line:
-  protein alignment <TAB> CDS <TAB> output path
+  protein alignment <TAB> CDS <TAB> output path [<TAB> kept columns]
 (relative paths are taken from the manifest's folder; lines starting with
-'#' are skipped; a CDS file that several lines name is read once), or two
-folders PEP_DIR and CDS_DIR whose files are matched by name without
-extension, with --out-dir for the outputs, or a folder PEP_DIR whose every
-alignment is threaded against the CDS files given with --cds (one per
-species, or a whole proteome's: read once for the whole batch).
+'#' are skipped; a CDS file that several lines name is read once; the optional
+last column names the file of the columns a trimmer kept, as --kept-columns
+does), or two folders PEP_DIR and CDS_DIR whose files are matched by name
+without extension, with --out-dir for the outputs (and --kept-columns DIR for
+a folder of kept columns), or a folder PEP_DIR whose every alignment is
+threaded against the CDS files given with --cds (one per species, or a whole
+proteome's: read once for the whole batch).
 """
 
 BATCH_EXIT_STATUS = EXIT_STATUS_TABLE.format(
@@ -101,11 +104,14 @@ def read_manifest(path: str, shared_cds: bool = False) -> list[LocusJob]:
         if not line.strip() or line.lstrip().startswith("#"):
             continue
         fields = [part.strip() for part in line.split("\t")]
-        if len(fields) != 3 - shared_cds or not all(fields):
-            raise InputError(path, f"line {number}: expected {expected} separated by tabs")
+        needed = 3 - shared_cds
+        if len(fields) not in (needed, needed + 1) or not all(fields):
+            raise InputError(path, f"line {number}: expected {expected} and optionally the kept "
+                                   f"columns, separated by tabs")
         paths = [os.path.join(base, part) for part in fields]
-        jobs.append(LocusJob(paths[0], "" if shared_cds else paths[1], paths[-1],
-                             name=fields[-1]))
+        jobs.append(LocusJob(paths[0], "" if shared_cds else paths[1], paths[needed - 1],
+                             kept_path=paths[needed] if len(paths) > needed else None,
+                             name=fields[needed - 1]))
     return jobs
 
 
@@ -147,8 +153,10 @@ class Loci:
         return [(job.name, job) for job in self.listed]
 
 
-def match_folders(pep_dir: str, cds_dir: str, out_dir: str, extension: str) -> Loci:
-    """A locus per protein alignment, run when the CDS folder has a file of the same stem.
+def match_folders(pep_dir: str, cds_dir: str, out_dir: str, extension: str,
+                  kept_dir: str | None = None) -> Loci:
+    """A locus per protein alignment, run when the CDS folder has a file of the same stem
+    (and the folder of kept columns one file named after it).
 
     A CDS file without an alignment is no locus, only a warning.
     """
@@ -165,6 +173,8 @@ def match_folders(pep_dir: str, cds_dir: str, out_dir: str, extension: str) -> L
                  for stem, path in peps.items() if stem not in cdss]
     unused = [f"{path}: no alignment of that name in {pep_dir}; not used"
               for stem, path in cdss.items() if stem not in peps]
+    if kept_dir is not None:
+        jobs = _with_kept_columns(jobs, kept_dir, unmatched)
     return Loci(jobs, unmatched, unused)
 
 
@@ -210,6 +220,19 @@ def _share(source: CdsSource, jobs: list[LocusJob], options: LocusOptions) -> No
     if unpaired_proteins(idents, source.lookup, options.id_map, options.id_pattern)[0]:
         source.read_headers()
         source.lookup.build(rules_for(options.id_pattern))
+def _with_kept_columns(jobs: list[LocusJob], kept_dir: str,
+                       unmatched: list[LocusOutcome]) -> list[LocusJob]:
+    """The jobs given their files of kept columns; a locus without one file fails."""
+    stems = {file_stem(job.pep_path): job for job in jobs}
+    found = files_by_locus(kept_dir, stems)
+    ready = []
+    for stem, job in stems.items():
+        try:
+            job.kept_path = locus_file(kept_dir, stem, found[stem])
+            ready.append(job)
+        except InputError as exc:
+            unmatched.append(LocusOutcome(job, Status.FAILED, notes=[f"{job.pep_path}: {exc}"]))
+    return ready
 
 
 def collect_loci(args: argparse.Namespace, parser: argparse.ArgumentParser,
@@ -226,11 +249,17 @@ def _listed_loci(args: argparse.Namespace, parser: argparse.ArgumentParser,
     if args.cds and os.path.isdir(args.inputs[0]):
         if len(args.inputs) != 1 or not args.out_dir:
             parser.error("--cds goes with one folder of alignments and --out-dir, or a manifest")
-        return alignments_against_shared_cds(args.inputs[0], args.out_dir,
+        loci = alignments_against_shared_cds(args.inputs[0], args.out_dir,
                                              default_extension(options.out_format))
+        if args.kept_columns:
+            loci.jobs = _with_kept_columns(loci.jobs, args.kept_columns, loci.unmatched)
+        return loci
     if len(args.inputs) == 1:
         if args.out_dir:
             parser.error("--out-dir is for folder mode; a manifest names each output")
+        if args.kept_columns:
+            parser.error("--kept-columns DIR is for folder mode; a manifest names each "
+                         "locus's kept columns in its last column")
         loci = Loci(read_manifest(args.inputs[0], shared_cds=bool(args.cds)), [], [])
         if not loci.jobs:
             raise InputError(args.inputs[0], "no loci")
@@ -239,7 +268,8 @@ def _listed_loci(args: argparse.Namespace, parser: argparse.ArgumentParser,
         if not args.out_dir:
             parser.error("folder mode needs --out-dir")
         pep_dir, cds_dir = args.inputs
-        return match_folders(pep_dir, cds_dir, args.out_dir, default_extension(options.out_format))
+        return match_folders(pep_dir, cds_dir, args.out_dir, default_extension(options.out_format),
+                             args.kept_columns)
     parser.error("give a MANIFEST, PEP_DIR CDS_DIR, or PEP_DIR --cds FILE ...")
 
 
@@ -249,12 +279,14 @@ def check_batch_outputs(args: argparse.Namespace, loci: Loci) -> None:
     folder_mode = len(args.inputs) == 2 or os.path.isdir(args.inputs[0])
     inputs = [path for job in loci.jobs for path in (job.pep_path, job.cds_path) if path]
     inputs += args.cds or []
+    inputs += [job.kept_path for job in loci.jobs if job.kept_path is not None]
     inputs += [outcome.job.pep_path for outcome in loci.unmatched] + option_inputs(args)
     outputs = [path for job in loci.jobs for path in (job.out_path, job.partitions_path,
                                                        job.names_path) if path is not None]
     outputs += [path for path in (args.report, args.status) if path and path != "-"]
     check_outputs(outputs, inputs if folder_mode else inputs + args.inputs,
-                  listed_folders=args.inputs if folder_mode else ())
+                  listed_folders=[*args.inputs, *([args.kept_columns] if args.kept_columns else [])]
+                  if folder_mode else ())
 
 
 def worker_count(requested: int, loci: int) -> tuple[int, str | None]:

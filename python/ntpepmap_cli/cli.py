@@ -93,14 +93,14 @@ def _single_job(args: argparse.Namespace, options: LocusOptions) -> LocusJob:
     """The locus to run; several CDS files are read here, as one source."""
     shared = None if len(args.cds) == 1 else read_cds_source(args.cds)
     return LocusJob(args.pep_aln, args.cds[0] if shared is None else "", args.output, shared,
-                    args.partitions, args.rename)
+                    args.partitions, args.rename, args.kept_columns)
 
 
 def single_main(argv: Sequence[str], stdout_closed: bool = False) -> int:
     parser = single_parser()
     args = parser.parse_args(argv)
-    if [args.pep_aln, *args.cds].count("-") > 1:
-        parser.error("only one of PEP_ALN and CDS can be standard input")
+    if [args.pep_aln, *args.cds, args.kept_columns].count("-") > 1:
+        parser.error("only one of PEP_ALN, CDS and --kept-columns can be standard input")
     try:
         _check_single_outputs(args, stdout_closed)
         options = locus_options(args, parser)

@@ -16,12 +16,13 @@ from .errors import InputError, name_some, shown_path
 from .header_pairing import (CdsLookup, HeaderPairing, pair_by_headers, rule_notes, rules_for,
                              tried_text, unpaired_proteins)
 from .job import LocusJob, LocusOptions
+from .kept_columns import KeptColumns, block_columns, kept_codon_rows, read_kept_columns
 from .outcome import LocusOutcome, Record, Status
 from .outputs import STDOUT, output_stream, write_file
 from .pairing import (NUCLEOTIDE_LETTERS, Repeats, check_names_fit, check_not_swapped,
                       check_nucleotide, pair_by_identifier, pair_by_order)
 from ._native import fasta_text  # the one FASTA writer: the engine's text is written alike
-from .seqio import read_locus_files, read_records
+from .seqio import Reading, frameshifts_spread, read_locus_files, read_records
 from .translation import translate
 from .writers import CODEML_NAME_LENGTH, alignment_lines, partitions_text, too_long_for_codeml
 
@@ -65,12 +66,13 @@ class LocusInputs:
     """The records of a locus's two inputs, and the names messages give the inputs."""
 
     __slots__ = ("proteins", "cds", "pep_name", "cds_name", "marked", "pep_headers",
-                 "lookup", "read_headers")
+                 "lookup", "read_headers", "kept")
 
     def __init__(self, proteins: list[Record], cds: list[Record], pep_name: str, cds_name: str,
                  marked: list[int] | None = None, pep_headers: list[str] | None = None,
                  cds_headers: list[str] | None = None, lookup: CdsLookup | None = None,
-                 read_headers: Callable[[LocusInputs], None] | None = None) -> None:
+                 read_headers: Callable[[LocusInputs], None] | None = None,
+                 kept: KeptColumns | None = None) -> None:
         self.proteins = proteins  # identifier, aligned row
         self.cds = cds            # identifier, coding sequence
         self.pep_name = pep_name
@@ -81,23 +83,39 @@ class LocusInputs:
         self.lookup = lookup if lookup is not None else CdsLookup(cds, cds_headers)
         # Fills in the header lines not read with the records, which most loci never need.
         self.read_headers = read_headers
+        self.kept = kept          # the alignment's columns to write; None: all
 
 
 def read_inputs(job: LocusJob, options: LocusOptions) -> LocusInputs:
+    kept = read_kept_columns(job.kept_path) if job.kept_path is not None else None
     # Header lines are read with the records only where they will be needed or cannot be
     # read again (standard input); else only when an identifier misses.
     later = partial(_read_header_lines, job, options)
     pattern = options.id_pattern is not None
     if job.shared is not None:  # read and checked already: nothing left to look at
         aligned = read_records(job.pep_path, options.in_format, headers=pattern or
-                               job.pep_path == "-")
-        return LocusInputs(aligned.records, job.shared.records, job.pep_path, job.shared.name,
-                           [], aligned.headers, lookup=job.shared.lookup, read_headers=later)
+                               job.pep_path == "-", frameshift_digits=True)
+        proteins, kept = _alignment_rows(job, options, aligned, kept)
+        return LocusInputs(proteins, job.shared.records, job.pep_path, job.shared.name,
+                           [], aligned.headers, lookup=job.shared.lookup, read_headers=later,
+                           kept=kept)
     now = pattern or "-" in (job.pep_path, job.cds_path)
     aligned, coding = read_locus_files(job.pep_path, job.cds_path, options.in_format,
                                        NUCLEOTIDE_LETTERS, headers=now)
-    return LocusInputs(aligned.records, coding.records, job.pep_path, job.cds_path, coding.marked,
-                       aligned.headers, coding.headers, read_headers=None if now else later)
+    proteins, kept = _alignment_rows(job, options, aligned, kept)
+    return LocusInputs(proteins, coding.records, job.pep_path, job.cds_path, coding.marked,
+                       aligned.headers, coding.headers, read_headers=None if now else later,
+                       kept=kept)
+
+
+def _alignment_rows(job: LocusJob, options: LocusOptions, aligned: Reading,
+                    kept: KeptColumns | None) -> tuple[list[Record], KeptColumns | None]:
+    """The alignment's rows, PAL2NAL's frameshift digits spread over their columns, and the
+    columns to write: those of the kept-columns file or, with --blocks, of the lines of '#'."""
+    proteins, marked_columns = frameshifts_spread(aligned)
+    if options.blocks:
+        kept = block_columns(job.pep_path, marked_columns)
+    return proteins, kept
 
 
 def _read_header_lines(job: LocusJob, options: LocusOptions, inputs: LocusInputs) -> None:
@@ -194,10 +212,27 @@ def align_locus(inputs: LocusInputs, options: LocusOptions, outcome: LocusOutcom
     if repeats:
         outcome.notes.append(_repeats_note(inputs.pep_name, repeats, options.rename))
     proteins, inputs.proteins, inputs.cds = inputs.proteins, [], []
+    kept = _fitted_columns(inputs.kept, proteins, inputs.pep_name)
     cds = [seq for _, seq in paired_cds]
     del paired_cds
     translate(file_stem(inputs.pep_name), proteins, cds, options, inputs.pep_name,
-              inputs.cds_name, outcome, fasta_text and _output_is_plain_fasta(options))
+              inputs.cds_name, outcome,
+              fasta_text and kept is None and _output_is_plain_fasta(options), kept)
+    if kept is not None:
+        if options.stops == "drop-columns" and outcome.stop_columns:  # 1-based columns
+            dropped = {column - 1 for column in outcome.stop_columns}
+            kept = [column for column in kept if column not in dropped]
+        outcome.rows = kept_codon_rows(outcome.rows, kept)
+        outcome.width = 3 * len(kept)
+
+
+def _fitted_columns(kept: KeptColumns | None, proteins: list[Record],
+                    pep_name: str) -> list[int] | None:
+    """The kept columns, refused before any work where they do not fit the alignment,
+    whose width is that of its widest row (the engine pads the others)."""
+    if kept is None:
+        return None
+    return kept.fitted(max((len(row) for _, row in proteins), default=0), pep_name)
 
 
 def _run(job: LocusJob, options: LocusOptions, outcome: LocusOutcome) -> None:
@@ -256,14 +291,9 @@ def without_gap_columns(rows: list[Record]) -> list[Record]:
     for _, row in rows:  # one bit per column, '-' set, worked on by C code
         gapped |= int.from_bytes(row.encode("ascii", "replace").translate(_GAP_BITS), "big")
     marks = gapped.to_bytes(width, "big")
-    kept = [start for start in range(0, width - width % 3, 3) if not any(marks[start:start + 3])]
-    runs: list[tuple[int, int]] = []
-    for start in kept:
-        if runs and runs[-1][1] == start:
-            runs[-1] = (runs[-1][0], start + 3)
-        else:
-            runs.append((start, start + 3))
-    return [(ident, "".join(row[a:b] for a, b in runs)) for ident, row in rows]
+    kept = [start // 3 for start in range(0, width - width % 3, 3)
+            if not any(marks[start:start + 3])]
+    return kept_codon_rows(rows, kept)
 
 
 _GAP_BITS = bytes(1 if byte == ord("-") else 0 for byte in range(256))

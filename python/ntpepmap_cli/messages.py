@@ -77,14 +77,16 @@ def _plural(count: int, word: str) -> str:
 
 def tally_text(tally: Tally) -> str:
     """'9 records written, 2 codons masked, 0 kept, 0 located, 0 padded, 1 left out', and the
-    stop codons under '*' where there are some ('; 3 internal stop codons kept')."""
-    stops = [f"{_plural(count, words[0])} {words[1]}" for count, words in (
+    stop codons under '*' where there are some ('; 3 internal stop codons kept'), and the
+    codons that failed in columns trimmed away where some did."""
+    more = [f"{_plural(count, words[0])} {words[1]}" for count, words in (
         (tally.stops_kept, ("internal stop codon", "kept")),
         (tally.stops_masked, ("stop codon", "masked")),
-        (tally.stops_dropped, ("stop codon", "in columns left out"))) if count]
+        (tally.stops_dropped, ("stop codon", "in columns left out")),
+        (tally.trimmed_away, ("codon", "failed in columns trimmed away"))) if count]
     return (f"{_plural(tally.written, 'record')} written, {_plural(tally.masked, 'codon')} "
             f"masked, {tally.kept} kept, {tally.located} located, {tally.padded} padded, "
-            f"{tally.left_out} left out" + "".join(f"; {told}" for told in stops))
+            f"{tally.left_out} left out" + "".join(f"; {told}" for told in more))
 
 
 def print_summary(outcome: LocusOutcome) -> None:

@@ -61,6 +61,7 @@ def add_locus_options(parser: argparse.ArgumentParser) -> None:
     _add_code_options(parser)
     _add_format_options(parser)
     _add_preparation_options(parser)
+    _add_trim_options(parser)
     _add_letter_options(parser)
     _add_report_options(parser)
 
@@ -145,6 +146,23 @@ def _add_preparation_options(parser: argparse.ArgumentParser) -> None:
                       help="search the reverse complement too")
 
 
+def _add_trim_options(parser: argparse.ArgumentParser) -> None:
+    trim = parser.add_argument_group(
+        "trimmed alignments",
+        "Give the untrimmed protein alignment and the columns the trimmer kept: every\n"
+        "codon is checked over the whole row, only the kept columns' codons are written.")
+    kept = trim.add_mutually_exclusive_group()
+    kept.add_argument("--kept-columns", metavar="FILE",
+                      help="the kept columns, known by content: trimAl's -colnumbering output "
+                           "('#ColumnsMap' line, 0-based), ClipKIT's log (-l, one line per "
+                           "column) or a list such as 1-120,131,140-300 (1-based). In a batch: "
+                           "a folder, each alignment's file named after it (a manifest names "
+                           "them in a 4th column)")
+    kept.add_argument("--blocks", action="store_true",
+                      help="keep the columns that a line of '#' marks under each block of a "
+                           "CLUSTAL alignment (as Gblocks writes and PAL2NAL's -blockonly reads)")
+
+
 def _add_letter_options(parser: argparse.ArgumentParser) -> None:
     letters = parser.add_argument_group(
         "letters of the codon alignment",
@@ -212,4 +230,4 @@ def locus_options(args: argparse.Namespace, parser: argparse.ArgumentParser) -> 
                         keep_reports=args.report is not None, locate=args.locate,
                         both_strands=args.both_strands, threads=threads,
                         id_pattern=args.id_pattern, rename=bool(args.rename),
-                        stops=args.stops)
+                        stops=args.stops, blocks=args.blocks)

@@ -16,7 +16,7 @@ from .errors import InputError
 STDIN = "-"
 Identity = tuple[int, int]
 # Options that name a file to read, as argparse stores them.
-_INPUT_OPTIONS = ("gene_table", "id_map")
+_INPUT_OPTIONS = ("gene_table", "id_map", "kept_columns")
 
 
 def option_inputs(args: object) -> list[str]:

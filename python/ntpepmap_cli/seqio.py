@@ -22,6 +22,8 @@ from .errors import InputError
 
 Record = tuple[str, str]  # (identifier, sequence)
 Marked = tuple[list[Record], list[int]]  # records, and indices of records to look at
+# format, records, records to look at (when asked), columns marked to keep (when marked)
+_Read = tuple[str, list[Record], "list[int] | None", "list[int] | None"]
 
 IN_FORMATS = ("auto", "fasta", "clustal", "phylip")
 
@@ -257,10 +259,11 @@ class InputFile:
         return self._data
 
     def read(self, in_format: str, plain_letters: bytes | None = None,
-             headers: bool = False) -> Reading:
+             headers: bool = False, frameshift_digits: bool = False) -> Reading:
         """The file's records in a format ('auto': known by its first line); see Reading."""
         try:
-            return Reading(*_native.read_records(self._content(), in_format, plain_letters, headers))
+            return Reading(*_native.read_records(self._content(), in_format, plain_letters, headers,
+                                                 frameshift_digits))
         except ValueError as exc:  # the reader's one-line message, naming line and record
             raise InputError(self.path, str(exc)) from None
         except OSError as exc:
@@ -292,33 +295,36 @@ def ready_heap_for(paths: Iterable[str]) -> None:
 
 class Reading:
     """What a reading of a file gives: its format, its records, and as asked the indices of
-    the records with letters not in the plain set and each record's whole header line
-    (FASTA: what follows '>'; CLUSTAL and PHYLIP: the name)."""
+    the records marked (letters not in the plain set or, reading frameshift digits, records
+    holding any), each record's whole header line (FASTA: what follows '>'; CLUSTAL and
+    PHYLIP: the name), and the columns a CLUSTAL file's lines of '#' mark to keep."""
 
-    __slots__ = ("format", "records", "marked", "headers")
+    __slots__ = ("format", "records", "marked", "headers", "kept")
 
     def __init__(self, format: str, records: list[Record], marked: list[int] | None = None,
-                 headers: list[str] | None = None) -> None:
+                 headers: list[str] | None = None, kept: list[int] | None = None) -> None:
         self.format = format
         self.records = records
-        self.marked = marked    # None unless plain letters were given
+        self.marked = marked    # None unless plain letters were given or digits read
         self.headers = headers  # None unless asked for
+        self.kept = kept        # None without lines of '#'
 
 
 def read_records(path: str, in_format: str, plain_letters: bytes | None = None,
-                 headers: bool = False) -> Reading:
+                 headers: bool = False, frameshift_digits: bool = False) -> Reading:
     """The records of a file ('-' is standard input) in a format ('auto': known by its first line)."""
     with InputFile(path) as opened:
-        return opened.read(in_format, plain_letters, headers)
+        return opened.read(in_format, plain_letters, headers, frameshift_digits)
 
 
 def read_content(data: bytes, name: str, in_format: str, plain_letters: bytes | None = None,
-                 headers: bool = False) -> Reading:
+                 headers: bool = False, frameshift_digits: bool = False) -> Reading:
     """read_records of content read already (an open file handed to the Python API),
     decompressed when its first bytes say so; name: what messages call it."""
     content = _expanded_pieces(data, name) if _is_compressed(data[:_MAGIC_BYTES]) else data
     try:
-        return Reading(*_native.read_records(content, in_format, plain_letters, headers))
+        return Reading(*_native.read_records(content, in_format, plain_letters, headers,
+                                             frameshift_digits))
     except ValueError as exc:  # the reader's one-line message, naming line and record
         raise InputError(name, str(exc)) from None
 
@@ -328,7 +334,7 @@ def read_locus_files(pep_path: str, cds_path: str, in_format: str, cds_letters: 
     """A locus's alignment and CDS file. The CDS file is opened first: a compressed one is
     decompressed while the alignment is read."""
     with InputFile(cds_path) as cds:
-        proteins = read_records(pep_path, in_format, headers=headers)
+        proteins = read_records(pep_path, in_format, headers=headers, frameshift_digits=True)
         return proteins, cds.read("fasta", cds_letters, headers)
 
 
@@ -367,5 +373,26 @@ def read_fasta_marked(path: str, letters: bytes) -> Marked:
 
 
 def read_alignment(path: str, in_format: str) -> list[Record]:
-    """Records of an alignment file, FASTA, CLUSTAL or PHYLIP ('auto': known by its first line)."""
-    return read_records(path, in_format).records
+    """Records of an alignment file, FASTA, CLUSTAL or PHYLIP ('auto': known by its first line),
+    with PAL2NAL's frameshift digits inside rows spread over their columns."""
+    return read_alignment_blocks(path, in_format)[0]
+
+
+def read_alignment_blocks(path: str, in_format: str, headers: bool = False
+                          ) -> tuple[list[Record], list[int] | None]:
+    """read_alignment's records, and the columns (0-based) that lines of '#' under
+    CLUSTAL blocks mark to keep; None for a file without them."""
+    reading = read_records(path, in_format, None, headers, frameshift_digits=True)
+    return frameshifts_spread(reading)
+
+
+def frameshifts_spread(reading: Reading) -> tuple[list[Record], list[int] | None]:
+    """The alignment's records, PAL2NAL's frameshift digits spread over their columns, and
+    the columns its lines of '#' mark, spread alike."""
+    records, holding, kept = reading.records, reading.marked, reading.kept
+    if not holding:
+        return records, kept
+    from .frameshift_digits import expand_frameshift_digits, spread_columns
+
+    return expand_frameshift_digits(records, holding), \
+        None if kept is None else spread_columns(kept, records, holding)

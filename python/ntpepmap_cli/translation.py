@@ -10,6 +10,7 @@ from .outcome import LocusOutcome, Record, Tally
 from .problems import (CDS_TOO_LONG, CDS_TOO_SHORT, CODING_REGION, COLUMN_LEFT_OUT, KEPT,
                        LEFT_OUT, LOCATED, MASKED, MISMATCH, NO_CODING_REGION, NOT_IN_CODE, PADDED,
                        ROW_TOO_SHORT, STOP_CODON, TRIMMED, WRITTEN_SHORT, WRONG_PAIRING, Problem)
+from .trim_hint import TRIMMED_HINT, looks_trimmed
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
@@ -59,11 +60,14 @@ def strict_refusal(path: str, problems: list[str]) -> InputError:
 
 def translate(stem: str, proteins: list[Record], cds: list[str], options: LocusOptions,
               pep_name: str, cds_name: str, outcome: LocusOutcome,
-              fasta_text: bool = False) -> None:
+              fasta_text: bool = False, kept: list[int] | None = None) -> None:
     """Back-translates each protein record with its CDS into outcome: the rows in the
     alignment's order, records left out missing (or, fasta_text, the output file's text of
     the full rows), each problem in words, and the tally. Raises InputError where nothing
-    may be written; outcome keeps what was found before."""
+    may be written; outcome keeps what was found before.
+
+    kept: the columns to be written, when not all are. Every codon is still checked, but a
+    failed one in a column trimmed away is only counted."""
     settings = EngineSettings(options, fasta_text)
     try:
         found = translate_locus(stem, settings, proteins, cds)
@@ -85,9 +89,10 @@ def translate(stem: str, proteins: list[Record], cds: list[str], options: LocusO
     named: list[str] = []  # records with a problem, held back ones first
     ragged: list[tuple[str, int, RecordReport]] = []
     located = list(found.clean_located)
+    written_columns = None if kept is None else frozenset(column + 1 for column in kept)
     for record in found.records:
         ident = proteins[record.index][0]
-        words = _Words(ident, record, settings, pep_name, cds_name)
+        words = _Words(ident, record, settings, pep_name, cds_name, written_columns)
         if record.fate == "too short":
             held_back.append(words.held_back())
             named.insert(len(held_back) - 1, ident)
@@ -103,7 +108,7 @@ def translate(stem: str, proteins: list[Record], cds: list[str], options: LocusO
             located.append(record.index)
         if record.fate == "written":
             stops += words.stop_codons()
-        _count(tally, record, settings.mismatch)
+        _count(tally, record, settings.mismatch, words.trimmed_away)
     tally.located += len(found.clean_located)
     outcome.problems += padded + held_back + problems
     if tally.padded:
@@ -116,15 +121,20 @@ def translate(stem: str, proteins: list[Record], cds: list[str], options: LocusO
         tally.left_out += len(ragged)
     outcome.located = [proteins[index][0] for index in sorted(located)]
     tally.written = len(proteins) - tally.left_out
+    looks_cut = kept is None and _looks_trimmed(found, ragged, proteins, cds, options)
     if tally.written == 0:
-        raise InputError(pep_name, "every record was left out; nothing written")
+        raise InputError(pep_name, "every record was left out; nothing written"
+                                   + (f"; {TRIMMED_HINT}" if looks_cut else ""))
+    if looks_cut:
+        outcome.notes.append(f"{shown_path(pep_name)}: {tally.left_out} of {len(proteins)} "
+                             f"records left out; {TRIMMED_HINT}")
     if tally.lacks_data():
         outcome.changed()
     outcome.problems += stops
     _count_stops(tally, found, len(stops), settings.stops)
     outcome.stop_columns = found.stop_columns
     _keep_rows(outcome, found, proteins, options.keep_short)
-    if settings.stops == "drop-columns" and outcome.stop_columns:
+    if settings.stops == "drop-columns" and outcome.stop_columns and kept is None:
         outcome.rows = without_codon_columns(outcome.rows, outcome.stop_columns)
     if any(record.failed for record in found.records):  # imported only where codons fail
         from .table_hint import table_hint
@@ -167,15 +177,26 @@ def located_notes(idents: list[str], cds_path: str) -> list[Problem]:
                     f"{shown}: {ident}: coding region located in the CDS") for ident in idents]
 
 
-def _count(tally: object, record: RecordReport, mismatch: str) -> None:
+def _looks_trimmed(found: LocusTranslation, ragged: list[tuple[str, int, RecordReport]],
+                   proteins: list[Record], cds: list[str], options: LocusOptions) -> bool:
+    """Whether the records left out say that the alignment was trimmed."""
+    left_out = [record.index for record in found.records if record.fate != "written"]
+    if not options.keep_short:
+        left_out += [record.index for _, _, record in ragged]
+    return looks_trimmed([(proteins[index][1], cds[index]) for index in left_out],
+                         len(proteins), options.table_num, options.gene_table)
+
+
+def _count(tally: object, record: RecordReport, mismatch: str, trimmed_away: int) -> None:
     if record.fate != "written":
         tally.left_out += 1  # type: ignore[attr-defined]
         return
     tally.located += record.located  # type: ignore[attr-defined]
+    tally.trimmed_away += trimmed_away  # type: ignore[attr-defined]
     if mismatch == "mask":
-        tally.masked += record.failed  # type: ignore[attr-defined]
+        tally.masked += record.failed - trimmed_away  # type: ignore[attr-defined]
     elif mismatch == "keep":
-        tally.kept += record.failed  # type: ignore[attr-defined]
+        tally.kept += record.failed - trimmed_away  # type: ignore[attr-defined]
 
 
 def _count_stops(tally: Tally, found: LocusTranslation, internal: int, policy: str) -> None:
@@ -201,16 +222,19 @@ def _placements_found(count: int, settings: EngineSettings, where: str = "it") -
 class _Words:
     """The problem lines of one record the engine told of."""
 
-    __slots__ = ("ident", "record", "settings", "pep_name", "cds_name", "has_problems")
+    __slots__ = ("ident", "record", "settings", "pep_name", "cds_name", "written_columns",
+                 "has_problems", "trimmed_away")
 
     def __init__(self, ident: str, record: RecordReport, settings: EngineSettings,
-                 pep_name: str, cds_name: str) -> None:
+                 pep_name: str, cds_name: str, written_columns: frozenset[int] | None) -> None:
         self.ident = ident
         self.record = record
         self.settings = settings
         self.pep_name = pep_name
         self.cds_name = cds_name
+        self.written_columns = written_columns  # 1-based; None: all
         self.has_problems = False
+        self.trimmed_away = 0  # failed codons in columns not written
 
     def _problem(self, *fields: object) -> Problem:
         self.has_problems = True
@@ -266,8 +290,13 @@ class _Words:
                 f"{surplus} nt longer than its {record.residues} residues need "
                 f"({3 * record.residues} nt); the last {surplus} nt are not written"))
         done, in_words = _DONE_TO_CODON[settings.mismatch], _DONE_IN_WORDS[settings.mismatch]
+        # A record dropped for a codon in a column trimmed away says so: it is not written.
+        written = self.written_columns if record.fate == "written" else None
         for site in record.sites:
             if site.reason == "too few nucleotides":
+                continue
+            if written is not None and site.column not in written:
+                self.trimmed_away += 1
                 continue
             what = _encoded(site.encodes, settings)
             if site.reason == "mismatch":

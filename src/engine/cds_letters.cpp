@@ -140,6 +140,35 @@ void CdsLetters::keep_region(std::size_t begin, std::size_t end, bool reverse) {
     keep(checked_, checked_storage_, true);
 }
 
+void CdsLetters::keep_pieces(const std::vector<CodonPiece>& pieces) {
+    std::string given;
+    std::string written;
+    std::string checked;
+    for (const CodonPiece& piece : pieces) {
+        if (piece.length == 3) {
+            given.append(given_.substr(piece.begin, 3));
+            written.append(written_.substr(piece.begin, 3));
+            checked.append(checked_.substr(piece.begin, 3));
+            continue;
+        }
+        char masked[3];
+        copy_case(given_.substr(piece.begin, piece.length), "NNN", masked);
+        given.append(masked, 3);
+        copy_case(written_.substr(piece.begin, piece.length), "NNN", masked);
+        written.append(masked, 3);
+        checked.append("NNN");
+    }
+    given_storage_.swap(given);
+    written_storage_.swap(written);
+    checked_storage_.swap(checked);
+    given_ = given_storage_;
+    written_ = written_storage_;
+    checked_ = checked_storage_;
+    written_same_as_checked_ = written_ == checked_;
+    ambiguous_ = checked_.find_first_not_of("ACGTN") != std::string_view::npos;
+    acgt_only_ = false;
+}
+
 void copy_case(std::string_view model, const char* piece, char* out) noexcept {
     for (std::size_t i = 0; i < 3; ++i) {
         const char letter = piece[i];

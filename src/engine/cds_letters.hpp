@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ntpepmap::engine {
 
@@ -11,6 +12,14 @@ struct LetterOptions {
     bool upper_case = false;         // upper-case the whole row
     bool resolve_ambiguity = false;  // ambiguous triplets as the codon the check chose
     bool t_for_u = false;            // RNA's U written as T
+};
+
+// One residue's nucleotides when a threading with frameshifts is written: its codon, the
+// three from `begin`; or, when `length` is not three, a codon a frameshift broke, NNN in the
+// case of its letters.
+struct CodonPiece {
+    std::size_t begin = 0;
+    std::size_t length = 3;
 };
 
 // The three forms of one CDS, position for position alike (alignment gaps '-' and '.' removed):
@@ -37,6 +46,8 @@ public:
     // Keeps the nucleotides from `begin` to `end` (not included), as their reverse complement
     // when `reverse`: case and ambiguity letters kept.
     void keep_region(std::size_t begin, std::size_t end, bool reverse);
+    // Keeps the pieces, one after another.
+    void keep_pieces(const std::vector<CodonPiece>& pieces);
 
 private:
     void prepare_unusual(std::string_view cds, const LetterOptions& options);

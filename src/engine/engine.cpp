@@ -48,6 +48,7 @@ void RecordOutcome::clear() noexcept {
     placements.reset();
     stops.clear();
     report.clear();
+    frameshifts.clear();
 }
 
 // Notes each failing residue and gives the translator the codon to write in its place.
@@ -87,9 +88,11 @@ private:
 void Engine::translate(std::string_view file_stem, std::string_view name, std::string_view row, std::string_view cds,
                        RecordOutcome& outcome) {
     outcome.clear();
+    const std::string_view streamlined = streamline_peptide(row, peptide_storage_);
+    // A digit is streamlined away, so only a row that streamlining changed may hold one.
+    if (streamlined.data() != row.data() && translate_frameshift_digits(file_stem, name, row, cds, outcome)) return;
     letters_.prepare(cds, options_.letters);
-    const std::string_view peptide =
-        with_read_through_residues(row, streamline_peptide(row, peptide_storage_), peptide_storage_);
+    const std::string_view peptide = with_read_through_residues(row, streamlined, peptide_storage_);
     outcome.residues = residue_count(peptide);
     if (options_.trim_stop) trim_terminal_stop(outcome.residues);
     if (letters_.checked().size() < TRIPLET * outcome.residues && !options_.keep_short) {
@@ -104,12 +107,14 @@ void Engine::translate(std::string_view file_stem, std::string_view name, std::s
     // is a placement at all.
     if (!length_fits && may_search(outcome) && !locate(peptide, outcome, true)) {
         leave_unplaced(nucleotides, outcome);
+        retry_with_frameshifts(file_stem, name, peptide, cds, outcome);
         return;
     }
     accept_start_codon(peptide);
     back_translate(file_stem, name, peptide, outcome);
     if (outcome.located && !placement_holds(outcome)) {
         leave_unplaced(nucleotides, outcome);
+        retry_with_frameshifts(file_stem, name, peptide, cds, outcome);
         return;
     }
     // Then when most residues fail: a shifted frame or the wrong stretch.
@@ -120,6 +125,8 @@ void Engine::translate(std::string_view file_stem, std::string_view name, std::s
     }
     decide_fate(outcome);
     if (outcome.fate == RecordFate::written) find_stop_codons(peptide, letters_, options_.stops, outcome);
+    // Read in a frame of its own, such a record's letters are not those stop codons are found in.
+    if (outcome.fate == RecordFate::wrong_pairing) retry_with_frameshifts(file_stem, name, peptide, cds, outcome);
 }
 
 // A stop codon just beyond the residues ends the CDS; it has no residue of its own to be written under.

@@ -11,6 +11,7 @@
 #include "engine/genetic_code.hpp"
 #include "engine/stop_codons.hpp"
 #include "locate/coding_region_locator.hpp"
+#include "locate/frameshift_aligner.hpp"
 #include "translator/amino_acid_translator.hpp"
 
 namespace ntpepmap::engine {
@@ -22,8 +23,16 @@ enum class MismatchPolicy : unsigned char {
     drop,  // the record is left out
 };
 
+// What happens to a record whose CDS has gained or lost a nucleotide or two that its protein
+// has not (a sequencing error, a pseudogene), when it fits no other way.
+enum class FrameshiftPolicy : unsigned char {
+    mask,  // the record is written, each codon a frameshift breaks as NNN, extra nucleotides left out
+    drop,  // the record is left out
+};
+
 struct EngineOptions {
     MismatchPolicy mismatch = MismatchPolicy::mask;
+    FrameshiftPolicy frameshifts = FrameshiftPolicy::mask;
     LetterOptions letters;
     bool keep_reports = false;  // the framed report of each record, as the module prints it
     // Search the CDS for the peptide's coding region (an mRNA, a shifted frame) when its length
@@ -47,6 +56,18 @@ struct SiteProblem {
     std::u32string encodes;      // what the triplet encodes in the code
 };
 
+// A residue whose codon a frameshift breaks.
+struct FrameshiftSite {
+    std::size_t column;          // 1-based, in the alignment row
+    std::size_t residue_number;  // 1-based
+    int shift;                   // +1, +2: nucleotides left out; -1, -2: nucleotides the codon lacks
+    // 1-based, in the CDS without gaps: the first extra nucleotide, or the short codon's first
+    // (the first as read on the strand the protein lies on).
+    std::size_t cds_position;
+    std::string letters;  // the extra nucleotides, or the short codon's, as the CDS gives them
+    bool masked;          // written NNN; false: an extra nucleotide lies beside the residue's whole codon
+};
+
 enum class RecordFate : unsigned char {
     written,
     dropped,        // a residue failed under MismatchPolicy::drop
@@ -67,6 +88,9 @@ struct RecordOutcome {
     std::optional<std::size_t> placements;    // how many the search found, when it ran
     std::vector<StopCodon> stops;             // under '*', in a record written
     std::string report;  // the framed report, when kept
+    // Of the threading the row was written from, or of the cheapest one found for a record left
+    // out (too many frameshifts or mismatches, or FrameshiftPolicy::drop).
+    std::vector<FrameshiftSite> frameshifts;
 
     void clear() noexcept;
 };
@@ -76,7 +100,10 @@ class Engine {
 public:
     Engine(const GeneticCode& code, const EngineOptions& options) : code_(code), options_(options) {}
 
-    // `row`: the aligned peptide row (ASCII); `cds`: the unaligned coding sequence (ASCII).
+    // `row`: the aligned peptide row (ASCII); `cds`: the unaligned coding sequence (ASCII). A digit
+    // from 1 to 3 in the row is a column of that many nucleotides that encode no residue
+    // (PAL2NAL's frameshift notation), written padded with '-'; such a row is read from the
+    // CDS's first nucleotide on.
     void translate(std::string_view file_stem, std::string_view name, std::string_view row, std::string_view cds,
                    RecordOutcome& outcome);
 
@@ -93,10 +120,28 @@ private:
                         RecordOutcome& outcome);
     void write_given_letters(std::string_view peptide, RecordOutcome& outcome) const;
     void decide_fate(RecordOutcome& outcome) const;
+    // Frameshifts (engine_frameshifts.cpp).
+    void retry_with_frameshifts(std::string_view file_stem, std::string_view name, std::string_view peptide,
+                                std::string_view cds, RecordOutcome& outcome);
+    bool translate_frameshift_digits(std::string_view file_stem, std::string_view name, std::string_view row,
+                                     std::string_view cds, RecordOutcome& outcome);
+    std::vector<FrameshiftSite> plan_threading(std::string_view peptide, const locate::ShiftedPlacement& threading);
+    CodonPiece broken_codon(std::size_t offset, char residue, int shift, FrameshiftSite& site) const;
 
     const GeneticCode& code_;
     EngineOptions options_;
     std::optional<locate::CodingRegionLocator> locator_;  // made when first needed: its index is large
+    std::optional<locate::FrameshiftAligner> aligner_;    // likewise
+    std::string residues_storage_;
+    std::vector<CodonPiece> pieces_;
+    // A row with frameshift digits, as translated: digits made gaps, their nucleotides taken out
+    // of the CDS and written back in the digits' columns.
+    struct DigitColumn {
+        std::size_t column;
+        std::string letters;
+    };
+    std::string digit_row_, digit_cds_;
+    std::vector<DigitColumn> digit_columns_;
     CdsLetters letters_;
     std::string peptide_storage_;
     bool placement_verified_ = true;  // the search read the coding region it found

@@ -66,6 +66,13 @@ std::size_t StretchMatcher::mismatches(std::string_view residues, const char* co
     return count;
 }
 
+bool StretchMatcher::matches(std::size_t site, unsigned char residue, const char* triplet) const noexcept {
+    const CodonLookupEntry& entry = table_[residue];
+    const unsigned number = number_of(triplet);
+    if (number < 64 && (entry.plain_codons >> number & 1u) != 0) return true;
+    return matches_unusual(site, residue, entry, triplet);
+}
+
 // The first site from `site` on whose triplet is not a plain codon of its residue. Kept free
 // of calls so that the whole loop stays in registers.
 std::size_t StretchMatcher::plain_run_end(std::string_view residues, const char* codons,

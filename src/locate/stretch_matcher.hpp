@@ -22,6 +22,9 @@ public:
     // bytes per residue, all readable), counted up to tolerance + 1 and no further.
     std::size_t mismatches(std::string_view residues, const char* codons, std::size_t tolerance) const noexcept;
 
+    // Whether residue `site` of a protein matches the triplet (three readable bytes).
+    bool matches(std::size_t site, unsigned char residue, const char* triplet) const noexcept;
+
     // Whether the triplet is a stop codon of the table: every plain reading of its letters is one.
     bool is_stop(const char* triplet) const noexcept;
 

@@ -17,7 +17,15 @@ void AlignedRecords::start(std::string_view line, std::size_t line_number) {
 void AlignedRecords::append(std::size_t number, std::string_view piece, std::size_t line_number) {
     AlignedRecord& record = records_[number - 1];
     LetterFacts facts;
+    const std::size_t before = record.sequence.size();
     append_letters(record.sequence, piece, classes_, facts);
+    if (facts.digits_to_read(classes_)) {
+        record.sequence.resize(before);
+        facts = {};
+        if (const auto problem = append_frameshift_line(record.sequence, piece, classes_, facts)) {
+            throw ReadError(line_number, number, record.identifier, *problem);
+        }
+    }
     if (!facts.ascii()) {
         if (const auto problem = sequence_line_problem(piece)) {
             throw ReadError(line_number, number, record.identifier, *problem);

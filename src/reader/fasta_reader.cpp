@@ -60,8 +60,9 @@ private:
         const std::string_view body = text_.substr(body_start, end - body_start);
         if (letters_.size() < body.size()) letters_.resize(body.size());
         LetterFacts facts;
-        const std::size_t count = copy_letters(body, classes_, letters_.data(), facts);
+        std::size_t count = copy_letters(body, classes_, letters_.data(), facts);
         if (!facts.ascii()) check_body_lines(body_start, body, identifier);
+        if (facts.digits_to_read(classes_)) count = read_frameshift_lines(body_start, body, identifier, facts);
         sink_.take(identifier, header, std::string_view(letters_.data(), count), facts);
         return end;
     }
@@ -75,6 +76,22 @@ private:
                 throw ReadError(line_at(body_start) + lines.number() - 1, record_, identifier, *problem);
             }
         }
+    }
+
+    // Reads the body again line by line, its frameshift digits kept; returns the letters' count.
+    std::size_t read_frameshift_lines(std::size_t body_start, std::string_view body, std::string_view identifier,
+                                      LetterFacts& facts) {
+        std::string sequence;
+        facts = {};
+        TextLines lines(body);
+        std::string_view line;
+        while (lines.next(line)) {
+            if (const auto problem = append_frameshift_line(sequence, line, classes_, facts)) {
+                throw ReadError(line_at(body_start) + lines.number() - 1, record_, identifier, *problem);
+            }
+        }
+        std::copy(sequence.begin(), sequence.end(), letters_.begin());
+        return sequence.size();
     }
 
     [[nodiscard]] std::size_t line_at(std::size_t offset) const noexcept {

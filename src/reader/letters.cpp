@@ -1,5 +1,6 @@
 #include "reader/letters.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 namespace ntpepmap::reader {
@@ -71,7 +72,8 @@ private:
 
 }  // namespace
 
-LetterClasses::LetterClasses(std::string_view plain) noexcept {
+LetterClasses::LetterClasses(std::string_view plain, bool frameshift_digits) noexcept
+    : frameshift_digits_(frameshift_digits) {
     for (const char letter : plain) {
         auto& bits = table_[static_cast<unsigned char>(letter)];
         if ((bits & (KEEP | NON_ASCII | UNUSUAL)) != (KEEP | UNUSUAL)) continue;  // no letter, or seen already
@@ -101,6 +103,57 @@ std::size_t copy_letters(std::string_view text, const LetterClasses& classes, ch
     count += copy_bytes(text.substr(position), classes, out + count, seen);
     facts.bits |= seen;
     return count;
+}
+
+namespace {
+
+bool all_digits(std::string_view word) noexcept {
+    return !word.empty() &&
+           std::all_of(word.begin(), word.end(), [](char byte) { return is_digit(static_cast<unsigned char>(byte)); });
+}
+
+}  // namespace
+
+std::string_view without_position_numbers(std::string_view line) noexcept {
+    const auto white = [](char byte) { return is_white_space(static_cast<unsigned char>(byte)); };
+    const auto first_start = std::find_if_not(line.begin(), line.end(), white);
+    if (first_start != line.end()) {
+        const auto word_end = std::find_if(first_start, line.end(), white);
+        if (all_digits({first_start, word_end})) line.remove_prefix(static_cast<std::size_t>(word_end - line.begin()));
+    }
+    const auto last_end = std::find_if_not(line.rbegin(), line.rend(), white);
+    if (last_end != line.rend()) {
+        const auto word_start = std::find_if(last_end, line.rend(), white);
+        if (all_digits({word_start.base(), last_end.base()})) {
+            line.remove_suffix(static_cast<std::size_t>(line.end() - word_start.base()));
+        }
+    }
+    return line;
+}
+
+std::optional<std::string> append_frameshift_line(std::string& sequence, std::string_view line,
+                                                  const LetterClasses& classes, LetterFacts& facts) {
+    line = without_position_numbers(line);
+    for (std::size_t at = 0; at < line.size(); ++at) {
+        const auto byte = static_cast<unsigned char>(line[at]);
+        if (!is_digit(byte)) {
+            const std::uint8_t bits = classes[line[at]];
+            if ((bits & KEEP) != 0) sequence.push_back(line[at]);
+            facts.bits |= bits;
+            continue;
+        }
+        std::size_t end = at;
+        while (end < line.size() && is_digit(static_cast<unsigned char>(line[end]))) ++end;
+        if (end - at != 1 || byte == '0') {
+            std::string problem = "'";
+            problem.append(line.substr(at, end - at));
+            problem.append("' inside the sequence is neither a position number nor a frameshift (one digit, 1 to 9)");
+            return problem;
+        }
+        sequence.push_back(line[at]);
+        facts.bits |= DIGIT;
+    }
+    return std::nullopt;
 }
 
 }  // namespace ntpepmap::reader

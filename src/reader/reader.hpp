@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string_view>
 
 #include "reader/letters.hpp"
@@ -37,6 +39,9 @@ public:
     // A room of the sink's own for such a record's letters, so that they are written where
     // they are to stay: the sequence it is handed then lies in it. Null: the reader's own.
     virtual LetterRoom* letter_room() noexcept { return nullptr; }
+    // After the records, the columns (0-based, rising) that a CLUSTAL file's lines of '#'
+    // mark to keep; not called for a file without such lines.
+    virtual void take_kept_columns(std::span<const std::size_t> columns) { (void)columns; }
 };
 
 // Where a text lies in the file it is part of (a run of its records): the numbers of its

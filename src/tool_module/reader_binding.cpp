@@ -6,6 +6,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -70,17 +71,25 @@ PyRef list_or_none(bool wanted) { return wanted ? checked(PyList_New(0)) : PyRef
 
 // What a reading asks for besides the records.
 struct Wanted {
-    bool marking;  // the places of records with letters outside the plain set
-    bool headers;  // every record's whole header line
+    bool marking;            // the places of records marked (see is_marked)
+    bool headers;            // every record's whole header line
+    bool frameshift_digits;  // digits inside rows kept as PAL2NAL's frameshift notation
 };
 
-// The records as a list of (identifier, sequence) pairs, the places of those that hold
-// letters outside the plain set, and their header lines, as asked.
+// What read_records marks: a record holding frameshift digits, when they are read; otherwise one
+// holding letters outside the plain set.
+bool is_marked(reader::LetterFacts facts, bool frameshift_digits) noexcept {
+    return frameshift_digits ? facts.digits() : !facts.plain();
+}
+
+// The records as a list of (identifier, sequence) pairs, the places of those marked, their
+// header lines, as asked, and the columns a CLUSTAL file's lines of '#' mark.
 class RecordList final : public reader::RecordSink {
 public:
     explicit RecordList(Wanted wanted)
         : records_(checked(PyRef::steal(PyList_New(0)))), marked_(list_or_none(wanted.marking)),
-          headers_(list_or_none(wanted.headers)) {}
+          headers_(list_or_none(wanted.headers)), kept_(PyRef::new_reference(Py_None)),
+          frameshift_digits_(wanted.frameshift_digits) {}
 
     void take(std::string_view identifier, std::string_view header, std::string_view sequence,
               reader::LetterFacts facts) override {
@@ -92,24 +101,34 @@ public:
         PyTuple_SET_ITEM(pair.get(), 0, identifier.release());
         PyTuple_SET_ITEM(pair.get(), 1, sequence.release());
         append(records_.get(), std::move(pair));
-        if (marked_.get() != Py_None && !facts.plain()) append(marked_.get(), PyRef::steal(PyLong_FromSsize_t(taken_)));
+        if (marked_.get() != Py_None && is_marked(facts, frameshift_digits_)) {
+            append(marked_.get(), PyRef::steal(PyLong_FromSsize_t(taken_)));
+        }
         if (headers_.get() != Py_None) append(headers_.get(), header_text(header));
         ++taken_;
     }
 
+    void take_kept_columns(std::span<const std::size_t> columns) override {
+        kept_ = checked(PyRef::steal(PyList_New(0)));
+        for (const std::size_t column : columns) append(kept_.get(), PyRef::steal(PyLong_FromSize_t(column)));
+    }
+
     [[nodiscard]] std::size_t size() const noexcept { return static_cast<std::size_t>(taken_); }
 
-    // read_records' result: (format, records, marked places or None, header lines or None).
+    // read_records' result: (format, records, marked places or None, header lines or None,
+    // kept columns or None).
     PyRef result(reader::Format format) {
         PyRef name = checked(python_text(reader::format_name(format), true));
-        return checked(PyTuple_Pack(4, name.get(), records_.get(), marked_.get(), headers_.get()));
+        return checked(PyTuple_Pack(5, name.get(), records_.get(), marked_.get(), headers_.get(), kept_.get()));
     }
 
 private:
     PyRef records_;
     PyRef marked_;
     PyRef headers_;
+    PyRef kept_;
     Py_ssize_t taken_ = 0;
+    bool frameshift_digits_;
 };
 
 // A large FASTA file is read side by side, a run of whole records per thread: the records are
@@ -177,7 +196,10 @@ private:
                 }
             });
         }
-        return std::all_of(facts_.begin(), facts_.end(), [](reader::LetterFacts facts) { return facts.ascii(); });
+        // Frameshift digits are read line by line, by the plain reading.
+        return std::all_of(facts_.begin(), facts_.end(), [&](reader::LetterFacts facts) {
+            return facts.ascii() && !facts.digits_to_read(classes_);
+        });
     }
 
     void hand_over(RecordList& records) {
@@ -317,21 +339,26 @@ reader::Format read_pieces(PyObject* pieces, std::optional<reader::Format> forma
     return reader::Format::fasta;
 }
 
-// read_records(source, in_format, plain_letters=None, headers=False)
-//     -> (format, [(identifier, sequence)], marked, header lines)
+// read_records(source, in_format, plain_letters=None, headers=False, frameshift_digits=False)
+//     -> (format, [(identifier, sequence)], marked, header lines, kept)
 //
 // source: a bytes-like object holding the whole file, or an iterable of bytes-like pieces
 // of it (a file being decompressed); in_format: "auto" or a format name; plain_letters:
 // bytes; when given, marked lists the places of the records with any other letter (None
 // otherwise); headers: when true, every record's whole header line, in order (None
-// otherwise). Text that is not in the format raises ValueError with a one-line message
-// naming line and record, as in the whole file.
+// otherwise). frameshift_digits: digits inside the sequences' lines are kept as PAL2NAL's
+// frameshift notation, and marked lists the places of the records holding any. kept lists
+// the columns that a CLUSTAL file's lines of '#' mark to keep (None without them). Text that
+// is not in the format raises ValueError with a one-line message naming line and record, as
+// in the whole file.
 PyObject* read_records(PyObject*, PyObject* args) noexcept {
     PyObject* source = nullptr;
     const char* format_text = nullptr;
     PyObject* plain_letters = Py_None;
     int headers = 0;
-    if (!PyArg_ParseTuple(args, "Os|Op:read_records", &source, &format_text, &plain_letters, &headers)) {
+    int frameshift_digits = 0;
+    if (!PyArg_ParseTuple(args, "Os|Opp:read_records", &source, &format_text, &plain_letters, &headers,
+                          &frameshift_digits)) {
         return nullptr;
     }
     std::optional<reader::Format> format;
@@ -342,8 +369,9 @@ PyObject* read_records(PyObject*, PyObject* args) noexcept {
     BufferBytes letters;
     if (plain_letters != Py_None && !letters.acquire(plain_letters)) return nullptr;
     try {
-        const reader::LetterClasses classes(letters.text());
-        RecordList records(Wanted{plain_letters != Py_None, headers != 0});
+        const reader::LetterClasses classes(letters.text(), frameshift_digits != 0);
+        RecordList records(Wanted{plain_letters != Py_None || frameshift_digits != 0, headers != 0,
+                                  frameshift_digits != 0});
         reader::Format found{};
         if (PyObject_CheckBuffer(source)) {
             BufferBytes bytes;
@@ -372,7 +400,8 @@ PyObject* grow_heap(PyObject*, PyObject* expected) noexcept {
 
 PyMethodDef READER_METHODS[] = {
     {"read_records", read_records, METH_VARARGS,
-     "read_records(source, in_format, plain_letters=None, headers=False) -> (format, records, marked, headers)"},
+     "read_records(source, in_format, plain_letters=None, headers=False, frameshift_digits=False) -> (format, "
+     "records, marked, headers, kept)"},
     {"grow_heap_for", grow_heap, METH_O,
      "grow_heap_for(expected_bytes) -> bool\n\nGrows the heap once for about that many bytes of records, its new "
      "pages advised\nfor huge pages; for a process that reads one large locus and ends."},

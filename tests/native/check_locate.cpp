@@ -19,6 +19,7 @@
 
 #include "iupac/iupac.hpp"
 #include "locate/coding_region_locator.hpp"
+#include "locate/frameshift_aligner.hpp"
 #include "locate/reverse_complement.hpp"
 #include "locate/stretch_matcher.hpp"
 #include "tables/genetic_codes.hpp"
@@ -504,6 +505,161 @@ void check_against_reference() {
     }
 }
 
+// ---- Threading with frameshifts ----
+
+using locate::Frameshift;
+using locate::ShiftedPlacement;
+
+// Literally: every residue at every nucleotide, over a whole table; the cheapest threading, a
+// codon read whole before a broken one and shifts in the order +1, -1, +2, -2 on a tie, then the
+// stretch that ends first, then the forward strand.
+std::optional<ShiftedPlacement> reference_thread(const CodonTable& codon_table, const std::set<std::string>& starts,
+                                                 const std::string& residues, const std::string& text, Strand strand,
+                                                 bool anywhere) {
+    constexpr std::size_t NONE = static_cast<std::size_t>(-1);
+    const int shifts[] = {+1, -1, +2, -2};
+    const std::size_t n = residues.size();
+    const std::size_t m = text.size();
+    std::vector<std::vector<std::size_t>> cost(n + 1, std::vector<std::size_t>(m + 1, NONE));
+    std::vector<std::vector<int>> shift_taken(n + 1, std::vector<int>(m + 1, 0));
+    for (std::size_t start = 0; start <= m; ++start) {
+        if (anywhere || start == 0) cost[0][start] = 0;
+    }
+    for (std::size_t r = 0; r < n; ++r) {
+        for (std::size_t to = 0; to <= m; ++to) {
+            std::size_t best = NONE;
+            int taken = 0;
+            if (to >= 3 && cost[r][to - 3] != NONE) {
+                best = cost[r][to - 3] + !reference_matches(codon_table, starts, r, residues[r], text.substr(to - 3, 3));
+            }
+            for (const int shift : shifts) {
+                const auto span = static_cast<std::size_t>(3 + shift);
+                if (to < span || cost[r][to - span] == NONE || cost[r][to - span] + 3 >= best) continue;
+                best = cost[r][to - span] + 3;
+                taken = shift;
+            }
+            cost[r + 1][to] = best;
+            shift_taken[r + 1][to] = taken;
+        }
+    }
+    std::size_t end = NONE;
+    for (std::size_t at = 0; at <= m; ++at) {
+        if (cost[n][at] != NONE && (end == NONE || cost[n][at] < cost[n][end])) end = at;
+    }
+    if (end == NONE) return std::nullopt;
+    ShiftedPlacement placement;
+    placement.strand = strand;
+    std::size_t at = end;
+    for (std::size_t r = n; r-- > 0;) {
+        const int shift = shift_taken[r + 1][at];
+        at -= static_cast<std::size_t>(3 + shift);
+        if (shift != 0) placement.frameshifts.insert(placement.frameshifts.begin(), Frameshift{r, at, shift});
+    }
+    placement.offset = at;
+    placement.length = end - at;
+    placement.mismatches = cost[n][end] - 3 * placement.frameshifts.size();
+    placement.within_limits = placement.frameshifts.size() <= std::max<std::size_t>(2, (n + 99) / 100) &&
+                              placement.mismatches <= std::max<std::size_t>(2, n / 50);
+    return placement;
+}
+
+std::string describe(const std::optional<ShiftedPlacement>& placement) {
+    if (!placement) return "none";
+    std::string text = placement->strand == Strand::forward ? "forward" : "reverse";
+    text += " at " + std::to_string(placement->offset) + " for " + std::to_string(placement->length) + ", " +
+            std::to_string(placement->mismatches) + " mismatch(es)" + (placement->within_limits ? "" : ", beyond");
+    for (const Frameshift& shift : placement->frameshifts) {
+        text += "; residue " + std::to_string(shift.residue) + " at " + std::to_string(shift.offset) + " " +
+                (shift.shift > 0 ? "+" : "") + std::to_string(shift.shift);
+    }
+    return text;
+}
+
+bool same_threading(const std::optional<ShiftedPlacement>& got, const std::optional<ShiftedPlacement>& expected) {
+    if (!expected || !expected->within_limits) return !got || !got->within_limits;
+    if (!got) return false;
+    const bool shifts_alike = std::equal(
+        got->frameshifts.begin(), got->frameshifts.end(), expected->frameshifts.begin(), expected->frameshifts.end(),
+        [](const Frameshift& a, const Frameshift& b) { return a.residue == b.residue && a.offset == b.offset && a.shift == b.shift; });
+    return shifts_alike && got->strand == expected->strand && got->offset == expected->offset &&
+           got->length == expected->length && got->mismatches == expected->mismatches && got->within_limits;
+}
+
+// A protein's codons with frameshifts at random residues, each one to two nucleotides
+// inserted or deleted, at a codon's edge or inside it; some mismatches; flanks when the stretch
+// may start anywhere, sometimes reversed.
+struct ShiftedCase {
+    std::string residues;
+    std::string sequence;
+};
+
+ShiftedCase random_shifted_case(const CodonTable& codon_table, bool anywhere, std::mt19937& random) {
+    const std::size_t length = 20 + random() % 260;
+    const std::string residues = random_protein(random, length);
+    std::string body = encode(residues, codon_table, random);
+    const std::size_t mutations = random() % (locate::mismatch_tolerance(length) + 2);
+    for (std::size_t k = 0; k < mutations; ++k) body.replace(3 * (random() % length), 3, random_codon(random));
+    const std::size_t shifts = random() % (locate::frameshift_limit(length) + 2);
+    std::vector<std::size_t> sites;
+    for (std::size_t k = 0; k < shifts; ++k) sites.push_back(1 + random() % (length - 2));
+    std::sort(sites.rbegin(), sites.rend());  // from the 3' end, so that earlier offsets hold
+    for (const std::size_t site : sites) {
+        const std::size_t at = 3 * site + random() % 3;
+        const std::size_t count = 1 + random() % 2;
+        if (random() % 2 == 0) {
+            for (std::size_t k = 0; k < count; ++k) body.insert(body.begin() + static_cast<std::ptrdiff_t>(at), BASES[random() % 4]);
+        } else {
+            body.erase(at, count);
+        }
+    }
+    if (!anywhere) return {residues, body + (random() % 2 == 0 ? "TAA" : "")};
+    const auto flank = [&](std::size_t longest) {
+        std::string bases(random() % (longest + 1), 'A');
+        for (char& base : bases) base = BASES[random() % 4];
+        return bases;
+    };
+    std::string sequence = flank(80) + body + flank(80);
+    if (random() % 3 == 0) sequence = reverse_complement(sequence);
+    return {residues, sequence};
+}
+
+void check_threading_against_reference() {
+    std::mt19937 random(1859);
+    for (const TableNumber number : {TableNumber{1}, TableNumber{2}, TableNumber{11}}) {
+        const CodonTable& codon_table = table(number);
+        const CodonLookup lookup(codon_table);
+        const std::set<std::string> starts{"ATG", "TTG", "CTG"};
+        locate::FrameshiftAligner aligner(lookup, codon_mask({"ATG", "TTG", "CTG"}));
+        for (int round = 0; round < 60; ++round) {
+            const bool anywhere = round % 3 != 0;
+            const auto [residues, sequence] = random_shifted_case(codon_table, anywhere, random);
+            for (const bool both_strands : {false, true}) {
+                if (!anywhere && both_strands) continue;
+                std::optional<ShiftedPlacement> expected =
+                    reference_thread(codon_table, starts, residues, sequence, Strand::forward, anywhere);
+                if (both_strands) {
+                    std::optional<ShiftedPlacement> reverse = reference_thread(
+                        codon_table, starts, residues, reverse_complement(sequence), Strand::reverse, true);
+                    const auto cost = [](const ShiftedPlacement& p) { return p.mismatches + 3 * p.frameshifts.size(); };
+                    if (reverse && (!expected || cost(*reverse) < cost(*expected))) expected = std::move(reverse);
+                }
+                const std::optional<ShiftedPlacement> got = aligner.align(residues, sequence, anywhere, both_strands);
+                if (!same_threading(got, expected))
+                    fail("threading table " + std::to_string(number) + (anywhere ? ", anywhere" : ", from the start") +
+                         (both_strands ? ", both strands: " : ": ") + residues + " in " + sequence +
+                         "\n  got      " + describe(got) + "\n  expected " + describe(expected));
+            }
+        }
+    }
+}
+
+void check_frameshift_limits() {
+    const std::pair<std::size_t, std::size_t> limits[] = {{1, 2}, {200, 2}, {201, 3}, {1000, 10}};
+    for (const auto& [residues, limit] : limits) {
+        if (locate::frameshift_limit(residues) != limit) fail("frameshift limit of " + std::to_string(residues));
+    }
+}
+
 // ---- Throughput on files ----
 
 std::vector<std::string> read_fasta_sequences(const char* path) {
@@ -620,6 +776,8 @@ int main(int argc, char** argv) {
     check_probe_strides();
     check_fixtures();
     check_against_reference();
+    check_frameshift_limits();
+    check_threading_against_reference();
     if (failures != 0) std::fprintf(stderr, "%d check(s) failed\n", failures);
     return failures == 0 ? 0 : 1;
 }

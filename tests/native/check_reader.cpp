@@ -51,6 +51,7 @@ const std::vector<std::string_view> SAMPLES = {
     "9999999999 1\n",
     ">long\nACGTACGTACGTACGTACGTACGTACGTACGTACGTACGTAC\n"
     ">mixed\nACGTACGTACGTACGTACGTACGTACGTACGTAcGTACGTAC 12345678 ACGTACGTACGTACGT\xC3\xA9" "ACGTACGTACGTACGTACG\n",
+    "CLUSTAL W\n\na  MK-W 4\nb  MKLW 4\n   ## #\n\na  LF\nb  LF 6\n  #  #\n #\n",
 };
 
 // copy_letters against a literal filter, on random texts that mix pieces of plain letters

@@ -45,7 +45,7 @@ def read_status(path):
 def write_sub_manifest(path, loci):
     """The chunk's loci, absolute paths, so that the manifest may live anywhere; no CDS
     column when the loci share the batch's CDS files."""
-    write_atomically(path, ["# protein alignment\tCDS\toutput\n"] + [
+    write_atomically(path, ["# protein alignment\tCDS\toutput\tkept columns\n"] + [
         "\t".join(os.path.abspath(part) for part in paths if part) + "\n"
         for _, *paths in loci])
 
@@ -58,12 +58,12 @@ def rows_without_status(loci, returncode, output):
     else:
         fate, message = INTERRUPTED, f"ntpepmap batch stopped (exit status {returncode})"
     counts = ["0"] * (len(COLUMNS) - 4)
-    return [[key, out, fate, *counts, message] for key, *_, out in loci]
+    return [[key, out, fate, *counts, message] for key, _, _, out, *_ in loci]
 
 
 def keyed(rows, loci):
     """The rows named as the workflow's manifest writes each output, not by absolute path."""
-    key_of = {os.path.abspath(out): key for key, *_, out in loci}
+    key_of = {os.path.abspath(out): key for key, _, _, out, *_ in loci}
     for row in rows:
         row[LOCUS] = key_of.get(row[LOCUS], row[LOCUS])
     return rows
@@ -104,7 +104,7 @@ def failed_on_its_inputs(rows):
 
 def main(job):
     loci, status = job.params.loci, job.params.status
-    if job.params.redo and all(os.path.exists(out) for *_, out in loci):
+    if job.params.redo and all(os.path.exists(out) for _, _, _, out, *_ in loci):
         write_stamp(job.output[0], "nothing missing: the chunk ran again before")
         return
     rows = read_status(status)
