@@ -15,9 +15,9 @@ from pathlib import Path
 import pytest
 
 from ntpepmap_cli.outputs import write_file
-from test_cli import (CODON, EXPECTED, PROTEINS, cds_of, cli_command, codon_row,
-                      make_batch_locus, read_fasta, run_cli, search_path, summary_counts,
-                      write_fasta)
+from helpers import (CODON, EXPECTED, PROTEINS, cds_of, cli_command, codon_row, fasta_text,
+                     make_batch_locus, read_fasta,
+                     run_cli, search_path, summary_counts, write_fasta)
 
 OLD = "old content, kept whole\n"
 ENV = dict(os.environ, PYTHONPATH=search_path())
@@ -221,7 +221,7 @@ def big_locus(folder: Path, stem: str, repeat: int) -> tuple[Path, Path, str]:
     pep = write_fasta(folder / "pep" / f"{stem}.fa", proteins)
     cds = write_fasta(folder / "cds" / f"{stem}.fa",
                       {name: cds_of(row) for name, row in proteins.items()})
-    return pep, cds, "".join(f">{name}\n{codon_row(row)}\n" for name, row in proteins.items())
+    return pep, cds, fasta_text({name: codon_row(row) for name, row in proteins.items()})
 
 
 @pytest.mark.parametrize("stdout, args, status, pattern", [

@@ -8,17 +8,13 @@ import pytest
 
 from ntpepmap_cli.errors import InputError
 from ntpepmap_cli.gene_table import load_gene_table
-from test_cli import run_cli
+from helpers import fasta_text, run_cli
 
 def codon_row(row: str, cds: str, width: int) -> str:
     """The CDS's triplets as written (case, ambiguity letters), gaps as '---'."""
     triplets = iter(re.findall("...", cds.replace("-", "")))
     return "".join("---" if aa in "-.~" else next(triplets)
                    for aa in row.ljust(width, "-"))
-
-
-def fasta(records) -> str:
-    return "".join(f">{name}\n{seq}\n" for name, seq in records)
 
 
 # Each record: identifier in the alignment, its row, identifier in the CDS file, CDS, fate.
@@ -42,15 +38,15 @@ LOCI = {
 @pytest.mark.parametrize("records, args, status, stderr", LOCI.values(), ids=list(LOCI))
 def test_real_world_shaped_locus(tmp_path, records, args, status, stderr):
     """Every row byte-exact, in the alignment's order; every row padded or left out named."""
-    (tmp_path / "p.fa").write_text(fasta((ident, row) for ident, row, *_ in records))
+    (tmp_path / "p.fa").write_text(fasta_text((ident, row) for ident, row, *_ in records))
     cds = sorted(((cds_id, cds) for _, _, cds_id, cds, _ in records), reverse=True,
                  key=lambda record: record[0])  # another order; repeats keep theirs
-    (tmp_path / "c.fa").write_text(fasta(cds))
+    (tmp_path / "c.fa").write_text(fasta_text(cds))
     (tmp_path / "map.txt").write_text("# protein\tCDS\nsp1 gene_1\nother gene_2\n")
     args = [tmp_path / "map.txt" if arg == "MAP" else arg for arg in args]
     done = run_cli(tmp_path / "p.fa", tmp_path / "c.fa", *args)
     width = max(len(row) for _, row, *_ in records)
-    assert done.stdout == fasta((ident, codon_row(row, cds, width))
+    assert done.stdout == fasta_text((ident, codon_row(row, cds, width))
                                 for ident, row, _, cds, fate in records if fate != "left out")
     assert done.returncode == status and re.search(stderr, done.stderr, re.M), done.stderr
     for ident, *_, fate in records:

@@ -14,7 +14,7 @@ import pytest
 if sys.version_info < (3, 11):
     pytest.skip("Snakemake needs Python 3.11 or later", allow_module_level=True)
 
-from test_cli import EXPECTED, make_batch_locus, read_fasta, search_path
+from helpers import EXPECTED, make_batch_locus, read_fasta, search_path
 
 SNAKEFILE = Path(__file__).resolve().parent.parent / "workflow" / "Snakefile"
 CHUNKS = Path("logs/chunks")
