@@ -347,13 +347,9 @@ def read_text(path: str) -> str:
         return _decoded_text(data, path)
 
 
-def read_fasta(path: str) -> list[Record]:
-    """Records of a FASTA file ('-' is standard input): identifier, letters."""
-    return _read_records(path, "fasta", None)[1]
-
-
 def read_fasta_marked(path: str, letters: bytes) -> Marked:
-    """read_fasta's records, and the indices of those that hold more than letters.
+    """Records of a FASTA file ('-' is standard input), and the indices of those that
+    hold more than letters.
 
     The reader looks at every letter as it copies it, so that a later look at
     what else the records hold can skip those made only of letters.
