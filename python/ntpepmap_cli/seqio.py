@@ -34,8 +34,6 @@ _BYTE_ORDER_MARK = b"\xef\xbb\xbf"
 def _map(stream: BufferedReader) -> mmap.mmap | None:
     """A read-only mapping of an open file, or None where it cannot be mapped."""
     try:
-        if not hasattr(mmap, "MAP_SHARED"):  # Windows
-            return mmap.mmap(stream.fileno(), 0, access=mmap.ACCESS_READ)
         return mmap.mmap(stream.fileno(), 0, flags=mmap.MAP_SHARED | _MAP_POPULATE,
                          prot=mmap.PROT_READ)
     except (OSError, ValueError):  # empty, or a pipe or device
