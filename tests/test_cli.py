@@ -449,6 +449,14 @@ def test_one_locus_imports_nothing_slow(locus, tmp_path):
     assert done.stdout == "\n"
 
 
+def test_an_exit_handler_still_runs_at_the_end(locus):
+    probe = ("import atexit, sys\nfrom ntpepmap_cli.__main__ import main\n"
+             "atexit.register(print, 'exit handler ran')\nsys.exit(main())\n")
+    done = subprocess.run([sys.executable, "-c", probe, *map(str, locus)], capture_output=True, text=True,
+                          timeout=120, env=dict(os.environ, PYTHONPATH=search_path()))
+    assert done.returncode == 0 and done.stdout == fasta_text(EXPECTED) + "exit handler ran\n", done.stderr
+
+
 @pytest.mark.parametrize("to_stdout", [False, True], ids=["file", "stdout"])
 def test_large_locus_is_written_whole(tmp_path, to_stdout):
     """A locus of several MB (the heap readied for it, the process ended without teardown)
