@@ -129,6 +129,11 @@ def test_wrong_arguments_raise_type_or_value_errors(protein, cds, options, error
         codon_align(protein, cds, **options)
 
 
+def test_input_errors_name_keywords_not_options():
+    with pytest.raises(InputError, match=r"same order, pair them with pair_by_order=True$"):
+        codon_align({"human": "MK"}, {"dog": "ATGAAA"})
+
+
 def test_readme_example_prints_what_it_says_and_nothing_else_without_biopython(tmp_path):
     readme = (Path(__file__).resolve().parent.parent / "README.md").read_text()
     code = re.search(r"## From Python.*?```python\n(.*?)```", readme, re.S).group(1)

@@ -37,6 +37,9 @@ Sequences = Union[Path, Mapping[str, str], Iterable["SeqRecord"]]
 PROTEIN_NAME = "<protein>"
 CDS_NAME = "<cds>"
 
+# The command's options that its messages suggest, as a Python caller gives them.
+_KEYWORDS = {"--pair-by-order": "pair_by_order=True", "--both-strands": "both_strands=True"}
+
 
 class CodonAlignment:
     """Codon-aligned rows in the protein alignment's order, and the problems met.
@@ -119,9 +122,17 @@ def codon_align(protein: Sequences, cds: Sequences, *, table: int = 1,
         align_locus(LocusInputs(proteins, coding, pep_name, cds_name, marked), options, outcome)
     except InputError as error:
         error.problems = tuple(outcome.problems)
+        error.args = (_in_keywords(str(error)),)
         raise
     return CodonAlignment(outcome.rows, outcome.problems + located_notes(outcome.located, cds_name),
                           outcome)
+
+
+def _in_keywords(message: str) -> str:
+    """The command's message, its options named as codon_align's keywords."""
+    for option, keyword in _KEYWORDS.items():
+        message = message.replace(option, keyword)
+    return message
 
 
 def _records(source: object, argument: str,
