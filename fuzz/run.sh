@@ -30,6 +30,7 @@ undefined+=",null,object-size,pointer-overflow,return,returns-nonnull-attribute,
 undefined+=",unreachable,vla-bound"
 
 if [ "${FUZZ_UNINSTRUMENTED:-0}" != 1 ] && ! command -v clang++-16 > /dev/null; then
+    echo "installing clang-16 with apt-get (atheris' native coverage needs it; FUZZ_UNINSTRUMENTED=1 skips it)" >&2
     { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq clang-16; } > /dev/null 2>&1 \
         || { echo "clang-16 could not be installed: fuzzing without native coverage" >&2; FUZZ_UNINSTRUMENTED=1; }
 fi

@@ -5,4 +5,6 @@ cd "$(dirname "$0")/.."
 python3 -m venv .venv
 .venv/bin/python -m pip install --quiet --upgrade pip
 .venv/bin/python -m pip install --quiet .
-.venv/bin/ntpepmap examples/single/protein_aln.fasta examples/single/cds.fasta "$@"
+echo "# Letters as written: lower-case rows are soft-masked CDS, and R (A or G) is an ambiguous base that still encodes its residue." >&2
+.venv/bin/ntpepmap examples/single/protein_aln.fasta examples/single/cds.fasta --wrap 60 "$@"
+echo "# Installed: run 'source .venv/bin/activate' to call ntpepmap by name (or call .venv/bin/ntpepmap)." >&2

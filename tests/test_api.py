@@ -10,19 +10,13 @@ import sys
 from pathlib import Path
 
 import pytest
-from test_cli import run_cli, search_path
+from helpers import fasta_text, run_cli, search_path, write_fasta
 
 from ntpepmap_cli import InputError, codon_align, problems
 
 PROTEINS = {"alpha": "MK-LW", "beta": "MKRLW", "gamma": "MK-LF"}
 CDS = {"gamma": "ATGAAACTGTTTTAA", "alpha": "ATGAAGCTTTGG", "beta": "ATGAAAAGACTGTTC"}  # TTC: F
 FIELDS = ("record", "column", "residue_number", "residue", "triplet", "kind", "action")
-
-
-def write_fasta(path: Path, records: dict[str, str], opener=open) -> Path:
-    with opener(path, "wt") as out:
-        out.write("".join(f">{name}\n{seq}\n" for name, seq in records.items()))
-    return path
 
 
 def seq_records(pairs) -> list:
@@ -47,7 +41,7 @@ def test_files_give_what_the_command_writes_tells_and_refuses(tmp_path, cds):
         told = done.stderr.replace("--id-map", "id_map=").replace("--id-pattern", "id_pattern=")
         assert told == f"ntpepmap: error: {error}\n"
         return
-    assert "".join(f">{name}\n{row}\n" for name, row in alignment) == done.stdout
+    assert fasta_text(list(alignment)) == done.stdout
     told = [f"ntpepmap: {problem}" for problem in alignment.problems]
     assert told == done.stderr.splitlines()[:-1]
 
@@ -71,8 +65,8 @@ def bio(module: str):
 
 INPUTS = {
     "dicts": lambda tmp_path: (PROTEINS, CDS),
-    "gzip paths": lambda tmp_path: (write_fasta(tmp_path / "p.fa.gz", PROTEINS, gzip.open),
-                                    write_fasta(tmp_path / "c.fa.gz", CDS, gzip.open)),
+    "gzip paths": lambda tmp_path: (write_fasta(tmp_path / "p.fa.gz", PROTEINS, opener=gzip.open),
+                                    write_fasta(tmp_path / "c.fa.gz", CDS, opener=gzip.open)),
     "biopython": biopython_inputs,
     "file and records": lambda tmp_path: (str(write_fasta(tmp_path / "p.fa", PROTEINS)),
                                           seq_records(CDS.items())),
@@ -164,6 +158,11 @@ def test_repeated_identifiers_are_kept_in_order_and_refused_by_as_dict(monkeypat
 def test_wrong_arguments_raise_type_or_value_errors(protein, cds, options, error, message):
     with pytest.raises(error, match=message):
         codon_align(protein, cds, **options)
+
+
+def test_input_errors_name_keywords_not_options():
+    with pytest.raises(InputError, match=r"same order, with pair_by_order=True$"):
+        codon_align({"human": "MK"}, {"dog": "ATGAAA"})
 
 
 def test_readme_example_prints_what_it_says_and_nothing_else_without_biopython(tmp_path):

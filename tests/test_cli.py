@@ -7,50 +7,12 @@ import os
 import re
 import subprocess
 import sys
-from pathlib import Path
 
 import pytest
 
-import ntpepmap
-import ntpepmap_cli
-
-REPO = Path(__file__).resolve().parent.parent
-CODON = {"M": "ATG", "K": "AAG", "W": "TGG", "L": "CTG", "F": "TTC", "S": "AGC",
-         "E": "GAA", "D": "GAT", "P": "CCA", "*": "TAA"}
-PROTEINS = {"alpha": "MKW-LFSE", "beta": "MK--LFSE", "gamma": "M-WDLFSP", "delta": "MKWDLF-E"}
-
-
-def cli_command() -> list[str]:
-    """The installed script beside this interpreter, else the package run as a module."""
-    script = Path(sys.executable).with_name("ntpepmap")
-    return [str(script)] if script.exists() else [sys.executable, "-m", "ntpepmap_cli"]
-
-
-def search_path() -> str:
-    own = [str(Path(ntpepmap.__file__).resolve().parent),
-           str(Path(ntpepmap_cli.__file__).resolve().parent.parent)]
-    inherited = os.environ.get("PYTHONPATH", "")
-    return os.pathsep.join(own + ([inherited] if inherited else []))
-
-
-def run_cli(*args, cwd=None, stdin: str | None = None) -> subprocess.CompletedProcess:
-    env = dict(os.environ, PYTHONPATH=search_path())
-    return subprocess.run(cli_command() + [str(arg) for arg in args], input=stdin,
-                          capture_output=True, text=True, cwd=cwd, env=env, timeout=120)
-
-
-def cds_of(row: str) -> str:
-    return "".join(CODON[aa] for aa in row if aa != "-")
-
-
-def codon_row(row: str) -> str:
-    """What the back-translation of a row of CODON residues must be."""
-    return "".join("---" if aa == "-" else CODON[aa] for aa in row)
-
-
-def write_fasta(path: Path, records: dict[str, str], suffix: str = "") -> Path:
-    path.write_text("".join(f">{name}{suffix}\n{seq}\n" for name, seq in records.items()))
-    return path
+from helpers import (CODON, EXPECTED, PROTEINS, REPO, cds_of, cli_command, codon_row, fasta_text,
+                     make_batch_locus, read_fasta, run_cli, search_path, summary_counts, summary_of, write_fasta,
+                     read_paml, read_phylip)
 
 
 @pytest.fixture
@@ -58,38 +20,8 @@ def locus(tmp_path):
     """A clean locus: protein alignment, CDS in another order with descriptions and stops."""
     pep = write_fasta(tmp_path / "gene.fasta", PROTEINS)
     cds = {name: cds_of(row) + "TAA" for name, row in reversed(PROTEINS.items())}
-    write_fasta(tmp_path / "gene_cds.fasta", cds, suffix=" some description")
+    write_fasta(tmp_path / "gene_cds.fasta", cds, description=" some description")
     return pep, tmp_path / "gene_cds.fasta"
-
-
-def read_fasta(text: str) -> dict[str, str]:
-    records = {}
-    for chunk in text.split(">")[1:]:
-        header, _, body = chunk.partition("\n")
-        records[header.split()[0]] = "".join(body.split())
-    return records
-
-
-def read_phylip(text: str) -> dict[str, str]:
-    header, *lines = text.splitlines()
-    ntax, nchar = map(int, header.split())
-    records = dict(line.split() for line in lines)
-    assert len(records) == ntax and all(len(row) == nchar for row in records.values())
-    return records
-
-
-def read_paml(text: str) -> dict[str, str]:
-    """As codeml reads sequential files: a name, then sequence lines until nchar letters."""
-    lines = [line for line in text.splitlines() if line.strip()]
-    ntax, nchar = map(int, lines[0].split())
-    records, rest = {}, iter(lines[1:])
-    for name in rest:
-        seq = ""
-        while len(seq) < nchar:
-            seq += "".join(next(rest).split())
-        records[name.strip()] = seq
-    assert len(records) == ntax and all(len(row) == nchar for row in records.values())
-    return records
 
 
 def read_clustal(text: str) -> dict[str, str]:
@@ -102,20 +34,7 @@ def read_clustal(text: str) -> dict[str, str]:
     return records
 
 
-SUMMARY = re.compile(r"^ntpepmap: (\d+) records? written, (\d+) codons? masked, (\d+) kept, "
-                     r"(\d+) located, (\d+) padded, (\d+) left out$")
-
-
-def summary_of(stderr: str) -> dict[str, int]:
-    """The counts of the summary line, which must be the last line."""
-    found = SUMMARY.match(stderr.splitlines()[-1])
-    assert found, stderr
-    return dict(zip(("written", "masked", "kept", "located", "padded", "left_out"),
-                    map(int, found.groups())))
-
-
 READERS = {"fasta": read_fasta, "phylip": read_phylip, "paml": read_paml, "clustal": read_clustal}
-EXPECTED = {name: codon_row(row) for name, row in PROTEINS.items()}
 
 
 @pytest.mark.parametrize("out_format, extra", [
@@ -134,16 +53,15 @@ def test_each_output_format_reads_back_to_the_codon_alignment(locus, tmp_path, o
 def test_identifiers_beyond_ascii_are_written_as_utf8(tmp_path, to_file):
     names = {"α-1": "MKW-LF", "Maß": "MK--LF", "plain": "M-WDLF"}
     pep = write_fasta(tmp_path / "pep.fasta", names)
-    (tmp_path / "cds.fasta").write_bytes("".join(
-        f">{name}\n{cds_of(row)}\n" for name, row in reversed(names.items())).encode())
+    write_fasta(tmp_path / "cds.fasta", {name: cds_of(row) for name, row in reversed(names.items())},
+                opener=lambda path, mode: open(path, mode, encoding="utf-8"))
     out = tmp_path / "out.fasta"
     done = subprocess.run(cli_command() + [str(pep), str(tmp_path / "cds.fasta")]
                           + (["-o", str(out)] if to_file else []), capture_output=True,
                           env=dict(os.environ, PYTHONPATH=search_path()), timeout=120)
     assert done.returncode == 0, done.stderr
     written = out.read_bytes() if to_file else done.stdout
-    assert written == "".join(f">{name}\n{codon_row(row)}\n"
-                              for name, row in names.items()).encode()
+    assert written == fasta_text({name: codon_row(row) for name, row in names.items()}).encode()
 
 
 @pytest.mark.parametrize("out_format, bio_format", [
@@ -430,34 +348,11 @@ def test_bundled_batch_example_has_one_reported_and_one_failed_locus(tmp_path):
     assert "locus3_nad4.fasta: sp03: column" not in done.stderr  # -q
     assert done.stderr.splitlines()[-3:-1] == [
         "ntpepmap batch: failed loci (1):",
-        f"  {REPO}/examples/batch/cds/locus5_matK.fasta: no CDS for 1 aligned record(s) of "
-        f"{REPO}/examples/batch/protein/locus5_matK.fasta: sp08; pair them with --id-map or "
-        f"--id-pattern"]
-    assert re.search(r"locus5_matK\.fasta: no CDS .*: sp08", done.stderr)
+        f"  {REPO}/examples/batch/protein/locus5_matK.fasta"]
+    assert len(re.findall(r"locus5_matK\.fasta: no CDS .*: sp08", done.stderr)) == 1
 
 
 # ---- batch mode -------------------------------------------------------------
-
-def make_batch_locus(folder: Path, stem: str, fault: str = "") -> tuple[Path, Path]:
-    proteins = dict(PROTEINS)
-    cds = {name: cds_of(row) for name, row in proteins.items()}
-    if fault == "report":
-        cds["beta"] = cds["beta"].replace(CODON["F"], CODON["W"])
-    if fault == "missing":
-        del cds["delta"]
-    (folder / "pep").mkdir(exist_ok=True)
-    (folder / "cds").mkdir(exist_ok=True)
-    return (write_fasta(folder / "pep" / f"{stem}.fasta", proteins),
-            write_fasta(folder / "cds" / f"{stem}.fna", cds))
-
-
-def summary_counts(stderr: str) -> tuple[int, int, int]:
-    """Loci done, changed and failed, from the batch's summary: its last line."""
-    found = re.search(r"(\d+) loci done, (\d+) with records padded or left out, (\d+) failed; .*; [\d.]+ s elapsed$",
-                      stderr.splitlines()[-1])
-    assert found, stderr
-    return tuple(int(n) for n in found.groups())
-
 
 def test_batch_manifest_with_a_failing_and_a_reported_locus(tmp_path):
     faults = {"l1": "", "l2": "report", "l3": "missing", "l4": ""}
@@ -479,6 +374,7 @@ def test_batch_manifest_with_a_failing_and_a_reported_locus(tmp_path):
     assert re.match(r".*l2\.fasta: beta: column 6 .*; masked$", rows[1][-1])
     assert re.match(r".*l3\.fna: no CDS .*: delta", rows[2][-1]) and rows[0][-1] == "\n"
     assert re.findall("HEADER (.*):", (tmp_path / "reports.txt").read_text()) == ["beta"]
+    assert re.search(r"failed loci \(1\):\n  .*l3\.fna: no CDS .*: delta", (tmp_path / "reports.txt").read_text())
     assert summary_counts(done.stderr) == (3, 0, 1)
     assert read_phylip((tmp_path / "out/l1.phy").read_text()) == EXPECTED
     assert "NNN" in read_phylip((tmp_path / "out/l2.phy").read_text())["beta"]
@@ -541,6 +437,14 @@ def test_one_locus_imports_nothing_slow(locus, tmp_path):
     assert done.stdout == "\n"
 
 
+def test_an_exit_handler_still_runs_at_the_end(locus):
+    probe = ("import atexit, sys\nfrom ntpepmap_cli.__main__ import main\n"
+             "atexit.register(print, 'exit handler ran')\nsys.exit(main())\n")
+    done = subprocess.run([sys.executable, "-c", probe, *map(str, locus)], capture_output=True, text=True,
+                          timeout=120, env=dict(os.environ, PYTHONPATH=search_path()))
+    assert done.returncode == 0 and done.stdout == fasta_text(EXPECTED) + "exit handler ran\n", done.stderr
+
+
 @pytest.mark.parametrize("to_stdout", [False, True], ids=["file", "stdout"])
 def test_large_locus_is_written_whole(tmp_path, to_stdout):
     """A locus of several MB (the heap readied for it, the process ended without teardown)
@@ -554,4 +458,4 @@ def test_large_locus_is_written_whole(tmp_path, to_stdout):
     done = run_cli(pep, cds, *([] if to_stdout else ["-o", out]))
     assert done.returncode == 0, done.stderr
     written = done.stdout if to_stdout else out.read_text()
-    assert written == "".join(f">{name}\n{codon_row(row)}\n" for name, row in rows.items())
+    assert written == fasta_text({name: codon_row(row) for name, row in rows.items()})

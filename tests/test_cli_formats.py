@@ -15,7 +15,7 @@ from ntpepmap_cli.errors import InputError, name_some
 from ntpepmap_cli.locus import file_stem
 from ntpepmap_cli.pairing import check_nucleotide
 from ntpepmap_cli._native import fasta_text
-from ntpepmap_cli.seqio import read_alignment, read_fasta
+from ntpepmap_cli.seqio import read_alignment
 from ntpepmap_cli.writers import clustal_lines
 
 RECORDS = [("a", "MKW-LF" * 23), ("long_name_b", "MK--LF" * 23), ("c", "-" * 138)]
@@ -27,7 +27,7 @@ def test_a_pipe_is_read_once_in_text_mode(tmp_path):
     writer = threading.Thread(target=lambda: fifo.write_bytes(b">a\rAC GT\r>b\rA\r"))
     writer.start()
     try:
-        assert read_fasta(str(fifo)) == [("a", "ACGT"), ("b", "A")]
+        assert read_alignment(str(fifo), "fasta") == [("a", "ACGT"), ("b", "A")]
     finally:
         writer.join(timeout=10)
 
@@ -38,14 +38,12 @@ def test_file_stem_is_pathlibs(path):
     assert file_stem(path) == Path(path).stem
 
 
-def test_cds_is_upper_cased_in_place_only_when_asked():
-    records = [("a", "acgTNn"), ("b", "ACGT"), ("c", "ACRYgt")]
-    check_nucleotide(records, "f")
-    assert records == [("a", "acgTNn"), ("b", "ACGT"), ("c", "ACRYgt")]
-    check_nucleotide(records, "f", upper_case=True, marked=[2])  # the others taken as clean
-    assert records == [("a", "acgTNn"), ("b", "ACGT"), ("c", "ACRYGT")]
-    check_nucleotide(records, "f", upper_case=True)
-    assert records == [("a", "ACGTNN"), ("b", "ACGT"), ("c", "ACRYGT")]
+def test_cds_is_checked_as_written_and_only_where_marked():
+    records = [("a", "acgTNn"), ("b", "MKWLFMKWLF"), ("c", "ACRYgt")]
+    check_nucleotide(records, "f", marked=[0, 2])  # b taken as clean
+    assert records == [("a", "acgTNn"), ("b", "MKWLFMKWLF"), ("c", "ACRYgt")]
+    with pytest.raises(InputError, match="looks like protein, not coding DNA: b$"):
+        check_nucleotide(records, "f")
 
 
 @pytest.mark.parametrize("seq, protein", [
@@ -57,9 +55,9 @@ def test_cds_is_upper_cased_in_place_only_when_asked():
 def test_protein_is_told_from_the_whole_cds(seq, protein):
     if protein:
         with pytest.raises(InputError, match="looks like protein, not coding DNA: x"):
-            check_nucleotide([("x", seq)], "f", upper_case=True)
+            check_nucleotide([("x", seq)], "f")
     else:
-        check_nucleotide([("x", seq)], "f", upper_case=True)
+        check_nucleotide([("x", seq)], "f")
 
 
 def test_protein_is_named_before_non_ascii():
@@ -74,7 +72,7 @@ def test_protein_is_named_before_non_ascii():
 def test_fasta_writer_round_trip(tmp_path, wrap):
     path = tmp_path / "out.fasta"
     path.write_bytes(fasta_text(RECORDS, wrap))
-    assert read_fasta(str(path)) == RECORDS
+    assert read_alignment(str(path), "fasta") == RECORDS
 
 
 def test_clustal_writer_round_trip_in_blocks_of_60(tmp_path):

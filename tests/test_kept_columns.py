@@ -14,7 +14,7 @@ from pathlib import Path
 import pytest
 
 from ntpepmap_cli import codon_align
-from test_cli import read_fasta, run_cli, summary_counts, write_fasta
+from helpers import read_fasta, run_cli, summary_counts, write_fasta
 
 TAXA, SITES = 12, 300
 # Codons of the standard code, the first of each residue the one a CDS uses; the

@@ -8,8 +8,9 @@ import sys
 
 import pytest
 
-from conftest import numbered_record, plain_record, seqs_that_shrink_while_converted
-from ntpepmap import attempt_iupac_substitution, pepthread, pepthread_original_args
+from conftest import numbered_record, seqs_that_shrink_while_converted
+from leak_calls import calls
+from ntpepmap import pepthread
 
 ROUNDS = 6
 CALLS_PER_ROUND = 400
@@ -17,59 +18,7 @@ LONG_ROW = "MKW-" * 2500
 LONG_NUCLEOTIDES = "ATGAAATGG" * 2500
 
 
-class RaisingIndex:
-    """Raises a fresh error each time: re-raising one instance would grow its traceback."""
-
-    def __init__(self, make_error):
-        self.make_error = make_error
-
-    def __index__(self):
-        raise self.make_error()
-
-
-def _error_with_cause() -> TypeError:
-    error = TypeError("bad index")
-    error.__cause__ = KeyError("root")
-    return error
-
-
-GOOD_NUMBERED = {f"r{i}": numbered_record(f"h{i}", LONG_ROW, f"h{i}", LONG_NUCLEOTIDES) for i in range(4)}
-GOOD_PLAIN = {f"r{i}": plain_record(f"h{i}", LONG_ROW, f"h{i}", LONG_NUCLEOTIDES) for i in range(4)}
-GENE_TABLE = {"M": ["ATG"], "K": ["AAA", "AAG"], "W": ("TGG",)}
-
-# (function, positional arguments, keyword arguments)
-FAILING_CALLS = {
-    "too-many-positional": (pepthread, ("f", 1, GOOD_NUMBERED, 4), {}),
-    "missing": (pepthread, ("f",), {}),
-    "unexpected-keyword": (pepthread, ("f", 1, GOOD_NUMBERED), {"table": 1}),
-    "multiple-values": (pepthread, ("f", 1), {"file_steem": "g", "seqs": GOOD_NUMBERED}),
-    "text-type": (pepthread, (5, 1, GOOD_NUMBERED), {}),
-    "text-surrogate": (pepthread, ("\ud800", 1, GOOD_NUMBERED), {}),
-    "int-type": (pepthread, ("f", 1.5, GOOD_NUMBERED), {}),
-    "int-range": (pepthread, ("f", 2**31, GOOD_NUMBERED), {}),
-    "int-c-long": (pepthread, ("f", 2**64, GOOD_NUMBERED), {}),
-    "typeerror-with-cause": (pepthread, ("f", RaisingIndex(_error_with_cause), GOOD_NUMBERED), {}),
-    "seqs-type": (pepthread, ("f", 1, [GOOD_NUMBERED]), {}),
-    "seqs-late-length": (pepthread, ("f", 1, {**GOOD_NUMBERED, "z": (("h", "M"), ("h", "ATG"))}), {}),
-    "seqs-late-key": (pepthread, ("f", 1, {**GOOD_NUMBERED, 5: GOOD_NUMBERED["r0"]}), {}),
-    "seqs-late-text": (pepthread, ("f", 1, {**GOOD_NUMBERED, "z": numbered_record("h", "M", "h", None)}), {}),
-    "unknown-table": (pepthread, ("f", 7, GOOD_NUMBERED), {}),
-    "table-value-str": (pepthread_original_args, ("f", {**GENE_TABLE, "Y": "TAT"}, GOOD_PLAIN), {}),
-    "table-late-codon": (pepthread_original_args, ("f", {**GENE_TABLE, "Y": ["TAT", 5]}, GOOD_PLAIN), {}),
-    "table-key-length": (pepthread_original_args, ("f", {**GENE_TABLE, "YY": []}, GOOD_PLAIN), {}),
-    "taxa-type": (attempt_iupac_substitution, ("RRA", 5), {}),
-    "taxa-str": (attempt_iupac_substitution, ("RRA", "GGA"), {}),
-    "taxa-late-item": (attempt_iupac_substitution, ("RRA", ["GGA", "AAA", None]), {}),
-    "triplet-too-long": (attempt_iupac_substitution, ("RRAA", ["GGA", "AAA"]), {}),
-}
-
-SUCCESSFUL_CALLS = {
-    "pepthread": (pepthread, ("f", 1, GOOD_NUMBERED), {}),
-    "pepthread-keywords": (pepthread, (), {"seqs": GOOD_NUMBERED, "table_num": 11, "file_steem": "f"}),
-    "original-args": (pepthread_original_args, ("f", GENE_TABLE, GOOD_PLAIN), {}),
-    "iupac-found": (attempt_iupac_substitution, ("RRA", ("TTT", "GGA")), {}),
-    "iupac-none": (attempt_iupac_substitution, ("RRA", ["TTT"]), {}),
-}
+FAILING_CALLS, SUCCESSFUL_CALLS = calls(LONG_ROW, LONG_NUCLEOTIDES)
 
 
 def _reachable_inputs(value, found: dict[int, object]) -> None:

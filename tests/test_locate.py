@@ -6,7 +6,7 @@ import re
 
 import pytest
 
-from test_cli import read_fasta, run_cli, summary_of, write_fasta
+from helpers import read_fasta, run_cli, summary_of, write_fasta
 
 # One codon per residue (table 1 and 11 alike); the protein below uses every residue.
 CODON = {"A": "GCT", "C": "TGT", "D": "GAT", "E": "GAA", "F": "TTT", "G": "GGT", "H": "CAT",

@@ -10,7 +10,7 @@ import subprocess
 
 import pytest
 
-from test_cli import CODON, codon_row, read_fasta, read_paml, read_phylip, run_cli, write_fasta
+from helpers import CODON, codon_row, read_fasta, read_paml, read_phylip, run_cli, write_fasta
 
 # 'a:b(c)' carries an internal stop (TGA under '*'); '719' and 'a:b(c)' a terminal one.
 STOPS = {"719": ("MKW-LF*", "ATGAAGTGGCTGTTCTAA"), "a:b(c)": ("MK*-LF*", "ATGAAGTGACTGTTCTAG"),

@@ -15,9 +15,9 @@ from pathlib import Path
 import pytest
 
 from ntpepmap_cli.outputs import write_file
-from test_cli import (CODON, EXPECTED, PROTEINS, cds_of, cli_command, codon_row,
-                      make_batch_locus, read_fasta, run_cli, search_path, summary_counts,
-                      write_fasta)
+from helpers import (CODON, EXPECTED, PROTEINS, cds_of, cli_command, codon_row, fasta_text,
+                     make_batch_locus, read_fasta,
+                     run_cli, search_path, summary_counts, write_fasta)
 
 OLD = "old content, kept whole\n"
 ENV = dict(os.environ, PYTHONPATH=search_path())
@@ -222,7 +222,7 @@ def big_locus(folder: Path, stem: str, repeat: int) -> tuple[Path, Path, str]:
     pep = write_fasta(folder / "pep" / f"{stem}.fa", proteins)
     cds = write_fasta(folder / "cds" / f"{stem}.fa",
                       {name: cds_of(row) for name, row in proteins.items()})
-    return pep, cds, "".join(f">{name}\n{codon_row(row)}\n" for name, row in proteins.items())
+    return pep, cds, fasta_text({name: codon_row(row) for name, row in proteins.items()})
 
 
 @pytest.mark.parametrize("stdout, args, status, pattern", [
@@ -318,7 +318,7 @@ def test_a_killed_worker_fails_its_locus_alone(tmp_path):
     os.kill(int(worker), signal.SIGKILL)
     assert process.wait(timeout=60) == 1
     stderr = process.stderr.read()
-    failed = re.findall(r"^  (\S+): the worker process was stopped by SIGKILL$", stderr, re.M)
+    failed = re.findall(r"^ntpepmap: error: (\S+): the worker process was stopped by SIGKILL$", stderr, re.M)
     assert len(failed) == 1 and summary_counts(stderr) == (99, 0, 1)
     # The kill may land after the worker renamed its output into place: that
     # output is then whole. Nothing else may be missing or torn.
@@ -363,7 +363,7 @@ def test_batch_counts_loci_not_files(tmp_path, peps, cdss, status, counts):
         assert not (tmp_path / "out").exists() and not (tmp_path / "report.txt").exists()
         return
     assert summary_counts(done.stderr) == counts
-    failed = re.findall(r"^  (\S+): no matching file", done.stderr, re.MULTILINE)
+    failed = re.findall(r"^ntpepmap: error: (\S+): no matching file", done.stderr, re.MULTILINE)
     assert failed == [str(tmp_path / "pep" / f"{stem}.fasta") for stem in peps if stem not in cdss]
     assert done.stderr.rindex("failed loci") < done.stderr.rindex("loci done") if failed else True
     assert re.findall(r"^  (\S+): no matching", (tmp_path / "report.txt").read_text(),

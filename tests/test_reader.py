@@ -13,7 +13,7 @@ import pytest
 
 from ntpepmap_cli.errors import InputError
 from ntpepmap_cli.seqio import read_alignment, read_fasta_marked, read_records
-from test_cli import EXPECTED, PROTEINS, cds_of, cli_command, read_fasta as read_fasta_text, search_path
+from helpers import EXPECTED, PROTEINS, cds_of, cli_command, fasta_text, read_fasta as read_fasta_text, search_path
 
 RECORDS = [("alpha", "MKWLF-SEDPQ" * 7), ("b2", "MK--LFSEDP*" * 7), ("c", "-" * 77)]
 BYTE_ORDER_MARK = b"\xef\xbb\xbf"
@@ -24,8 +24,7 @@ def pieces(seq: str, width: int) -> list[str]:
 
 
 def fasta(records, wrap: int = 0, newline: str = "\n", description: str = "") -> bytes:
-    return "".join(f">{name}{description}{newline}" + "".join(piece + newline for piece in pieces(seq, wrap))
-                   for name, seq in records).encode()
+    return fasta_text(records, wrap, newline, description).encode()
 
 
 def genbank_style(records) -> bytes:

@@ -24,7 +24,7 @@ if os.environ.get("NTPEPMAP_TEST_SLURM") != "1":
                 "(as root; it starts one)", allow_module_level=True)
 pytest.importorskip("snakemake_executor_plugin_slurm")
 
-from test_cli import make_batch_locus, run_cli, search_path
+from helpers import make_batch_locus, run_cli, search_path
 from test_workflow import SNAKEFILE, write_manifest
 
 ROOT = Path(__file__).resolve().parent.parent

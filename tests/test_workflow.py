@@ -14,7 +14,7 @@ import pytest
 if sys.version_info < (3, 11):
     pytest.skip("Snakemake needs Python 3.11 or later", allow_module_level=True)
 
-from test_cli import EXPECTED, PROTEINS, make_batch_locus, read_fasta, search_path
+from helpers import EXPECTED, PROTEINS, make_batch_locus, read_fasta, search_path
 
 SNAKEFILE = Path(__file__).resolve().parent.parent / "workflow" / "Snakefile"
 CHUNKS = Path("logs/chunks")
@@ -140,7 +140,7 @@ def test_a_failed_job_names_its_loci_and_deletes_no_alignment(ran, fault, extra,
 
 
 def test_loci_sharing_cds_files_are_chunked_as_others(tmp_path):
-    from test_cli import cds_of, write_fasta
+    from helpers import cds_of, write_fasta
 
     names = list(EXPECTED)
     for part, members in (("a", names[:2]), ("b", names[2:])):

@@ -43,7 +43,6 @@ Sequences = Union[Path, IO[str], IO[bytes], Mapping[str, object], "Alignment",
 PROTEIN_NAME = "<protein>"
 CDS_NAME = "<cds>"
 
-
 class CodonAlignment:
     """Codon-aligned rows in the protein alignment's order, and the problems met.
 

@@ -1,7 +1,7 @@
 """``ntpepmap batch``: many loci in worker processes, one failure stops none.
 
-The module holds the interpreter lock for a whole call, so threads would
-run one locus at a time; worker processes run them side by side.
+Worker processes run the loci side by side, each locus on one thread: a
+process of its own keeps a locus's failure, memory and signals from the others.
 """
 
 from __future__ import annotations
@@ -410,14 +410,15 @@ def summary_line(outcomes: Sequence[LocusOutcome], seconds: float) -> str:
             f"{failed} failed; {tally_text(records)}; {seconds:.2f} s elapsed\n")
 
 
-def failed_loci_lines(outcomes: Sequence[LocusOutcome]) -> list[str]:
-    """The failed loci, each with the error that ended it (its last note): the list to
-    work through afterwards."""
+def failed_loci_lines(outcomes: Sequence[LocusOutcome], with_errors: bool) -> list[str]:
+    """The failed loci, the list to work through afterwards: each by its protein alignment,
+    or (with_errors) by the error that ended it (its last note), which standard error has
+    shown already as the locus finished."""
     failed = [outcome for outcome in outcomes if outcome.status == Status.FAILED]
     if not failed:
         return []
     return [f"{PROG} batch: failed loci ({len(failed)}):\n"] + [
-        f"  {outcome.notes[-1] if outcome.notes else outcome.job.pep_path}\n"
+        f"  {outcome.notes[-1] if with_errors and outcome.notes else outcome.job.pep_path}\n"
         for outcome in failed]
 
 
@@ -459,13 +460,12 @@ def batch_main(argv: Sequence[str]) -> int:
 
 def finish(batch: BatchRun, reporter: Reporter, start: float, status_path: str | None) -> int:
     """Tells what was done, last of all the summary; the exit status."""
-    failed = failed_loci_lines(batch.outcomes)
-    sys.stderr.writelines(failed)
+    sys.stderr.writelines(failed_loci_lines(batch.outcomes, with_errors=False))
     if batch.interrupted is not None:
         reporter.abandon()
         sys.stderr.write(interruption_line(batch, batch.interrupted))
     else:
-        reporter.to_file("".join(failed))
+        reporter.to_file("".join(failed_loci_lines(batch.outcomes, with_errors=True)))
     sys.stderr.write(summary_line(batch.outcomes, time.perf_counter() - start))
     try:
         if status_path is not None:  # an interrupted batch's too: what was not finished shows

@@ -56,11 +56,11 @@ def raise_on_stop_signals(signals: tuple[int, ...] = STOP_SIGNALS) -> None:
 
 
 def output_in_place() -> None:
-    """Marks the task as done in substance: a stop signal waits for task_told()."""
+    """Marks the task as done in substance: a stop signal waits for result_sent()."""
     _Task.output_in_place = True
 
 
-def task_told() -> None:
+def result_sent() -> None:
     """The task's result has been passed on; raises the stop signal that waited for that."""
     signum, _Task.waiting_signal, _Task.output_in_place = _Task.waiting_signal, 0, False
     if signum:
@@ -70,9 +70,6 @@ def task_told() -> None:
 @contextmanager
 def stop_signals_held() -> Iterator[None]:
     """Holds SIGINT and SIGTERM back inside the block; one that came meanwhile arrives after it."""
-    if not hasattr(signal, "pthread_sigmask"):  # Windows: signals cannot be held
-        yield
-        return
     previous = signal.pthread_sigmask(signal.SIG_BLOCK, STOP_SIGNALS)
     try:
         yield

@@ -27,6 +27,9 @@ exit status:
   2    usage or input error; an output refused; nothing written because every
        record was left out; --strict and any problem{batch_two}
   130  interrupted (143: terminated)
+
+A record is padded when its protein row is shorter than the alignment's longest
+(a ragged alignment): the row is given trailing gaps up to that width.
 """
 
 

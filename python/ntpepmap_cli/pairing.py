@@ -134,14 +134,12 @@ def _looks_like_protein(other: int, length: int) -> bool:
     return other > (1.0 - _MIN_PLAIN_FRACTION) * length
 
 
-def check_nucleotide(records: list[Record], path: str, upper_case: bool = False,
-                     marked: Iterable[int] | None = None) -> None:
+def check_nucleotide(records: list[Record], path: str, marked: Iterable[int] | None = None) -> None:
     """Refuses CDS records that look like protein or hold non-ASCII letters.
 
-    With upper_case, also upper-cases in place the records that need it
-    (codons are matched case-sensitively). Both answers come from the letters
-    that are not NUCLEOTIDE_LETTERS: in a usual CDS there are none, and
-    bytes.translate finds that out several times faster than str.translate.
+    The answer comes from the letters that are not NUCLEOTIDE_LETTERS: in a
+    usual CDS there are none, and bytes.translate finds that out several times
+    faster than str.translate.
     Only the records at the marked indices, in increasing order, can hold
     other letters (by default all can).
     """
@@ -159,8 +157,6 @@ def check_nucleotide(records: list[Record], path: str, upper_case: bool = False,
             continue
         if _looks_like_protein(len(unusual.translate(None, _PLAIN_LOWER_BYTES)), len(seq)):
             protein_like.append(ident)
-        elif upper_case and unusual.upper() != unusual:  # lower-case letters
-            records[index] = (ident, seq.upper())
     if protein_like:
         raise InputError(path, f"looks like protein, not coding DNA: {name_some(protein_like)}")
     if non_ascii:

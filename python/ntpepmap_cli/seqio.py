@@ -36,8 +36,6 @@ _BYTE_ORDER_MARK = b"\xef\xbb\xbf"
 def _map(stream: BufferedReader) -> mmap.mmap | None:
     """A read-only mapping of an open file, or None where it cannot be mapped."""
     try:
-        if not hasattr(mmap, "MAP_SHARED"):  # Windows
-            return mmap.mmap(stream.fileno(), 0, access=mmap.ACCESS_READ)
         return mmap.mmap(stream.fileno(), 0, flags=mmap.MAP_SHARED | _MAP_POPULATE,
                          prot=mmap.PROT_READ)
     except (OSError, ValueError):  # empty, or a pipe or device
@@ -356,13 +354,9 @@ def read_text(path: str) -> str:
         return opened.text()
 
 
-def read_fasta(path: str) -> list[Record]:
-    """Records of a FASTA file ('-' is standard input): identifier, letters."""
-    return read_records(path, "fasta").records
-
-
 def read_fasta_marked(path: str, letters: bytes) -> Marked:
-    """read_fasta's records, and the indices of those that hold more than letters.
+    """Records of a FASTA file ('-' is standard input), and the indices of those that
+    hold more than letters.
 
     The reader looks at every letter as it copies it, so that a later look at
     what else the records hold can skip those made only of letters.

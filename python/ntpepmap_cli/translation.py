@@ -86,7 +86,7 @@ def translate(stem: str, proteins: list[Record], cds: list[str], options: LocusO
     held_back: list[Problem] = []  # CDS too short: told first, as they are found before any other
     problems: list[Problem] = []
     stops: list[Problem] = []  # notes, not problems: they change no exit status, --strict or not
-    named: list[str] = []  # records with a problem, held back ones first
+    with_problems: list[str] = []  # held back ones first
     ragged: list[tuple[str, int, RecordReport]] = []
     located = list(found.clean_located)
     written_columns = None if kept is None else frozenset(column + 1 for column in kept)
@@ -95,13 +95,13 @@ def translate(stem: str, proteins: list[Record], cds: list[str], options: LocusO
         words = _Words(ident, record, settings, pep_name, cds_name, written_columns)
         if record.fate == "too short":
             held_back.append(words.held_back())
-            named.insert(len(held_back) - 1, ident)
+            with_problems.insert(len(held_back) - 1, ident)
         elif record.fate == "unplaced":
             problems.append(words.unplaced())
         else:
             problems.extend(words.record_problems())
         if record.fate != "too short" and (words.has_problems or _ran_out(record)):
-            named.append(ident)
+            with_problems.append(ident)
         if record.fate == "written" and record.row_length != 3 * found.width:
             ragged.append((ident, record.row_length, record))
         if record.located and record.fate == "written":  # as the tally counts it
@@ -114,7 +114,7 @@ def translate(stem: str, proteins: list[Record], cds: list[str], options: LocusO
     if tally.padded:
         outcome.changed()
     if options.strict and (outcome.problems or ragged):
-        raise strict_refusal(pep_name, list(dict.fromkeys(named + [r[0] for r in ragged])))
+        raise strict_refusal(pep_name, list(dict.fromkeys(with_problems + [r[0] for r in ragged])))
     outcome.problems += [_ragged_problem(cds_name, ident, length, record, 3 * found.width,
                                          options.keep_short) for ident, length, record in ragged]
     if not options.keep_short:
@@ -330,5 +330,5 @@ def _ragged_problem(cds_path: str, ident: str, length: int, record: RecordReport
 
 def _encoded(letters: str, settings: EngineSettings) -> str:
     """'D in table 1', 'N or D in table 1', 'no residue in the gene table'."""
-    named = " or ".join(letters) if letters else "no residue"
-    return f"{named} in {settings.code_name()}"
+    residues = " or ".join(letters) if letters else "no residue"
+    return f"{residues} in {settings.code_name()}"

@@ -23,8 +23,8 @@ import sys
 import time
 from collections import deque
 
-from .interrupts import (STOP_SIGNALS, StopRequest, exit_status, raise_on_stop_signals,
-                         stop_signals_held, task_told)
+from .interrupts import (STOP_SIGNALS, StopRequest, exit_status, raise_on_stop_signals, result_sent,
+                         stop_signals_held)
 
 TYPE_CHECKING = False  # typing itself costs a batch noticeable start-up time
 if TYPE_CHECKING:
@@ -95,7 +95,7 @@ def _serve(tasks_fd: int, results_fd: int, work: Work) -> int:
             result = marshal.dumps(work(task))
             with stop_signals_held():  # a result is sent whole or not at all
                 _write_all(results_fd, len(result).to_bytes(_WORD, "little") + result)
-            task_told()
+            result_sent()
     except KeyboardInterrupt as stop:
         return exit_status(stop)
     except OSError:

@@ -61,13 +61,13 @@ void AnchorIndex::read(std::string_view protein) {
     residue_count_ = copy_residues(protein, residues_.data());
 }
 
-bool AnchorIndex::build(std::size_t stride) {
+void AnchorIndex::build(std::size_t stride) {
     if (++protein_ == 0) {
         // The stamps wrapped around: old entries could pass for this index's.
         std::fill(heads_.begin(), heads_.end(), Head{});
         protein_ = 1;
     }
-    if (residue_count_ < ANCHOR_RESIDUES || !fits()) return true;
+    if (residue_count_ < ANCHOR_RESIDUES || !fits()) return;
     if (previous_.size() < residue_count_) previous_.resize(residue_count_);
     // Locals: the stores below could otherwise be taken to change the members they come from.
     Head* const heads = heads_.data();
@@ -78,20 +78,15 @@ bool AnchorIndex::build(std::size_t stride) {
     const std::size_t alphabet_size = alphabet_.size();
     const std::size_t without_key = no_key(alphabet_size);
     const std::size_t last_start = residue_count_ - ANCHOR_RESIDUES;
-    bool every_anchor_coded = true;
     for (std::size_t start = 0; start <= last_start; start += stride) {
         const std::size_t key = anchor_key(alphabet_size, code_of[residues[start]], code_of[residues[start + 1]],
                                            code_of[residues[start + 2]]);
-        if (key == without_key) {
-            every_anchor_coded = false;
-            continue;
-        }
+        if (key == without_key) continue;
         Head& head = heads[key];
         previous[start] = head.protein == protein ? head.last : NONE;
         head.protein = protein;
         head.last = static_cast<std::uint32_t>(start);
     }
-    return every_anchor_coded;
 }
 
 }  // namespace ntpepmap::locate

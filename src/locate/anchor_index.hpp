@@ -51,9 +51,8 @@ public:
     // Whether the protein read last is short enough for 32-bit positions; build() needs it.
     bool fits() const noexcept { return residue_count_ < NONE; }
     // Indexes the anchors of the protein read last that start at a multiple of `stride`,
-    // replacing what was indexed before; returns whether each of them had a code for all
-    // its residues.
-    bool build(std::size_t stride);
+    // replacing what was indexed before.
+    void build(std::size_t stride);
 
     // Calls visit(position) for every indexed position whose anchor has this key (none for
     // no_key()).

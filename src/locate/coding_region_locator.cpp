@@ -50,7 +50,7 @@ bool plain_base(unsigned char letter) noexcept {
 }
 
 // Counted in whole blocks of vector width small enough for one-byte counters, which
-// vectorise well, then the rest one by one.
+// vectorise well, then the rest one by one (one by one throughout: +9 % locator instructions).
 std::size_t non_plain_bases(std::string_view text) noexcept {
     constexpr std::size_t BLOCK = 128;
     const auto* const letters = reinterpret_cast<const unsigned char*>(text.data());
@@ -110,7 +110,6 @@ struct CodingRegionLocator::Search {
     bool anchored = false;
     bool acgt_only = false;
     std::size_t probe_stride = 1;  // in nucleotides
-    std::size_t indexed_stride = 0;  // of the anchors indexed for this protein; 0: none yet
     std::size_t confirmed = 0;     // residues of a hit that must match exactly before it is verified
     bool leave_verification = false;
     std::optional<Placement> unread;  // the first hit, left unread under leave_verification
@@ -121,7 +120,8 @@ struct CodingRegionLocator::Search {
 CodingRegionLocator::CodingRegionLocator(const CodonLookup& table, std::uint64_t start_codons)
     : alphabet_(table), index_(alphabet_), matcher_(table, start_codons) {
     // Codes of the plain codons, and key parts of codon pairs, by their numbers as plain text
-    // gives them; a part of no_key() or more when a codon has no code.
+    // gives them; a part of no_key() or more when a codon has no code. (Keys made codon by
+    // codon instead: +14 % locator instructions.)
     const std::size_t alphabet_size = alphabet_.size();
     const std::size_t without_key = no_key(alphabet_size);
     // Keys are below 32^3, so no_key() and the parts fit 16 bits.
@@ -162,11 +162,10 @@ LocateResult CodingRegionLocator::locate(std::string_view protein, std::string_v
     search.acgt_only = not_acgt == 0 && std::endian::native == std::endian::little;
     // Every position of a placement whose codon and residue codes differ is a mismatch, a
     // residue without a code, a triplet with a letter other than ACGT, or the initiator.
-    const std::size_t breaks = search.tolerance + not_acgt + (residues.front() == 'M' ? 1 : 0);
+    const std::size_t breaks =
+        search.tolerance + not_acgt + index_.uncoded() + (residues.front() == 'M' ? 1 : 0);
     const std::size_t probed = both_strands ? 2 * check_copy.size() : check_copy.size();
-    // Residues without a code are rare: the search is planned as if there were none, unless
-    // that plan's index fails to show it.
-    if (!plan_search(search, breaks, probed, true)) plan_search(search, breaks + index_.uncoded(), probed, false);
+    plan_search(search, breaks, probed);
     search_strand(search, Strand::forward, check_copy);
     if (both_strands) {
         reverse_strand_.clear();
@@ -187,33 +186,19 @@ LocateResult CodingRegionLocator::locate(std::string_view protein, std::string_v
 }
 
 // Plans the search for a placement holding at most `breaks` positions whose codon and
-// residue codes differ, and indexes the anchors if it uses them. With all_coded, the plan
-// takes every residue to have a code; it is kept only if the index shows that (false: plan again).
-bool CodingRegionLocator::plan_search(Search& search, std::size_t breaks, std::size_t probed, bool all_coded) {
+// residue codes differ, and indexes the anchors if it uses them.
+void CodingRegionLocator::plan_search(Search& search, std::size_t breaks, std::size_t probed) {
     const std::size_t residue_count = search.residues.size();
     // A placement holds an exact run at least this long, and so at least
     // shortest_run - confirmed + 1 exact stretches of `confirmed` residues on one diagonal.
     const std::size_t shortest_run = residue_count > breaks ? (residue_count - breaks) / (breaks + 1) : 0;
     // Unanchored, more breaks would change nothing.
     search.anchored = shortest_run >= ANCHOR_RESIDUES && index_.fits();
-    if (!search.anchored) return true;
+    if (!search.anchored) return;
     search.confirmed = std::min(CONFIRMED_RESIDUES, shortest_run);
     const ProbeStrides strides = probe_strides(residue_count, probed, shortest_run - search.confirmed + 1);
     search.probe_stride = strides.text;
-    // Anchors that overlap or touch cover every residue but the last few: their codes show
-    // whether any lacks one.
-    if (all_coded && strides.protein > ANCHOR_RESIDUES) return false;
-    // Planned again, the index built the first time often still serves.
-    if (!all_coded && strides.protein == search.indexed_stride) return true;
-    const bool every_anchor_coded = index_.build(strides.protein);
-    search.indexed_stride = strides.protein;
-    if (!all_coded) return true;
-    const std::size_t covered = (residue_count - ANCHOR_RESIDUES) / strides.protein * strides.protein + ANCHOR_RESIDUES;
-    bool rest_coded = true;
-    for (std::size_t position = covered; position < residue_count; ++position) {
-        rest_coded = rest_coded && index_.code(position) != AnchorAlphabet::NO_CODE;
-    }
-    return every_anchor_coded && rest_coded;
+    index_.build(strides.protein);
 }
 
 bool CodingRegionLocator::within_tolerance(std::string_view stretch) const noexcept {

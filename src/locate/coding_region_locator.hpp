@@ -108,7 +108,7 @@ public:
 private:
     struct Search;
 
-    bool plan_search(Search& search, std::size_t breaks, std::size_t probed, bool all_coded);
+    void plan_search(Search& search, std::size_t breaks, std::size_t probed);
     void search_strand(Search& search, Strand strand, std::string_view text);
     template <typename KeyAt>
     void probe(Search& search, std::string_view text, KeyAt key_at);

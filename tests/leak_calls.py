@@ -1,0 +1,71 @@
+"""Every kind of call to the module's three functions that returns or raises, by name, each as
+(function, positional arguments, keyword arguments): the leak tests repeat each one alone, and
+scripts/leak_driver.py runs them all under LeakSanitizer and valgrind. Reports and aborts are
+covered apart: they need records or dicts of their own."""
+
+from __future__ import annotations
+
+from conftest import MutatingIndex, numbered_record, plain_record
+from ntpepmap import attempt_iupac_substitution, pepthread, pepthread_original_args
+
+GENE_TABLE = {"M": ["ATG"], "K": ["AAA", "AAG"], "W": ("TGG",)}
+
+
+class RaisingIndex:
+    """Raises a fresh error each time: re-raising one instance would grow its traceback."""
+
+    def __init__(self, make_error):
+        self.make_error = make_error
+
+    def __index__(self):
+        raise self.make_error()
+
+
+def _error_with_cause() -> TypeError:
+    error = TypeError("bad index")
+    error.__cause__ = KeyError("root")
+    return error
+
+
+def calls(row: str, nucleotides: str) -> tuple[dict, dict]:
+    """(failing, successful) calls over four good records of `row` and `nucleotides`."""
+    numbered = {f"r{i}": numbered_record(f"h{i}", row, f"h{i}", nucleotides) for i in range(4)}
+    plain = {f"r{i}": plain_record(f"h{i}", row, f"h{i}", nucleotides) for i in range(4)}
+    failing = {
+        "too-many-positional": (pepthread, ("f", 1, numbered, 4), {}),
+        "missing": (pepthread, ("f",), {}),
+        "unexpected-keyword": (pepthread, ("f", 1, numbered), {"table": 1}),
+        "multiple-values": (pepthread, ("f", 1), {"file_steem": "g", "seqs": numbered}),
+        "text-type": (pepthread, (5, 1, numbered), {}),
+        "text-surrogate": (pepthread, ("\ud800", 1, numbered), {}),
+        "int-type": (pepthread, ("f", 1.5, numbered), {}),
+        "int-range": (pepthread, ("f", 2**31, numbered), {}),
+        "int-c-long": (pepthread, ("f", 2**64, numbered), {}),
+        "typeerror-with-cause": (pepthread, ("f", RaisingIndex(_error_with_cause), numbered), {}),
+        "seqs-type": (pepthread, ("f", 1, [numbered]), {}),
+        "seqs-late-length": (pepthread, ("f", 1, {**numbered, "z": (("h", "M"), ("h", "ATG"))}), {}),
+        "seqs-late-key": (pepthread, ("f", 1, {**numbered, 5: numbered["r0"]}), {}),
+        "seqs-late-text": (pepthread, ("f", 1, {**numbered, "z": numbered_record("h", "M", "h", None)}), {}),
+        "seqs-late-surrogate": (pepthread, ("f", 1, {**numbered, "z": numbered_record("h", "M", "h", "\udcff")}), {}),
+        "unknown-table": (pepthread, ("f", 7, numbered), {}),
+        "table-value-str": (pepthread_original_args, ("f", {**GENE_TABLE, "Y": "TAT"}, plain), {}),
+        "table-value-int": (pepthread_original_args, ("f", {**GENE_TABLE, "Y": 5}, plain), {}),
+        "table-late-codon": (pepthread_original_args, ("f", {**GENE_TABLE, "Y": ["TAT", 5]}, plain), {}),
+        "table-key-length": (pepthread_original_args, ("f", {**GENE_TABLE, "YY": []}, plain), {}),
+        "original-args-numbered-seqs": (pepthread_original_args, ("f", GENE_TABLE, numbered), {}),
+        "taxa-type": (attempt_iupac_substitution, ("RRA", 5), {}),
+        "taxa-str": (attempt_iupac_substitution, ("RRA", "GGA"), {}),
+        "taxa-late-item": (attempt_iupac_substitution, ("RRA", ["GGA", "AAA", None]), {}),
+        "triplet-type": (attempt_iupac_substitution, (None, ["GGA"]), {}),
+        "triplet-too-long": (attempt_iupac_substitution, ("RRAA", ["GGA", "AAA"]), {}),
+    }
+    successful = {
+        "pepthread": (pepthread, ("f", 1, numbered), {}),
+        "pepthread-keywords": (pepthread, (), {"seqs": numbered, "table_num": 11, "file_steem": "f"}),
+        "table-as-index": (pepthread, ("f", MutatingIndex(None, 2), numbered), {}),
+        "original-args": (pepthread_original_args, ("f", GENE_TABLE, plain), {}),
+        "iupac-found": (attempt_iupac_substitution, ("RRA", ("TTT", "GGA")), {}),
+        "iupac-none": (attempt_iupac_substitution, ("RRA", ["TTT"]), {}),
+        "iupac-foreign-codons": (attempt_iupac_substitution, ("NNN", ("ZZZ",)), {}),
+    }
+    return failing, successful
