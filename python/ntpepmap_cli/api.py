@@ -21,7 +21,8 @@ from .outcome import LocusOutcome
 from .pairing import repeated_identifiers
 from .problems import Problem
 from .seqio import Record, read_alignment
-from .translation import MISMATCH_POLICIES, located_notes
+from .frameshift_digits import read_given_digits
+from .translation import FRAMESHIFT_POLICIES, MISMATCH_POLICIES, located_notes
 
 if TYPE_CHECKING:
     from Bio.Align import MultipleSeqAlignment
@@ -87,7 +88,8 @@ def codon_align(protein: Sequences, cds: Sequences, *, table: int = 1,
                 gene_table: Path | Mapping[str, list[str]] | None = None,
                 pair_by_order: bool = False, id_map: Path | Mapping[str, str] | None = None,
                 locate: bool = True, both_strands: bool = False, mismatch: str = "mask",
-                upper_case: bool = False, resolve_ambiguity: bool = False) -> CodonAlignment:
+                frameshifts: str = "mask", upper_case: bool = False,
+                resolve_ambiguity: bool = False) -> CodonAlignment:
     """Back-translates aligned protein rows into a codon alignment, as the
     ntpepmap command does.
 
@@ -104,7 +106,7 @@ def codon_align(protein: Sequences, cds: Sequences, *, table: int = 1,
     problems are those found before, such as why every record was left out.
     """
     options = _options(table, gene_table, pair_by_order, id_map, locate, both_strands, mismatch,
-                       upper_case, resolve_ambiguity)
+                       frameshifts, upper_case, resolve_ambiguity)
     proteins, pep_name, _ = _records(protein, "protein", PROTEIN_NAME)
     coding, cds_name, marked = _records(cds, "cds", CDS_NAME)
     outcome = LocusOutcome(LocusJob(pep_name, cds_name, ""))
@@ -136,6 +138,8 @@ def _records(source: object, argument: str,
                         f"Biopython records, not {type(source).__name__}")
     if not records:
         raise InputError(name, "no records")
+    if argument == "protein":
+        records = read_given_digits(records, name)
     return records, name, None
 
 
@@ -164,7 +168,8 @@ def _from_seq_record(record: object, argument: str) -> Record:
 
 def _options(table: int, gene_table: Path | Mapping[str, list[str]] | None, pair_by_order: bool,
              id_map: Path | Mapping[str, str] | None, locate: bool, both_strands: bool,
-             mismatch: str, upper_case: bool, resolve_ambiguity: bool) -> LocusOptions:
+             mismatch: str, frameshifts: str, upper_case: bool,
+             resolve_ambiguity: bool) -> LocusOptions:
     switches = {"pair_by_order": pair_by_order, "locate": locate, "both_strands": both_strands,
                 "upper_case": upper_case, "resolve_ambiguity": resolve_ambiguity}
     for keyword, value in switches.items():
@@ -182,8 +187,12 @@ def _options(table: int, gene_table: Path | Mapping[str, list[str]] | None, pair
     if mismatch not in MISMATCH_POLICIES:
         raise ValueError(f"mismatch must be one of {', '.join(map(repr, MISMATCH_POLICIES))}, "
                          f"not {mismatch!r:.40}")
+    if frameshifts not in FRAMESHIFT_POLICIES:
+        raise ValueError(f"frameshifts must be one of {', '.join(map(repr, FRAMESHIFT_POLICIES))}, "
+                         f"not {frameshifts!r:.40}")
     return LocusOptions(table_num=table, gene_table=_gene_table(gene_table),
                         pair_by_order=pair_by_order, id_map=_id_map(id_map), mismatch=mismatch,
+                        frameshifts=frameshifts,
                         upper_case=upper_case, resolve_ambiguity=resolve_ambiguity,
                         locate=locate, both_strands=both_strands)
 

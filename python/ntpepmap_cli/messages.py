@@ -76,10 +76,12 @@ def _plural(count: int, word: str) -> str:
 
 
 def tally_text(tally: Tally) -> str:
-    """'9 records written, 2 codons masked, 0 kept, 0 located, 0 padded, 1 left out'."""
+    """'9 records written, 2 codons masked, 0 kept, 0 located, 0 padded, 1 left out', and
+    ', 3 frameshifts' when records were written past any."""
+    frameshifts = f", {_plural(tally.frameshifts, 'frameshift')}" if tally.frameshifts else ""
     return (f"{_plural(tally.written, 'record')} written, {_plural(tally.masked, 'codon')} "
             f"masked, {tally.kept} kept, {tally.located} located, {tally.padded} padded, "
-            f"{tally.left_out} left out")
+            f"{tally.left_out} left out{frameshifts}")
 
 
 def print_summary(outcome: LocusOutcome) -> None:

@@ -24,18 +24,20 @@ class Status(IntEnum):
 class Tally:
     """Records and codons of one locus or a whole batch, for the summary line."""
 
-    __slots__ = ("written", "masked", "kept", "located", "padded", "left_out")
+    __slots__ = ("written", "masked", "kept", "located", "padded", "left_out", "frameshifts")
 
     def __init__(self) -> None:
         self.written = self.masked = self.kept = self.located = self.padded = self.left_out = 0
+        self.frameshifts = 0  # in the records written
 
     def add(self, other: Tally) -> None:
         for name in self.__slots__:
             setattr(self, name, getattr(self, name) + getattr(other, name))
 
     def changed_anything(self) -> bool:
-        """Whether a codon was masked or kept, or a record padded or left out."""
-        return bool(self.masked or self.kept or self.padded or self.left_out)
+        """Whether a codon was masked or kept, or a record padded, left out or written
+        past a frameshift."""
+        return bool(self.masked or self.kept or self.padded or self.left_out or self.frameshifts)
 
     def counts(self) -> tuple[int, ...]:
         return tuple(getattr(self, name) for name in self.__slots__)

@@ -145,7 +145,7 @@ void CdsLetters::keep_pieces(const std::vector<CodonPiece>& pieces) {
     std::string written;
     std::string checked;
     for (const CodonPiece& piece : pieces) {
-        if (piece.length == 3) {
+        if (!piece.masked) {
             given.append(given_.substr(piece.begin, 3));
             written.append(written_.substr(piece.begin, 3));
             checked.append(checked_.substr(piece.begin, 3));

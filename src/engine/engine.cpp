@@ -96,6 +96,10 @@ void Engine::translate(std::string_view file_stem, std::string_view name, std::s
     if (letters_.checked().size() < TRIPLET * outcome.residues && !options_.keep_short) {
         outcome.nucleotides = letters_.checked().size();
         outcome.fate = RecordFate::too_short;
+        // A CDS that lost a nucleotide or two may hold them all the same.
+        if (TRIPLET * outcome.residues - outcome.nucleotides <= 2 * locate::frameshift_limit(outcome.residues)) {
+            retry_with_frameshifts(file_stem, name, peptide, cds, outcome);
+        }
         return;
     }
     // Searched first when the length cannot be right: neither the residues nor they and a stop codon.

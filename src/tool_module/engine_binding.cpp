@@ -112,6 +112,15 @@ public:
         fail(PyExc_ValueError, "settings.mismatch must be 'mask', 'keep' or 'drop'");
     }
 
+    engine::FrameshiftPolicy frameshifts() const {
+        const PyRef policy = attribute("frameshifts");
+        if (!PyUnicode_Check(policy.get())) fail(PyExc_TypeError, "settings.frameshifts must be a str");
+        const std::string_view name = utf8_of(policy.get());
+        if (name == "mask") return engine::FrameshiftPolicy::mask;
+        if (name == "drop") return engine::FrameshiftPolicy::drop;
+        fail(PyExc_ValueError, "settings.frameshifts must be 'mask' or 'drop'");
+    }
+
     // The codons of settings.terminal_stops (upper-case DNA) as bits of TCAG codon numbers.
     std::uint64_t terminal_stops() const {
         const PyRef codons = checked(PySequence_Fast(attribute("terminal_stops").get(),
@@ -153,6 +162,7 @@ LocusArguments arguments_of(PyObject* const* args, Py_ssize_t count) {
     const SettingsReader settings(args[1]);
     engine::EngineOptions options;
     options.mismatch = settings.mismatch();
+    options.frameshifts = settings.frameshifts();
     options.letters = {settings.flag("upper_case"), settings.flag("resolve_ambiguity"), settings.flag("t_for_u")};
     options.keep_reports = settings.flag("keep_reports");
     options.locate = settings.flag("locate");
@@ -177,6 +187,16 @@ PyStructSequence_Field SITE_FIELDS[] = {
     {"encodes", "the letters the triplet encodes in the code"},
     {nullptr, nullptr},
 };
+PyStructSequence_Field FRAMESHIFT_FIELDS[] = {
+    {"column", "1-based column of the alignment row"},
+    {"residue_number", "1-based number of the residue whose codon it breaks"},
+    {"shift", "+1, +2: nucleotides left out; -1, -2: nucleotides the codon lacks"},
+    {"cds_position", "1-based, in the CDS without gaps: the first extra nucleotide, or the short codon's first"},
+    {"letters", "the extra nucleotides, or the short codon's, as the CDS gives them"},
+    {"masked", "whether the codon is written NNN (False: whole, the extra nucleotides beside it)"},
+    {"masked_after", "residues after it masked too: the frameshift could as well lie after them"},
+    {nullptr, nullptr},
+};
 PyStructSequence_Field RECORD_FIELDS[] = {
     {"index", "the record's place among the proteins"},
     {"fate", "'written', 'dropped', 'wrong pairing', 'unplaced' or 'too short'"},
@@ -187,6 +207,7 @@ PyStructSequence_Field RECORD_FIELDS[] = {
     {"placements", "placements the coding-region search found, or None when it did not run"},
     {"row_length", "length of the codon row written (0 when left out)"},
     {"sites", "the failing sites, each a SiteReport"},
+    {"frameshifts", "each a FrameshiftReport: of the row written, or of the threading found for a record left out"},
     {nullptr, nullptr},
 };
 PyStructSequence_Field LOCUS_FIELDS[] = {
@@ -201,14 +222,17 @@ PyStructSequence_Field LOCUS_FIELDS[] = {
 };
 PyStructSequence_Desc SITE_DESCRIPTION = {"ntpepmap_cli._native.SiteReport", "A residue whose triplet failed.",
                                           SITE_FIELDS, 6};
+PyStructSequence_Desc FRAMESHIFT_DESCRIPTION = {"ntpepmap_cli._native.FrameshiftReport",
+                                                "A residue whose codon a frameshift breaks.", FRAMESHIFT_FIELDS, 7};
 PyStructSequence_Desc RECORD_DESCRIPTION = {"ntpepmap_cli._native.RecordReport",
-                                            "What became of a record with anything to tell.", RECORD_FIELDS, 9};
+                                            "What became of a record with anything to tell.", RECORD_FIELDS, 10};
 PyStructSequence_Desc LOCUS_DESCRIPTION = {"ntpepmap_cli._native.LocusTranslation",
                                            "A locus back-translated: rows or text, and what to tell.", LOCUS_FIELDS,
                                            7};
 
 // Made once, when the module is first imported; they live as long as the process.
 PyTypeObject* site_type = nullptr;
+PyTypeObject* frameshift_type = nullptr;
 PyTypeObject* record_type = nullptr;
 PyTypeObject* locus_type = nullptr;
 
@@ -251,6 +275,13 @@ PyRef site_report(const engine::SiteProblem& problem) {
                                     ascii_str(problem.triplet).release(), str_of(problem.encodes).release()});
 }
 
+PyRef frameshift_report(const engine::FrameshiftSite& site) {
+    return named_result(frameshift_type, {size_object(site.column), size_object(site.residue_number),
+                                          PyLong_FromLong(site.shift), size_object(site.cds_position),
+                                          ascii_str(site.letters).release(), PyBool_FromLong(site.masked),
+                                          size_object(site.masked_after)});
+}
+
 // A record with something to tell, kept without its row: only the row's length is told.
 struct ToldRecord {
     std::size_t index;
@@ -264,11 +295,16 @@ PyRef record_report(const ToldRecord& told) {
     for (const engine::SiteProblem& problem : outcome.problems) {
         if (PyList_Append(sites.get(), site_report(problem).get()) != 0) throw PythonError{};
     }
+    PyRef frameshifts = checked(PyList_New(0));
+    for (const engine::FrameshiftSite& site : outcome.frameshifts) {
+        if (PyList_Append(frameshifts.get(), frameshift_report(site).get()) != 0) throw PythonError{};
+    }
     PyObject* placements = outcome.placements ? size_object(*outcome.placements) : (Py_INCREF(Py_None), Py_None);
     return named_result(record_type,
                         {size_object(told.index), ascii_str(fate_name(outcome.fate)).release(),
                          size_object(outcome.residues), size_object(outcome.nucleotides), size_object(outcome.failed),
-                         PyBool_FromLong(outcome.located), placements, size_object(told.row_length), sites.release()});
+                         PyBool_FromLong(outcome.located), placements, size_object(told.row_length), sites.release(),
+                         frameshifts.release()});
 }
 
 // One pair's texts, borrowed from the str objects of the records (or the rows made even).
@@ -329,7 +365,7 @@ bool is_full(const engine::RecordOutcome& outcome, std::string_view row) noexcep
 
 bool is_clean(const engine::RecordOutcome& outcome, std::string_view row) noexcept {
     return is_full(outcome, row) && outcome.failed == 0 && outcome.without_nucleotides == 0 &&
-           outcome.nucleotides == 3 * outcome.residues;
+           outcome.nucleotides == 3 * outcome.residues && outcome.frameshifts.empty();
 }
 
 bool worth_telling(const engine::RecordOutcome& outcome, std::string_view row) noexcept {
@@ -565,9 +601,9 @@ constexpr char TRANSLATE_LOCUS_DOC[] =
     "translate_locus(file_stem, settings, proteins, cds)\n--\n\n"
     "Back-translates a locus: proteins are (identifier, aligned row) tuples, cds the coding sequence of each.\n"
     "settings gives by attribute: code (a built-in number or a dict of letter to codons), mismatch ('mask',\n"
-    "'keep' or 'drop'), upper_case, resolve_ambiguity, t_for_u, keep_reports, locate, both_strands, trim_stop\n"
-    "with terminal_stops (upper-case codons), keep_short, fasta_text, threads (0: one per CPU the process may\n"
-    "use; 8 at most). Rows are read with '.' and '~' as gaps and made as wide as the widest; a CDS loses its\n"
+    "'keep' or 'drop'), frameshifts ('mask' or 'drop'), upper_case, resolve_ambiguity, t_for_u, keep_reports,\n"
+    "locate, both_strands, trim_stop with terminal_stops (upper-case codons), keep_short, fasta_text, threads\n"
+    "(0: one per CPU the process may use; 8 at most). Rows are read with '.' and '~' as gaps and made as wide as the widest; a CDS loses its\n"
     "gap letters and, with trim_stop, a terminal stop codon just beyond the residues; one with fewer triplets\n"
     "than residues is held back unless keep_short. The lock is let go while the records are translated.\n"
     "Returns a LocusTranslation: rows (a str per record, None when left out) or, with fasta_text, text (the\n"
@@ -586,7 +622,10 @@ std::span<const PyMethodDef> engine_methods() noexcept { return ENGINE_METHODS; 
 
 bool add_engine_types(PyObject* module) noexcept {
     const std::pair<PyTypeObject**, PyStructSequence_Desc*> types[] = {
-        {&site_type, &SITE_DESCRIPTION}, {&record_type, &RECORD_DESCRIPTION}, {&locus_type, &LOCUS_DESCRIPTION}};
+        {&site_type, &SITE_DESCRIPTION},
+        {&frameshift_type, &FRAMESHIFT_DESCRIPTION},
+        {&record_type, &RECORD_DESCRIPTION},
+        {&locus_type, &LOCUS_DESCRIPTION}};
     for (const auto& [type, description] : types) {
         if (*type == nullptr) *type = PyStructSequence_NewType(description);
         if (*type == nullptr) return false;
