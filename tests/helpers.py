@@ -6,8 +6,8 @@ from types import SimpleNamespace
 
 from ntpepmap_cli import _native
 
-ENGINE_DEFAULTS = dict(code=1, mismatch="mask", frameshifts="mask", upper_case=False, resolve_ambiguity=False,
-                       t_for_u=False, keep_reports=False, locate=False, both_strands=False,
+ENGINE_DEFAULTS = dict(code=1, mismatch="mask", frameshifts="mask", upper_case=False,
+                       resolve_ambiguity=False, t_for_u=False, keep_reports=False, locate=False, both_strands=False,
                        trim_stop=False, terminal_stops=(), keep_short=False, fasta_text=False,
                        threads=0)
 

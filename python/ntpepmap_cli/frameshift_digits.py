@@ -61,7 +61,7 @@ def read_given_digits(records: list[Record], name: str) -> list[Record]:
             continue
         bad = _UNREADABLE.search(row)
         if bad:
-            raise InputError(name, f"{ident}: '{bad.group()}' inside the sequence is neither a position "
-                                   "number nor a frameshift (one digit, 1 to 9)")
+            raise InputError(name, f"{ident}: '{bad.group()}' inside the sequence is neither a "
+                                   "position number nor a frameshift (one digit, 1 to 9)")
         holding.append(index)
     return expand_frameshift_digits(records, holding) if holding else records

@@ -5,7 +5,7 @@ from __future__ import annotations
 import sys
 from collections.abc import Callable
 
-from .errors import InputError
+from .errors import InputError, plural
 from .outcome import LocusOutcome, Status, Tally
 from .options import PROG
 from .outputs import AtomicFile
@@ -71,15 +71,11 @@ def print_outcome(outcome: LocusOutcome, reporter: Reporter,
         emit(f"{PROG}: {'error: ' if outcome.status == Status.FAILED else ''}{note}\n")
 
 
-def _plural(count: int, word: str) -> str:
-    return f"{count} {word}{'' if count == 1 else 's'}"
-
-
 def tally_text(tally: Tally) -> str:
     """'9 records written, 2 codons masked, 0 kept, 0 located, 0 padded, 1 left out', and
     ', 3 frameshifts' when records were written past any."""
-    frameshifts = f", {_plural(tally.frameshifts, 'frameshift')}" if tally.frameshifts else ""
-    return (f"{_plural(tally.written, 'record')} written, {_plural(tally.masked, 'codon')} "
+    frameshifts = f", {plural(tally.frameshifts, 'frameshift')}" if tally.frameshifts else ""
+    return (f"{plural(tally.written, 'record')} written, {plural(tally.masked, 'codon')} "
             f"masked, {tally.kept} kept, {tally.located} located, {tally.padded} padded, "
             f"{tally.left_out} left out{frameshifts}")
 

@@ -5,7 +5,7 @@ from __future__ import annotations
 
 from ._native import translate_locus
 from .codes import terminal_stops
-from .errors import InputError, name_some, shown_path
+from .errors import InputError, name_some, plural, shown_path
 from .outcome import LocusOutcome, Record
 from .problems import (CDS_TOO_LONG, CDS_TOO_SHORT, CODING_REGION, FRAMESHIFT, KEPT, LEFT_OUT,
                        LOCATED, MASKED, MISMATCH, NO_CODING_REGION, NOT_IN_CODE, PADDED,
@@ -239,16 +239,18 @@ class _Words:
         return problems
 
     def _frameshift(self, frameshift: FrameshiftReport) -> Problem:
-        """'column 88 (residue 71): frameshift, 1 extra nucleotide (A at CDS 212) left out; codon masked'."""
+        """'column 88 (residue 71): frameshift, 1 extra nucleotide (A at CDS 212) left out;
+        codon masked'."""
         shift, letters, at = frameshift.shift, frameshift.letters, frameshift.cds_position
         if shift > 0:
-            said = f"{_count_of(shift, 'extra nucleotide')} ({letters} at CDS {at}) left out"
+            said = f"{plural(shift, 'extra nucleotide')} ({letters} at CDS {at}) left out"
         else:
             span = f"{at}-{at + len(letters) - 1}" if len(letters) > 1 else f"{at}"
-            said = f"{_count_of(-shift, 'nucleotide')} missing (the codon reads {letters} at CDS {span})"
+            said = (f"{plural(-shift, 'nucleotide')} missing (its codon reads {letters} at CDS "
+                    f"{span})")
         said += "; codon masked" if frameshift.masked else "; codon written whole"
         if frameshift.masked_after:
-            said += f"; {_count_of(frameshift.masked_after, 'codon')} after it masked too"
+            said += f"; {plural(frameshift.masked_after, 'codon')} after it masked too"
         column = frameshift.column
         return self._problem(FRAMESHIFT, MASKED if frameshift.masked else TRIMMED,
                              f"{shown_path(self.pep_name)}: {self.ident}: column {column} "
@@ -262,12 +264,9 @@ class _Words:
             return ""
         first = found[0]
         dropped = " (--frameshifts drop)" if self.settings.frameshifts == "drop" else ""
-        return (f"; with frameshifts it fits with {_count_of(len(found), 'frameshift')}{dropped}, the "
-                f"first at column {first.column} (residue {first.residue_number}, CDS {first.cds_position})")
-
-
-def _count_of(count: int, word: str) -> str:
-    return f"{count} {word}{'' if count == 1 else 's'}"
+        held = plural(len(found), "frameshift")
+        return (f"; allowing frameshifts, its best threading holds {held}{dropped}, the first at column {first.column} (residue {first.residue_number}, "
+                f"CDS {first.cds_position})")
 
 
 def _ragged_problem(cds_path: str, ident: str, length: int, record: RecordReport, expected: int,

@@ -50,7 +50,8 @@ void Engine::retry_with_frameshifts(std::string_view file_stem, std::string_view
 }
 
 // The piece of each residue (into pieces_) and the site of each frameshift.
-std::vector<FrameshiftSite> Engine::plan_threading(std::string_view peptide, const locate::ShiftedPlacement& threading) {
+std::vector<FrameshiftSite> Engine::plan_threading(std::string_view peptide,
+                                                   const locate::ShiftedPlacement& threading) {
     std::vector<FrameshiftSite> sites;
     pieces_.clear();
     auto frameshift = threading.frameshifts.begin();
@@ -59,7 +60,8 @@ std::vector<FrameshiftSite> Engine::plan_threading(std::string_view peptide, con
     for (std::size_t column = 0; column < peptide.size(); ++column) {
         if (peptide[column] == '-') continue;
         if (frameshift != threading.frameshifts.end() && frameshift->residue == residue) {
-            FrameshiftSite& site = sites.emplace_back(FrameshiftSite{column + 1, residue + 1, frameshift->shift, 0, {}, true, 0});
+            FrameshiftSite& site =
+                sites.emplace_back(FrameshiftSite{column + 1, residue + 1, frameshift->shift, 0, {}, true, 0});
             pieces_.push_back(broken_codon(offset, peptide[column], frameshift->shift, site));
             offset += static_cast<std::size_t>(static_cast<int>(TRIPLET) + frameshift->shift);
             ++frameshift;
@@ -122,8 +124,9 @@ CodonPiece Engine::broken_codon(std::size_t offset, char residue, int shift, Fra
     for (const std::size_t at : std::array<std::size_t, 4>{TRIPLET, 0, 1, 2}) {
         std::string triplet(checked.substr(offset, span));
         triplet.erase(at, extra);
-        const unsigned number = codon_number(static_cast<unsigned char>(triplet[0]), static_cast<unsigned char>(triplet[1]),
-                                             static_cast<unsigned char>(triplet[2]));
+        const unsigned number =
+            codon_number(static_cast<unsigned char>(triplet[0]), static_cast<unsigned char>(triplet[1]),
+                         static_cast<unsigned char>(triplet[2]));
         if (number >= 64 || (codons >> number & 1u) == 0) continue;
         if (readings == 0) found = at;
         readings |= std::uint64_t{1} << number;

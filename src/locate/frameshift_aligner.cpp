@@ -66,12 +66,14 @@ std::optional<FrameshiftAligner::Band> FrameshiftAligner::voted_band(std::string
     votes_.assign(lowest + text.size() + 1, 0);
     const auto* const letters = reinterpret_cast<const unsigned char*>(text.data());
     const auto code = [&](std::size_t nucleotide) {
-        return alphabet_.codon_code(codon_number(letters[nucleotide], letters[nucleotide + 1], letters[nucleotide + 2]));
+        return alphabet_.codon_code(
+            codon_number(letters[nucleotide], letters[nucleotide + 1], letters[nucleotide + 2]));
     };
     for (std::size_t nucleotide = 0; nucleotide + span <= text.size(); ++nucleotide) {
         const std::size_t key =
             anchor_key(alphabet_.size(), code(nucleotide), code(nucleotide + TRIPLET), code(nucleotide + 2 * TRIPLET));
-        index_.for_each_position(key, [&](std::size_t position) { ++votes_[lowest + nucleotide - TRIPLET * position]; });
+        index_.for_each_position(key,
+                                 [&](std::size_t position) { ++votes_[lowest + nucleotide - TRIPLET * position]; });
     }
     const std::size_t window = 2 * limit + 1;
     std::uint32_t sum = 0;

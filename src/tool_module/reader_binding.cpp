@@ -179,7 +179,9 @@ private:
             PyTuple_SET_ITEM(pair.get(), 0, identifiers_[index].release());
             PyTuple_SET_ITEM(pair.get(), 1, sequences_[index].release());
             PyList_SET_ITEM(records.get(), ssize(index), pair.release());
-            if (marking && is_marked(facts_[index], classes_.frameshift_digits())) append(marked.get(), PyRef::steal(PyLong_FromSize_t(index)));
+            if (marking && is_marked(facts_[index], classes_.frameshift_digits())) {
+                append(marked.get(), PyRef::steal(PyLong_FromSize_t(index)));
+            }
         }
         return read_result(reader::Format::fasta, records.get(), marked.get());
     }

@@ -1,0 +1,103 @@
+"""What frameshift-tolerant placement costs: whole-process time of the tool on L
+(10,000 records of 1,000 columns) against the tool before it (a build given with
+--baseline), and on L with 5 % of its records frameshifted against plain L, all in
+one run.
+
+    python benchmarks/bench_frameshifts.py [--repeat 7] [--baseline PATH/TO/ntpepmap]
+
+A frameshifted record's CDS gains or loses one or two nucleotides inside a random
+codon at least ten residues from either end. Plain L must give the generator's
+expected alignment; frameshifted L must write every record and count one frameshift
+for each. Runs alternate between the commands; each figure is the median.
+"""
+from __future__ import annotations
+
+import argparse
+import random
+import statistics
+import subprocess
+import sys
+import tempfile
+from pathlib import Path
+
+import generate
+from bench_targets import Command, tool_command
+from common import machine_description, print_table, verdict
+
+SHIFTED_FRACTION = 0.05
+
+
+def frameshifted(records: list[generate.Record], seed: int = 1
+                 ) -> tuple[list[generate.Record], int]:
+    """The records, SHIFTED_FRACTION of them with one frameshift in their CDS; how many."""
+    rng = random.Random(seed)
+    changed, count = [], 0
+    for record in records:
+        residues = len(record.cds) // 3
+        if residues < 30 or rng.random() >= SHIFTED_FRACTION:
+            changed.append(record)
+            continue
+        at = 3 * rng.randrange(10, residues - 10) + rng.randrange(3)
+        shift = rng.choice((1, 2, -1, -2))
+        gained = "".join(rng.choices("ACGT", k=shift)) if shift > 0 else ""
+        cds = record.cds[:at] + gained + record.cds[at + max(0, -shift):]
+        changed.append(record._replace(cds=cds, reported=True))
+        count += 1
+    return changed, count
+
+
+def check_shifted(command: Command, output: Path, records: int, shifted: int) -> None:
+    run = subprocess.run(command.argv, capture_output=True, text=True, check=False)
+    written = output.read_text().count(">")
+    if run.returncode != 1 or written != records or f"{shifted} frameshifts" not in run.stderr:
+        sys.exit(f"frameshifted L: exit {run.returncode}, {written} of {records} records written; "
+                 f"{run.stderr.splitlines()[-1:]}")
+
+
+def main(argv: list[str] | None = None) -> None:
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--repeat", type=int, default=7, help="runs of each command (median)")
+    parser.add_argument("--baseline", type=Path,
+                        help="the ntpepmap command of the build to compare with")
+    args = parser.parse_args(argv)
+    records = generate.generate_size("L")
+    shifted_records, shifted = frameshifted(records)
+    tool = tool_command()
+    with tempfile.TemporaryDirectory() as scratch:
+        data = Path(scratch)
+        plain = generate.write_fasta_set(records, data / "L")
+        with_shifts = generate.write_fasta_set(shifted_records, data / "shifted")
+        out = {name: data / f"{name}.fasta" for name in ("plain", "shifted", "baseline")}
+        def command(program: list[str], files: dict[str, Path], output: str) -> Command:
+            argv = [*program, str(files["protein"]), str(files["cds"]), "-o", str(out[output])]
+            return Command(argv, {out[output]: plain["expected"]} if files is plain else {})
+
+        runs = {"ntpepmap L": command(tool, plain, "plain")}
+        if args.baseline:
+            runs["baseline L"] = command([str(args.baseline)], plain, "baseline")
+        runs["ntpepmap L, 5 % frameshifted"] = command(tool, with_shifts, "shifted")
+        for name, command in runs.items():  # also warms the page cache
+            command.check()
+        check_shifted(runs["ntpepmap L, 5 % frameshifted"], out["shifted"], len(records), shifted)
+        seconds: dict[str, list[float]] = {name: [] for name in runs}
+        for _ in range(args.repeat):
+            for name, command in runs.items():
+                seconds[name].append(command.run()[0])
+    medians = {name: statistics.median(values) for name, values in seconds.items()}
+    print(f"{machine_description()}; medians of {args.repeat} alternating runs; "
+          f"{shifted} of {len(records)} records frameshifted\n")
+    print_table(["command", "wall s"], [[name, f"{value:.3f}"] for name, value in medians.items()])
+    rows = []
+    if args.baseline:
+        ratio = medians["ntpepmap L"] / medians["baseline L"]
+        rows.append(["L, clean records unchanged", "ntpepmap L / baseline L", f"{ratio:.2f}",
+                     "<= 1.05", verdict(ratio <= 1.05)])
+    ratio = medians["ntpepmap L, 5 % frameshifted"] / medians["ntpepmap L"]
+    rows.append(["L, 5 % frameshifted", "frameshifted / plain", f"{ratio:.2f}", "<= 1.5",
+                 verdict(ratio <= 1.5)])
+    print()
+    print_table(["target", "ratio of", "ratio", "target", "verdict"], rows)
+
+
+if __name__ == "__main__":
+    main()
