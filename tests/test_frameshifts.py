@@ -9,6 +9,8 @@ from pathlib import Path
 
 import pytest
 
+from ntpepmap_cli import InputError, codon_align
+
 BASES = "TCAG"
 STANDARD = "FFLLSSSSYY**CC*WLLLLPPPPHHQQRRRRIIIMTTTTNNKKSSRRVVVVAAAADDEEGGGG"
 CODONS: dict[str, list[str]] = {}
@@ -138,10 +140,15 @@ def test_frameshift_digits(tmp_path, protein, cds, expected):
     texts = cds.split("\n")
     nucleotides = fasta(tmp_path / "cds.fa", [(name, text) for (name, _), text in zip(rows, texts)])
     run = ntpepmap(pep, nucleotides, "--pair-by-order", cwd=tmp_path)
+    given = dict(rows), {name: text for (name, _), text in zip(rows, texts)}
     if run.returncode == 2:
         assert expected in run.stderr
+        with pytest.raises(InputError, match=expected.split(": ", 1)[1]):
+            codon_align(*given)
     else:
         assert read_fasta(run.stdout)["t1"] == expected, run.stderr
+        if " " not in protein:  # position numbers are a file's, not a row's given as text
+            assert codon_align(*given).as_dict()["t1"] == expected
 
 
 @pytest.mark.skipif(shutil.which("pal2nal.pl") is None,

@@ -17,6 +17,7 @@ from io import BufferedReader
 
 from ._native import grow_heap_for, read_records
 from .errors import InputError
+from .frameshift_digits import expand_frameshift_digits
 
 Record = tuple[str, str]  # (identifier, sequence)
 Marked = tuple[list[Record], list[int]]  # records, and indices of records to look at
@@ -367,7 +368,6 @@ def read_fasta_marked(path: str, letters: bytes) -> Marked:
 def read_alignment(path: str, in_format: str) -> list[Record]:
     """Records of an alignment file, FASTA, CLUSTAL or PHYLIP ('auto': known by its first line),
     with PAL2NAL's frameshift digits inside rows spread over their columns."""
-    from .frameshift_digits import expand_frameshift_digits
     _, records, holding = _read_records(path, in_format, None, True)
     return expand_frameshift_digits(records, holding) if holding else records
 

@@ -144,19 +144,30 @@ void CdsLetters::keep_pieces(const std::vector<CodonPiece>& pieces) {
     std::string given;
     std::string written;
     std::string checked;
-    for (const CodonPiece& piece : pieces) {
-        if (!piece.masked) {
-            given.append(given_.substr(piece.begin, 3));
-            written.append(written_.substr(piece.begin, 3));
-            checked.append(checked_.substr(piece.begin, 3));
+    const std::size_t size = 3 * pieces.size();
+    given.reserve(size);
+    written.reserve(size);
+    checked.reserve(size);
+    // Whole codons that follow one another in the CDS are copied a run at a time.
+    for (std::size_t piece = 0; piece < pieces.size();) {
+        const CodonPiece& first = pieces[piece];
+        if (first.masked) {
+            char masked[3];
+            copy_case(given_.substr(first.begin, first.length), "NNN", masked);
+            given.append(masked, 3);
+            copy_case(written_.substr(first.begin, first.length), "NNN", masked);
+            written.append(masked, 3);
+            checked.append("NNN");
+            ++piece;
             continue;
         }
-        char masked[3];
-        copy_case(given_.substr(piece.begin, piece.length), "NNN", masked);
-        given.append(masked, 3);
-        copy_case(written_.substr(piece.begin, piece.length), "NNN", masked);
-        written.append(masked, 3);
-        checked.append("NNN");
+        std::size_t end = piece + 1;
+        while (end < pieces.size() && !pieces[end].masked && pieces[end].begin == first.begin + 3 * (end - piece)) ++end;
+        const std::size_t length = 3 * (end - piece);
+        given.append(given_.substr(first.begin, length));
+        written.append(written_.substr(first.begin, length));
+        checked.append(checked_.substr(first.begin, length));
+        piece = end;
     }
     given_storage_.swap(given);
     written_storage_.swap(written);

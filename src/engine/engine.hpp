@@ -114,6 +114,7 @@ private:
     bool may_search(const RecordOutcome& outcome) const noexcept;
     bool locate(std::string_view peptide, RecordOutcome& outcome, bool leave_verification);
     bool placement_holds(const RecordOutcome& outcome) const noexcept;
+    bool spares_notes(const RecordOutcome& outcome) const noexcept;
     void leave_unplaced(std::size_t nucleotides, RecordOutcome& outcome) const;
     void accept_start_codon(std::string_view peptide);
     void back_translate(std::string_view file_stem, std::string_view name, std::string_view peptide,
