@@ -3,13 +3,15 @@
 --baseline), and on L with 5 % of its records frameshifted against plain L, all in
 one run.
 
-    python benchmarks/bench_frameshifts.py [--repeat 7] [--baseline PATH/TO/ntpepmap]
+    python benchmarks/bench_frameshifts.py [--repeat 7] [--baseline PATH/TO/ntpepmap] [--instructions]
 
 A frameshifted record's CDS gains or loses one or two nucleotides inside a random
 codon of its middle half (nearer an end, the coding-region search may take the
 record as it is, a few codons mismatched, before any frameshift is looked for). Plain L must give the generator's
 expected alignment; frameshifted L must write every record and count one frameshift
-for each. Runs alternate between the commands; each figure is the median.
+for each. Runs alternate between the commands; each figure is the median. With
+--instructions, each command also runs once under valgrind's callgrind (one thread),
+whose count of instructions the load on the machine does not move.
 """
 from __future__ import annotations
 
@@ -23,7 +25,9 @@ from pathlib import Path
 
 import generate
 from bench_targets import Command, tool_command
-from common import machine_description, print_table, verdict
+import shutil
+
+from common import count_instructions, machine_description, print_table, verdict
 
 SHIFTED_FRACTION = 0.05
 
@@ -60,7 +64,11 @@ def main(argv: list[str] | None = None) -> None:
     parser.add_argument("--repeat", type=int, default=7, help="runs of each command (median)")
     parser.add_argument("--baseline", type=Path,
                         help="the ntpepmap command of the build to compare with")
+    parser.add_argument("--instructions", action="store_true",
+                        help="count each command's instructions once under valgrind's callgrind")
     args = parser.parse_args(argv)
+    if args.instructions and shutil.which("valgrind") is None:
+        parser.error("--instructions needs valgrind")
     records = generate.generate_size("L")
     shifted_records, shifted = frameshifted(records)
     tool = tool_command()
@@ -69,16 +77,17 @@ def main(argv: list[str] | None = None) -> None:
         plain = generate.write_fasta_set(records, data / "L")
         with_shifts = generate.write_fasta_set(shifted_records, data / "shifted")
         out = {name: data / f"{name}.fasta" for name in ("plain", "shifted", "baseline")}
-        def command(program: list[str], files: dict[str, Path], output: str) -> Command:
+
+        def make(program: list[str], files: dict[str, Path], output: str) -> Command:
             argv = [*program, str(files["protein"]), str(files["cds"]), "-o", str(out[output])]
             if files is plain:
                 return Command(argv, {out[output]: plain["expected"]})
             return Command(argv, {}, statuses=(1,))  # the frameshifts are reported
 
-        runs = {"ntpepmap L": command(tool, plain, "plain")}
+        runs = {"ntpepmap L": make(tool, plain, "plain")}
         if args.baseline:
-            runs["baseline L"] = command([str(args.baseline)], plain, "baseline")
-        runs["ntpepmap L, 5 % frameshifted"] = command(tool, with_shifts, "shifted")
+            runs["baseline L"] = make([str(args.baseline)], plain, "baseline")
+        runs["ntpepmap L, 5 % frameshifted"] = make(tool, with_shifts, "shifted")
         for name, command in runs.items():  # also warms the page cache
             command.check()
         check_shifted(runs["ntpepmap L, 5 % frameshifted"], out["shifted"], len(records), shifted)
@@ -86,18 +95,25 @@ def main(argv: list[str] | None = None) -> None:
         for _ in range(args.repeat):
             for name, command in runs.items():
                 seconds[name].append(command.run()[0])
+        instructions = {name: count_instructions([*command.argv, "--threads", "1"], data)
+                        for name, command in runs.items()} if args.instructions else {}
     medians = {name: statistics.median(values) for name, values in seconds.items()}
     print(f"{machine_description()}; medians of {args.repeat} alternating runs; "
           f"{shifted} of {len(records)} records frameshifted\n")
-    print_table(["command", "wall s"], [[name, f"{value:.3f}"] for name, value in medians.items()])
+    print_table(["command", "wall s", "instructions, millions"],
+                [[name, f"{value:.3f}", f"{instructions[name] / 1e6:,.0f}" if instructions else "-"]
+                 for name, value in medians.items()])
     rows = []
-    if args.baseline:
-        ratio = medians["ntpepmap L"] / medians["baseline L"]
-        rows.append(["L, clean records unchanged", "ntpepmap L / baseline L", f"{ratio:.2f}",
-                     "<= 1.05", verdict(ratio <= 1.05)])
-    ratio = medians["ntpepmap L, 5 % frameshifted"] / medians["ntpepmap L"]
-    rows.append(["L, 5 % frameshifted", "frameshifted / plain", f"{ratio:.2f}", "<= 1.5",
-                 verdict(ratio <= 1.5)])
+    for figures, kind in ((medians, "wall time"), (instructions, "instructions")):
+        if not figures:
+            continue
+        if args.baseline:
+            ratio = figures["ntpepmap L"] / figures["baseline L"]
+            rows.append([f"L, clean records unchanged ({kind})", "ntpepmap L / baseline L",
+                         f"{ratio:.2f}", "<= 1.05", verdict(ratio <= 1.05)])
+        ratio = figures["ntpepmap L, 5 % frameshifted"] / figures["ntpepmap L"]
+        rows.append([f"L, 5 % frameshifted ({kind})", "frameshifted / plain", f"{ratio:.2f}",
+                     "<= 1.5", verdict(ratio <= 1.5)])
     print()
     print_table(["target", "ratio of", "ratio", "target", "verdict"], rows)
 
