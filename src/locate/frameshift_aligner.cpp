@@ -58,8 +58,9 @@ std::optional<ShiftedPlacement> FrameshiftAligner::align(std::string_view residu
 // Each exact anchor of the protein in the text votes for its diagonal. Where the stretch may
 // start anywhere, the window is the 2F + 1 diagonals with the most votes (the first such, on a
 // tie); otherwise the 4F + 1 around diagonal 0, where the stretch starts. The band spans the
-// window's diagonals that hold two votes or more (chance rarely gives a diagonal two), or one
-// when none does, and a shift more on either side, for a short stretch between frameshifts
+// window's diagonals that hold three votes or more (chance rarely gives a diagonal three), or
+// as many as the most any holds, and a shift more on either side, for a short stretch between
+// frameshifts
 // (the whole window took that L half as long again to thread).
 std::optional<FrameshiftAligner::Band> FrameshiftAligner::voted_band(std::string_view residues, std::string_view text,
                                                                      std::size_t limit, bool anywhere) {
@@ -105,7 +106,7 @@ std::optional<FrameshiftAligner::Band> FrameshiftAligner::voted_band(std::string
         window = std::min(window, votes_.size() - first);
     }
     const auto voted = std::span(votes_).subspan(first, window);
-    const std::uint32_t least = *std::max_element(voted.begin(), voted.end()) >= 2 ? 2 : 1;
+    const std::uint32_t least = std::clamp<std::uint32_t>(*std::max_element(voted.begin(), voted.end()), 1, 3);
     const auto held = [&](std::uint32_t votes) { return votes >= least; };
     std::size_t low = first + static_cast<std::size_t>(std::find_if(voted.begin(), voted.end(), held) - voted.begin());
     std::size_t high = first + window - 1 -
