@@ -166,10 +166,11 @@ std::optional<ShiftedPlacement> FrameshiftAligner::thread(std::string_view resid
                 step = cost < best ? shift_step : step;
                 best = std::min(best, cost);
             };
-            consider(previous[column - 1], 1);
-            consider(previous[column + 1], 2);
-            consider(previous[column - 2], 3);
-            consider(previous[column + 2], 4);
+            const auto here = static_cast<std::ptrdiff_t>(column);  // the padding lies before column 0
+            consider(previous[here - 1], 1);
+            consider(previous[here + 1], 2);
+            consider(previous[here - 2], 3);
+            consider(previous[here + 2], 4);
             current[column] = std::min(best, UNREACHED);
             steps[column] = step;
         }

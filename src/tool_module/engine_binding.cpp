@@ -83,6 +83,11 @@ CodonTable codon_table_of(PyObject* mapping) {
     return table;
 }
 
+constexpr std::pair<std::string_view, engine::MismatchPolicy> MISMATCH_POLICIES[] = {
+    {"mask", engine::MismatchPolicy::mask}, {"keep", engine::MismatchPolicy::keep}, {"drop", engine::MismatchPolicy::drop}};
+constexpr std::pair<std::string_view, engine::FrameshiftPolicy> FRAMESHIFT_POLICIES[] = {
+    {"mask", engine::FrameshiftPolicy::mask}, {"drop", engine::FrameshiftPolicy::drop}};
+
 // A run's settings, read from the attributes of the settings object the tool hands over.
 class SettingsReader {
 public:
@@ -102,23 +107,19 @@ public:
         return value;
     }
 
-    engine::MismatchPolicy mismatch() const {
-        const PyRef policy = attribute("mismatch");
-        if (!PyUnicode_Check(policy.get())) fail(PyExc_TypeError, "settings.mismatch must be a str");
-        const std::string_view name = utf8_of(policy.get());
-        if (name == "mask") return engine::MismatchPolicy::mask;
-        if (name == "keep") return engine::MismatchPolicy::keep;
-        if (name == "drop") return engine::MismatchPolicy::drop;
-        fail(PyExc_ValueError, "settings.mismatch must be 'mask', 'keep' or 'drop'");
-    }
-
-    engine::FrameshiftPolicy frameshifts() const {
-        const PyRef policy = attribute("frameshifts");
-        if (!PyUnicode_Check(policy.get())) fail(PyExc_TypeError, "settings.frameshifts must be a str");
-        const std::string_view name = utf8_of(policy.get());
-        if (name == "mask") return engine::FrameshiftPolicy::mask;
-        if (name == "drop") return engine::FrameshiftPolicy::drop;
-        fail(PyExc_ValueError, "settings.frameshifts must be 'mask' or 'drop'");
+    // The str attribute `name` as the choice it names.
+    template <typename Choice, std::size_t N>
+    Choice choice(const char* name, const std::pair<std::string_view, Choice> (&choices)[N]) const {
+        const PyRef value = attribute(name);
+        const std::string what = std::string("settings.") + name;
+        if (!PyUnicode_Check(value.get())) fail(PyExc_TypeError, what + " must be a str");
+        const std::string_view given = utf8_of(value.get());
+        std::string allowed;
+        for (std::size_t index = 0; index < N; ++index) {
+            if (choices[index].first == given) return choices[index].second;
+            allowed += (index == 0 ? "'" : index + 1 == N ? " or '" : ", '") + std::string(choices[index].first) + "'";
+        }
+        fail(PyExc_ValueError, what + " must be " + allowed);
     }
 
     // The codons of settings.terminal_stops (upper-case DNA) as bits of TCAG codon numbers.
@@ -161,8 +162,8 @@ LocusArguments arguments_of(PyObject* const* args, Py_ssize_t count) {
     }
     const SettingsReader settings(args[1]);
     engine::EngineOptions options;
-    options.mismatch = settings.mismatch();
-    options.frameshifts = settings.frameshifts();
+    options.mismatch = settings.choice("mismatch", MISMATCH_POLICIES);
+    options.frameshifts = settings.choice("frameshifts", FRAMESHIFT_POLICIES);
     options.letters = {settings.flag("upper_case"), settings.flag("resolve_ambiguity"), settings.flag("t_for_u")};
     options.keep_reports = settings.flag("keep_reports");
     options.locate = settings.flag("locate");
