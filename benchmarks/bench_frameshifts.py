@@ -54,7 +54,7 @@ def frameshifted(records: list[generate.Record], seed: int = 1
 def check_shifted(command: Command, output: Path, records: int, shifted: int) -> None:
     run = subprocess.run(command.argv, capture_output=True, text=True, check=False)
     written = output.read_text().count(">")
-    if run.returncode != 1 or written != records or f"{shifted} frameshifts" not in run.stderr:
+    if run.returncode != 0 or written != records or f"{shifted} frameshifts" not in run.stderr:
         sys.exit(f"frameshifted L: exit {run.returncode}, {written} of {records} records written; "
                  f"{run.stderr.splitlines()[-1:]}")
 
@@ -83,9 +83,7 @@ def main(argv: list[str] | None = None) -> None:
 
         def make(program: list[str], files: dict[str, Path], output: str) -> Command:
             argv = [*program, str(files["protein"]), str(files["cds"]), "-o", str(out[output])]
-            if files is plain or files is mrna:
-                return Command(argv, {out[output]: files["expected"]})
-            return Command(argv, {}, statuses=(1,))  # the frameshifts are reported
+            return Command(argv, {out[output]: files["expected"]} if files is plain or files is mrna else {})
 
         runs = {"ntpepmap L": make(tool, plain, "plain")}
         if args.baseline:

@@ -137,7 +137,12 @@ TOOL_CALLS = [
     lambda: _native.read_records(b"CLUSTAL W\n\na  MK-W\nb  MKKW\n", "auto", None),
     lambda: _native.read_records(b" 2 4\na MK-W\nb MKKW\n", "phylip", None),
     lambda: _native.read_records(b">a\nMK\xff\n>\n", "fasta", None),
+    lambda: _native.read_records(b">a caf\xe9\nMK\n>b\tx y \r\nKW\n", "fasta", None, True),
     lambda: _native.read_records(b"\x00\x01 junk", "auto", None),
+    # In pieces: a record of over a megabyte put together as it comes, beyond ASCII, not UTF-8.
+    lambda: _native.read_records(iter([b">a x\n", b"AC" * 600_000, b"\n>b\nAC\n"]), "fasta", b"ACGT", True),
+    lambda: _native.read_records(iter([b">a\n", "\u00e9".encode() * 400_000, b"\n"]), "fasta", None),
+    lambda: _native.read_records(iter([b">a\n", b"AC" * 600_000, b"\xff\n"]), "fasta", None),
     lambda: codon_align(PROTEINS, CDS, both_strands=True),
     lambda: codon_align(PROTEINS, CDS, mismatch="keep", upper_case=True, resolve_ambiguity=True),
     lambda: codon_align(PROTEINS, CDS, gene_table={"M": ["ATG"], "K": ["AAA"], "W": ["TGG"]}),

@@ -6,10 +6,10 @@ from types import SimpleNamespace
 
 from ntpepmap_cli import _native
 
-ENGINE_DEFAULTS = dict(code=1, mismatch="mask", frameshifts="mask", upper_case=False,
-                       resolve_ambiguity=False, t_for_u=False, keep_reports=False, locate=False, both_strands=False,
-                       trim_stop=False, terminal_stops=(), keep_short=False, fasta_text=False,
-                       threads=0)
+ENGINE_DEFAULTS = dict(code=1, mismatch="mask", frameshifts="mask", upper_case=False, resolve_ambiguity=False,
+                       t_for_u=False, keep_reports=False, locate=False, both_strands=False,
+                       trim_stop=False, terminal_stops=(), keep_short=False, stops="keep",
+                       fasta_text=False, wrap=0, threads=0)
 
 
 def engine_settings(**changes):

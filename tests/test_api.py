@@ -43,8 +43,9 @@ def test_files_give_what_the_command_writes_tells_and_refuses(tmp_path, cds):
     done = run_cli(pep, cds_file)
     try:
         alignment = codon_align(str(pep), str(cds_file))
-    except InputError as error:
-        assert done.stderr == f"ntpepmap: error: {error}\n"
+    except InputError as error:  # the same words, options named as keywords
+        told = done.stderr.replace("--id-map", "id_map=").replace("--id-pattern", "id_pattern=")
+        assert told == f"ntpepmap: error: {error}\n"
         return
     assert "".join(f">{name}\n{row}\n" for name, row in alignment) == done.stdout
     told = [f"ntpepmap: {problem}" for problem in alignment.problems]
@@ -57,6 +58,17 @@ def biopython_inputs(tmp_path):
     return MultipleSeqAlignment(seq_records(PROTEINS.items())), iter(seq_records(CDS.items()))
 
 
+def annotated_cds(tmp_path: Path) -> Path:
+    """The CDS as NCBI names them, and a gene of no protein."""
+    records = {f"lcl|NC_9.1_cds_{name}_{n} [protein_id={name}]": seq
+               for n, (name, seq) in enumerate(CDS.items())}
+    return write_fasta(tmp_path / "cds_from_genomic.fna", {**records, "lcl|x_cds_y_9": "ATG"})
+
+
+def bio(module: str):
+    return pytest.importorskip(f"Bio.{module}")
+
+
 INPUTS = {
     "dicts": lambda tmp_path: (PROTEINS, CDS),
     "gzip paths": lambda tmp_path: (write_fasta(tmp_path / "p.fa.gz", PROTEINS, gzip.open),
@@ -64,6 +76,17 @@ INPUTS = {
     "biopython": biopython_inputs,
     "file and records": lambda tmp_path: (str(write_fasta(tmp_path / "p.fa", PROTEINS)),
                                           seq_records(CDS.items())),
+    "open files": lambda tmp_path: (open(write_fasta(tmp_path / "p.fa", PROTEINS)),
+                                    open(annotated_cds(tmp_path), "rb")),
+    "Alignment, SeqIO.index": lambda tmp_path: (
+        bio("Align").read(write_fasta(tmp_path / "p.fa", PROTEINS), "fasta"),
+        bio("SeqIO").index(str(annotated_cds(tmp_path)), "fasta")),
+    "AlignIO, SeqIO.parse": lambda tmp_path: (
+        bio("AlignIO").read(write_fasta(tmp_path / "p.fa", PROTEINS), "fasta"),
+        bio("SeqIO").parse(annotated_cds(tmp_path), "fasta")),
+    "dict of Seq, SeqIO.to_dict": lambda tmp_path: (
+        {name: bio("Seq").Seq(row) for name, row in PROTEINS.items()},
+        bio("SeqIO").to_dict(bio("SeqIO").parse(write_fasta(tmp_path / "c.fa", CDS), "fasta"))),
 }
 
 
@@ -74,6 +97,9 @@ def test_every_kind_of_input_aligns_as_files_do(tmp_path, kind):
     alignment = codon_align(*INPUTS[kind](tmp_path))
     assert list(alignment) == list(expected)
     assert fields(alignment.problems) == fields(expected.problems)
+    nexus = tmp_path / "codons.nex"
+    bio("AlignIO").write(alignment.to_biopython(), nexus, "nexus")
+    assert [(r.id, str(r.seq)) for r in bio("AlignIO").read(nexus, "nexus")] == list(expected)
 
 
 W_AT = PROTEINS["beta"].index("W")
@@ -99,6 +125,7 @@ def test_problems_say_where_what_and_what_was_done(row, cds, options, kind, acti
     (problem,) = alignment.problems
     assert (problem.record, problem.kind, problem.action) == ("beta", kind, action)
     assert ("beta" in alignment.as_dict()) == written and ": beta: " in problem.message
+    assert alignment.counts["written"] == len(alignment) and alignment.fate.startswith("written")
     if kind == problems.MISMATCH:
         assert (problem.column, problem.residue_number, problem.residue, problem.triplet) == (
             W_AT + 1, W_AT + 1, "W", CDS["beta"][3 * W_AT:3 * W_AT + 3])
@@ -128,6 +155,11 @@ def test_repeated_identifiers_are_kept_in_order_and_refused_by_as_dict(monkeypat
     (42, CDS, {}, TypeError, "protein must be a path, a dict"),
     (PROTEINS, {"alpha": b"ATG"}, {}, TypeError, "cds: sequences must be str"),
     (PROTEINS, [("alpha", "ATG")], {}, TypeError, "found a tuple among the records"),
+    (PROTEINS, CDS, {"id_pattern": "(a)(b)"}, ValueError, "exactly one capture group, not 2"),
+    (PROTEINS, CDS, {"id_pattern": "x", "pair_by_order": True}, ValueError,
+     "give pair_by_order or id_pattern, not both"),
+    ({"a": "MK"}, {"b": "ATGAAG"}, {}, InputError,
+     r"pair them with id_map= or id_pattern=, or, if .* with pair_by_order=True$"),
 ])
 def test_wrong_arguments_raise_type_or_value_errors(protein, cds, options, error, message):
     with pytest.raises(error, match=message):

@@ -64,7 +64,7 @@ def transcript_case(name, cds_record, row=ROW, options=(), coding_region=None, s
     transcript_case("3' UTR holding another frame of the start", CDS + "TAA" + THREE_PRIME,
                     coding_region=CDS),
     transcript_case("a mismatch within the tolerance: masked, located once",
-                    FIVE_PRIME + ONE_MISMATCH + "TAA", status=1,
+                    FIVE_PRIME + ONE_MISMATCH + "TAA",
                     coding_region=ONE_MISMATCH[:15] + "NNN" + ONE_MISMATCH[18:],
                     message=r"p\.fa: tx: column 7 \(residue 6\): H does not match GGT \(G in table 1\); "
                             r"masked"),

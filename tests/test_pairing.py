@@ -25,7 +25,7 @@ def fasta(records) -> str:
 LOCI = {
     "repeated names": ([
         ("a", "MKW", "a", "ATGAAGTGG", "written"), ("b", "MK-", "b x", "ATGAAA", "written"),
-        ("a", "M-W", "a", "ATGTGGTAA", "written")], [], 0, r"paired by occurrence.*: a \(2\)$"),
+        ("a", "M-W", "a", "ATGTGGTAA", "written")], [], 0, r"a \(2\) paired by occurrence.*--rename makes them unique$"),
     "ragged rows, '.' and '~' gaps": ([
         ("a", "M.KW", "a", "ATGAAGTGG", "written"), ("b", "MK", "b", "ATGAAG", "padded"),
         ("c", "M~K", "c", "ATGAAA", "padded")], [], 1, "alignment's 4$"),
@@ -106,3 +106,123 @@ def test_gene_table_file_is_checked_on_load(tmp_path, content, expected):
         return
     with pytest.raises(InputError, match=f"code\\.json: {expected}"):
         load_gene_table(str(path))
+
+
+ENSP = "ENSP5.2 pep chromosome:GRCh38:7:1:9:1 gene:ENSG5.1 transcript:{} gene_biotype:x"
+# Protein header lines, CDS header lines (the first holds the protein's CDS), options, and
+# the note of the rule that pairs them or the error.
+HEADER_SHAPES = {
+    "NCBI protein_id": (["NP_1.1 thr operon leader [E. coli]"],
+                        ["lcl|NC_9.3_cds_XP_7.1_3 [gene=thrL] [protein_id=NP_1.1]",
+                         "lcl|NC_9.3_cds_NP_2.1_4 [protein_id=NP_2.1]"], [], "NCBI protein_id"),
+    "NCBI lcl identifier": (["NP_1.1"], ["lcl|NC_9.3_cds_NP_1.1_12 [gene=thrL]"], [],
+                            "NCBI protein_id"),
+    "Ensembl, both versioned": ([ENSP.format("ENST8.4")], ["ENST8.4 cds chromosome:x", "ENST8.5"],
+                                [], "Ensembl transcript"),
+    "Ensembl CDS unversioned": ([ENSP.format("ENST8.4")], ["ENST8 cds"], [], "Ensembl transcript"),
+    "Ensembl protein unversioned": ([ENSP.format("ENST8")], ["ENST8.4 cds"], [],
+                                    "Ensembl transcript"),
+    "UniProt against plain": (["sp|P1|AATM_RABIT Aspartate"], ["P1 cds", "P2"], [],
+                              "db|accession|name"),
+    "piped both": (["sp|P1|AATM_RABIT"], ["tr|P1|X_Y", "tr|P2|X_Y"], [], "db|accession|name"),
+    "pattern": (["sp7_g1 x"], ["c9 locus_tag=g1", "c8 locus_tag=g2"],
+                ["--id-pattern", r"(g\d+)"], "the pattern"),
+    "pattern is the only rule": (["NP_1.1"], ["lcl|NC_9.3_cds_NP_1.1_1 [protein_id=NP_1.1]"],
+                                 ["--id-pattern", r"tag=(\w+)"],
+                                 r"no identifier of \S+ is in this file \(1 and 1 records\); "
+                                 r"tried the pattern 'tag=\(\\\\w\+\)' on both header lines"),
+    "a miss": (["NP_1.1 x"], ["NP_2.1 [protein_id=NP_2.1]"], [],
+               r"tried NCBI protein_id, Ensembl transcript and db\|accession\|name in the "
+               r"headers too \(protein 'NP_1.1 x', CDS 'NP_2.1 \[protein_id=NP_2.1\]'\); pair "
+               r"them with --id-map or --id-pattern, or, if .* --pair-by-order$"),
+    "two CDS for one protein": (["NP_1.1"], ["c1 [protein_id=NP_1.1]", "c2 [protein_id=NP_1.1]"],
+                                [], r"several CDS records fit NP_1.1; pair them with --id-map$"),
+    "one CDS for two proteins": (["NP_1.1", "c1"], ["c1 [protein_id=NP_1.1]"], [],
+                                 r"a CDS record fits two proteins: c1 and NP_1.1 \(CDS c1\)"),
+}
+
+
+@pytest.mark.parametrize("pep_headers, cds_headers, args, told", HEADER_SHAPES.values(),
+                         ids=list(HEADER_SHAPES))
+def test_annotation_headers_pair(tmp_path, pep_headers, cds_headers, args, told):
+    """The protein's identifiers are kept; extra CDS records are left aside and counted."""
+    (tmp_path / "p.fa").write_text(fasta((header, "MK-W") for header in pep_headers))
+    (tmp_path / "c.fa").write_text(fasta((header, "ATGAAGTGG" if at == 0 else "ATGCCCTGA")
+                                         for at, header in enumerate(cds_headers)))
+    done = run_cli(tmp_path / "p.fa", tmp_path / "c.fa", *args)
+    if told not in ("NCBI protein_id", "Ensembl transcript", "db|accession|name", "the pattern"):
+        assert (done.returncode, done.stdout) == (2, ""), done.stderr
+        assert re.search(told, done.stderr.strip()), done.stderr
+        return
+    ident = pep_headers[0].split()[0]
+    assert (done.returncode, done.stdout) == (0, f">{ident}\nATGAAG---TGG\n"), done.stderr
+    assert f"c.fa: 1 record(s) paired by {told}\n" in done.stderr
+    unused = len(cds_headers) - 1
+    assert done.stderr.endswith(" left out; 1 CDS record not used\n" if unused else " left out\n")
+
+
+def test_a_genome_cds_split_in_files_threads_an_alignment_of_some(tmp_path):
+    """2,000 genes in two gzip files, 30 of them aligned: exit 0, rows exact; a repeat across
+    the files is an error naming both."""
+    import gzip
+    import random
+
+    rng = random.Random(7)
+    codons = {"M": "ATG", "K": "AAG", "W": "TGG", "L": "CTG", "F": "TTC", "E": "GAA"}
+    genes = {f"g{n}": "".join(rng.choice("KWLFE") for _ in range(rng.randint(5, 40)))
+             for n in range(2000)}
+    for part, names in (("a", list(genes)[:1000]), ("b", list(genes)[1000:])):
+        with gzip.open(tmp_path / f"{part}.fa.gz", "wt") as out:
+            out.write(fasta((name, "".join(codons[aa] for aa in genes[name])) for name in names))
+    aligned = {name: genes[name] + "-" * (40 - len(genes[name])) for name in rng.sample(
+        sorted(genes), 30)}
+    (tmp_path / "p.fa").write_text(fasta(aligned.items()))
+    done = run_cli(tmp_path / "p.fa", tmp_path / "a.fa.gz", tmp_path / "b.fa.gz")
+    assert done.returncode == 0, done.stderr
+    assert done.stdout == fasta((name, "".join(codons.get(aa, "---") for aa in row))
+                                for name, row in aligned.items())
+    assert done.stderr.endswith(" left out; 1970 CDS records not used\n")
+    done = run_cli(tmp_path / "p.fa", tmp_path / "a.fa.gz", tmp_path / "b.fa.gz",
+                   tmp_path / "a.fa.gz")
+    assert done.returncode == 2 and re.search(r"a\.fa\.gz: 1000 identifier\(s\) also in \S+a\.fa"
+                                              r"\.gz: g0, g1, g10 and 997 more;", done.stderr)
+
+
+def test_orthogroups_against_per_species_cds(tmp_path):
+    """40 orthogroups against 8 species' gzip CDS files (as --cds, and as a manifest whose
+    lines share one file): every output exact, extra genes left aside."""
+    import gzip
+    import random
+
+    rng = random.Random(3)
+    codons = {"M": "ATG", "K": "AAA", "W": "TGG", "L": "TTA", "F": "TTT", "E": "GAG"}
+    genes = {f"sp{s}_g{g}": "M" + "".join(rng.choice("KWLFE") for _ in range(rng.randint(4, 30)))
+             for s in range(8) for g in range(60)}
+    for s in range(8):
+        with gzip.open(tmp_path / f"sp{s}.fa.gz", "wt") as out:
+            out.write(fasta((name, "".join(map(codons.get, seq)) + "TAA")
+                            for name, seq in genes.items() if name.startswith(f"sp{s}_")))
+    (tmp_path / "all.fa").write_text(fasta((name, "".join(map(codons.get, seq)))
+                                           for name, seq in genes.items()))
+    (tmp_path / "og").mkdir()
+    expected = {}
+    for og in range(40):
+        members = {f"sp{s}_g{og}": genes[f"sp{s}_g{og}"] for s in rng.sample(range(8), 5)}
+        rows = {name: seq.ljust(31, "-") for name, seq in members.items()}
+        (tmp_path / "og" / f"OG{og:07}.fa").write_text(fasta(rows.items()))
+        expected[f"OG{og:07}"] = fasta((name, "".join(codons.get(aa, "---") for aa in row))
+                                       for name, row in rows.items())
+    species = [tmp_path / f"sp{s}.fa.gz" for s in range(8)]
+    done = run_cli("batch", tmp_path / "og", "--cds", *species, "-O", tmp_path / "out", "-j", "2")
+    assert done.returncode == 0, done.stderr
+    assert {og: (tmp_path / "out" / f"{og}.fasta").read_text() for og in expected} == expected
+    (tmp_path / "loci.tsv").write_text("".join(f"og/{og}.fa\tall.fa\tm/{og}.fa\n"
+                                               for og in expected))
+    done = run_cli("batch", tmp_path / "loci.tsv", "-j", "2")
+    assert done.returncode == 0, done.stderr
+    assert {og: (tmp_path / "m" / f"{og}.fa").read_text() for og in expected} == expected
+    done = run_cli("batch", tmp_path / "og", "--cds", species[0], species[0], "-O", tmp_path / "x")
+    assert done.returncode == 2 and "identifiers must be unique across the CDS files" in done.stderr
+    (tmp_path / "all.fa").unlink()  # every locus that shares it fails, saying why
+    done = run_cli("batch", tmp_path / "loci.tsv", "-j", "2")
+    assert done.returncode == 1 and done.stderr.count("all.fa: No such file") == 2 * len(expected)

@@ -12,7 +12,7 @@ import sys
 import pytest
 
 from ntpepmap_cli.errors import InputError
-from ntpepmap_cli.seqio import read_alignment, read_fasta_marked
+from ntpepmap_cli.seqio import read_alignment, read_fasta_marked, read_records
 from test_cli import EXPECTED, PROTEINS, cds_of, cli_command, read_fasta as read_fasta_text, search_path
 
 RECORDS = [("alpha", "MKWLF-SEDPQ" * 7), ("b2", "MK--LFSEDP*" * 7), ("c", "-" * 77)]
@@ -103,6 +103,28 @@ def test_every_shape_gives_its_records(tmp_path, shape):
         assert marked == [index for index, (_, seq) in enumerate(expected) if set(seq) - set(plain)]
 
 
+ANNOTATED = b">NP_1.1 thr operon [protein_id=NP_1.1]\r\nATG\n>  Homo sapiens \t\n>x caf\xe9\nAC\n"
+LARGE = [(f"s{index} gene:g{index} transcript:t{index}.1", seq) for index, seq in enumerate(
+    ["ACGT" * 300] * 2000)]  # enough to be read side by side
+
+
+@pytest.mark.parametrize("content, in_format, headers", [
+    (ANNOTATED, "fasta", ["NP_1.1 thr operon [protein_id=NP_1.1]", "Homo sapiens", "x caf\ufffd"]),
+    (gzip.compress(ANNOTATED[:30]) + gzip.compress(ANNOTATED[30:]), "fasta",
+     ["NP_1.1 thr operon [protein_id=NP_1.1]", "Homo sapiens", "x caf\ufffd"]),
+    (fasta(LARGE, wrap=60), "fasta", [name for name, _ in LARGE]),
+    (clustal(RECORDS), "auto", [name for name, _ in RECORDS]),
+    (phylip_interleaved(RECORDS), "phylip", [name for name, _ in RECORDS]),
+], ids=["fasta", "gzip", "large", "clustal", "phylip"])
+def test_whole_header_lines_when_asked(tmp_path, content, in_format, headers):
+    path = tmp_path / "input"
+    path.write_bytes(content)
+    asked, plain = read_records(str(path), in_format, headers=True), read_records(str(path), in_format)
+    assert (asked.headers, plain.headers) == (headers, None)
+    assert asked.records == plain.records and len(asked.records) == len(headers)
+
+
+LONG = "ACGT" * 300_000
 DAMAGED_GZIP = gzip.compress(b">a\nACGT\n" * 50)[:-9]
 
 ERRORS = [
@@ -220,11 +242,48 @@ def test_a_cds_read_ahead_fails_as_one_read_in_turn(tmp_path, content, message):
     assert done.returncode == 2 and done.stderr.startswith(f"ntpepmap: error: {cds}: {message}")
 
 
+@pytest.mark.parametrize("cds, message", [
+    (gzip.compress(fasta(many_records(60, 333))), None),
+    (DAMAGED_GZIP, "damaged gzip data: "),
+    (gzip.compress(fasta(many_records(60, 333)) + b">\nAC\n"), "line 121, record 61: no identifier"),
+])
+def test_a_locus_opens_each_input_once(tmp_path, monkeypatch, cds, message):
+    from ntpepmap_cli import seqio
+
+    pep, cds_path = tmp_path / "pep.fa.gz", tmp_path / "cds.fa"
+    pep.write_bytes(gzip.compress(fasta(RECORDS)))
+    cds_path.write_bytes(cds)
+    opened = []
+    monkeypatch.setattr(seqio, "open", lambda path, mode: opened.append(path) or open(path, mode), raising=False)
+    try:
+        proteins, coding = seqio.read_locus_files(str(pep), str(cds_path), "auto", b"ACGT")
+        assert (proteins.records, len(coding.records), message) == (RECORDS, 60, None)
+    except InputError as exc:
+        assert str(exc).startswith(f"{cds_path}: {message}")
+    assert sorted(opened) == sorted([str(pep), str(cds_path)])
+
+
 @pytest.mark.parametrize("content", [
     lambda records: fasta(records, 60, "\r\n"),
     lambda records: fasta(records[:3]) + b">long\n" + b"ACGT" * 2000 + b"\n" + fasta(records[3:]),
     lambda records: fasta(records[:40]) + b">\n" + fasta(records[40:]),
-], ids=["crlf", "a-record-longer-than-a-piece", "refused-identifier-in-a-later-piece"])
+    lambda records: BYTE_ORDER_MARK + b" \n" * 1200 + fasta(records[:1]),
+    lambda records: fasta(records[:1], 60) + b"\r".join(fasta(records[1:50], 60).split(b"\n")),
+    lambda records: fasta(records[:45]) + b">bad\nAC\n\xffGT\n" + fasta(records[45:]),
+    lambda records: b" \n" * 1500,
+    # A record of over a megabyte is put together as the pieces come.
+    lambda records: fasta(records[:2] + [("long", LONG)] + records[2:], 60, "\r\n"),
+    lambda records: BYTE_ORDER_MARK + b"\n\n" + fasta([("long x", LONG)]),
+    lambda records: fasta([("long", LONG[:9999] + "\u00e9\u20ac" * 999 + LONG)], 61) + fasta(records),
+    lambda records: fasta([("long", LONG)], 60) + b"\r>b\rAC\r" + fasta(records),
+    lambda records: fasta(records[:2]) + (lambda text: text[:800_000] + b"\xff" + text[800_000:])(
+        fasta([("long", LONG)], 60)),
+    lambda records: fasta([("long", LONG)]) + "\u00e9".encode()[:1],
+    lambda records: fasta(records[:2]) + b">\n" + LONG.encode(),
+], ids=["crlf", "a-record-longer-than-a-piece", "refused-identifier-in-a-later-piece", "blank-lines-first",
+        "old-mac-line-ends-after-a-piece", "not-utf8-in-a-later-piece", "white-space-alone",
+        "long-crlf", "long-one-line-first", "long-characters-cut-by-pieces", "long-then-lone-cr",
+        "long-not-utf8-on-a-later-line", "long-cut-character-at-the-end", "long-refused-identifier"])
 def test_a_gzip_cds_read_piece_by_piece_is_read_as_whole(tmp_path, monkeypatch, content):
     from ntpepmap_cli import seqio
 
@@ -234,13 +293,10 @@ def test_a_gzip_cds_read_piece_by_piece_is_read_as_whole(tmp_path, monkeypatch, 
     packed.write_bytes(gzip.compress(text[:5000]) + gzip.compress(text[5000:]))  # two members
     monkeypatch.setattr(seqio, "_PIECE", 1000)  # many pieces, cut anywhere
     outcomes = []
-    for path, ahead in ((plain, False), (packed, True)):
+    for path in (plain, packed):
         try:
-            if ahead:
-                with seqio.DecompressedAhead(str(path)):
-                    outcomes.append(read_fasta_marked(str(path), b"ACGT"))
-            else:
-                outcomes.append(read_fasta_marked(str(path), b"ACGT"))
+            reading = read_records(str(path), "fasta", b"ACGT", headers=True)
+            outcomes.append((reading.records, reading.marked, reading.headers))
         except InputError as exc:
             outcomes.append(str(exc).replace(str(path), "CDS"))
     assert outcomes[0] == outcomes[1]

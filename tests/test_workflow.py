@@ -14,7 +14,7 @@ import pytest
 if sys.version_info < (3, 11):
     pytest.skip("Snakemake needs Python 3.11 or later", allow_module_level=True)
 
-from test_cli import EXPECTED, make_batch_locus, read_fasta, search_path
+from test_cli import EXPECTED, PROTEINS, make_batch_locus, read_fasta, search_path
 
 SNAKEFILE = Path(__file__).resolve().parent.parent / "workflow" / "Snakefile"
 CHUNKS = Path("logs/chunks")
@@ -124,4 +124,22 @@ def test_a_failed_job_names_its_loci_and_deletes_no_alignment(ran, fault, extra,
     assert re.search(r"(?m)^out/l3\.fasta\tfailed\t", summary)
     assert not (folder / CHUNKS / f"{failed}.done").exists()
     outputs = sorted((folder / "out").iterdir())
+    assert len(outputs) == LOCI and all(read_fasta(p.read_text()) == EXPECTED for p in outputs)
+
+
+def test_loci_sharing_cds_files_are_chunked_as_others(tmp_path):
+    from test_cli import cds_of, write_fasta
+
+    names = list(EXPECTED)
+    for part, members in (("a", names[:2]), ("b", names[2:])):
+        write_fasta(tmp_path / f"{part}.fa", {name: cds_of(PROTEINS[name]) for name in members})
+    (tmp_path / "pep").mkdir()
+    for number in range(LOCI):
+        write_fasta(tmp_path / "pep" / f"l{number}.fasta", PROTEINS)
+    (tmp_path / "manifest.tsv").write_text("".join(f"pep/l{number}.fasta\tout/l{number}.fasta\n"
+                                                   for number in range(LOCI)))
+    done = run_workflow(tmp_path, "cds=a.fa b.fa")
+    assert done.returncode == 0, done.stderr
+    assert len(chunks_run(done)) > 1
+    outputs = sorted((tmp_path / "out").iterdir())
     assert len(outputs) == LOCI and all(read_fasta(p.read_text()) == EXPECTED for p in outputs)

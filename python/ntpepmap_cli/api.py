@@ -9,30 +9,35 @@ problem as a Problem value instead of a line on standard error.
 from __future__ import annotations
 
 import os
+import re
 from collections.abc import Callable, Iterable, Iterator, Mapping, Sequence
-from typing import TYPE_CHECKING, TypeVar, Union
+from typing import IO, TYPE_CHECKING, TypeVar, Union
 
 from .codes import CODES_BY_NUMBER
 from .errors import InputError, name_some
 from .gene_table import checked_gene_table, load_gene_table
 from .id_map import load_id_map
-from .locus import LocusInputs, LocusJob, LocusOptions, align_locus, read_cds
-from .outcome import LocusOutcome
-from .pairing import repeated_identifiers
+from .header_pairing import pattern_rule
+from .locus import LocusInputs, LocusJob, LocusOptions, align_locus
+from .outcome import LocusOutcome, Tally
+from .pairing import NUCLEOTIDE_LETTERS, repeated_identifiers
 from .problems import Problem
-from .seqio import Record, read_alignment
 from .frameshift_digits import read_given_digits
-from .translation import FRAMESHIFT_POLICIES, MISMATCH_POLICIES, located_notes
+from .seqio import Record, read_content, read_records
+from .translation import FRAMESHIFT_POLICIES, MISMATCH_POLICIES, STOP_POLICIES, located_notes
 
 if TYPE_CHECKING:
-    from Bio.Align import MultipleSeqAlignment
+    from Bio.Align import Alignment, MultipleSeqAlignment
     from Bio.SeqRecord import SeqRecord
 
 __all__ = ["CodonAlignment", "codon_align"]
 
 T = TypeVar("T")
 Path = Union[str, "os.PathLike[str]"]
-Sequences = Union[Path, Mapping[str, str], Iterable["SeqRecord"]]
+# A path, an open file, a mapping of identifier to str, Seq or SeqRecord (SeqIO.index's
+# too), a MultipleSeqAlignment or Bio.Align.Alignment, or an iterable of SeqRecord.
+Sequences = Union[Path, IO[str], IO[bytes], Mapping[str, object], "Alignment",
+                  Iterable["SeqRecord"]]
 
 # What messages call inputs that are not files.
 PROTEIN_NAME = "<protein>"
@@ -45,11 +50,18 @@ class CodonAlignment:
     Iterating gives (identifier, row) pairs, repeated identifiers included.
     """
 
-    __slots__ = ("_rows", "problems")
+    __slots__ = ("_rows", "problems", "fate", "counts", "first_message")
 
-    def __init__(self, rows: Sequence[tuple[str, str]], problems: Sequence[Problem]) -> None:
+    def __init__(self, rows: Sequence[tuple[str, str]], problems: Sequence[Problem],
+                 outcome: LocusOutcome | None = None) -> None:
         self._rows = list(rows)
         self.problems: tuple[Problem, ...] = tuple(problems)
+        # As `ntpepmap batch --status` tells each locus: 'written' or 'written with changes',
+        # the records' and codons' counts, and the first problem's line.
+        self.fate = outcome.fate() if outcome else "written"
+        tally = outcome.tally if outcome else Tally()
+        self.counts: dict[str, int] = dict(zip(Tally.__slots__, tally.counts()))
+        self.first_message = outcome.first_message() if outcome else ""
 
     def __iter__(self) -> Iterator[tuple[str, str]]:
         return iter(self._rows)
@@ -79,8 +91,9 @@ class CodonAlignment:
             from Bio.SeqRecord import SeqRecord
         except ImportError as exc:
             raise ImportError("to_biopython() needs Biopython: pip install biopython") from exc
-        records = [SeqRecord(Seq(row), id=ident, name=ident, description="")
-                   for ident, row in self._rows]
+        # NEXUS and other writers need to know the letters are DNA
+        records = [SeqRecord(Seq(row), id=ident, name=ident, description="",
+                             annotations={"molecule_type": "DNA"}) for ident, row in self._rows]
         return MultipleSeqAlignment(records)  # type: ignore[no-untyped-call]  # Biopython's own
 
 
@@ -89,58 +102,146 @@ def codon_align(protein: Sequences, cds: Sequences, *, table: int = 1,
                 pair_by_order: bool = False, id_map: Path | Mapping[str, str] | None = None,
                 locate: bool = True, both_strands: bool = False, mismatch: str = "mask",
                 frameshifts: str = "mask", upper_case: bool = False,
-                resolve_ambiguity: bool = False) -> CodonAlignment:
+                resolve_ambiguity: bool = False, id_pattern: str | None = None,
+                stops: str = "keep") -> CodonAlignment:
     """Back-translates aligned protein rows into a codon alignment, as the
     ntpepmap command does.
 
-    protein: a file (any format and compression the command reads), a dict of
-    identifier to aligned row, or a Biopython MultipleSeqAlignment or iterable
-    of SeqRecord. cds: a FASTA file, a dict of identifier to coding sequence,
-    or an iterable of SeqRecord. The keyword arguments are the command's
-    options of the same names; table is an NCBI number, gene_table a code of
-    one's own (letter -> codons, or a JSON file of it), id_map protein
-    identifier -> CDS identifier (or a file of the two columns).
+    protein: a file (any format and compression the command reads) or an open
+    one, a dict of identifier to aligned row, a Biopython MultipleSeqAlignment,
+    Bio.Align.Alignment or iterable of SeqRecord. cds: a FASTA file or an open
+    one, a mapping of identifier to coding sequence (str, Seq or SeqRecord:
+    SeqIO.index and SeqIO.to_dict give one), or an iterable of SeqRecord; CDS
+    records that no protein pairs with are left aside. Records pair by
+    identifier, else by the annotations of their header lines (a SeqRecord's
+    description). The keyword arguments are the command's options of the same
+    names; table is an NCBI number, gene_table a code of one's own (letter ->
+    codons, or a JSON file of it), id_map protein identifier -> CDS identifier
+    (or a file of the two columns), id_pattern a regular expression whose one
+    capture group, found in both header lines, pairs the records. stops says
+    what becomes of a stop codon the protein carries as '*': 'keep' (a Problem
+    of kind 'stop codon' for each one inside the protein), 'mask' (NNN, the
+    terminal ones too) or 'drop-columns' (its column left out of every row).
 
     Raises TypeError or ValueError for wrong arguments, and InputError, with
     the command's one-line message, for inputs it cannot back-translate; its
     problems are those found before, such as why every record was left out.
     """
     options = _options(table, gene_table, pair_by_order, id_map, locate, both_strands, mismatch,
-                       frameshifts, upper_case, resolve_ambiguity)
-    proteins, pep_name, _ = _records(protein, "protein", PROTEIN_NAME)
-    coding, cds_name, marked = _records(cds, "cds", CDS_NAME)
-    outcome = LocusOutcome(LocusJob(pep_name, cds_name, ""))
+                       frameshifts, upper_case, resolve_ambiguity, id_pattern, stops)
+    proteins = _records(protein, "protein", PROTEIN_NAME)
+    coding = _records(cds, "cds", CDS_NAME)
+    outcome = LocusOutcome(LocusJob(proteins.name, coding.name, ""))
     try:
-        align_locus(LocusInputs(proteins, coding, pep_name, cds_name, marked), options, outcome)
+        align_locus(LocusInputs(proteins.records, coding.records, proteins.name, coding.name,
+                                coding.marked, proteins.headers, coding.headers),
+                    options, outcome)
     except InputError as error:
+        error.args = (_keywords_for_flags(str(error)),)
         error.problems = tuple(outcome.problems)
         raise
-    return CodonAlignment(outcome.rows, outcome.problems + located_notes(outcome.located, cds_name))
+    return CodonAlignment(outcome.rows,
+                          outcome.problems + located_notes(outcome.located, coding.name), outcome)
 
 
-def _records(source: object, argument: str,
-             name: str) -> tuple[list[Record], str, list[int] | None]:
-    """The records of an input, the name messages give it, and for a CDS file the
-    records that may hold more than nucleotides (None: any may)."""
+# Command-line options that codon_align takes as keywords, and what a message calls them.
+_SWITCHES = ("pair-by-order", "both-strands", "upper-case", "resolve-ambiguity")
+_VALUED = ("id-map", "id-pattern", "mismatch", "table", "gene-table", "stops")
+_FLAG = re.compile(r"--(no-)?([a-z][a-z-]*)")
+
+
+def _keywords_for_flags(message: str) -> str:
+    """The message with each option that codon_align has as a keyword named as one."""
+    def keyword(flag: re.Match[str]) -> str:
+        negated, name = flag.groups()
+        word = name.replace("-", "_")
+        if negated and word == "locate":
+            return "locate=False"
+        if not negated and name in _SWITCHES:
+            return f"{word}=True"
+        if not negated and name in _VALUED:
+            return f"{word}="
+        return flag.group(0)
+
+    return _FLAG.sub(keyword, message)
+
+
+class _Input:
+    """An input's records, the name messages give it, the CDS records that may hold more
+    than nucleotides (None: any may), and the records' whole header lines."""
+
+    __slots__ = ("records", "name", "marked", "headers")
+
+    def __init__(self, records: list[Record], name: str, marked: list[int] | None = None,
+                 headers: list[str] | None = None) -> None:
+        self.records = records
+        self.name = name
+        self.marked = marked
+        self.headers = headers
+
+
+def _records(source: object, argument: str, name: str) -> _Input:
+    """The records of an input: a path, an open file, a mapping, a Biopython alignment or
+    records. Biopython's objects are known by their attributes, not by importing it."""
+    in_format, letters = ("auto", None) if argument == "protein" else ("fasta", NUCLEOTIDE_LETTERS)
     if isinstance(source, (str, os.PathLike)):
         path = _path(source, argument)
-        if argument == "protein":
-            return read_alignment(path, "auto"), path, None
-        cds, marked = read_cds(path)
-        return cds, path, marked
+        reading = read_records(path, in_format, letters, headers=True, frameshift_digits=letters is None)
+        return _Input(reading.records, path, reading.marked, reading.headers)
+    if hasattr(source, "read"):  # an open file, text or binary
+        own_name = getattr(source, "name", None)
+        name = own_name if isinstance(own_name, str) else name
+        content = source.read()
+        data = content.encode("utf-8") if isinstance(content, str) else content
+        reading = read_content(data, name, in_format, letters, headers=True,
+                               frameshift_digits=letters is None)
+        return _Input(reading.records, name, reading.marked, reading.headers)
     if isinstance(source, Mapping):
-        records = [(_text(ident, argument, "identifiers"), _text(seq, argument, "sequences"))
-                   for ident, seq in source.items()]
+        pairs = [(_text(ident, argument, "identifiers"), _sequence(seq, argument))
+                 for ident, seq in source.items()]
+        records = [(ident, seq) for ident, (seq, _) in pairs]
+        headers = [header or ident for ident, (_, header) in pairs]
+    elif hasattr(source, "sequences") and hasattr(source, "coordinates"):  # Bio.Align.Alignment
+        records, headers = _aligned_rows(source, argument)
     elif isinstance(source, Iterable) and not isinstance(source, (bytes, bytearray)):
-        records = [_from_seq_record(record, argument) for record in source]
+        records, headers = [], []
+        for record in source:
+            ident, seq, header = _from_seq_record(record, argument)
+            records.append((ident, seq))
+            headers.append(header)
     else:
-        raise TypeError(f"{argument} must be a path, a dict of identifier to sequence or "
-                        f"Biopython records, not {type(source).__name__}")
+        raise TypeError(f"{argument} must be a path, a dict of identifier to sequence, an "
+                        f"open file or Biopython records, not {type(source).__name__}")
     if not records:
         raise InputError(name, "no records")
     if argument == "protein":
         records = read_given_digits(records, name)
-    return records, name, None
+    return _Input(records, name, None, headers)
+
+
+def _sequence(value: object, argument: str) -> tuple[str, str]:
+    """The letters of a mapping's value (str, Seq or SeqRecord), and its header line if any."""
+    if isinstance(value, str):
+        return value, ""
+    if hasattr(value, "seq") and hasattr(value, "id"):  # a SeqRecord
+        _, seq, header = _from_seq_record(value, argument)
+        return seq, header
+    if type(value).__module__.startswith("Bio."):  # a Seq, or another of its sequence types
+        return str(value), ""
+    raise TypeError(f"{argument}: sequences must be str, Seq or SeqRecord, not "
+                    f"{type(value).__name__} ({value!r:.40})")
+
+
+def _aligned_rows(alignment: object, argument: str) -> tuple[list[Record], list[str]]:
+    """The rows of a Bio.Align.Alignment, named by its sequences' records."""
+    sequences = list(alignment.sequences)  # type: ignore[attr-defined]
+    records: list[Record] = []
+    headers: list[str] = []
+    for index, sequence in enumerate(sequences):
+        ident, _, header = _from_seq_record(sequence, argument)
+        records.append((ident, str(alignment[index])))  # type: ignore[index]
+        headers.append(header)
+    return records, headers
 
 
 def _path(value: Path, argument: str) -> str:
@@ -157,19 +258,27 @@ def _text(value: object, argument: str, what: str) -> str:
     return value
 
 
-def _from_seq_record(record: object, argument: str) -> Record:
-    """(identifier, sequence) of a Biopython SeqRecord, or of anything with .id and .seq."""
+def _from_seq_record(record: object, argument: str) -> tuple[str, str, str]:
+    """(identifier, sequence, whole header line) of a Biopython SeqRecord, or of anything
+    with .id and .seq (and maybe .description)."""
     ident, seq = getattr(record, "id", None), getattr(record, "seq", None)
     if ident is None or seq is None:
-        raise TypeError(f"{argument} must be a path, a dict of identifier to sequence or "
-                        f"Biopython records; found a {type(record).__name__} among the records")
-    return _text(ident, argument, "record identifiers"), str(seq)
+        raise TypeError(f"{argument} must be a path, a dict of identifier to sequence, an "
+                        f"open file or Biopython records; found a {type(record).__name__} "
+                        f"among the records")
+    ident = _text(ident, argument, "record identifiers")
+    description = getattr(record, "description", "")
+    if not isinstance(description, str) or description in ("", "<unknown description>"):
+        return ident, str(seq), ident
+    # SeqIO's FASTA records describe themselves by the whole line, Bio.Align's without the id
+    own = description.split(None, 1)[:1] == [ident]
+    return ident, str(seq), description if own else f"{ident} {description}"
 
 
 def _options(table: int, gene_table: Path | Mapping[str, list[str]] | None, pair_by_order: bool,
              id_map: Path | Mapping[str, str] | None, locate: bool, both_strands: bool,
-             mismatch: str, frameshifts: str, upper_case: bool,
-             resolve_ambiguity: bool) -> LocusOptions:
+             mismatch: str, frameshifts: str, upper_case: bool, resolve_ambiguity: bool,
+             id_pattern: str | None, stops: str) -> LocusOptions:
     switches = {"pair_by_order": pair_by_order, "locate": locate, "both_strands": both_strands,
                 "upper_case": upper_case, "resolve_ambiguity": resolve_ambiguity}
     for keyword, value in switches.items():
@@ -182,19 +291,34 @@ def _options(table: int, gene_table: Path | Mapping[str, list[str]] | None, pair
                          f"{', '.join(map(str, sorted(CODES_BY_NUMBER)))}")
     if gene_table is not None and table != 1:
         raise ValueError("give table or gene_table, not both")
-    if pair_by_order and id_map is not None:
-        raise ValueError("give pair_by_order or id_map, not both")
-    if mismatch not in MISMATCH_POLICIES:
-        raise ValueError(f"mismatch must be one of {', '.join(map(repr, MISMATCH_POLICIES))}, "
-                         f"not {mismatch!r:.40}")
-    if frameshifts not in FRAMESHIFT_POLICIES:
-        raise ValueError(f"frameshifts must be one of {', '.join(map(repr, FRAMESHIFT_POLICIES))}, "
-                         f"not {frameshifts!r:.40}")
+    pairings = [name for name, given in (("pair_by_order", pair_by_order),
+                                         ("id_map", id_map is not None),
+                                         ("id_pattern", id_pattern is not None)) if given]
+    if len(pairings) > 1:
+        raise ValueError(f"give {' or '.join(pairings)}, not both")
+    if id_pattern is not None:
+        _check_pattern(id_pattern)
+    for keyword, value, policies in (("mismatch", mismatch, MISMATCH_POLICIES),
+                                     ("frameshifts", frameshifts, FRAMESHIFT_POLICIES),
+                                     ("stops", stops, STOP_POLICIES)):
+        if value not in policies:
+            raise ValueError(f"{keyword} must be one of {', '.join(map(repr, policies))}, "
+                             f"not {value!r:.40}")
     return LocusOptions(table_num=table, gene_table=_gene_table(gene_table),
                         pair_by_order=pair_by_order, id_map=_id_map(id_map), mismatch=mismatch,
                         frameshifts=frameshifts,
                         upper_case=upper_case, resolve_ambiguity=resolve_ambiguity,
-                        locate=locate, both_strands=both_strands)
+                        locate=locate, both_strands=both_strands, id_pattern=id_pattern,
+                        stops=stops)
+
+
+def _check_pattern(id_pattern: object) -> None:
+    if not isinstance(id_pattern, str):
+        raise TypeError(f"id_pattern must be a str, not {type(id_pattern).__name__}")
+    try:
+        pattern_rule(id_pattern)
+    except re.error as exc:
+        raise ValueError(f"id_pattern: {exc}") from None
 
 
 def _given(value: Path | Mapping[str, T] | None, argument: str, load: Callable[[str], dict[str, T]],

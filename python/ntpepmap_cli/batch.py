@@ -10,17 +10,22 @@ import argparse
 import os
 import sys
 import time
+from collections import Counter
 from functools import partial
 
+from .cds_source import CdsSource, read_cds_source
 from .errors import InputError, name_some
+from .header_pairing import rules_for, unpaired_proteins
 from .interrupts import StopRequest, exit_status, signal_name
 from .locus import LocusJob, LocusOptions, file_stem, run_locus
 from .messages import Reporter, error, print_outcome, tally_text
-from .options import EXIT_STATUS_TABLE, PROG, HelpFormatter, add_locus_options, locus_options
+from .options import (EXIT_STATUS_TABLE, PROG, HelpFormatter, add_locus_options,
+                      add_name_file_options, locus_options)
 from .outputs import remove_leftovers
 from .outcome import LocusOutcome, Status, Tally
 from .safeguards import check_outputs, option_inputs
-from .seqio import default_extension, read_text
+from .seqio import read_alignment, read_text
+from .writers import default_extension
 from .workers import WorkerDied, WorkerPool
 
 TYPE_CHECKING = False  # typing itself costs a batch noticeable start-up time
@@ -36,8 +41,11 @@ Run many loci, each a protein alignment with its CDS file, in parallel.
 Give either a MANIFEST, a tab-separated file with one locus per line:
   protein alignment <TAB> CDS <TAB> output path
 (relative paths are taken from the manifest's folder; lines starting with
-'#' are skipped), or two folders PEP_DIR and CDS_DIR whose files are matched
-by name without extension, with --out-dir for the outputs.
+'#' are skipped; a CDS file that several lines name is read once), or two
+folders PEP_DIR and CDS_DIR whose files are matched by name without
+extension, with --out-dir for the outputs, or a folder PEP_DIR whose every
+alignment is threaded against the CDS files given with --cds (one per
+species, or a whole proteome's: read once for the whole batch).
 """
 
 BATCH_EXIT_STATUS = EXIT_STATUS_TABLE.format(
@@ -59,29 +67,39 @@ def usable_cores() -> int:
 def batch_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog=f"{PROG} batch", description=BATCH_DESCRIPTION, epilog=BATCH_EXIT_STATUS,
-        usage="%(prog)s [options] MANIFEST\n       %(prog)s [options] PEP_DIR CDS_DIR -O OUT_DIR",
-        formatter_class=HelpFormatter)
+        usage="%(prog)s [options] MANIFEST\n       %(prog)s [options] PEP_DIR CDS_DIR -O OUT_DIR\n"
+              "       %(prog)s [options] PEP_DIR --cds FILE [FILE ...] -O OUT_DIR",
+        formatter_class=HelpFormatter, allow_abbrev=False)
     parser.add_argument("inputs", nargs="+", metavar="MANIFEST | PEP_DIR CDS_DIR")
     parser.add_argument("-O", "--out-dir", metavar="DIR",
                         help="output folder in folder mode (files named after the locus)")
+    parser.add_argument("--cds", nargs="+", metavar="FILE",
+                        help="CDS files (plain or compressed) shared by every alignment of "
+                             "PEP_DIR, or of a MANIFEST whose lines then name alignment and "
+                             "output alone; read once; identifiers must be unique across them")
     parser.add_argument("-j", "--jobs", type=int, default=usable_cores(), metavar="N",
                         help="worker processes (default: the number of cores; at most "
                              f"{MAX_WORKERS_PER_CORE} per core and one per locus)")
     add_locus_options(parser)
+    add_name_file_options(parser, beside_each_output=True)
     return parser
 
 
-def read_manifest(path: str) -> list[LocusJob]:
+def read_manifest(path: str, shared_cds: bool = False) -> list[LocusJob]:
+    """The loci of a manifest; with shared_cds (the batch's --cds), its lines name the
+    alignment and the output alone."""
     base = os.path.dirname(path)
     jobs: list[LocusJob] = []
+    expected = "protein alignment and output path" if shared_cds else \
+        "protein alignment, CDS and output path"
     for number, line in enumerate(read_text(path).splitlines(), start=1):
         if not line.strip() or line.lstrip().startswith("#"):
             continue
         fields = [part.strip() for part in line.split("\t")]
-        if len(fields) != 3 or not all(fields):
-            raise InputError(path, f"line {number}: expected protein alignment, CDS and output "
-                                   f"path separated by tabs")
-        jobs.append(LocusJob(*(os.path.join(base, part) for part in fields)))
+        if len(fields) != 3 - shared_cds or not all(fields):
+            raise InputError(path, f"line {number}: expected {expected} separated by tabs")
+        paths = [os.path.join(base, part) for part in fields]
+        jobs.append(LocusJob(paths[0], "" if shared_cds else paths[1], paths[-1]))
     return jobs
 
 
@@ -136,30 +154,91 @@ def match_folders(pep_dir: str, cds_dir: str, out_dir: str, extension: str) -> L
     return Loci(jobs, unmatched, unused)
 
 
+def alignments_against_shared_cds(pep_dir: str, out_dir: str, extension: str) -> Loci:
+    """A locus per alignment of the folder, its CDS the shared files (read later, once)."""
+    out_prefix = os.path.join(out_dir, "")
+    jobs = [LocusJob(path, "", out_prefix + stem + extension)
+            for stem, path in _files_by_stem(pep_dir).items()]
+    if not jobs:
+        raise InputError(pep_dir, "no alignments")
+    return Loci(jobs, [], [])
+
+
+def share_cds(args: argparse.Namespace, loci: Loci, options: LocusOptions) -> None:
+    """Reads once the CDS that several loci share: the --cds files (the batch cannot run
+    without them), and each file that several lines of a manifest name (a file that
+    cannot be read fails its loci). The workers forked afterwards find the records in
+    memory, pages shared until written."""
+    if args.cds:
+        _share(read_cds_source(args.cds), loci.jobs, options)
+    else:
+        named = Counter(job.cds_path for job in loci.jobs)
+        for path in [path for path, count in named.items() if count > 1]:
+            sharing = [job for job in loci.jobs if job.cds_path == path]
+            try:
+                _share(read_cds_source([path]), sharing, options)
+            except InputError as exc:
+                loci.jobs = [job for job in loci.jobs if job.cds_path != path]
+                loci.unmatched += [LocusOutcome(job, Status.FAILED, notes=[str(exc)])
+                                   for job in sharing]
+
+
+def _share(source: CdsSource, jobs: list[LocusJob], options: LocusOptions) -> None:
+    """Hands the source to the jobs; when the first locus's proteins need the headers'
+    annotations to pair, their indexes are built here, once for every worker, rather
+    than in each worker (the loci of a batch are alike)."""
+    for job in jobs:
+        job.share(source)
+    try:
+        idents = [ident for ident, _ in read_alignment(jobs[0].pep_path, options.in_format)]
+    except InputError:  # its locus will say what is wrong
+        return
+    if unpaired_proteins(idents, source.lookup, options.id_map, options.id_pattern)[0]:
+        source.read_headers()
+        source.lookup.build(rules_for(options.id_pattern))
+
+
 def collect_loci(args: argparse.Namespace, parser: argparse.ArgumentParser,
                  options: LocusOptions) -> Loci:
+    loci = _listed_loci(args, parser, options)
+    for job in loci.jobs:  # the files beside each output
+        job.partitions_path = job.out_path + ".partitions" if args.partitions else None
+        job.names_path = job.out_path + ".names.tsv" if args.rename else None
+    return loci
+
+
+def _listed_loci(args: argparse.Namespace, parser: argparse.ArgumentParser,
+                 options: LocusOptions) -> Loci:
+    if args.cds and os.path.isdir(args.inputs[0]):
+        if len(args.inputs) != 1 or not args.out_dir:
+            parser.error("--cds goes with one folder of alignments and --out-dir, or a manifest")
+        return alignments_against_shared_cds(args.inputs[0], args.out_dir,
+                                             default_extension(options.out_format))
     if len(args.inputs) == 1:
         if args.out_dir:
             parser.error("--out-dir is for folder mode; a manifest names each output")
-        loci = Loci(read_manifest(args.inputs[0]), [], [])
+        loci = Loci(read_manifest(args.inputs[0], shared_cds=bool(args.cds)), [], [])
         if not loci.jobs:
             raise InputError(args.inputs[0], "no loci")
         return loci
-    if len(args.inputs) == 2:
+    if len(args.inputs) == 2 and not args.cds:
         if not args.out_dir:
             parser.error("folder mode needs --out-dir")
         pep_dir, cds_dir = args.inputs
         return match_folders(pep_dir, cds_dir, args.out_dir, default_extension(options.out_format))
-    parser.error("give a MANIFEST or PEP_DIR CDS_DIR")
+    parser.error("give a MANIFEST, PEP_DIR CDS_DIR, or PEP_DIR --cds FILE ...")
 
 
 def check_batch_outputs(args: argparse.Namespace, loci: Loci) -> None:
     """Refuses a batch whose outputs would overwrite an input, each other, or land in
     a folder read for inputs."""
-    folder_mode = len(args.inputs) == 2
-    inputs = [path for job in loci.jobs for path in (job.pep_path, job.cds_path)]
+    folder_mode = len(args.inputs) == 2 or os.path.isdir(args.inputs[0])
+    inputs = [path for job in loci.jobs for path in (job.pep_path, job.cds_path) if path]
+    inputs += args.cds or []
     inputs += [outcome.job.pep_path for outcome in loci.unmatched] + option_inputs(args)
-    outputs = [job.out_path for job in loci.jobs] + ([args.report] if args.report else [])
+    outputs = [path for job in loci.jobs for path in (job.out_path, job.partitions_path,
+                                                       job.names_path) if path is not None]
+    outputs += [args.report] if args.report else []
     check_outputs(outputs, inputs if folder_mode else inputs + args.inputs,
                   listed_folders=args.inputs if folder_mode else ())
 
@@ -281,7 +360,7 @@ def summary_line(outcomes: Sequence[LocusOutcome], seconds: float) -> str:
     records = Tally()
     for outcome in outcomes:
         records.add(outcome.tally)
-    return (f"{PROG} batch: {len(outcomes) - failed} loci done, {changed} with changes, "
+    return (f"{PROG} batch: {len(outcomes) - failed} loci done, {changed} with records padded or left out, "
             f"{failed} failed; {tally_text(records)}; {seconds:.2f} s elapsed\n")
 
 
@@ -315,6 +394,7 @@ def batch_main(argv: Sequence[str]) -> int:
         options = locus_options(args, parser)
         loci = collect_loci(args, parser, options)
         check_batch_outputs(args, loci)
+        share_cds(args, loci, options)
         reporter = Reporter(args.quiet, args.report)
     except InputError as exc:
         return error(str(exc))

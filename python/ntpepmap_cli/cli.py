@@ -6,12 +6,14 @@ import argparse
 import sys
 from collections.abc import Sequence
 
+from .cds_source import read_cds_source
 from .codes import format_table_list
 from .errors import InputError
 from .interrupts import exit_status, raise_on_stop_signals, signal_name
-from .locus import LocusJob, Status, run_locus
+from .locus import LocusJob, LocusOptions, Status, run_locus
 from .messages import Reporter, error, print_outcome, print_summary
-from .options import EXIT_STATUS_TABLE, PROG, HelpFormatter, add_locus_options, locus_options
+from .options import (EXIT_STATUS_TABLE, PROG, HelpFormatter, add_locus_options,
+                      add_name_file_options, locus_options)
 from .outputs import STDOUT, STDOUT_NAME, reopen_closed_standard_streams, silence_stdout
 from .safeguards import check_outputs, option_inputs
 from .seqio import ready_heap_for
@@ -20,8 +22,10 @@ SINGLE_DESCRIPTION = """\
 Back-translate an aligned protein file into a codon alignment, using the
 unaligned coding sequences (CDS) of the same records.
 
-Records are paired by identifier (the first word of each header), and the
-alignment is written in the order of the protein alignment. Each problem gets
+Records are paired by identifier (the first word of each header), else by
+the annotations of NCBI, Ensembl or UniProt headers (see --id-pattern); CDS
+records that no protein needs are left aside. The alignment is written in the
+order of the protein alignment, with its identifiers. Each problem gets
 one line on standard error, with the alignment column, residue number,
 residue and triplet; a summary line ends the run. A codon that does not encode
 its residue is masked as NNN (see --mismatch); a record whose codon row would
@@ -54,19 +58,22 @@ class _VersionAction(argparse.Action):
 
 def single_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
-        prog=PROG, usage="%(prog)s [options] PEP_ALN CDS [-o OUT]\n"
+        prog=PROG, usage="%(prog)s [options] PEP_ALN CDS [CDS ...] [-o OUT]\n"
                          "       %(prog)s batch ...\n       %(prog)s tables",
         description=SINGLE_DESCRIPTION, epilog=EXIT_STATUS,
-        formatter_class=HelpFormatter)
+        formatter_class=HelpFormatter, allow_abbrev=False)
     parser.add_argument("--version", action=_VersionAction)
     parser.add_argument("pep_aln", metavar="PEP_ALN",
                         help="aligned protein sequences, FASTA, CLUSTAL or PHYLIP, plain or "
                              "gzip/bzip2/xz-compressed ('-' for standard input)")
-    parser.add_argument("cds", metavar="CDS",
-                        help="unaligned coding sequences, FASTA, plain or compressed ('-' for standard input)")
+    parser.add_argument("cds", metavar="CDS", nargs="+",
+                        help="unaligned coding sequences, FASTA, plain or compressed ('-' for "
+                             "standard input); several files are read as one (identifiers unique "
+                             "across them), and records no protein pairs with are left aside")
     parser.add_argument("-o", "--output", default="-", metavar="OUT",
                         help="codon alignment file (default '-', standard output)")
     add_locus_options(parser)
+    add_name_file_options(parser, beside_each_output=False)
     parser.add_argument("--threads", type=int, default=0, metavar="N",
                         help="read and back-translate a large locus on at most N threads (default "
                              "0: one per CPU this process may use; 8 at most)")
@@ -76,15 +83,23 @@ def single_parser() -> argparse.ArgumentParser:
 def _check_single_outputs(args: argparse.Namespace, stdout_closed: bool) -> None:
     if args.output == STDOUT and stdout_closed:
         raise InputError(STDOUT_NAME, "closed; give the alignment a file with -o")
-    outputs = [path for path in (args.output, args.report) if path is not None and path != STDOUT]
-    check_outputs(outputs, [args.pep_aln, args.cds, *option_inputs(args)],
+    outputs = [path for path in (args.output, args.report, args.partitions, args.rename)
+               if path is not None and path != STDOUT]
+    check_outputs(outputs, [args.pep_aln, *args.cds, *option_inputs(args)],
                   stdout_is_output=args.output == STDOUT)
+
+
+def _single_job(args: argparse.Namespace, options: LocusOptions) -> LocusJob:
+    """The locus to run; several CDS files are read here, as one source."""
+    shared = None if len(args.cds) == 1 else read_cds_source(args.cds)
+    return LocusJob(args.pep_aln, args.cds[0] if shared is None else "", args.output, shared,
+                    args.partitions, args.rename)
 
 
 def single_main(argv: Sequence[str], stdout_closed: bool = False) -> int:
     parser = single_parser()
     args = parser.parse_args(argv)
-    if args.pep_aln == "-" and args.cds == "-":
+    if [args.pep_aln, *args.cds].count("-") > 1:
         parser.error("only one of PEP_ALN and CDS can be standard input")
     try:
         _check_single_outputs(args, stdout_closed)
@@ -92,9 +107,13 @@ def single_main(argv: Sequence[str], stdout_closed: bool = False) -> int:
         reporter = Reporter(args.quiet, args.report)
     except InputError as exc:
         return error(str(exc))
-    ready_heap_for((args.pep_aln, args.cds))
+    ready_heap_for((args.pep_aln, *args.cds))
     try:
-        outcome = run_locus(LocusJob(args.pep_aln, args.cds, args.output), options)
+        job = _single_job(args, options)
+    except InputError as exc:
+        return error(str(exc))
+    try:
+        outcome = run_locus(job, options)
         print_outcome(outcome, reporter)
         if outcome.status != Status.FAILED or outcome.tally.left_out:  # it ran
             print_summary(outcome)
@@ -113,6 +132,7 @@ def single_main(argv: Sequence[str], stdout_closed: bool = False) -> int:
 
 def tables_main(argv: Sequence[str]) -> int:
     parser = argparse.ArgumentParser(prog=f"{PROG} tables", formatter_class=HelpFormatter,
+                                     allow_abbrev=False,
                                      description="List the built-in genetic codes (NCBI numbers).")
     parser.parse_args(argv)
     sys.stdout.write(format_table_list())

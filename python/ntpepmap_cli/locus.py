@@ -10,71 +10,26 @@ from __future__ import annotations
 
 import gc
 import os
+from functools import partial
 
 from .errors import InputError, name_some, shown_path
+from .header_pairing import (CdsLookup, HeaderPairing, pair_by_headers, rule_notes, rules_for,
+                             tried_text, unpaired_proteins)
+from .job import LocusJob, LocusOptions
 from .outcome import LocusOutcome, Record, Status
 from .outputs import STDOUT, output_stream, write_file
-from .pairing import (NUCLEOTIDE_LETTERS, check_names_fit, check_not_swapped, check_nucleotide,
-                      pair_by_identifier, pair_by_order)
-from .seqio import DecompressedAhead, alignment_lines, read_alignment, read_fasta_marked
+from .pairing import (NUCLEOTIDE_LETTERS, Repeats, check_names_fit, check_not_swapped,
+                      check_nucleotide, pair_by_identifier, pair_by_order)
+from ._native import fasta_text  # the one FASTA writer: the engine's text is written alike
+from .seqio import read_locus_files, read_records
 from .translation import translate
+from .writers import CODEML_NAME_LENGTH, alignment_lines, partitions_text, too_long_for_codeml
+
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from collections.abc import Callable
 
 __all__ = ["LocusJob", "LocusOptions", "LocusOutcome", "Status", "align_locus", "run_locus"]
-
-
-# Plain classes, not NamedTuple or dataclass: importing typing or dataclasses
-# would cost a small locus more start-up time than its work.
-class LocusOptions:
-    """How every locus of a run is read, back-translated and written."""
-
-    __slots__ = ("table_num", "gene_table", "in_format", "out_format", "wrap", "pair_by_order",
-                 "id_map", "trim_stop", "strict", "keep_short", "mismatch", "frameshifts", "upper_case",
-                 "resolve_ambiguity", "t_for_u", "drop_gap_columns", "keep_reports", "locate",
-                 "both_strands", "threads")
-
-    def __init__(self, table_num: int = 1, gene_table: dict[str, list[str]] | None = None,
-                 in_format: str = "auto", out_format: str = "fasta", wrap: int = 0,
-                 pair_by_order: bool = False, id_map: dict[str, str] | None = None,
-                 trim_stop: bool = True, strict: bool = False, keep_short: bool = False,
-                 mismatch: str = "mask", frameshifts: str = "mask", upper_case: bool = False,
-                 resolve_ambiguity: bool = False, t_for_u: bool = False,
-                 drop_gap_columns: bool = False, keep_reports: bool = False, locate: bool = True,
-                 both_strands: bool = False, threads: int = 0) -> None:
-        self.table_num = table_num
-        self.gene_table = gene_table
-        self.in_format = in_format
-        self.out_format = out_format
-        self.wrap = wrap
-        self.pair_by_order = pair_by_order
-        self.id_map = id_map  # protein identifier -> CDS identifier
-        self.trim_stop = trim_stop
-        self.strict = strict
-        self.keep_short = keep_short
-        self.mismatch = mismatch
-        self.frameshifts = frameshifts  # a CDS that fits only with frameshifts: mask or drop
-        self.upper_case = upper_case
-        self.resolve_ambiguity = resolve_ambiguity
-        self.t_for_u = t_for_u
-        self.drop_gap_columns = drop_gap_columns
-        self.keep_reports = keep_reports
-        self.locate = locate  # search a CDS that does not fit for the protein's coding region
-        self.both_strands = both_strands
-        # A large locus is translated on this many threads at most (0: one per usable CPU).
-        self.threads = threads
-
-
-class LocusJob:
-    """The two input files of a locus and its output ('-': standard output)."""
-
-    __slots__ = ("pep_path", "cds_path", "out_path")
-
-    def __init__(self, pep_path: str, cds_path: str, out_path: str = "-") -> None:
-        self.pep_path = pep_path
-        self.cds_path = cds_path
-        self.out_path = out_path
-
-    def __repr__(self) -> str:
-        return f"LocusJob({self.pep_path!r}, {self.cds_path!r}, {self.out_path!r})"
 
 
 def run_locus(job: LocusJob, options: LocusOptions) -> LocusOutcome:
@@ -109,39 +64,122 @@ def file_stem(path: str) -> str:
 class LocusInputs:
     """The records of a locus's two inputs, and the names messages give the inputs."""
 
-    __slots__ = ("proteins", "cds", "pep_name", "cds_name", "marked")
+    __slots__ = ("proteins", "cds", "pep_name", "cds_name", "marked", "pep_headers",
+                 "lookup", "read_headers")
 
     def __init__(self, proteins: list[Record], cds: list[Record], pep_name: str, cds_name: str,
-                 marked: list[int] | None = None) -> None:
+                 marked: list[int] | None = None, pep_headers: list[str] | None = None,
+                 cds_headers: list[str] | None = None, lookup: CdsLookup | None = None,
+                 read_headers: Callable[[LocusInputs], None] | None = None) -> None:
         self.proteins = proteins  # identifier, aligned row
         self.cds = cds            # identifier, coding sequence
         self.pep_name = pep_name
         self.cds_name = cds_name
         self.marked = marked      # the CDS records that may hold more than nucleotides; None: all
-
-
-def read_cds(path: str) -> tuple[list[Record], list[int]]:
-    """The CDS records of a file, and the indices of those that hold more than nucleotides."""
-    return read_fasta_marked(path, NUCLEOTIDE_LETTERS)
+        self.pep_headers = pep_headers  # whole header lines, where known
+        # the CDS records looked up by identifier and header; a batch's shared CDS brings its own
+        self.lookup = lookup if lookup is not None else CdsLookup(cds, cds_headers)
+        # Fills in the header lines not read with the records, which most loci never need.
+        self.read_headers = read_headers
 
 
 def read_inputs(job: LocusJob, options: LocusOptions) -> LocusInputs:
-    with DecompressedAhead(job.cds_path):  # the larger file, while the alignment is read
-        proteins = read_alignment(job.pep_path, options.in_format)
-        cds, marked = read_cds(job.cds_path)
-    return LocusInputs(proteins, cds, job.pep_path, job.cds_path, marked)
+    # Header lines are read with the records only where they will be needed or cannot be
+    # read again (standard input); else only when an identifier misses.
+    later = partial(_read_header_lines, job, options)
+    pattern = options.id_pattern is not None
+    if job.shared is not None:  # read and checked already: nothing left to look at
+        aligned = read_records(job.pep_path, options.in_format, headers=pattern or
+                               job.pep_path == "-")
+        return LocusInputs(aligned.records, job.shared.records, job.pep_path, job.shared.name,
+                           [], aligned.headers, lookup=job.shared.lookup, read_headers=later)
+    now = pattern or "-" in (job.pep_path, job.cds_path)
+    aligned, coding = read_locus_files(job.pep_path, job.cds_path, options.in_format,
+                                       NUCLEOTIDE_LETTERS, headers=now)
+    return LocusInputs(aligned.records, coding.records, job.pep_path, job.cds_path, coding.marked,
+                       aligned.headers, coding.headers, read_headers=None if now else later)
 
 
-def _pair(inputs: LocusInputs, options: LocusOptions) -> tuple[list[Record], list[str]]:
-    """The CDS of each protein record in their order, and the identifiers paired by occurrence."""
+def _read_header_lines(job: LocusJob, options: LocusOptions, inputs: LocusInputs) -> None:
+    """The inputs' header lines, read again from the files (a batch's shared CDS has its own)."""
+    if inputs.pep_headers is None:
+        inputs.pep_headers = read_records(job.pep_path, options.in_format, headers=True).headers
+    if job.shared is not None:
+        job.shared.read_headers()
+    else:
+        inputs.lookup.set_headers(read_records(job.cds_path, "fasta", headers=True).headers or [])
+
+
+def _pair(inputs: LocusInputs, options: LocusOptions,
+          outcome: LocusOutcome) -> tuple[list[Record], Repeats]:
+    """The CDS of each protein record in their order, and the repeated identifiers."""
     proteins, cds = inputs.proteins, inputs.cds
     pep_name, cds_name = inputs.pep_name, inputs.cds_name
     check_not_swapped(proteins, cds, pep_name, cds_name, inputs.marked)
     check_nucleotide(cds, cds_name, marked=inputs.marked)
-    check_names_fit(proteins, options.out_format, pep_name)
+    if not options.rename:  # renamed, every name is written once
+        check_names_fit(proteins, options.out_format, pep_name)
     if options.pair_by_order:  # the CDS names play no part
-        return pair_by_order(proteins, cds, pep_name, cds_name), []
-    return pair_by_identifier(proteins, cds, pep_name, cds_name, options.id_map)
+        return pair_by_order(proteins, cds, pep_name, cds_name), Repeats([], [])
+    paired, repeated = _pair_by_names(inputs, options, outcome)
+    outcome.unused_cds = len(cds) - len(paired)
+    return paired, repeated
+
+
+def _pair_by_names(inputs: LocusInputs, options: LocusOptions,
+                   outcome: LocusOutcome) -> tuple[list[Record], Repeats]:
+    """pair_by_identifier, the proteins it would miss first looked for by their headers."""
+    proteins, lookup = inputs.proteins, inputs.lookup
+    idents = [ident for ident, _ in proteins]
+    unpaired, taken = unpaired_proteins(idents, lookup, options.id_map, options.id_pattern)
+    by_headers = HeaderPairing()
+    if unpaired:
+        if inputs.read_headers is not None:
+            inputs.read_headers(inputs)
+        by_headers = pair_by_headers(idents, inputs.pep_headers, unpaired, taken, lookup,
+                                     rules_for(options.id_pattern))
+    if by_headers.clashes or by_headers.ambiguous:
+        raise InputError(inputs.cds_name, _ambiguity(by_headers.clashes, by_headers.ambiguous))
+    id_map = options.id_map
+    if by_headers.cds_of:
+        id_map = {**(id_map or {}), **{idents[at]: cds for at, cds in by_headers.cds_of.items()}}
+    if options.id_pattern is not None:  # the pattern alone: unmatched proteins stay unpaired
+        id_map = {ident: id_map.get(ident, "") if id_map else "" for ident in idents}
+    tried = tried_text(options.id_pattern,
+                       (inputs.pep_headers or idents or [""])[0],
+                       lookup.first_header)
+    paired = pair_by_identifier(proteins, inputs.cds, inputs.pep_name, inputs.cds_name, id_map,
+                                lookup.seq_of(), tried, partial(_header_lines, inputs))
+    outcome.notes += rule_notes(by_headers, shown_path(inputs.cds_name))
+    return paired
+
+
+def _header_lines(inputs: LocusInputs) -> tuple[list[str], list[str]] | None:
+    """The whole header lines of the proteins and of the CDS records, read now where they
+    were not read with the records; None where they are gone (a batch's shared CDS)."""
+    if inputs.read_headers is not None and (inputs.pep_headers is None
+                                            or inputs.lookup.headers is None):
+        inputs.read_headers(inputs)
+    if inputs.pep_headers is None or inputs.lookup.headers is None:
+        return None
+    return inputs.pep_headers, list(inputs.lookup.headers)
+
+
+def _repeats_note(pep_name: str, repeats: Repeats, renamed: bool) -> str:
+    """One note: which identifiers repeat, how they were paired, how they are written."""
+    told = [f"{name_some(names)} paired {how}" for names, how in (
+        (repeats.by_header, "by their whole header lines"),
+        (repeats.by_occurrence, "by occurrence, the n-th with the n-th")) if names]
+    count = len(repeats.by_header) + len(repeats.by_occurrence)
+    written = "renamed (--rename)" if renamed else \
+        "written as they are; --rename makes them unique"
+    return f"{shown_path(pep_name)}: {count} repeated identifier(s): {'; '.join(told)}; {written}"
+
+
+def _ambiguity(clashes: list[str], ambiguous: list[str]) -> str:
+    told = ([f"a CDS record fits two proteins: {name_some(clashes)}"] if clashes else []) + (
+        [f"several CDS records fit {name_some(ambiguous)}"] if ambiguous else [])
+    return "; ".join(told) + "; pair them with --id-map"
 
 
 def align_locus(inputs: LocusInputs, options: LocusOptions, outcome: LocusOutcome,
@@ -152,11 +190,9 @@ def align_locus(inputs: LocusInputs, options: LocusOptions, outcome: LocusOutcom
 
     Empties the record lists of inputs: each sequence is held once.
     """
-    paired_cds, repeated = _pair(inputs, options)
-    if repeated:
-        outcome.notes.append(f"{shown_path(inputs.pep_name)}: {len(repeated)} repeated "
-                             f"identifier(s) paired by occurrence, the n-th with the n-th: "
-                             f"{name_some(repeated)}")
+    paired_cds, repeats = _pair(inputs, options, outcome)
+    if repeats:
+        outcome.notes.append(_repeats_note(inputs.pep_name, repeats, options.rename))
     proteins, inputs.proteins, inputs.cds = inputs.proteins, [], []
     cds = [seq for _, seq in paired_cds]
     del paired_cds
@@ -168,16 +204,47 @@ def _run(job: LocusJob, options: LocusOptions, outcome: LocusOutcome) -> None:
     align_locus(read_inputs(job, options), options, outcome, fasta_text=True)
     if outcome.text is not None:
         write_bytes(job.out_path, outcome.text)
+        width = outcome.width
     else:
         rows = without_gap_columns(outcome.rows) if options.drop_gap_columns else outcome.rows
-        write_alignment(job.out_path, rows, len(rows[0][1]) if rows else outcome.width, options)
+        width = len(rows[0][1]) if rows else outcome.width
+        if job.names_path is not None:
+            from .renaming import renamed_rows  # imported only where asked for
+
+            rows, names = renamed_rows(rows)
+        outcome.notes += _name_warnings(rows, options.out_format)
+        outcome.notes += _paml_stop_warning(outcome, options)
+        write_alignment(job.out_path, rows, width, options)
+        if job.names_path is not None:
+            write_file(job.names_path, names.encode())
     outcome.rows, outcome.text = [], None  # written: not held any longer
+    if job.partitions_path is not None:
+        write_file(job.partitions_path, partitions_text(width).encode())
+
+
+def _paml_stop_warning(outcome: LocusOutcome, options: LocusOptions) -> list[str]:
+    if options.out_format != "paml" or options.stops != "keep" or not outcome.stop_columns:
+        return []
+    return [f"warning: {len(outcome.stop_columns)} column(s) hold stop codons, which codeml reads "
+            f"as missing data in every row; --stops mask writes them NNN"]
+
+
+def _name_warnings(rows: list[Record], out_format: str) -> list[str]:
+    """What the next program will do to a name it cannot read whole."""
+    if out_format != "paml":
+        return []
+    cut = too_long_for_codeml(rows)
+    if not cut:
+        return []
+    return [f"warning: {len(cut)} name(s) longer than the {CODEML_NAME_LENGTH} characters codeml "
+            f"reads, which it cuts short: {name_some(cut)}; --rename gives short names"]
 
 
 def _output_is_plain_fasta(options: LocusOptions) -> bool:
     """Whether the engine's FASTA text is the output file as it is."""
-    return (options.out_format == "fasta" and not options.wrap and not options.drop_gap_columns
-            and not options.keep_short)
+    return (options.out_format == "fasta" and not options.drop_gap_columns
+            and not options.keep_short and not options.rename
+            and options.stops != "drop-columns")
 
 
 def without_gap_columns(rows: list[Record]) -> list[Record]:
@@ -227,7 +294,9 @@ def _version_for(out_format: str) -> str:
 
 def write_alignment(out_path: str, rows: list[Record], ncols: int,
                     options: LocusOptions) -> None:
-    lines = alignment_lines(rows, ncols, options.out_format, options.wrap,
-                            _version_for(options.out_format))
+    if options.out_format == "fasta":
+        write_bytes(out_path, fasta_text(rows, options.wrap))
+        return
+    lines = alignment_lines(rows, ncols, options.out_format, _version_for(options.out_format))
     with output_stream(out_path) as out:
         out.writelines(lines)

@@ -72,14 +72,20 @@ def print_outcome(outcome: LocusOutcome, reporter: Reporter,
 
 
 def tally_text(tally: Tally) -> str:
-    """'9 records written, 2 codons masked, 0 kept, 0 located, 0 padded, 1 left out', and
-    ', 3 frameshifts' when records were written past any."""
+    """'9 records written, 2 codons masked, 0 kept, 0 located, 0 padded, 1 left out', then
+    ', 3 frameshifts' when records were written past any, and the stop codons under '*'
+    where there are some ('; 3 internal stop codons kept')."""
     frameshifts = f", {plural(tally.frameshifts, 'frameshift')}" if tally.frameshifts else ""
+    stops = [f"{plural(count, words[0])} {words[1]}" for count, words in (
+        (tally.stops_kept, ("internal stop codon", "kept")),
+        (tally.stops_masked, ("stop codon", "masked")),
+        (tally.stops_dropped, ("stop codon", "in columns left out"))) if count]
     return (f"{plural(tally.written, 'record')} written, {plural(tally.masked, 'codon')} "
             f"masked, {tally.kept} kept, {tally.located} located, {tally.padded} padded, "
-            f"{tally.left_out} left out{frameshifts}")
+            f"{tally.left_out} left out{frameshifts}" + "".join(f"; {told}" for told in stops))
 
 
 def print_summary(outcome: LocusOutcome) -> None:
     """The last line of a single-locus run."""
-    print(f"{PROG}: {tally_text(outcome.tally)}", file=sys.stderr)
+    unused = f"; {plural(outcome.unused_cds, 'CDS record')} not used" if outcome.unused_cds else ""
+    print(f"{PROG}: {tally_text(outcome.tally)}{unused}", file=sys.stderr)

@@ -4,23 +4,26 @@ from __future__ import annotations
 
 import argparse
 import os
+import re
 import sys
 
 from .codes import CODES_BY_NUMBER
 from .gene_table import load_gene_table
+from .header_pairing import pattern_rule
 from .id_map import load_id_map
 from .locus import LocusOptions
-from .seqio import IN_FORMATS, OUT_FORMATS
-from .translation import FRAMESHIFT_POLICIES, MISMATCH_POLICIES
+from .seqio import IN_FORMATS
+from .writers import OUT_FORMATS
+from .translation import FRAMESHIFT_POLICIES, MISMATCH_POLICIES, STOP_POLICIES
 
 PROG = "ntpepmap"
 
 # One table for both commands' --help; batch words its own status 1 and 2 lines.
 EXIT_STATUS_TABLE = """\
 exit status:
-  0    every record written, no codon masked or kept, nothing padded or left out
-       (notes such as a located coding region do not count)
-  1    some codon masked or kept, some record padded or left out{batch_one}
+  0    every record written in full: masked or kept codons, stop codons and
+       notes are in the summary and the problem lines, and change nothing here
+  1    some record padded or left out (the output lacks data it was given){batch_one}
   2    usage or input error; an output refused; nothing written because every
        record was left out; --strict and any problem{batch_two}
   130  interrupted (143: terminated)
@@ -80,12 +83,34 @@ def _add_format_options(parser: argparse.ArgumentParser) -> None:
                     help="protein alignment format (default: detected from the first line)")
     io.add_argument("--out-format", choices=OUT_FORMATS, default="fasta",
                     help="fasta; phylip (relaxed, as RAxML-NG and IQ-TREE read it); "
-                         "paml (as codeml reads it); clustal (default fasta)")
+                         "paml (as codeml reads it, names of digits too); clustal; nexus (the "
+                         "codon positions as sets, as IQ-TREE and Biopython read them) "
+                         "(default fasta)")
     io.add_argument("--wrap", type=int, default=0, metavar="N",
                     help="FASTA line width; 0 writes each sequence on one line (default 0)")
     io.add_argument("--drop-gap-columns", action="store_true",
                     help="leave out every codon column that has a gap in any row written "
                          "(as codeml's cleandata wants it)")
+
+
+PARTITIONS_HELP = ("the three codon positions as partitions, in RAxML-NG's form (DNA, codon1 = "
+                   "1-N\\3), which IQ-TREE's -p reads too")
+RENAME_HELP = ("names every tree program reads ([A-Za-z0-9_.-], unique, at most 30 characters; "
+               "t0001... where nothing is left), and a tab-separated map of new name and "
+               "original identifier to restore them")
+
+
+def add_name_file_options(parser: argparse.ArgumentParser, beside_each_output: bool) -> None:
+    """--partitions and --rename: files of their own for one locus, or beside each output."""
+    files = parser.add_argument_group("files for the next programs")
+    if beside_each_output:
+        files.add_argument("--partitions", action="store_true",
+                           help=f"write {PARTITIONS_HELP}, beside each output as OUT.partitions")
+        files.add_argument("--rename", action="store_true",
+                           help=f"write {RENAME_HELP}, beside each output as OUT.names.tsv")
+        return
+    files.add_argument("--partitions", metavar="FILE", help=f"write to FILE {PARTITIONS_HELP}")
+    files.add_argument("--rename", metavar="MAP", help=f"write {RENAME_HELP} to MAP")
 
 
 def _add_preparation_options(parser: argparse.ArgumentParser) -> None:
@@ -98,6 +123,13 @@ def _add_preparation_options(parser: argparse.ArgumentParser) -> None:
                          help="pair through a file of two whitespace-separated columns, "
                               "protein identifier then CDS identifier; unlisted protein "
                               "identifiers pair by their own name")
+    pairing.add_argument("--id-pattern", metavar="REGEX",
+                         help="pair by what the pattern's one capture group finds in the whole "
+                              "header line of each protein and CDS record, and by nothing else. "
+                              "Without it, a protein whose identifier names no CDS is looked for "
+                              "in the CDS headers: NCBI's [protein_id=X] and lcl|..._cds_X_N, "
+                              "its Ensembl transcript:ENST... (with or without version), the "
+                              "accession of db|ACC|NAME")
     prep.add_argument("--trim-stop", action=argparse.BooleanOptionalAction, default=True,
                       help="drop a final stop codon of the chosen code when the CDS is exactly "
                            "one codon longer than its residues (on by default; codes 27, 28 "
@@ -139,6 +171,12 @@ def _add_letter_options(parser: argparse.ArgumentParser) -> None:
                               "leaves the record out (default mask). A digit inside a protein "
                               "row (PAL2NAL's notation) is always read as that many nucleotides "
                               "that encode no residue.")
+    letters.add_argument("--stops", choices=STOP_POLICIES, default="keep",
+                         help="a stop codon the protein carries as '*': keep writes it as in the "
+                              "CDS, with a note for each one inside the protein; mask writes NNN "
+                              "in its case, terminal ones too (HyPhy and IQ-TREE's codon models "
+                              "refuse stop codons); drop-columns leaves its column out of every "
+                              "row (default keep)")
 
 
 def _add_report_options(parser: argparse.ArgumentParser) -> None:
@@ -166,6 +204,11 @@ def locus_options(args: argparse.Namespace, parser: argparse.ArgumentParser) -> 
         parser.error("--wrap must be 0 or more")
     gene_table = load_gene_table(args.gene_table) if args.gene_table else None
     id_map = load_id_map(args.id_map) if args.id_map else None
+    if args.id_pattern is not None:
+        try:
+            pattern_rule(args.id_pattern)
+        except (ValueError, re.error) as exc:
+            parser.error(f"--id-pattern: {exc}")
     return LocusOptions(table_num=args.table, gene_table=gene_table, in_format=args.in_format,
                         out_format=args.out_format, wrap=args.wrap,
                         pair_by_order=args.pair_by_order, id_map=id_map, trim_stop=args.trim_stop,
@@ -175,4 +218,6 @@ def locus_options(args: argparse.Namespace, parser: argparse.ArgumentParser) -> 
                         resolve_ambiguity=args.resolve_ambiguity, t_for_u=args.t_for_u,
                         drop_gap_columns=args.drop_gap_columns,
                         keep_reports=args.report is not None, locate=args.locate,
-                        both_strands=args.both_strands, threads=threads)
+                        both_strands=args.both_strands, threads=threads,
+                        id_pattern=args.id_pattern, rename=bool(args.rename),
+                        stops=args.stops)

@@ -9,7 +9,7 @@ from .problems import Problem
 
 TYPE_CHECKING = False  # typing itself costs a batch noticeable start-up time
 if TYPE_CHECKING:
-    from .locus import LocusJob
+    from .job import LocusJob
 
 Record = tuple[str, str]  # (identifier, sequence)
 
@@ -24,20 +24,23 @@ class Status(IntEnum):
 class Tally:
     """Records and codons of one locus or a whole batch, for the summary line."""
 
-    __slots__ = ("written", "masked", "kept", "located", "padded", "left_out", "frameshifts")
+    __slots__ = ("written", "masked", "kept", "located", "padded", "left_out", "stops_kept",
+                 "stops_masked", "stops_dropped", "frameshifts")
 
     def __init__(self) -> None:
         self.written = self.masked = self.kept = self.located = self.padded = self.left_out = 0
+        # Stop codons under '*': inside the protein and kept; masked; in columns left out.
+        self.stops_kept = self.stops_masked = self.stops_dropped = 0
         self.frameshifts = 0  # in the records written
 
     def add(self, other: Tally) -> None:
         for name in self.__slots__:
             setattr(self, name, getattr(self, name) + getattr(other, name))
 
-    def changed_anything(self) -> bool:
-        """Whether a codon was masked or kept, or a record padded, left out or written
-        past a frameshift."""
-        return bool(self.masked or self.kept or self.padded or self.left_out or self.frameshifts)
+    def lacks_data(self) -> bool:
+        """Whether the output lacks data the user gave: a record padded or left out. Masked and
+        kept codons and stop codons are in the output and in the summary."""
+        return bool(self.padded or self.left_out)
 
     def counts(self) -> tuple[int, ...]:
         return tuple(getattr(self, name) for name in self.__slots__)
@@ -60,6 +63,7 @@ if TYPE_CHECKING:
     PackedOutcome = tuple[int, str, list[str], list[PackedProblem], tuple[int, ...]]
 
 _STATUSES = tuple(Status)  # by value: cheaper than calling the enum
+_FATES = {Status.CLEAN: "written", Status.REPORTED: "written with changes", Status.FAILED: "failed"}
 
 
 class LocusOutcome:
@@ -67,7 +71,7 @@ class LocusOutcome:
     everything to tell of it. What was found before an error stays, to be told with it."""
 
     __slots__ = ("job", "status", "rows", "text", "width", "problems", "notes", "located",
-                 "tally", "reports")
+                 "tally", "reports", "unused_cds", "stop_columns")
 
     def __init__(self, job: LocusJob, status: Status = Status.CLEAN,
                  reports: str = "", notes: list[str] | None = None) -> None:
@@ -81,15 +85,29 @@ class LocusOutcome:
         self.located: list[str] = []      # records written from a coding region found in their CDS
         self.tally = Tally()
         self.reports = reports            # the module's framed reports, verbatim, when asked for
+        self.unused_cds = 0               # CDS records that no protein took (told by one locus)
+        self.stop_columns: list[int] = []  # 1-based protein columns holding a stop codon in a row
 
     def changed(self) -> None:
-        """A codon or a record is not written as given."""
+        """The output lacks data the user gave."""
         if self.status == Status.CLEAN:
             self.status = Status.REPORTED
 
     def failed(self, message: str) -> None:
         self.status = Status.FAILED
         self.notes.append(message)
+
+    def fate(self) -> str:
+        """'written', 'written with changes' (a codon or a record not as given) or 'failed'."""
+        return _FATES[self.status]
+
+    def first_message(self) -> str:
+        """The error that ended the locus, or else its first problem or note; '' for none."""
+        if self.status == Status.FAILED and self.notes:
+            return self.notes[-1]
+        if self.problems:
+            return self.problems[0].message
+        return self.notes[0] if self.notes else ""
 
     def packed(self) -> PackedOutcome:
         """What the main process needs of a batch worker's locus; its rows are written already."""

@@ -8,10 +8,11 @@ identifiers repeated unequally, a protein file given as CDS.
 from __future__ import annotations
 
 from collections import Counter
-from collections.abc import Container, Iterable, Mapping
+from collections.abc import Callable, Container, Iterable, Mapping, Set
 
 from .errors import InputError, name_some, shown_path
 from .seqio import Record
+from .writers import UNIQUE_NAME_FORMATS
 
 # Letters of plain nucleotides; a CDS made mostly of anything else is protein.
 _PLAIN_NUCLEOTIDES = str.maketrans("", "", "ACGTUNacgtun-.")
@@ -20,7 +21,6 @@ _PLAIN_LOWER_BYTES = b"acgtun"
 _MIN_PLAIN_FRACTION = 0.5
 
 ROW_GAPS = "-.~"  # gap letters of alignment rows; '-' is the one the module knows
-UNIQUE_NAME_FORMATS = ("phylip", "paml")
 
 # Telling a swapped pair of files apart needs only a sample of each.
 _SAMPLED_RECORDS = 32
@@ -33,6 +33,25 @@ _NOT_LETTERS = b"-.~*"  # gaps and stops; a non-ASCII letter is sampled as "?", 
 # the CDS file holding protein says the same.
 _MIN_LETTERS_TO_JUDGE = 20
 _MIN_DNA_FRACTION = 0.9
+
+
+# Identifier, aligned protein row, unaligned coding sequence prepared for the module.
+Pair = tuple[str, str, str]
+# The whole header lines of the protein alignment's records and of the CDS records, where known.
+HeaderLines = Callable[[], "tuple[list[str], list[str]] | None"]
+
+
+class Repeats:
+    """Identifiers that name more than one record, each as 'name (count)'."""
+
+    __slots__ = ("by_occurrence", "by_header")
+
+    def __init__(self, by_occurrence: list[str], by_header: list[str]) -> None:
+        self.by_occurrence = by_occurrence  # the n-th record paired with the n-th CDS
+        self.by_header = by_header  # each record paired with the CDS of its whole header line
+
+    def __bool__(self) -> bool:
+        return bool(self.by_occurrence or self.by_header)
 
 
 def repeated_identifiers(records: list[Record]) -> list[str]:
@@ -49,8 +68,9 @@ def check_names_fit(proteins: list[Record], out_format: str, path: str) -> None:
     repeated = repeated_identifiers(proteins)
     if repeated:
         raise InputError(path, f"repeated identifiers: {name_some(repeated)}; "
-                               f"{out_format.upper()} output needs every name once "
-                               f"(FASTA and CLUSTAL output may repeat them)")
+                               f"{out_format.upper()} output needs every name once: "
+                               f"--rename makes them unique (FASTA and CLUSTAL output may "
+                               f"repeat them)")
 
 
 def _letters_sample(seqs: Iterable[str]) -> bytes:
@@ -148,16 +168,18 @@ def check_nucleotide(records: list[Record], path: str, upper_case: bool = False,
 
 
 def _check_all_found(proteins: list[Record], wanted: list[str], cds: list[Record],
-                     found: Container[str], pep_path: str, cds_path: str) -> None:
-    missing = [ident if ident == name else f"{ident} (as {name})"
+                     found: Container[str], pep_path: str, cds_path: str, tried: str) -> None:
+    missing = [ident if ident == name or not name else f"{ident} (as {name})"
                for (ident, _), name in zip(proteins, wanted) if name not in found]
     if not missing:
         return
-    hint = ("; if both list the records in the same order, pair them with --pair-by-order"
-            if len(proteins) == len(cds) else "")
+    hint = "; pair them with --id-map or --id-pattern"
+    if len(proteins) == len(cds):
+        hint += ", or, if both list the records in the same order, with --pair-by-order"
     if len(missing) == len(proteins):
+        tried = "; " + tried if tried else ""
         raise InputError(cds_path, f"no identifier of {shown_path(pep_path)} is in this file "
-                                   f"({len(proteins)} and {len(cds)} records){hint}")
+                                   f"({len(proteins)} and {len(cds)} records){tried}{hint}")
     aligned = set(wanted)
     unpaired = [ident for ident, _ in cds if ident not in aligned]
     here = f"; unpaired here: {name_some(unpaired)}" if unpaired else ""
@@ -165,56 +187,82 @@ def _check_all_found(proteins: list[Record], wanted: list[str], cds: list[Record
                                f"{shown_path(pep_path)}: {name_some(missing)}{here}{hint}")
 
 
-def _check_all_used(cds: list[Record], wanted: list[str], pep_path: str, cds_path: str) -> None:
-    aligned = set(wanted)
-    unused = [ident for ident, _ in cds if ident not in aligned]
-    if unused:
-        raise InputError(cds_path, f"{len(unused)} CDS record(s) not in the alignment "
-                                   f"{shown_path(pep_path)}: {name_some(unused)}")
+def _header_keys(wanted: list[str], cds: list[Record], repeated: Set[str],
+                 pep_headers: list[str], cds_headers: list[str]
+                 ) -> tuple[list[str], list[str], set[str]]:
+    """Keys that pair the records: a repeated identifier's by identifier and whole header
+    line where the two files give it the same header lines, as many times each, and not
+    all alike; every other by identifier alone. And the identifiers paired so."""
+    pep_of: dict[str, list[str]] = {}
+    cds_of: dict[str, list[str]] = {}
+    for name, header in zip(wanted, pep_headers):
+        if name in repeated:
+            pep_of.setdefault(name, []).append(header)
+    for (name, _), header in zip(cds, cds_headers):
+        if name in repeated:
+            cds_of.setdefault(name, []).append(header)
+    by_header = {name for name, headers in pep_of.items()
+                 if len(set(headers)) > 1 and Counter(headers) == Counter(cds_of[name])}
+    pep_keys = [f"{name}\n{header}" if name in by_header else name
+                for name, header in zip(wanted, pep_headers)]
+    cds_keys = [f"{name}\n{header}" if name in by_header else name
+                for (name, _), header in zip(cds, cds_headers)]
+    return pep_keys, cds_keys, by_header
 
 
 def _pair_by_occurrence(proteins: list[Record], wanted: list[str], cds: list[Record],
-                        pep_path: str, cds_path: str) -> tuple[list[Record], list[str]]:
-    """The n-th record of a repeated identifier takes the n-th CDS of that identifier."""
-    seqs_of: dict[str, list[str]] = {}
-    for name, seq in cds:
-        seqs_of.setdefault(name, []).append(seq)
+                        pep_path: str, cds_path: str, header_lines: HeaderLines | None = None,
+                        ) -> tuple[list[Record], Repeats]:
+    """The n-th record of a repeated identifier takes the n-th CDS of that identifier, or
+    of its own whole header line where the header lines tell the records apart."""
     wanted_counts = Counter(wanted)
-    differ = [f"{name} ({count} in {shown_path(pep_path)}, {len(seqs_of[name])} here)"
-              for name, count in wanted_counts.items() if len(seqs_of[name]) != count]
+    cds_counts = Counter(name for name, _ in cds)
+    differ = [f"{name} ({count} in {shown_path(pep_path)}, {cds_counts[name]} here)"
+              for name, count in wanted_counts.items() if cds_counts[name] != count]
     if differ:
         raise InputError(cds_path, f"identifiers repeated unequally in the two files: "
                                    f"{name_some(differ)}; repeats pair only when both files "
                                    f"repeat them equally")
-    _check_all_used(cds, wanted, pep_path, cds_path)
+    repeated = {name for name, count in wanted_counts.items() if count > 1}
+    lines = header_lines() if header_lines is not None else None
+    pep_keys, cds_keys, by_header = (wanted, [name for name, _ in cds], set()) \
+        if lines is None else _header_keys(wanted, cds, repeated, *lines)
+    seqs_of: dict[str, list[str]] = {}
+    for key, (_, seq) in zip(cds_keys, cds):
+        seqs_of.setdefault(key, []).append(seq)
     taken = dict.fromkeys(seqs_of, 0)
     paired: list[Record] = []
-    for (ident, _), name in zip(proteins, wanted):
-        paired.append((ident, seqs_of[name][taken[name]]))
-        taken[name] += 1
-    return paired, [f"{name} ({count})" for name, count in wanted_counts.items() if count > 1]
+    for (ident, _), key in zip(proteins, pep_keys):
+        paired.append((ident, seqs_of[key][taken[key]]))
+        taken[key] += 1
+    counted = [(name, f"{name} ({wanted_counts[name]})") for name in wanted_counts
+               if name in repeated]
+    return paired, Repeats([shown for name, shown in counted if name not in by_header],
+                           [shown for name, shown in counted if name in by_header])
 
 
 def pair_by_identifier(proteins: list[Record], cds: list[Record], pep_path: str,
                        cds_path: str, id_map: Mapping[str, str] | None = None,
-                       ) -> tuple[list[Record], list[str]]:
-    """The CDS of each protein row, in the order of the alignment, and the
-    identifiers paired by occurrence, each with its count.
+                       seq_of: Mapping[str, str] | None = None, tried: str = "",
+                       header_lines: HeaderLines | None = None) -> tuple[list[Record], Repeats]:
+    """The CDS of each protein row, in the order of the alignment, and the repeated
+    identifiers, each with its count. CDS records that no protein names are left aside.
 
     id_map gives the CDS identifier of a protein identifier; the protein
-    identifiers it does not list stand for themselves.
+    identifiers it does not list stand for themselves. seq_of: dict(cds), when
+    already made; tried: what else was tried, told when a protein has no CDS.
+    header_lines gives the whole header lines of both files, asked for only when
+    identifiers repeat.
     """
     idents = [ident for ident, _ in proteins]
     wanted = [id_map.get(ident, ident) for ident in idents] if id_map else idents
-    by_ident: dict[str, str] = dict(cds)
+    by_ident = dict(cds) if seq_of is None else seq_of
     aligned = set(wanted)
     if not aligned <= by_ident.keys():  # one C-level test; the names of the missing only then
-        _check_all_found(proteins, wanted, cds, by_ident, pep_path, cds_path)
+        _check_all_found(proteins, wanted, cds, by_ident, pep_path, cds_path, tried)
     if len(by_ident) < len(cds) or len(aligned) < len(wanted):
-        return _pair_by_occurrence(proteins, wanted, cds, pep_path, cds_path)
-    if len(by_ident) > len(aligned):  # every aligned identifier is one of them: some are not
-        _check_all_used(cds, wanted, pep_path, cds_path)
-    return list(zip(idents, map(by_ident.__getitem__, wanted))), []
+        return _pair_by_occurrence(proteins, wanted, cds, pep_path, cds_path, header_lines)
+    return list(zip(idents, map(by_ident.__getitem__, wanted))), Repeats([], [])
 
 
 def pair_by_order(proteins: list[Record], cds: list[Record],

@@ -16,6 +16,7 @@ ROW_TOO_SHORT = "row too short"       # a protein row narrower than the alignmen
 CODING_REGION = "coding region"       # the coding region was found inside a longer CDS
 NO_CODING_REGION = "no coding region"  # a CDS that does not fit holds no single placement
 FRAMESHIFT = "frameshift"             # the CDS has a nucleotide or two its protein has not, or lacks them
+STOP_CODON = "stop codon"             # a stop codon the protein carries as '*', inside it
 
 # What was done about it.
 MASKED = "masked"
@@ -25,6 +26,7 @@ LOCATED = "located"
 PADDED = "padded"
 TRIMMED = "trimmed"                   # the surplus nucleotides are not written
 WRITTEN_SHORT = "written short"       # a short codon row written anyway
+COLUMN_LEFT_OUT = "column left out"   # the codon's column is left out of every row
 
 
 class Problem:

@@ -1,10 +1,11 @@
-"""Reading sequence files and writing codon alignments.
+"""Reading sequence files.
 
-An input file is read whole, as bytes: a read-only mapping of a plain file
-(no copy), or the decompressed content of a gzip, bzip2 or xz file, known by
-its first bytes and not by its name. The tool's native reader turns those
-bytes into records, FASTA, CLUSTAL or PHYLIP, and says in one line where a
-file is not what it should be.
+An input file is opened once (InputFile) and read as bytes: a read-only
+mapping of a plain file (no copy), or the content of a gzip, bzip2 or xz file,
+known by its first bytes and not by its name, in pieces as it is decompressed.
+The tool's native reader turns those bytes into records, FASTA, CLUSTAL or
+PHYLIP (FASTA a run of whole records at a time as the pieces come), and says
+in one line where a file is not what it should be.
 """
 
 from __future__ import annotations
@@ -15,7 +16,8 @@ import sys
 from collections.abc import Iterable, Iterator
 from io import BufferedReader
 
-from ._native import grow_heap_for, read_records
+from . import _native
+from ._native import grow_heap_for
 from .errors import InputError
 from .frameshift_digits import expand_frameshift_digits
 
@@ -23,8 +25,6 @@ Record = tuple[str, str]  # (identifier, sequence)
 Marked = tuple[list[Record], list[int]]  # records, and indices of records to look at
 
 IN_FORMATS = ("auto", "fasta", "clustal", "phylip")
-OUT_FORMATS = ("fasta", "phylip", "paml", "clustal")
-BLOCK_WIDTH = 60
 
 _MAP_POPULATE = getattr(mmap, "MAP_POPULATE", 0)  # Linux: map all pages in one go
 # A smaller file is read faster than mapped: a batch locus's 40 KB in 23 µs rather than 38.
@@ -123,14 +123,8 @@ def _is_compressed(head: bytes) -> bool:
     return any(head.startswith(magic) for magic, _, _ in _COMPRESSED)
 
 
-def _expanded(data: bytes, path: str) -> bytes:
-    """The data, decompressed when its first bytes say it is compressed."""
-    pieces = list(_expanded_pieces(data, path))
-    return pieces[0] if len(pieces) == 1 else b"".join(pieces)
-
-
 def _expanded_pieces(data: bytes, path: str) -> Iterator[bytes]:
-    """_expanded's bytes in pieces, as they are decompressed."""
+    """The decompressed bytes of compressed data, in pieces as they are decompressed."""
     for magic, name, decompress in _COMPRESSED:
         if data.startswith(magic):
             try:
@@ -138,7 +132,6 @@ def _expanded_pieces(data: bytes, path: str) -> Iterator[bytes]:
                 return
             except _Damaged as exc:
                 raise InputError(path, f"damaged {name} data: {exc}") from None
-    yield data
 
 
 class _Decompressing:
@@ -147,24 +140,28 @@ class _Decompressing:
     go, so that the pieces are read while the rest is decompressed, and each piece
     is let go once it is handed on."""
 
-    __slots__ = ("_thread", "_pieces", "_done", "_error", "_ready")
+    __slots__ = ("_thread", "_pieces", "_done", "_stopped", "_error", "_ready")
 
-    def __init__(self, path: str) -> None:
+    def __init__(self, source: BufferedReader | bytes, path: str) -> None:
         import threading  # only runs that read compressed files need it
 
         self._pieces: list[bytes] = []  # decompressed, not yet handed on
         self._done = False
+        self._stopped = False
         self._error: BaseException | None = None
         self._ready = threading.Condition()
-        self._thread = threading.Thread(target=self._run, args=(path,), daemon=True)
+        self._thread = threading.Thread(target=self._run, args=(source, path), daemon=True)
         self._thread.start()
 
-    def _run(self, path: str) -> None:
+    def _run(self, source: BufferedReader | bytes, path: str) -> None:
         try:
-            with open(path, "rb") as stream:
-                data = stream.read()
-            for piece in _expanded_pieces(data, path):
+            if not isinstance(source, bytes):  # the open file, read here and closed
+                with source:
+                    source = source.read()
+            for piece in _expanded_pieces(source, path):
                 with self._ready:
+                    if self._stopped:
+                        return
                     self._pieces.append(piece)
                     self._ready.notify()
         except BaseException as exc:  # raised where the pieces are asked for
@@ -189,79 +186,99 @@ class _Decompressing:
                     raise self._error
                 return
 
-    def result(self) -> bytes:
-        pieces = list(self.pieces())
-        return pieces[0] if len(pieces) == 1 else b"".join(pieces)
+    def stop(self) -> None:
+        """No more pieces are wanted: the thread ends at the next one."""
+        with self._ready:
+            self._stopped = True
+            self._pieces = []
 
 
-_AHEAD: dict[str, _Decompressing] = {}  # by path, until read
+class InputFile:
+    """An input file opened once, for the time of a with block; '-' is standard input.
 
+    A compressed file (gzip, bzip2 or xz, known by its first bytes, not its name) is
+    decompressed on a thread of its own from the moment it is opened and read in pieces
+    as they come: a locus opens its CDS file, the larger, before it reads the alignment.
+    A plain file of a megabyte or more is mapped and the mapping read as it is: reading
+    it into a bytes object first would copy the file and fault in the fresh memory of
+    that copy; a smaller one is read, which costs less than mapping it. A file that
+    cannot be opened is said so when it is read, so that the faults of a locus's inputs
+    are told in the order the inputs are read.
+    """
 
-class DecompressedAhead:
-    """For the time of a with block, a compressed input file is decompressed on
-    a thread of its own from the start, ready for the read of it in the block."""
-
-    __slots__ = ("path",)
+    __slots__ = ("path", "_stream", "_view", "_data", "_decompressing", "_error")
 
     def __init__(self, path: str) -> None:
         self.path = path
-
-    def __enter__(self) -> None:
-        if self.path == "-" or self.path in _AHEAD:
-            return
-        try:
-            with open(self.path, "rb") as stream:
-                compressed = _is_compressed(stream.read(_MAGIC_BYTES))
-        except OSError:  # the read says what is wrong
-            return
-        if compressed:
-            _AHEAD[self.path] = _Decompressing(self.path)
-
-    def __exit__(self, *exc_info: object) -> None:
-        _AHEAD.pop(self.path, None)
-
-
-class _FileBytes:
-    """The bytes of an input file, decompressed, for the time of a with block;
-    '-' is standard input, read once.
-
-    A plain file of a megabyte or more is mapped and the mapping handed on as it
-    is: reading it into a bytes object first would copy the file and fault in the
-    fresh memory of that copy; a smaller one is read, which costs less than
-    mapping it. A compressed file is read (it is the smaller) and decompressed.
-    """
-
-    __slots__ = ("path", "_ahead", "_stream", "_view")
-
-    def __init__(self, path: str, ahead: _Decompressing | None = None) -> None:
-        self.path = path
-        self._ahead = ahead  # the file, being decompressed already
         self._stream: BufferedReader | None = None
         self._view: mmap.mmap | None = None
+        self._data: bytes | mmap.mmap | None = None
+        self._decompressing: _Decompressing | None = None
+        self._error: InputError | None = None
 
-    def __enter__(self) -> bytes | mmap.mmap:
+    def __enter__(self) -> InputFile:
         try:
-            if self.path == "-":
-                return _expanded(sys.stdin.buffer.read(), self.path)
-            if self._ahead is not None:
-                return self._ahead.result()
-            self._stream = open(self.path, "rb")
-            if _is_compressed(self._stream.peek(_MAGIC_BYTES)):
-                return _expanded(self._stream.read(), self.path)
-            if os.fstat(self._stream.fileno()).st_size >= _MAP_AT_LEAST:
-                self._view = _map(self._stream)
-            return self._view if self._view is not None else self._stream.read()
-        except BaseException as exc:
-            self.__exit__()
-            if isinstance(exc, OSError):
-                raise InputError(self.path, exc.strerror or str(exc)) from None
-            raise
+            self._open()
+        except OSError as exc:
+            self._error = InputError(self.path, exc.strerror or str(exc))
+        return self
+
+    def _open(self) -> None:
+        if self.path == "-":
+            data = sys.stdin.buffer.read()
+            if _is_compressed(data[:_MAGIC_BYTES]):
+                self._decompressing = _Decompressing(data, self.path)
+            else:
+                self._data = data
+            return
+        self._stream = open(self.path, "rb")
+        if _is_compressed(self._stream.peek(_MAGIC_BYTES)):
+            stream, self._stream = self._stream, None  # the thread reads it and closes it
+            self._decompressing = _Decompressing(stream, self.path)
 
     def __exit__(self, *exc_info: object) -> None:
+        if self._decompressing is not None:
+            self._decompressing.stop()
         if self._view is not None:
             self._view.close()
         if self._stream is not None:
             self._stream.close()
+
+    def _content(self) -> bytes | mmap.mmap | Iterator[bytes]:
+        """The file's bytes, or their pieces as they are decompressed."""
+        if self._error is not None:
+            raise self._error
+        if self._decompressing is not None:
+            return self._decompressing.pieces()
+        if self._data is None:
+            assert self._stream is not None
+            if os.fstat(self._stream.fileno()).st_size >= _MAP_AT_LEAST:
+                self._view = _map(self._stream)
+            self._data = self._view if self._view is not None else self._stream.read()
+        return self._data
+
+    def read(self, in_format: str, plain_letters: bytes | None = None,
+             headers: bool = False, frameshift_digits: bool = False) -> Reading:
+        """The file's records in a format ('auto': known by its first line); see Reading.
+        frameshift_digits: a protein alignment's, with PAL2NAL's frameshift digits."""
+        try:
+            reading = Reading(*_native.read_records(self._content(), in_format, plain_letters, headers,
+                                                    frameshift_digits))
+            return _with_digits_spread(reading) if frameshift_digits else reading
+        except ValueError as exc:  # the reader's one-line message, naming line and record
+            raise InputError(self.path, str(exc)) from None
+        except OSError as exc:
+            raise InputError(self.path, exc.strerror or str(exc)) from None
+
+    def text(self) -> str:
+        """The whole file as text, line ends made '\\n' as in text mode."""
+        try:
+            content = self._content()
+            if not isinstance(content, (bytes, mmap.mmap)):
+                content = b"".join(content)
+        except OSError as exc:
+            raise InputError(self.path, exc.strerror or str(exc)) from None
+        return _decoded_text(content, self.path)
 
 
 def ready_heap_for(paths: Iterable[str]) -> None:
@@ -277,58 +294,57 @@ def ready_heap_for(paths: Iterable[str]) -> None:
     grow_heap_for(expected)
 
 
-def _read_records(path: str, in_format: str, plain_letters: bytes | None,
-                  frameshift_digits: bool = False) -> tuple[str, list[Record], list[int] | None]:
-    """(format, records, indices of records with letters not in plain_letters, or
-    with frameshift_digits of those holding frameshift digits)."""
-    ahead = _AHEAD.pop(path, None)
-    if ahead is not None and in_format == "fasta" and not frameshift_digits:
-        return _read_fasta_in_pieces(path, ahead, plain_letters)
-    with _FileBytes(path, ahead) as data:
-        try:
-            return read_records(data, in_format, plain_letters, frameshift_digits)
-        except ValueError as exc:  # the reader's one-line message, naming line and record
-            raise InputError(path, str(exc)) from None
+class Reading:
+    """What a reading of a file gives: its format, its records, and as asked the indices of
+    the records with letters not in the plain set and each record's whole header line
+    (FASTA: what follows '>'; CLUSTAL and PHYLIP: the name)."""
+
+    __slots__ = ("format", "records", "marked", "headers")
+
+    def __init__(self, format: str, records: list[Record], marked: list[int] | None = None,
+                 headers: list[str] | None = None) -> None:
+        self.format = format
+        self.records = records
+        self.marked = marked    # None unless plain letters were given
+        self.headers = headers  # None unless asked for
 
 
-def _read_fasta_in_pieces(path: str, ahead: _Decompressing, plain_letters: bytes | None
-                          ) -> tuple[str, list[Record], list[int] | None]:
-    """_read_records of FASTA being decompressed, read a run of whole records at a
-    time as the pieces come. Text the reader refuses is read again whole from the
-    file, so that its message names the line and record in the whole file."""
-    records: list[Record] = []
-    marked: list[int] | None = None if plain_letters is None else []
+def _with_digits_spread(reading: Reading) -> Reading:
+    """A protein alignment's reading, whose marked records hold frameshift digits, with
+    each digit spread over its columns."""
+    if reading.marked:
+        reading.records = expand_frameshift_digits(reading.records, reading.marked)
+    reading.marked = None
+    return reading
 
-    def read(text: bytes | memoryview) -> None:
-        _, more, more_marked = read_records(text, "fasta", plain_letters)
-        if marked is not None:
-            marked.extend(len(records) + index for index in more_marked)
-        records.extend(more)
 
+def read_records(path: str, in_format: str, plain_letters: bytes | None = None,
+                 headers: bool = False, frameshift_digits: bool = False) -> Reading:
+    """The records of a file ('-' is standard input) in a format ('auto': known by its first line)."""
+    with InputFile(path) as opened:
+        return opened.read(in_format, plain_letters, headers, frameshift_digits)
+
+
+def read_content(data: bytes, name: str, in_format: str, plain_letters: bytes | None = None,
+                 headers: bool = False, frameshift_digits: bool = False) -> Reading:
+    """read_records of content read already (an open file handed to the Python API),
+    decompressed when its first bytes say so; name: what messages call it."""
+    content = _expanded_pieces(data, name) if _is_compressed(data[:_MAGIC_BYTES]) else data
     try:
-        rest = b""  # the start of a record the pieces so far end inside of
-        for piece in ahead.pieces():
-            end = piece.rfind(b"\n>") + 1  # where the piece's last record starts
-            if end == 0:
-                rest += piece
-                continue
-            start = piece.find(b"\n>") + 1 if rest else 0
-            if rest:  # the record across the cut, put together: a copy of it alone
-                read(rest + piece[:start])
-            if start < end:
-                read(memoryview(piece)[start:end])
-            rest = piece[end:]
-        if rest or not records:
-            read(rest)
-    except OSError as exc:
-        raise InputError(path, exc.strerror or str(exc)) from None
-    except ValueError:  # read again from the file: the pieces read are gone
-        with _FileBytes(path) as data:
-            try:
-                return read_records(data, "fasta", plain_letters)
-            except ValueError as exc:
-                raise InputError(path, str(exc)) from None
-    return "fasta", records, marked
+        reading = Reading(*_native.read_records(content, in_format, plain_letters, headers,
+                                                frameshift_digits))
+        return _with_digits_spread(reading) if frameshift_digits else reading
+    except ValueError as exc:  # the reader's one-line message, naming line and record
+        raise InputError(name, str(exc)) from None
+
+
+def read_locus_files(pep_path: str, cds_path: str, in_format: str, cds_letters: bytes,
+                     headers: bool = False) -> tuple[Reading, Reading]:
+    """A locus's alignment and CDS file. The CDS file is opened first: a compressed one is
+    decompressed while the alignment is read."""
+    with InputFile(cds_path) as cds:
+        proteins = read_records(pep_path, in_format, headers=headers, frameshift_digits=True)
+        return proteins, cds.read("fasta", cds_letters, headers)
 
 
 def _decoded_text(data: bytes | mmap.mmap, path: str) -> str:
@@ -345,13 +361,13 @@ def _decoded_text(data: bytes | mmap.mmap, path: str) -> str:
 
 def read_text(path: str) -> str:
     """The whole file as text, line ends made '\\n' as in text mode; '-' is standard input."""
-    with _FileBytes(path) as data:
-        return _decoded_text(data, path)
+    with InputFile(path) as opened:
+        return opened.text()
 
 
 def read_fasta(path: str) -> list[Record]:
     """Records of a FASTA file ('-' is standard input): identifier, letters."""
-    return _read_records(path, "fasta", None)[1]
+    return read_records(path, "fasta").records
 
 
 def read_fasta_marked(path: str, letters: bytes) -> Marked:
@@ -360,67 +376,12 @@ def read_fasta_marked(path: str, letters: bytes) -> Marked:
     The reader looks at every letter as it copies it, so that a later look at
     what else the records hold can skip those made only of letters.
     """
-    _, records, marked = _read_records(path, "fasta", letters)
-    assert marked is not None
-    return records, marked
+    reading = read_records(path, "fasta", letters)
+    assert reading.marked is not None
+    return reading.records, reading.marked
 
 
 def read_alignment(path: str, in_format: str) -> list[Record]:
     """Records of an alignment file, FASTA, CLUSTAL or PHYLIP ('auto': known by its first line),
     with PAL2NAL's frameshift digits inside rows spread over their columns."""
-    _, records, holding = _read_records(path, in_format, None, True)
-    return expand_frameshift_digits(records, holding) if holding else records
-
-
-def _chunks(row: str, width: int) -> Iterator[str]:
-    for start in range(0, len(row), width):
-        yield row[start:start + width]
-
-
-def fasta_lines(records: Iterable[Record], wrap: int) -> Iterator[str]:
-    for ident, row in records:
-        yield f">{ident}\n"
-        if wrap > 0 and row:
-            yield "\n".join(_chunks(row, wrap)) + "\n"
-        else:
-            yield row + "\n"
-
-
-def phylip_lines(records: list[Record], ncols: int) -> Iterator[str]:
-    """Relaxed sequential PHYLIP: names of any length, one taxon per line."""
-    width = max((len(ident) for ident, _ in records), default=0)
-    yield f"{len(records)} {ncols}\n"
-    for ident, row in records:
-        yield f"{ident.ljust(width)}  {row}\n"
-
-
-def paml_lines(records: list[Record], ncols: int) -> Iterator[str]:
-    """Sequential format as codeml reads it: a name line, then the sequence."""
-    yield f"  {len(records)}  {ncols}\n\n"
-    for ident, row in records:
-        yield f"{ident}\n"
-        yield "\n".join(_chunks(row, BLOCK_WIDTH)) + "\n\n"
-
-
-def clustal_lines(records: list[Record], ncols: int, version: str) -> Iterator[str]:
-    yield f"CLUSTAL multiple sequence alignment (ntpepmap {version})\n\n"
-    width = max((len(ident) for ident, _ in records), default=0) + 6
-    for start in range(0, ncols, BLOCK_WIDTH):
-        yield "\n"
-        for ident, row in records:
-            yield f"{ident.ljust(width)}{row[start:start + BLOCK_WIDTH]}\n"
-
-
-def alignment_lines(records: list[Record], ncols: int, out_format: str,
-                    wrap: int, version: str) -> Iterator[str]:
-    if out_format == "fasta":
-        return fasta_lines(records, wrap)
-    if out_format == "phylip":
-        return phylip_lines(records, ncols)
-    if out_format == "paml":
-        return paml_lines(records, ncols)
-    return clustal_lines(records, ncols, version)
-
-
-def default_extension(out_format: str) -> str:
-    return {"fasta": ".fasta", "phylip": ".phy", "paml": ".paml", "clustal": ".aln"}[out_format]
+    return read_records(path, in_format, frameshift_digits=True).records

@@ -6,18 +6,20 @@ from __future__ import annotations
 from ._native import translate_locus
 from .codes import terminal_stops
 from .errors import InputError, name_some, plural, shown_path
-from .outcome import LocusOutcome, Record
-from .problems import (CDS_TOO_LONG, CDS_TOO_SHORT, CODING_REGION, FRAMESHIFT, KEPT, LEFT_OUT,
-                       LOCATED, MASKED, MISMATCH, NO_CODING_REGION, NOT_IN_CODE, PADDED,
-                       ROW_TOO_SHORT, TRIMMED, WRITTEN_SHORT, WRONG_PAIRING, Problem)
+from .outcome import LocusOutcome, Record, Tally
+from .problems import (CDS_TOO_LONG, CDS_TOO_SHORT, CODING_REGION, COLUMN_LEFT_OUT, FRAMESHIFT,
+                       KEPT, LEFT_OUT, LOCATED, MASKED, MISMATCH, NO_CODING_REGION, NOT_IN_CODE,
+                       PADDED, ROW_TOO_SHORT, STOP_CODON, TRIMMED, WRITTEN_SHORT, WRONG_PAIRING,
+                       Problem)
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from ._native import FrameshiftReport, LocusTranslation, RecordReport
-    from .locus import LocusOptions
+    from .job import LocusOptions
 
 MISMATCH_POLICIES = ("mask", "keep", "drop")
 FRAMESHIFT_POLICIES = ("mask", "drop")
+STOP_POLICIES = ("keep", "mask", "drop-columns")
 
 _DONE_TO_CODON = {"mask": MASKED, "keep": KEPT, "drop": LEFT_OUT}
 _DONE_IN_WORDS = {"mask": "masked", "keep": "kept", "drop": "record left out"}
@@ -28,7 +30,7 @@ class EngineSettings:
 
     __slots__ = ("code", "mismatch", "frameshifts", "upper_case", "resolve_ambiguity", "t_for_u",
                  "keep_reports", "locate", "both_strands", "trim_stop", "terminal_stops",
-                 "keep_short", "fasta_text", "threads")
+                 "keep_short", "stops", "fasta_text", "wrap", "threads")
 
     def __init__(self, options: LocusOptions, fasta_text: bool = False) -> None:
         self.code: int | dict[str, list[str]] = (options.table_num if options.gene_table is None
@@ -44,7 +46,9 @@ class EngineSettings:
         self.trim_stop = options.trim_stop
         self.terminal_stops = sorted(terminal_stops(options.table_num, options.gene_table))
         self.keep_short = options.keep_short
+        self.stops = options.stops
         self.fasta_text = fasta_text
+        self.wrap = options.wrap
         self.threads = options.threads
 
     def code_name(self) -> str:
@@ -80,6 +84,7 @@ def translate(stem: str, proteins: list[Record], cds: list[str], options: LocusO
                       f"alignment's {found.width}") for index, length in found.padded]
     held_back: list[Problem] = []  # CDS too short: told first, as they are found before any other
     problems: list[Problem] = []
+    stops: list[Problem] = []  # notes, not problems: they change no exit status, --strict or not
     named: list[str] = []  # records with a problem, held back ones first
     ragged: list[tuple[str, int, RecordReport]] = []
     located = list(found.clean_located)
@@ -99,6 +104,8 @@ def translate(stem: str, proteins: list[Record], cds: list[str], options: LocusO
             ragged.append((ident, record.row_length, record))
         if record.located and record.fate == "written":  # as the tally counts it
             located.append(record.index)
+        if record.fate == "written":
+            stops += words.stop_codons()
         _count(tally, record, settings.mismatch)
     tally.located += len(found.clean_located)
     outcome.problems += padded + held_back + problems
@@ -114,9 +121,20 @@ def translate(stem: str, proteins: list[Record], cds: list[str], options: LocusO
     tally.written = len(proteins) - tally.left_out
     if tally.written == 0:
         raise InputError(pep_name, "every record was left out; nothing written")
-    if ragged or tally.changed_anything():
+    if tally.lacks_data():
         outcome.changed()
+    outcome.problems += stops
+    _count_stops(tally, found, len(stops), settings.stops)
+    outcome.stop_columns = found.stop_columns
     _keep_rows(outcome, found, proteins, options.keep_short)
+    if settings.stops == "drop-columns" and outcome.stop_columns:
+        outcome.rows = without_codon_columns(outcome.rows, outcome.stop_columns)
+    if any(record.failed for record in found.records):  # imported only where codons fail
+        from .table_hint import table_hint
+
+        hint = table_hint(found.records, proteins, cds, settings)
+        if hint:
+            outcome.notes.append(f"{shown_path(pep_name)}: {hint}")
 
 
 def _keep_rows(outcome: LocusOutcome, found: LocusTranslation, proteins: list[Record],
@@ -128,6 +146,17 @@ def _keep_rows(outcome: LocusOutcome, found: LocusTranslation, proteins: list[Re
     full = 3 * found.width
     outcome.rows = [(ident, row) for (ident, _), row in zip(proteins, found.rows)
                     if row is not None and (keep_short or len(row) == full)]
+
+
+def without_codon_columns(rows: list[Record], columns: list[int]) -> list[Record]:
+    """The rows without the codons of the given protein columns (1-based, ascending)."""
+    runs: list[tuple[int, int]] = []
+    start = 0
+    for column in columns:
+        if 3 * (column - 1) > start:
+            runs.append((start, 3 * (column - 1)))
+        start = 3 * column
+    return [(ident, "".join(row[a:b] for a, b in runs) + row[start:]) for ident, row in rows]
 
 
 def _ran_out(record: RecordReport) -> bool:
@@ -151,6 +180,16 @@ def _count(tally: object, record: RecordReport, mismatch: str) -> None:
         tally.masked += record.failed  # type: ignore[attr-defined]
     elif mismatch == "keep":
         tally.kept += record.failed  # type: ignore[attr-defined]
+
+
+def _count_stops(tally: Tally, found: LocusTranslation, internal: int, policy: str) -> None:
+    """Kept, only the stop codons inside the proteins count; masked or dropped, all of them."""
+    if policy == "mask":
+        tally.stops_masked += found.stop_codons
+    elif policy == "drop-columns":
+        tally.stops_dropped += found.stop_codons
+    else:
+        tally.stops_kept += internal
 
 
 def _placements_found(count: int, settings: EngineSettings, where: str = "it") -> str:
@@ -201,6 +240,17 @@ class _Words:
                              f"{self.settings.code_name()} "
                              f"{_placements_found(record.placements, self.settings)}"
                              f"{self._frameshifts_found()}; left out")
+
+    def stop_codons(self) -> list[Problem]:
+        """A note for each stop codon inside the protein: a terminal one is what a CDS ends
+        with, and is only counted."""
+        policy = self.settings.stops
+        where = f"{shown_path(self.pep_name)}: {self.ident}"
+        return [Problem(self.ident, STOP_CODON, _STOP_DONE[policy],
+                        f"{where}: column {stop.column} (residue {stop.residue_number}): internal "
+                        f"stop codon {stop.triplet} under *; {_STOP_DONE_IN_WORDS[policy]}",
+                        stop.column, stop.residue_number, "*", stop.triplet)
+                for stop in self.record.stops if not stop.terminal]
 
     def record_problems(self) -> list[Problem]:
         record, settings = self.record, self.settings
@@ -265,8 +315,13 @@ class _Words:
         first = found[0]
         dropped = " (--frameshifts drop)" if self.settings.frameshifts == "drop" else ""
         held = plural(len(found), "frameshift")
-        return (f"; allowing frameshifts, its best threading holds {held}{dropped}, the first at column {first.column} (residue {first.residue_number}, "
-                f"CDS {first.cds_position})")
+        return (f"; allowing frameshifts, its best threading holds {held}{dropped}, the first "
+                f"at column {first.column} (residue {first.residue_number}, CDS {first.cds_position})")
+
+
+_STOP_DONE = {"keep": KEPT, "mask": MASKED, "drop-columns": COLUMN_LEFT_OUT}
+_STOP_DONE_IN_WORDS = {"keep": "kept", "mask": "masked",
+                       "drop-columns": "its column left out of every row"}
 
 
 def _ragged_problem(cds_path: str, ident: str, length: int, record: RecordReport, expected: int,

@@ -46,6 +46,7 @@ void RecordOutcome::clear() noexcept {
     residues = nucleotides = failed = without_nucleotides = 0;
     located = false;
     placements.reset();
+    stops.clear();
     report.clear();
     frameshifts.clear();
 }
@@ -87,10 +88,11 @@ private:
 void Engine::translate(std::string_view file_stem, std::string_view name, std::string_view row, std::string_view cds,
                        RecordOutcome& outcome) {
     outcome.clear();
-    const std::string_view peptide = streamline_peptide(row, peptide_storage_);
+    const std::string_view streamlined = streamline_peptide(row, peptide_storage_);
     // A digit is streamlined away, so only a row that streamlining changed may hold one.
-    if (peptide.data() != row.data() && translate_frameshift_digits(file_stem, name, row, cds, outcome)) return;
+    if (streamlined.data() != row.data() && translate_frameshift_digits(file_stem, name, row, cds, outcome)) return;
     letters_.prepare(cds, options_.letters);
+    const std::string_view peptide = with_read_through_residues(row, streamlined, peptide_storage_);
     outcome.residues = residue_count(peptide);
     if (options_.trim_stop) trim_terminal_stop(outcome.residues);
     if (letters_.checked().size() < TRIPLET * outcome.residues && !options_.keep_short) {
@@ -130,7 +132,11 @@ void Engine::translate(std::string_view file_stem, std::string_view name, std::s
         back_translate(file_stem, name, peptide, outcome);
     }
     decide_fate(outcome);
-    if (outcome.fate == RecordFate::wrong_pairing) retry_with_frameshifts(file_stem, name, peptide, cds, outcome);
+    if (outcome.fate == RecordFate::written) {
+        find_stop_codons(peptide, letters_, options_.stops, outcome);
+    } else if (outcome.fate == RecordFate::wrong_pairing) {
+        retry_with_frameshifts(file_stem, name, peptide, cds, outcome);
+    }
 }
 
 // A stop codon just beyond the residues ends the CDS; it has no residue of its own to be written under.

@@ -9,6 +9,7 @@
 
 #include "engine/cds_letters.hpp"
 #include "engine/genetic_code.hpp"
+#include "engine/stop_codons.hpp"
 #include "locate/coding_region_locator.hpp"
 #include "locate/frameshift_aligner.hpp"
 #include "translator/amino_acid_translator.hpp"
@@ -43,6 +44,7 @@ struct EngineOptions {
     std::uint64_t terminal_stops = 0;  // bit k: TCAG codon number k may end a CDS
     // Translate a CDS with fewer triplets than residues anyway, into a short row.
     bool keep_short = false;
+    StopPolicy stops = StopPolicy::keep;
 };
 
 struct SiteProblem {
@@ -87,6 +89,7 @@ struct RecordOutcome {
     std::size_t without_nucleotides = 0;
     bool located = false;                     // the coding region found in the CDS was used
     std::optional<std::size_t> placements;    // how many the search found, when it ran
+    std::vector<StopCodon> stops;             // under '*', in a record written
     std::string report;  // the framed report, when kept
     // Of the threading the row was written from, or of the cheapest one found for a record left
     // out (too many frameshifts or mismatches, or FrameshiftPolicy::drop).

@@ -5,6 +5,7 @@
 #include <bit>
 
 #include "engine/engine.hpp"
+#include "engine/stop_codons.hpp"
 
 namespace ntpepmap::engine {
 namespace {
@@ -47,6 +48,7 @@ void Engine::retry_with_frameshifts(std::string_view file_stem, std::string_view
     outcome.placements = placements;
     outcome.frameshifts = std::move(sites);
     decide_fate(outcome);
+    if (outcome.fate == RecordFate::written) find_stop_codons(peptide, letters_, options_.stops, outcome);
 }
 
 // The piece of each residue (into pieces_) and the site of each frameshift.

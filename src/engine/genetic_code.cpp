@@ -2,15 +2,32 @@
 
 #include <algorithm>
 
+#include "engine/stop_codons.hpp"
 #include "iupac/iupac.hpp"
 #include "tables/start_codons.hpp"
 
 namespace ntpepmap::engine {
 
-GeneticCode::GeneticCode(const CodonTable& table, TableNumber number)
-    : table_(table), lookup_(table), start_codons_(start_codons_of(number)), built_in_(true) {}
+namespace {
 
-GeneticCode::GeneticCode(const CodonTable& table) : table_(table), lookup_(table) {}
+CodonTable with_read_through_codons(const CodonTable& table) {
+    CodonTable checked = table;
+    checked.try_emplace(U'U', CodonList{std::string(SELENOCYSTEINE_CODON)});
+    checked.try_emplace(U'O', CodonList{std::string(PYRROLYSINE_CODON)});
+    return checked;
+}
+
+}  // namespace
+
+GeneticCode::GeneticCode(const CodonTable& table, TableNumber number)
+    : table_(table),
+      checked_table_(with_read_through_codons(table)),
+      lookup_(checked_table_),
+      start_codons_(start_codons_of(number)),
+      built_in_(true) {}
+
+GeneticCode::GeneticCode(const CodonTable& table)
+    : table_(table), checked_table_(with_read_through_codons(table)), lookup_(checked_table_) {}
 
 std::u32string GeneticCode::letters_encoded_by(std::string_view triplet) const {
     constexpr std::u32string_view DERIVED = U"BJZX";

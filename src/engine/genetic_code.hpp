@@ -19,6 +19,7 @@ public:
     explicit GeneticCode(const CodonTable& table);             // a caller's table
 
     const CodonTable& table() const noexcept { return table_; }
+    // The lookup of the check: the table's, with U over TGA and O over TAG unless it has its own.
     const CodonLookup& lookup() const noexcept { return lookup_; }
     // Bit k set: TCAG codon number k may stand for an initiator M.
     std::uint64_t start_codons() const noexcept { return start_codons_; }
@@ -29,6 +30,7 @@ public:
 
 private:
     const CodonTable& table_;
+    CodonTable checked_table_;  // table_, with U and O over their stop codons where it has neither
     CodonLookup lookup_;
     std::uint64_t start_codons_ = 0;
     bool built_in_ = false;

@@ -35,7 +35,7 @@ void AlignedRecords::append(std::size_t number, std::string_view piece, std::siz
 }
 
 void AlignedRecords::hand_over(RecordSink& sink) const {
-    for (const AlignedRecord& record : records_) sink.take(record.identifier, record.sequence, record.facts);
+    for (const AlignedRecord& record : records_) sink.take(record.identifier, record.identifier, record.sequence, record.facts);
 }
 
 }  // namespace ntpepmap::reader

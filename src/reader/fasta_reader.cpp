@@ -25,21 +25,22 @@ std::size_t next_record(std::string_view text, std::size_t from) noexcept {
 // Where a record whose '>' is at `start` lies.
 struct RecordPlace {
     std::string_view identifier;
+    std::string_view header;
     std::size_t body_start;
     std::size_t end;  // where the next record starts, or the end of the text
 };
 
 RecordPlace place_of_record(std::string_view text, std::size_t start) noexcept {
     const std::size_t name_end = std::min(text.find('\n', start), text.size());
-    const std::string_view identifier = first_word(text.substr(start + 1, name_end - start - 1)).first;
+    const std::string_view name_line = text.substr(start + 1, name_end - start - 1);
     const std::size_t end = next_record(text, name_end);
-    return {identifier, std::min(name_end + 1, end), end};
+    return {first_word(name_line).first, trim_white_space(name_line), std::min(name_end + 1, end), end};
 }
 
 class FastaReader {
 public:
-    FastaReader(std::string_view text, const LetterClasses& classes, RecordSink& sink)
-        : text_(text), classes_(classes), sink_(sink) {}
+    FastaReader(std::string_view text, const LetterClasses& classes, RecordSink& sink, TextStart start)
+        : text_(text), classes_(classes), sink_(sink), start_(start), record_(start.record - 1) {}
 
     void read() {
         const std::size_t first = text_.find_first_not_of(WHITE_SPACE);
@@ -54,7 +55,7 @@ private:
     // Reads the record whose '>' is at `start`; returns where the next one starts.
     std::size_t read_record(std::size_t start) {
         ++record_;
-        const auto [identifier, body_start, end] = place_of_record(text_, start);
+        const auto [identifier, header, body_start, end] = place_of_record(text_, start);
         if (const auto problem = identifier_problem(identifier)) throw ReadError(line_at(start), record_, {}, *problem);
         const std::string_view body = text_.substr(body_start, end - body_start);
         if (letters_.size() < body.size()) letters_.resize(body.size());
@@ -62,7 +63,7 @@ private:
         std::size_t count = copy_letters(body, classes_, letters_.data(), facts);
         if (!facts.ascii()) check_body_lines(body_start, body, identifier);
         if (facts.digits_to_read(classes_)) count = read_frameshift_lines(body_start, body, identifier, facts);
-        sink_.take(identifier, std::string_view(letters_.data(), count), facts);
+        sink_.take(identifier, header, std::string_view(letters_.data(), count), facts);
         return end;
     }
 
@@ -94,13 +95,14 @@ private:
     }
 
     [[nodiscard]] std::size_t line_at(std::size_t offset) const noexcept {
-        return line_number_at(text_, offset);
+        return start_.line - 1 + line_number_at(text_, offset);
     }
 
     std::string_view text_;
     const LetterClasses& classes_;
     RecordSink& sink_;
-    std::size_t record_ = 0;
+    TextStart start_;
+    std::size_t record_;
     std::string letters_;  // the sequence being read, reused: it grows to the longest record's text
 };
 
@@ -126,16 +128,16 @@ std::optional<std::vector<std::string_view>> fasta_runs(std::string_view text, s
 
 bool lay_out_fasta(std::string_view run, std::vector<FastaRecordText>& records) {
     for (std::size_t start = 0; start < run.size();) {
-        const auto [identifier, body_start, end] = place_of_record(run, start);
+        const auto [identifier, header, body_start, end] = place_of_record(run, start);
         if (identifier_problem(identifier)) return false;
-        records.push_back({identifier, run.substr(body_start, end - body_start)});
+        records.push_back({identifier, header, run.substr(body_start, end - body_start)});
         start = end;
     }
     return true;
 }
 
-void read_fasta(std::string_view text, const LetterClasses& classes, RecordSink& sink) {
-    FastaReader(text, classes, sink).read();
+void read_fasta(std::string_view text, const LetterClasses& classes, RecordSink& sink, TextStart start) {
+    FastaReader(text, classes, sink, start).read();
 }
 
 }  // namespace ntpepmap::reader

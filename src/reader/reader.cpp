@@ -37,7 +37,7 @@ Format detect_format(std::string_view text) {
 }
 
 Format read_records(std::string_view text, std::optional<Format> format, const LetterClasses& classes,
-                    RecordSink& sink) {
+                    RecordSink& sink, TextStart start) {
     std::string copy;  // only for old Mac line ends
     if (has_lone_carriage_return(text)) {
         copy = with_line_feeds(text);
@@ -46,7 +46,7 @@ Format read_records(std::string_view text, std::optional<Format> format, const L
     const Format chosen = format ? *format : detect_format(text);
     text = without_byte_order_mark(text);
     switch (chosen) {
-    case Format::fasta: read_fasta(text, classes, sink); break;
+    case Format::fasta: read_fasta(text, classes, sink, start); break;
     case Format::clustal: read_clustal(text, classes, sink); break;
     case Format::phylip: read_phylip(text, classes, sink); break;
     }

@@ -17,10 +17,33 @@ enum class Format : std::uint8_t { fasta, clustal, phylip };
 
 // Receives the records in file order. The texts are lent for the call only. It may
 // throw to stop the reading; the exception comes out of read_records unchanged.
+// `header` is the record's whole name line: in FASTA what follows '>', white space around
+// it trimmed, bytes as they are (not always UTF-8); in CLUSTAL and PHYLIP the identifier.
+class RecordSink;
+
+// Room for the letters of a record that is put together as it comes, grown as they come.
+class LetterRoom {
+public:
+    virtual ~LetterRoom() = default;
+    // Room for at least `size` letters, the first `kept` as they were; throws where there is none.
+    virtual char* grow(std::size_t size, std::size_t kept) = 0;
+};
+
 class RecordSink {
 public:
     virtual ~RecordSink() = default;
-    virtual void take(std::string_view identifier, std::string_view sequence, LetterFacts facts) = 0;
+    virtual void take(std::string_view identifier, std::string_view header, std::string_view sequence,
+                      LetterFacts facts) = 0;
+    // A room of the sink's own for such a record's letters, so that they are written where
+    // they are to stay: the sequence it is handed then lies in it. Null: the reader's own.
+    virtual LetterRoom* letter_room() noexcept { return nullptr; }
+};
+
+// Where a text lies in the file it is part of (a run of its records): the numbers of its
+// first line and of its first record, so that messages name them as in the whole file.
+struct TextStart {
+    std::size_t line = 1;
+    std::size_t record = 1;
 };
 
 // The format of a text by its first line that is not blank: '>' for FASTA, the name of a
@@ -31,8 +54,9 @@ public:
 // `sink`: the identifier is the first word of the name, the sequence its letters with
 // white space and position numbers left out. Identifiers and sequences are UTF-8. Lines
 // end in LF, CRLF or CR alone; a byte-order mark is skipped.
-// Throws ReadError, naming line and record, for text that is not in the format.
+// Throws ReadError, naming line and record, for text that is not in the format; `start`
+// places a FASTA text in its file.
 Format read_records(std::string_view text, std::optional<Format> format, const LetterClasses& classes,
-                    RecordSink& sink);
+                    RecordSink& sink, TextStart start = {});
 
 }  // namespace ntpepmap::reader

@@ -15,11 +15,15 @@ namespace ntpepmap::reader {
 [[nodiscard]] bool has_lone_carriage_return(std::string_view text) noexcept;
 [[nodiscard]] std::string with_line_feeds(std::string_view text);
 
+// How many lines the text's line ends end, a lone carriage return counted as one.
+[[nodiscard]] std::size_t line_end_count(std::string_view text) noexcept;
+
 // The 1-based number of the line that byte `offset` of text is on.
 [[nodiscard]] std::size_t line_number_at(std::string_view text, std::size_t offset) noexcept;
 
 [[nodiscard]] bool is_blank(std::string_view line) noexcept;
 [[nodiscard]] std::string_view trim_leading_white_space(std::string_view text) noexcept;
+[[nodiscard]] std::string_view trim_white_space(std::string_view text) noexcept;
 
 // The first word of a line and what follows it, split at ASCII white space.
 struct Words {

@@ -18,6 +18,7 @@
 #include "engine/alignment_rows.hpp"
 #include "engine/engine.hpp"
 #include "translator/codon_lookup.hpp"
+#include "writer/fasta_text.hpp"
 #include "parallel/shares.hpp"
 #include "module/py_ref.hpp"
 #include "tool_module/binding_errors.hpp"
@@ -83,11 +84,6 @@ CodonTable codon_table_of(PyObject* mapping) {
     return table;
 }
 
-constexpr std::pair<std::string_view, engine::MismatchPolicy> MISMATCH_POLICIES[] = {
-    {"mask", engine::MismatchPolicy::mask}, {"keep", engine::MismatchPolicy::keep}, {"drop", engine::MismatchPolicy::drop}};
-constexpr std::pair<std::string_view, engine::FrameshiftPolicy> FRAMESHIFT_POLICIES[] = {
-    {"mask", engine::FrameshiftPolicy::mask}, {"drop", engine::FrameshiftPolicy::drop}};
-
 // A run's settings, read from the attributes of the settings object the tool hands over.
 class SettingsReader {
 public:
@@ -107,19 +103,36 @@ public:
         return value;
     }
 
-    // The str attribute `name` as the choice it names.
-    template <typename Choice, std::size_t N>
-    Choice choice(const char* name, const std::pair<std::string_view, Choice> (&choices)[N]) const {
-        const PyRef value = attribute(name);
-        const std::string what = std::string("settings.") + name;
-        if (!PyUnicode_Check(value.get())) fail(PyExc_TypeError, what + " must be a str");
-        const std::string_view given = utf8_of(value.get());
-        std::string allowed;
-        for (std::size_t index = 0; index < N; ++index) {
-            if (choices[index].first == given) return choices[index].second;
-            allowed += (index == 0 ? "'" : index + 1 == N ? " or '" : ", '") + std::string(choices[index].first) + "'";
+    engine::MismatchPolicy mismatch() const {
+        return choice<engine::MismatchPolicy>(
+            "mismatch", {{"mask", engine::MismatchPolicy::mask},
+                         {"keep", engine::MismatchPolicy::keep},
+                         {"drop", engine::MismatchPolicy::drop}});
+    }
+
+    engine::FrameshiftPolicy frameshifts() const {
+        return choice<engine::FrameshiftPolicy>(
+            "frameshifts", {{"mask", engine::FrameshiftPolicy::mask}, {"drop", engine::FrameshiftPolicy::drop}});
+    }
+
+    engine::StopPolicy stops() const {
+        return choice<engine::StopPolicy>("stops", {{"keep", engine::StopPolicy::keep},
+                                                    {"mask", engine::StopPolicy::mask},
+                                                    {"drop-columns", engine::StopPolicy::drop_columns}});
+    }
+
+    // The value a str attribute names; anything else is refused with the names it may take.
+    template <class Value>
+    Value choice(const char* name, std::initializer_list<std::pair<std::string_view, Value>> choices) const {
+        const PyRef given = attribute(name);
+        if (!PyUnicode_Check(given.get())) fail(PyExc_TypeError, std::string("settings.") + name + " must be a str");
+        const std::string_view text = utf8_of(given.get());
+        std::string names;
+        for (const auto& [choice_name, value] : choices) {
+            if (text == choice_name) return value;
+            names += (names.empty() ? "'" : ", '") + std::string(choice_name) + "'";
         }
-        fail(PyExc_ValueError, what + " must be " + allowed);
+        fail(PyExc_ValueError, std::string("settings.") + name + " must be one of " + names);
     }
 
     // The codons of settings.terminal_stops (upper-case DNA) as bits of TCAG codon numbers.
@@ -151,6 +164,7 @@ struct LocusArguments {
     PyObject* cds;       // [coding sequence of each protein record]
     engine::EngineOptions options;
     bool fasta_text;
+    std::size_t wrap;  // letters per line of the FASTA text; 0: a row on one line
     unsigned threads;  // at most this many at once; 0: as many as the process may use
 };
 
@@ -162,8 +176,8 @@ LocusArguments arguments_of(PyObject* const* args, Py_ssize_t count) {
     }
     const SettingsReader settings(args[1]);
     engine::EngineOptions options;
-    options.mismatch = settings.choice("mismatch", MISMATCH_POLICIES);
-    options.frameshifts = settings.choice("frameshifts", FRAMESHIFT_POLICIES);
+    options.mismatch = settings.mismatch();
+    options.frameshifts = settings.frameshifts();
     options.letters = {settings.flag("upper_case"), settings.flag("resolve_ambiguity"), settings.flag("t_for_u")};
     options.keep_reports = settings.flag("keep_reports");
     options.locate = settings.flag("locate");
@@ -171,11 +185,15 @@ LocusArguments arguments_of(PyObject* const* args, Py_ssize_t count) {
     options.trim_stop = settings.flag("trim_stop");
     options.terminal_stops = options.trim_stop ? settings.terminal_stops() : 0;
     options.keep_short = settings.flag("keep_short");
+    options.stops = settings.stops();
     const long threads = settings.number("threads");
     if (threads < 0) fail(PyExc_ValueError, "settings.threads must be 0 (as many as there are CPUs) or more");
     // Beyond the most threads that are run, any number asks for as many.
     const auto asked = static_cast<unsigned>(std::min<long>(threads, parallel::MOST_USEFUL_THREADS));
-    return {utf8_of(args[0]), settings.attribute("code"), args[2], args[3], options, settings.flag("fasta_text"), asked};
+    const long wrap = settings.number("wrap");
+    if (wrap < 0) fail(PyExc_ValueError, "settings.wrap must be 0 (no wrapping) or more");
+    return {utf8_of(args[0]), settings.attribute("code"), args[2], args[3], options, settings.flag("fasta_text"),
+            static_cast<std::size_t>(wrap), asked};
 }
 
 // The named results of a locus, as struct sequences: tuples whose fields also have names.
@@ -209,6 +227,14 @@ PyStructSequence_Field RECORD_FIELDS[] = {
     {"row_length", "length of the codon row written (0 when left out)"},
     {"sites", "the failing sites, each a SiteReport"},
     {"frameshifts", "each a FrameshiftReport: of the row written, or of the threading found for a record left out"},
+    {"stops", "the stop codons under '*' of a record written, each a StopReport (told for one inside it)"},
+    {nullptr, nullptr},
+};
+PyStructSequence_Field STOP_FIELDS[] = {
+    {"column", "1-based column of the alignment row"},
+    {"residue_number", "1-based number of the '*' in its row"},
+    {"triplet", "the stop codon as the CDS gives it"},
+    {"terminal", "whether no residue follows it"},
     {nullptr, nullptr},
 };
 PyStructSequence_Field LOCUS_FIELDS[] = {
@@ -219,6 +245,8 @@ PyStructSequence_Field LOCUS_FIELDS[] = {
     {"clean_located", "indices of records written in full, without a problem, from a located coding region"},
     {"reports", "the framed reports, when kept"},
     {"padded", "(index, own width) of each protein row narrower than the alignment"},
+    {"stop_codons", "how many stop codons under '*' the records written hold"},
+    {"stop_columns", "the 1-based columns holding one of them in some row, ascending"},
     {nullptr, nullptr},
 };
 PyStructSequence_Desc SITE_DESCRIPTION = {"ntpepmap_cli._native.SiteReport", "A residue whose triplet failed.",
@@ -226,15 +254,18 @@ PyStructSequence_Desc SITE_DESCRIPTION = {"ntpepmap_cli._native.SiteReport", "A 
 PyStructSequence_Desc FRAMESHIFT_DESCRIPTION = {"ntpepmap_cli._native.FrameshiftReport",
                                                 "A residue whose codon a frameshift breaks.", FRAMESHIFT_FIELDS, 7};
 PyStructSequence_Desc RECORD_DESCRIPTION = {"ntpepmap_cli._native.RecordReport",
-                                            "What became of a record with anything to tell.", RECORD_FIELDS, 10};
+                                            "What became of a record with anything to tell.", RECORD_FIELDS, 11};
+PyStructSequence_Desc STOP_DESCRIPTION = {"ntpepmap_cli._native.StopReport", "A stop codon the protein carries as '*'.",
+                                          STOP_FIELDS, 4};
 PyStructSequence_Desc LOCUS_DESCRIPTION = {"ntpepmap_cli._native.LocusTranslation",
                                            "A locus back-translated: rows or text, and what to tell.", LOCUS_FIELDS,
-                                           7};
+                                           9};
 
 // Made once, when the module is first imported; they live as long as the process.
 PyTypeObject* site_type = nullptr;
 PyTypeObject* frameshift_type = nullptr;
 PyTypeObject* record_type = nullptr;
+PyTypeObject* stop_type = nullptr;
 PyTypeObject* locus_type = nullptr;
 
 std::string_view fate_name(engine::RecordFate fate) noexcept {
@@ -283,6 +314,11 @@ PyRef frameshift_report(const engine::FrameshiftSite& site) {
                                           size_object(site.masked_after)});
 }
 
+PyRef stop_report(const engine::StopCodon& stop) {
+    return named_result(stop_type, {size_object(stop.column), size_object(stop.residue_number),
+                                    ascii_str(stop.triplet).release(), PyBool_FromLong(stop.terminal)});
+}
+
 // A record with something to tell, kept without its row: only the row's length is told.
 struct ToldRecord {
     std::size_t index;
@@ -300,12 +336,16 @@ PyRef record_report(const ToldRecord& told) {
     for (const engine::FrameshiftSite& site : outcome.frameshifts) {
         if (PyList_Append(frameshifts.get(), frameshift_report(site).get()) != 0) throw PythonError{};
     }
+    PyRef stops = checked(PyList_New(0));
+    for (const engine::StopCodon& stop : outcome.stops) {
+        if (PyList_Append(stops.get(), stop_report(stop).get()) != 0) throw PythonError{};
+    }
     PyObject* placements = outcome.placements ? size_object(*outcome.placements) : (Py_INCREF(Py_None), Py_None);
     return named_result(record_type,
                         {size_object(told.index), ascii_str(fate_name(outcome.fate)).release(),
                          size_object(outcome.residues), size_object(outcome.nucleotides), size_object(outcome.failed),
                          PyBool_FromLong(outcome.located), placements, size_object(told.row_length), sites.release(),
-                         frameshifts.release()});
+                         frameshifts.release(), stops.release()});
 }
 
 // One pair's texts, borrowed from the str objects of the records (or the rows made even).
@@ -364,9 +404,16 @@ bool is_full(const engine::RecordOutcome& outcome, std::string_view row) noexcep
     return outcome.fate == engine::RecordFate::written && outcome.row.size() == 3 * row.size();
 }
 
+// A terminal stop codon is what a CDS ends with: told by the locus's count alone.
+bool holds_internal_stop(const engine::RecordOutcome& outcome) noexcept {
+    return std::any_of(outcome.stops.begin(), outcome.stops.end(),
+                       [](const engine::StopCodon& stop) { return !stop.terminal; });
+}
+
 bool is_clean(const engine::RecordOutcome& outcome, std::string_view row) noexcept {
     return is_full(outcome, row) && outcome.failed == 0 && outcome.without_nucleotides == 0 &&
-           outcome.nucleotides == 3 * outcome.residues && outcome.frameshifts.empty();
+           outcome.nucleotides == 3 * outcome.residues && outcome.frameshifts.empty() &&
+           !holds_internal_stop(outcome);
 }
 
 bool worth_telling(const engine::RecordOutcome& outcome, std::string_view row) noexcept {
@@ -384,7 +431,7 @@ bool is_clean_located(const engine::RecordOutcome& outcome, std::string_view row
 // held; a row that came out shorter is cut to its length at the end.
 class RowList {
 public:
-    explicit RowList(const std::vector<RecordText>& records)
+    RowList(const std::vector<RecordText>& records, std::size_t)
         : rows_(checked(PyList_New(static_cast<Py_ssize_t>(records.size())))), lengths_(records.size(), LEFT_OUT) {
         for (std::size_t index = 0; index < records.size(); ++index) {
             PyRef row = checked(PyUnicode_New(static_cast<Py_ssize_t>(3 * records[index].row.size()), 127));
@@ -437,9 +484,11 @@ void ask_for_huge_pages([[maybe_unused]] char* begin, [[maybe_unused]] std::size
 // that records can be placed from different threads; the text closes up where one is not full.
 class FastaText {
 public:
-    explicit FastaText(const std::vector<RecordText>& records) : starts_(records.size() + 1), full_(records.size()) {
+    FastaText(const std::vector<RecordText>& records, std::size_t wrap)
+        : starts_(records.size() + 1), full_(records.size()), wrap_(wrap) {
         for (std::size_t index = 0; index < records.size(); ++index) {
-            starts_[index + 1] = starts_[index] + 3 + records[index].name.size() + 3 * records[index].row.size();
+            starts_[index + 1] = starts_[index] + writer::fasta_record_size(records[index].name.size(),
+                                                                           3 * records[index].row.size(), wrap);
         }
         text_ = checked(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(starts_.back())));
         ask_for_huge_pages(PyBytes_AS_STRING(text_.get()), starts_.back());
@@ -448,12 +497,7 @@ public:
     // Records of different indices may be placed at once, from different threads.
     void place(std::size_t index, const RecordText& record, const engine::RecordOutcome& outcome) noexcept {
         if (!is_full(outcome, record.row)) return;
-        char* next = PyBytes_AS_STRING(text_.get()) + starts_[index];
-        *next++ = '>';
-        next = put(next, record.name);
-        *next++ = '\n';
-        next = put(next, outcome.row);
-        *next = '\n';
+        writer::put_fasta_record(PyBytes_AS_STRING(text_.get()) + starts_[index], record.name, outcome.row, wrap_);
         full_[index] = 1;
     }
 
@@ -474,21 +518,39 @@ public:
     }
 
 private:
-    static char* put(char* next, std::string_view piece) noexcept {
-        std::memcpy(next, piece.data(), piece.size());
-        return next + piece.size();
-    }
-
     std::vector<std::size_t> starts_;  // where each record's text starts when every record before it is full
     std::vector<std::uint8_t> full_;
+    std::size_t wrap_;
     PyRef text_;
 };
 
 // What one share of the records leaves to be told, in record order.
+// The stop codons under '*' of the records written: most proteins end with one, which is counted
+// here, not told record by record.
+struct StopTally {
+    std::size_t codons = 0;
+    std::vector<std::uint8_t> columns;  // 1 at each 1-based column holding one
+
+    void add(const engine::RecordOutcome& outcome) {
+        for (const engine::StopCodon& stop : outcome.stops) {
+            if (columns.size() <= stop.column) columns.resize(stop.column + 1);
+            columns[stop.column] = 1;
+        }
+        codons += outcome.stops.size();
+    }
+
+    void add(const StopTally& other) {
+        if (columns.size() < other.columns.size()) columns.resize(other.columns.size());
+        for (std::size_t column = 0; column < other.columns.size(); ++column) columns[column] |= other.columns[column];
+        codons += other.codons;
+    }
+};
+
 struct ShareResult {
     std::vector<ToldRecord> told;
     std::vector<std::size_t> clean_located;
     std::string reports;
+    StopTally stops;
 };
 
 template <class Rows>
@@ -501,6 +563,7 @@ void translate_share(const LocusArguments& arguments, const engine::GeneticCode&
         engine.translate(arguments.file_stem, record.name, record.row, record.cds, outcome);
         rows.place(index, record, outcome);
         result.reports += outcome.report;
+        result.stops.add(outcome);
         if (is_clean_located(outcome, record.row)) {
             result.clean_located.push_back(index);
             continue;
@@ -527,7 +590,7 @@ std::vector<parallel::Share> shares_of(const std::vector<RecordText>& records, u
 template <class Rows>
 PyObject* translate_into(const LocusArguments& arguments, const engine::GeneticCode& code,
                          const std::vector<RecordText>& records, const engine::AlignmentRows& even_rows) {
-    Rows rows(records);
+    Rows rows(records, arguments.wrap);
     const std::vector<parallel::Share> shares = shares_of(records, arguments.threads);
     std::vector<ShareResult> results(shares.size());
     {
@@ -539,7 +602,9 @@ PyObject* translate_into(const LocusArguments& arguments, const engine::GeneticC
     PyRef told = checked(PyList_New(0));
     PyRef clean_located = checked(PyList_New(0));
     std::string reports;
+    StopTally stops;
     for (const ShareResult& result : results) {
+        stops.add(result.stops);
         for (const ToldRecord& record : result.told) {
             if (PyList_Append(told.get(), record_report(record).get()) != 0) throw PythonError{};
         }
@@ -549,6 +614,12 @@ PyObject* translate_into(const LocusArguments& arguments, const engine::GeneticC
         }
         reports += result.reports;
     }
+    PyRef stop_columns = checked(PyList_New(0));
+    for (std::size_t column = 0; column < stops.columns.size(); ++column) {
+        if (stops.columns[column] != 0 && PyList_Append(stop_columns.get(), checked(size_object(column)).get()) != 0) {
+            throw PythonError{};
+        }
+    }
     PyRef row_result = rows.finish();
     const bool as_text = PyBytes_Check(row_result.get());
     PyObject* none = Py_None;
@@ -557,7 +628,8 @@ PyObject* translate_into(const LocusArguments& arguments, const engine::GeneticC
     return named_result(locus_type, {as_text ? missing.release() : row_result.release(),
                                      as_text ? row_result.release() : missing.release(), size_object(even_rows.width()),
                                      told.release(), clean_located.release(), str_of(reports).release(),
-                                     padded_list(even_rows).release()})
+                                     padded_list(even_rows).release(), size_object(stops.codons),
+                                     stop_columns.release()})
         .release();
 }
 
@@ -598,24 +670,59 @@ PyObject* translate_locus(PyObject*, PyObject* const* args, Py_ssize_t count) {
     }
 }
 
+// fasta_text(records, wrap) -> bytes: the (identifier, row) records as a FASTA file's UTF-8 text.
+PyObject* fasta_text(PyObject*, PyObject* const* args, Py_ssize_t count) {
+    try {
+        if (count != 2 || !PyList_Check(args[0])) fail(PyExc_TypeError, "fasta_text(records, wrap) takes a list and an int");
+        const Py_ssize_t wrap = PyLong_AsSsize_t(args[1]);
+        if (wrap == -1 && PyErr_Occurred()) throw PythonError{};
+        if (wrap < 0) fail(PyExc_ValueError, "wrap must be 0 (no wrapping) or more");
+        const PyRef records = checked(PyList_GetSlice(args[0], 0, PyList_GET_SIZE(args[0])));
+        std::vector<std::pair<std::string_view, std::string_view>> texts;
+        std::size_t size = 0;
+        for (Py_ssize_t index = 0; index < PyList_GET_SIZE(records.get()); ++index) {
+            PyObject* record = PyList_GET_ITEM(records.get(), index);
+            if (!PyTuple_Check(record) || PyTuple_GET_SIZE(record) != 2 || !PyUnicode_Check(PyTuple_GET_ITEM(record, 0)) ||
+                !PyUnicode_Check(PyTuple_GET_ITEM(record, 1))) {
+                fail(PyExc_TypeError, "records must be (identifier, row) tuples of str");
+            }
+            const auto& [name, row] = texts.emplace_back(utf8_of(PyTuple_GET_ITEM(record, 0)),
+                                                         utf8_of(PyTuple_GET_ITEM(record, 1)));
+            size += writer::fasta_record_size(name.size(), row.size(), static_cast<std::size_t>(wrap));
+        }
+        PyRef text = checked(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
+        char* next = PyBytes_AS_STRING(text.get());
+        for (const auto& [name, row] : texts) next = writer::put_fasta_record(next, name, row, static_cast<std::size_t>(wrap));
+        return text.release();
+    } catch (const PythonError&) {
+        return nullptr;
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    }
+}
+
 constexpr char TRANSLATE_LOCUS_DOC[] =
     "translate_locus(file_stem, settings, proteins, cds)\n--\n\n"
     "Back-translates a locus: proteins are (identifier, aligned row) tuples, cds the coding sequence of each.\n"
     "settings gives by attribute: code (a built-in number or a dict of letter to codons), mismatch ('mask',\n"
-    "'keep' or 'drop'), frameshifts ('mask' or 'drop'), upper_case, resolve_ambiguity, t_for_u, keep_reports,\n"
-    "locate, both_strands, trim_stop with terminal_stops (upper-case codons), keep_short, fasta_text, threads\n"
-    "(0: one per CPU the process may use; 8 at most). Rows are read with '.' and '~' as gaps and made as wide\n"
-    "as the widest; a CDS loses its gap letters and, with trim_stop, a terminal stop codon just beyond the\n"
-    "residues; one with fewer triplets than residues is held back unless keep_short (or threaded with\n"
-    "frameshifts). The lock is let go while the records are translated.\n"
+    "'keep' or 'drop'), frameshifts ('mask' or 'drop'), upper_case, resolve_ambiguity, t_for_u, keep_reports, locate, both_strands, trim_stop\n"
+    "with terminal_stops (upper-case codons), keep_short, stops ('keep', 'mask' or 'drop-columns': what becomes\n"
+    "of the stop codons under '*'), fasta_text with wrap, threads (0: one per CPU the process may use; 8 at\n"
+    "most). Rows are read with '.' and '~' as gaps and made as wide as the widest; a CDS loses its\n"
+    "gap letters and, with trim_stop, a terminal stop codon just beyond the residues; one with fewer triplets\n"
+    "than residues is held back unless keep_short (or threaded with frameshifts). The lock is let go while the records are translated.\n"
     "Returns a LocusTranslation: rows (a str per record, None when left out) or, with fasta_text, text (the\n"
     "UTF-8 bytes of the full rows, each '>' name, line feed, row, line feed); the alignment's width; a\n"
-    "RecordReport for each record with anything to tell; the indices of the records written in full from a\n"
-    "located coding region with nothing else to tell; the framed reports; the padded rows.";
+    "RecordReport for each record with anything to tell (its stop codons under '*' among it); the indices of the records written in full from a\n"
+    "located coding region with nothing else to tell; the framed reports; the padded rows; the count of stop\n"
+    "codons under '*' in the records written and the columns holding them.";
 
 const PyMethodDef ENGINE_METHODS[] = {
     {"translate_locus", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(translate_locus)), METH_FASTCALL,
      TRANSLATE_LOCUS_DOC},
+    {"fasta_text", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fasta_text)), METH_FASTCALL,
+     "fasta_text(records, wrap) -> bytes\n--\n\nThe (identifier, row) records as the UTF-8 text of a FASTA file, rows "
+     "on lines of at most\nwrap letters (0: one line each)."},
 };
 
 }  // namespace
@@ -627,6 +734,7 @@ bool add_engine_types(PyObject* module) noexcept {
         {&site_type, &SITE_DESCRIPTION},
         {&frameshift_type, &FRAMESHIFT_DESCRIPTION},
         {&record_type, &RECORD_DESCRIPTION},
+        {&stop_type, &STOP_DESCRIPTION},
         {&locus_type, &LOCUS_DESCRIPTION}};
     for (const auto& [type, description] : types) {
         if (*type == nullptr) *type = PyStructSequence_NewType(description);

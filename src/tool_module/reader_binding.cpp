@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "tool_module/interpreter_lock.hpp"
 #include "module/python_text.hpp"
 #include "parallel/shares.hpp"
+#include "reader/fasta_pieces.hpp"
 #include "reader/fasta_reader.hpp"
 #include "reader/reader.hpp"
 #include "tool_module/heap_growth.hpp"
@@ -59,45 +61,65 @@ void append(PyObject* list, PyRef item) {
     if (PyList_Append(list, checked(std::move(item)).get()) != 0) throw PythonError{};
 }
 
-// read_records' result: (format, records, marked places or None).
-PyRef read_result(reader::Format format, PyObject* records, PyObject* marked) {
-    PyRef name = checked(python_text(reader::format_name(format), true));
-    return checked(PyTuple_Pack(3, name.get(), records, marked));
+// A header line may hold any bytes after the identifier: those that are not UTF-8 are replaced.
+PyRef header_text(std::string_view header) {
+    return PyRef::steal(PyUnicode_DecodeUTF8(header.data(), ssize(header.size()), "replace"));
 }
 
-// What read_records marks: a record holding frameshift digits, when they are read; otherwise one
-// holding letters outside the plain set.
+PyRef list_or_none(bool wanted) { return wanted ? checked(PyList_New(0)) : PyRef::new_reference(Py_None); }
+
+// What a reading asks for besides the records.
+struct Wanted {
+    bool marking;  // the places of records with letters outside the plain set
+    bool headers;  // every record's whole header line
+    // Digits inside the sequences' lines kept as PAL2NAL's frameshift notation; marking then
+    // gives the places of the records holding any.
+    bool frameshift_digits = false;
+};
+
+// Whether a reading marks a record: one holding frameshift digits, when they are read;
+// otherwise one holding letters outside the plain set.
 bool is_marked(reader::LetterFacts facts, bool frameshift_digits) noexcept {
     return frameshift_digits ? facts.digits() : !facts.plain();
 }
 
-// The records as a list of (identifier, sequence) pairs, and the places of those marked.
+// The records as a list of (identifier, sequence) pairs, the places of those that hold
+// letters outside the plain set, and their header lines, as asked.
 class RecordList final : public reader::RecordSink {
 public:
-    RecordList(bool marking, bool frameshift_digits)
-        : records_(checked(PyRef::steal(PyList_New(0)))), frameshift_digits_(frameshift_digits) {
-        if (marking) marked_ = checked(PyRef::steal(PyList_New(0)));
+    explicit RecordList(Wanted wanted)
+        : records_(checked(PyRef::steal(PyList_New(0)))), marked_(list_or_none(wanted.marking)),
+          headers_(list_or_none(wanted.headers)), frameshift_digits_(wanted.frameshift_digits) {}
+
+    void take(std::string_view identifier, std::string_view header, std::string_view sequence,
+              reader::LetterFacts facts) override {
+        add(checked(python_text(identifier, false)), checked(python_text(sequence, facts.ascii())), facts, header);
     }
 
-    void take(std::string_view identifier, std::string_view sequence, reader::LetterFacts facts) override {
+    void add(PyRef identifier, PyRef sequence, reader::LetterFacts facts, std::string_view header) {
         PyRef pair = checked(PyRef::steal(PyTuple_New(2)));
-        PyTuple_SET_ITEM(pair.get(), 0, checked(python_text(identifier, false)).release());
-        PyTuple_SET_ITEM(pair.get(), 1, checked(python_text(sequence, facts.ascii())).release());
+        PyTuple_SET_ITEM(pair.get(), 0, identifier.release());
+        PyTuple_SET_ITEM(pair.get(), 1, sequence.release());
         append(records_.get(), std::move(pair));
-        if (!marked_.is_null() && is_marked(facts, frameshift_digits_)) {
+        if (marked_.get() != Py_None && is_marked(facts, frameshift_digits_)) {
             append(marked_.get(), PyRef::steal(PyLong_FromSsize_t(taken_)));
         }
+        if (headers_.get() != Py_None) append(headers_.get(), header_text(header));
         ++taken_;
     }
 
+    [[nodiscard]] std::size_t size() const noexcept { return static_cast<std::size_t>(taken_); }
+
+    // read_records' result: (format, records, marked places or None, header lines or None).
     PyRef result(reader::Format format) {
-        PyRef marked = marked_.is_null() ? PyRef::new_reference(Py_None) : std::move(marked_);
-        return read_result(format, records_.get(), marked.get());
+        PyRef name = checked(python_text(reader::format_name(format), true));
+        return checked(PyTuple_Pack(4, name.get(), records_.get(), marked_.get(), headers_.get()));
     }
 
 private:
     PyRef records_;
     PyRef marked_;
+    PyRef headers_;
     Py_ssize_t taken_ = 0;
     bool frameshift_digits_;
 };
@@ -111,12 +133,13 @@ class FastaSideBySide {
 public:
     FastaSideBySide(std::string_view text, const reader::LetterClasses& classes) : text_(text), classes_(classes) {}
 
-    // The records as RecordList's result, or null with nothing set when the plain reading must go on.
-    PyRef read(bool marking) {
-        if (!lay_out()) return {};
+    // Adds the records to the list; false, with nothing added, when the plain reading must go on.
+    bool read(RecordList& records) {
+        if (!lay_out()) return false;
         make_objects();
-        if (!copy_letters()) return {};
-        return result(marking);
+        if (!copy_letters()) return false;
+        hand_over(records);
+        return true;
     }
 
 private:
@@ -124,9 +147,11 @@ private:
 
     bool lay_out() {
         const std::size_t parts = std::min<std::size_t>(parallel::threads_to_run(0), text_.size() / LEAST_RUN_BYTES);
-        if (parts < 2) return false;
+        if (parts < 1) return false;
+        // One run too, on one thread: the letters go straight into their str, not through
+        // the plain reading's buffer, which would hold a long record's letters twice.
         const std::optional<std::vector<std::string_view>> runs = reader::fasta_runs(text_, parts);
-        if (!runs || runs->size() < 2) return false;
+        if (!runs) return false;
         runs_.resize(runs->size());
         std::vector<std::uint8_t> laid_out(runs->size());
         {
@@ -170,20 +195,15 @@ private:
         });
     }
 
-    PyRef result(bool marking) {
-        PyRef records = checked(PyList_New(ssize(sequences_.size())));
-        PyRef marked = marking ? checked(PyList_New(0)) : PyRef::new_reference(Py_None);
-        for (std::size_t index = 0; index < sequences_.size(); ++index) {
-            cut_to_letters(index);
-            PyRef pair = checked(PyTuple_New(2));
-            PyTuple_SET_ITEM(pair.get(), 0, identifiers_[index].release());
-            PyTuple_SET_ITEM(pair.get(), 1, sequences_[index].release());
-            PyList_SET_ITEM(records.get(), ssize(index), pair.release());
-            if (marking && is_marked(facts_[index], classes_.frameshift_digits())) {
-                append(marked.get(), PyRef::steal(PyLong_FromSize_t(index)));
+    void hand_over(RecordList& records) {
+        std::size_t index = 0;
+        for (const std::vector<reader::FastaRecordText>& run : runs_) {
+            for (const reader::FastaRecordText& record : run) {
+                cut_to_letters(index);
+                records.add(std::move(identifiers_[index]), std::move(sequences_[index]), facts_[index], record.header);
+                ++index;
             }
         }
-        return read_result(reader::Format::fasta, records.get(), marked.get());
     }
 
     // Line ends and white space took room that the letters did not need.
@@ -211,21 +231,125 @@ void raise_value_error(std::string_view message) {
     if (!text.is_null()) PyErr_SetObject(PyExc_ValueError, text.get());
 }
 
-// read_records(data, in_format, plain_letters=None, frameshift_digits=False)
-//     -> (format, [(identifier, sequence)], marked)
+// Reads one text into the records: a whole file, or a run of whole FASTA records of one
+// whose first line is `first_line`.
+reader::Format read_text(std::string_view text, std::optional<reader::Format> format,
+                         const reader::LetterClasses& classes, RecordList& records, std::size_t first_line = 1) {
+    if ((!format || *format == reader::Format::fasta) && FastaSideBySide(text, classes).read(records)) {
+        return reader::Format::fasta;
+    }
+    return reader::read_records(text, format, classes, records, {first_line, records.size() + 1});
+}
+
+// A long record's letters written straight into the str that is to hold them, grown by
+// PyUnicode_Resize: a realloc, which moves a large block's pages rather than copying them.
+class StrRoom final : public reader::LetterRoom {
+public:
+    char* grow(std::size_t size, std::size_t) override {
+        const WithInterpreterLock locked;
+        if (str_.is_null()) {
+            str_ = checked(PyUnicode_New(ssize(size), 127));
+        } else {
+            resize(size);
+        }
+        return module::ascii_data(str_.get());
+    }
+
+    // The str cut to the letters, where they lie in it (the room is then empty); null otherwise.
+    PyRef take(std::string_view letters) {
+        if (str_.is_null() || letters.data() != module::ascii_data(str_.get())) return {};
+        resize(letters.size());
+        return std::move(str_);
+    }
+
+    void clear() noexcept { str_ = PyRef(); }
+
+private:
+    void resize(std::size_t size) {
+        PyObject* str = str_.release();
+        const int failed = PyUnicode_Resize(&str, ssize(size));
+        str_ = PyRef::steal(str);  // the str as it was, where it could not be resized
+        if (failed != 0) throw PythonError{};
+    }
+
+    PyRef str_;
+};
+
+// Hands long records to the list with the interpreter lock taken back: pieces are read
+// without it, so that the next piece is decompressed meanwhile.
+class LockedSink final : public reader::RecordSink {
+public:
+    explicit LockedSink(RecordList& records) noexcept : records_(records) {}
+
+    void take(std::string_view identifier, std::string_view header, std::string_view sequence,
+              reader::LetterFacts facts) override {
+        const WithInterpreterLock locked;
+        PyRef letters = facts.ascii() ? room_.take(sequence) : PyRef();
+        if (!letters.is_null()) {
+            records_.add(checked(python_text(identifier, false)), std::move(letters), facts, header);
+            return;
+        }
+        records_.take(identifier, header, sequence, facts);  // letters beyond ASCII: decoded
+        room_.clear();
+    }
+
+    reader::LetterRoom* letter_room() noexcept override { return &room_; }
+
+private:
+    RecordList& records_;
+    StrRoom room_;
+};
+
+// Reads a file given as an iterable of pieces of its bytes. FASTA is read a run of whole
+// records at a time as the pieces come; another format (or one to be found) needs the
+// whole text.
+reader::Format read_pieces(PyObject* pieces, std::optional<reader::Format> format,
+                           const reader::LetterClasses& classes, RecordList& records) {
+    const PyRef iterator = checked(PyRef::steal(PyObject_GetIter(pieces)));
+    std::string whole;
+    LockedSink locked_records(records);
+    reader::FastaPieces fasta(classes, locked_records, [&](std::string_view run, reader::TextStart start) {
+        const WithInterpreterLock locked;
+        const std::size_t before = records.size();
+        (void)read_text(run, reader::Format::fasta, classes, records, start.line);
+        return records.size() - before;
+    });
+    const bool by_runs = format == reader::Format::fasta;
+    for (PyRef piece = PyRef::steal(PyIter_Next(iterator.get())); !piece.is_null();
+         piece = PyRef::steal(PyIter_Next(iterator.get()))) {
+        BufferBytes bytes;
+        if (!bytes.acquire(piece.get())) throw PythonError{};
+        if (by_runs) {
+            const WithoutInterpreterLock unlocked;
+            fasta.take(bytes.text());
+        } else {
+            whole.append(bytes.text());
+        }
+    }
+    if (PyErr_Occurred()) throw PythonError{};
+    if (!by_runs) return read_text(whole, format, classes, records);
+    fasta.finish();
+    return reader::Format::fasta;
+}
+
+// read_records(source, in_format, plain_letters=None, headers=False, frameshift_digits=False)
+//     -> (format, [(identifier, sequence)], marked, header lines)
 //
-// data: a bytes-like object holding the whole file; in_format: "auto" or a format name;
-// plain_letters: bytes; when given, marked lists the places of the records with any other
-// letter (None otherwise). frameshift_digits: digits inside the sequences' lines are kept as
-// PAL2NAL's frameshift notation, and marked lists the places of the records holding any.
-// Text that is not in the format raises ValueError with a one-line message naming line and
-// record.
+// source: a bytes-like object holding the whole file, or an iterable of bytes-like pieces
+// of it (a file being decompressed); in_format: "auto" or a format name; plain_letters:
+// bytes; when given, marked lists the places of the records with any other letter (None
+// otherwise); headers: when true, every record's whole header line, in order (None
+// otherwise); frameshift_digits: digits inside the sequences' lines are kept as PAL2NAL's
+// frameshift notation, and marked lists the places of the records holding any. Text that is not in the format raises ValueError with a one-line message
+// naming line and record, as in the whole file.
 PyObject* read_records(PyObject*, PyObject* args) noexcept {
-    PyObject* data = nullptr;
+    PyObject* source = nullptr;
     const char* format_text = nullptr;
     PyObject* plain_letters = Py_None;
+    int headers = 0;
     int frameshift_digits = 0;
-    if (!PyArg_ParseTuple(args, "Os|Op:read_records", &data, &format_text, &plain_letters, &frameshift_digits)) {
+    if (!PyArg_ParseTuple(args, "Os|Opp:read_records", &source, &format_text, &plain_letters, &headers,
+                          &frameshift_digits)) {
         return nullptr;
     }
     std::optional<reader::Format> format;
@@ -233,18 +357,20 @@ PyObject* read_records(PyObject*, PyObject* args) noexcept {
         format = reader::format_named(format_text);
         if (!format) return PyErr_Format(PyExc_ValueError, "unknown input format '%s'", format_text);
     }
-    BufferBytes bytes;
     BufferBytes letters;
-    if (!bytes.acquire(data) || (plain_letters != Py_None && !letters.acquire(plain_letters))) return nullptr;
+    if (plain_letters != Py_None && !letters.acquire(plain_letters)) return nullptr;
     try {
         const reader::LetterClasses classes(letters.text(), frameshift_digits != 0);
-        const bool marking = plain_letters != Py_None || frameshift_digits != 0;
-        if (!format || *format == reader::Format::fasta) {
-            PyRef read = FastaSideBySide(bytes.text(), classes).read(marking);
-            if (!read.is_null()) return read.release();
+        RecordList records(
+            Wanted{plain_letters != Py_None || frameshift_digits != 0, headers != 0, frameshift_digits != 0});
+        reader::Format found{};
+        if (PyObject_CheckBuffer(source)) {
+            BufferBytes bytes;
+            if (!bytes.acquire(source)) return nullptr;
+            found = read_text(bytes.text(), format, classes, records);
+        } else {
+            found = read_pieces(source, format, classes, records);
         }
-        RecordList records(marking, frameshift_digits != 0);
-        const reader::Format found = reader::read_records(bytes.text(), format, classes, records);
         return records.result(found).release();
     } catch (const PythonError&) {
         return nullptr;
@@ -265,7 +391,8 @@ PyObject* grow_heap(PyObject*, PyObject* expected) noexcept {
 
 PyMethodDef READER_METHODS[] = {
     {"read_records", read_records, METH_VARARGS,
-     "read_records(data, in_format, plain_letters=None, frameshift_digits=False) -> (format, records, marked)"},
+     "read_records(source, in_format, plain_letters=None, headers=False, frameshift_digits=False) -> "
+     "(format, records, marked, headers)"},
     {"grow_heap_for", grow_heap, METH_O,
      "grow_heap_for(expected_bytes) -> bool\n\nGrows the heap once for about that many bytes of records, its new "
      "pages advised\nfor huge pages; for a process that reads one large locus and ends."},

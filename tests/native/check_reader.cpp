@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "reader/fasta_pieces.hpp"
 #include "reader/fasta_reader.hpp"
 #include "reader/reader.hpp"
 #include "translator/utf8.hpp"
@@ -81,7 +82,9 @@ void check_copy_against_filter() {
 }
 
 struct Collected final : RecordSink {
-    void take(std::string_view identifier, std::string_view sequence, LetterFacts facts) override {
+    void take(std::string_view identifier, std::string_view header, std::string_view sequence,
+              LetterFacts facts) override {
+        check(header.starts_with(identifier), "a header that does not start with its identifier");
         check(!identifier.empty(), "an empty identifier");
         check(std::none_of(identifier.begin(), identifier.end(),
                            [](char c) { return is_white_space(static_cast<unsigned char>(c)); }),
@@ -102,11 +105,52 @@ struct Collected final : RecordSink {
 };
 
 struct Kept final : RecordSink {
-    void take(std::string_view identifier, std::string_view sequence, LetterFacts) override {
+    void take(std::string_view identifier, std::string_view header, std::string_view sequence, LetterFacts) override {
         records.emplace_back(identifier, sequence);
+        headers.emplace_back(header);
     }
     std::vector<std::pair<std::string, std::string>> records;
+    std::vector<std::string> headers;
 };
+
+// What a FASTA reading gives, records or message, as one text to compare.
+template <typename Read>
+std::string fasta_outcome(Read read) {
+    Kept kept;
+    try {
+        read(kept);
+    } catch (const ReadError& error) {
+        return error.what();
+    }
+    std::string text;
+    for (std::size_t index = 0; index < kept.records.size(); ++index) {
+        text += kept.headers[index] + "|" + kept.records[index].first + "|" + kept.records[index].second + "\n";
+    }
+    return text;
+}
+
+// Given in two pieces cut anywhere, or a byte at a time, a text reads as it does whole.
+void read_in_pieces(std::string_view text) {
+    const LetterClasses classes(PLAIN);
+    const std::string whole = fasta_outcome([&](Kept& kept) { (void)read_records(text, Format::fasta, classes, kept); });
+    const auto in_pieces = [&](const std::vector<std::string_view>& pieces) {
+        return fasta_outcome([&](Kept& kept) {
+            FastaPieces reader(classes, kept, [&](std::string_view run, TextStart start) {
+                const std::size_t before = kept.records.size();
+                (void)read_records(run, Format::fasta, classes, kept, start);
+                return kept.records.size() - before;
+            });
+            for (const std::string_view piece : pieces) reader.take(piece);
+            reader.finish();
+        });
+    };
+    for (std::size_t cut = 0; cut <= text.size(); ++cut) {
+        check(in_pieces({text.substr(0, cut), text.substr(cut)}) == whole, "a text in two pieces read otherwise");
+    }
+    std::vector<std::string_view> bytes;
+    for (std::size_t index = 0; index < text.size(); ++index) bytes.push_back(text.substr(index, 1));
+    check(in_pieces(bytes) == whole, "a text a byte at a time read otherwise");
+}
 
 // Read side by side, in any number of runs: where every run lays out and every letter is ASCII,
 // the records are read_records' own (which must then read the text).
@@ -147,6 +191,7 @@ void read_every_prefix(std::string_view sample) {
         const auto block = std::make_unique<char[]>(size);  // exactly the prefix, nothing after it
         std::copy_n(sample.data(), size, block.get());
         read_in_runs(std::string_view(block.get(), size));
+        read_in_pieces(std::string_view(block.get(), size));
         for (const auto& format : formats) {
             Collected sink;
             try {
@@ -165,7 +210,7 @@ void read_every_prefix(std::string_view sample) {
 struct Stop {};
 
 struct StoppingSink final : RecordSink {
-    void take(std::string_view, std::string_view, LetterFacts) override { throw Stop{}; }
+    void take(std::string_view, std::string_view, std::string_view, LetterFacts) override { throw Stop{}; }
 };
 
 void check_sink_exception_passes() {

@@ -1,7 +1,7 @@
 """One chunk of the workflow: `ntpepmap batch` over the chunk's loci, then a check of what it wrote.
 
 Run by Snakemake's script directive, which supplies the `snakemake` object. The job
-succeeds when the batch exits 0 or 1 (reported records are not failures) and every
+succeeds when the batch exits 0 or 1 (records padded or left out are told, not failures) and every
 locus's alignment was written by this run; an alignment left from an earlier run
 does not count, since the batch keeps the old file when a locus fails.
 """
@@ -26,17 +26,18 @@ def file_identity(path):
 
 
 def write_sub_manifest(path, loci):
-    """The chunk's loci, absolute paths, so that the manifest may live anywhere."""
+    """The chunk's loci, absolute paths, so that the manifest may live anywhere; no CDS
+    column when the loci share the batch's CDS files."""
     with open(path, "w", encoding="utf-8", errors="surrogateescape") as manifest:
         manifest.write("# protein alignment\tCDS\toutput\n")
         for _, *paths in loci:
-            manifest.write("\t".join(os.path.abspath(part) for part in paths) + "\n")
+            manifest.write("\t".join(os.path.abspath(part) for part in paths if part) + "\n")
 
 
 def messages_by_locus(output, loci):
     """The batch's lines for each locus: those that start with one of its files' paths."""
     owner = {os.path.abspath(path): index
-             for index, (_, *paths) in enumerate(loci) for path in paths}
+             for index, (_, *paths) in enumerate(loci) for path in paths if path}
     found = [[] for _ in loci]
     for line in output.splitlines():
         text = line.removeprefix(PREFIX).removeprefix(ERROR)

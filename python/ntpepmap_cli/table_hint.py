@@ -1,0 +1,77 @@
+"""The table hint: the other built-in codes that every failing codon of a locus fits.
+
+Mitochondrial data run under the standard code fail on TGA (W), ATA (M) and
+AGR; nothing else says that a code of its own would fit them all.
+"""
+
+from __future__ import annotations
+
+from ._native import translate_locus
+from .codes import CODES_BY_NUMBER
+
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from collections.abc import Sequence
+
+    from ._native import RecordReport
+    from .outcome import Record
+    from .translation import EngineSettings
+
+# Fewer failures than this are usually the data's own; a wrong code fails many codons.
+LEAST_FAILURES = 5
+_DONE_IN_WORDS = {"mask": "masked", "keep": "kept", "drop": "failing"}
+
+
+class _TrialSettings:
+    """A run's settings under another built-in code, for a translation that only counts."""
+
+    def __init__(self, settings: EngineSettings, code: int, locate: bool) -> None:
+        for name in settings.__slots__:
+            setattr(self, name, getattr(settings, name))
+        self.code = code
+        self.locate = locate
+        self.mismatch = "mask"
+        self.keep_reports = self.fasta_text = False
+
+
+def _fits(settings: EngineSettings, code: int, proteins: list[Record], cds: list[str],
+          locate: bool, left_out: int) -> bool:
+    """Whether the records, translated under code, fail no residue and leave out no more
+    records than left_out."""
+    found = translate_locus("", _TrialSettings(settings, code, locate), proteins, cds)
+    return (all(record.failed == 0 for record in found.records)
+            and sum(record.fate != "written" for record in found.records) <= left_out)
+
+
+def _in_words(numbers: list[int]) -> str:
+    """'table 2', 'tables 2 and 5', 'tables 2, 5 and 13'."""
+    if len(numbers) == 1:
+        return f"table {numbers[0]}"
+    listed = ", ".join(map(str, numbers[:-1]))
+    return f"tables {listed} and {numbers[-1]}"
+
+
+def table_hint(records: Sequence[RecordReport], proteins: list[Record], cds: list[str],
+               settings: EngineSettings) -> str | None:
+    """'all 1622 masked codons fit tables 2, 5 and 13; try -t 2', when at least
+    LEAST_FAILURES codons fail and every one of them fits another built-in code that
+    makes no codon that matches now fail; else None."""
+    if isinstance(settings.code, dict):
+        return None
+    failing = {(site.residue, site.triplet) for record in records for site in record.sites
+               if site.reason != "too few nucleotides"}
+    count = sum(site.reason != "too few nucleotides" for record in records for site in record.sites)
+    if count < LEAST_FAILURES:
+        return None
+    # Each failing codon on its own first, which is cheap; the whole locus only under the
+    # codes they all fit.
+    codons = [(str(index), residue) for index, (residue, _) in enumerate(failing)]
+    triplets = [triplet for _, triplet in failing]
+    left_out_now = sum(record.fate != "written" for record in records)
+    fitting = [number for number in CODES_BY_NUMBER if number != settings.code
+               and _fits(settings, number, codons, triplets, False, 0)
+               and _fits(settings, number, proteins, cds, settings.locate, left_out_now)]
+    if not fitting:
+        return None
+    done = _DONE_IN_WORDS[settings.mismatch] if left_out_now == 0 else "failing"
+    return f"all {count} {done} codons fit {_in_words(fitting)}; try -t {fitting[0]}"

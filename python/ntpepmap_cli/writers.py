@@ -1,0 +1,107 @@
+"""Writing codon alignments in the formats the next programs read as they are.
+
+Each writer yields the lines of one file; FASTA is written by the engine's
+fasta_text. PHYLIP, PAML and NEXUS need every
+name once (the tree programs refuse repeats); FASTA and CLUSTAL may repeat them.
+"""
+
+from __future__ import annotations
+
+from collections.abc import Iterable, Iterator
+
+Record = tuple[str, str]  # (name, codon row)
+
+OUT_FORMATS = ("fasta", "phylip", "paml", "clustal", "nexus")
+UNIQUE_NAME_FORMATS = ("phylip", "paml", "nexus")
+BLOCK_WIDTH = 60
+# codeml 4.9 reads this many characters of a name and drops the rest.
+CODEML_NAME_LENGTH = 96
+# Letters that end or split a NEXUS word, besides white space.
+_NEXUS_PUNCTUATION = frozenset("()[]{}/\\,;:=*'\"`+-<>")
+
+
+def _chunks(row: str, width: int) -> Iterator[str]:
+    for start in range(0, len(row), width):
+        yield row[start:start + width]
+
+
+def phylip_lines(records: list[Record], ncols: int) -> Iterator[str]:
+    """Relaxed sequential PHYLIP: names of any length, one taxon per line."""
+    width = max((len(name) for name, _ in records), default=0)
+    yield f"{len(records)} {ncols}\n"
+    for name, row in records:
+        yield f"{name.ljust(width)}  {row}\n"
+
+
+def paml_lines(records: list[Record], ncols: int) -> Iterator[str]:
+    """Sequential format as codeml reads it: the header, then each name on a line of its
+    own and its sequence on the lines after it. No blank line anywhere: codeml skips a
+    line without letters after a blank one, which eats a name made of digits."""
+    yield f"  {len(records)}  {ncols}\n"
+    for name, row in records:
+        yield f"{name}\n"
+        yield "\n".join(_chunks(row, BLOCK_WIDTH)) + "\n"
+
+
+def clustal_lines(records: list[Record], ncols: int, version: str) -> Iterator[str]:
+    yield f"CLUSTAL multiple sequence alignment (ntpepmap {version})\n\n"
+    width = max((len(name) for name, _ in records), default=0) + 6
+    for start in range(0, ncols, BLOCK_WIDTH):
+        yield "\n"
+        for name, row in records:
+            yield f"{name.ljust(width)}{row[start:start + BLOCK_WIDTH]}\n"
+
+
+def nexus_name(name: str) -> str:
+    """The name as one NEXUS word: single-quoted (quotes doubled) where it holds
+    punctuation or white space."""
+    if name and not any(letter in _NEXUS_PUNCTUATION or letter.isspace() for letter in name):
+        return name
+    return "'" + name.replace("'", "''") + "'"
+
+
+def codon_position_ranges(ncols: int) -> list[tuple[str, str]]:
+    """The three codon positions of an alignment of ncols nucleotide columns."""
+    return [(f"codon{position}", f"{position}-{ncols}\\3") for position in (1, 2, 3)]
+
+
+def nexus_lines(records: list[Record], ncols: int) -> Iterator[str]:
+    """A NEXUS DATA block, and a SETS block with the three codon positions."""
+    names = [nexus_name(name) for name, _ in records]
+    width = max(map(len, names), default=0)
+    yield "#NEXUS\n\nbegin data;\n"
+    yield f"  dimensions ntax={len(records)} nchar={ncols};\n"
+    yield "  format datatype=dna missing=? gap=-;\n  matrix\n"
+    for name, (_, row) in zip(names, records):
+        yield f"  {name.ljust(width)}  {row}\n"
+    yield "  ;\nend;\n\nbegin sets;\n"
+    for label, columns in codon_position_ranges(ncols):
+        yield f"  charset {label} = {columns};\n"
+    yield "end;\n"
+
+
+def partitions_text(ncols: int) -> str:
+    """The codon positions as RAxML-NG's partition file gives them (IQ-TREE reads it too)."""
+    return "".join(f"DNA, {label} = {columns}\n" for label, columns in codon_position_ranges(ncols))
+
+
+def alignment_lines(records: list[Record], ncols: int, out_format: str,
+                    version: str) -> Iterator[str]:
+    """The lines of an alignment in a format of its own; FASTA is the engine's fasta_text."""
+    if out_format == "phylip":
+        return phylip_lines(records, ncols)
+    if out_format == "paml":
+        return paml_lines(records, ncols)
+    if out_format == "nexus":
+        return nexus_lines(records, ncols)
+    return clustal_lines(records, ncols, version)
+
+
+def too_long_for_codeml(records: Iterable[Record]) -> list[str]:
+    """The names codeml would cut short."""
+    return [name for name, _ in records if len(name) > CODEML_NAME_LENGTH]
+
+
+def default_extension(out_format: str) -> str:
+    return {"fasta": ".fasta", "phylip": ".phy", "paml": ".paml", "clustal": ".aln",
+            "nexus": ".nex"}[out_format]

@@ -1,0 +1,71 @@
+#include "engine/stop_codons.hpp"
+
+#include <algorithm>
+
+#include "engine/cds_letters.hpp"
+#include "engine/engine.hpp"
+
+namespace ntpepmap::engine {
+namespace {
+
+constexpr std::size_t TRIPLET = 3;
+
+std::size_t residues_in(std::string_view peptide) noexcept {
+    return peptide.size() - static_cast<std::size_t>(std::count(peptide.begin(), peptide.end(), '-'));
+}
+
+// Whether a problem was told at the 1-based column; `next` walks the problems in column order.
+bool failed_at(const std::vector<SiteProblem>& problems, std::size_t& next, std::size_t column) noexcept {
+    while (next < problems.size() && problems[next].column < column) ++next;
+    return next < problems.size() && problems[next].column == column;
+}
+
+}  // namespace
+
+void find_stop_codons(std::string_view peptide, const CdsLetters& letters, StopPolicy policy,
+                      RecordOutcome& outcome) {
+    std::size_t site = peptide.find('*');
+    if (site == std::string_view::npos) return;
+    const std::string_view given = letters.given();
+    const std::string_view written = letters.written();
+    const std::size_t last_residue = peptide.find_last_not_of('-');
+    // Most proteins hold one '*', their last residue: its number is known without a count.
+    std::size_t residues_before =
+        site == last_residue ? outcome.residues - 1 : residues_in(peptide.substr(0, site));
+    std::size_t next_problem = 0;
+    while (site != std::string_view::npos) {
+        const std::size_t cursor = TRIPLET * residues_before;
+        const std::size_t piece = TRIPLET * site;
+        if (cursor + TRIPLET <= given.size() && piece + TRIPLET <= outcome.row.size() &&
+            !failed_at(outcome.problems, next_problem, site + 1)) {
+            outcome.stops.push_back(StopCodon{site + 1, residues_before + 1, std::string(given.substr(cursor, TRIPLET)),
+                                              site == last_residue});
+            if (policy == StopPolicy::mask) {
+                copy_case(written.substr(cursor, TRIPLET), "NNN", outcome.row.data() + piece);
+            }
+        }
+        const std::size_t following = peptide.find('*', site + 1);
+        if (following != std::string_view::npos) {
+            residues_before += 1 + residues_in(peptide.substr(site + 1, following - site - 1));
+        }
+        site = following;
+    }
+}
+
+}  // namespace ntpepmap::engine
+
+namespace ntpepmap::engine {
+
+std::string_view with_read_through_residues(std::string_view row, std::string_view peptide, std::string& storage) {
+    // A row streamlined as it is holds neither; nor does one whose letters took more or fewer places.
+    if (peptide.data() != storage.data() || peptide.size() != storage.size()) return peptide;
+    const std::size_t start = row.find_first_not_of(" \t\n\v\f\r");
+    if (start == std::string_view::npos || row.size() - start < storage.size()) return peptide;
+    for (std::size_t site = 0; site < storage.size(); ++site) {
+        const char letter = static_cast<char>(row[start + site] & ~0x20);  // upper case
+        if (letter == 'U' || letter == 'O') storage[site] = letter;
+    }
+    return storage;
+}
+
+}  // namespace ntpepmap::engine

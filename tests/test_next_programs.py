@@ -1,0 +1,156 @@
+"""The outputs as the next programs read them: codeml, HyPhy, IQ-TREE, Biopython."""
+
+from __future__ import annotations
+
+import os
+import random
+import re
+import shutil
+import subprocess
+
+import pytest
+
+from test_cli import CODON, codon_row, read_fasta, read_paml, read_phylip, run_cli, write_fasta
+
+# 'a:b(c)' carries an internal stop (TGA under '*'); '719' and 'a:b(c)' a terminal one.
+STOPS = {"719": ("MKW-LF*", "ATGAAGTGGCTGTTCTAA"), "a:b(c)": ("MK*-LF*", "ATGAAGTGACTGTTCTAG"),
+         "x|y": ("MKWDLF-", "ATGAAGTGGGATCTGTTC")}
+KEPT = {"719": codon_row("MKW-LF*"), "a:b(c)": "ATGAAGTGA---CTGTTCTAG",
+        "x|y": codon_row("MKWDLF-")}
+INTERNAL_STOP = r"p\.fa: a:b\(c\): column 3 \(residue 3\): internal stop codon TGA under \*; "
+
+
+def nexus_rows(text: str) -> dict[str, str]:
+    """The matrix of a NEXUS file, names unquoted; and the codon positions as sets."""
+    assert "format datatype=dna missing=? gap=-;" in text
+    assert "charset codon1 = 1-21\\3;" in text and "charset codon3 = 3-21\\3;" in text
+    matrix = text.split("matrix\n")[1].split(";")[0]
+    return {name.strip().strip("'"): row for name, row in
+            (line.rsplit(None, 1) for line in matrix.strip().splitlines())}
+
+
+@pytest.mark.parametrize("args, read, rows, files, line", [
+    ([], read_fasta, KEPT, {}, INTERNAL_STOP + r"kept\n.*; 1 internal stop codon kept$"),
+    (["--stops", "mask"], read_fasta, {"719": codon_row("MKW-LF") + "NNN",
+                                       "a:b(c)": "ATGAAGNNN---CTGTTCNNN", "x|y": KEPT["x|y"]},
+     {}, INTERNAL_STOP + r"masked\n.*; 3 stop codons masked$"),
+    (["--stops", "drop-columns"], read_fasta, {name: row[:6] + row[9:18] for name, row in
+                                                KEPT.items()},
+     {}, r"its column left out of every row\n.*; 3 stop codons in columns left out$"),
+    (["--out-format", "nexus"], nexus_rows, KEPT, {}, r"kept\n"),
+    (["--partitions", "parts.txt"], read_fasta, KEPT,
+     {"parts.txt": "DNA, codon1 = 1-21\\3\nDNA, codon2 = 2-21\\3\nDNA, codon3 = 3-21\\3\n"}, ""),
+    (["--rename", "map.tsv", "--out-format", "phylip"], read_phylip,
+     {"719": KEPT["719"], "a_b_c": KEPT["a:b(c)"], "x_y": KEPT["x|y"]},
+     {"map.tsv": "719\t719\na_b_c\ta:b(c)\nx_y\tx|y\n"}, ""),
+    (["--out-format", "paml", "--stops", "mask"], read_paml,
+     {"719": codon_row("MKW-LF") + "NNN", "a:b(c)": "ATGAAGNNN---CTGTTCNNN", "x|y": KEPT["x|y"]},
+     {}, ""),
+    (["--out-format", "paml"], read_paml, KEPT, {},
+     r"2 column\(s\) hold stop codons, which codeml reads as missing .*; --stops mask"),
+], ids=["keep", "mask", "drop-columns", "nexus", "partitions", "rename", "paml", "paml keep"])
+def test_stops_names_and_files_for_the_next_program(tmp_path, args, read, rows, files, line):
+    pep = write_fasta(tmp_path / "p.fa", {name: row for name, (row, _) in STOPS.items()})
+    cds = write_fasta(tmp_path / "c.fa", {name: seq for name, (_, seq) in STOPS.items()})
+    done = run_cli(pep, cds, "-o", "out", *args, cwd=tmp_path)
+    assert done.returncode == 0 and re.search(line, done.stderr, re.M), done.stderr
+    assert read((tmp_path / "out").read_text()) == rows
+    assert {name: (tmp_path / name).read_text() for name in files} == files
+    assert done.stderr.count("stop codon TGA") == 1
+
+
+@pytest.mark.parametrize("pep, cds, args, line", [
+    # Vertebrate mitochondrial CDS under the standard code; table 3 reads CTG as T.
+    ({"a": "MKWLMW", "b": "MKWLMF", "c": "MKWL"},
+     {"a": "ATGAAGTGACTGATATGA", "b": "ATGAAGTGACTGATATTC", "c": "ATGAAGTGACTG"}, [],
+     r"all 6 masked codons fit tables 2, 5, 13 and 21; try -t 2$"),
+    ({"a": "MKWLMW", "b": "MKWLMW", "c": "MKIW"},  # ATA under I: M in every one of them
+     {"a": "ATGAAGTGACTGATATGA", "b": "ATGAAGTGACTGATATGA", "c": "ATGAAGATATGG"}, [], None),
+    ({"a": "MKUW", "b": "MKUW"}, {"a": "ATGAAGTGATGG", "b": "ATGAAGGCTTGG"}, [],
+     r"b: column 3 \(residue 3\): U does not match GCT \(A in table 1\); masked$"),
+    ({"Homo sapiens": "MKW", "Homo neanderthalensis": "MKF"},
+     {"Homo neanderthalensis": "ATGAAGTTC", "Homo sapiens": "ATGAAGTGG"}, [],
+     r"Homo \(2\) paired by their whole header lines; .*--rename makes them unique$"),
+], ids=["table hint", "no hint: ATA under I", "U over GCT", "repeated identifiers"])
+def test_hints_and_checks_of_codes_and_names(tmp_path, pep, cds, args, line):
+    done = run_cli(write_fasta(tmp_path / "p.fa", pep), write_fasta(tmp_path / "c.fa", cds), *args)
+    assert done.returncode in (0, 1)
+    assert (line is None and "try -t" not in done.stderr) or re.search(line, done.stderr, re.M), \
+        done.stderr
+    if "Homo sapiens" in pep:
+        assert done.stdout == ">Homo\nATGAAGTGG\n>Homo\nATGAAGTTC\n"
+
+
+def real_like_locus(tmp_path, names, internal_stop):
+    """Diverged copies of one gene: gaps, a terminal stop each, and in the third an internal one."""
+    rng = random.Random(7)
+    base = [rng.choice("KWLFSEDP") for _ in range(60)]
+    proteins, cds = {}, {}
+    for index, name in enumerate(names):
+        row = ["M"] + [aa if rng.random() > .15 else rng.choice("KWLFSEDP") for aa in base] + ["*"]
+        if index % 2:
+            row[5:8] = "---"
+        if internal_stop and index == 2:
+            row[20] = "*"
+        proteins[name] = "".join(row)
+        cds[name] = "".join("TGA" if aa == "*" and site < len(row) - 1 else CODON[aa]
+                            for site, aa in enumerate(row) if aa != "-")
+    return write_fasta(tmp_path / "p.fa", proteins), write_fasta(tmp_path / "c.fa", cds)
+
+
+def _program(name: str) -> str | None:
+    # Debian's hyphy wrapper passes its arguments on as one; its plain binary reads them.
+    plain = "/usr/lib/hyphy/bin/hyphy"
+    return plain if name == "hyphy" and os.access(plain, os.X_OK) else shutil.which(name)
+
+
+NAMES = ["719", "136", "2044", "88", "3"]
+TREE = "((719,136),2044,(88,3));\n"
+# HyPhy's selection analyses load a codon alignment through this, which refuses stop codons.
+HYPHY_LOAD = ('LoadFunctionLibrary("libv3/tasks/alignments.bf");\nfscanf(stdin, "String", path);\n'
+              'alignments.LoadGeneticCodeAndAlignment("ds", "codons", path);\n')
+CLIENTS = {
+    "hyphy": ["load.bf"],  # the alignment's path and code 1 (Universal) on standard input
+    "iqtree2": ["-s", "{aln}", "-te", "tree.nwk", "-m", "GTR", "-redo", "-quiet"],
+    "iqtree2 partitions": ["-s", "{aln}", "-p", "parts.txt", "-te", "tree.nwk", "-m", "GTR",
+                           "-redo", "-quiet"],
+    "iqtree2 codon": ["-s", "{aln}", "-st", "CODON", "-m", "MG", "-te", "tree.nwk", "-redo",
+                      "-quiet"],
+}
+
+
+@pytest.mark.parametrize("client, out_format", [
+    ("hyphy", "fasta"), ("hyphy", "phylip"), ("iqtree2", "phylip"), ("iqtree2", "fasta"),
+    ("iqtree2", "nexus"), ("iqtree2 partitions", "phylip"), ("iqtree2 codon", "phylip"),
+    ("iqtree2 codon", "fasta")])
+def test_masked_stops_are_accepted_by_the_client(tmp_path, client, out_format):
+    program = _program(client.split()[0])
+    if program is None:
+        pytest.skip(f"{client.split()[0]} is not installed (Debian: hyphy-pt, iqtree)")
+    pep, cds = real_like_locus(tmp_path, NAMES, internal_stop=True)
+    aln = tmp_path / f"aln.{out_format}"
+    assert run_cli(pep, cds, "--stops", "mask", "--out-format", out_format, "-o", aln,
+                   "--partitions", tmp_path / "parts.txt").returncode == 0
+    (tmp_path / "tree.nwk").write_text(TREE)
+    (tmp_path / "load.bf").write_text(HYPHY_LOAD)
+    done = subprocess.run([program] + [arg.format(aln=aln) for arg in CLIENTS[client]],
+                          cwd=tmp_path, capture_output=True, text=True, timeout=300,
+                          input=f"{aln}\n1\n")
+    assert done.returncode == 0, done.stdout[-2000:] + done.stderr[-2000:]
+
+
+def test_codeml_reads_digit_only_names(tmp_path):
+    codeml = shutil.which("codeml")
+    if codeml is None:
+        pytest.skip("codeml is not installed (Debian: paml)")
+    pep, cds = real_like_locus(tmp_path, NAMES, internal_stop=False)
+    assert run_cli(pep, cds, "--out-format", "paml", "--stops", "mask", "-o",
+                   tmp_path / "aln.paml").returncode == 0
+    (tmp_path / "codeml.ctl").write_text(
+        "seqfile = aln.paml\noutfile = out.txt\nnoisy = 0\nverbose = 0\nrunmode = -2\n"
+        "seqtype = 1\nCodonFreq = 2\nmodel = 0\nNSsites = 0\nicode = 0\ncleandata = 0\n")
+    done = subprocess.run([codeml, "codeml.ctl"], cwd=tmp_path, capture_output=True, text=True,
+                          stdin=subprocess.DEVNULL, timeout=300)
+    out = (tmp_path / "out.txt").read_text() if (tmp_path / "out.txt").exists() else ""
+    assert done.returncode == 0 and "EOF" not in done.stdout, done.stdout[-2000:]
+    assert re.findall(r"^#\d+: (\S+)", out, re.M) == NAMES, out[:2000]
