@@ -16,17 +16,16 @@ not move with whatever else the machine runs (each such run takes a minute or so
 from __future__ import annotations
 
 import argparse
-import re
 import resource
 import shutil
 import statistics
-import subprocess
 import sys
 import tempfile
 from pathlib import Path
 
 import generate
 from bench_end_to_end import Ntpepmap, compare, read_fasta, run_once
+from common import count_instructions as count_process_instructions
 from common import machine_description, print_table, verdict
 
 TARGET = 1.3
@@ -90,14 +89,7 @@ def main(argv: list[str] | None = None) -> int:
 def count_instructions(tool: Ntpepmap, files: dict[str, Path], out: Path) -> int:
     """The instructions callgrind counts over one run of the tool, children included."""
     argv, _ = tool.command(files["protein"], files["cds"], out)
-    done = subprocess.run(["valgrind", "--tool=callgrind", "--trace-children=yes",
-                           f"--callgrind-out-file={out.parent / 'callgrind.%p'}", *argv],
-                          stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                          stderr=subprocess.PIPE, text=True, check=True)
-    for profile in out.parent.glob("callgrind.*"):
-        profile.unlink()
-    return sum(int(count.replace(",", ""))
-               for count in re.findall(r"Collected : ([\d,]+)", done.stderr))
+    return count_process_instructions(argv, out.parent)
 
 
 def child_cpu_seconds() -> float:

@@ -5,6 +5,8 @@ import contextlib
 import gc
 import os
 import platform
+import re
+import subprocess
 import sys
 import tempfile
 import time
@@ -115,3 +117,18 @@ def print_table(header: Sequence[str], rows: Sequence[Sequence[str]], out=sys.st
 
 def verdict(ok: bool) -> str:
     return "met" if ok else "MISSED"
+
+
+def count_instructions(argv: Sequence[str], scratch: str | os.PathLike[str]) -> int:
+    """The instructions valgrind's callgrind counts over one run of argv, children
+    included: unlike time, the load on the machine does not move it. Its profiles
+    are written to scratch and removed."""
+    done = subprocess.run(["valgrind", "--tool=callgrind", "--trace-children=yes",
+                           f"--callgrind-out-file={os.path.join(scratch, 'callgrind.%p')}", *argv],
+                          stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                          stderr=subprocess.PIPE, text=True, check=False)
+    for name in os.listdir(scratch):
+        if name.startswith("callgrind."):
+            os.unlink(os.path.join(scratch, name))
+    return sum(int(count.replace(",", ""))
+               for count in re.findall(r"Collected : ([\d,]+)", done.stderr))

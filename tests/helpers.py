@@ -107,7 +107,9 @@ def summary_counts(stderr: str) -> tuple[int, int, int]:
     assert found, stderr
     return tuple(int(n) for n in found.groups())
 
-ENGINE_DEFAULTS = dict(code=1, mismatch="mask", upper_case=False, resolve_ambiguity=False,
+
+ENGINE_DEFAULTS = dict(code=1, mismatch="mask", frameshifts="mask", upper_case=False,
+                       resolve_ambiguity=False,
                        t_for_u=False, keep_reports=False, locate=False, both_strands=False,
                        trim_stop=False, terminal_stops=(), keep_short=False, stops="keep",
                        fasta_text=False, wrap=0, threads=0)

@@ -23,8 +23,9 @@ from .locus import LocusInputs, LocusJob, LocusOptions, align_locus
 from .outcome import LocusOutcome, Tally
 from .pairing import NUCLEOTIDE_LETTERS, repeated_identifiers
 from .problems import Problem
-from .seqio import Reading, Record, frameshifts_spread, read_content, read_records
-from .translation import MISMATCH_POLICIES, STOP_POLICIES, located_notes
+from .frameshift_digits import read_given_digits
+from .seqio import Reading, Record, read_content, read_records
+from .translation import FRAMESHIFT_POLICIES, MISMATCH_POLICIES, STOP_POLICIES, located_notes
 
 if TYPE_CHECKING:
     from Bio.Align import Alignment, MultipleSeqAlignment
@@ -100,8 +101,9 @@ def codon_align(protein: Sequences, cds: Sequences, *, table: int = 1,
                 gene_table: Path | Mapping[str, list[str]] | None = None,
                 pair_by_order: bool = False, id_map: Path | Mapping[str, str] | None = None,
                 locate: bool = True, both_strands: bool = False, mismatch: str = "mask",
-                upper_case: bool = False, resolve_ambiguity: bool = False,
-                id_pattern: str | None = None, stops: str = "keep",
+                frameshifts: str = "mask", upper_case: bool = False,
+                resolve_ambiguity: bool = False, id_pattern: str | None = None,
+                stops: str = "keep",
                 kept_columns: Path | Iterable[int] | None = None) -> CodonAlignment:
     """Back-translates aligned protein rows into a codon alignment, as the
     ntpepmap command does.
@@ -129,7 +131,7 @@ def codon_align(protein: Sequences, cds: Sequences, *, table: int = 1,
     problems are those found before, such as why every record was left out.
     """
     options = _options(table, gene_table, pair_by_order, id_map, locate, both_strands, mismatch,
-                       upper_case, resolve_ambiguity, id_pattern, stops)
+                       frameshifts, upper_case, resolve_ambiguity, id_pattern, stops)
     proteins = _records(protein, "protein", PROTEIN_NAME)
     coding = _records(cds, "cds", CDS_NAME)
     outcome = LocusOutcome(LocusJob(proteins.name, coding.name, ""))
@@ -183,10 +185,8 @@ class _Input:
 
 
 def _read_input(reading: Reading, name: str, protein: bool) -> _Input:
-    """A file's records; an alignment's with PAL2NAL's frameshift digits spread over their columns."""
-    if protein:
-        return _Input(frameshifts_spread(reading)[0], name, None, reading.headers)
-    return _Input(reading.records, name, reading.marked, reading.headers)
+    """A file's records (an alignment's with PAL2NAL's frameshift digits spread, as read)."""
+    return _Input(reading.records, name, None if protein else reading.marked, reading.headers)
 
 
 def _records(source: object, argument: str, name: str) -> _Input:
@@ -222,6 +222,8 @@ def _records(source: object, argument: str, name: str) -> _Input:
                         f"open file or Biopython records, not {type(source).__name__}")
     if not records:
         raise InputError(name, "no records")
+    if argument == "protein":
+        records = read_given_digits(records, name)
     return _Input(records, name, None, headers)
 
 
@@ -299,7 +301,7 @@ def _from_seq_record(record: object, argument: str) -> tuple[str, str, str]:
 
 def _options(table: int, gene_table: Path | Mapping[str, list[str]] | None, pair_by_order: bool,
              id_map: Path | Mapping[str, str] | None, locate: bool, both_strands: bool,
-             mismatch: str, upper_case: bool, resolve_ambiguity: bool,
+             mismatch: str, frameshifts: str, upper_case: bool, resolve_ambiguity: bool,
              id_pattern: str | None, stops: str) -> LocusOptions:
     switches = {"pair_by_order": pair_by_order, "locate": locate, "both_strands": both_strands,
                 "upper_case": upper_case, "resolve_ambiguity": resolve_ambiguity}
@@ -321,12 +323,14 @@ def _options(table: int, gene_table: Path | Mapping[str, list[str]] | None, pair
     if id_pattern is not None:
         _check_pattern(id_pattern)
     for keyword, value, policies in (("mismatch", mismatch, MISMATCH_POLICIES),
+                                     ("frameshifts", frameshifts, FRAMESHIFT_POLICIES),
                                      ("stops", stops, STOP_POLICIES)):
         if value not in policies:
             raise ValueError(f"{keyword} must be one of {', '.join(map(repr, policies))}, "
                              f"not {value!r:.40}")
     return LocusOptions(table_num=table, gene_table=_gene_table(gene_table),
                         pair_by_order=pair_by_order, id_map=_id_map(id_map), mismatch=mismatch,
+                        frameshifts=frameshifts,
                         upper_case=upper_case, resolve_ambiguity=resolve_ambiguity,
                         locate=locate, both_strands=both_strands, id_pattern=id_pattern,
                         stops=stops)

@@ -20,6 +20,11 @@ class InputError(Exception):
         super().__init__(f"{shown_path(path)}: {detail}")
 
 
+def plural(count: int, word: str) -> str:
+    """'1 codon', '2 codons'."""
+    return f"{count} {word}{'' if count == 1 else 's'}"
+
+
 def shown_path(path: str) -> str:
     return "<stdin>" if path == "-" else path
 

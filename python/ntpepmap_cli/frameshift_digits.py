@@ -9,14 +9,12 @@ as a digit 1 to 3, so a larger digit becomes several: 4 is 3 then 1.
 
 from __future__ import annotations
 
-import re
-
 from .errors import InputError
-from .seqio import Record
 
-_LARGE_DIGIT = re.compile(r"[4-9]")
-_UNREADABLE = re.compile(r"[0-9]{2,}|0")
-_DIGIT = re.compile(r"[0-9]")
+Record = tuple[str, str]  # (identifier, sequence)
+
+_DIGITS = "0123456789"
+_LARGE_DIGITS = "456789"
 
 
 def _as_columns(digit: int, width: int) -> str:
@@ -29,8 +27,9 @@ def _digit_widths(records: list[Record], holding: list[int]) -> dict[int, int]:
     """Each column of a digit above 3, and the columns it takes."""
     widths: dict[int, int] = {}
     for index in holding:
-        for match in _LARGE_DIGIT.finditer(records[index][1]):
-            widths[match.start()] = max(widths.get(match.start(), 1), -(-int(match.group()) // 3))
+        for column, letter in enumerate(records[index][1]):
+            if letter in _LARGE_DIGITS:
+                widths[column] = max(widths.get(column, 1), -(-int(letter) // 3))
     return widths
 
 
@@ -64,8 +63,8 @@ def expand_frameshift_digits(records: list[Record], holding: list[int]) -> list[
             if column >= len(row):
                 break
             letter = row[column]
-            spread = _as_columns(int(letter), widths[column]) if "4" <= letter <= "9" else \
-                letter + "-" * (widths[column] - 1)
+            spread = (_as_columns(int(letter), widths[column]) if letter in _LARGE_DIGITS
+                      else letter + "-" * (widths[column] - 1))
             pieces += (row[start:column], spread)
             start = column + 1
         pieces.append(row[start:])
@@ -73,16 +72,32 @@ def expand_frameshift_digits(records: list[Record], holding: list[int]) -> list[
     return expanded
 
 
+def _unreadable_digits(row: str) -> str | None:
+    """The first run of digits that is no frameshift (0, or more than one digit), if any."""
+    column = 0
+    while column < len(row):
+        if row[column] not in _DIGITS:
+            column += 1
+            continue
+        end = column + 1
+        while end < len(row) and row[end] in _DIGITS:
+            end += 1
+        if end - column > 1 or row[column] == "0":
+            return row[column:end]
+        column = end
+    return None
+
+
 def read_given_digits(records: list[Record], name: str) -> list[Record]:
     """Records given as text (not read from a file, so with no position numbers):
     their digits read as frameshifts, or InputError for digits that cannot be."""
     holding = []
     for index, (ident, row) in enumerate(records):
-        if not _DIGIT.search(row):
+        if not any(digit in row for digit in _DIGITS):
             continue
-        bad = _UNREADABLE.search(row)
-        if bad:
-            raise InputError(name, f"{ident}: '{bad.group()}' inside the sequence is neither a position "
-                                   "number nor a frameshift (one digit, 1 to 9)")
+        bad = _unreadable_digits(row)
+        if bad is not None:
+            raise InputError(name, f"{ident}: '{bad}' inside the sequence is neither a "
+                                   "position number nor a frameshift (one digit, 1 to 9)")
         holding.append(index)
     return expand_frameshift_digits(records, holding) if holding else records

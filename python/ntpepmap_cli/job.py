@@ -13,7 +13,7 @@ class LocusOptions:
     """How every locus of a run is read, back-translated and written."""
 
     __slots__ = ("table_num", "gene_table", "in_format", "out_format", "wrap", "pair_by_order",
-                 "id_map", "trim_stop", "strict", "keep_short", "mismatch", "upper_case",
+                 "id_map", "trim_stop", "strict", "keep_short", "mismatch", "frameshifts", "upper_case",
                  "resolve_ambiguity", "t_for_u", "drop_gap_columns", "keep_reports", "locate",
                  "both_strands", "threads", "id_pattern", "rename", "stops", "blocks")
 
@@ -21,7 +21,7 @@ class LocusOptions:
                  in_format: str = "auto", out_format: str = "fasta", wrap: int = 0,
                  pair_by_order: bool = False, id_map: dict[str, str] | None = None,
                  trim_stop: bool = True, strict: bool = False, keep_short: bool = False,
-                 mismatch: str = "mask", upper_case: bool = False,
+                 mismatch: str = "mask", frameshifts: str = "mask", upper_case: bool = False,
                  resolve_ambiguity: bool = False, t_for_u: bool = False,
                  drop_gap_columns: bool = False, keep_reports: bool = False, locate: bool = True,
                  both_strands: bool = False, threads: int = 0,
@@ -38,6 +38,7 @@ class LocusOptions:
         self.strict = strict
         self.keep_short = keep_short
         self.mismatch = mismatch
+        self.frameshifts = frameshifts  # a CDS that fits only with frameshifts: mask or drop
         self.upper_case = upper_case
         self.resolve_ambiguity = resolve_ambiguity
         self.t_for_u = t_for_u

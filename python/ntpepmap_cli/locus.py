@@ -22,7 +22,7 @@ from .outputs import STDOUT, output_stream, write_file
 from .pairing import (NUCLEOTIDE_LETTERS, Repeats, check_names_fit, check_not_swapped,
                       check_nucleotide, pair_by_identifier, pair_by_order)
 from ._native import fasta_text  # the one FASTA writer: the engine's text is written alike
-from .seqio import Reading, frameshifts_spread, read_locus_files, read_records
+from .seqio import Reading, read_locus_files, read_records
 from .translation import translate
 from .writers import CODEML_NAME_LENGTH, alignment_lines, partitions_text, too_long_for_codeml
 
@@ -110,9 +110,10 @@ def read_inputs(job: LocusJob, options: LocusOptions) -> LocusInputs:
 
 def _alignment_rows(job: LocusJob, options: LocusOptions, aligned: Reading,
                     kept: KeptColumns | None) -> tuple[list[Record], KeptColumns | None]:
-    """The alignment's rows, PAL2NAL's frameshift digits spread over their columns, and the
-    columns to write: those of the kept-columns file or, with --blocks, of the lines of '#'."""
-    proteins, marked_columns = frameshifts_spread(aligned)
+    """The alignment's rows (PAL2NAL's frameshift digits spread over their columns as read),
+    and the columns to write: those of the kept-columns file or, with --blocks, of the lines
+    of '#'."""
+    proteins, marked_columns = aligned.records, aligned.kept
     if options.blocks:
         kept = block_columns(job.pep_path, marked_columns)
     return proteins, kept

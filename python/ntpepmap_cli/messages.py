@@ -5,7 +5,7 @@ from __future__ import annotations
 import sys
 from collections.abc import Callable
 
-from .errors import InputError
+from .errors import InputError, plural
 from .outcome import LocusOutcome, Status, Tally
 from .options import PROG
 from .outputs import AtomicFile
@@ -71,25 +71,23 @@ def print_outcome(outcome: LocusOutcome, reporter: Reporter,
         emit(f"{PROG}: {'error: ' if outcome.status == Status.FAILED else ''}{note}\n")
 
 
-def _plural(count: int, word: str) -> str:
-    return f"{count} {word}{'' if count == 1 else 's'}"
-
-
 def tally_text(tally: Tally) -> str:
-    """'9 records written, 2 codons masked, 0 kept, 0 located, 0 padded, 1 left out', and the
-    stop codons under '*' where there are some ('; 3 internal stop codons kept'), and the
-    codons that failed in columns trimmed away where some did."""
-    more = [f"{_plural(count, words[0])} {words[1]}" for count, words in (
+    """'9 records written, 2 codons masked, 0 kept, 0 located, 0 padded, 1 left out', then
+    ', 3 frameshifts' when records were written past any, and the stop codons under '*'
+    where there are some ('; 3 internal stop codons kept'), and the codons that failed in
+    columns trimmed away where some did."""
+    frameshifts = f", {plural(tally.frameshifts, 'frameshift')}" if tally.frameshifts else ""
+    more = [f"{plural(count, words[0])} {words[1]}" for count, words in (
         (tally.stops_kept, ("internal stop codon", "kept")),
         (tally.stops_masked, ("stop codon", "masked")),
         (tally.stops_dropped, ("stop codon", "in columns left out")),
         (tally.trimmed_away, ("codon", "failed in columns trimmed away"))) if count]
-    return (f"{_plural(tally.written, 'record')} written, {_plural(tally.masked, 'codon')} "
+    return (f"{plural(tally.written, 'record')} written, {plural(tally.masked, 'codon')} "
             f"masked, {tally.kept} kept, {tally.located} located, {tally.padded} padded, "
-            f"{tally.left_out} left out" + "".join(f"; {told}" for told in more))
+            f"{tally.left_out} left out{frameshifts}" + "".join(f"; {told}" for told in more))
 
 
 def print_summary(outcome: LocusOutcome) -> None:
     """The last line of a single-locus run."""
-    unused = f"; {_plural(outcome.unused_cds, 'CDS record')} not used" if outcome.unused_cds else ""
+    unused = f"; {plural(outcome.unused_cds, 'CDS record')} not used" if outcome.unused_cds else ""
     print(f"{PROG}: {tally_text(outcome.tally)}{unused}", file=sys.stderr)

@@ -14,7 +14,7 @@ from .id_map import load_id_map
 from .locus import LocusOptions
 from .seqio import IN_FORMATS
 from .writers import OUT_FORMATS
-from .translation import MISMATCH_POLICIES, STOP_POLICIES
+from .translation import FRAMESHIFT_POLICIES, MISMATCH_POLICIES, STOP_POLICIES
 
 PROG = "ntpepmap"
 
@@ -185,6 +185,13 @@ def _add_letter_options(parser: argparse.ArgumentParser) -> None:
                               "the triplet, drop leaves the record out (default mask). A record "
                               "where more than half of the residues fail is left out as a "
                               "wrong pairing.")
+    letters.add_argument("--frameshifts", choices=FRAMESHIFT_POLICIES, default="mask",
+                         help="a CDS that fits its protein only with a nucleotide or two gained "
+                              "or lost (at most max(2, 1 %%) frameshifts): mask writes each codon "
+                              "a frameshift breaks as NNN and leaves extra nucleotides out, drop "
+                              "leaves the record out (default mask). A digit inside a protein "
+                              "row (PAL2NAL's notation) is always read as that many nucleotides "
+                              "that encode no residue.")
     letters.add_argument("--stops", choices=STOP_POLICIES, default="keep",
                          help="a stop codon the protein carries as '*': keep writes it as in the "
                               "CDS, with a note for each one inside the protein; mask writes NNN "
@@ -227,7 +234,8 @@ def locus_options(args: argparse.Namespace, parser: argparse.ArgumentParser) -> 
                         out_format=args.out_format, wrap=args.wrap,
                         pair_by_order=args.pair_by_order, id_map=id_map, trim_stop=args.trim_stop,
                         strict=args.strict, keep_short=args.keep_short,
-                        mismatch=args.mismatch, upper_case=args.upper_case,
+                        mismatch=args.mismatch, frameshifts=args.frameshifts,
+                        upper_case=args.upper_case,
                         resolve_ambiguity=args.resolve_ambiguity, t_for_u=args.t_for_u,
                         drop_gap_columns=args.drop_gap_columns,
                         keep_reports=args.report is not None, locate=args.locate,

@@ -25,13 +25,14 @@ class Tally:
     """Records and codons of one locus or a whole batch, for the summary line."""
 
     __slots__ = ("written", "masked", "kept", "located", "padded", "left_out", "stops_kept",
-                 "stops_masked", "stops_dropped", "trimmed_away")
+                 "stops_masked", "stops_dropped", "trimmed_away", "frameshifts")
 
     def __init__(self) -> None:
         self.written = self.masked = self.kept = self.located = self.padded = self.left_out = 0
         # Stop codons under '*': inside the protein and kept; masked; in columns left out.
         self.stops_kept = self.stops_masked = self.stops_dropped = 0
         self.trimmed_away = 0  # codons that fail their residue in columns not written: a note
+        self.frameshifts = 0  # in the records written
 
     def add(self, other: Tally) -> None:
         for name in self.__slots__:

@@ -15,6 +15,7 @@ CDS_TOO_SHORT = "CDS too short"       # the CDS runs out before the last residue
 ROW_TOO_SHORT = "row too short"       # a protein row narrower than the alignment
 CODING_REGION = "coding region"       # the coding region was found inside a longer CDS
 NO_CODING_REGION = "no coding region"  # a CDS that does not fit holds no single placement
+FRAMESHIFT = "frameshift"             # the CDS has a nucleotide or two its protein has not, or lacks them
 STOP_CODON = "stop codon"             # a stop codon the protein carries as '*', inside it
 
 # What was done about it.

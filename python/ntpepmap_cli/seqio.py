@@ -19,6 +19,7 @@ from io import BufferedReader
 from . import _native
 from ._native import grow_heap_for
 from .errors import InputError
+from .frameshift_digits import expand_frameshift_digits, spread_columns
 
 Record = tuple[str, str]  # (identifier, sequence)
 Marked = tuple[list[Record], list[int]]  # records, and indices of records to look at
@@ -258,10 +259,12 @@ class InputFile:
 
     def read(self, in_format: str, plain_letters: bytes | None = None,
              headers: bool = False, frameshift_digits: bool = False) -> Reading:
-        """The file's records in a format ('auto': known by its first line); see Reading."""
+        """The file's records in a format ('auto': known by its first line); see Reading.
+        frameshift_digits: a protein alignment's, with PAL2NAL's frameshift digits."""
         try:
-            return Reading(*_native.read_records(self._content(), in_format, plain_letters, headers,
-                                                 frameshift_digits))
+            reading = Reading(*_native.read_records(self._content(), in_format, plain_letters, headers,
+                                                    frameshift_digits))
+            return _with_digits_spread(reading) if frameshift_digits else reading
         except ValueError as exc:  # the reader's one-line message, naming line and record
             raise InputError(self.path, str(exc)) from None
         except OSError as exc:
@@ -308,6 +311,17 @@ class Reading:
         self.kept = kept        # None without lines of '#'
 
 
+def _with_digits_spread(reading: Reading) -> Reading:
+    """A protein alignment's reading, whose marked records hold frameshift digits, with
+    each digit spread over its columns, and the columns its lines of '#' mark spread alike."""
+    if reading.marked:
+        if reading.kept is not None:
+            reading.kept = spread_columns(reading.kept, reading.records, reading.marked)
+        reading.records = expand_frameshift_digits(reading.records, reading.marked)
+    reading.marked = None
+    return reading
+
+
 def read_records(path: str, in_format: str, plain_letters: bytes | None = None,
                  headers: bool = False, frameshift_digits: bool = False) -> Reading:
     """The records of a file ('-' is standard input) in a format ('auto': known by its first line)."""
@@ -321,8 +335,9 @@ def read_content(data: bytes, name: str, in_format: str, plain_letters: bytes | 
     decompressed when its first bytes say so; name: what messages call it."""
     content = _expanded_pieces(data, name) if _is_compressed(data[:_MAGIC_BYTES]) else data
     try:
-        return Reading(*_native.read_records(content, in_format, plain_letters, headers,
-                                             frameshift_digits))
+        reading = Reading(*_native.read_records(content, in_format, plain_letters, headers,
+                                                frameshift_digits))
+        return _with_digits_spread(reading) if frameshift_digits else reading
     except ValueError as exc:  # the reader's one-line message, naming line and record
         raise InputError(name, str(exc)) from None
 
@@ -369,24 +384,11 @@ def read_fasta_marked(path: str, letters: bytes) -> Marked:
 def read_alignment(path: str, in_format: str) -> list[Record]:
     """Records of an alignment file, FASTA, CLUSTAL or PHYLIP ('auto': known by its first line),
     with PAL2NAL's frameshift digits inside rows spread over their columns."""
-    return read_alignment_blocks(path, in_format)[0]
+    return read_records(path, in_format, frameshift_digits=True).records
 
 
-def read_alignment_blocks(path: str, in_format: str, headers: bool = False
-                          ) -> tuple[list[Record], list[int] | None]:
+def read_alignment_blocks(path: str, in_format: str) -> tuple[list[Record], list[int] | None]:
     """read_alignment's records, and the columns (0-based) that lines of '#' under
     CLUSTAL blocks mark to keep; None for a file without them."""
-    reading = read_records(path, in_format, None, headers, frameshift_digits=True)
-    return frameshifts_spread(reading)
-
-
-def frameshifts_spread(reading: Reading) -> tuple[list[Record], list[int] | None]:
-    """The alignment's records, PAL2NAL's frameshift digits spread over their columns, and
-    the columns its lines of '#' mark, spread alike."""
-    records, holding, kept = reading.records, reading.marked, reading.kept
-    if not holding:
-        return records, kept
-    from .frameshift_digits import expand_frameshift_digits, spread_columns
-
-    return expand_frameshift_digits(records, holding), \
-        None if kept is None else spread_columns(kept, records, holding)
+    reading = read_records(path, in_format, frameshift_digits=True)
+    return reading.records, reading.kept

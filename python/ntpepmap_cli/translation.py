@@ -5,19 +5,21 @@ from __future__ import annotations
 
 from ._native import translate_locus
 from .codes import terminal_stops
-from .errors import InputError, name_some, shown_path
+from .errors import InputError, name_some, plural, shown_path
 from .outcome import LocusOutcome, Record, Tally
-from .problems import (CDS_TOO_LONG, CDS_TOO_SHORT, CODING_REGION, COLUMN_LEFT_OUT, KEPT,
-                       LEFT_OUT, LOCATED, MASKED, MISMATCH, NO_CODING_REGION, NOT_IN_CODE, PADDED,
-                       ROW_TOO_SHORT, STOP_CODON, TRIMMED, WRITTEN_SHORT, WRONG_PAIRING, Problem)
+from .problems import (CDS_TOO_LONG, CDS_TOO_SHORT, CODING_REGION, COLUMN_LEFT_OUT, FRAMESHIFT,
+                       KEPT, LEFT_OUT, LOCATED, MASKED, MISMATCH, NO_CODING_REGION, NOT_IN_CODE,
+                       PADDED, ROW_TOO_SHORT, STOP_CODON, TRIMMED, WRITTEN_SHORT, WRONG_PAIRING,
+                       Problem)
 from .trim_hint import TRIMMED_HINT, looks_trimmed
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from ._native import LocusTranslation, RecordReport
+    from ._native import FrameshiftReport, LocusTranslation, RecordReport
     from .job import LocusOptions
 
 MISMATCH_POLICIES = ("mask", "keep", "drop")
+FRAMESHIFT_POLICIES = ("mask", "drop")
 STOP_POLICIES = ("keep", "mask", "drop-columns")
 
 _DONE_TO_CODON = {"mask": MASKED, "keep": KEPT, "drop": LEFT_OUT}
@@ -27,7 +29,7 @@ _DONE_IN_WORDS = {"mask": "masked", "keep": "kept", "drop": "record left out"}
 class EngineSettings:
     """What the engine reads of a run's options, by name."""
 
-    __slots__ = ("code", "mismatch", "upper_case", "resolve_ambiguity", "t_for_u",
+    __slots__ = ("code", "mismatch", "frameshifts", "upper_case", "resolve_ambiguity", "t_for_u",
                  "keep_reports", "locate", "both_strands", "trim_stop", "terminal_stops",
                  "keep_short", "stops", "fasta_text", "wrap", "threads")
 
@@ -35,6 +37,7 @@ class EngineSettings:
         self.code: int | dict[str, list[str]] = (options.table_num if options.gene_table is None
                                                  else options.gene_table)
         self.mismatch = options.mismatch
+        self.frameshifts = options.frameshifts
         self.upper_case = options.upper_case
         self.resolve_ambiguity = options.resolve_ambiguity
         self.t_for_u = options.t_for_u
@@ -92,7 +95,8 @@ def translate(stem: str, proteins: list[Record], cds: list[str], options: LocusO
     written_columns = None if kept is None else frozenset(column + 1 for column in kept)
     for record in found.records:
         ident = proteins[record.index][0]
-        words = _Words(ident, record, settings, pep_name, cds_name, written_columns)
+        words = _Words(ident, proteins[record.index][1], record, settings, pep_name, cds_name,
+                       written_columns)
         if record.fate == "too short":
             held_back.append(words.held_back())
             with_problems.insert(len(held_back) - 1, ident)
@@ -193,6 +197,7 @@ def _count(tally: object, record: RecordReport, mismatch: str, trimmed_away: int
         return
     tally.located += record.located  # type: ignore[attr-defined]
     tally.trimmed_away += trimmed_away  # type: ignore[attr-defined]
+    tally.frameshifts += len(record.frameshifts)  # type: ignore[attr-defined]
     if mismatch == "mask":
         tally.masked += record.failed - trimmed_away  # type: ignore[attr-defined]
     elif mismatch == "keep":
@@ -222,12 +227,13 @@ def _placements_found(count: int, settings: EngineSettings, where: str = "it") -
 class _Words:
     """The problem lines of one record the engine told of."""
 
-    __slots__ = ("ident", "record", "settings", "pep_name", "cds_name", "written_columns",
+    __slots__ = ("ident", "row", "record", "settings", "pep_name", "cds_name", "written_columns",
                  "has_problems", "trimmed_away")
 
-    def __init__(self, ident: str, record: RecordReport, settings: EngineSettings,
+    def __init__(self, ident: str, row: str, record: RecordReport, settings: EngineSettings,
                  pep_name: str, cds_name: str, written_columns: frozenset[int] | None) -> None:
         self.ident = ident
+        self.row = row
         self.record = record
         self.settings = settings
         self.pep_name = pep_name
@@ -246,7 +252,8 @@ class _Words:
         return self._problem(CDS_TOO_SHORT, LEFT_OUT,
                              f"{shown_path(self.cds_name)}: {self.ident}: CDS of "
                              f"{record.nucleotides} nt is too short for {record.residues} "
-                             f"residues ({3 * record.residues} nt); left out")
+                             f"residues ({3 * record.residues} nt){self._frameshifts_found()}; "
+                             "left out")
 
     def unplaced(self) -> Problem:
         """A CDS that does not fit its residues and holds no single coding region for them."""
@@ -256,7 +263,8 @@ class _Words:
                              f"{record.nucleotides} nt does not fit its {record.residues} residues "
                              f"({3 * record.residues} or {3 * record.residues + 3} nt); in "
                              f"{self.settings.code_name()} "
-                             f"{_placements_found(record.placements, self.settings)}; left out")
+                             f"{_placements_found(record.placements, self.settings)}"
+                             f"{self._frameshifts_found()}; left out")
 
     def stop_codons(self) -> list[Problem]:
         """A note for each stop codon inside the protein: a terminal one is what a CDS ends
@@ -273,7 +281,7 @@ class _Words:
         record, settings = self.record, self.settings
         where = f"{shown_path(self.pep_name)}: {self.ident}"
         if record.fate == "wrong pairing":
-            verdict = ": wrong pairing, not this record's CDS; left out"
+            verdict = f": wrong pairing, not this record's CDS{self._frameshifts_found()}; left out"
             placements = record.placements
             if placements is not None and placements != 1:
                 found = _placements_found(placements, settings, "the CDS")
@@ -289,6 +297,7 @@ class _Words:
                 f"{shown_path(self.cds_name)}: {self.ident}: CDS of {record.nucleotides} nt is "
                 f"{surplus} nt longer than its {record.residues} residues need "
                 f"({3 * record.residues} nt); the last {surplus} nt are not written"))
+        problems += [self._frameshift(frameshift) for frameshift in record.frameshifts]
         done, in_words = _DONE_TO_CODON[settings.mismatch], _DONE_IN_WORDS[settings.mismatch]
         # A record dropped for a codon in a column trimmed away says so: it is not written.
         written = self.written_columns if record.fate == "written" else None
@@ -308,6 +317,36 @@ class _Words:
                             f"{site.residue} {said}; {in_words}",
                 site.column, site.residue_number, site.residue, site.triplet))
         return problems
+
+    def _frameshift(self, frameshift: FrameshiftReport) -> Problem:
+        """'column 88 (residue 71): frameshift, 1 extra nucleotide (A at CDS 212) left out;
+        codon masked'."""
+        shift, letters, at = frameshift.shift, frameshift.letters, frameshift.cds_position
+        if shift > 0:
+            said = f"{plural(shift, 'extra nucleotide')} ({letters} at CDS {at}) left out"
+        else:
+            span = f"{at}-{at + len(letters) - 1}" if len(letters) > 1 else f"{at}"
+            said = (f"{plural(-shift, 'nucleotide')} missing (its codon reads {letters} at CDS "
+                    f"{span})")
+        said += "; codon masked" if frameshift.masked else "; codon written whole"
+        if frameshift.masked_after:
+            said += f"; {plural(frameshift.masked_after, 'codon')} after it masked too"
+        column = frameshift.column
+        return self._problem(FRAMESHIFT, MASKED if frameshift.masked else TRIMMED,
+                             f"{shown_path(self.pep_name)}: {self.ident}: column {column} "
+                             f"(residue {frameshift.residue_number}): frameshift, {said}",
+                             column, frameshift.residue_number, self.row[column - 1], letters)
+
+    def _frameshifts_found(self) -> str:
+        """For a record left out: what threading it with frameshifts found, if it ran."""
+        found = self.record.frameshifts
+        if not found:
+            return ""
+        first = found[0]
+        dropped = " (--frameshifts drop)" if self.settings.frameshifts == "drop" else ""
+        held = plural(len(found), "frameshift")
+        return (f"; allowing frameshifts, its best threading holds {held}{dropped}, the first "
+                f"at column {first.column} (residue {first.residue_number}, CDS {first.cds_position})")
 
 
 _STOP_DONE = {"keep": KEPT, "mask": MASKED, "drop-columns": COLUMN_LEFT_OUT}

@@ -15,11 +15,12 @@ struct LetterOptions {
 };
 
 // One residue's nucleotides when a threading with frameshifts is written: its codon, the
-// three from `begin`; or, when `length` is not three, a codon a frameshift broke, NNN in the
-// case of its letters.
+// three from `begin`; or, masked (a codon a frameshift broke, or one it leaves in doubt), NNN
+// in the case of its `length` letters.
 struct CodonPiece {
     std::size_t begin = 0;
     std::size_t length = 3;
+    bool masked = false;
 };
 
 // The three forms of one CDS, position for position alike (alignment gaps '-' and '.' removed):

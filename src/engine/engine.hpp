@@ -66,6 +66,9 @@ struct FrameshiftSite {
     std::size_t cds_position;
     std::string letters;  // the extra nucleotides, or the short codon's, as the CDS gives them
     bool masked;          // written NNN; false: an extra nucleotide lies beside the residue's whole codon
+    // Residues after it masked too: the frameshift could as well lie after them, which would
+    // read their codons from other letters.
+    std::size_t masked_after = 0;
 };
 
 enum class RecordFate : unsigned char {
@@ -114,6 +117,7 @@ private:
     bool may_search(const RecordOutcome& outcome) const noexcept;
     bool locate(std::string_view peptide, RecordOutcome& outcome, bool leave_verification);
     bool placement_holds(const RecordOutcome& outcome) const noexcept;
+    bool spares_notes(const RecordOutcome& outcome) const noexcept;
     void leave_unplaced(std::size_t nucleotides, RecordOutcome& outcome) const;
     void accept_start_codon(std::string_view peptide);
     void back_translate(std::string_view file_stem, std::string_view name, std::string_view peptide,
@@ -127,6 +131,7 @@ private:
                                      std::string_view cds, RecordOutcome& outcome);
     std::vector<FrameshiftSite> plan_threading(std::string_view peptide, const locate::ShiftedPlacement& threading);
     CodonPiece broken_codon(std::size_t offset, char residue, int shift, FrameshiftSite& site) const;
+    void mask_uncertain_codons(const locate::Frameshift& frameshift, std::size_t until, FrameshiftSite& site);
 
     const GeneticCode& code_;
     EngineOptions options_;

@@ -48,9 +48,9 @@ struct ShiftedPlacement {
 // A banded dynamic programme over (residue, diagonal): diagonals are a codon's first
 // nucleotide less three times its residue's index, and each frameshift moves the threading
 // by its shift, so a threading within the limits stays within 2F diagonals of where it
-// starts. Where the stretch may start anywhere, the band is centred on the 2F + 1 diagonals
-// that hold the most exact anchors of three residues; time is then linear in the sequence
-// plus residues x F.
+// starts. The band holds the diagonals, among those 2F (the 2F + 1 with the most, where the
+// stretch may start anywhere), on which exact anchors of three residues fall, and a few
+// more: time is linear in the sequence plus the residues times the frameshifts' spread.
 //
 // One aligner per codon table, reused from record to record; not for concurrent use.
 class FrameshiftAligner {
@@ -75,15 +75,18 @@ private:
         std::size_t width = 0;
     };
 
-    std::optional<Band> voted_band(std::string_view residues, std::string_view text, std::size_t limit);
+    std::optional<Band> voted_band(std::string_view residues, std::string_view text, std::size_t limit,
+                                   bool anywhere);
     std::optional<ShiftedPlacement> thread(std::string_view residues, std::string_view text, Band band,
                                            bool anywhere, Strand strand);
     ShiftedPlacement trace_back(std::string_view residues, std::string_view text, Band band, std::size_t end_column,
                                 Strand strand) const;
 
+    const CodonLookup& table_;
     AnchorAlphabet alphabet_;
     AnchorIndex index_;
     StretchMatcher matcher_;
+    std::vector<std::uint8_t> codons_;      // the number of the codon at each nucleotide of the text; 64: none
     std::vector<std::uint32_t> votes_;      // by diagonal, shifted to start at 0
     std::vector<std::uint32_t> costs_;      // two rows of the band
     std::vector<std::uint8_t> steps_;       // by residue and column: how the residue was threaded

@@ -186,6 +186,12 @@ ReadError FastaPieces::not_utf8(std::size_t line) const {
 
 void FastaPieces::end_long_record() {
     if (!cut_character_.empty()) throw not_utf8(next_.line + lines_);
+    // Frameshift digits are told from position numbers line by line, which a record read in
+    // pieces is not: refused rather than lost.
+    if (facts_.digits_to_read(classes_)) {
+        throw ReadError(next_.line, next_.record, first_word(name_line_).first,
+                        "digits in a record this long are read as frameshifts only from an uncompressed file");
+    }
     sink_.take(first_word(name_line_).first, trim_white_space(name_line_),
                std::string_view(letters_, letter_count_), facts_);
     read_any_ = true;

@@ -110,6 +110,11 @@ public:
                          {"drop", engine::MismatchPolicy::drop}});
     }
 
+    engine::FrameshiftPolicy frameshifts() const {
+        return choice<engine::FrameshiftPolicy>(
+            "frameshifts", {{"mask", engine::FrameshiftPolicy::mask}, {"drop", engine::FrameshiftPolicy::drop}});
+    }
+
     engine::StopPolicy stops() const {
         return choice<engine::StopPolicy>("stops", {{"keep", engine::StopPolicy::keep},
                                                     {"mask", engine::StopPolicy::mask},
@@ -172,6 +177,7 @@ LocusArguments arguments_of(PyObject* const* args, Py_ssize_t count) {
     const SettingsReader settings(args[1]);
     engine::EngineOptions options;
     options.mismatch = settings.mismatch();
+    options.frameshifts = settings.frameshifts();
     options.letters = {settings.flag("upper_case"), settings.flag("resolve_ambiguity"), settings.flag("t_for_u")};
     options.keep_reports = settings.flag("keep_reports");
     options.locate = settings.flag("locate");
@@ -200,6 +206,16 @@ PyStructSequence_Field SITE_FIELDS[] = {
     {"encodes", "the letters the triplet encodes in the code"},
     {nullptr, nullptr},
 };
+PyStructSequence_Field FRAMESHIFT_FIELDS[] = {
+    {"column", "1-based column of the alignment row"},
+    {"residue_number", "1-based number of the residue whose codon it breaks"},
+    {"shift", "+1, +2: nucleotides left out; -1, -2: nucleotides the codon lacks"},
+    {"cds_position", "1-based, in the CDS without gaps: the first extra nucleotide, or the short codon's first"},
+    {"letters", "the extra nucleotides, or the short codon's, as the CDS gives them"},
+    {"masked", "whether the codon is written NNN (False: whole, the extra nucleotides beside it)"},
+    {"masked_after", "residues after it masked too: the frameshift could as well lie after them"},
+    {nullptr, nullptr},
+};
 PyStructSequence_Field RECORD_FIELDS[] = {
     {"index", "the record's place among the proteins"},
     {"fate", "'written', 'dropped', 'wrong pairing', 'unplaced' or 'too short'"},
@@ -210,6 +226,7 @@ PyStructSequence_Field RECORD_FIELDS[] = {
     {"placements", "placements the coding-region search found, or None when it did not run"},
     {"row_length", "length of the codon row written (0 when left out)"},
     {"sites", "the failing sites, each a SiteReport"},
+    {"frameshifts", "each a FrameshiftReport: of the row written, or of the threading found for a record left out"},
     {"stops", "the stop codons under '*' of a record written, each a StopReport (told for one inside it)"},
     {nullptr, nullptr},
 };
@@ -234,8 +251,10 @@ PyStructSequence_Field LOCUS_FIELDS[] = {
 };
 PyStructSequence_Desc SITE_DESCRIPTION = {"ntpepmap_cli._native.SiteReport", "A residue whose triplet failed.",
                                           SITE_FIELDS, 6};
+PyStructSequence_Desc FRAMESHIFT_DESCRIPTION = {"ntpepmap_cli._native.FrameshiftReport",
+                                                "A residue whose codon a frameshift breaks.", FRAMESHIFT_FIELDS, 7};
 PyStructSequence_Desc RECORD_DESCRIPTION = {"ntpepmap_cli._native.RecordReport",
-                                            "What became of a record with anything to tell.", RECORD_FIELDS, 10};
+                                            "What became of a record with anything to tell.", RECORD_FIELDS, 11};
 PyStructSequence_Desc STOP_DESCRIPTION = {"ntpepmap_cli._native.StopReport", "A stop codon the protein carries as '*'.",
                                           STOP_FIELDS, 4};
 PyStructSequence_Desc LOCUS_DESCRIPTION = {"ntpepmap_cli._native.LocusTranslation",
@@ -244,6 +263,7 @@ PyStructSequence_Desc LOCUS_DESCRIPTION = {"ntpepmap_cli._native.LocusTranslatio
 
 // Made once, when the module is first imported; they live as long as the process.
 PyTypeObject* site_type = nullptr;
+PyTypeObject* frameshift_type = nullptr;
 PyTypeObject* record_type = nullptr;
 PyTypeObject* stop_type = nullptr;
 PyTypeObject* locus_type = nullptr;
@@ -287,6 +307,13 @@ PyRef site_report(const engine::SiteProblem& problem) {
                                     ascii_str(problem.triplet).release(), str_of(problem.encodes).release()});
 }
 
+PyRef frameshift_report(const engine::FrameshiftSite& site) {
+    return named_result(frameshift_type, {size_object(site.column), size_object(site.residue_number),
+                                          PyLong_FromLong(site.shift), size_object(site.cds_position),
+                                          ascii_str(site.letters).release(), PyBool_FromLong(site.masked),
+                                          size_object(site.masked_after)});
+}
+
 PyRef stop_report(const engine::StopCodon& stop) {
     return named_result(stop_type, {size_object(stop.column), size_object(stop.residue_number),
                                     ascii_str(stop.triplet).release(), PyBool_FromLong(stop.terminal)});
@@ -305,6 +332,10 @@ PyRef record_report(const ReportedRecord& reported) {
     for (const engine::SiteProblem& problem : outcome.problems) {
         if (PyList_Append(sites.get(), site_report(problem).get()) != 0) throw PythonError{};
     }
+    PyRef frameshifts = checked(PyList_New(0));
+    for (const engine::FrameshiftSite& site : outcome.frameshifts) {
+        if (PyList_Append(frameshifts.get(), frameshift_report(site).get()) != 0) throw PythonError{};
+    }
     PyRef stops = checked(PyList_New(0));
     for (const engine::StopCodon& stop : outcome.stops) {
         if (PyList_Append(stops.get(), stop_report(stop).get()) != 0) throw PythonError{};
@@ -314,7 +345,7 @@ PyRef record_report(const ReportedRecord& reported) {
                         {size_object(reported.index), ascii_str(fate_name(outcome.fate)).release(),
                          size_object(outcome.residues), size_object(outcome.nucleotides), size_object(outcome.failed),
                          PyBool_FromLong(outcome.located), placements, size_object(reported.row_length), sites.release(),
-                         stops.release()});
+                         frameshifts.release(), stops.release()});
 }
 
 // One pair's texts, borrowed from the str objects of the records (or the rows made even).
@@ -381,7 +412,8 @@ bool holds_internal_stop(const engine::RecordOutcome& outcome) noexcept {
 
 bool is_clean(const engine::RecordOutcome& outcome, std::string_view row) noexcept {
     return is_full(outcome, row) && outcome.failed == 0 && outcome.without_nucleotides == 0 &&
-           outcome.nucleotides == 3 * outcome.residues && !holds_internal_stop(outcome);
+           outcome.nucleotides == 3 * outcome.residues && outcome.frameshifts.empty() &&
+           !holds_internal_stop(outcome);
 }
 
 bool needs_report(const engine::RecordOutcome& outcome, std::string_view row) noexcept {
@@ -674,12 +706,12 @@ constexpr char TRANSLATE_LOCUS_DOC[] =
     "translate_locus(file_stem, settings, proteins, cds)\n--\n\n"
     "Back-translates a locus: proteins are (identifier, aligned row) tuples, cds the coding sequence of each.\n"
     "settings gives by attribute: code (a built-in number or a dict of letter to codons), mismatch ('mask',\n"
-    "'keep' or 'drop'), upper_case, resolve_ambiguity, t_for_u, keep_reports, locate, both_strands, trim_stop\n"
+    "'keep' or 'drop'), frameshifts ('mask' or 'drop'), upper_case, resolve_ambiguity, t_for_u, keep_reports, locate, both_strands, trim_stop\n"
     "with terminal_stops (upper-case codons), keep_short, stops ('keep', 'mask' or 'drop-columns': what becomes\n"
     "of the stop codons under '*'), fasta_text with wrap, threads (0: one per CPU the process may use; 8 at\n"
     "most). Rows are read with '.' and '~' as gaps and made as wide as the widest; a CDS loses its\n"
     "gap letters and, with trim_stop, a terminal stop codon just beyond the residues; one with fewer triplets\n"
-    "than residues is held back unless keep_short. The lock is let go while the records are translated.\n"
+    "than residues is held back unless keep_short (or threaded with frameshifts). The lock is let go while the records are translated.\n"
     "Returns a LocusTranslation: rows (a str per record, None when left out) or, with fasta_text, text (the\n"
     "UTF-8 bytes of the full rows, each '>' name, line feed, row, line feed); the alignment's width; a\n"
     "RecordReport for each record with anything to tell (its stop codons under '*' among it); the indices of the records written in full from a\n"
@@ -701,6 +733,7 @@ std::span<const PyMethodDef> engine_methods() noexcept { return ENGINE_METHODS; 
 bool add_engine_types(PyObject* module) noexcept {
     const std::pair<PyTypeObject**, PyStructSequence_Desc*> types[] = {
         {&site_type, &SITE_DESCRIPTION},
+        {&frameshift_type, &FRAMESHIFT_DESCRIPTION},
         {&record_type, &RECORD_DESCRIPTION},
         {&stop_type, &STOP_DESCRIPTION},
         {&locus_type, &LOCUS_DESCRIPTION}};

@@ -530,7 +530,8 @@ std::optional<ShiftedPlacement> reference_thread(const CodonTable& codon_table, 
             std::size_t best = NONE;
             int taken = 0;
             if (to >= 3 && cost[r][to - 3] != NONE) {
-                best = cost[r][to - 3] + !reference_matches(codon_table, starts, r, residues[r], text.substr(to - 3, 3));
+                const bool matched = reference_matches(codon_table, starts, r, residues[r], text.substr(to - 3, 3));
+                best = cost[r][to - 3] + (matched ? 0 : 1);
             }
             for (const int shift : shifts) {
                 const auto span = static_cast<std::size_t>(3 + shift);
@@ -580,7 +581,9 @@ bool same_threading(const std::optional<ShiftedPlacement>& got, const std::optio
     if (!got) return false;
     const bool shifts_alike = std::equal(
         got->frameshifts.begin(), got->frameshifts.end(), expected->frameshifts.begin(), expected->frameshifts.end(),
-        [](const Frameshift& a, const Frameshift& b) { return a.residue == b.residue && a.offset == b.offset && a.shift == b.shift; });
+        [](const Frameshift& a, const Frameshift& b) {
+            return a.residue == b.residue && a.offset == b.offset && a.shift == b.shift;
+        });
     return shifts_alike && got->strand == expected->strand && got->offset == expected->offset &&
            got->length == expected->length && got->mismatches == expected->mismatches && got->within_limits;
 }
@@ -607,7 +610,9 @@ ShiftedCase random_shifted_case(const CodonTable& codon_table, bool anywhere, st
         const std::size_t at = 3 * site + random() % 3;
         const std::size_t count = 1 + random() % 2;
         if (random() % 2 == 0) {
-            for (std::size_t k = 0; k < count; ++k) body.insert(body.begin() + static_cast<std::ptrdiff_t>(at), BASES[random() % 4]);
+            for (std::size_t k = 0; k < count; ++k) {
+                body.insert(body.begin() + static_cast<std::ptrdiff_t>(at), BASES[random() % 4]);
+            }
         } else {
             body.erase(at, count);
         }
