@@ -362,8 +362,17 @@ def test_batch_manifest_with_a_failing_and_a_reported_locus(tmp_path):
         lines.append(f"pep/{pep.name}\tcds/{cds.name}\tout/{stem}.phy\n")
     (tmp_path / "manifest.tsv").write_text("# comment\n" + "".join(lines))
     done = run_cli("batch", tmp_path / "manifest.tsv", "-j", "2", "--out-format", "phylip",
-                   "--report", tmp_path / "reports.txt")
+                   "--report", tmp_path / "reports.txt", "--status", tmp_path / "status.tsv")
     assert done.returncode == 1
+    header, *rows = [line.split("\t") for line in (tmp_path / "status.tsv").open()]
+    assert header[:9] == ["locus", "output", "fate", "written", "masked", "kept", "located",
+                          "padded", "left_out"] and header[-1] == "message\n"
+    assert [row[:9] for row in rows] == [
+        [f"out/{stem}.phy", str(tmp_path / f"out/{stem}.phy"), fate, *counts]
+        for stem, fate, counts in (("l1", "written", "400000"), ("l2", "written", "410000"),
+                                   ("l3", "failed", "000000"), ("l4", "written", "400000"))]
+    assert re.match(r".*l2\.fasta: beta: column 6 .*; masked$", rows[1][-1])
+    assert re.match(r".*l3\.fna: no CDS .*: delta", rows[2][-1]) and rows[0][-1] == "\n"
     assert re.findall("HEADER (.*):", (tmp_path / "reports.txt").read_text()) == ["beta"]
     assert re.search(r"failed loci \(1\):\n  .*l3\.fna: no CDS .*: delta", (tmp_path / "reports.txt").read_text())
     assert summary_counts(done.stderr) == (3, 0, 1)

@@ -84,6 +84,7 @@ def test_output_onto_an_input_is_refused_before_any_work(single, args, redirecte
     (("{tmp}/a/x.fa", "a/x.fa"), ["m.tsv"], "same file as the output"),
     (("a/x.fa", "cds/l1.fna"), ["m.tsv"], "overwrite the input"),
     (("a/x.fa", "a/y.fa"), ["m.tsv", "--report", "m.tsv"], "overwrite the input"),
+    (("a/x.fa", "a/y.fa"), ["m.tsv", "--status", "./a/y.fa"], "same file as the output"),
     (("a/x.fa", "a/y.fa"), ["pep", "cds", "-O", "./cds"], "read for inputs"),
     (("a/x.fa", "a/y.fa"), ["pep", "cds", "-O", "pep/out"], "read for inputs"),
 ])
@@ -285,7 +286,7 @@ def many_loci(folder: Path, count: int) -> str:
 
 def start_batch(folder: Path) -> subprocess.Popen:
     process = start("batch", folder / "pep", folder / "cds", "-O", folder / "out", "-j", "2",
-                    start_new_session=True)  # its own group, as a terminal gives it
+                    "--status", folder / "status.tsv", start_new_session=True)  # its own group, as a terminal gives it
     wait_for(lambda: (folder / "out").exists() and len(os.listdir(folder / "out")) > 3)
     return process
 
@@ -305,6 +306,9 @@ def test_a_batch_stops_cleanly_on_a_signal(tmp_path, signum, whom):
                      rf"not finished: \S+", stderr), stderr
     assert summary_counts(stderr) == (len(written), 0, 0)
     assert all((tmp_path / "out" / name).read_text() == alignment for name in written)
+    fates = [line.split("\t")[:3:2] for line in (tmp_path / "status.tsv").open()][1:]
+    assert fates == [[f"l{n:03}", "written" if f"l{n:03}.fasta" in written else "interrupted"]
+                     for n in range(300)]
 
 
 def test_a_killed_worker_fails_its_locus_alone(tmp_path):

@@ -71,8 +71,8 @@ def test_every_locus_is_written_and_a_rerun_does_nothing(ran):
     assert all(read_fasta(path.read_text()) == EXPECTED for path in outputs)
     assert len(chunks_run(first)) > 1
     rows = (folder / "logs/summary.tsv").read_text().splitlines()[1:]
-    assert sorted(row.split("\t")[:2] for row in rows) == [[f"out/{p.name}", "written"]
-                                                            for p in outputs]
+    assert sorted(row.split("\t")[:3:2] for row in rows) == [[f"out/{p.name}", "written"]
+                                                              for p in outputs]
     stamps = [path.stat().st_mtime_ns for path in outputs]
     again = run_workflow(folder)
     assert again.returncode == 0 and "Nothing to be done" in again.stdout + again.stderr
@@ -100,28 +100,40 @@ def test_a_change_reruns_only_its_chunk(ran, change, locus):
     folder, _ = ran
     chunk = chunk_of(folder, locus)  # None for the new locus: known after the run
     make_change(folder, change)
+    before = files_outside_snakemake(folder)
+    planned = run_workflow(folder, "--dry-run")
+    assert files_outside_snakemake(folder) == before
     done = run_workflow(folder)
     assert done.returncode == 0, done.stderr
-    assert chunks_run(done) == {chunk or chunk_of(folder, locus)}
+    assert chunks_run(done) == chunks_run(planned) == {chunk or chunk_of(folder, locus)}
     assert read_fasta((folder / "out/l3.fasta").read_text()) == EXPECTED
+    assert "Nothing to be done" in run_workflow(folder).stderr
+
+
+def files_outside_snakemake(folder: Path) -> dict[Path, int]:
+    return {path: path.stat().st_mtime_ns for path in folder.rglob("*")
+            if ".snakemake" not in path.parts}
 
 
 @pytest.mark.parametrize("fault, extra, in_log", [
-    ("missing", "", r"failed loci.*\n  out/l3\.fasta: error: .*l3\.fna: no CDS .*: delta"),
-    ("", "--gene-table no/such/code.json", r"ntpepmap batch exited 2"),
-    ("gone", "", r"failed loci.*\n  out/l3\.fasta: error: .*l3\.fasta: No such file"),
+    ("missing", "", r"failed loci.*\n  out/l3\.fasta: .*l3\.fna: no CDS .*: delta"),
+    ("", "--gene-table no/such/code.json", r"failed loci.*\n  out/l\d\.fasta: error: .*code\.json"),
+    ("gone", "", r"failed loci.*\n  out/l3\.fasta: .*l3\.fasta: No such file"),
 ])
 def test_a_failed_job_names_its_loci_and_deletes_no_alignment(ran, fault, extra, in_log):
     folder, _ = ran
     make_batch_locus(folder, "l3", fault)
     if fault == "gone":
         (folder / "pep/l3.fasta").unlink()
-    done = run_workflow(folder, *([f"extra={extra}"] if extra else []))
+    done = run_workflow(folder, *([f"extra={extra}"] if extra else []), "--retries", "1")
     assert done.returncode != 0
     failed = chunk_of(folder, "l3")
     assert re.search(in_log, (folder / CHUNKS / f"{failed}.log").read_text())
+    assert re.search(r"failed loci \(\d+;.*\n(.*\n)*  out/l3\.fasta: ", done.stderr)
+    assert "not retried: its batch ran to its end" in done.stderr
+    assert not (folder / "logs/summary.tsv").exists()
     summary = (folder / CHUNKS / f"{failed}.tsv").read_text()
-    assert re.search(r"(?m)^out/l3\.fasta\tfailed\t", summary)
+    assert re.search(r"(?m)^out/l3\.fasta\t[^\t]*\tfailed\t", summary)
     assert not (folder / CHUNKS / f"{failed}.done").exists()
     outputs = sorted((folder / "out").iterdir())
     assert len(outputs) == LOCI and all(read_fasta(p.read_text()) == EXPECTED for p in outputs)

@@ -26,6 +26,7 @@ from .outputs import remove_leftovers
 from .outcome import LocusOutcome, Status, Tally
 from .safeguards import check_outputs, option_inputs
 from .seqio import read_alignment, read_text
+from .status import write_status
 from .writers import default_extension
 from .workers import WorkerDied, WorkerPool
 
@@ -83,6 +84,10 @@ def batch_parser() -> argparse.ArgumentParser:
     parser.add_argument("-j", "--jobs", type=int, default=usable_cores(), metavar="N",
                         help="worker processes (default: the number of cores; at most "
                              f"{MAX_WORKERS_PER_CORE} per core and one per locus)")
+    parser.add_argument("--status", metavar="FILE",
+                        help="write a tab-separated table of every locus: its name, output, "
+                             "fate (written, written with changes, failed, interrupted), "
+                             "counts and first message")
     add_locus_options(parser)
     add_name_file_options(parser, beside_each_output=True)
     return parser
@@ -105,7 +110,8 @@ def read_manifest(path: str, shared_cds: bool = False) -> list[LocusJob]:
                                    f"columns, separated by tabs")
         paths = [os.path.join(base, part) for part in fields]
         jobs.append(LocusJob(paths[0], "" if shared_cds else paths[1], paths[needed - 1],
-                             kept_path=paths[needed] if len(paths) > needed else None))
+                             kept_path=paths[needed] if len(paths) > needed else None,
+                             name=fields[needed - 1]))
     return jobs
 
 
@@ -130,13 +136,21 @@ def _files_by_stem(folder: str) -> dict[str, str]:
 class Loci:
     """The loci of a batch: those to run, and those that failed before running."""
 
-    __slots__ = ("jobs", "unmatched", "unused")
+    __slots__ = ("jobs", "unmatched", "unused", "listed")
 
     def __init__(self, jobs: list[LocusJob], unmatched: list[LocusOutcome],
                  unused: list[str]) -> None:
         self.jobs = jobs
         self.unmatched = unmatched
         self.unused = unused  # warnings: input files that belong to no locus
+        # Every locus as listed: in the manifest's order, or by name in folder mode; kept
+        # as loci move from jobs to unmatched.
+        self.listed = jobs + [outcome.job for outcome in unmatched]
+        if unmatched:
+            self.listed.sort(key=lambda job: job.name)
+
+    def in_order(self) -> list[tuple[str, LocusJob]]:
+        return [(job.name, job) for job in self.listed]
 
 
 def match_folders(pep_dir: str, cds_dir: str, out_dir: str, extension: str,
@@ -148,13 +162,13 @@ def match_folders(pep_dir: str, cds_dir: str, out_dir: str, extension: str,
     """
     peps, cdss = _files_by_stem(pep_dir), _files_by_stem(cds_dir)
     out_prefix = os.path.join(out_dir, "")
-    jobs = [LocusJob(peps[stem], cdss[stem], out_prefix + stem + extension)
+    jobs = [LocusJob(peps[stem], cdss[stem], out_prefix + stem + extension, name=stem)
             for stem in peps if stem in cdss]
     if not jobs:
         raise InputError(pep_dir, f"no file name matches one in {cds_dir} (without extensions; "
                                   f"alignments: {name_some(list(peps)) or 'none'}; "
                                   f"CDS: {name_some(list(cdss)) or 'none'})")
-    unmatched = [LocusOutcome(LocusJob(path, "", ""), Status.FAILED,
+    unmatched = [LocusOutcome(LocusJob(path, "", "", name=stem), Status.FAILED,
                               notes=[f"{path}: no matching file in {cds_dir}"])
                  for stem, path in peps.items() if stem not in cdss]
     unused = [f"{path}: no alignment of that name in {pep_dir}; not used"
@@ -167,7 +181,7 @@ def match_folders(pep_dir: str, cds_dir: str, out_dir: str, extension: str,
 def alignments_against_shared_cds(pep_dir: str, out_dir: str, extension: str) -> Loci:
     """A locus per alignment of the folder, its CDS the shared files (read later, once)."""
     out_prefix = os.path.join(out_dir, "")
-    jobs = [LocusJob(path, "", out_prefix + stem + extension)
+    jobs = [LocusJob(path, "", out_prefix + stem + extension, name=stem)
             for stem, path in _files_by_stem(pep_dir).items()]
     if not jobs:
         raise InputError(pep_dir, "no alignments")
@@ -269,7 +283,7 @@ def check_batch_outputs(args: argparse.Namespace, loci: Loci) -> None:
     inputs += [outcome.job.pep_path for outcome in loci.unmatched] + option_inputs(args)
     outputs = [path for job in loci.jobs for path in (job.out_path, job.partitions_path,
                                                        job.names_path) if path is not None]
-    outputs += [args.report] if args.report else []
+    outputs += [path for path in (args.report, args.status) if path and path != "-"]
     check_outputs(outputs, inputs if folder_mode else inputs + args.inputs,
                   listed_folders=[*args.inputs, *([args.kept_columns] if args.kept_columns else [])]
                   if folder_mode else ())
@@ -441,10 +455,10 @@ def batch_main(argv: Sequence[str]) -> int:
         except BaseException:
             reporter.abandon()
             raise
-        return finish(batch, reporter, start)
+        return finish(batch, reporter, start, args.status)
 
 
-def finish(batch: BatchRun, reporter: Reporter, start: float) -> int:
+def finish(batch: BatchRun, reporter: Reporter, start: float, status_path: str | None) -> int:
     """Tells what was done, last of all the summary; the exit status."""
     sys.stderr.writelines(failed_loci_lines(batch.outcomes, with_errors=False))
     if batch.interrupted is not None:
@@ -453,11 +467,14 @@ def finish(batch: BatchRun, reporter: Reporter, start: float) -> int:
     else:
         reporter.to_file("".join(failed_loci_lines(batch.outcomes, with_errors=True)))
     sys.stderr.write(summary_line(batch.outcomes, time.perf_counter() - start))
-    if batch.interrupted is not None:
-        return exit_status(batch.interrupted)
     try:
+        if status_path is not None:  # an interrupted batch's too: what was not finished shows
+            write_status(status_path, batch.loci.in_order(), batch.outcomes)
+        if batch.interrupted is not None:
+            return exit_status(batch.interrupted)
         reporter.finish()
     except InputError as exc:
+        reporter.abandon()
         return error(str(exc))
     clean = all(outcome.status == Status.CLEAN for outcome in batch.outcomes)
     return int(Status.CLEAN if clean else Status.REPORTED)

@@ -61,11 +61,12 @@ class LocusJob:
     the columns kept of its alignment by a trimmer, if any."""
 
     __slots__ = ("pep_path", "cds_path", "out_path", "shared", "partitions_path", "names_path",
-                 "kept_path")
+                 "kept_path", "name")
 
     def __init__(self, pep_path: str, cds_path: str, out_path: str = "-",
                  shared: CdsSource | None = None, partitions_path: str | None = None,
-                 names_path: str | None = None, kept_path: str | None = None) -> None:
+                 names_path: str | None = None, kept_path: str | None = None,
+                 name: str = "") -> None:
         self.pep_path = pep_path
         self.cds_path = cds_path if shared is None else shared.name
         self.out_path = out_path
@@ -73,6 +74,7 @@ class LocusJob:
         self.partitions_path = partitions_path  # the codon positions as partitions
         self.names_path = names_path  # the map of safe names to the originals (--rename)
         self.kept_path = kept_path
+        self.name = name  # in a batch: the output path as the manifest writes it, or the stem
 
     def share(self, source: CdsSource) -> None:
         """Takes its CDS from a source read already."""

@@ -64,7 +64,7 @@ if TYPE_CHECKING:
     PackedOutcome = tuple[int, str, list[str], list[PackedProblem], tuple[int, ...]]
 
 _STATUSES = tuple(Status)  # by value: cheaper than calling the enum
-_FATES = {Status.CLEAN: "written", Status.REPORTED: "written with changes", Status.FAILED: "failed"}
+FATES = {Status.CLEAN: "written", Status.REPORTED: "written with changes", Status.FAILED: "failed"}
 
 
 class LocusOutcome:
@@ -100,7 +100,7 @@ class LocusOutcome:
 
     def fate(self) -> str:
         """'written', 'written with changes' (a codon or a record not as given) or 'failed'."""
-        return _FATES[self.status]
+        return FATES[self.status]
 
     def first_message(self) -> str:
         """The error that ended the locus, or else its first problem or note; '' for none."""

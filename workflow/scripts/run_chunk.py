@@ -1,9 +1,11 @@
-"""One chunk of the workflow: `ntpepmap batch` over the chunk's loci, then a check of what it wrote.
+"""One chunk of the workflow: `ntpepmap batch` over the chunk's loci, and the fate of each.
 
-Run by Snakemake's script directive, which supplies the `snakemake` object. The job
-succeeds when the batch exits 0 or 1 (records padded or left out are told, not failures) and every
-locus's alignment was written by this run; an alignment left from an earlier run
-does not count, since the batch keeps the old file when a locus fails.
+Run by Snakemake's script directive, which supplies the `snakemake` object. The
+batch's status table (--status) says what became of every locus; the chunk keeps
+it, each locus named as the workflow's manifest writes its output. The job
+succeeds when every locus was written. A retry of a chunk whose batch ran to its
+end fails at once: its loci failed on their inputs, and would fail again; only a
+chunk that was interrupted or killed runs again.
 """
 
 import os
@@ -11,92 +13,122 @@ import shlex
 import subprocess
 import sys
 
+from ntpepmap_cli.status import COLUMNS, FAILED, INTERRUPTED, NOT_WRITTEN
+
+LOCUS, FATE, MESSAGE = COLUMNS.index("locus"), COLUMNS.index("fate"), COLUMNS.index("message")
 PREFIX = "ntpepmap: "
-ERROR = "error: "
-SUMMARY_COLUMNS = ("locus", "status", "messages", "first_message")
 
 
-def file_identity(path):
-    """What changes when the file is written again, in place or by rename; None if absent."""
+def write_atomically(path, lines):
+    temporary = f"{path}.{os.getpid()}.tmp"
+    with open(temporary, "w", encoding="utf-8", errors="surrogateescape") as file:
+        file.writelines(lines)
+    os.replace(temporary, path)
+
+
+def remove(path):
     try:
-        info = os.stat(path)
+        os.remove(path)
+    except FileNotFoundError:
+        pass
+
+
+def read_status(path):
+    """The status table's rows, split in fields; None if the batch left none."""
+    try:
+        with open(path, encoding="utf-8", errors="surrogateescape") as table:
+            return [line.rstrip("\n").split("\t") for line in table][1:]
     except FileNotFoundError:
         return None
-    return info.st_dev, info.st_ino, info.st_mtime_ns, info.st_size
 
 
 def write_sub_manifest(path, loci):
     """The chunk's loci, absolute paths, so that the manifest may live anywhere; no CDS
     column when the loci share the batch's CDS files."""
-    with open(path, "w", encoding="utf-8", errors="surrogateescape") as manifest:
-        manifest.write("# protein alignment\tCDS\toutput\tkept columns\n")
-        for _, *paths in loci:
-            manifest.write("\t".join(os.path.abspath(part) for part in paths if part) + "\n")
+    write_atomically(path, ["# protein alignment\tCDS\toutput\tkept columns\n"] + [
+        "\t".join(os.path.abspath(part) for part in paths if part) + "\n"
+        for _, *paths in loci])
 
 
-def messages_by_locus(output, loci):
-    """The batch's lines for each locus: those that start with one of its files' paths."""
-    owner = {os.path.abspath(path): index
-             for index, (_, *paths) in enumerate(loci) for path in paths if path}
-    found = [[] for _ in loci]
-    for line in output.splitlines():
-        text = line.removeprefix(PREFIX).removeprefix(ERROR)
-        colon = text.find(": ")
-        while colon > 0:
-            index = owner.get(text[:colon])
-            if index is not None:
-                found[index].append(line)
-                break
-            colon = text.find(": ", colon + 1)
-    return found
+def rows_without_status(loci, returncode, output):
+    """Each locus's row when the batch wrote no table: it could not run, or was killed."""
+    if returncode == 2:
+        errors = [line for line in output.splitlines() if line.startswith(PREFIX)]
+        fate, message = FAILED, errors[-1] if errors else "ntpepmap batch could not run"
+    else:
+        fate, message = INTERRUPTED, f"ntpepmap batch stopped (exit status {returncode})"
+    counts = ["0"] * (len(COLUMNS) - 4)
+    return [[key, out, fate, *counts, message] for key, _, _, out, *_ in loci]
 
 
-def first_message(lines):
-    return lines[0].removeprefix(PREFIX) if lines else ""
+def keyed(rows, loci):
+    """The rows named as the workflow's manifest writes each output, not by absolute path."""
+    key_of = {os.path.abspath(out): key for key, _, _, out, *_ in loci}
+    for row in rows:
+        row[LOCUS] = key_of.get(row[LOCUS], row[LOCUS])
+    return rows
 
 
-def write_summary(path, loci, written, messages):
-    with open(path, "w", encoding="utf-8", errors="surrogateescape") as summary:
-        summary.write("\t".join(SUMMARY_COLUMNS) + "\n")
-        for (key, *_), done, lines in zip(loci, written, messages):
-            row = (key, "written" if done else "failed", str(len(lines)), first_message(lines))
-            summary.write("\t".join(field.replace("\t", " ") for field in row) + "\n")
-
-
-def verdict(chunk, loci, written, messages, status):
-    """The log's last lines: counts, then each locus not written, with its first message."""
-    failed = [(key, lines) for (key, *_), done, lines in zip(loci, written, messages) if not done]
-    lines = [f"chunk {chunk}: {len(loci)} loci, {len(loci) - len(failed)} written, "
-             f"{len(failed)} failed; ntpepmap batch exited {status}"]
-    if status not in (0, 1):
+def verdict(chunk, rows, returncode):
+    """The log's last lines: counts, then each locus not written, with its message."""
+    failed = [row for row in rows if row[FATE] in NOT_WRITTEN]
+    lines = [f"chunk {chunk}: {len(rows)} loci, {len(rows) - len(failed)} written, "
+             f"{len(failed)} failed; " + (f"ntpepmap batch exited {returncode}" if returncode
+                                          is not None else "not retried: its batch ran to its "
+                                          "end last time, so its loci failed on their inputs")]
+    if returncode not in (0, 1, None):
         lines.append("the batch failed as a whole (exit 2: it could not run; other: interrupted)")
     if failed:
         lines.append("failed loci (no alignment written by this run):")
-        lines += [f"  {key}: {first_message(found) or 'no message'}" for key, found in failed]
-    return lines, bool(failed) or status not in (0, 1)
+        lines += [f"  {row[LOCUS]}: {row[MESSAGE].removeprefix(PREFIX) or row[FATE]}"
+                  for row in failed]
+    return lines, bool(failed) or returncode not in (0, 1)
 
 
-def main(job):
-    loci = job.params.loci
-    write_sub_manifest(job.log.manifest, loci)
-    before = [file_identity(out) for _, _, _, out, *_ in loci]
-    command = [sys.executable, "-m", "ntpepmap_cli", "batch", job.log.manifest,
-               *job.params.options, "-j", str(job.threads)]
-    batch = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                           stderr=subprocess.STDOUT, text=True, errors="replace")
-    written = [file_identity(out) not in (None, old)
-               for (_, _, _, out, *_), old in zip(loci, before)]
-    messages = messages_by_locus(batch.stdout, loci)
-    write_summary(job.log.summary, loci, written, messages)
-    lines, failed = verdict(job.wildcards.chunk, loci, written, messages, batch.returncode)
-    with open(job.log.log, "w", encoding="utf-8", errors="surrogateescape") as log:
-        log.write(f"$ {shlex.join(command)}\n{batch.stdout}")
-        log.write("".join(line + "\n" for line in lines))
+def tell(job, lines, failed, output=""):
+    """Writes the log; fails the job, saying why, or writes its stamp."""
+    with open(job.log[0], "w", encoding="utf-8", errors="surrogateescape") as log:
+        log.write(output + "".join(line + "\n" for line in lines))
     if failed:
         sys.stderr.write("".join(line + "\n" for line in lines))
         sys.exit(1)
-    with open(job.output[0], "w", encoding="utf-8") as stamp:
-        stamp.write(f"{len(loci)} loci written\n")
+    write_stamp(job.output[0], lines[0])
+
+
+def failed_on_its_inputs(rows):
+    """Whether the batch ran to its end and failed some locus: running it again would
+    fail it again."""
+    fates = {row[FATE] for row in rows or ()}
+    return FAILED in fates and INTERRUPTED not in fates
+
+
+def main(job):
+    loci, status = job.params.loci, job.params.status
+    if job.params.redo and all(os.path.exists(out) for _, _, _, out, *_ in loci):
+        write_stamp(job.output[0], "nothing missing: the chunk ran again before")
+        return
+    rows = read_status(status)
+    if job.resources.attempt > 1 and failed_on_its_inputs(rows):
+        tell(job, *verdict(job.wildcards.chunk, rows, None))
+        return
+    remove(status)
+    if not job.params.redo:  # the summary, made again after the chunk, stands for a complete run
+        remove(job.params.summary)
+    write_sub_manifest(job.params.manifest, loci)
+    command = [sys.executable, "-m", "ntpepmap_cli", "batch", job.params.manifest,
+               *job.params.options, "-j", str(job.threads), "--status", status]
+    batch = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                           stderr=subprocess.STDOUT, text=True, errors="replace")
+    rows = read_status(status) or rows_without_status(loci, batch.returncode, batch.stdout)
+    rows = keyed(rows, loci)
+    write_atomically(status, ["\t".join(COLUMNS) + "\n"] + ["\t".join(row) + "\n" for row in rows])
+    tell(job, *verdict(job.wildcards.chunk, rows, batch.returncode),
+         f"$ {shlex.join(command)}\n{batch.stdout}")
+
+
+def write_stamp(path, text):
+    with open(path, "w", encoding="utf-8") as stamp:
+        stamp.write(text + "\n")
 
 
 main(snakemake)  # noqa: F821 - supplied by Snakemake's script directive
