@@ -487,8 +487,8 @@ public:
     FastaText(const std::vector<RecordText>& records, std::size_t wrap)
         : starts_(records.size() + 1), full_(records.size()), wrap_(wrap) {
         for (std::size_t index = 0; index < records.size(); ++index) {
-            starts_[index + 1] = starts_[index] + writer::fasta_record_size(records[index].name.size(),
-                                                                           3 * records[index].row.size(), wrap);
+            const std::size_t row = 3 * records[index].row.size();  // codon rows are ASCII
+            starts_[index + 1] = starts_[index] + writer::fasta_record_size(records[index].name.size(), row, row, wrap);
         }
         text_ = checked(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(starts_.back())));
         // Without the advice, L takes 2.4x the page faults and 17 % more CPU time.
@@ -689,7 +689,8 @@ PyObject* fasta_text(PyObject*, PyObject* const* args, Py_ssize_t count) {
             }
             const auto& [name, row] = texts.emplace_back(utf8_of(PyTuple_GET_ITEM(record, 0)),
                                                          utf8_of(PyTuple_GET_ITEM(record, 1)));
-            size += writer::fasta_record_size(name.size(), row.size(), static_cast<std::size_t>(wrap));
+            size += writer::fasta_record_size(name.size(), row.size(), writer::letter_count(row),
+                                              static_cast<std::size_t>(wrap));
         }
         PyRef text = checked(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
         char* next = PyBytes_AS_STRING(text.get());
