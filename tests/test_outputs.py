@@ -312,18 +312,19 @@ def test_a_batch_stops_cleanly_on_a_signal(tmp_path, signum, whom):
 
 
 def test_a_killed_worker_fails_its_locus_alone(tmp_path):
-    alignment = many_loci(tmp_path, 100)
+    alignment = many_loci(tmp_path, 300)
     process = start_batch(tmp_path)
-    worker = Path(f"/proc/{process.pid}/task/{process.pid}/children").read_text().split()[0]
-    os.kill(int(worker), signal.SIGKILL)
+    children = Path(f"/proc/{process.pid}/task/{process.pid}/children")
+    wait_for(lambda: children.read_text().split())  # the workers, once forked
+    os.kill(int(children.read_text().split()[0]), signal.SIGKILL)
     assert process.wait(timeout=60) == 1
     stderr = process.stderr.read()
     failed = re.findall(r"^ntpepmap: error: (\S+): the worker process was stopped by SIGKILL$", stderr, re.M)
-    assert len(failed) == 1 and summary_counts(stderr) == (99, 0, 1)
+    assert len(failed) == 1 and summary_counts(stderr) == (299, 0, 1)
     # The kill may land after the worker renamed its output into place: that
     # output is then whole. Nothing else may be missing or torn.
     written = sorted(os.listdir(tmp_path / "out"))
-    assert len(written) == 99 + (Path(failed[0]).stem + ".fasta" in written)
+    assert len(written) == 299 + (Path(failed[0]).stem + ".fasta" in written)
     assert all((tmp_path / "out" / name).read_text() == alignment for name in written)
 
 
