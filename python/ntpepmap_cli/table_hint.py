@@ -15,7 +15,7 @@ if TYPE_CHECKING:
 
     from ._native import RecordReport
     from .outcome import Record
-    from .translation import EngineSettings
+    from .engine_settings import EngineSettings
 
 # Fewer failures than this are usually the data's own; a wrong code fails many codons.
 LEAST_FAILURES = 5

@@ -4,7 +4,7 @@ it found, in words, in the locus's outcome."""
 from __future__ import annotations
 
 from ._native import translate_locus
-from .codes import terminal_stops
+from .engine_settings import EngineSettings
 from .errors import InputError, name_some, plural, shown_path
 from .outcome import LocusOutcome, Record, Tally
 from .problems import (CDS_TOO_LONG, CDS_TOO_SHORT, CODING_REGION, COLUMN_LEFT_OUT, FRAMESHIFT,
@@ -24,36 +24,6 @@ STOP_POLICIES = ("keep", "mask", "drop-columns")
 
 _DONE_TO_CODON = {"mask": MASKED, "keep": KEPT, "drop": LEFT_OUT}
 _DONE_IN_WORDS = {"mask": "masked", "keep": "kept", "drop": "record left out"}
-
-
-class EngineSettings:
-    """What the engine reads of a run's options, by name."""
-
-    __slots__ = ("code", "mismatch", "frameshifts", "upper_case", "resolve_ambiguity", "t_for_u",
-                 "keep_reports", "locate", "both_strands", "trim_stop", "terminal_stops",
-                 "keep_short", "stops", "fasta_text", "wrap", "threads")
-
-    def __init__(self, options: LocusOptions, fasta_text: bool = False) -> None:
-        self.code: int | dict[str, list[str]] = (options.table_num if options.gene_table is None
-                                                 else options.gene_table)
-        self.mismatch = options.mismatch
-        self.frameshifts = options.frameshifts
-        self.upper_case = options.upper_case
-        self.resolve_ambiguity = options.resolve_ambiguity
-        self.t_for_u = options.t_for_u
-        self.keep_reports = options.keep_reports
-        self.locate = options.locate
-        self.both_strands = options.both_strands
-        self.trim_stop = options.trim_stop
-        self.terminal_stops = sorted(terminal_stops(options.table_num, options.gene_table))
-        self.keep_short = options.keep_short
-        self.stops = options.stops
-        self.fasta_text = fasta_text
-        self.wrap = options.wrap
-        self.threads = options.threads
-
-    def code_name(self) -> str:
-        return "the gene table" if isinstance(self.code, dict) else f"table {self.code}"
 
 
 def strict_refusal(path: str, problems: list[str]) -> InputError:
