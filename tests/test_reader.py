@@ -144,6 +144,7 @@ ERRORS = [
     (b"2 6\na MKW\nb MKW\n\nLFS\nLFSW\n", "auto", "line 6, record 2 (b): 7 columns where the first line says 6"),
     (b"2 6\na MKWLFS\nb MKW\n", "phylip", "line 3, record 2 (b): the file ends after 3 of 6 columns"),
     (b"3 2\na MK\nb MK\n", "phylip", "line 3: the file ends after 2 of 3 sequences"),
+    (b"2 3\na AC\nb ACG\nT\n", "phylip", "line 4: the file ends inside a block: each block gives every sequence a line"),
     (b"1 2\na MK\nb MK\n", "phylip", "line 3: more lines than the first line announces"),
     (DAMAGED_GZIP, "auto", "damaged gzip data: "),
     (b"BZh9 not really", "fasta", "damaged bzip2 data: "),

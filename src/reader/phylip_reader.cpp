@@ -97,6 +97,9 @@ private:
                                 counted(heading_.sequences, "sequences"));
         }
         const std::size_t number = first_incomplete();
+        if (number == 0) {  // every record is whole, yet a block of lines was cut short
+            throw ReadError(lines_.number(), 0, {}, "the file ends inside a block: each block gives every sequence a line");
+        }
         throw ReadError(lines_.number(), number, records_[number].identifier,
                         "the file ends after " + counted(records_[number].sequence.size(), "of ") +
                             counted(heading_.columns, "columns"));
