@@ -219,10 +219,11 @@ def align_locus(inputs: LocusInputs, options: LocusOptions, outcome: LocusOutcom
     translate(file_stem(inputs.pep_name), proteins, cds, options, inputs.pep_name,
               inputs.cds_name, outcome,
               fasta_text and kept is None and _output_is_plain_fasta(options), kept)
-    if kept is not None:
-        if options.stops == "drop-columns" and outcome.stop_columns:  # 1-based columns
-            dropped = {column - 1 for column in outcome.stop_columns}
-            kept = [column for column in kept if column not in dropped]
+    if options.stops == "drop-columns" and outcome.stop_columns:  # 1-based columns
+        dropped = {column - 1 for column in outcome.stop_columns}
+        kept = [column for column in (range(outcome.width // 3) if kept is None else kept)
+                if column not in dropped]
+    if kept is not None:  # the rows are rows here, not the engine's text
         outcome.rows = kept_codon_rows(outcome.rows, kept)
         outcome.width = 3 * len(kept)
 

@@ -108,8 +108,6 @@ def translate(stem: str, proteins: list[Record], cds: list[str], options: LocusO
     _count_stops(tally, found, len(stops), settings.stops)
     outcome.stop_columns = found.stop_columns
     _keep_rows(outcome, found, proteins, options.keep_short)
-    if settings.stops == "drop-columns" and outcome.stop_columns and kept is None:
-        outcome.rows = without_codon_columns(outcome.rows, outcome.stop_columns)
     if any(record.failed for record in found.records):  # imported only where codons fail
         from .table_hint import table_hint
 
@@ -127,17 +125,6 @@ def _keep_rows(outcome: LocusOutcome, found: LocusTranslation, proteins: list[Re
     full = 3 * found.width
     outcome.rows = [(ident, row) for (ident, _), row in zip(proteins, found.rows)
                     if row is not None and (keep_short or len(row) == full)]
-
-
-def without_codon_columns(rows: list[Record], columns: list[int]) -> list[Record]:
-    """The rows without the codons of the given protein columns (1-based, ascending)."""
-    runs: list[tuple[int, int]] = []
-    start = 0
-    for column in columns:
-        if 3 * (column - 1) > start:
-            runs.append((start, 3 * (column - 1)))
-        start = 3 * column
-    return [(ident, "".join(row[a:b] for a, b in runs) + row[start:]) for ident, row in rows]
 
 
 def _ran_out(record: RecordReport) -> bool:
