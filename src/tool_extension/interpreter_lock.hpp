@@ -2,7 +2,7 @@
 
 #include <Python.h>
 
-namespace ntpepmap::tool_module {
+namespace ntpepmap::tool_extension {
 
 // The interpreter lock let go for the life of the object, so that native work on several
 // threads, and other Python threads, run meanwhile. Nothing of Python is touched until it ends.
@@ -30,4 +30,4 @@ private:
     PyGILState_STATE state_;
 };
 
-}  // namespace ntpepmap::tool_module
+}  // namespace ntpepmap::tool_extension

@@ -1,10 +1,10 @@
 // The tool's private extension: reader and engine for ntpepmap_cli. The public
 // module ntpepmap stays exactly as it is; nothing here is part of its surface.
-#include "tool_module/tool_methods.hpp"
+#include "tool_extension/tool_methods.hpp"
 
 #include <vector>
 
-namespace ntpepmap::tool_module {
+namespace ntpepmap::tool_extension {
 namespace {
 
 std::vector<PyMethodDef> all_methods() {
@@ -17,16 +17,16 @@ std::vector<PyMethodDef> all_methods() {
 }
 
 }  // namespace
-}  // namespace ntpepmap::tool_module
+}  // namespace ntpepmap::tool_extension
 
 PyMODINIT_FUNC PyInit__native() {
     // The method table must outlive every module object made from it.
-    static std::vector<PyMethodDef> methods = ntpepmap::tool_module::all_methods();
+    static std::vector<PyMethodDef> methods = ntpepmap::tool_extension::all_methods();
     static PyModuleDef definition = {
         PyModuleDef_HEAD_INIT, "ntpepmap_cli._native", "Reader and engine of the ntpepmap tool (private).",
         -1, methods.data(), nullptr, nullptr, nullptr, nullptr,
     };
     PyObject* module = PyModule_Create(&definition);
-    if (module != nullptr && !ntpepmap::tool_module::add_engine_types(module)) Py_CLEAR(module);
+    if (module != nullptr && !ntpepmap::tool_extension::add_engine_types(module)) Py_CLEAR(module);
     return module;
 }

@@ -6,7 +6,7 @@
 
 // How the tool's extension functions unwind: a Python error is set, then PythonError is thrown
 // up to the function's boundary, which returns nullptr.
-namespace ntpepmap::tool_module {
+namespace ntpepmap::tool_extension {
 
 struct PythonError {};
 
@@ -26,4 +26,4 @@ inline module::PyRef checked(module::PyRef made) {
     return made;
 }
 
-}  // namespace ntpepmap::tool_module
+}  // namespace ntpepmap::tool_extension

@@ -1,7 +1,7 @@
 #pragma once
 #include <cstddef>
 
-namespace ntpepmap::tool_module {
+namespace ntpepmap::tool_extension {
 
 // Readies malloc's main heap for about `expected` bytes of small objects (a large file's
 // records as str): the heap grows once, by that much, and the new pages are advised for
@@ -12,4 +12,4 @@ namespace ntpepmap::tool_module {
 // at its top), so it is meant for a process that reads one large locus and ends.
 bool grow_heap_for(std::size_t expected) noexcept;
 
-}  // namespace ntpepmap::tool_module
+}  // namespace ntpepmap::tool_extension

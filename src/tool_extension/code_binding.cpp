@@ -1,12 +1,12 @@
 // The built-in genetic codes' letters for the tool's Python side, which translates a CDS
 // only to tell why its records were left out; the codes themselves stay here.
-#include "tool_module/tool_methods.hpp"
+#include "tool_extension/tool_methods.hpp"
 
 #include <algorithm>
 
 #include "tables/genetic_codes.hpp"
 
-namespace ntpepmap::tool_module {
+namespace ntpepmap::tool_extension {
 namespace {
 
 // code_letters(number) -> str: a built-in code's 64 letters, codons in TCAG order.
@@ -28,4 +28,4 @@ const PyMethodDef CODE_METHODS[] = {
 
 std::span<const PyMethodDef> code_methods() noexcept { return CODE_METHODS; }
 
-}  // namespace ntpepmap::tool_module
+}  // namespace ntpepmap::tool_extension

@@ -1,4 +1,4 @@
-#include "tool_module/heap_growth.hpp"
+#include "tool_extension/heap_growth.hpp"
 
 #include <array>
 #include <cstdint>
@@ -10,7 +10,7 @@
 #include <unistd.h>
 #endif
 
-namespace ntpepmap::tool_module {
+namespace ntpepmap::tool_extension {
 
 #if defined(__GLIBC__) && defined(__linux__) && defined(MADV_HUGEPAGE)
 
@@ -64,4 +64,4 @@ bool grow_heap_for(std::size_t) noexcept { return false; }
 
 #endif
 
-}  // namespace ntpepmap::tool_module
+}  // namespace ntpepmap::tool_extension

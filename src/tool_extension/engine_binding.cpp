@@ -21,12 +21,12 @@
 #include "writer/fasta_text.hpp"
 #include "parallel/shares.hpp"
 #include "module/py_ref.hpp"
-#include "tool_module/binding_errors.hpp"
-#include "tool_module/interpreter_lock.hpp"
+#include "tool_extension/binding_errors.hpp"
+#include "tool_extension/interpreter_lock.hpp"
 #include "module/python_text.hpp"
-#include "tool_module/tool_methods.hpp"
+#include "tool_extension/tool_methods.hpp"
 
-namespace ntpepmap::tool_module {
+namespace ntpepmap::tool_extension {
 namespace {
 
 using module::PyRef;
@@ -751,4 +751,4 @@ bool add_engine_types(PyObject* module) noexcept {
     return true;
 }
 
-}  // namespace ntpepmap::tool_module
+}  // namespace ntpepmap::tool_extension

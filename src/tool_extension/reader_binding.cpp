@@ -1,6 +1,6 @@
 // The reader's side of the tool's private extension: one function that turns the bytes of
 // an input file into its records.
-#include "tool_module/tool_methods.hpp"
+#include "tool_extension/tool_methods.hpp"
 
 #include <cstring>
 #include <new>
@@ -11,16 +11,16 @@
 #include <vector>
 
 #include "module/py_ref.hpp"
-#include "tool_module/binding_errors.hpp"
-#include "tool_module/interpreter_lock.hpp"
+#include "tool_extension/binding_errors.hpp"
+#include "tool_extension/interpreter_lock.hpp"
 #include "module/python_text.hpp"
 #include "parallel/shares.hpp"
 #include "reader/fasta_pieces.hpp"
 #include "reader/fasta_reader.hpp"
 #include "reader/reader.hpp"
-#include "tool_module/heap_growth.hpp"
+#include "tool_extension/heap_growth.hpp"
 
-namespace ntpepmap::tool_module {
+namespace ntpepmap::tool_extension {
 namespace {
 
 using module::PyRef;
@@ -395,7 +395,7 @@ PyObject* read_records(PyObject*, PyObject* args) noexcept {
 PyObject* grow_heap(PyObject*, PyObject* expected) noexcept {
     const Py_ssize_t bytes = PyLong_AsSsize_t(expected);
     if (bytes == -1 && PyErr_Occurred()) return nullptr;
-    return PyBool_FromLong(bytes > 0 && tool_module::grow_heap_for(static_cast<std::size_t>(bytes)));
+    return PyBool_FromLong(bytes > 0 && tool_extension::grow_heap_for(static_cast<std::size_t>(bytes)));
 }
 
 PyMethodDef READER_METHODS[] = {
@@ -411,4 +411,4 @@ PyMethodDef READER_METHODS[] = {
 
 std::span<const PyMethodDef> reader_methods() noexcept { return READER_METHODS; }
 
-}  // namespace ntpepmap::tool_module
+}  // namespace ntpepmap::tool_extension
