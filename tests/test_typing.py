@@ -60,6 +60,9 @@ from ntpepmap_cli import CodonAlignment, codon_align
 alignment: CodonAlignment = codon_align({"a": "MK"}, {"a": "ATGAAA"}, table=11, mismatch="keep")
 files = codon_align("p.fa", Path("c.fa.gz"), gene_table={"M": ["ATG"]}, id_map="ids.tsv",
                     locate=False, both_strands=True, upper_case=True, resolve_ambiguity=True)
+every = codon_align("p.aln", "c.fa", in_format="clustal", trim_stop=False, t_for_u=True,
+                    keep_short=True, strict=True, blocks=True, letter_case="upper",
+                    drop_gap_columns=True, frameshifts="drop", stops="mask")
 rows: List[Tuple[str, str]] = list(alignment)
 by_name: Dict[str, str] = alignment.as_dict()
 msa: MultipleSeqAlignment = alignment.to_biopython()
@@ -72,7 +75,7 @@ from ntpepmap_cli import codon_align
 
 codon_align({"a": "MK"}, {"a": "ATGAAA"}, 11)  # E
 codon_align(42, {"a": "ATGAAA"}, table="11")  # E
-codon_align({}, {}, strict=True)  # E
+codon_align({}, {}, out_format="phylip")  # E
 rows: dict[str, str] = codon_align({}, {})  # E
 name: int = codon_align({}, {}).problems[0].record  # E
 """

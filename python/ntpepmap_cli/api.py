@@ -11,7 +11,7 @@ from __future__ import annotations
 import os
 import re
 from collections.abc import Callable, Iterable, Iterator, Mapping, Sequence
-from typing import IO, TYPE_CHECKING, TypeVar, Union
+from typing import IO, TYPE_CHECKING, Any, TypeVar, Union
 
 from .codes import CODES_BY_NUMBER
 from .errors import InputError, name_some
@@ -19,13 +19,16 @@ from .gene_table import checked_gene_table, load_gene_table
 from .id_map import load_id_map
 from .header_pairing import pattern_rule
 from .kept_columns import PYTHON_LIST, KeptColumns, read_kept_columns, single_columns
-from .locus import LocusInputs, LocusJob, LocusOptions, align_locus
+from .kept_columns import block_columns
+from .locus import LocusInputs, LocusJob, LocusOptions, align_locus, without_gap_columns
+from .option_table import (CHOICE, FLAG_CHOICE, NEGATED, NUMBER, ON_OFF, SWITCH, TEXT, Option,
+                           api_options, choices_of, flag_meanings, keyword_help)
 from .outcome import LocusOutcome, Tally
 from .pairing import NUCLEOTIDE_LETTERS, repeated_identifiers
 from .problems import Problem
 from .frameshift_digits import read_given_digits
 from .seqio import Reading, Record, read_content, read_records
-from .translation import FRAMESHIFT_POLICIES, MISMATCH_POLICIES, STOP_POLICIES, located_notes
+from .translation import located_notes
 
 if TYPE_CHECKING:
     from Bio.Align import Alignment, MultipleSeqAlignment
@@ -99,12 +102,14 @@ class CodonAlignment:
 
 def codon_align(protein: Sequences, cds: Sequences, *, table: int = 1,
                 gene_table: Path | Mapping[str, list[str]] | None = None,
+                in_format: str = "auto", drop_gap_columns: bool = False,
                 pair_by_order: bool = False, id_map: Path | Mapping[str, str] | None = None,
-                locate: bool = True, both_strands: bool = False, mismatch: str = "mask",
-                frameshifts: str = "mask", upper_case: bool = False,
-                resolve_ambiguity: bool = False, id_pattern: str | None = None,
-                stops: str = "keep",
-                kept_columns: Path | Iterable[int] | None = None) -> CodonAlignment:
+                id_pattern: str | None = None, trim_stop: bool = True, locate: bool = True,
+                both_strands: bool = False, kept_columns: Path | Iterable[int] | None = None,
+                blocks: bool = False, letter_case: str = "keep", upper_case: bool = False,
+                resolve_ambiguity: bool = False, t_for_u: bool = False, mismatch: str = "mask",
+                frameshifts: str = "mask", stops: str = "keep", strict: bool = False,
+                keep_short: bool = False) -> CodonAlignment:
     """Back-translates aligned protein rows into a codon alignment, as the
     ntpepmap command does.
 
@@ -115,85 +120,78 @@ def codon_align(protein: Sequences, cds: Sequences, *, table: int = 1,
     SeqIO.index and SeqIO.to_dict give one), or an iterable of SeqRecord; CDS
     records that no protein pairs with are left aside. Records pair by
     identifier, else by the annotations of their header lines (a SeqRecord's
-    description). The keyword arguments are the command's options of the same
-    names; table is an NCBI number, gene_table a code of one's own (letter ->
-    codons, or a JSON file of it), id_map protein identifier -> CDS identifier
-    (or a file of the two columns), id_pattern a regular expression whose one
-    capture group, found in both header lines, pairs the records. stops says
-    what becomes of a stop codon the protein carries as '*': 'keep' (a Problem
-    of kind 'stop codon' for each one inside the protein), 'mask' (NNN, the
-    terminal ones too) or 'drop-columns' (its column left out of every row).
-    kept_columns: the columns a trimmer kept of the (untrimmed) protein
-    alignment, a file as --kept-columns reads it, or 0-based column numbers.
+    description).
+
+    The keyword arguments are the command's options of one locus, by the same
+    names, checked alike; only those that write files (--out-format, --wrap,
+    --partitions, --rename, --report, --quiet, --threads) have none. table is an
+    NCBI number, gene_table a code of one's own (letter -> codons, or a JSON
+    file of it), id_map protein identifier -> CDS identifier (or a file of the
+    two columns), kept_columns a file as --kept-columns reads it or 0-based
+    column numbers; in_format and blocks concern a protein file; upper_case=True
+    is letter_case='upper'. keep_short may leave rows shorter than the others.
 
     Raises TypeError or ValueError for wrong arguments, and InputError, with
     the command's one-line message, for inputs it cannot back-translate; its
     problems are those found before, such as why every record was left out.
     """
-    options = _options(table, gene_table, pair_by_order, id_map, locate, both_strands, mismatch,
-                       frameshifts, upper_case, resolve_ambiguity, id_pattern, stops)
-    proteins = _records(protein, "protein", PROTEIN_NAME)
+    keywords = dict(locals())
+    options = _options(keywords)
+    proteins = _records(protein, "protein", PROTEIN_NAME, in_format)
     coding = _records(cds, "cds", CDS_NAME)
     outcome = LocusOutcome(LocusJob(proteins.name, coding.name, ""))
     try:
+        kept = block_columns(proteins.name, proteins.marks) if blocks else _kept(kept_columns)
         align_locus(LocusInputs(proteins.records, coding.records, proteins.name, coding.name,
-                                coding.marked, proteins.headers, coding.headers,
-                                kept=_kept(kept_columns)),
+                                coding.marked, proteins.headers, coding.headers, kept=kept),
                     options, outcome)
     except InputError as error:
         error.args = (_keywords_for_flags(str(error)),)
         error.problems = tuple(outcome.problems)
         raise
-    return CodonAlignment(outcome.rows,
-                          outcome.problems + located_notes(outcome.located, coding.name), outcome)
+    rows = without_gap_columns(outcome.rows) if drop_gap_columns else outcome.rows
+    return CodonAlignment(rows, outcome.problems + located_notes(outcome.located, coding.name),
+                          outcome)
 
 
-# Command-line options that codon_align takes as keywords, and what a message calls them.
-_SWITCHES = ("pair-by-order", "both-strands", "upper-case", "resolve-ambiguity")
-_VALUED = ("id-map", "id-pattern", "mismatch", "table", "gene-table", "stops")
-_FLAG = re.compile(r"--(no-)?([a-z][a-z-]*)")
+codon_align.__doc__ = f"{codon_align.__doc__}\n{keyword_help()}"
+
+_FLAG = re.compile(r"--[a-z][a-z-]*")
 
 
 def _keywords_for_flags(message: str) -> str:
     """The message with each option that codon_align has as a keyword named as one."""
-    def keyword(flag: re.Match[str]) -> str:
-        negated, name = flag.groups()
-        word = name.replace("-", "_")
-        if negated and word == "locate":
-            return "locate=False"
-        if not negated and name in _SWITCHES:
-            return f"{word}=True"
-        if not negated and name in _VALUED:
-            return f"{word}="
-        return flag.group(0)
-
-    return _FLAG.sub(keyword, message)
+    meanings = flag_meanings()
+    return _FLAG.sub(lambda flag: meanings.get(flag.group(0), flag.group(0)), message)
 
 
 class _Input:
     """An input's records, the name messages give it, the CDS records that may hold more
-    than nucleotides (None: any may), and the records' whole header lines."""
+    than nucleotides (None: any may), the records' whole header lines, and the columns
+    that a CLUSTAL file's lines of '#' mark (None: no such lines)."""
 
-    __slots__ = ("records", "name", "marked", "headers")
+    __slots__ = ("records", "name", "marked", "headers", "marks")
 
     def __init__(self, records: list[Record], name: str, marked: list[int] | None = None,
-                 headers: list[str] | None = None) -> None:
+                 headers: list[str] | None = None, marks: list[int] | None = None) -> None:
         self.records = records
         self.name = name
         self.marked = marked
         self.headers = headers
+        self.marks = marks
 
 
 def _read_input(reading: Reading, name: str, protein: bool) -> _Input:
     """A file's records (an alignment's with PAL2NAL's frameshift digits spread, as read)."""
-    return _Input(reading.records, name, None if protein else reading.marked, reading.headers)
+    return _Input(reading.records, name, None if protein else reading.marked, reading.headers,
+                  reading.kept)
 
 
-def _records(source: object, argument: str, name: str) -> _Input:
+def _records(source: object, argument: str, name: str, in_format: str = "fasta") -> _Input:
     """The records of an input: a path, an open file, a mapping, a Biopython alignment or
     records. Biopython's objects are known by their attributes, not by importing it."""
     protein = argument == "protein"
-    in_format, letters = ("auto", None) if protein else ("fasta", NUCLEOTIDE_LETTERS)
+    letters = None if protein else NUCLEOTIDE_LETTERS
     if isinstance(source, (str, os.PathLike)):
         path = _path(source, argument)
         return _read_input(read_records(path, in_format, letters, True, protein), path, protein)
@@ -299,41 +297,43 @@ def _from_seq_record(record: object, argument: str) -> tuple[str, str, str]:
     return ident, str(seq), description if own else f"{ident} {description}"
 
 
-def _options(table: int, gene_table: Path | Mapping[str, list[str]] | None, pair_by_order: bool,
-             id_map: Path | Mapping[str, str] | None, locate: bool, both_strands: bool,
-             mismatch: str, frameshifts: str, upper_case: bool, resolve_ambiguity: bool,
-             id_pattern: str | None, stops: str) -> LocusOptions:
-    switches = {"pair_by_order": pair_by_order, "locate": locate, "both_strands": both_strands,
-                "upper_case": upper_case, "resolve_ambiguity": resolve_ambiguity}
-    for keyword, value in switches.items():
-        if not isinstance(value, bool):
-            raise TypeError(f"{keyword} must be True or False, not {value!r:.40}")
-    if not isinstance(table, int) or isinstance(table, bool):
-        raise TypeError(f"table must be an int, not {type(table).__name__}")
-    if table not in CODES_BY_NUMBER:
-        raise ValueError(f"table {table} is not a genetic code; NCBI numbers: "
-                         f"{', '.join(map(str, sorted(CODES_BY_NUMBER)))}")
-    if gene_table is not None and table != 1:
-        raise ValueError("give table or gene_table, not both")
-    pairings = [name for name, given in (("pair_by_order", pair_by_order),
-                                         ("id_map", id_map is not None),
-                                         ("id_pattern", id_pattern is not None)) if given]
-    if len(pairings) > 1:
-        raise ValueError(f"give {' or '.join(pairings)}, not both")
-    if id_pattern is not None:
-        _check_pattern(id_pattern)
-    for keyword, value, policies in (("mismatch", mismatch, MISMATCH_POLICIES),
-                                     ("frameshifts", frameshifts, FRAMESHIFT_POLICIES),
-                                     ("stops", stops, STOP_POLICIES)):
-        if value not in policies:
-            raise ValueError(f"{keyword} must be one of {', '.join(map(repr, policies))}, "
-                             f"not {value!r:.40}")
-    return LocusOptions(table_num=table, gene_table=_gene_table(gene_table),
-                        pair_by_order=pair_by_order, id_map=_id_map(id_map), mismatch=mismatch,
-                        frameshifts=frameshifts,
-                        upper_case=upper_case, resolve_ambiguity=resolve_ambiguity,
-                        locate=locate, both_strands=both_strands, id_pattern=id_pattern,
-                        stops=stops)
+def _options(keywords: dict[str, Any]) -> LocusOptions:
+    """The keywords checked as the command checks its options, into the run's options."""
+    if not isinstance(keywords["upper_case"], bool):
+        raise TypeError(f"upper_case must be True or False, not {keywords['upper_case']!r:.40}")
+    if keywords["upper_case"] and keywords["letter_case"] == "keep":
+        keywords["letter_case"] = "upper"
+    values = [(option, keywords[str(option.api)]) for option in api_options()]
+    for exclusive in dict.fromkeys(option.exclusive for option, _ in values if option.exclusive):
+        given = [str(option.api) for option, value in values
+                 if option.exclusive == exclusive and value != option.default]
+        if len(given) > 1:
+            raise ValueError(f"give {' or '.join(given)}, not both")
+    for option, value in values:
+        _check(option, value)
+    fields = {str(option.field): value for option, value in values if option.field}
+    fields.update(gene_table=_gene_table(keywords["gene_table"]), id_map=_id_map(keywords["id_map"]))
+    return LocusOptions(**fields)
+
+
+def _check(option: Option, value: object) -> None:
+    """A keyword's value, checked as the command checks the option's."""
+    keyword = option.api
+    if option.kind in (SWITCH, NEGATED, ON_OFF) and not isinstance(value, bool):
+        raise TypeError(f"{keyword} must be True or False, not {value!r:.40}")
+    if option.kind == NUMBER:
+        if not isinstance(value, int) or isinstance(value, bool):
+            raise TypeError(f"{keyword} must be an int, not {type(value).__name__}")
+        if option.name == "table" and value not in CODES_BY_NUMBER:
+            raise ValueError(f"table {value} is not a genetic code; NCBI numbers: "
+                             f"{', '.join(map(str, sorted(CODES_BY_NUMBER)))}")
+        if option.least is not None and value < option.least:
+            raise ValueError(f"{keyword} must be {option.least} or more, not {value}")
+    if option.kind in (CHOICE, FLAG_CHOICE) and value not in choices_of(option.name):
+        raise ValueError(f"{keyword} must be one of "
+                         f"{', '.join(map(repr, choices_of(option.name)))}, not {value!r:.40}")
+    if option.kind == TEXT and value is not None:
+        _check_pattern(value)
 
 
 def _check_pattern(id_pattern: object) -> None:

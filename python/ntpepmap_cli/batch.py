@@ -20,8 +20,8 @@ from .interrupts import StopRequest, exit_status, signal_name
 from .kept_columns import files_by_locus, locus_file
 from .locus import LocusJob, LocusOptions, file_stem, run_locus
 from .messages import Reporter, error, print_outcome, tally_text
-from .options import (EXIT_STATUS_TABLE, PROG, HelpFormatter, add_locus_options,
-                      add_name_file_options, locus_options)
+from .option_table import BATCH, BESIDE, BY_NAME
+from .options import EXIT_STATUS_TABLE, PROG, HelpFormatter, add_locus_options, locus_options
 from .outputs import remove_leftovers
 from .outcome import LocusOutcome, Status, Tally
 from .safeguards import check_outputs, option_inputs
@@ -88,8 +88,7 @@ def batch_parser() -> argparse.ArgumentParser:
                         help="write a tab-separated table of every locus: its name, output, "
                              "fate (written, written with changes, failed, interrupted), "
                              "counts and first message")
-    add_locus_options(parser)
-    add_name_file_options(parser, beside_each_output=True)
+    add_locus_options(parser, BATCH)
     return parser
 
 
@@ -238,10 +237,25 @@ def _with_kept_columns(jobs: list[LocusJob], kept_dir: str,
 def collect_loci(args: argparse.Namespace, parser: argparse.ArgumentParser,
                  options: LocusOptions) -> Loci:
     loci = _listed_loci(args, parser, options)
-    for job in loci.jobs:  # the files beside each output
-        job.partitions_path = job.out_path + ".partitions" if args.partitions else None
-        job.names_path = job.out_path + ".names.tsv" if args.rename else None
+    for option, attribute in ((BY_NAME["partitions"], "partitions_path"),
+                              (BY_NAME["rename"], "names_path")):
+        folder = getattr(args, option.name)
+        if folder and os.path.exists(folder) and not os.path.isdir(folder):
+            parser.error(f"{option.spelling()} {folder}: not a folder (in a batch it takes a "
+                         f"folder, or nothing to write beside each output)")
+        for job in loci.jobs:
+            setattr(job, attribute, locus_file_path(folder, job.out_path, str(option.per_locus)))
     return loci
+
+
+def locus_file_path(folder: str | None, out_path: str, suffix: str) -> str | None:
+    """A locus's file of a per-locus option: in the folder given, named after its output
+    without extension; given alone, beside its output."""
+    if folder is None:
+        return None
+    if folder == BESIDE:
+        return out_path + suffix
+    return os.path.join(folder, file_stem(out_path) + suffix)
 
 
 def _listed_loci(args: argparse.Namespace, parser: argparse.ArgumentParser,

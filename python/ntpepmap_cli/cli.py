@@ -12,8 +12,8 @@ from .errors import InputError
 from .interrupts import exit_status, raise_on_stop_signals, signal_name
 from .locus import LocusJob, LocusOptions, Status, run_locus
 from .messages import Reporter, error, print_outcome, print_summary
-from .options import (EXIT_STATUS_TABLE, PROG, HelpFormatter, add_locus_options,
-                      add_name_file_options, locus_options)
+from .option_table import SINGLE
+from .options import EXIT_STATUS_TABLE, PROG, HelpFormatter, add_locus_options, locus_options
 from .outputs import STDOUT, STDOUT_NAME, reopen_closed_standard_streams, silence_stdout
 from .safeguards import check_outputs, option_inputs
 from .seqio import ready_heap_for
@@ -72,11 +72,7 @@ def single_parser() -> argparse.ArgumentParser:
                              "across them), and records no protein pairs with are left aside")
     parser.add_argument("-o", "--output", default="-", metavar="OUT",
                         help="codon alignment file (default '-', standard output)")
-    add_locus_options(parser)
-    add_name_file_options(parser, beside_each_output=False)
-    parser.add_argument("--threads", type=int, default=0, metavar="N",
-                        help="read and back-translate a large locus on at most N threads (default "
-                             "0: one per CPU this process may use; 8 at most)")
+    add_locus_options(parser, SINGLE)
     return parser
 
 

@@ -2,57 +2,58 @@
 
 from __future__ import annotations
 
+from .option_table import locus_defaults, locus_fields
+
 TYPE_CHECKING = False
 if TYPE_CHECKING:
+    from typing import Any
+
     from .cds_source import CdsSource
+
+
+_DEFAULTS = locus_defaults()
 
 
 # Plain classes, not NamedTuple or dataclass: importing typing or dataclasses
 # would cost a small locus more start-up time than its work.
 class LocusOptions:
-    """How every locus of a run is read, back-translated and written."""
+    """How every locus of a run is read, back-translated and written: an attribute per
+    field of the option table, its default where not given."""
 
-    __slots__ = ("table_num", "gene_table", "in_format", "out_format", "wrap", "pair_by_order",
-                 "id_map", "trim_stop", "strict", "keep_short", "mismatch", "frameshifts", "upper_case",
-                 "resolve_ambiguity", "t_for_u", "drop_gap_columns", "keep_reports", "locate",
-                 "both_strands", "threads", "id_pattern", "rename", "stops", "blocks")
+    __slots__ = locus_fields()
 
-    def __init__(self, table_num: int = 1, gene_table: dict[str, list[str]] | None = None,
-                 in_format: str = "auto", out_format: str = "fasta", wrap: int = 0,
-                 pair_by_order: bool = False, id_map: dict[str, str] | None = None,
-                 trim_stop: bool = True, strict: bool = False, keep_short: bool = False,
-                 mismatch: str = "mask", frameshifts: str = "mask", upper_case: bool = False,
-                 resolve_ambiguity: bool = False, t_for_u: bool = False,
-                 drop_gap_columns: bool = False, keep_reports: bool = False, locate: bool = True,
-                 both_strands: bool = False, threads: int = 0,
-                 id_pattern: str | None = None, rename: bool = False,
-                 stops: str = "keep", blocks: bool = False) -> None:
-        self.table_num = table_num
-        self.gene_table = gene_table
-        self.in_format = in_format
-        self.out_format = out_format
-        self.wrap = wrap
-        self.pair_by_order = pair_by_order
-        self.id_map = id_map  # protein identifier -> CDS identifier
-        self.trim_stop = trim_stop
-        self.strict = strict
-        self.keep_short = keep_short
-        self.mismatch = mismatch
-        self.frameshifts = frameshifts  # a CDS that fits only with frameshifts: mask or drop
-        self.upper_case = upper_case
-        self.resolve_ambiguity = resolve_ambiguity
-        self.t_for_u = t_for_u
-        self.drop_gap_columns = drop_gap_columns
-        self.keep_reports = keep_reports
-        self.locate = locate  # search a CDS that does not fit for the protein's coding region
-        self.both_strands = both_strands
-        # A large locus is translated on this many threads at most (0: one per usable CPU).
-        self.threads = threads
-        # One capture group, found in the whole header lines of both inputs: pairs by it alone.
-        self.id_pattern = id_pattern
-        self.rename = rename  # names made safe and unique, each job writing its map
-        self.stops = stops  # what becomes of stop codons under '*': keep, mask, drop-columns
-        self.blocks = blocks  # write the columns that lines of '#' mark under CLUSTAL blocks
+    # For type checkers: the option table's fields, as they are held.
+    table_num: int
+    gene_table: dict[str, list[str]] | None
+    in_format: str
+    out_format: str
+    wrap: int
+    drop_gap_columns: bool
+    pair_by_order: bool
+    id_map: dict[str, str] | None  # protein identifier -> CDS identifier
+    id_pattern: str | None  # one capture group, found in both inputs' header lines: pairs alone
+    trim_stop: bool
+    locate: bool  # search a CDS that does not fit for the protein's coding region
+    both_strands: bool
+    blocks: bool  # write the columns that lines of '#' mark under CLUSTAL blocks
+    letter_case: str  # keep or upper
+    resolve_ambiguity: bool
+    t_for_u: bool
+    mismatch: str
+    frameshifts: str  # a CDS that fits only with frameshifts: mask or drop
+    stops: str  # what becomes of stop codons under '*': keep, mask, drop-columns
+    strict: bool
+    keep_short: bool
+    keep_reports: bool
+    rename: bool  # names made safe and unique, each job writing its map
+    threads: int  # a large locus on this many threads at most (0: one per usable CPU)
+
+    def __init__(self, **given: Any) -> None:
+        unknown = set(given) - set(_DEFAULTS)
+        if unknown:
+            raise TypeError(f"LocusOptions has no {', '.join(sorted(unknown))}")
+        for field, default in _DEFAULTS.items():
+            setattr(self, field, given.get(field, default))
 
 
 class LocusJob:

@@ -7,14 +7,12 @@ import os
 import re
 import sys
 
-from .codes import CODES_BY_NUMBER
 from .gene_table import load_gene_table
 from .header_pairing import pattern_rule
 from .id_map import load_id_map
 from .locus import LocusOptions
-from .seqio import IN_FORMATS
-from .writers import OUT_FORMATS
-from .translation import FRAMESHIFT_POLICIES, MISMATCH_POLICIES, STOP_POLICIES
+from .option_table import (BATCH, BESIDE, FLAG_CHOICE, GROUPS, IN_FILE, NEGATED, NUMBER, ON_OFF,
+                           OPTIONS, OUT_FILE, SWITCH, CHOICE, Option, choices_of, options_of)
 
 PROG = "ntpepmap"
 
@@ -59,186 +57,95 @@ def _terminal_columns() -> int:
     return columns if columns > 0 else 80
 
 
-def add_locus_options(parser: argparse.ArgumentParser) -> None:
-    """Options shared by one locus and a batch."""
-    _add_code_options(parser)
-    _add_format_options(parser)
-    _add_preparation_options(parser)
-    _add_trim_options(parser)
-    _add_letter_options(parser)
-    _add_report_options(parser)
+def add_locus_options(parser: argparse.ArgumentParser, command: str) -> None:
+    """The command's options of a locus run, as the option table gives them."""
+    sections: dict[str, argparse._ArgumentGroup | argparse.ArgumentParser] = {
+        title: parser.add_argument_group(title, words) for title, words in GROUPS
+        if any(option.group == title for option in options_of(command))}
+    sections[""] = parser
+    exclusive: dict[str, argparse._MutuallyExclusiveGroup] = {}
+    for option in options_of(command):
+        section = sections[option.group]
+        if option.exclusive is not None and option.exclusive not in exclusive:
+            exclusive[option.exclusive] = section.add_mutually_exclusive_group()
+        _add_option(exclusive.get(option.exclusive or "", section), option, command)
 
 
-def _add_code_options(parser: argparse.ArgumentParser) -> None:
-    code = parser.add_argument_group("genetic code").add_mutually_exclusive_group()
-    code.add_argument("-t", "--table", type=int, default=1, metavar="N",
-                      choices=sorted(CODES_BY_NUMBER),
-                      help="built-in genetic code by NCBI number "
-                           "(default 1; see 'ntpepmap tables')")
-    code.add_argument("--gene-table", metavar="FILE",
-                      help="own genetic code: a JSON object of letter to codon list "
-                           "(codons of A, C, G, T or U in either case; '*' lists the stop "
-                           "codons)")
-
-
-def _add_format_options(parser: argparse.ArgumentParser) -> None:
-    io = parser.add_argument_group("formats")
-    io.add_argument("--in-format", choices=IN_FORMATS, default="auto",
-                    help="protein alignment format (default: detected from the first line)")
-    io.add_argument("--out-format", choices=OUT_FORMATS, default="fasta",
-                    help="fasta; phylip (relaxed, as RAxML-NG and IQ-TREE read it); "
-                         "paml (as codeml reads it, names of digits too); clustal; nexus (the "
-                         "codon positions as sets, as IQ-TREE and Biopython read them) "
-                         "(default fasta)")
-    io.add_argument("--wrap", type=int, default=0, metavar="N",
-                    help="FASTA line width; 0 writes each sequence on one line (default 0)")
-    io.add_argument("--drop-gap-columns", action="store_true",
-                    help="leave out every codon column that has a gap in any row written "
-                         "(as codeml's cleandata wants it)")
-
-
-PARTITIONS_HELP = ("the three codon positions as partitions, in RAxML-NG's form (DNA, codon1 = "
-                   "1-N\\3), which IQ-TREE's -p reads too")
-RENAME_HELP = ("names every tree program reads ([A-Za-z0-9_.-], unique, at most 30 characters; "
-               "t0001... where nothing is left), and a tab-separated map of new name and "
-               "original identifier to restore them")
-
-
-def add_name_file_options(parser: argparse.ArgumentParser, beside_each_output: bool) -> None:
-    """--partitions and --rename: files of their own for one locus, or beside each output."""
-    files = parser.add_argument_group("files for the next programs")
-    if beside_each_output:
-        files.add_argument("--partitions", action="store_true",
-                           help=f"write {PARTITIONS_HELP}, beside each output as OUT.partitions")
-        files.add_argument("--rename", action="store_true",
-                           help=f"write {RENAME_HELP}, beside each output as OUT.names.tsv")
+def _add_option(where: argparse._ActionsContainer, option: Option, command: str) -> None:
+    if option.kind == FLAG_CHOICE:  # one flag per choice, of which one may be given
+        group = where.add_mutually_exclusive_group()
+        for flag, value, words in zip(option.flags, choices_of(option.name), option.help):
+            group.add_argument(flag, dest=option.name, action="store_const", const=value,
+                               default=option.default, help=words)
         return
-    files.add_argument("--partitions", metavar="FILE", help=f"write to FILE {PARTITIONS_HELP}")
-    files.add_argument("--rename", metavar="MAP", help=f"write {RENAME_HELP} to MAP")
+    help = str(option.help)
+    if option.kind in (SWITCH, NEGATED, ON_OFF):
+        action: str | type[argparse.Action] = {
+            SWITCH: "store_true", NEGATED: "store_false"}.get(option.kind,
+                                                             argparse.BooleanOptionalAction)
+        where.add_argument(*option.flags, dest=option.name, action=action,
+                           default=option.default, help=help)
+        return
+    if option.per_locus is not None and command == BATCH:
+        _add_batch_folder(where, option)
+        return
+    if option.kind == OUT_FILE:
+        help = help.format(file=option.metavar)
+    choices = choices_of(option.name) if option.kind == CHOICE or option.name == "table" else None
+    if option.kind == NUMBER:
+        where.add_argument(*option.flags, dest=option.name, default=option.default, type=int,
+                           choices=choices, metavar=option.metavar, help=help)
+        return
+    where.add_argument(*option.flags, dest=option.name, default=option.default, choices=choices,
+                       metavar=option.metavar, help=help)
 
 
-def _add_preparation_options(parser: argparse.ArgumentParser) -> None:
-    prep = parser.add_argument_group("preparation of the input")
-    pairing = prep.add_mutually_exclusive_group()
-    pairing.add_argument("--pair-by-order", action="store_true",
-                         help="pair the n-th CDS with the n-th aligned record "
-                              "instead of by identifier")
-    pairing.add_argument("--id-map", metavar="FILE",
-                         help="pair through a file of two whitespace-separated columns, "
-                              "protein identifier then CDS identifier; unlisted protein "
-                              "identifiers pair by their own name")
-    pairing.add_argument("--id-pattern", metavar="REGEX",
-                         help="pair by what the pattern's one capture group finds in the whole "
-                              "header line of each protein and CDS record, and by nothing else. "
-                              "Without it, a protein whose identifier names no CDS is looked for "
-                              "in the CDS headers: NCBI's [protein_id=X] and lcl|..._cds_X_N, "
-                              "its Ensembl transcript:ENST... (with or without version), the "
-                              "accession of db|ACC|NAME")
-    prep.add_argument("--trim-stop", action=argparse.BooleanOptionalAction, default=True,
-                      help="drop a final stop codon of the chosen code when the CDS is exactly "
-                           "one codon longer than its residues (on by default; codes 27, 28 "
-                           "and 31 use the codons that end genes there)")
-    prep.add_argument("--no-locate", dest="locate", action="store_false",
-                      help="do not search a CDS for its coding region: by default, a CDS whose "
-                           "length fits neither the residues nor the residues and a stop codon "
-                           "(an mRNA with UTRs, a partial first codon), or where more than half "
-                           "of the codons fail, is searched in its three frames for the one "
-                           "stretch that encodes the protein (at most max(2, 2 %%) residues "
-                           "mismatched), which is then used as the CDS")
-    prep.add_argument("--both-strands", action="store_true",
-                      help="search the reverse complement too")
+def _add_batch_folder(where: argparse._ActionsContainer, option: Option) -> None:
+    """A per-locus file in a batch: a folder of one file per locus, or for an output, given
+    alone, a file beside each output."""
+    if option.kind == IN_FILE:
+        where.add_argument(*option.flags, dest=option.name, metavar="DIR", help=str(option.help))
+        return
+    where.add_argument(*option.flags, dest=option.name, metavar="DIR", nargs="?", const=BESIDE,
+                       help=str(option.help).format(file=f"DIR/STEM{option.per_locus} (given "
+                                                         f"alone: OUT{option.per_locus})"))
 
 
-def _add_trim_options(parser: argparse.ArgumentParser) -> None:
-    trim = parser.add_argument_group(
-        "trimmed alignments",
-        "Give the untrimmed protein alignment and the columns the trimmer kept: every\n"
-        "codon is checked over the whole row, only the kept columns' codons are written.")
-    kept = trim.add_mutually_exclusive_group()
-    kept.add_argument("--kept-columns", metavar="FILE",
-                      help="the kept columns, known by content: trimAl's -colnumbering output "
-                           "('#ColumnsMap' line, 0-based), ClipKIT's log (-l, one line per "
-                           "column) or a list such as 1-120,131,140-300 (1-based). In a batch: "
-                           "a folder, each alignment's file named after it (a manifest names "
-                           "them in a 4th column)")
-    kept.add_argument("--blocks", action="store_true",
-                      help="keep the columns that a line of '#' marks under each block of a "
-                           "CLUSTAL alignment (as Gblocks writes and PAL2NAL's -blockonly reads)")
+# What a file named on the command line becomes in LocusOptions.
+_LOADERS = {"gene_table": load_gene_table, "id_map": load_id_map}
 
 
-def _add_letter_options(parser: argparse.ArgumentParser) -> None:
-    letters = parser.add_argument_group(
-        "letters of the codon alignment",
-        "Codons are checked in upper case, with U read as T; the alignment carries\n"
-        "the CDS's own letters (case, ambiguity letters, U) unless told otherwise.")
-    case = letters.add_mutually_exclusive_group()
-    case.add_argument("--keep-case", action="store_true",
-                      help="write the CDS's letters in their own case (the default)")
-    case.add_argument("--upper-case", action="store_true", help="write every letter in upper case")
-    letters.add_argument("--resolve-ambiguity", action="store_true",
-                         help="write an ambiguous triplet (AAR, YTG, ...) as the codon it was "
-                              "resolved to for its residue")
-    letters.add_argument("--t-for-u", action="store_true", help="write RNA's U as T")
-    letters.add_argument("--mismatch", choices=MISMATCH_POLICIES, default="mask",
-                         help="a triplet that does not encode its residue, or a residue the "
-                              "code lacks: mask writes NNN in the triplet's case, keep writes "
-                              "the triplet, drop leaves the record out (default mask). A record "
-                              "where more than half of the residues fail is left out as a "
-                              "wrong pairing.")
-    letters.add_argument("--frameshifts", choices=FRAMESHIFT_POLICIES, default="mask",
-                         help="a CDS that fits its protein only with a nucleotide or two gained "
-                              "or lost (at most max(2, 1 %%) frameshifts): mask writes each codon "
-                              "a frameshift breaks as NNN and leaves extra nucleotides out, drop "
-                              "leaves the record out (default mask). A digit inside a protein "
-                              "row (PAL2NAL's notation) is always read as that many nucleotides "
-                              "that encode no residue.")
-    letters.add_argument("--stops", choices=STOP_POLICIES, default="keep",
-                         help="a stop codon the protein carries as '*': keep writes it as in the "
-                              "CDS, with a note for each one inside the protein; mask writes NNN "
-                              "in its case, terminal ones too (HyPhy and IQ-TREE's codon models "
-                              "refuse stop codons); drop-columns leaves its column out of every "
-                              "row (default keep)")
-
-
-def _add_report_options(parser: argparse.ArgumentParser) -> None:
-    out = parser.add_argument_group("reports and failures")
-    out.add_argument("--strict", action="store_true",
-                     help="treat any problem as fatal: write nothing, exit 2")
-    out.add_argument("--keep-short", action="store_true",
-                     help="write records whose CDS runs out of nucleotides, with a codon row "
-                          "shorter than the alignment (FASTA output only)")
-    out.add_argument("-q", "--quiet", action="store_true",
-                     help="no line per problem on standard error (errors and the summary stay)")
-    out.add_argument("--report", metavar="FILE",
-                     help="write the back-translation's framed report of each record with a "
-                          "problem to FILE")
+# What a file named on the command line becomes in LocusOptions.
+_LOADERS = {"gene_table": load_gene_table, "id_map": load_id_map}
 
 
 def locus_options(args: argparse.Namespace, parser: argparse.ArgumentParser) -> LocusOptions:
-    # A batch runs each locus on one thread: its workers (-j) already share the CPUs.
-    threads = getattr(args, "threads", 1)
-    if threads < 0:
-        parser.error("--threads must be 1 or more (0: one per CPU)")
+    """The options of every locus of the run, from the command's arguments; an option the
+    command lacks keeps its default, but a batch runs each locus on one thread: its
+    workers (-j) already share the CPUs."""
+    present = [option for option in OPTIONS if hasattr(args, option.name)]
+    for option in present:
+        if option.least is not None and getattr(args, option.name) < option.least:
+            parser.error(f"{option.spelling()} must be {option.least} or more")
     if args.keep_short and args.out_format != "fasta":
         parser.error("--keep-short needs --out-format fasta: other formats need equal rows")
-    if args.wrap < 0:
-        parser.error("--wrap must be 0 or more")
-    gene_table = load_gene_table(args.gene_table) if args.gene_table else None
-    id_map = load_id_map(args.id_map) if args.id_map else None
     if args.id_pattern is not None:
         try:
             pattern_rule(args.id_pattern)
         except (ValueError, re.error) as exc:
             parser.error(f"--id-pattern: {exc}")
-    return LocusOptions(table_num=args.table, gene_table=gene_table, in_format=args.in_format,
-                        out_format=args.out_format, wrap=args.wrap,
-                        pair_by_order=args.pair_by_order, id_map=id_map, trim_stop=args.trim_stop,
-                        strict=args.strict, keep_short=args.keep_short,
-                        mismatch=args.mismatch, frameshifts=args.frameshifts,
-                        upper_case=args.upper_case,
-                        resolve_ambiguity=args.resolve_ambiguity, t_for_u=args.t_for_u,
-                        drop_gap_columns=args.drop_gap_columns,
-                        keep_reports=args.report is not None, locate=args.locate,
-                        both_strands=args.both_strands, threads=threads,
-                        id_pattern=args.id_pattern, rename=bool(args.rename),
-                        stops=args.stops, blocks=args.blocks)
+    given: dict[str, object] = {"threads": 1}
+    for option in present:
+        if option.field is not None:
+            given[option.field] = _field_value(option, getattr(args, option.name))
+    return LocusOptions(**given)
+
+
+def _field_value(option: Option, value: object) -> object:
+    """What LocusOptions holds of an option: whether an output file is written, a file
+    read for its content."""
+    if option.kind == OUT_FILE:
+        return value is not None
+    if value is not None and option.name in _LOADERS:
+        return _LOADERS[option.name](str(value))
+    return value

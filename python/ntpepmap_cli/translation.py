@@ -18,10 +18,6 @@ if TYPE_CHECKING:
     from ._native import FrameshiftReport, LocusTranslation, RecordReport
     from .job import LocusOptions
 
-MISMATCH_POLICIES = ("mask", "keep", "drop")
-FRAMESHIFT_POLICIES = ("mask", "drop")
-STOP_POLICIES = ("keep", "mask", "drop-columns")
-
 _DONE_TO_CODON = {"mask": MASKED, "keep": KEPT, "drop": LEFT_OUT}
 _DONE_IN_WORDS = {"mask": "masked", "keep": "kept", "drop": "record left out"}
 
