@@ -109,7 +109,7 @@ def codon_align(protein: Sequences, cds: Sequences, *, table: int = 1,
                 blocks: bool = False, letter_case: str = "keep", upper_case: bool = False,
                 resolve_ambiguity: bool = False, t_for_u: bool = False, mismatch: str = "mask",
                 frameshifts: str = "mask", stops: str = "keep", strict: bool = False,
-                keep_short: bool = False) -> CodonAlignment:
+                keep_short: bool = False, threads: int = 0) -> CodonAlignment:
     """Back-translates aligned protein rows into a codon alignment, as the
     ntpepmap command does.
 
@@ -124,7 +124,7 @@ def codon_align(protein: Sequences, cds: Sequences, *, table: int = 1,
 
     The keyword arguments are the command's options of one locus, by the same
     names, checked alike; only those that write files (--out-format, --wrap,
-    --partitions, --rename, --report, --quiet, --threads) have none. table is an
+    --partitions, --rename, --report, --quiet) have none. table is an
     NCBI number, gene_table a code of one's own (letter -> codons, or a JSON
     file of it), id_map protein identifier -> CDS identifier (or a file of the
     two columns), kept_columns a file as --kept-columns reads it or 0-based

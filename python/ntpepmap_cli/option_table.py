@@ -225,7 +225,7 @@ OPTIONS = (
                 "name and original identifier to restore them to {file}"),
     # A batch runs each locus on one thread: its workers (-j) already share the CPUs.
     Option("threads", NUMBER, ("--threads",), group="", default=0, metavar="N",
-           commands=(SINGLE,), api=None, config=None, engine="threads", least=0,
+           commands=(SINGLE,), config=None, engine="threads", least=0,
            help="read and back-translate a large locus on at most N threads (default 0: one "
                 "per CPU this process may use; 8 at most)"),
 )
