@@ -99,7 +99,8 @@ _POLICIES = {
 
 
 def choices_of(name: str) -> tuple[object, ...]:
-    """The values an option takes. The policies' names are the engine's own."""
+    """The values an option takes; () where any of its kind. The policies' names are the
+    engine's own."""
     if name in _POLICIES:
         return _POLICIES[name]
     if name == "letter_case":
@@ -113,7 +114,7 @@ def choices_of(name: str) -> tuple[object, ...]:
     if name == "out_format":
         from .writers import OUT_FORMATS
         return OUT_FORMATS
-    raise KeyError(name)
+    return ()
 
 
 OPTIONS = (

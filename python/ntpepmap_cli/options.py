@@ -12,7 +12,7 @@ from .header_pairing import pattern_rule
 from .id_map import load_id_map
 from .locus import LocusOptions
 from .option_table import (BATCH, BESIDE, FLAG_CHOICE, GROUPS, IN_FILE, NEGATED, NUMBER, ON_OFF,
-                           OPTIONS, OUT_FILE, SWITCH, CHOICE, Option, choices_of, options_of)
+                           OPTIONS, OUT_FILE, SWITCH, Option, choices_of, options_of)
 
 PROG = "ntpepmap"
 
@@ -91,7 +91,7 @@ def _add_option(where: argparse._ActionsContainer, option: Option, command: str)
         return
     if option.kind == OUT_FILE:
         help = help.format(file=option.metavar)
-    choices = choices_of(option.name) if option.kind == CHOICE or option.name == "table" else None
+    choices = choices_of(option.name) or None
     if option.kind == NUMBER:
         where.add_argument(*option.flags, dest=option.name, default=option.default, type=int,
                            choices=choices, metavar=option.metavar, help=help)
