@@ -154,7 +154,8 @@ def codon_align(protein: Sequences, cds: Sequences, *, table: int = 1,
                           outcome)
 
 
-codon_align.__doc__ = f"{codon_align.__doc__}\n{keyword_help()}"
+if codon_align.__doc__:  # not under python -OO
+    codon_align.__doc__ += f"\n{keyword_help()}"
 
 _FLAG = re.compile(r"--[a-z][a-z-]*")
 
