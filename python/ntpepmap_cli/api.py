@@ -24,6 +24,7 @@ from .outcome import LocusOutcome, Tally
 from .pairing import NUCLEOTIDE_LETTERS, repeated_identifiers
 from .problems import Problem
 from .frameshift_digits import read_given_digits
+from ._native import RecordSet
 from .seqio import Reading, Record, read_content, read_records
 from .translation import FRAMESHIFT_POLICIES, MISMATCH_POLICIES, STOP_POLICIES, located_notes
 
@@ -78,7 +79,7 @@ class CodonAlignment:
         """Identifier -> codon row; ValueError when an identifier repeats."""
         rows = dict(self._rows)
         if len(rows) < len(self._rows):
-            repeated = repeated_identifiers(self._rows)
+            repeated = repeated_identifiers([ident for ident, _ in self._rows])
             raise ValueError(f"repeated identifiers: {name_some(repeated)}; a dict keeps one row "
                              f"per identifier (iterate over the alignment to get every row)")
         return rows
@@ -137,8 +138,7 @@ def codon_align(protein: Sequences, cds: Sequences, *, table: int = 1,
     outcome = LocusOutcome(LocusJob(proteins.name, coding.name, ""))
     try:
         align_locus(LocusInputs(proteins.records, coding.records, proteins.name, coding.name,
-                                coding.marked, proteins.headers, coding.headers,
-                                kept=_kept(kept_columns)),
+                                coding.marked, kept=_kept(kept_columns), headers_read=True),
                     options, outcome)
     except InputError as error:
         error.args = (_keywords_for_flags(str(error)),)
@@ -171,22 +171,21 @@ def _keywords_for_flags(message: str) -> str:
 
 
 class _Input:
-    """An input's records, the name messages give it, the CDS records that may hold more
-    than nucleotides (None: any may), and the records' whole header lines."""
+    """An input's records (a native set, made once, their whole header lines among them),
+    the name messages give it, and the CDS records that may hold more than nucleotides
+    (None: any may)."""
 
-    __slots__ = ("records", "name", "marked", "headers")
+    __slots__ = ("records", "name", "marked")
 
-    def __init__(self, records: list[Record], name: str, marked: list[int] | None = None,
-                 headers: list[str] | None = None) -> None:
+    def __init__(self, records: RecordSet, name: str, marked: list[int] | None = None) -> None:
         self.records = records
         self.name = name
         self.marked = marked
-        self.headers = headers
 
 
 def _read_input(reading: Reading, name: str, protein: bool) -> _Input:
     """A file's records (an alignment's with PAL2NAL's frameshift digits spread, as read)."""
-    return _Input(reading.records, name, None if protein else reading.marked, reading.headers)
+    return _Input(reading.records, name, None if protein else reading.marked)
 
 
 def _records(source: object, argument: str, name: str) -> _Input:
@@ -196,13 +195,13 @@ def _records(source: object, argument: str, name: str) -> _Input:
     in_format, letters = ("auto", None) if protein else ("fasta", NUCLEOTIDE_LETTERS)
     if isinstance(source, (str, os.PathLike)):
         path = _path(source, argument)
-        return _read_input(read_records(path, in_format, letters, True, protein), path, protein)
+        return _read_input(read_records(path, in_format, letters, protein), path, protein)
     if hasattr(source, "read"):  # an open file, text or binary
         own_name = getattr(source, "name", None)
         name = own_name if isinstance(own_name, str) else name
         content = source.read()
         data = content.encode("utf-8") if isinstance(content, str) else content
-        return _read_input(read_content(data, name, in_format, letters, True, protein), name,
+        return _read_input(read_content(data, name, in_format, letters, protein), name,
                            protein)
     if isinstance(source, Mapping):
         pairs = [(_text(ident, argument, "identifiers"), _sequence(seq, argument))
@@ -224,7 +223,7 @@ def _records(source: object, argument: str, name: str) -> _Input:
         raise InputError(name, "no records")
     if argument == "protein":
         records = read_given_digits(records, name)
-    return _Input(records, name, None, headers)
+    return _Input(RecordSet.from_records(records, headers), name, None)
 
 
 def _sequence(value: object, argument: str) -> tuple[str, str]:

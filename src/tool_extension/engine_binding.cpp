@@ -24,6 +24,7 @@
 #include "tool_extension/binding_errors.hpp"
 #include "tool_extension/interpreter_lock.hpp"
 #include "module/python_text.hpp"
+#include "tool_extension/record_set_binding.hpp"
 #include "tool_extension/tool_methods.hpp"
 
 namespace ntpepmap::tool_extension {
@@ -162,6 +163,7 @@ struct LocusArguments {
     PyRef code;
     PyObject* proteins;  // [(identifier, aligned row)]
     PyObject* cds;       // [coding sequence of each protein record]
+    PyObject* cds_of;    // with record sets: [index in cds of each protein's CDS record]; else null
     engine::EngineOptions options;
     bool fasta_text;
     std::size_t wrap;  // letters per line of the FASTA text; 0: a row on one line
@@ -169,9 +171,11 @@ struct LocusArguments {
 };
 
 LocusArguments arguments_of(PyObject* const* args, Py_ssize_t count) {
-    if (count != 4) fail(PyExc_TypeError, "translate_locus(file_stem, settings, proteins, cds) takes 4 arguments");
+    if (count != 4 && count != 5) {
+        fail(PyExc_TypeError, "translate_locus(file_stem, settings, proteins, cds[, cds_of]) takes 4 or 5 arguments");
+    }
     if (!PyUnicode_Check(args[0])) fail(PyExc_TypeError, "file_stem must be a str");
-    if (!PyList_Check(args[2]) || !PyList_Check(args[3]) || PyList_GET_SIZE(args[2]) != PyList_GET_SIZE(args[3])) {
+    if (count == 4 && (!PyList_Check(args[2]) || !PyList_Check(args[3]) || PyList_GET_SIZE(args[2]) != PyList_GET_SIZE(args[3]))) {
         fail(PyExc_TypeError, "proteins and cds must be lists of the same length");
     }
     const SettingsReader settings(args[1]);
@@ -192,7 +196,8 @@ LocusArguments arguments_of(PyObject* const* args, Py_ssize_t count) {
     const auto asked = static_cast<unsigned>(std::min<long>(threads, parallel::MOST_USEFUL_THREADS));
     const long wrap = settings.number("wrap");
     if (wrap < 0) fail(PyExc_ValueError, "settings.wrap must be 0 (no wrapping) or more");
-    return {utf8_of(args[0]), settings.attribute("code"), args[2], args[3], options, settings.flag("fasta_text"),
+    return {utf8_of(args[0]), settings.attribute("code"), args[2], args[3], count == 5 ? args[4] : nullptr, options,
+            settings.flag("fasta_text"),
             static_cast<std::size_t>(wrap), asked};
 }
 
@@ -380,6 +385,49 @@ LocusTexts locus_texts(PyObject* proteins, PyObject* cds) {
         texts.cds.push_back(ascii_of(PyList_GET_ITEM(cds, index), name, "the CDS"));
     }
     return texts;
+}
+
+// A record's letters in a record set, which the engine reads only as ASCII.
+std::string_view ascii_letters(const reader::RecordSet& set, std::size_t index, std::string_view name,
+                               const char* what) {
+    if (!set.facts(index).ascii()) {
+        fail(PyExc_ValueError, std::string(what) + " of record " + std::string(name) + " holds letters that are not ASCII");
+    }
+    return set.sequence(index);
+}
+
+// The texts of the proteins in their set's order, each with the CDS record cds_of names in the
+// CDS set: borrowed from the sets, which change no more once made.
+LocusTexts set_texts(const reader::RecordSet& proteins, const reader::RecordSet& cds, PyObject* cds_of) {
+    if (!PyList_Check(cds_of) || static_cast<std::size_t>(PyList_GET_SIZE(cds_of)) != proteins.size()) {
+        fail(PyExc_TypeError, "cds_of must be a list of one CDS index per protein record");
+    }
+    LocusTexts texts;
+    for (std::size_t index = 0; index < proteins.size(); ++index) {
+        const std::size_t at = PyLong_AsSize_t(PyList_GET_ITEM(cds_of, static_cast<Py_ssize_t>(index)));
+        if (PyErr_Occurred()) throw PythonError{};
+        if (at >= cds.size()) fail(PyExc_IndexError, "cds_of names a CDS record beyond the set");
+        const std::string_view name = proteins.identifier(index);
+        texts.names.push_back(name);
+        texts.given_rows.push_back(ascii_letters(proteins, index, name, "the aligned row"));
+        texts.cds.push_back(ascii_letters(cds, at, name, "the CDS"));
+    }
+    return texts;
+}
+
+// The texts of translate_locus's records: from two lists, whose copies `proteins` and `cds` hold
+// them while the lock is let go, whatever else happens to the caller's lists meanwhile; or from
+// two record sets and the CDS index of each protein.
+LocusTexts texts_of(const LocusArguments& arguments, PyRef& proteins, PyRef& cds) {
+    if (arguments.cds_of != nullptr) {
+        const reader::RecordSet* protein_set = record_set_of(arguments.proteins);
+        const reader::RecordSet* cds_set = record_set_of(arguments.cds);
+        if (protein_set == nullptr || cds_set == nullptr) fail(PyExc_TypeError, "proteins and cds must be record sets");
+        return set_texts(*protein_set, *cds_set, arguments.cds_of);
+    }
+    proteins = checked(PyList_GetSlice(arguments.proteins, 0, PyList_GET_SIZE(arguments.proteins)));
+    cds = checked(PyList_GetSlice(arguments.cds, 0, PyList_GET_SIZE(arguments.cds)));
+    return locus_texts(proteins.get(), cds.get());
 }
 
 std::vector<RecordText> record_texts(const LocusTexts& texts, const engine::AlignmentRows& rows) {
@@ -635,11 +683,9 @@ PyObject* translate_into(const LocusArguments& arguments, const engine::GeneticC
 }
 
 PyObject* translate_with(const LocusArguments& arguments, const engine::GeneticCode& code) {
-    // The lists' own references hold the texts while the lock is let go, whatever else
-    // happens to the caller's lists meanwhile.
-    const PyRef proteins = checked(PyList_GetSlice(arguments.proteins, 0, PyList_GET_SIZE(arguments.proteins)));
-    const PyRef cds = checked(PyList_GetSlice(arguments.cds, 0, PyList_GET_SIZE(arguments.cds)));
-    const LocusTexts texts = locus_texts(proteins.get(), cds.get());
+    PyRef proteins;
+    PyRef cds;
+    const LocusTexts texts = texts_of(arguments, proteins, cds);
     const engine::AlignmentRows even_rows(texts.given_rows);
     const std::vector<RecordText> records = record_texts(texts, even_rows);
     if (arguments.fasta_text) return translate_into<FastaText>(arguments, code, records, even_rows);
@@ -704,8 +750,9 @@ PyObject* fasta_text(PyObject*, PyObject* const* args, Py_ssize_t count) {
 }
 
 constexpr char TRANSLATE_LOCUS_DOC[] =
-    "translate_locus(file_stem, settings, proteins, cds)\n--\n\n"
-    "Back-translates a locus: proteins are (identifier, aligned row) tuples, cds the coding sequence of each.\n"
+    "translate_locus(file_stem, settings, proteins, cds[, cds_of])\n--\n\n"
+    "Back-translates a locus: proteins are (identifier, aligned row) tuples, cds the coding sequence of each;\n"
+    "or proteins and cds are RecordSets and cds_of the index in cds of each protein record's CDS.\n"
     "settings gives by attribute: code (a built-in number or a dict of letter to codons), mismatch ('mask',\n"
     "'keep' or 'drop'), frameshifts ('mask' or 'drop'), upper_case, resolve_ambiguity, t_for_u, keep_reports, locate, both_strands, trim_stop\n"
     "with terminal_stops (upper-case codons), keep_short, stops ('keep', 'mask' or 'drop-columns': what becomes\n"
