@@ -274,7 +274,7 @@ def without_gap_columns(rows: list[Record]) -> list[Record]:
 
 _GAP_BITS = bytes(1 if byte == ord("-") else 0 for byte in range(256))
 
-def write_bytes(out_path: str, data: bytes) -> None:
+def write_bytes(out_path: str, data: bytes | memoryview) -> None:
     """Writes UTF-8 text, already in its output format, to out_path ('-': standard output),
     past the text layer: the engine's output needs no encoding."""
     if out_path != STDOUT:
@@ -284,7 +284,7 @@ def write_bytes(out_path: str, data: bytes) -> None:
         out.flush()
         buffer = getattr(out, "buffer", None)
         if buffer is None:  # a text-only stream put in place of standard output
-            out.write(data.decode("utf-8"))
+            out.write(str(data, "utf-8"))
         else:
             buffer.write(data)
             buffer.flush()

@@ -13,11 +13,11 @@ from __future__ import annotations
 import mmap
 import os
 import sys
-from collections.abc import Iterable, Iterator
+from collections.abc import Iterator
 from io import BufferedReader
 
 from . import _native
-from ._native import RecordSet, grow_heap_for
+from ._native import RecordSet
 from .errors import InputError
 from .frameshift_digits import expand_frameshift_digits, spread_columns
 
@@ -276,19 +276,6 @@ class InputFile:
         except OSError as exc:
             raise InputError(self.path, exc.strerror or str(exc)) from None
         return _decoded_text(content, self.path)
-
-
-def ready_heap_for(paths: Iterable[str]) -> None:
-    """Readies the heap, in a process that reads one locus and ends, for the records of
-    the files: as large as the files, grown once and in huge pages where the system can.
-    Fresh memory then faults in far fewer times while the records are made."""
-    expected = 0
-    for path in paths:
-        try:
-            expected += os.stat(path).st_size if path != "-" else 0
-        except OSError:  # the reader says what is wrong with it
-            pass
-    grow_heap_for(expected)
 
 
 class Reading:

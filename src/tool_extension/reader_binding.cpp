@@ -21,7 +21,6 @@
 #include "reader/reader.hpp"
 #include "reader/record_set.hpp"
 #include "tool_extension/record_set_binding.hpp"
-#include "tool_extension/heap_growth.hpp"
 
 namespace ntpepmap::tool_extension {
 namespace {
@@ -242,19 +241,9 @@ PyObject* read_records(PyObject*, PyObject* args) noexcept {
     }
 }
 
-// grow_heap_for(expected_bytes) -> bool: readies the heap for records of about that many bytes.
-PyObject* grow_heap(PyObject*, PyObject* expected) noexcept {
-    const Py_ssize_t bytes = PyLong_AsSsize_t(expected);
-    if (bytes == -1 && PyErr_Occurred()) return nullptr;
-    return PyBool_FromLong(bytes > 0 && tool_extension::grow_heap_for(static_cast<std::size_t>(bytes)));
-}
-
 PyMethodDef READER_METHODS[] = {
     {"read_records", read_records, METH_VARARGS,
      "read_records(source, in_format, plain_letters=None, frameshift_digits=False) -> RecordSet"},
-    {"grow_heap_for", grow_heap, METH_O,
-     "grow_heap_for(expected_bytes) -> bool\n\nGrows the heap once for about that many bytes of records, its new "
-     "pages advised\nfor huge pages; for a process that reads one large locus and ends."},
 };
 
 }  // namespace
