@@ -9,13 +9,17 @@ as a digit 1 to 3, so a larger digit becomes several: 4 is 3 then 1.
 
 from __future__ import annotations
 
-from collections.abc import Callable, Mapping, Sequence
-
 from .errors import InputError
 
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from collections.abc import Callable, Mapping, Sequence
+    from typing import Union
+
+    # The records that hold digits, by index: all of them, or those fetched from a record set.
+    Held = Union[Sequence["Record"], Mapping[int, "Record"]]
+
 Record = tuple[str, str]  # (identifier, sequence)
-# The records that hold digits, by index: all of them, or those fetched from a record set.
-Held = "Sequence[Record] | Mapping[int, Record]"
 
 _DIGITS = "0123456789"
 _LARGE_DIGITS = "456789"
