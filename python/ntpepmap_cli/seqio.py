@@ -46,6 +46,7 @@ class _Damaged(Exception):
 
 
 _PIECE = 4 << 20  # bytes of decompressed text handed on at a time
+_MOST_EXPANSION = 8
 _TRUNCATED = "Compressed file ended before the end-of-stream marker was reached"
 
 
@@ -138,11 +139,15 @@ class _Decompressing:
     go, so that the pieces are read while the rest is decompressed, and each piece
     is let go once it is handed on."""
 
-    __slots__ = ("_thread", "_pieces", "_done", "_stopped", "_error", "_ready")
+    __slots__ = ("_thread", "_pieces", "_done", "_stopped", "_error", "_ready", "expected_size")
 
     def __init__(self, source: BufferedReader | bytes, path: str) -> None:
         import threading  # only runs that read compressed files need it
 
+        # About the most the text can be: sequence text compresses 3 to 5 times; what the
+        # reader reserves for it and never writes costs address space only.
+        compressed = len(source) if isinstance(source, bytes) else os.fstat(source.fileno()).st_size
+        self.expected_size = _MOST_EXPANSION * compressed
         self._pieces: list[bytes] = []  # decompressed, not yet handed on
         self._done = False
         self._stopped = False
@@ -259,9 +264,10 @@ class InputFile:
              frameshift_digits: bool = False) -> Reading:
         """The file's records in a format ('auto': known by its first line); see Reading.
         frameshift_digits: a protein alignment's, with PAL2NAL's frameshift digits."""
+        expected = self._decompressing.expected_size if self._decompressing is not None else 0
         try:
             return _reading(_native.read_records(self._content(), in_format, plain_letters,
-                                                 frameshift_digits), frameshift_digits)
+                                                 frameshift_digits, expected), frameshift_digits)
         except ValueError as exc:  # the reader's one-line message, naming line and record
             raise InputError(self.path, str(exc)) from None
         except OSError as exc:

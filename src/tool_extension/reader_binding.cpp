@@ -185,10 +185,12 @@ reader::Format read_pieces(PyObject* pieces, std::optional<reader::Format> forma
 
 // The records of a source, as read_records reads them.
 std::unique_ptr<reader::RecordSet> read_source(PyObject* source, std::optional<reader::Format> format,
-                                               const reader::LetterClasses& classes) {
+                                               const reader::LetterClasses& classes, std::size_t expected) {
     auto set = std::make_unique<reader::RecordSet>();
     if (!PyObject_CheckBuffer(source)) {
-        set->start_file(0);
+        // Room reserved once for about the whole text: a buffer grown as the pieces come faults
+        // its pages in one by one; what is reserved and never written costs no memory.
+        set->start_file(expected);
         set->set_format(read_pieces(source, format, classes, *set));
         return set;
     }
@@ -200,13 +202,14 @@ std::unique_ptr<reader::RecordSet> read_source(PyObject* source, std::optional<r
     return set;
 }
 
-// read_records(source, in_format, plain_letters=None, frameshift_digits=False) -> RecordSet
+// read_records(source, in_format, plain_letters=None, frameshift_digits=False, expected_size=0) -> RecordSet
 //
 // source: a bytes-like object holding the whole file, or an iterable of bytes-like pieces
 // of it (a file being decompressed); in_format: "auto" or a format name; plain_letters:
 // bytes; when given, the set's marked lists the records with any other letter (None
 // otherwise). frameshift_digits: digits inside the sequences' lines are kept as PAL2NAL's
-// frameshift notation, and marked lists the records holding any. Every record's whole header
+// frameshift notation, and marked lists the records holding any. expected_size: about how many
+// bytes the pieces hold, where they are not all there yet. Every record's whole header
 // line is kept, and the columns that a CLUSTAL file's lines of '#' mark to keep. Text that is
 // not in the format raises ValueError with a one-line message naming line and record, as in
 // the whole file. The records are read with the interpreter lock let go.
@@ -215,7 +218,9 @@ PyObject* read_records(PyObject*, PyObject* args) noexcept {
     const char* format_text = nullptr;
     PyObject* plain_letters = Py_None;
     int frameshift_digits = 0;
-    if (!PyArg_ParseTuple(args, "Os|Op:read_records", &source, &format_text, &plain_letters, &frameshift_digits)) {
+    Py_ssize_t expected = 0;
+    if (!PyArg_ParseTuple(args, "Os|Opn:read_records", &source, &format_text, &plain_letters, &frameshift_digits,
+                          &expected)) {
         return nullptr;
     }
     std::optional<reader::Format> format;
@@ -230,7 +235,9 @@ PyObject* read_records(PyObject*, PyObject* args) noexcept {
         const Marking marking = frameshift_digits != 0    ? Marking::digits
                                 : plain_letters != Py_None ? Marking::unusual
                                                            : Marking::none;
-        return record_set_object(read_source(source, format, classes), marking).release();
+        return record_set_object(read_source(source, format, classes, static_cast<std::size_t>(std::max<Py_ssize_t>(expected, 0))),
+                                 marking)
+            .release();
     } catch (const PythonError&) {
         return nullptr;
     } catch (const reader::ReadError& error) {
@@ -243,7 +250,7 @@ PyObject* read_records(PyObject*, PyObject* args) noexcept {
 
 PyMethodDef READER_METHODS[] = {
     {"read_records", read_records, METH_VARARGS,
-     "read_records(source, in_format, plain_letters=None, frameshift_digits=False) -> RecordSet"},
+     "read_records(source, in_format, plain_letters=None, frameshift_digits=False, expected_size=0) -> RecordSet"},
 };
 
 }  // namespace
