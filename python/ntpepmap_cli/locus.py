@@ -159,8 +159,12 @@ def _first_name(records: RecordSet, idents: list[str], header: bool) -> str:
     return records.header(0) if header else idents[0]
 
 
-def _header_lines(inputs: LocusInputs) -> tuple[list[str], list[str]]:
-    """The whole header lines of the proteins and of the CDS records."""
+def _header_lines(inputs: LocusInputs) -> tuple[list[str], list[str]] | None:
+    """The whole header lines of the proteins and of the CDS records; None for a batch's
+    shared CDS whose indexes were built before the workers started: a worker would make a
+    str of every one of its header lines to pair a few repeats, which pair by occurrence."""
+    if inputs.lookup.complete:
+        return None
     return inputs.proteins.headers(), inputs.lookup.header_lines()
 
 
