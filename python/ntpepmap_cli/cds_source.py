@@ -32,31 +32,34 @@ class CdsSource:
 
 
 def read_cds_source(paths: Sequence[str]) -> CdsSource:
-    """The CDS records of the files, each checked to hold coding DNA, indexed by
-    identifier. An identifier repeated within a file pairs as repeats do; one found in
+    """The CDS records of the files as one set, each file checked to hold coding DNA, indexed
+    by identifier. An identifier repeated within a file pairs as repeats do; one found in
     two files is an error naming both."""
-    sets: list[RecordSet] = []
+    records: RecordSet | None = None
     index_of: dict[str, int] = {}
+    ends: list[int] = []  # where each file's records end in the set
     for path in paths:
-        reading = read_records(path, "fasta", NUCLEOTIDE_LETTERS)
-        check_nucleotide(reading.records, path, marked=reading.marked)
-        idents = reading.records.identifiers()
+        before = len(records) if records is not None else 0
+        reading = read_records(path, "fasta", NUCLEOTIDE_LETTERS, into=records)
+        records = reading.records
+        assert reading.marked is not None
+        check_nucleotide(records, path, marked=[index for index in reading.marked if index >= before])
+        idents = records.identifiers()[before:]
         repeated = index_of.keys() & set(idents)
         if repeated:
             raise InputError(path, f"{len(repeated)} identifier(s) also in "
-                                   f"{_file_of(repeated, sets, paths)}: "
+                                   f"{_file_of(repeated, records, ends, paths)}: "
                                    f"{name_some(sorted(repeated))}; identifiers must be unique "
                                    f"across the CDS files")
-        base = sum(len(part) for part in sets)
-        index_of.update((ident, base + index) for index, ident in enumerate(idents))
-        sets.append(reading.records)
-    records = sets[0] if len(sets) == 1 else RecordSet.joined(sets)
-    if not len(records):
+        index_of.update((ident, before + index) for index, ident in enumerate(idents))
+        ends.append(len(records))
+    if records is None or not len(records):
         raise InputError(name_some(list(paths)), "no CDS records")
     return CdsSource(paths, records, CdsLookup(records, index_of))
 
 
-def _file_of(idents: set[str], sets: list[RecordSet], paths: Sequence[str]) -> str:
+def _file_of(idents: set[str], records: RecordSet, ends: list[int],
+             paths: Sequence[str]) -> str:
     """The file of the first record read that has one of the identifiers."""
-    return next(path for path, part in zip(paths, sets)
-                if any(ident in idents for ident in part.identifiers()))
+    at = next(index for index, ident in enumerate(records.identifiers()) if ident in idents)
+    return next(path for path, end in zip(paths, ends) if at < end)

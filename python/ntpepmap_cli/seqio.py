@@ -261,13 +261,15 @@ class InputFile:
         return self._data
 
     def read(self, in_format: str, plain_letters: bytes | None = None,
-             frameshift_digits: bool = False) -> Reading:
+             frameshift_digits: bool = False, into: RecordSet | None = None) -> Reading:
         """The file's records in a format ('auto': known by its first line); see Reading.
-        frameshift_digits: a protein alignment's, with PAL2NAL's frameshift digits."""
+        frameshift_digits: a protein alignment's, with PAL2NAL's frameshift digits. into: a
+        set of other files' records that this file's are appended to (and its Reading's)."""
         expected = self._decompressing.expected_size if self._decompressing is not None else 0
         try:
             return _reading(_native.read_records(self._content(), in_format, plain_letters,
-                                                 frameshift_digits, expected), frameshift_digits)
+                                                 frameshift_digits, expected, into),
+                            frameshift_digits)
         except ValueError as exc:  # the reader's one-line message, naming line and record
             raise InputError(self.path, str(exc)) from None
         except OSError as exc:
@@ -324,10 +326,11 @@ def _reading(records: RecordSet, frameshift_digits: bool) -> Reading:
 
 
 def read_records(path: str, in_format: str, plain_letters: bytes | None = None,
-                 frameshift_digits: bool = False) -> Reading:
-    """The records of a file ('-' is standard input) in a format ('auto': known by its first line)."""
+                 frameshift_digits: bool = False, into: RecordSet | None = None) -> Reading:
+    """The records of a file ('-' is standard input) in a format ('auto': known by its first
+    line); into: see InputFile.read."""
     with InputFile(path) as opened:
-        return opened.read(in_format, plain_letters, frameshift_digits)
+        return opened.read(in_format, plain_letters, frameshift_digits, into)
 
 
 def read_content(data: bytes, name: str, in_format: str, plain_letters: bytes | None = None,

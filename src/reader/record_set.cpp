@@ -30,6 +30,7 @@ void ask_for_huge_pages([[maybe_unused]] char* begin, [[maybe_unused]] std::size
 
 void RecordSet::start_file(std::size_t text_size) {
     ++files_;
+    file_start_ = entries_.size();
     ensure_room(letters_size_ + text_size);
 }
 

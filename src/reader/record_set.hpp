@@ -52,6 +52,8 @@ public:
     [[nodiscard]] LetterFacts facts(std::size_t index) const noexcept { return entries_[index].facts; }
     [[nodiscard]] std::size_t file(std::size_t index) const noexcept { return entries_[index].file; }
     [[nodiscard]] std::size_t files() const noexcept { return files_; }
+    // The records of the file last started, so far.
+    [[nodiscard]] std::size_t records_in_file() const noexcept { return entries_.size() - file_start_; }
     // The sequence's width in characters: its letters, a character of several bytes counted once.
     [[nodiscard]] std::size_t width(std::size_t index) const noexcept;
 
@@ -100,6 +102,7 @@ private:
     std::optional<std::vector<std::size_t>> kept_;
     Format format_ = Format::fasta;
     std::uint32_t files_ = 0;
+    std::size_t file_start_ = 0;  // the first record of the file last started
     TailRoom room_{*this};
 };
 

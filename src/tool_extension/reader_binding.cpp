@@ -148,7 +148,7 @@ reader::Format read_text(std::string_view text, std::optional<reader::Format> fo
     if ((!format || *format == reader::Format::fasta) && FastaSideBySide(text, classes).read(set)) {
         return reader::Format::fasta;
     }
-    return reader::read_records(text, format, classes, set, {first_line, set.size() + 1});
+    return reader::read_records(text, format, classes, set, {first_line, set.records_in_file() + 1});
 }
 
 // Reads a file given as an iterable of pieces of its bytes. FASTA is read a run of whole
@@ -183,26 +183,40 @@ reader::Format read_pieces(PyObject* pieces, std::optional<reader::Format> forma
     return reader::Format::fasta;
 }
 
-// The records of a source, as read_records reads them.
-std::unique_ptr<reader::RecordSet> read_source(PyObject* source, std::optional<reader::Format> format,
-                                               const reader::LetterClasses& classes, std::size_t expected) {
-    auto set = std::make_unique<reader::RecordSet>();
+// Reads the records of a source into the set, as a file of its own.
+void read_source(PyObject* source, std::optional<reader::Format> format, const reader::LetterClasses& classes,
+                 std::size_t expected, reader::RecordSet& set) {
     if (!PyObject_CheckBuffer(source)) {
         // Room reserved once for about the whole text: a buffer grown as the pieces come faults
         // its pages in one by one; what is reserved and never written costs no memory.
-        set->start_file(expected);
-        set->set_format(read_pieces(source, format, classes, *set));
-        return set;
+        set.start_file(expected);
+        set.set_format(read_pieces(source, format, classes, set));
+        return;
     }
     BufferBytes bytes;
     if (!bytes.acquire(source)) throw PythonError{};
     const WithoutInterpreterLock unlocked;
-    set->start_file(bytes.text().size());
-    set->set_format(read_text(bytes.text(), format, classes, *set));
-    return set;
+    set.start_file(bytes.text().size());
+    set.set_format(read_text(bytes.text(), format, classes, set));
 }
 
-// read_records(source, in_format, plain_letters=None, frameshift_digits=False, expected_size=0) -> RecordSet
+// A new set of the source's records, or `into` (a RecordSet) with them appended.
+PyRef read_into(PyObject* source, std::optional<reader::Format> format, const reader::LetterClasses& classes,
+                Py_ssize_t expected, PyObject* into, Marking marking) {
+    const std::size_t expected_size = static_cast<std::size_t>(std::max<Py_ssize_t>(expected, 0));
+    if (into == Py_None) {
+        auto set = std::make_unique<reader::RecordSet>();
+        read_source(source, format, classes, expected_size, *set);
+        return record_set_object(std::move(set), marking);
+    }
+    reader::RecordSet* set = record_set_to_extend(into);
+    if (set == nullptr) fail(PyExc_TypeError, "into must be a RecordSet");
+    read_source(source, format, classes, expected_size, *set);
+    return PyRef::new_reference(into);
+}
+
+// read_records(source, in_format, plain_letters=None, frameshift_digits=False, expected_size=0, into=None)
+//     -> RecordSet
 //
 // source: a bytes-like object holding the whole file, or an iterable of bytes-like pieces
 // of it (a file being decompressed); in_format: "auto" or a format name; plain_letters:
@@ -212,15 +226,18 @@ std::unique_ptr<reader::RecordSet> read_source(PyObject* source, std::optional<r
 // bytes the pieces hold, where they are not all there yet. Every record's whole header
 // line is kept, and the columns that a CLUSTAL file's lines of '#' mark to keep. Text that is
 // not in the format raises ValueError with a one-line message naming line and record, as in
-// the whole file. The records are read with the interpreter lock let go.
+// the whole file. into: a set the records are appended to, as another file's (several files
+// read as one set, each letter copied once), used nowhere else meanwhile. The records are read
+// with the interpreter lock let go.
 PyObject* read_records(PyObject*, PyObject* args) noexcept {
     PyObject* source = nullptr;
     const char* format_text = nullptr;
     PyObject* plain_letters = Py_None;
     int frameshift_digits = 0;
     Py_ssize_t expected = 0;
-    if (!PyArg_ParseTuple(args, "Os|Opn:read_records", &source, &format_text, &plain_letters, &frameshift_digits,
-                          &expected)) {
+    PyObject* into = Py_None;
+    if (!PyArg_ParseTuple(args, "Os|OpnO:read_records", &source, &format_text, &plain_letters, &frameshift_digits,
+                          &expected, &into)) {
         return nullptr;
     }
     std::optional<reader::Format> format;
@@ -235,9 +252,7 @@ PyObject* read_records(PyObject*, PyObject* args) noexcept {
         const Marking marking = frameshift_digits != 0    ? Marking::digits
                                 : plain_letters != Py_None ? Marking::unusual
                                                            : Marking::none;
-        return record_set_object(read_source(source, format, classes, static_cast<std::size_t>(std::max<Py_ssize_t>(expected, 0))),
-                                 marking)
-            .release();
+        return read_into(source, format, classes, expected, into, marking).release();
     } catch (const PythonError&) {
         return nullptr;
     } catch (const reader::ReadError& error) {
@@ -250,7 +265,8 @@ PyObject* read_records(PyObject*, PyObject* args) noexcept {
 
 PyMethodDef READER_METHODS[] = {
     {"read_records", read_records, METH_VARARGS,
-     "read_records(source, in_format, plain_letters=None, frameshift_digits=False, expected_size=0) -> RecordSet"},
+     "read_records(source, in_format, plain_letters=None, frameshift_digits=False, expected_size=0, into=None) -> "
+     "RecordSet"},
 };
 
 }  // namespace

@@ -355,6 +355,14 @@ const reader::RecordSet* record_set_of(PyObject* object) noexcept {
     return contents_of(object).set.get();
 }
 
+reader::RecordSet* record_set_to_extend(PyObject* object) noexcept {
+    if (record_set_of(object) == nullptr) return nullptr;
+    Contents& contents = contents_of(object);
+    contents.identifiers = PyRef();
+    contents.kept = PyRef();
+    return contents.set.get();
+}
+
 bool add_record_set_type(PyObject* module) noexcept {
     if (record_set_type == nullptr) {
         record_set_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&SPEC));

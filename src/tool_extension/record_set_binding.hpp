@@ -19,6 +19,9 @@ enum class Marking : std::uint8_t { none, unusual, digits };
 [[nodiscard]] module::PyRef record_set_object(std::unique_ptr<reader::RecordSet> set, Marking marking);
 // The set of a RecordSet object; null for any other object.
 [[nodiscard]] const reader::RecordSet* record_set_of(PyObject* object) noexcept;
+// The set of a RecordSet object, to have records appended (what was made of it is let go); null
+// for any other object.
+[[nodiscard]] reader::RecordSet* record_set_to_extend(PyObject* object) noexcept;
 // Adds the type to the module; false with an error set when that failed.
 [[nodiscard]] bool add_record_set_type(PyObject* module) noexcept;
 
