@@ -124,8 +124,8 @@ TOOL_CALLS = [
     lambda: [(records.identifiers(), records.headers(), records.records(), records.widths(), records.marked,
               records.kept, records.format, records.sequence(1, 1), records.header(0), records.file_of(1))
              for records in [_native.read_records(b"CLUSTAL W\n\na  M\xc3\xa9-W\nb  MKKW\n   #\n", "auto", b"MKW")]],
-    lambda: _native.RecordSet.joined([_native.RecordSet.from_records([("a", "MK"), ("b", "\u00e9")], ["a x", "b y"]),
-                                      _native.RecordSet.from_records([])]).records(),
+    lambda: _native.read_records(b">c\nAC\n", "fasta", b"ACGT", False, 0,
+                                 _native.RecordSet.from_records([("a", "MK"), ("b", "\u00e9")], ["a x", "b y"])).records(),
     lambda: _native.RecordSet.from_records([("a", "MK"), ("b", 7)]),
     lambda: _native.RecordSet.from_records([("a", "MK")]).sequence(1),
     lambda: _native.read_records(b"\x00\x01 junk", "auto", None),

@@ -56,13 +56,12 @@ RECORDS = [("a", "MK-W"), ("é", "ÀÉ-x"), ("b", ""), ("a", LONG)]
 @pytest.mark.parametrize("headers", [None, ["a one", "é deux", "b", "a again"]])
 def test_a_set_made_of_python_records_gives_them_back(headers):
     made = RecordSet.from_records(RECORDS, headers)
-    joined = RecordSet.joined([made, RecordSet.from_records(RECORDS[:1])])
-    assert made.records() == RECORDS and joined.records() == RECORDS + RECORDS[:1]
+    assert made.records() == RECORDS
     assert made.identifiers() == [ident for ident, _ in RECORDS]
+    assert made.identifiers(2) == ["b", "a"] and made.identifiers(4) == []
     assert made.headers() == (headers or made.identifiers())
     assert made.widths() == [4, 4, 0, 400] and made.max_width() == 400
     assert [made.sequence(1, 2), made.sequence(3, 5), made.sequence(2, 9)] == ["ÀÉ", "ACGTA", ""]
-    assert [joined.file_of(index) for index in range(len(joined))] == [0, 0, 0, 0, 1]
     assert made.marked is None and made.kept is None and made.format == "fasta"
     with pytest.raises(IndexError):
         made.sequence(4)

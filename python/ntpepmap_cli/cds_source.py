@@ -37,29 +37,26 @@ def read_cds_source(paths: Sequence[str]) -> CdsSource:
     two files is an error naming both."""
     records: RecordSet | None = None
     index_of: dict[str, int] = {}
-    ends: list[int] = []  # where each file's records end in the set
     for path in paths:
         before = len(records) if records is not None else 0
         reading = read_records(path, "fasta", NUCLEOTIDE_LETTERS, into=records)
         records = reading.records
         assert reading.marked is not None
         check_nucleotide(records, path, marked=[index for index in reading.marked if index >= before])
-        idents = records.identifiers()[before:]
+        idents = records.identifiers(before) if before else records.identifiers()
         repeated = index_of.keys() & set(idents)
         if repeated:
             raise InputError(path, f"{len(repeated)} identifier(s) also in "
-                                   f"{_file_of(repeated, records, ends, paths)}: "
+                                   f"{_file_of(repeated, records, paths)}: "
                                    f"{name_some(sorted(repeated))}; identifiers must be unique "
                                    f"across the CDS files")
         index_of.update((ident, before + index) for index, ident in enumerate(idents))
-        ends.append(len(records))
     if records is None or not len(records):
         raise InputError(name_some(list(paths)), "no CDS records")
     return CdsSource(paths, records, CdsLookup(records, index_of))
 
 
-def _file_of(idents: set[str], records: RecordSet, ends: list[int],
-             paths: Sequence[str]) -> str:
+def _file_of(idents: set[str], records: RecordSet, paths: Sequence[str]) -> str:
     """The file of the first record read that has one of the identifiers."""
     at = next(index for index, ident in enumerate(records.identifiers()) if ident in idents)
-    return next(path for path, end in zip(paths, ends) if at < end)
+    return paths[records.file_of(at)]

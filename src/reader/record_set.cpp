@@ -34,21 +34,6 @@ void RecordSet::start_file(std::size_t text_size) {
     ensure_room(letters_size_ + text_size);
 }
 
-void RecordSet::append(const RecordSet& other) {
-    const std::size_t files_before = files_;
-    files_ += std::max<std::uint32_t>(other.files_, 1);
-    char* const letters = reserve_letters(other.letters_size_);
-    if (other.letters_size_ != 0) std::memcpy(letters, other.letters_.get(), other.letters_size_);
-    const std::size_t base = letters_size_;
-    entries_.reserve(entries_.size() + other.size());
-    for (std::size_t index = 0; index < other.size(); ++index) {
-        const Entry& entry = other.entries_[index];
-        add_entry(other.identifier(index), other.header(index), base + entry.letters, entry.letter_count, entry.facts);
-        entries_.back().file = static_cast<std::uint32_t>(files_before + entry.file);
-    }
-    letters_size_ = base + other.letters_size_;
-}
-
 void RecordSet::take(std::string_view identifier, std::string_view header, std::string_view sequence,
                      LetterFacts facts) {
     // Letters written through the room lie past those kept already.

@@ -29,8 +29,6 @@ public:
     // The records taken from now on are those of another file, about `text_size` bytes long:
     // room for its letters is reserved at once.
     void start_file(std::size_t text_size);
-    // Appends every record of another set, as the records of files of its own.
-    void append(const RecordSet& other);
 
     void take(std::string_view identifier, std::string_view header, std::string_view sequence,
               LetterFacts facts) override;

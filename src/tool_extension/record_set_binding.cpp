@@ -87,17 +87,26 @@ reader::LetterFacts facts_of(std::string_view letters) noexcept {
 
 Py_ssize_t set_length(PyObject* self) noexcept { return ssize(set_of(self).size()); }
 
-PyObject* identifiers(PyObject* self, PyObject*) noexcept {
+PyRef identifier_list(const reader::RecordSet& set, std::size_t first) {
+    PyRef made = list_of(set.size() - first);
+    for (std::size_t index = first; index < set.size(); ++index) {
+        PyList_SET_ITEM(made.get(), ssize(index - first), utf8_str(set.identifier(index), "strict").release());
+    }
+    return made;
+}
+
+// identifiers(first=0): every record's identifier, one list made once and kept; or those from
+// the record `first` on, made for the call.
+PyObject* identifiers(PyObject* self, PyObject* args) noexcept {
     return guarded([&] {
+        Py_ssize_t first = 0;
+        if (!PyArg_ParseTuple(args, "|n:identifiers", &first)) throw PythonError{};
         Contents& contents = contents_of(self);
-        if (contents.identifiers.is_null()) {
-            const reader::RecordSet& set = *contents.set;
-            PyRef made = list_of(set.size());
-            for (std::size_t index = 0; index < set.size(); ++index) {
-                PyList_SET_ITEM(made.get(), ssize(index), utf8_str(set.identifier(index), "strict").release());
-            }
-            contents.identifiers = std::move(made);
+        if (first < 0 || static_cast<std::size_t>(first) > contents.set->size()) {
+            fail(PyExc_IndexError, "record index out of range");
         }
+        if (first != 0) return identifier_list(*contents.set, static_cast<std::size_t>(first));
+        if (contents.identifiers.is_null()) contents.identifiers = identifier_list(*contents.set, 0);
         return PyRef::new_reference(contents.identifiers.get());
     });
 }
@@ -268,29 +277,8 @@ PyObject* from_records(PyObject*, PyObject* args, PyObject* keywords) noexcept {
     });
 }
 
-// joined(sets): one set of the records of every set in turn, each of its files a file of the new
-// set; marked as the first.
-PyObject* joined(PyObject*, PyObject* given) noexcept {
-    return guarded([&] {
-        const PyRef sets = checked(PySequence_Fast(given, "joined takes a list of record sets"));
-        auto set = std::make_unique<reader::RecordSet>();
-        Marking marking = Marking::none;
-        for (Py_ssize_t index = 0; index < PySequence_Fast_GET_SIZE(sets.get()); ++index) {
-            PyObject* part = PySequence_Fast_GET_ITEM(sets.get(), index);
-            const reader::RecordSet* records = record_set_of(part);
-            if (records == nullptr) fail(PyExc_TypeError, "joined takes a list of record sets");
-            if (index == 0) {
-                marking = contents_of(part).marking;
-                set->set_format(records->format());
-            }
-            set->append(*records);
-        }
-        return record_set_object(std::move(set), marking);
-    });
-}
-
 PyObject* refuse_new(PyTypeObject*, PyObject*, PyObject*) noexcept {
-    PyErr_SetString(PyExc_TypeError, "a RecordSet comes from read_records, RecordSet.from_records or RecordSet.joined");
+    PyErr_SetString(PyExc_TypeError, "a RecordSet comes from read_records or RecordSet.from_records");
     return nullptr;
 }
 
@@ -302,7 +290,8 @@ void deallocate(PyObject* self) noexcept {
 }
 
 PyMethodDef METHODS[] = {
-    {"identifiers", identifiers, METH_NOARGS, "identifiers() -> list[str]: every record's identifier (one list, kept)"},
+    {"identifiers", identifiers, METH_VARARGS,
+     "identifiers(first=0) -> list[str]: every record's identifier (one list, kept), or those from record first on"},
     {"headers", headers, METH_NOARGS, "headers() -> list[str]: every record's whole header line, made when asked"},
     {"identifier", identifier, METH_O, "identifier(index) -> str"},
     {"header", header, METH_O, "header(index) -> str: a record's whole header line"},
@@ -314,7 +303,6 @@ PyMethodDef METHODS[] = {
     {"from_records", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(from_records)),
      METH_VARARGS | METH_KEYWORDS | METH_STATIC,
      "from_records(records, headers=None) -> RecordSet of (identifier, sequence) pairs of str"},
-    {"joined", joined, METH_O | METH_STATIC, "joined(sets) -> RecordSet: the records of each set in turn"},
     {nullptr, nullptr, 0, nullptr},
 };
 
