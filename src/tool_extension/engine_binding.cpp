@@ -529,8 +529,9 @@ void ask_for_huge_pages([[maybe_unused]] char* begin, [[maybe_unused]] std::size
 
 // The FASTA text of the full rows, '>' name, line feed, row, line feed each, as UTF-8 bytes: the
 // output file as it is, built in the native Text whose view is returned (memory the interpreter
-// never allocates), so that a locus's rows are never held twice and need no encoding on the way out. Each record has its own place in it, so
-// that records can be placed from different threads; the text closes up where one is not full.
+// never allocates), so that a locus's rows are never held twice and need no encoding on the way
+// out. Each record has its own place in it, so that records can be placed from different
+// threads; the text closes up where one is not full.
 class FastaText {
 public:
     FastaText(const std::vector<RecordText>& records, std::size_t wrap)
