@@ -5,8 +5,7 @@ on the same files.
     .venv/bin/python benchmarks/bench_tricks.py [--repeat 15] [--data DIR] [--instructions]
         [--build NAME=DIR ...]
 
-Switched off at run time: the heap grown once for the records (`ready_heap_for`
-made to do nothing) and the exit without the interpreter's teardown (the command's
+Switched off at run time: the exit without the interpreter's teardown (the command's
 `main` called and its status returned as usual). A trick compiled into the
 extension is measured against another build of the tool given as --build NAME=DIR:
 a tree with the trick taken out, installed with `pip install --no-deps --target DIR .`.
@@ -34,8 +33,6 @@ from common import machine_description, print_table
 SHIPPED = "import sys; from ntpepmap_cli.__main__ import main; sys.exit(main())"
 VARIANTS = {
     "as shipped": SHIPPED,
-    "no heap growth": ("import sys, ntpepmap_cli.cli as cli; cli.ready_heap_for = lambda paths: None; "
-                       "from ntpepmap_cli.__main__ import main; sys.exit(main())"),
     "no fast exit": "import sys; from ntpepmap_cli.cli import main; sys.exit(main())",
 }
 FIGURES = ("user s", "system s", "minor faults", "peak MiB")

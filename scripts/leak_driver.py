@@ -120,6 +120,14 @@ TOOL_CALLS = [
     lambda: _native.read_records(b" 2 4\na MK-W\nb MKKW\n", "phylip", None),
     lambda: _native.read_records(b">a\nMK\xff\n>\n", "fasta", None),
     lambda: _native.read_records(b">a caf\xe9\nMK\n>b\tx y \r\nKW\n", "fasta", None, True),
+    # A record set's methods, each making the objects it hands over.
+    lambda: [(records.identifiers(), records.headers(), records.records(), records.widths(), records.marked,
+              records.kept, records.format, records.sequence(1, 1), records.header(0), records.file_of(1))
+             for records in [_native.read_records(b"CLUSTAL W\n\na  M\xc3\xa9-W\nb  MKKW\n   #\n", "auto", b"MKW")]],
+    lambda: _native.read_records(b">c\nAC\n", "fasta", b"ACGT", False, 0,
+                                 _native.RecordSet.from_records([("a", "MK"), ("b", "\u00e9")], ["a x", "b y"])).records(),
+    lambda: _native.RecordSet.from_records([("a", "MK"), ("b", 7)]),
+    lambda: _native.RecordSet.from_records([("a", "MK")]).sequence(1),
     lambda: _native.read_records(b"\x00\x01 junk", "auto", None),
     # In pieces: a record of over a megabyte put together as it comes, beyond ASCII, not UTF-8.
     lambda: _native.read_records(iter([b">a x\n", b"AC" * 600_000, b"\n>b\nAC\n"]), "fasta", b"ACGT", True),

@@ -14,7 +14,7 @@ from ntpepmap_cli.codes import CODES_BY_NUMBER, terminal_stops
 from ntpepmap_cli.errors import InputError, name_some
 from ntpepmap_cli.locus import file_stem
 from ntpepmap_cli.pairing import check_nucleotide
-from ntpepmap_cli._native import fasta_text
+from ntpepmap_cli._native import RecordSet, fasta_text
 from ntpepmap_cli.seqio import read_alignment
 from ntpepmap_cli.writers import clustal_lines
 
@@ -39,9 +39,9 @@ def test_file_stem_is_pathlibs(path):
 
 
 def test_cds_is_checked_as_written_and_only_where_marked():
-    records = [("a", "acgTNn"), ("b", "MKWLFMKWLF"), ("c", "ACRYgt")]
+    records = RecordSet.from_records([("a", "acgTNn"), ("b", "MKWLFMKWLF"), ("c", "ACRYgt")])
     check_nucleotide(records, "f", marked=[0, 2])  # b taken as clean
-    assert records == [("a", "acgTNn"), ("b", "MKWLFMKWLF"), ("c", "ACRYgt")]
+    assert records.records() == [("a", "acgTNn"), ("b", "MKWLFMKWLF"), ("c", "ACRYgt")]
     with pytest.raises(InputError, match="looks like protein, not coding DNA: b$"):
         check_nucleotide(records, "f")
 
@@ -55,17 +55,17 @@ def test_cds_is_checked_as_written_and_only_where_marked():
 def test_protein_is_told_from_the_whole_cds(seq, protein):
     if protein:
         with pytest.raises(InputError, match="looks like protein, not coding DNA: x"):
-            check_nucleotide([("x", seq)], "f")
+            check_nucleotide(RecordSet.from_records([("x", seq)]), "f")
     else:
-        check_nucleotide([("x", seq)], "f")
+        check_nucleotide(RecordSet.from_records([("x", seq)]), "f")
 
 
 def test_protein_is_named_before_non_ascii():
     records = [("a", "ACGTé"), ("b", "MKWLFMKWLF"), ("c", "ACGT")]
     with pytest.raises(InputError, match="looks like protein, not coding DNA: b$"):
-        check_nucleotide(records, "f")
+        check_nucleotide(RecordSet.from_records(records), "f")
     with pytest.raises(InputError, match="non-ASCII letters in the CDS: a$"):
-        check_nucleotide(records[:1], "f")
+        check_nucleotide(RecordSet.from_records(records[:1]), "f")
 
 
 @pytest.mark.parametrize("wrap", [0, 1, 7, 60])

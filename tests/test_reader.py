@@ -115,12 +115,13 @@ LARGE = [(f"s{index} gene:g{index} transcript:t{index}.1", seq) for index, seq i
     (clustal(RECORDS), "auto", [name for name, _ in RECORDS]),
     (phylip_interleaved(RECORDS), "phylip", [name for name, _ in RECORDS]),
 ], ids=["fasta", "gzip", "large", "clustal", "phylip"])
-def test_whole_header_lines_when_asked(tmp_path, content, in_format, headers):
+def test_whole_header_lines_kept_with_the_records(tmp_path, content, in_format, headers):
     path = tmp_path / "input"
     path.write_bytes(content)
-    asked, plain = read_records(str(path), in_format, headers=True), read_records(str(path), in_format)
-    assert (asked.headers, plain.headers) == (headers, None)
-    assert asked.records == plain.records and len(asked.records) == len(headers)
+    records = read_records(str(path), in_format).records
+    assert records.headers() == headers == [records.header(index) for index in range(len(records))]
+    assert records.identifiers() == [name.split()[0] for name in headers]
+    assert len(records.records()) == len(headers)
 
 
 LONG = "ACGT" * 300_000
@@ -257,7 +258,7 @@ def test_a_locus_opens_each_input_once(tmp_path, monkeypatch, cds, message):
     monkeypatch.setattr(seqio, "open", lambda path, mode: opened.append(path) or open(path, mode), raising=False)
     try:
         proteins, coding = seqio.read_locus_files(str(pep), str(cds_path), "auto", b"ACGT")
-        assert (proteins.records, len(coding.records), message) == (RECORDS, 60, None)
+        assert (proteins.records.records(), len(coding.records), message) == (RECORDS, 60, None)
     except InputError as exc:
         assert str(exc).startswith(f"{cds_path}: {message}")
     assert sorted(opened) == sorted([str(pep), str(cds_path)])
@@ -295,8 +296,8 @@ def test_a_gzip_cds_read_piece_by_piece_is_read_as_whole(tmp_path, monkeypatch, 
     outcomes = []
     for path in (plain, packed):
         try:
-            reading = read_records(str(path), "fasta", b"ACGT", headers=True)
-            outcomes.append((reading.records, reading.marked, reading.headers))
+            reading = read_records(str(path), "fasta", b"ACGT")
+            outcomes.append((reading.records.records(), reading.marked, reading.headers))
         except InputError as exc:
             outcomes.append(str(exc).replace(str(path), "CDS"))
     assert outcomes[0] == outcomes[1]

@@ -27,6 +27,7 @@ from .outcome import LocusOutcome, Tally
 from .pairing import NUCLEOTIDE_LETTERS, repeated_identifiers
 from .problems import Problem
 from .frameshift_digits import read_given_digits
+from ._native import RecordSet
 from .seqio import Reading, Record, read_content, read_records
 from .translation import located_notes
 
@@ -81,7 +82,7 @@ class CodonAlignment:
         """Identifier -> codon row; ValueError when an identifier repeats."""
         rows = dict(self._rows)
         if len(rows) < len(self._rows):
-            repeated = repeated_identifiers(self._rows)
+            repeated = repeated_identifiers([ident for ident, _ in self._rows])
             raise ValueError(f"repeated identifiers: {name_some(repeated)}; a dict keeps one row "
                              f"per identifier (iterate over the alignment to get every row)")
         return rows
@@ -143,7 +144,7 @@ def codon_align(protein: Sequences, cds: Sequences, *, table: int = 1,
     try:
         kept = block_columns(proteins.name, proteins.marks) if blocks else _kept(kept_columns)
         align_locus(LocusInputs(proteins.records, coding.records, proteins.name, coding.name,
-                                coding.marked, proteins.headers, coding.headers, kept=kept),
+                                coding.marked, kept=kept, headers_read=True),
                     options, outcome)
     except InputError as error:
         error.args = (_keywords_for_flags(str(error)),)
@@ -167,25 +168,23 @@ def _keywords_for_flags(message: str) -> str:
 
 
 class _Input:
-    """An input's records, the name messages give it, the CDS records that may hold more
-    than nucleotides (None: any may), the records' whole header lines, and the columns
-    that a CLUSTAL file's lines of '#' mark (None: no such lines)."""
+    """An input's records (a native set, made once, their whole header lines among them),
+    the name messages give it, the CDS records that may hold more than nucleotides (None:
+    any may), and the columns that a CLUSTAL file's lines of '#' mark (None: no such lines)."""
 
-    __slots__ = ("records", "name", "marked", "headers", "marks")
+    __slots__ = ("records", "name", "marked", "marks")
 
-    def __init__(self, records: list[Record], name: str, marked: list[int] | None = None,
-                 headers: list[str] | None = None, marks: list[int] | None = None) -> None:
+    def __init__(self, records: RecordSet, name: str, marked: list[int] | None = None,
+                 marks: list[int] | None = None) -> None:
         self.records = records
         self.name = name
         self.marked = marked
-        self.headers = headers
         self.marks = marks
 
 
 def _read_input(reading: Reading, name: str, protein: bool) -> _Input:
     """A file's records (an alignment's with PAL2NAL's frameshift digits spread, as read)."""
-    return _Input(reading.records, name, None if protein else reading.marked, reading.headers,
-                  reading.kept)
+    return _Input(reading.records, name, None if protein else reading.marked, reading.kept)
 
 
 def _records(source: object, argument: str, name: str, in_format: str = "fasta") -> _Input:
@@ -195,13 +194,13 @@ def _records(source: object, argument: str, name: str, in_format: str = "fasta")
     letters = None if protein else NUCLEOTIDE_LETTERS
     if isinstance(source, (str, os.PathLike)):
         path = _path(source, argument)
-        return _read_input(read_records(path, in_format, letters, True, protein), path, protein)
+        return _read_input(read_records(path, in_format, letters, protein), path, protein)
     if hasattr(source, "read"):  # an open file, text or binary
         own_name = getattr(source, "name", None)
         name = own_name if isinstance(own_name, str) else name
         content = source.read()
         data = content.encode("utf-8") if isinstance(content, str) else content
-        return _read_input(read_content(data, name, in_format, letters, True, protein), name,
+        return _read_input(read_content(data, name, in_format, letters, protein), name,
                            protein)
     if isinstance(source, Mapping):
         pairs = [(_text(ident, argument, "identifiers"), _sequence(seq, argument))
@@ -223,7 +222,7 @@ def _records(source: object, argument: str, name: str, in_format: str = "fasta")
         raise InputError(name, "no records")
     if argument == "protein":
         records = read_given_digits(records, name)
-    return _Input(records, name, None, headers)
+    return _Input(RecordSet.from_records(records, headers), name, None)
 
 
 def _sequence(value: object, argument: str) -> tuple[str, str]:

@@ -25,7 +25,7 @@ from .options import EXIT_STATUS_TABLE, PROG, HelpFormatter, add_locus_options, 
 from .outputs import remove_leftovers
 from .outcome import LocusOutcome, Status, Tally
 from .safeguards import check_outputs, option_inputs
-from .seqio import read_alignment, read_text
+from .seqio import read_records, read_text
 from .status import write_status
 from .writers import default_extension
 from .workers import WorkerDied, WorkerPool
@@ -213,11 +213,10 @@ def _share(source: CdsSource, jobs: list[LocusJob], options: LocusOptions) -> No
     for job in jobs:
         job.share(source)
     try:
-        idents = [ident for ident, _ in read_alignment(jobs[0].pep_path, options.in_format)]
+        idents = read_records(jobs[0].pep_path, options.in_format).records.identifiers()
     except InputError:  # its locus will say what is wrong
         return
     if unpaired_proteins(idents, source.lookup, options.id_map, options.id_pattern)[0]:
-        source.read_headers()
         source.lookup.build(rules_for(options.id_pattern))
 def _with_kept_columns(jobs: list[LocusJob], kept_dir: str,
                        unmatched: list[LocusOutcome]) -> list[LocusJob]:

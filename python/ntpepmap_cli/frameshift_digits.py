@@ -11,6 +11,14 @@ from __future__ import annotations
 
 from .errors import InputError
 
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from collections.abc import Callable, Mapping, Sequence
+    from typing import Union
+
+    # The records that hold digits, by index: all of them, or those fetched from a record set.
+    Held = Union[Sequence["Record"], Mapping[int, "Record"]]
+
 Record = tuple[str, str]  # (identifier, sequence)
 
 _DIGITS = "0123456789"
@@ -23,7 +31,7 @@ def _as_columns(digit: int, width: int) -> str:
     return columns.ljust(width, "-")
 
 
-def _digit_widths(records: list[Record], holding: list[int]) -> dict[int, int]:
+def _digit_widths(records: Held, holding: list[int]) -> dict[int, int]:
     """Each column of a digit above 3, and the columns it takes."""
     widths: dict[int, int] = {}
     for index in holding:
@@ -33,7 +41,7 @@ def _digit_widths(records: list[Record], holding: list[int]) -> dict[int, int]:
     return widths
 
 
-def spread_columns(columns: list[int], records: list[Record], holding: list[int]) -> list[int]:
+def spread_columns(columns: list[int], records: Held, holding: list[int]) -> list[int]:
     """Columns of the rows as read, as columns of the rows with their digits spread: a
     large digit's column becomes all of its columns."""
     widths = _digit_widths(records, holding)
@@ -48,12 +56,16 @@ def spread_columns(columns: list[int], records: list[Record], holding: list[int]
     return spread
 
 
-def expand_frameshift_digits(records: list[Record], holding: list[int]) -> list[Record]:
-    """The rows with each digit above 3 spread over its columns; `holding`: the
-    indices of the records that hold digits."""
-    widths = _digit_widths(records, holding)  # a large digit's column: the columns it takes
-    if not widths:
-        return records
+def expand_frameshift_digits(held: Held, holding: list[int],
+                             every_record: Callable[[], list[Record]]) -> list[Record] | None:
+    """Every row (every_record gives them) with each digit above 3 spread over its columns;
+    None where no digit is above 3, as the rows are then. held: at least the records at the
+    indices `holding`, those that hold digits."""
+    widths = _digit_widths(held, holding)  # a large digit's column: the columns it takes
+    return _widened(every_record(), widths) if widths else None
+
+
+def _widened(records: list[Record], widths: dict[int, int]) -> list[Record]:
     columns = sorted(widths)
     expanded = []
     for ident, row in records:
@@ -100,4 +112,5 @@ def read_given_digits(records: list[Record], name: str) -> list[Record]:
             raise InputError(name, f"{ident}: '{bad}' inside the sequence is neither a "
                                    "position number nor a frameshift (one digit, 1 to 9)")
         holding.append(index)
-    return expand_frameshift_digits(records, holding) if holding else records
+    widened = expand_frameshift_digits(records, holding, lambda: records) if holding else None
+    return records if widened is None else widened

@@ -16,7 +16,7 @@ TYPE_CHECKING = False
 if TYPE_CHECKING:
     from collections.abc import Callable, Iterable, Sequence
 
-    from .seqio import Record
+    from ._native import RecordSet
 
     Keys = Callable[[str, str], list[str]]
 
@@ -117,45 +117,48 @@ class CdsLookup:
     headers, built as needed and kept: a batch's shared CDS is looked up through
     one, built before its workers start."""
 
-    __slots__ = ("records", "headers", "first_header", "complete", "_seq_of", "_by_rule")
+    __slots__ = ("records", "idents", "headers", "complete", "_index_of", "_by_rule")
 
-    def __init__(self, records: Sequence[Record], headers: Sequence[str] | None = None,
-                 seq_of: dict[str, str] | None = None) -> None:
+    def __init__(self, records: RecordSet, index_of: dict[str, int] | None = None) -> None:
         self.records = records
-        self.headers = headers
-        self.first_header = headers[0] if headers else records[0][0] if records else ""
+        self.idents: list[str] = records.identifiers()
+        self.headers: list[str] | None = None  # made from the records when a rule needs them
         self.complete = False  # every index the rules ask for is built
-        self._seq_of = seq_of
+        self._index_of = index_of
         self._by_rule: dict[str, dict[str, list[str]]] = {}
 
-    def seq_of(self) -> dict[str, str]:
-        """Identifier -> sequence (of the last record of a repeated identifier)."""
-        if self._seq_of is None:
-            self._seq_of = dict(self.records)
-        return self._seq_of
+    def first_header(self, known: bool = True) -> str:
+        """The first record's whole header line; its identifier where the header lines
+        play no part (known false)."""
+        if not len(self.records):
+            return ""
+        return self.records.header(0) if known else self.idents[0]
+
+    def index_of(self) -> dict[str, int]:
+        """Identifier -> index of its record (the last record of a repeated identifier)."""
+        if self._index_of is None:
+            self._index_of = {ident: index for index, ident in enumerate(self.idents)}
+        return self._index_of
+
+    def header_lines(self) -> list[str]:
+        if self.headers is None:
+            self.headers = self.records.headers()
+        return self.headers
 
     def by_rule(self, rule: Rule) -> dict[str, list[str]]:
         found = self._by_rule.get(rule.name)
         if found is None:
             found = self._by_rule[rule.name] = {}
             cds_keys = rule.cds_keys
-            if self.headers is None:
-                pairs: Iterable[tuple[str, str]] = ((ident, ident) for ident, _ in self.records)
-            else:
-                pairs = zip((ident for ident, _ in self.records), self.headers)
-            for ident, header in pairs:
+            for ident, header in zip(self.idents, self.header_lines()):
                 for key in cds_keys(ident, header):
                     found.setdefault(key, []).append(ident)
         return found
 
-    def set_headers(self, headers: Sequence[str]) -> None:
-        self.headers = headers
-        self.first_header = headers[0] if headers else self.first_header
-
     def build(self, rules: Sequence[Rule]) -> None:
         """Every index the rules can ask for, made now; the header lines, no longer
         needed then, are let go."""
-        self.seq_of()
+        self.index_of()
         for rule in rules:
             self.by_rule(rule)
         self.headers = None
@@ -164,9 +167,9 @@ class CdsLookup:
     def found(self, rule: Rule, ident: str, header: str) -> list[str]:
         """The CDS identifiers that the first of the protein's keys finds."""
         by_rule = self.by_rule(rule)
-        seq_of = self.seq_of() if rule.with_identifiers else {}
+        index_of = self.index_of() if rule.with_identifiers else {}
         for key in rule.protein_keys(ident, header):
-            hits = by_rule.get(key, []) + ([key] if key in seq_of else [])
+            hits = by_rule.get(key, []) + ([key] if key in index_of else [])
             if hits:
                 return list(dict.fromkeys(hits))
         return []
@@ -229,11 +232,11 @@ def unpaired_proteins(idents: Sequence[str], lookup: CdsLookup, id_map: dict[str
     the only rule."""
     if id_pattern is not None:
         return list(range(len(idents))), set()
-    seq_of = lookup.seq_of()
+    index_of = lookup.index_of()
     wanted = [id_map.get(ident, ident) for ident in idents] if id_map else idents
     mapped = id_map or {}  # a protein the map names pairs as mapped, or not at all
     unpaired = [position for position, name in enumerate(wanted)
-                if name not in seq_of and idents[position] not in mapped]
+                if name not in index_of and idents[position] not in mapped]
     if not unpaired:
         return [], set()
     return unpaired, set(wanted) - {wanted[position] for position in unpaired}

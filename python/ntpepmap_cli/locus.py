@@ -28,7 +28,7 @@ from .writers import CODEML_NAME_LENGTH, alignment_lines, partitions_text, too_l
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from collections.abc import Callable
+    from ._native import RecordSet
 
 __all__ = ["LocusJob", "LocusOptions", "LocusOutcome", "Status", "align_locus", "run_locus"]
 
@@ -65,97 +65,76 @@ def file_stem(path: str) -> str:
 class LocusInputs:
     """The records of a locus's two inputs, and the names messages give the inputs."""
 
-    __slots__ = ("proteins", "cds", "pep_name", "cds_name", "marked", "pep_headers",
-                 "lookup", "read_headers", "kept")
+    __slots__ = ("proteins", "cds", "pep_name", "cds_name", "marked", "lookup", "kept",
+                 "headers_read")
 
-    def __init__(self, proteins: list[Record], cds: list[Record], pep_name: str, cds_name: str,
-                 marked: list[int] | None = None, pep_headers: list[str] | None = None,
-                 cds_headers: list[str] | None = None, lookup: CdsLookup | None = None,
-                 read_headers: Callable[[LocusInputs], None] | None = None,
-                 kept: KeptColumns | None = None) -> None:
+    def __init__(self, proteins: RecordSet, cds: RecordSet, pep_name: str, cds_name: str,
+                 marked: list[int] | None = None, lookup: CdsLookup | None = None,
+                 kept: KeptColumns | None = None, headers_read: bool = False) -> None:
         self.proteins = proteins  # identifier, aligned row
         self.cds = cds            # identifier, coding sequence
         self.pep_name = pep_name
         self.cds_name = cds_name
         self.marked = marked      # the CDS records that may hold more than nucleotides; None: all
-        self.pep_headers = pep_headers  # whole header lines, where known
         # the CDS records looked up by identifier and header; a batch's shared CDS brings its own
-        self.lookup = lookup if lookup is not None else CdsLookup(cds, cds_headers)
-        # Fills in the header lines not read with the records, which most loci never need.
-        self.read_headers = read_headers
+        self.lookup = lookup if lookup is not None else CdsLookup(cds)
         self.kept = kept          # the alignment's columns to write; None: all
+        # the header lines are the inputs' own (given, or wanted from the start): messages
+        # show them rather than the identifiers
+        self.headers_read = headers_read
 
 
 def read_inputs(job: LocusJob, options: LocusOptions) -> LocusInputs:
     kept = read_kept_columns(job.kept_path) if job.kept_path is not None else None
-    # Header lines are read with the records only where they will be needed or cannot be
-    # read again (standard input); else only when an identifier misses.
-    later = partial(_read_header_lines, job, options)
     pattern = options.id_pattern is not None
     if job.shared is not None:  # read and checked already: nothing left to look at
-        aligned = read_records(job.pep_path, options.in_format, headers=pattern or
-                               job.pep_path == "-", frameshift_digits=True)
-        proteins, kept = _alignment_rows(job, options, aligned, kept)
-        return LocusInputs(proteins, job.shared.records, job.pep_path, job.shared.name,
-                           [], aligned.headers, lookup=job.shared.lookup, read_headers=later,
-                           kept=kept)
-    now = pattern or "-" in (job.pep_path, job.cds_path)
+        aligned = read_records(job.pep_path, options.in_format, frameshift_digits=True)
+        return LocusInputs(aligned.records, job.shared.records, job.pep_path, job.shared.name,
+                           [], lookup=job.shared.lookup,
+                           kept=_alignment_columns(job, options, aligned, kept),
+                           headers_read=pattern or job.pep_path == "-")
     aligned, coding = read_locus_files(job.pep_path, job.cds_path, options.in_format,
-                                       NUCLEOTIDE_LETTERS, headers=now)
-    proteins, kept = _alignment_rows(job, options, aligned, kept)
-    return LocusInputs(proteins, coding.records, job.pep_path, job.cds_path, coding.marked,
-                       aligned.headers, coding.headers, read_headers=None if now else later,
-                       kept=kept)
+                                       NUCLEOTIDE_LETTERS)
+    return LocusInputs(aligned.records, coding.records, job.pep_path, job.cds_path,
+                       coding.marked, kept=_alignment_columns(job, options, aligned, kept),
+                       headers_read=pattern or "-" in (job.pep_path, job.cds_path))
 
 
-def _alignment_rows(job: LocusJob, options: LocusOptions, aligned: Reading,
-                    kept: KeptColumns | None) -> tuple[list[Record], KeptColumns | None]:
-    """The alignment's rows (PAL2NAL's frameshift digits spread over their columns as read),
-    and the columns to write: those of the kept-columns file or, with --blocks, of the lines
-    of '#'."""
-    proteins, marked_columns = aligned.records, aligned.kept
+def _alignment_columns(job: LocusJob, options: LocusOptions, aligned: Reading,
+                       kept: KeptColumns | None) -> KeptColumns | None:
+    """The columns to write: those of the kept-columns file or, with --blocks, of the lines
+    of '#' (spread over PAL2NAL's frameshift digits as the rows were)."""
     if options.blocks:
-        kept = block_columns(job.pep_path, marked_columns)
-    return proteins, kept
-
-
-def _read_header_lines(job: LocusJob, options: LocusOptions, inputs: LocusInputs) -> None:
-    """The inputs' header lines, read again from the files (a batch's shared CDS has its own)."""
-    if inputs.pep_headers is None:
-        inputs.pep_headers = read_records(job.pep_path, options.in_format, headers=True).headers
-    if job.shared is not None:
-        job.shared.read_headers()
-    else:
-        inputs.lookup.set_headers(read_records(job.cds_path, "fasta", headers=True).headers or [])
+        return block_columns(job.pep_path, aligned.kept)
+    return kept
 
 
 def _pair(inputs: LocusInputs, options: LocusOptions,
-          outcome: LocusOutcome) -> tuple[list[Record], Repeats]:
-    """The CDS of each protein record in their order, and the repeated identifiers."""
+          outcome: LocusOutcome) -> tuple[list[int], Repeats]:
+    """The index of the CDS record of each protein record in their order, and the repeated
+    identifiers."""
     proteins, cds = inputs.proteins, inputs.cds
     pep_name, cds_name = inputs.pep_name, inputs.cds_name
     check_not_swapped(proteins, cds, pep_name, cds_name, inputs.marked)
     check_nucleotide(cds, cds_name, marked=inputs.marked)
     if not options.rename:  # renamed, every name is written once
-        check_names_fit(proteins, options.out_format, pep_name)
+        check_names_fit(proteins.identifiers(), options.out_format, pep_name)
     if options.pair_by_order:  # the CDS names play no part
-        return pair_by_order(proteins, cds, pep_name, cds_name), Repeats([], [])
+        return pair_by_order(len(proteins), len(cds), pep_name, cds_name), Repeats([], [])
     paired, repeated = _pair_by_names(inputs, options, outcome)
     outcome.unused_cds = len(cds) - len(paired)
     return paired, repeated
 
 
 def _pair_by_names(inputs: LocusInputs, options: LocusOptions,
-                   outcome: LocusOutcome) -> tuple[list[Record], Repeats]:
+                   outcome: LocusOutcome) -> tuple[list[int], Repeats]:
     """pair_by_identifier, the proteins it would miss first looked for by their headers."""
     proteins, lookup = inputs.proteins, inputs.lookup
-    idents = [ident for ident, _ in proteins]
+    idents = proteins.identifiers()
     unpaired, taken = unpaired_proteins(idents, lookup, options.id_map, options.id_pattern)
     by_headers = HeaderPairing()
     if unpaired:
-        if inputs.read_headers is not None:
-            inputs.read_headers(inputs)
-        by_headers = pair_by_headers(idents, inputs.pep_headers, unpaired, taken, lookup,
+        by_headers = pair_by_headers(idents, proteins.headers(), unpaired, taken, lookup,
                                      rules_for(options.id_pattern))
     if by_headers.clashes or by_headers.ambiguous:
         raise InputError(inputs.cds_name, _ambiguity(by_headers.clashes, by_headers.ambiguous))
@@ -164,24 +143,29 @@ def _pair_by_names(inputs: LocusInputs, options: LocusOptions,
         id_map = {**(id_map or {}), **{idents[at]: cds for at, cds in by_headers.cds_of.items()}}
     if options.id_pattern is not None:  # the pattern alone: unmatched proteins stay unpaired
         id_map = {ident: id_map.get(ident, "") if id_map else "" for ident in idents}
-    tried = tried_text(options.id_pattern,
-                       (inputs.pep_headers or idents or [""])[0],
-                       lookup.first_header)
-    paired = pair_by_identifier(proteins, inputs.cds, inputs.pep_name, inputs.cds_name, id_map,
-                                lookup.seq_of(), tried, partial(_header_lines, inputs))
+    shown = inputs.headers_read or bool(unpaired)  # header lines the rules looked at
+    tried = tried_text(options.id_pattern, _first_name(proteins, idents, shown),
+                       lookup.first_header(shown or lookup.complete))
+    paired = pair_by_identifier(idents, lookup.idents, inputs.pep_name, inputs.cds_name, id_map,
+                                lookup.index_of(), tried, partial(_header_lines, inputs))
     outcome.notes += rule_notes(by_headers, shown_path(inputs.cds_name))
     return paired
 
 
+def _first_name(records: RecordSet, idents: list[str], header: bool) -> str:
+    """The first record's whole header line, or its identifier."""
+    if not idents:
+        return ""
+    return records.header(0) if header else idents[0]
+
+
 def _header_lines(inputs: LocusInputs) -> tuple[list[str], list[str]] | None:
-    """The whole header lines of the proteins and of the CDS records, read now where they
-    were not read with the records; None where they are gone (a batch's shared CDS)."""
-    if inputs.read_headers is not None and (inputs.pep_headers is None
-                                            or inputs.lookup.headers is None):
-        inputs.read_headers(inputs)
-    if inputs.pep_headers is None or inputs.lookup.headers is None:
+    """The whole header lines of the proteins and of the CDS records; None for a batch's
+    shared CDS whose indexes were built before the workers started: a worker would make a
+    str of every one of its header lines to pair a few repeats, which pair by occurrence."""
+    if inputs.lookup.complete:
         return None
-    return inputs.pep_headers, list(inputs.lookup.headers)
+    return inputs.proteins.headers(), inputs.lookup.header_lines()
 
 
 def _repeats_note(pep_name: str, repeats: Repeats, renamed: bool) -> str:
@@ -205,19 +189,13 @@ def align_locus(inputs: LocusInputs, options: LocusOptions, outcome: LocusOutcom
                 fasta_text: bool = False) -> None:
     """Pairs the locus's records and back-translates them into outcome, which keeps what was
     found also when an InputError ends the locus; fasta_text: the rows as the text of a FASTA
-    file, where the engine can write them so.
-
-    Empties the record lists of inputs: each sequence is held once.
-    """
-    paired_cds, repeats = _pair(inputs, options, outcome)
+    file, where the engine can write them so."""
+    cds_of, repeats = _pair(inputs, options, outcome)
     if repeats:
         outcome.notes.append(_repeats_note(inputs.pep_name, repeats, options.rename))
-    proteins, inputs.proteins, inputs.cds = inputs.proteins, [], []
-    kept = _fitted_columns(inputs.kept, proteins, inputs.pep_name)
-    cds = [seq for _, seq in paired_cds]
-    del paired_cds
-    translate(file_stem(inputs.pep_name), proteins, cds, options, inputs.pep_name,
-              inputs.cds_name, outcome,
+    kept = _fitted_columns(inputs.kept, inputs.proteins, inputs.pep_name)
+    translate(file_stem(inputs.pep_name), inputs.proteins, inputs.cds, cds_of, options,
+              inputs.pep_name, inputs.cds_name, outcome,
               fasta_text and kept is None and _output_is_plain_fasta(options), kept)
     if options.stops == "drop-columns" and outcome.stop_columns:  # 1-based columns
         dropped = {column - 1 for column in outcome.stop_columns}
@@ -228,13 +206,13 @@ def align_locus(inputs: LocusInputs, options: LocusOptions, outcome: LocusOutcom
         outcome.width = 3 * len(kept)
 
 
-def _fitted_columns(kept: KeptColumns | None, proteins: list[Record],
+def _fitted_columns(kept: KeptColumns | None, proteins: RecordSet,
                     pep_name: str) -> list[int] | None:
     """The kept columns, refused before any work where they do not fit the alignment,
     whose width is that of its widest row (the engine pads the others)."""
     if kept is None:
         return None
-    return kept.fitted(max((len(row) for _, row in proteins), default=0), pep_name)
+    return kept.fitted(proteins.max_width(), pep_name)
 
 
 def _run(job: LocusJob, options: LocusOptions, outcome: LocusOutcome) -> None:
@@ -300,7 +278,7 @@ def without_gap_columns(rows: list[Record]) -> list[Record]:
 
 _GAP_BITS = bytes(1 if byte == ord("-") else 0 for byte in range(256))
 
-def write_bytes(out_path: str, data: bytes) -> None:
+def write_bytes(out_path: str, data: bytes | memoryview) -> None:
     """Writes UTF-8 text, already in its output format, to out_path ('-': standard output),
     past the text layer: the engine's output needs no encoding."""
     if out_path != STDOUT:
@@ -310,7 +288,7 @@ def write_bytes(out_path: str, data: bytes) -> None:
         out.flush()
         buffer = getattr(out, "buffer", None)
         if buffer is None:  # a text-only stream put in place of standard output
-            out.write(data.decode("utf-8"))
+            out.write(str(data, "utf-8"))
         else:
             buffer.write(data)
             buffer.flush()

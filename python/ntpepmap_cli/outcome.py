@@ -79,7 +79,7 @@ class LocusOutcome:
         self.job = job                    # the inputs and output of the locus
         self.status = status
         self.rows: list[Record] = []      # the codon rows to write, in the alignment's order
-        self.text: bytes | None = None    # or their FASTA text (UTF-8), when asked for
+        self.text: memoryview | None = None  # or their FASTA text (UTF-8), when asked for
         self.width = 0                    # codon columns of the alignment
         self.problems: list[Problem] = []
         self.notes: list[str] = [] if notes is None else notes  # errors and notes, a line each

@@ -74,7 +74,7 @@ class AtomicFile:
                 raise
         return fd
 
-    def write_whole(self, data: bytes) -> None:
+    def write_whole(self, data: bytes | memoryview) -> None:
         """Writes data, the whole new content, past any text layer, and commits it."""
         with self.discarded_on_failure():
             with stop_signals_held():
@@ -174,13 +174,13 @@ def _create_temporary(target: str) -> tuple[int, str]:
 _HELD_WRITE_BYTES = 1 << 20
 
 
-def write_file(path: str, data: bytes) -> None:
+def write_file(path: str, data: bytes | memoryview) -> None:
     """Puts data in place of path's content, whole; OSError becomes a one-line InputError,
     and the old file stays."""
     AtomicFile(path).write_whole(data)
 
 
-def _write_all(stream: BinaryIO, data: bytes) -> None:
+def _write_all(stream: BinaryIO, data: bytes | memoryview) -> None:
     view = memoryview(data)
     while view:
         view = view[stream.write(view):]

@@ -11,7 +11,7 @@ from collections import Counter
 from collections.abc import Callable, Container, Iterable, Mapping, Set
 
 from .errors import InputError, name_some, shown_path
-from .seqio import Record
+from ._native import RecordSet
 from .writers import UNIQUE_NAME_FORMATS
 
 # Letters of plain nucleotides; a CDS made mostly of anything else is protein.
@@ -35,10 +35,10 @@ _MIN_LETTERS_TO_JUDGE = 20
 _MIN_DNA_FRACTION = 0.9
 
 
-# Identifier, aligned protein row, unaligned coding sequence prepared for the module.
-Pair = tuple[str, str, str]
 # The whole header lines of the protein alignment's records and of the CDS records, where known.
 HeaderLines = Callable[[], "tuple[list[str], list[str]] | None"]
+# For each protein record, the index of its CDS record in the CDS set.
+CdsIndices = list[int]
 
 
 class Repeats:
@@ -54,18 +54,18 @@ class Repeats:
         return bool(self.by_occurrence or self.by_header)
 
 
-def repeated_identifiers(records: list[Record]) -> list[str]:
+def repeated_identifiers(idents: list[str]) -> list[str]:
     """Identifiers that more than one record carries, in order of first appearance."""
-    if len({ident for ident, _ in records}) == len(records):
+    if len(set(idents)) == len(idents):
         return []
-    return [ident for ident, count in Counter(ident for ident, _ in records).items() if count > 1]
+    return [ident for ident, count in Counter(idents).items() if count > 1]
 
 
-def check_names_fit(proteins: list[Record], out_format: str, path: str) -> None:
+def check_names_fit(idents: list[str], out_format: str, path: str) -> None:
     """Tree programs refuse an alignment that names two taxa alike; FASTA and CLUSTAL may."""
     if out_format not in UNIQUE_NAME_FORMATS:
         return
-    repeated = repeated_identifiers(proteins)
+    repeated = repeated_identifiers(idents)
     if repeated:
         raise InputError(path, f"repeated identifiers: {name_some(repeated)}; "
                                f"{out_format.upper()} output needs every name once: "
@@ -79,38 +79,44 @@ def _letters_sample(seqs: Iterable[str]) -> bytes:
     return joined.encode("ascii", "replace").translate(None, _NOT_LETTERS)
 
 
+def _first_letters(records: RecordSet, index: int) -> str:
+    """The letters of a record that a sample looks at, and no more."""
+    return records.sequence(index, _SAMPLED_LETTERS)
+
+
 def _nucleotide_count(letters: bytes) -> int:
     return len(letters) - len(letters.translate(None, _NUCLEOTIDE_BYTES))
 
 
-def _holds_nucleotides(proteins: list[Record], min_letters: int) -> bool:
-    letters = _letters_sample(seq for _, seq in proteins[:_SAMPLED_RECORDS])
+def _holds_nucleotides(proteins: RecordSet, min_letters: int) -> bool:
+    sampled = range(min(len(proteins), _SAMPLED_RECORDS))
+    letters = _letters_sample(_first_letters(proteins, index) for index in sampled)
     return (len(letters) >= max(min_letters, 1)
             and _nucleotide_count(letters) >= _MIN_DNA_FRACTION * len(letters))
 
 
-def _holds_protein(cds: list[Record], marked: Iterable[int] | None) -> bool:
+def _holds_protein(cds: RecordSet, marked: Iterable[int] | None) -> bool:
     """Whether most of the first records look like protein. Only the marked records
     can: the others hold nothing but NUCLEOTIDE_LETTERS."""
-    sampled = cds[:_SAMPLED_RECORDS]
-    suspects = range(len(sampled)) if marked is None else [
+    sampled = min(len(cds), _SAMPLED_RECORDS)
+    suspects = range(sampled) if marked is None else [
         index for index in marked if index < _SAMPLED_RECORDS]
     if not suspects:
         return False
     judged = protein_like = 0
     for index in suspects:
-        letters = _letters_sample((sampled[index][1],))
+        letters = _letters_sample((_first_letters(cds, index),))
         if letters:
             judged += 1
             protein_like += _looks_like_protein(len(letters) - _nucleotide_count(letters),
                                                 len(letters))
     suspect = set(suspects)
-    judged += sum(1 for index, (_, seq) in enumerate(sampled)
-                  if index not in suspect and seq[:_SAMPLED_LETTERS].strip("-."))
+    judged += sum(1 for index in range(sampled)
+                  if index not in suspect and _first_letters(cds, index).strip("-."))
     return 2 * protein_like > judged
 
 
-def check_not_swapped(proteins: list[Record], cds: list[Record], pep_path: str, cds_path: str,
+def check_not_swapped(proteins: RecordSet, cds: RecordSet, pep_path: str, cds_path: str,
                       marked: Iterable[int] | None = None) -> None:
     """Refuses a protein file of nucleotides or a CDS file of protein, saying which way round.
 
@@ -134,56 +140,56 @@ def _looks_like_protein(other: int, length: int) -> bool:
     return other > (1.0 - _MIN_PLAIN_FRACTION) * length
 
 
-def check_nucleotide(records: list[Record], path: str, marked: Iterable[int] | None = None) -> None:
+def check_nucleotide(records: RecordSet, path: str, marked: Iterable[int] | None = None) -> None:
     """Refuses CDS records that look like protein or hold non-ASCII letters.
 
     The answer comes from the letters that are not NUCLEOTIDE_LETTERS: in a
     usual CDS there are none, and bytes.translate finds that out several times
     faster than str.translate.
     Only the records at the marked indices, in increasing order, can hold
-    other letters (by default all can).
+    other letters (by default all can): only theirs are fetched.
     """
     protein_like: list[str] = []
     non_ascii: list[str] = []
     for index in range(len(records)) if marked is None else marked:
-        ident, seq = records[index]
+        seq = records.sequence(index)
         if not seq.isascii():
-            non_ascii.append(ident)
+            non_ascii.append(records.identifier(index))
             if _looks_like_protein(len(seq.translate(_PLAIN_NUCLEOTIDES)), len(seq)):
-                protein_like.append(ident)
+                protein_like.append(records.identifier(index))
             continue
         unusual = seq.encode("ascii").translate(None, NUCLEOTIDE_LETTERS)
         if not unusual:
             continue
         if _looks_like_protein(len(unusual.translate(None, _PLAIN_LOWER_BYTES)), len(seq)):
-            protein_like.append(ident)
+            protein_like.append(records.identifier(index))
     if protein_like:
         raise InputError(path, f"looks like protein, not coding DNA: {name_some(protein_like)}")
     if non_ascii:
         raise InputError(path, f"non-ASCII letters in the CDS: {name_some(non_ascii)}")
 
 
-def _check_all_found(proteins: list[Record], wanted: list[str], cds: list[Record],
+def _check_all_found(idents: list[str], wanted: list[str], cds_idents: list[str],
                      found: Container[str], pep_path: str, cds_path: str, tried: str) -> None:
     missing = [ident if ident == name or not name else f"{ident} (as {name})"
-               for (ident, _), name in zip(proteins, wanted) if name not in found]
+               for ident, name in zip(idents, wanted) if name not in found]
     if not missing:
         return
     hint = "; pair them with --id-map or --id-pattern"
-    if len(proteins) == len(cds):
+    if len(idents) == len(cds_idents):
         hint += ", or, if both list the records in the same order, with --pair-by-order"
-    if len(missing) == len(proteins):
+    if len(missing) == len(idents):
         tried = "; " + tried if tried else ""
         raise InputError(cds_path, f"no identifier of {shown_path(pep_path)} is in this file "
-                                   f"({len(proteins)} and {len(cds)} records){tried}{hint}")
+                                   f"({len(idents)} and {len(cds_idents)} records){tried}{hint}")
     aligned = set(wanted)
-    unpaired = [ident for ident, _ in cds if ident not in aligned]
+    unpaired = [ident for ident in cds_idents if ident not in aligned]
     here = f"; unpaired here: {name_some(unpaired)}" if unpaired else ""
     raise InputError(cds_path, f"no CDS for {len(missing)} aligned record(s) of "
                                f"{shown_path(pep_path)}: {name_some(missing)}{here}{hint}")
 
 
-def _header_keys(wanted: list[str], cds: list[Record], repeated: Set[str],
+def _header_keys(wanted: list[str], cds_idents: list[str], repeated: Set[str],
                  pep_headers: list[str], cds_headers: list[str]
                  ) -> tuple[list[str], list[str], set[str]]:
     """Keys that pair the records: a repeated identifier's by identifier and whole header
@@ -194,7 +200,7 @@ def _header_keys(wanted: list[str], cds: list[Record], repeated: Set[str],
     for name, header in zip(wanted, pep_headers):
         if name in repeated:
             pep_of.setdefault(name, []).append(header)
-    for (name, _), header in zip(cds, cds_headers):
+    for name, header in zip(cds_idents, cds_headers):
         if name in repeated:
             cds_of.setdefault(name, []).append(header)
     by_header = {name for name, headers in pep_of.items()
@@ -202,17 +208,17 @@ def _header_keys(wanted: list[str], cds: list[Record], repeated: Set[str],
     pep_keys = [f"{name}\n{header}" if name in by_header else name
                 for name, header in zip(wanted, pep_headers)]
     cds_keys = [f"{name}\n{header}" if name in by_header else name
-                for (name, _), header in zip(cds, cds_headers)]
+                for name, header in zip(cds_idents, cds_headers)]
     return pep_keys, cds_keys, by_header
 
 
-def _pair_by_occurrence(proteins: list[Record], wanted: list[str], cds: list[Record],
-                        pep_path: str, cds_path: str, header_lines: HeaderLines | None = None,
-                        ) -> tuple[list[Record], Repeats]:
+def _pair_by_occurrence(wanted: list[str], cds_idents: list[str], pep_path: str,
+                        cds_path: str, header_lines: HeaderLines | None = None,
+                        ) -> tuple[CdsIndices, Repeats]:
     """The n-th record of a repeated identifier takes the n-th CDS of that identifier, or
     of its own whole header line where the header lines tell the records apart."""
     wanted_counts = Counter(wanted)
-    cds_counts = Counter(name for name, _ in cds)
+    cds_counts = Counter(cds_idents)
     differ = [f"{name} ({count} in {shown_path(pep_path)}, {cds_counts[name]} here)"
               for name, count in wanted_counts.items() if cds_counts[name] != count]
     if differ:
@@ -221,15 +227,15 @@ def _pair_by_occurrence(proteins: list[Record], wanted: list[str], cds: list[Rec
                                    f"repeat them equally")
     repeated = {name for name, count in wanted_counts.items() if count > 1}
     lines = header_lines() if header_lines is not None else None
-    pep_keys, cds_keys, by_header = (wanted, [name for name, _ in cds], set()) \
-        if lines is None else _header_keys(wanted, cds, repeated, *lines)
-    seqs_of: dict[str, list[str]] = {}
-    for key, (_, seq) in zip(cds_keys, cds):
-        seqs_of.setdefault(key, []).append(seq)
-    taken = dict.fromkeys(seqs_of, 0)
-    paired: list[Record] = []
-    for (ident, _), key in zip(proteins, pep_keys):
-        paired.append((ident, seqs_of[key][taken[key]]))
+    pep_keys, cds_keys, by_header = (wanted, cds_idents, set()) \
+        if lines is None else _header_keys(wanted, cds_idents, repeated, *lines)
+    indices_of: dict[str, list[int]] = {}
+    for index, key in enumerate(cds_keys):
+        indices_of.setdefault(key, []).append(index)
+    taken = dict.fromkeys(indices_of, 0)
+    paired: CdsIndices = []
+    for key in pep_keys:
+        paired.append(indices_of[key][taken[key]])
         taken[key] += 1
     counted = [(name, f"{name} ({wanted_counts[name]})") for name in wanted_counts
                if name in repeated]
@@ -237,33 +243,38 @@ def _pair_by_occurrence(proteins: list[Record], wanted: list[str], cds: list[Rec
                            [shown for name, shown in counted if name in by_header])
 
 
-def pair_by_identifier(proteins: list[Record], cds: list[Record], pep_path: str,
+def index_by_identifier(idents: list[str]) -> dict[str, int]:
+    """Identifier -> index of its record (the last one of a repeated identifier)."""
+    return {ident: index for index, ident in enumerate(idents)}
+
+
+def pair_by_identifier(idents: list[str], cds_idents: list[str], pep_path: str,
                        cds_path: str, id_map: Mapping[str, str] | None = None,
-                       seq_of: Mapping[str, str] | None = None, tried: str = "",
-                       header_lines: HeaderLines | None = None) -> tuple[list[Record], Repeats]:
-    """The CDS of each protein row, in the order of the alignment, and the repeated
-    identifiers, each with its count. CDS records that no protein names are left aside.
+                       index_of: Mapping[str, int] | None = None, tried: str = "",
+                       header_lines: HeaderLines | None = None) -> tuple[CdsIndices, Repeats]:
+    """The index of the CDS of each protein record, in the order of the alignment, and the
+    repeated identifiers, each with its count. CDS records that no protein names are left
+    aside.
 
     id_map gives the CDS identifier of a protein identifier; the protein
-    identifiers it does not list stand for themselves. seq_of: dict(cds), when
-    already made; tried: what else was tried, told when a protein has no CDS.
-    header_lines gives the whole header lines of both files, asked for only when
-    identifiers repeat.
+    identifiers it does not list stand for themselves. index_of:
+    index_by_identifier(cds_idents), when already made; tried: what else was tried, told
+    when a protein has no CDS. header_lines gives the whole header lines of both files,
+    asked for only when identifiers repeat.
     """
-    idents = [ident for ident, _ in proteins]
     wanted = [id_map.get(ident, ident) for ident in idents] if id_map else idents
-    by_ident = dict(cds) if seq_of is None else seq_of
+    by_ident = index_by_identifier(cds_idents) if index_of is None else index_of
     aligned = set(wanted)
     if not aligned <= by_ident.keys():  # one C-level test; the names of the missing only then
-        _check_all_found(proteins, wanted, cds, by_ident, pep_path, cds_path, tried)
-    if len(by_ident) < len(cds) or len(aligned) < len(wanted):
-        return _pair_by_occurrence(proteins, wanted, cds, pep_path, cds_path, header_lines)
-    return list(zip(idents, map(by_ident.__getitem__, wanted))), Repeats([], [])
+        _check_all_found(idents, wanted, cds_idents, by_ident, pep_path, cds_path, tried)
+    if len(by_ident) < len(cds_idents) or len(aligned) < len(wanted):
+        return _pair_by_occurrence(wanted, cds_idents, pep_path, cds_path, header_lines)
+    return list(map(by_ident.__getitem__, wanted)), Repeats([], [])
 
 
-def pair_by_order(proteins: list[Record], cds: list[Record],
-                  pep_path: str, cds_path: str) -> list[Record]:
-    if len(proteins) != len(cds):
-        raise InputError(cds_path, f"{len(cds)} CDS records but {len(proteins)} aligned "
+def pair_by_order(proteins: int, cds: int, pep_path: str, cds_path: str) -> CdsIndices:
+    """The n-th protein record with the n-th CDS record, given how many records each has."""
+    if proteins != cds:
+        raise InputError(cds_path, f"{cds} CDS records but {proteins} aligned "
                                    f"records in {pep_path}")
-    return [(ident, seq) for (ident, _), (_, seq) in zip(proteins, cds)]
+    return list(range(proteins))

@@ -13,18 +13,16 @@ from __future__ import annotations
 import mmap
 import os
 import sys
-from collections.abc import Iterable, Iterator
+from collections.abc import Iterator
 from io import BufferedReader
 
 from . import _native
-from ._native import grow_heap_for
+from ._native import RecordSet
 from .errors import InputError
 from .frameshift_digits import expand_frameshift_digits, spread_columns
 
 Record = tuple[str, str]  # (identifier, sequence)
 Marked = tuple[list[Record], list[int]]  # records, and indices of records to look at
-# format, records, records to look at (when asked), columns marked to keep (when marked)
-_Read = tuple[str, list[Record], "list[int] | None", "list[int] | None"]
 
 IN_FORMATS = ("auto", "fasta", "clustal", "phylip")
 
@@ -48,6 +46,7 @@ class _Damaged(Exception):
 
 
 _PIECE = 4 << 20  # bytes of decompressed text handed on at a time
+_MOST_EXPANSION = 8
 _TRUNCATED = "Compressed file ended before the end-of-stream marker was reached"
 
 
@@ -140,11 +139,15 @@ class _Decompressing:
     go, so that the pieces are read while the rest is decompressed, and each piece
     is let go once it is handed on."""
 
-    __slots__ = ("_thread", "_pieces", "_done", "_stopped", "_error", "_ready")
+    __slots__ = ("_thread", "_pieces", "_done", "_stopped", "_error", "_ready", "expected_size")
 
     def __init__(self, source: BufferedReader | bytes, path: str) -> None:
         import threading  # only runs that read compressed files need it
 
+        # About the most the text can be: sequence text compresses 3 to 5 times; what the
+        # reader reserves for it and never writes costs address space only.
+        compressed = len(source) if isinstance(source, bytes) else os.fstat(source.fileno()).st_size
+        self.expected_size = _MOST_EXPANSION * compressed
         self._pieces: list[bytes] = []  # decompressed, not yet handed on
         self._done = False
         self._stopped = False
@@ -258,13 +261,15 @@ class InputFile:
         return self._data
 
     def read(self, in_format: str, plain_letters: bytes | None = None,
-             headers: bool = False, frameshift_digits: bool = False) -> Reading:
+             frameshift_digits: bool = False, into: RecordSet | None = None) -> Reading:
         """The file's records in a format ('auto': known by its first line); see Reading.
-        frameshift_digits: a protein alignment's, with PAL2NAL's frameshift digits."""
+        frameshift_digits: a protein alignment's, with PAL2NAL's frameshift digits. into: a
+        set of other files' records that this file's are appended to (and its Reading's)."""
+        expected = self._decompressing.expected_size if self._decompressing is not None else 0
         try:
-            reading = Reading(*_native.read_records(self._content(), in_format, plain_letters, headers,
-                                                    frameshift_digits))
-            return _with_digits_spread(reading) if frameshift_digits else reading
+            return _reading(_native.read_records(self._content(), in_format, plain_letters,
+                                                 frameshift_digits, expected, into),
+                            frameshift_digits)
         except ValueError as exc:  # the reader's one-line message, naming line and record
             raise InputError(self.path, str(exc)) from None
         except OSError as exc:
@@ -281,74 +286,72 @@ class InputFile:
         return _decoded_text(content, self.path)
 
 
-def ready_heap_for(paths: Iterable[str]) -> None:
-    """Readies the heap, in a process that reads one locus and ends, for the records of
-    the files: as large as the files, grown once and in huge pages where the system can.
-    Fresh memory then faults in far fewer times while the records are made."""
-    expected = 0
-    for path in paths:
-        try:
-            expected += os.stat(path).st_size if path != "-" else 0
-        except OSError:  # the reader says what is wrong with it
-            pass
-    grow_heap_for(expected)
-
-
 class Reading:
-    """What a reading of a file gives: its format, its records, and as asked the indices of
-    the records marked (letters not in the plain set or, reading frameshift digits, records
-    holding any), each record's whole header line (FASTA: what follows '>'; CLUSTAL and
-    PHYLIP: the name), and the columns a CLUSTAL file's lines of '#' mark to keep."""
+    """What a reading of a file gives: its format, its records (a native RecordSet, every
+    record's whole header line among them: FASTA: what follows '>'; CLUSTAL and PHYLIP: the
+    name), the indices of the records marked as asked (letters not in the plain set or,
+    reading frameshift digits, none: they are spread as read), and the columns a CLUSTAL
+    file's lines of '#' mark to keep."""
 
-    __slots__ = ("format", "records", "marked", "headers", "kept")
+    __slots__ = ("format", "records", "marked", "kept")
 
-    def __init__(self, format: str, records: list[Record], marked: list[int] | None = None,
-                 headers: list[str] | None = None, kept: list[int] | None = None) -> None:
+    def __init__(self, format: str, records: RecordSet, marked: list[int] | None = None,
+                 kept: list[int] | None = None) -> None:
         self.format = format
         self.records = records
-        self.marked = marked    # None unless plain letters were given or digits read
-        self.headers = headers  # None unless asked for
+        self.marked = marked    # None unless plain letters were given
         self.kept = kept        # None without lines of '#'
 
+    @property
+    def headers(self) -> list[str]:
+        return self.records.headers()
 
-def _with_digits_spread(reading: Reading) -> Reading:
-    """A protein alignment's reading, whose marked records hold frameshift digits, with
-    each digit spread over its columns, and the columns its lines of '#' mark spread alike."""
-    if reading.marked:
-        if reading.kept is not None:
-            reading.kept = spread_columns(reading.kept, reading.records, reading.marked)
-        reading.records = expand_frameshift_digits(reading.records, reading.marked)
-    reading.marked = None
+
+def _reading(records: RecordSet, frameshift_digits: bool) -> Reading:
+    """A native reading as a Reading; a protein alignment's, whose marked records hold
+    frameshift digits, with each digit spread over its columns, and the columns its lines of
+    '#' mark spread alike."""
+    reading = Reading(records.format, records, records.marked, records.kept)
+    if frameshift_digits:
+        holding, reading.marked = reading.marked, None
+        if holding:
+            # only the records holding digits are fetched, unless a digit above 3 widens every row
+            held = {index: (records.identifier(index), records.sequence(index)) for index in holding}
+            if reading.kept is not None:
+                reading.kept = spread_columns(reading.kept, held, holding)
+            widened = expand_frameshift_digits(held, holding, records.records)
+            if widened is not None:
+                reading.records = RecordSet.from_records(widened, records.headers())
     return reading
 
 
 def read_records(path: str, in_format: str, plain_letters: bytes | None = None,
-                 headers: bool = False, frameshift_digits: bool = False) -> Reading:
-    """The records of a file ('-' is standard input) in a format ('auto': known by its first line)."""
+                 frameshift_digits: bool = False, into: RecordSet | None = None) -> Reading:
+    """The records of a file ('-' is standard input) in a format ('auto': known by its first
+    line); into: see InputFile.read."""
     with InputFile(path) as opened:
-        return opened.read(in_format, plain_letters, headers, frameshift_digits)
+        return opened.read(in_format, plain_letters, frameshift_digits, into)
 
 
 def read_content(data: bytes, name: str, in_format: str, plain_letters: bytes | None = None,
-                 headers: bool = False, frameshift_digits: bool = False) -> Reading:
+                 frameshift_digits: bool = False) -> Reading:
     """read_records of content read already (an open file handed to the Python API),
     decompressed when its first bytes say so; name: what messages call it."""
     content = _expanded_pieces(data, name) if _is_compressed(data[:_MAGIC_BYTES]) else data
     try:
-        reading = Reading(*_native.read_records(content, in_format, plain_letters, headers,
-                                                frameshift_digits))
-        return _with_digits_spread(reading) if frameshift_digits else reading
+        return _reading(_native.read_records(content, in_format, plain_letters, frameshift_digits),
+                        frameshift_digits)
     except ValueError as exc:  # the reader's one-line message, naming line and record
         raise InputError(name, str(exc)) from None
 
 
-def read_locus_files(pep_path: str, cds_path: str, in_format: str, cds_letters: bytes,
-                     headers: bool = False) -> tuple[Reading, Reading]:
+def read_locus_files(pep_path: str, cds_path: str, in_format: str,
+                     cds_letters: bytes) -> tuple[Reading, Reading]:
     """A locus's alignment and CDS file. The CDS file is opened first: a compressed one is
     decompressed while the alignment is read."""
     with InputFile(cds_path) as cds:
-        proteins = read_records(pep_path, in_format, headers=headers, frameshift_digits=True)
-        return proteins, cds.read("fasta", cds_letters, headers)
+        proteins = read_records(pep_path, in_format, frameshift_digits=True)
+        return proteins, cds.read("fasta", cds_letters)
 
 
 def _decoded_text(data: bytes | mmap.mmap, path: str) -> str:
@@ -378,17 +381,17 @@ def read_fasta_marked(path: str, letters: bytes) -> Marked:
     """
     reading = read_records(path, "fasta", letters)
     assert reading.marked is not None
-    return reading.records, reading.marked
+    return reading.records.records(), reading.marked
 
 
 def read_alignment(path: str, in_format: str) -> list[Record]:
     """Records of an alignment file, FASTA, CLUSTAL or PHYLIP ('auto': known by its first line),
     with PAL2NAL's frameshift digits inside rows spread over their columns."""
-    return read_records(path, in_format, frameshift_digits=True).records
+    return read_records(path, in_format, frameshift_digits=True).records.records()
 
 
 def read_alignment_blocks(path: str, in_format: str) -> tuple[list[Record], list[int] | None]:
     """read_alignment's records, and the columns (0-based) that lines of '#' under
     CLUSTAL blocks mark to keep; None for a file without them."""
     reading = read_records(path, in_format, frameshift_digits=True)
-    return reading.records, reading.kept
+    return reading.records.records(), reading.kept

@@ -14,7 +14,7 @@ if TYPE_CHECKING:
     from collections.abc import Sequence
 
     from ._native import RecordReport
-    from .outcome import Record
+    from ._native import RecordSet
     from .engine_settings import EngineSettings
 
 # Fewer failures than this are usually the data's own; a wrong code fails many codons.
@@ -34,11 +34,12 @@ class _TrialSettings:
         self.keep_reports = self.fasta_text = False
 
 
-def _fits(settings: EngineSettings, code: int, proteins: list[Record], cds: list[str],
-          locate: bool, left_out: int) -> bool:
-    """Whether the records, translated under code, fail no residue and leave out no more
-    records than left_out."""
-    found = translate_locus("", _TrialSettings(settings, code, locate), proteins, cds)
+def _fits(settings: EngineSettings, code: int, records: tuple[object, ...], locate: bool,
+          left_out: int) -> bool:
+    """Whether the records (translate_locus's: proteins and CDS, as lists or as record sets
+    with the CDS index of each protein), translated under code, fail no residue and leave
+    out no more records than left_out."""
+    found = translate_locus("", _TrialSettings(settings, code, locate), *records)
     return (all(record.failed == 0 for record in found.records)
             and sum(record.fate != "written" for record in found.records) <= left_out)
 
@@ -51,7 +52,7 @@ def _in_words(numbers: list[int]) -> str:
     return f"tables {listed} and {numbers[-1]}"
 
 
-def table_hint(records: Sequence[RecordReport], proteins: list[Record], cds: list[str],
+def table_hint(records: Sequence[RecordReport], locus: tuple[RecordSet, RecordSet, list[int]],
                settings: EngineSettings) -> str | None:
     """'all 1622 masked codons fit tables 2, 5 and 13; try -t 2', when at least
     LEAST_FAILURES codons fail and every one of them fits another built-in code that
@@ -69,8 +70,8 @@ def table_hint(records: Sequence[RecordReport], proteins: list[Record], cds: lis
     triplets = [triplet for _, triplet in failing]
     left_out_now = sum(record.fate != "written" for record in records)
     fitting = [number for number in CODES_BY_NUMBER if number != settings.code
-               and _fits(settings, number, codons, triplets, False, 0)
-               and _fits(settings, number, proteins, cds, settings.locate, left_out_now)]
+               and _fits(settings, number, (codons, triplets), False, 0)
+               and _fits(settings, number, locus, settings.locate, left_out_now)]
     if not fitting:
         return None
     done = _DONE_IN_WORDS[settings.mismatch] if left_out_now == 0 else "failing"

@@ -6,7 +6,7 @@ from __future__ import annotations
 from ._native import translate_locus
 from .engine_settings import EngineSettings
 from .errors import InputError, name_some, plural, shown_path
-from .outcome import LocusOutcome, Record, Tally
+from .outcome import LocusOutcome, Tally
 from .problems import (CDS_TOO_LONG, CDS_TOO_SHORT, CODING_REGION, COLUMN_LEFT_OUT, FRAMESHIFT,
                        KEPT, LEFT_OUT, LOCATED, MASKED, MISMATCH, NO_CODING_REGION, NOT_IN_CODE,
                        PADDED, ROW_TOO_SHORT, STOP_CODON, TRIMMED, WRITTEN_SHORT, WRONG_PAIRING,
@@ -15,7 +15,7 @@ from .trim_hint import TRIMMED_HINT, looks_trimmed
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from ._native import FrameshiftReport, LocusTranslation, RecordReport
+    from ._native import FrameshiftReport, LocusTranslation, RecordReport, RecordSet
     from .job import LocusOptions
 
 _DONE_TO_CODON = {"mask": MASKED, "keep": KEPT, "drop": LEFT_OUT}
@@ -27,10 +27,11 @@ def strict_refusal(path: str, problems: list[str]) -> InputError:
                             f"{name_some(problems)}; nothing written")
 
 
-def translate(stem: str, proteins: list[Record], cds: list[str], options: LocusOptions,
-              pep_name: str, cds_name: str, outcome: LocusOutcome,
+def translate(stem: str, proteins: RecordSet, cds: RecordSet, cds_of: list[int],
+              options: LocusOptions, pep_name: str, cds_name: str, outcome: LocusOutcome,
               fasta_text: bool = False, kept: list[int] | None = None) -> None:
-    """Back-translates each protein record with its CDS into outcome: the rows in the
+    """Back-translates each protein record with its CDS (cds_of: the index of each one's CDS
+    record) into outcome: the rows in the
     alignment's order, records left out missing (or, fasta_text, the output file's text of
     the full rows), each problem in words, and the tally. Raises InputError where nothing
     may be written; outcome keeps what was found before.
@@ -39,17 +40,18 @@ def translate(stem: str, proteins: list[Record], cds: list[str], options: LocusO
     failed one in a column trimmed away is only counted."""
     settings = EngineSettings(options, fasta_text)
     try:
-        found = translate_locus(stem, settings, proteins, cds)
+        found = translate_locus(stem, settings, proteins, cds, cds_of)
     except ValueError as exc:  # letters that are not ASCII
         raise InputError(pep_name, str(exc)) from None
+    idents = proteins.identifiers()
     if options.strict and found.padded:
-        raise strict_refusal(pep_name, [proteins[index][0] for index, _ in found.padded])
+        raise strict_refusal(pep_name, [idents[index] for index, _ in found.padded])
     outcome.width = 3 * found.width
     outcome.reports = found.reports
     tally = outcome.tally
     tally.padded = len(found.padded)
-    padded = [Problem(proteins[index][0], ROW_TOO_SHORT, PADDED,
-                      f"{shown_path(pep_name)}: {proteins[index][0]}: protein row of {length} "
+    padded = [Problem(idents[index], ROW_TOO_SHORT, PADDED,
+                      f"{shown_path(pep_name)}: {idents[index]}: protein row of {length} "
                       f"columns padded with {found.width - length} trailing gap(s) to the "
                       f"alignment's {found.width}") for index, length in found.padded]
     held_back: list[Problem] = []  # CDS too short: told first, as they are found before any other
@@ -60,9 +62,8 @@ def translate(stem: str, proteins: list[Record], cds: list[str], options: LocusO
     located = list(found.clean_located)
     written_columns = None if kept is None else frozenset(column + 1 for column in kept)
     for record in found.records:
-        ident = proteins[record.index][0]
-        words = _Words(ident, proteins[record.index][1], record, settings, pep_name, cds_name,
-                       written_columns)
+        ident = idents[record.index]
+        words = _Words(ident, proteins, record, settings, pep_name, cds_name, written_columns)
         if record.fate == "too short":
             held_back.append(words.held_back())
             with_problems.insert(len(held_back) - 1, ident)
@@ -89,9 +90,9 @@ def translate(stem: str, proteins: list[Record], cds: list[str], options: LocusO
                                          options.keep_short) for ident, length, record in ragged]
     if not options.keep_short:
         tally.left_out += len(ragged)
-    outcome.located = [proteins[index][0] for index in sorted(located)]
+    outcome.located = [idents[index] for index in sorted(located)]
     tally.written = len(proteins) - tally.left_out
-    looks_cut = kept is None and _looks_trimmed(found, ragged, proteins, cds, options)
+    looks_cut = kept is None and _looks_trimmed(found, ragged, proteins, cds, cds_of, options)
     if tally.written == 0:
         raise InputError(pep_name, "every record was left out; nothing written"
                                    + (f"; {TRIMMED_HINT}" if looks_cut else ""))
@@ -103,23 +104,23 @@ def translate(stem: str, proteins: list[Record], cds: list[str], options: LocusO
     outcome.problems += stops
     _count_stops(tally, found, len(stops), settings.stops)
     outcome.stop_columns = found.stop_columns
-    _keep_rows(outcome, found, proteins, options.keep_short)
+    _keep_rows(outcome, found, idents, options.keep_short)
     if any(record.failed for record in found.records):  # imported only where codons fail
         from .table_hint import table_hint
 
-        hint = table_hint(found.records, proteins, cds, settings)
+        hint = table_hint(found.records, (proteins, cds, cds_of), settings)
         if hint:
             outcome.notes.append(f"{shown_path(pep_name)}: {hint}")
 
 
-def _keep_rows(outcome: LocusOutcome, found: LocusTranslation, proteins: list[Record],
+def _keep_rows(outcome: LocusOutcome, found: LocusTranslation, idents: list[str],
                keep_short: bool) -> None:
     """The rows to write: never a ragged alignment unless keep_short."""
     if found.text is not None:
         outcome.text = found.text
         return
     full = 3 * found.width
-    outcome.rows = [(ident, row) for (ident, _), row in zip(proteins, found.rows)
+    outcome.rows = [(ident, row) for ident, row in zip(idents, found.rows)
                     if row is not None and (keep_short or len(row) == full)]
 
 
@@ -135,12 +136,14 @@ def located_notes(idents: list[str], cds_path: str) -> list[Problem]:
 
 
 def _looks_trimmed(found: LocusTranslation, ragged: list[tuple[str, int, RecordReport]],
-                   proteins: list[Record], cds: list[str], options: LocusOptions) -> bool:
+                   proteins: RecordSet, cds: RecordSet, cds_of: list[int],
+                   options: LocusOptions) -> bool:
     """Whether the records left out say that the alignment was trimmed."""
     left_out = [record.index for record in found.records if record.fate != "written"]
     if not options.keep_short:
         left_out += [record.index for _, _, record in ragged]
-    return looks_trimmed([(proteins[index][1], cds[index]) for index in left_out],
+    return looks_trimmed(left_out, lambda index: (proteins.sequence(index),
+                                                  cds.sequence(cds_of[index])),
                          len(proteins), options.table_num, options.gene_table)
 
 
@@ -180,13 +183,14 @@ def _placements_found(count: int, settings: EngineSettings, where: str = "it") -
 class _Words:
     """The problem lines of one record the engine told of."""
 
-    __slots__ = ("ident", "row", "record", "settings", "pep_name", "cds_name", "written_columns",
-                 "has_problems", "trimmed_away")
+    __slots__ = ("ident", "proteins", "record", "settings", "pep_name", "cds_name",
+                 "written_columns", "has_problems", "trimmed_away")
 
-    def __init__(self, ident: str, row: str, record: RecordReport, settings: EngineSettings,
-                 pep_name: str, cds_name: str, written_columns: frozenset[int] | None) -> None:
+    def __init__(self, ident: str, proteins: RecordSet, record: RecordReport,
+                 settings: EngineSettings, pep_name: str, cds_name: str,
+                 written_columns: frozenset[int] | None) -> None:
         self.ident = ident
-        self.row = row
+        self.proteins = proteins  # the record's row fetched only where a line shows a residue
         self.record = record
         self.settings = settings
         self.pep_name = pep_name
@@ -288,7 +292,8 @@ class _Words:
         return self._problem(FRAMESHIFT, MASKED if frameshift.masked else TRIMMED,
                              f"{shown_path(self.pep_name)}: {self.ident}: column {column} "
                              f"(residue {frameshift.residue_number}): frameshift, {said}",
-                             column, frameshift.residue_number, self.row[column - 1], letters)
+                             column, frameshift.residue_number,
+                             self.proteins.sequence(self.record.index, column)[column - 1], letters)
 
     def _frameshifts_found(self) -> str:
         """For a record left out: what threading it with frameshifts found, if it ran."""

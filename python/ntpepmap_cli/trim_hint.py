@@ -9,7 +9,7 @@ without the untrimmed alignment: the hint names --kept-columns, nothing more.
 
 from __future__ import annotations
 
-from collections.abc import Mapping, Sequence
+from collections.abc import Callable, Mapping, Sequence
 from itertools import product
 
 from ._native import code_letters
@@ -28,17 +28,18 @@ _LEAST_RESIDUES = 10
 _MOST_LOOKED_AT = 100
 
 
-def looks_trimmed(left_out: Sequence[tuple[str, str]], records: int, table_num: int,
+def looks_trimmed(left_out: Sequence[int], pair_of: Callable[[int], tuple[str, str]],
+                  records: int, table_num: int,
                   gene_table: Mapping[str, Sequence[str]] | None) -> bool:
     """Whether more than half of a locus's records were left out and each of those (or of
-    a hundred spread over them), an aligned row with its CDS, is found as two or more
-    stretches of the CDS's translation."""
+    a hundred spread over them), an aligned row with its CDS (pair_of gives them, asked only
+    for those looked at), is found as two or more stretches of the CDS's translation."""
     if 2 * len(left_out) <= records or not left_out:
         return False
     codons = _codon_table(table_num, gene_table)
     step = -(-len(left_out) // _MOST_LOOKED_AT)
     return all(_in_stretches(row.translate(_GAPS).upper(), cds, codons)
-               for row, cds in left_out[::step])
+               for row, cds in map(pair_of, left_out[::step]))
 
 
 def _codon_table(table_num: int, gene_table: Mapping[str, Sequence[str]] | None

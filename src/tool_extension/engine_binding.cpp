@@ -24,6 +24,8 @@
 #include "tool_extension/binding_errors.hpp"
 #include "tool_extension/interpreter_lock.hpp"
 #include "module/python_text.hpp"
+#include "tool_extension/native_text.hpp"
+#include "tool_extension/record_set_binding.hpp"
 #include "tool_extension/tool_methods.hpp"
 
 namespace ntpepmap::tool_extension {
@@ -162,6 +164,7 @@ struct LocusArguments {
     PyRef code;
     PyObject* proteins;  // [(identifier, aligned row)]
     PyObject* cds;       // [coding sequence of each protein record]
+    PyObject* cds_of;    // with record sets: [index in cds of each protein's CDS record]; else null
     engine::EngineOptions options;
     bool fasta_text;
     std::size_t wrap;  // letters per line of the FASTA text; 0: a row on one line
@@ -169,9 +172,11 @@ struct LocusArguments {
 };
 
 LocusArguments arguments_of(PyObject* const* args, Py_ssize_t count) {
-    if (count != 4) fail(PyExc_TypeError, "translate_locus(file_stem, settings, proteins, cds) takes 4 arguments");
+    if (count != 4 && count != 5) {
+        fail(PyExc_TypeError, "translate_locus(file_stem, settings, proteins, cds[, cds_of]) takes 4 or 5 arguments");
+    }
     if (!PyUnicode_Check(args[0])) fail(PyExc_TypeError, "file_stem must be a str");
-    if (!PyList_Check(args[2]) || !PyList_Check(args[3]) || PyList_GET_SIZE(args[2]) != PyList_GET_SIZE(args[3])) {
+    if (count == 4 && (!PyList_Check(args[2]) || !PyList_Check(args[3]) || PyList_GET_SIZE(args[2]) != PyList_GET_SIZE(args[3]))) {
         fail(PyExc_TypeError, "proteins and cds must be lists of the same length");
     }
     const SettingsReader settings(args[1]);
@@ -192,7 +197,8 @@ LocusArguments arguments_of(PyObject* const* args, Py_ssize_t count) {
     const auto asked = static_cast<unsigned>(std::min<long>(threads, parallel::MOST_USEFUL_THREADS));
     const long wrap = settings.number("wrap");
     if (wrap < 0) fail(PyExc_ValueError, "settings.wrap must be 0 (no wrapping) or more");
-    return {utf8_of(args[0]), settings.attribute("code"), args[2], args[3], options, settings.flag("fasta_text"),
+    return {utf8_of(args[0]), settings.attribute("code"), args[2], args[3], count == 5 ? args[4] : nullptr, options,
+            settings.flag("fasta_text"),
             static_cast<std::size_t>(wrap), asked};
 }
 
@@ -382,6 +388,49 @@ LocusTexts locus_texts(PyObject* proteins, PyObject* cds) {
     return texts;
 }
 
+// A record's letters in a record set, which the engine reads only as ASCII.
+std::string_view ascii_letters(const reader::RecordSet& set, std::size_t index, std::string_view name,
+                               const char* what) {
+    if (!set.facts(index).ascii()) {
+        fail(PyExc_ValueError, std::string(what) + " of record " + std::string(name) + " holds letters that are not ASCII");
+    }
+    return set.sequence(index);
+}
+
+// The texts of the proteins in their set's order, each with the CDS record cds_of names in the
+// CDS set: borrowed from the sets, which change no more once made.
+LocusTexts set_texts(const reader::RecordSet& proteins, const reader::RecordSet& cds, PyObject* cds_of) {
+    if (!PyList_Check(cds_of) || static_cast<std::size_t>(PyList_GET_SIZE(cds_of)) != proteins.size()) {
+        fail(PyExc_TypeError, "cds_of must be a list of one CDS index per protein record");
+    }
+    LocusTexts texts;
+    for (std::size_t index = 0; index < proteins.size(); ++index) {
+        const std::size_t at = PyLong_AsSize_t(PyList_GET_ITEM(cds_of, static_cast<Py_ssize_t>(index)));
+        if (PyErr_Occurred()) throw PythonError{};
+        if (at >= cds.size()) fail(PyExc_IndexError, "cds_of names a CDS record beyond the set");
+        const std::string_view name = proteins.identifier(index);
+        texts.names.push_back(name);
+        texts.given_rows.push_back(ascii_letters(proteins, index, name, "the aligned row"));
+        texts.cds.push_back(ascii_letters(cds, at, name, "the CDS"));
+    }
+    return texts;
+}
+
+// The texts of translate_locus's records: from two lists, whose copies `proteins` and `cds` hold
+// them while the lock is let go, whatever else happens to the caller's lists meanwhile; or from
+// two record sets and the CDS index of each protein.
+LocusTexts texts_of(const LocusArguments& arguments, PyRef& proteins, PyRef& cds) {
+    if (arguments.cds_of != nullptr) {
+        const reader::RecordSet* protein_set = record_set_of(arguments.proteins);
+        const reader::RecordSet* cds_set = record_set_of(arguments.cds);
+        if (protein_set == nullptr || cds_set == nullptr) fail(PyExc_TypeError, "proteins and cds must be record sets");
+        return set_texts(*protein_set, *cds_set, arguments.cds_of);
+    }
+    proteins = checked(PyList_GetSlice(arguments.proteins, 0, PyList_GET_SIZE(arguments.proteins)));
+    cds = checked(PyList_GetSlice(arguments.cds, 0, PyList_GET_SIZE(arguments.cds)));
+    return locus_texts(proteins.get(), cds.get());
+}
+
 std::vector<RecordText> record_texts(const LocusTexts& texts, const engine::AlignmentRows& rows) {
     std::vector<RecordText> records;
     records.reserve(texts.names.size());
@@ -479,9 +528,10 @@ void ask_for_huge_pages([[maybe_unused]] char* begin, [[maybe_unused]] std::size
 }
 
 // The FASTA text of the full rows, '>' name, line feed, row, line feed each, as UTF-8 bytes: the
-// output file as it is, built in the bytes object that is returned, so that a locus's rows are
-// never held twice and need no encoding on the way out. Each record has its own place in it, so
-// that records can be placed from different threads; the text closes up where one is not full.
+// output file as it is, built in the native Text whose view is returned (memory the interpreter
+// never allocates), so that a locus's rows are never held twice and need no encoding on the way
+// out. Each record has its own place in it, so that records can be placed from different
+// threads; the text closes up where one is not full.
 class FastaText {
 public:
     FastaText(const std::vector<RecordText>& records, std::size_t wrap)
@@ -490,20 +540,20 @@ public:
             const std::size_t row = 3 * records[index].row.size();  // codon rows are ASCII
             starts_[index + 1] = starts_[index] + writer::fasta_record_size(records[index].name.size(), row, row, wrap);
         }
-        text_ = checked(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(starts_.back())));
+        text_ = native_text(starts_.back());
         // Without the advice, L takes 2.4x the page faults and 17 % more CPU time.
-        ask_for_huge_pages(PyBytes_AS_STRING(text_.get()), starts_.back());
+        ask_for_huge_pages(native_text_data(text_.get()), starts_.back());
     }
 
     // Records of different indices may be placed at once, from different threads.
     void place(std::size_t index, const RecordText& record, const engine::RecordOutcome& outcome) noexcept {
         if (!is_full(outcome, record.row)) return;
-        writer::put_fasta_record(PyBytes_AS_STRING(text_.get()) + starts_[index], record.name, outcome.row, wrap_);
+        writer::put_fasta_record(native_text_data(text_.get()) + starts_[index], record.name, outcome.row, wrap_);
         full_[index] = 1;
     }
 
     PyRef finish() {
-        char* const text = PyBytes_AS_STRING(text_.get());
+        char* const text = native_text_data(text_.get());
         std::size_t length = 0;
         for (std::size_t index = 0; index + 1 < starts_.size(); ++index) {
             if (full_[index] == 0) continue;
@@ -511,11 +561,8 @@ public:
             if (length != starts_[index]) std::memmove(text + length, text + starts_[index], size);
             length += size;
         }
-        PyObject* bytes = text_.release();
-        if (length != starts_.back() && _PyBytes_Resize(&bytes, static_cast<Py_ssize_t>(length)) != 0) {
-            throw PythonError{};  // bytes is gone then
-        }
-        return PyRef::steal(bytes);
+        cut_native_text(text_.get(), length);
+        return native_text_view(text_.get());
     }
 
 private:
@@ -622,7 +669,7 @@ PyObject* translate_into(const LocusArguments& arguments, const engine::GeneticC
         }
     }
     PyRef row_result = rows.finish();
-    const bool as_text = PyBytes_Check(row_result.get());
+    const bool as_text = !PyList_Check(row_result.get());
     PyObject* none = Py_None;
     Py_INCREF(none);
     PyRef missing = PyRef::steal(none);
@@ -635,11 +682,9 @@ PyObject* translate_into(const LocusArguments& arguments, const engine::GeneticC
 }
 
 PyObject* translate_with(const LocusArguments& arguments, const engine::GeneticCode& code) {
-    // The lists' own references hold the texts while the lock is let go, whatever else
-    // happens to the caller's lists meanwhile.
-    const PyRef proteins = checked(PyList_GetSlice(arguments.proteins, 0, PyList_GET_SIZE(arguments.proteins)));
-    const PyRef cds = checked(PyList_GetSlice(arguments.cds, 0, PyList_GET_SIZE(arguments.cds)));
-    const LocusTexts texts = locus_texts(proteins.get(), cds.get());
+    PyRef proteins;
+    PyRef cds;
+    const LocusTexts texts = texts_of(arguments, proteins, cds);
     const engine::AlignmentRows even_rows(texts.given_rows);
     const std::vector<RecordText> records = record_texts(texts, even_rows);
     if (arguments.fasta_text) return translate_into<FastaText>(arguments, code, records, even_rows);
@@ -704,8 +749,9 @@ PyObject* fasta_text(PyObject*, PyObject* const* args, Py_ssize_t count) {
 }
 
 constexpr char TRANSLATE_LOCUS_DOC[] =
-    "translate_locus(file_stem, settings, proteins, cds)\n--\n\n"
-    "Back-translates a locus: proteins are (identifier, aligned row) tuples, cds the coding sequence of each.\n"
+    "translate_locus(file_stem, settings, proteins, cds[, cds_of])\n--\n\n"
+    "Back-translates a locus: proteins are (identifier, aligned row) tuples, cds the coding sequence of each;\n"
+    "or proteins and cds are RecordSets and cds_of the index in cds of each protein record's CDS.\n"
     "settings gives by attribute: code (a built-in number or a dict of letter to codons), mismatch ('mask',\n"
     "'keep' or 'drop'), frameshifts ('mask' or 'drop'), upper_case, resolve_ambiguity, t_for_u, keep_reports, locate, both_strands, trim_stop\n"
     "with terminal_stops (upper-case codons), keep_short, stops ('keep', 'mask' or 'drop-columns': what becomes\n"
@@ -713,8 +759,8 @@ constexpr char TRANSLATE_LOCUS_DOC[] =
     "most). Rows are read with '.' and '~' as gaps and made as wide as the widest; a CDS loses its\n"
     "gap letters and, with trim_stop, a terminal stop codon just beyond the residues; one with fewer triplets\n"
     "than residues is held back unless keep_short (or threaded with frameshifts). The lock is let go while the records are translated.\n"
-    "Returns a LocusTranslation: rows (a str per record, None when left out) or, with fasta_text, text (the\n"
-    "UTF-8 bytes of the full rows, each '>' name, line feed, row, line feed); the alignment's width; a\n"
+    "Returns a LocusTranslation: rows (a str per record, None when left out) or, with fasta_text, text (a\n"
+    "read-only memoryview of the UTF-8 bytes of the full rows, each '>' name, line feed, row, line feed); the alignment's width; a\n"
     "RecordReport for each record with anything to tell (its stop codons under '*' among it); the indices of the records written in full from a\n"
     "located coding region with nothing else to tell; the framed reports; the padded rows; the count of stop\n"
     "codons under '*' in the records written and the columns holding them.";

@@ -1,6 +1,8 @@
 // The tool's private extension: reader and engine for ntpepmap_cli. The public
 // module ntpepmap stays exactly as it is; nothing here is part of its surface.
 #include "tool_extension/tool_methods.hpp"
+#include "tool_extension/native_text.hpp"
+#include "tool_extension/record_set_binding.hpp"
 
 #include <vector>
 
@@ -27,6 +29,10 @@ PyMODINIT_FUNC PyInit__native() {
         -1, methods.data(), nullptr, nullptr, nullptr, nullptr,
     };
     PyObject* module = PyModule_Create(&definition);
-    if (module != nullptr && !ntpepmap::tool_extension::add_engine_types(module)) Py_CLEAR(module);
+    if (module != nullptr && (!ntpepmap::tool_extension::add_engine_types(module) ||
+                              !ntpepmap::tool_extension::add_record_set_type(module) ||
+                              !ntpepmap::tool_extension::add_native_text_type(module))) {
+        Py_CLEAR(module);
+    }
     return module;
 }

@@ -1,8 +1,9 @@
 // The reader's side of the tool's private extension: one function that turns the bytes of
-// an input file into its records.
+// an input file into a RecordSet of its records.
 #include "tool_extension/tool_methods.hpp"
 
-#include <cstring>
+#include <algorithm>
+#include <memory>
 #include <new>
 #include <optional>
 #include <string>
@@ -18,7 +19,8 @@
 #include "reader/fasta_pieces.hpp"
 #include "reader/fasta_reader.hpp"
 #include "reader/reader.hpp"
-#include "tool_extension/heap_growth.hpp"
+#include "reader/record_set.hpp"
+#include "tool_extension/record_set_binding.hpp"
 
 namespace ntpepmap::tool_extension {
 namespace {
@@ -50,102 +52,23 @@ private:
     bool held_ = false;
 };
 
-// A str of UTF-8 text; ASCII text is copied straight into a fresh str.
-PyRef python_text(std::string_view text, bool ascii) {
-    if (!ascii) return PyRef::steal(PyUnicode_DecodeUTF8(text.data(), ssize(text.size()), "strict"));
-    PyRef result = PyRef::steal(PyUnicode_New(ssize(text.size()), 127));
-    if (!result.is_null()) std::memcpy(module::ascii_data(result.get()), text.data(), text.size());
-    return result;
-}
-
-void append(PyObject* list, PyRef item) {
-    if (PyList_Append(list, checked(std::move(item)).get()) != 0) throw PythonError{};
-}
-
-// A header line may hold any bytes after the identifier: those that are not UTF-8 are replaced.
-PyRef header_text(std::string_view header) {
-    return PyRef::steal(PyUnicode_DecodeUTF8(header.data(), ssize(header.size()), "replace"));
-}
-
-PyRef list_or_none(bool wanted) { return wanted ? checked(PyList_New(0)) : PyRef::new_reference(Py_None); }
-
-// What a reading asks for besides the records.
-struct Wanted {
-    bool marking;            // the places of records marked (see is_marked)
-    bool headers;            // every record's whole header line
-    bool frameshift_digits;  // digits inside rows kept as PAL2NAL's frameshift notation
-};
-
-// What read_records marks: a record holding frameshift digits, when they are read; otherwise one
-// holding letters outside the plain set.
-bool is_marked(reader::LetterFacts facts, bool frameshift_digits) noexcept {
-    return frameshift_digits ? facts.digits() : !facts.plain();
-}
-
-// The records as a list of (identifier, sequence) pairs, the places of those marked, their
-// header lines, as asked, and the columns a CLUSTAL file's lines of '#' mark.
-class RecordList final : public reader::RecordSink {
-public:
-    explicit RecordList(Wanted wanted)
-        : records_(checked(PyRef::steal(PyList_New(0)))), marked_(list_or_none(wanted.marking)),
-          headers_(list_or_none(wanted.headers)), kept_(PyRef::new_reference(Py_None)),
-          frameshift_digits_(wanted.frameshift_digits) {}
-
-    void take(std::string_view identifier, std::string_view header, std::string_view sequence,
-              reader::LetterFacts facts) override {
-        add(checked(python_text(identifier, false)), checked(python_text(sequence, facts.ascii())), facts, header);
-    }
-
-    void add(PyRef identifier, PyRef sequence, reader::LetterFacts facts, std::string_view header) {
-        PyRef pair = checked(PyRef::steal(PyTuple_New(2)));
-        PyTuple_SET_ITEM(pair.get(), 0, identifier.release());
-        PyTuple_SET_ITEM(pair.get(), 1, sequence.release());
-        append(records_.get(), std::move(pair));
-        if (marked_.get() != Py_None && is_marked(facts, frameshift_digits_)) {
-            append(marked_.get(), PyRef::steal(PyLong_FromSsize_t(taken_)));
-        }
-        if (headers_.get() != Py_None) append(headers_.get(), header_text(header));
-        ++taken_;
-    }
-
-    void take_kept_columns(std::span<const std::size_t> columns) override {
-        kept_ = checked(PyRef::steal(PyList_New(0)));
-        for (const std::size_t column : columns) append(kept_.get(), PyRef::steal(PyLong_FromSize_t(column)));
-    }
-
-    [[nodiscard]] std::size_t size() const noexcept { return static_cast<std::size_t>(taken_); }
-
-    // read_records' result: (format, records, marked places or None, header lines or None,
-    // kept columns or None).
-    PyRef result(reader::Format format) {
-        PyRef name = checked(python_text(reader::format_name(format), true));
-        return checked(PyTuple_Pack(5, name.get(), records_.get(), marked_.get(), headers_.get(), kept_.get()));
-    }
-
-private:
-    PyRef records_;
-    PyRef marked_;
-    PyRef headers_;
-    PyRef kept_;
-    Py_ssize_t taken_ = 0;
-    bool frameshift_digits_;
-};
-
 // A large FASTA file is read side by side, a run of whole records per thread: the records are
-// laid out with the lock let go; their str objects are made, as long as their sequence lines,
-// with it held; the letters are copied into them with it let go again; each str is cut to its
-// letters at the end. Anything unusual (text that is not plain FASTA, a refused identifier,
-// letters beyond ASCII) is left to the plain reading, which reads it or says what is wrong.
+// laid out, then each run's letters are copied into the set's buffer at the run's own place in
+// it (a run's letters are never more than its text), so that the letters are copied once. The
+// few bytes left between runs are never looked at. Anything unusual (text that is not plain
+// FASTA, a refused identifier, letters beyond ASCII) is left to the plain reading, which reads
+// it or says what is wrong. Runs with no interpreter lock held.
 class FastaSideBySide {
 public:
     FastaSideBySide(std::string_view text, const reader::LetterClasses& classes) : text_(text), classes_(classes) {}
 
-    // Adds the records to the list; false, with nothing added, when the plain reading must go on.
-    bool read(RecordList& records) {
+    // Adds the records to the set; false, with nothing added, when the plain reading must go on.
+    bool read(reader::RecordSet& set) {
         if (!lay_out()) return false;
-        make_objects();
-        if (!copy_letters()) return false;
-        hand_over(records);
+        const std::size_t base = set.letters_size();
+        char* const letters = set.reserve_letters(text_.size());
+        if (!copy_letters(letters)) return false;
+        hand_over(set, base);
         return true;
     }
 
@@ -155,81 +78,61 @@ private:
     bool lay_out() {
         const std::size_t parts = std::min<std::size_t>(parallel::threads_to_run(0), text_.size() / LEAST_RUN_BYTES);
         if (parts < 1) return false;
-        // One run too, on one thread: the letters go straight into their str, not through
-        // the plain reading's buffer, which would hold a long record's letters twice.
+        // One run too, on one thread: the letters go straight into the set's buffer, not
+        // through the plain reading's, which would copy a long record's letters twice.
         const std::optional<std::vector<std::string_view>> runs = reader::fasta_runs(text_, parts);
         if (!runs) return false;
-        runs_.resize(runs->size());
-        std::vector<std::uint8_t> laid_out(runs->size());
-        {
-            const WithoutInterpreterLock unlocked;
-            parallel::run_shares(runs->size(), [&](std::size_t run) {
-                laid_out[run] = reader::lay_out_fasta((*runs)[run], runs_[run]);
-            });
-        }
-        return std::find(laid_out.begin(), laid_out.end(), 0) == laid_out.end();
+        runs_ = *runs;
+        laid_out_.resize(runs_.size());
+        std::vector<std::uint8_t> fine(runs_.size());
+        parallel::run_shares(runs_.size(), [&](std::size_t run) {
+            fine[run] = reader::lay_out_fasta(runs_[run], laid_out_[run]);
+        });
+        return std::find(fine.begin(), fine.end(), 0) == fine.end();
     }
 
-    void make_objects() {
-        for (const std::vector<reader::FastaRecordText>& run : runs_) {
-            for (const reader::FastaRecordText& record : run) {
-                identifiers_.push_back(checked(python_text(record.identifier, false)));
-                sequences_.push_back(checked(PyUnicode_New(ssize(record.body.size()), 127)));
-            }
-        }
-        counts_.resize(sequences_.size());
-        facts_.resize(sequences_.size());
-    }
-
-    // False when a record holds letters beyond ASCII.
-    bool copy_letters() {
+    // False when a record holds letters beyond ASCII, or frameshift digits, which are read line
+    // by line by the plain reading.
+    bool copy_letters(char* letters) {
         std::vector<std::size_t> firsts(runs_.size());
-        for (std::size_t run = 1; run < runs_.size(); ++run) firsts[run] = firsts[run - 1] + runs_[run - 1].size();
-        {
-            const WithoutInterpreterLock unlocked;
-            parallel::run_shares(runs_.size(), [&](std::size_t run) {
-                std::size_t index = firsts[run];
-                for (const reader::FastaRecordText& record : runs_[run]) {
-                    char* const letters = module::ascii_data(sequences_[index].get());
-                    counts_[index] = reader::copy_letters(record.body, classes_, letters, facts_[index]);
-                    ++index;
-                }
-            });
-        }
-        // Frameshift digits are read line by line, by the plain reading.
-        return std::all_of(facts_.begin(), facts_.end(), [&](reader::LetterFacts facts) {
-            return facts.ascii() && !facts.digits_to_read(classes_);
+        for (std::size_t run = 1; run < runs_.size(); ++run) firsts[run] = firsts[run - 1] + laid_out_[run - 1].size();
+        places_.resize(firsts.empty() ? 0 : firsts.back() + laid_out_.back().size());
+        parallel::run_shares(runs_.size(), [&](std::size_t run) {
+            std::size_t index = firsts[run];
+            std::size_t next = static_cast<std::size_t>(runs_[run].data() - text_.data());
+            for (const reader::FastaRecordText& record : laid_out_[run]) {
+                Place& place = places_[index++];
+                place.start = next;
+                place.count = reader::copy_letters(record.body, classes_, letters + next, place.facts);
+                next += place.count;
+            }
+        });
+        return std::all_of(places_.begin(), places_.end(), [&](const Place& place) {
+            return place.facts.ascii() && !place.facts.digits_to_read(classes_);
         });
     }
 
-    void hand_over(RecordList& records) {
+    void hand_over(reader::RecordSet& set, std::size_t base) {
         std::size_t index = 0;
-        for (const std::vector<reader::FastaRecordText>& run : runs_) {
+        for (const std::vector<reader::FastaRecordText>& run : laid_out_) {
             for (const reader::FastaRecordText& record : run) {
-                cut_to_letters(index);
-                records.add(std::move(identifiers_[index]), std::move(sequences_[index]), facts_[index], record.header);
-                ++index;
+                const Place& place = places_[index++];
+                set.add_placed(record.identifier, record.header, base + place.start, place.count, place.facts);
             }
         }
     }
 
-    // Line ends and white space took room that the letters did not need.
-    void cut_to_letters(std::size_t index) {
-        PyObject* sequence = sequences_[index].release();
-        const int cut = PyUnicode_GET_LENGTH(sequence) == ssize(counts_[index])
-                            ? 0
-                            : PyUnicode_Resize(&sequence, ssize(counts_[index]));
-        sequences_[index] = PyRef::steal(sequence);  // the str as it was, where it could not be cut
-        if (cut != 0) throw PythonError{};
-    }
+    struct Place {
+        std::size_t start = 0;  // from the first letter the reading may write
+        std::size_t count = 0;
+        reader::LetterFacts facts;
+    };
 
     std::string_view text_;
     const reader::LetterClasses& classes_;
-    std::vector<std::vector<reader::FastaRecordText>> runs_;
-    std::vector<PyRef> identifiers_;
-    std::vector<PyRef> sequences_;
-    std::vector<std::size_t> counts_;
-    std::vector<reader::LetterFacts> facts_;
+    std::vector<std::string_view> runs_;
+    std::vector<std::vector<reader::FastaRecordText>> laid_out_;
+    std::vector<Place> places_;
 };
 
 // A name from the input may hold bytes that are not UTF-8: they are replaced, never an error.
@@ -238,88 +141,28 @@ void raise_value_error(std::string_view message) {
     if (!text.is_null()) PyErr_SetObject(PyExc_ValueError, text.get());
 }
 
-// Reads one text into the records: a whole file, or a run of whole FASTA records of one
-// whose first line is `first_line`.
+// Reads one text into the set: a whole file, or a run of whole FASTA records of one whose
+// first line is `first_line`. Touches nothing of Python.
 reader::Format read_text(std::string_view text, std::optional<reader::Format> format,
-                         const reader::LetterClasses& classes, RecordList& records, std::size_t first_line = 1) {
-    if ((!format || *format == reader::Format::fasta) && FastaSideBySide(text, classes).read(records)) {
+                         const reader::LetterClasses& classes, reader::RecordSet& set, std::size_t first_line = 1) {
+    if ((!format || *format == reader::Format::fasta) && FastaSideBySide(text, classes).read(set)) {
         return reader::Format::fasta;
     }
-    return reader::read_records(text, format, classes, records, {first_line, records.size() + 1});
+    return reader::read_records(text, format, classes, set, {first_line, set.records_in_file() + 1});
 }
 
-// A long record's letters written straight into the str that is to hold them, grown by
-// PyUnicode_Resize: a realloc, which moves a large block's pages rather than copying them.
-class StrRoom final : public reader::LetterRoom {
-public:
-    char* grow(std::size_t size, std::size_t) override {
-        const WithInterpreterLock locked;
-        if (str_.is_null()) {
-            str_ = checked(PyUnicode_New(ssize(size), 127));
-        } else {
-            resize(size);
-        }
-        return module::ascii_data(str_.get());
-    }
-
-    // The str cut to the letters, where they lie in it (the room is then empty); null otherwise.
-    PyRef take(std::string_view letters) {
-        if (str_.is_null() || letters.data() != module::ascii_data(str_.get())) return {};
-        resize(letters.size());
-        return std::move(str_);
-    }
-
-    void clear() noexcept { str_ = PyRef(); }
-
-private:
-    void resize(std::size_t size) {
-        PyObject* str = str_.release();
-        const int failed = PyUnicode_Resize(&str, ssize(size));
-        str_ = PyRef::steal(str);  // the str as it was, where it could not be resized
-        if (failed != 0) throw PythonError{};
-    }
-
-    PyRef str_;
-};
-
-// Hands long records to the list with the interpreter lock taken back: pieces are read
-// without it, so that the next piece is decompressed meanwhile.
-class LockedSink final : public reader::RecordSink {
-public:
-    explicit LockedSink(RecordList& records) noexcept : records_(records) {}
-
-    void take(std::string_view identifier, std::string_view header, std::string_view sequence,
-              reader::LetterFacts facts) override {
-        const WithInterpreterLock locked;
-        PyRef letters = facts.ascii() ? room_.take(sequence) : PyRef();
-        if (!letters.is_null()) {
-            records_.add(checked(python_text(identifier, false)), std::move(letters), facts, header);
-            return;
-        }
-        records_.take(identifier, header, sequence, facts);  // letters beyond ASCII: decoded
-        room_.clear();
-    }
-
-    reader::LetterRoom* letter_room() noexcept override { return &room_; }
-
-private:
-    RecordList& records_;
-    StrRoom room_;
-};
-
 // Reads a file given as an iterable of pieces of its bytes. FASTA is read a run of whole
-// records at a time as the pieces come; another format (or one to be found) needs the
-// whole text.
+// records at a time as the pieces come, a long record's letters written straight into the
+// set's buffer, without the interpreter lock, so that the next piece is decompressed
+// meanwhile; another format (or one to be found) needs the whole text.
 reader::Format read_pieces(PyObject* pieces, std::optional<reader::Format> format,
-                           const reader::LetterClasses& classes, RecordList& records) {
+                           const reader::LetterClasses& classes, reader::RecordSet& set) {
     const PyRef iterator = checked(PyRef::steal(PyObject_GetIter(pieces)));
     std::string whole;
-    LockedSink locked_records(records);
-    reader::FastaPieces fasta(classes, locked_records, [&](std::string_view run, reader::TextStart start) {
-        const WithInterpreterLock locked;
-        const std::size_t before = records.size();
-        (void)read_text(run, reader::Format::fasta, classes, records, start.line);
-        return records.size() - before;
+    reader::FastaPieces fasta(classes, set, [&](std::string_view run, reader::TextStart start) {
+        const std::size_t before = set.size();
+        (void)read_text(run, reader::Format::fasta, classes, set, start.line);
+        return set.size() - before;
     });
     const bool by_runs = format == reader::Format::fasta;
     for (PyRef piece = PyRef::steal(PyIter_Next(iterator.get())); !piece.is_null();
@@ -334,31 +177,67 @@ reader::Format read_pieces(PyObject* pieces, std::optional<reader::Format> forma
         }
     }
     if (PyErr_Occurred()) throw PythonError{};
-    if (!by_runs) return read_text(whole, format, classes, records);
+    const WithoutInterpreterLock unlocked;
+    if (!by_runs) return read_text(whole, format, classes, set);
     fasta.finish();
     return reader::Format::fasta;
 }
 
-// read_records(source, in_format, plain_letters=None, headers=False, frameshift_digits=False)
-//     -> (format, [(identifier, sequence)], marked, header lines, kept)
+// Reads the records of a source into the set, as a file of its own.
+void read_source(PyObject* source, std::optional<reader::Format> format, const reader::LetterClasses& classes,
+                 std::size_t expected, reader::RecordSet& set) {
+    if (!PyObject_CheckBuffer(source)) {
+        // Room reserved once for about the whole text: a buffer grown as the pieces come faults
+        // its pages in one by one; what is reserved and never written costs no memory.
+        set.start_file(expected);
+        set.set_format(read_pieces(source, format, classes, set));
+        return;
+    }
+    BufferBytes bytes;
+    if (!bytes.acquire(source)) throw PythonError{};
+    const WithoutInterpreterLock unlocked;
+    set.start_file(bytes.text().size());
+    set.set_format(read_text(bytes.text(), format, classes, set));
+}
+
+// A new set of the source's records, or `into` (a RecordSet) with them appended.
+PyRef read_into(PyObject* source, std::optional<reader::Format> format, const reader::LetterClasses& classes,
+                Py_ssize_t expected, PyObject* into, Marking marking) {
+    const std::size_t expected_size = static_cast<std::size_t>(std::max<Py_ssize_t>(expected, 0));
+    if (into == Py_None) {
+        auto set = std::make_unique<reader::RecordSet>();
+        read_source(source, format, classes, expected_size, *set);
+        return record_set_object(std::move(set), marking);
+    }
+    reader::RecordSet* set = record_set_to_extend(into);
+    if (set == nullptr) fail(PyExc_TypeError, "into must be a RecordSet");
+    read_source(source, format, classes, expected_size, *set);
+    return PyRef::new_reference(into);
+}
+
+// read_records(source, in_format, plain_letters=None, frameshift_digits=False, expected_size=0, into=None)
+//     -> RecordSet
 //
 // source: a bytes-like object holding the whole file, or an iterable of bytes-like pieces
 // of it (a file being decompressed); in_format: "auto" or a format name; plain_letters:
-// bytes; when given, marked lists the places of the records with any other letter (None
-// otherwise); headers: when true, every record's whole header line, in order (None
+// bytes; when given, the set's marked lists the records with any other letter (None
 // otherwise). frameshift_digits: digits inside the sequences' lines are kept as PAL2NAL's
-// frameshift notation, and marked lists the places of the records holding any. kept lists
-// the columns that a CLUSTAL file's lines of '#' mark to keep (None without them). Text that
-// is not in the format raises ValueError with a one-line message naming line and record, as
-// in the whole file.
+// frameshift notation, and marked lists the records holding any. expected_size: about how many
+// bytes the pieces hold, where they are not all there yet. Every record's whole header
+// line is kept, and the columns that a CLUSTAL file's lines of '#' mark to keep. Text that is
+// not in the format raises ValueError with a one-line message naming line and record, as in
+// the whole file. into: a set the records are appended to, as another file's (several files
+// read as one set, each letter copied once), used nowhere else meanwhile. The records are read
+// with the interpreter lock let go.
 PyObject* read_records(PyObject*, PyObject* args) noexcept {
     PyObject* source = nullptr;
     const char* format_text = nullptr;
     PyObject* plain_letters = Py_None;
-    int headers = 0;
     int frameshift_digits = 0;
-    if (!PyArg_ParseTuple(args, "Os|Opp:read_records", &source, &format_text, &plain_letters, &headers,
-                          &frameshift_digits)) {
+    Py_ssize_t expected = 0;
+    PyObject* into = Py_None;
+    if (!PyArg_ParseTuple(args, "Os|OpnO:read_records", &source, &format_text, &plain_letters, &frameshift_digits,
+                          &expected, &into)) {
         return nullptr;
     }
     std::optional<reader::Format> format;
@@ -370,17 +249,10 @@ PyObject* read_records(PyObject*, PyObject* args) noexcept {
     if (plain_letters != Py_None && !letters.acquire(plain_letters)) return nullptr;
     try {
         const reader::LetterClasses classes(letters.text(), frameshift_digits != 0);
-        RecordList records(Wanted{plain_letters != Py_None || frameshift_digits != 0, headers != 0,
-                                  frameshift_digits != 0});
-        reader::Format found{};
-        if (PyObject_CheckBuffer(source)) {
-            BufferBytes bytes;
-            if (!bytes.acquire(source)) return nullptr;
-            found = read_text(bytes.text(), format, classes, records);
-        } else {
-            found = read_pieces(source, format, classes, records);
-        }
-        return records.result(found).release();
+        const Marking marking = frameshift_digits != 0    ? Marking::digits
+                                : plain_letters != Py_None ? Marking::unusual
+                                                           : Marking::none;
+        return read_into(source, format, classes, expected, into, marking).release();
     } catch (const PythonError&) {
         return nullptr;
     } catch (const reader::ReadError& error) {
@@ -391,20 +263,10 @@ PyObject* read_records(PyObject*, PyObject* args) noexcept {
     }
 }
 
-// grow_heap_for(expected_bytes) -> bool: readies the heap for records of about that many bytes.
-PyObject* grow_heap(PyObject*, PyObject* expected) noexcept {
-    const Py_ssize_t bytes = PyLong_AsSsize_t(expected);
-    if (bytes == -1 && PyErr_Occurred()) return nullptr;
-    return PyBool_FromLong(bytes > 0 && tool_extension::grow_heap_for(static_cast<std::size_t>(bytes)));
-}
-
 PyMethodDef READER_METHODS[] = {
     {"read_records", read_records, METH_VARARGS,
-     "read_records(source, in_format, plain_letters=None, headers=False, frameshift_digits=False) -> (format, "
-     "records, marked, headers, kept)"},
-    {"grow_heap_for", grow_heap, METH_O,
-     "grow_heap_for(expected_bytes) -> bool\n\nGrows the heap once for about that many bytes of records, its new "
-     "pages advised\nfor huge pages; for a process that reads one large locus and ends."},
+     "read_records(source, in_format, plain_letters=None, frameshift_digits=False, expected_size=0, into=None) -> "
+     "RecordSet"},
 };
 
 }  // namespace

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "module/py_ref.hpp"
+
+#include <cstddef>
+
+// _native.Text: bytes made natively, in memory of their own rather than the interpreter's, and
+// handed to Python as a read-only memoryview: an output file's text, as long as the file, is
+// written from it and let go without Python ever allocating it.
+namespace ntpepmap::tool_extension {
+
+// A Text of `size` bytes, not yet written.
+[[nodiscard]] module::PyRef native_text(std::size_t size);
+[[nodiscard]] char* native_text_data(PyObject* text) noexcept;
+// The text cut to its first `size` bytes, before any view of it is made.
+void cut_native_text(PyObject* text, std::size_t size) noexcept;
+// A read-only memoryview of the text, which keeps it.
+[[nodiscard]] module::PyRef native_text_view(PyObject* text);
+// Adds the type to the module; false with an error set when that failed.
+[[nodiscard]] bool add_native_text_type(PyObject* module) noexcept;
+
+}  // namespace ntpepmap::tool_extension
