@@ -8,6 +8,7 @@ from __future__ import annotations
 
 from ._native import translate_locus
 from .codes import CODES_BY_NUMBER
+from .fates import Fate, SiteReason
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
@@ -19,6 +20,7 @@ if TYPE_CHECKING:
 
 # Fewer failures than this are usually the data's own; a wrong code fails many codons.
 LEAST_FAILURES = 5
+_RAN_OUT = SiteReason.too_few_nucleotides  # no codon to fit another code
 _DONE_IN_WORDS = {"mask": "masked", "keep": "kept", "drop": "failing"}
 
 
@@ -40,7 +42,7 @@ def _fits(settings: EngineSettings, code: int, proteins: list[Record], cds: list
     records than left_out."""
     found = translate_locus("", _TrialSettings(settings, code, locate), proteins, cds)
     return (all(record.failed == 0 for record in found.records)
-            and sum(record.fate != "written" for record in found.records) <= left_out)
+            and sum(record.fate != Fate.written for record in found.records) <= left_out)
 
 
 def _in_words(numbers: list[int]) -> str:
@@ -59,15 +61,15 @@ def table_hint(records: Sequence[RecordReport], proteins: list[Record], cds: lis
     if isinstance(settings.code, dict):
         return None
     failing = {(site.residue, site.triplet) for record in records for site in record.sites
-               if site.reason != "too few nucleotides"}
-    count = sum(site.reason != "too few nucleotides" for record in records for site in record.sites)
+               if site.reason != _RAN_OUT}
+    count = sum(site.reason != _RAN_OUT for record in records for site in record.sites)
     if count < LEAST_FAILURES:
         return None
     # Each failing codon on its own first, which is cheap; the whole locus only under the
     # codes they all fit.
     codons = [(str(index), residue) for index, (residue, _) in enumerate(failing)]
     triplets = [triplet for _, triplet in failing]
-    left_out_now = sum(record.fate != "written" for record in records)
+    left_out_now = sum(record.fate != Fate.written for record in records)
     fitting = [number for number in CODES_BY_NUMBER if number != settings.code
                and _fits(settings, number, codons, triplets, False, 0)
                and _fits(settings, number, proteins, cds, settings.locate, left_out_now)]

@@ -11,14 +11,14 @@
 #include <vector>
 
 #include "module/py_ref.hpp"
-#include "tool_extension/binding_errors.hpp"
+#include "tool_extension/entry.hpp"
 #include "tool_extension/interpreter_lock.hpp"
 #include "module/python_text.hpp"
 #include "parallel/shares.hpp"
 #include "reader/fasta_pieces.hpp"
 #include "reader/fasta_reader.hpp"
 #include "reader/reader.hpp"
-#include "tool_extension/heap_growth.hpp"
+#include "memory/huge_pages.hpp"
 
 namespace ntpepmap::tool_extension {
 namespace {
@@ -59,7 +59,7 @@ PyRef python_text(std::string_view text, bool ascii) {
 }
 
 void append(PyObject* list, PyRef item) {
-    if (PyList_Append(list, checked(std::move(item)).get()) != 0) throw PythonError{};
+    if (PyList_Append(list, checked(std::move(item)).get()) != 0) module::throw_python_error();
 }
 
 // A header line may hold any bytes after the identifier: those that are not UTF-8 are replaced.
@@ -220,7 +220,7 @@ private:
                             ? 0
                             : PyUnicode_Resize(&sequence, ssize(counts_[index]));
         sequences_[index] = PyRef::steal(sequence);  // the str as it was, where it could not be cut
-        if (cut != 0) throw PythonError{};
+        if (cut != 0) module::throw_python_error();
     }
 
     std::string_view text_;
@@ -231,12 +231,6 @@ private:
     std::vector<std::size_t> counts_;
     std::vector<reader::LetterFacts> facts_;
 };
-
-// A name from the input may hold bytes that are not UTF-8: they are replaced, never an error.
-void raise_value_error(std::string_view message) {
-    PyRef text = PyRef::steal(PyUnicode_DecodeUTF8(message.data(), ssize(message.size()), "replace"));
-    if (!text.is_null()) PyErr_SetObject(PyExc_ValueError, text.get());
-}
 
 // Reads one text into the records: a whole file, or a run of whole FASTA records of one
 // whose first line is `first_line`.
@@ -276,7 +270,7 @@ private:
         PyObject* str = str_.release();
         const int failed = PyUnicode_Resize(&str, ssize(size));
         str_ = PyRef::steal(str);  // the str as it was, where it could not be resized
-        if (failed != 0) throw PythonError{};
+        if (failed != 0) module::throw_python_error();
     }
 
     PyRef str_;
@@ -325,7 +319,7 @@ reader::Format read_pieces(PyObject* pieces, std::optional<reader::Format> forma
     for (PyRef piece = PyRef::steal(PyIter_Next(iterator.get())); !piece.is_null();
          piece = PyRef::steal(PyIter_Next(iterator.get()))) {
         BufferBytes bytes;
-        if (!bytes.acquire(piece.get())) throw PythonError{};
+        if (!bytes.acquire(piece.get())) module::throw_python_error();
         if (by_runs) {
             const WithoutInterpreterLock unlocked;
             fasta.take(bytes.text());
@@ -333,7 +327,7 @@ reader::Format read_pieces(PyObject* pieces, std::optional<reader::Format> forma
             whole.append(bytes.text());
         }
     }
-    if (PyErr_Occurred()) throw PythonError{};
+    if (PyErr_Occurred()) module::throw_python_error();
     if (!by_runs) return read_text(whole, format, classes, records);
     fasta.finish();
     return reader::Format::fasta;
@@ -351,58 +345,70 @@ reader::Format read_pieces(PyObject* pieces, std::optional<reader::Format> forma
 // the columns that a CLUSTAL file's lines of '#' mark to keep (None without them). Text that
 // is not in the format raises ValueError with a one-line message naming line and record, as
 // in the whole file.
-PyObject* read_records(PyObject*, PyObject* args) noexcept {
-    PyObject* source = nullptr;
-    const char* format_text = nullptr;
-    PyObject* plain_letters = Py_None;
-    int headers = 0;
-    int frameshift_digits = 0;
-    if (!PyArg_ParseTuple(args, "Os|Opp:read_records", &source, &format_text, &plain_letters, &headers,
-                          &frameshift_digits)) {
-        return nullptr;
-    }
+PyRef read_records_impl(PyObject* source, std::string_view format_text, PyObject* plain_letters, bool headers,
+                        bool frameshift_digits) {
     std::optional<reader::Format> format;
-    if (std::string_view(format_text) != "auto") {
+    if (format_text != "auto") {
         format = reader::format_named(format_text);
-        if (!format) return PyErr_Format(PyExc_ValueError, "unknown input format '%s'", format_text);
+        if (!format) module::raise(PyExc_ValueError, "unknown input format '" + std::string(format_text) + "'");
     }
     BufferBytes letters;
-    if (plain_letters != Py_None && !letters.acquire(plain_letters)) return nullptr;
-    try {
-        const reader::LetterClasses classes(letters.text(), frameshift_digits != 0);
-        RecordList records(Wanted{plain_letters != Py_None || frameshift_digits != 0, headers != 0,
-                                  frameshift_digits != 0});
-        reader::Format found{};
-        if (PyObject_CheckBuffer(source)) {
-            BufferBytes bytes;
-            if (!bytes.acquire(source)) return nullptr;
-            found = read_text(bytes.text(), format, classes, records);
-        } else {
-            found = read_pieces(source, format, classes, records);
-        }
-        return records.result(found).release();
-    } catch (const PythonError&) {
-        return nullptr;
-    } catch (const reader::ReadError& error) {
-        raise_value_error(error.what());
-        return nullptr;
-    } catch (const std::bad_alloc&) {
-        return PyErr_NoMemory();
+    if (plain_letters != Py_None && !letters.acquire(plain_letters)) module::throw_python_error();
+    const reader::LetterClasses classes(letters.text(), frameshift_digits);
+    RecordList records(Wanted{plain_letters != Py_None || frameshift_digits, headers, frameshift_digits});
+    reader::Format found{};
+    if (PyObject_CheckBuffer(source)) {
+        BufferBytes bytes;
+        if (!bytes.acquire(source)) module::throw_python_error();
+        found = read_text(bytes.text(), format, classes, records);
+    } else {
+        found = read_pieces(source, format, classes, records);
     }
+    return records.result(found);
 }
 
+bool truth_of(PyObject* given) {
+    const int truth = PyObject_IsTrue(given);
+    if (truth < 0) module::throw_python_error();
+    return truth == 1;
+}
+
+constexpr std::string_view READ_RECORDS_PARAMETERS[] = {"source", "in_format", "plain_letters", "headers",
+                                                        "frameshift_digits"};
+constexpr auto READ_RECORDS = described("read_records", READ_RECORDS_PARAMETERS, 2);
+
+PyObject* read_records(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return enter<READ_RECORDS>(args, nargs, kwnames, [](const auto& slots, module::ArgumentConversion& convert) {
+        const std::string_view format = convert("in_format", module::borrow_text, slots[1]);
+        PyObject* const plain_letters = slots[2] == nullptr ? Py_None : slots[2];
+        const bool headers = slots[3] != nullptr && convert("headers", truth_of, slots[3]);
+        const bool frameshift_digits = slots[4] != nullptr && convert("frameshift_digits", truth_of, slots[4]);
+        return read_records_impl(slots[0], format, plain_letters, headers, frameshift_digits);
+    });
+}
+
+Py_ssize_t bytes_of(PyObject* given) {
+    const Py_ssize_t bytes = PyLong_AsSsize_t(given);
+    if (bytes == -1 && PyErr_Occurred()) module::throw_python_error();
+    return bytes;
+}
+
+constexpr std::string_view GROW_HEAP_PARAMETERS[] = {"expected_bytes"};
+constexpr auto GROW_HEAP = described("grow_heap_for", GROW_HEAP_PARAMETERS, 1);
+
 // grow_heap_for(expected_bytes) -> bool: readies the heap for records of about that many bytes.
-PyObject* grow_heap(PyObject*, PyObject* expected) noexcept {
-    const Py_ssize_t bytes = PyLong_AsSsize_t(expected);
-    if (bytes == -1 && PyErr_Occurred()) return nullptr;
-    return PyBool_FromLong(bytes > 0 && tool_extension::grow_heap_for(static_cast<std::size_t>(bytes)));
+PyObject* grow_heap(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return enter<GROW_HEAP>(args, nargs, kwnames, [](const auto& slots, module::ArgumentConversion& convert) {
+        const Py_ssize_t bytes = convert("expected_bytes", bytes_of, slots[0]);
+        return checked(PyBool_FromLong(bytes > 0 && memory::grow_heap_for(static_cast<std::size_t>(bytes))));
+    });
 }
 
 PyMethodDef READER_METHODS[] = {
-    {"read_records", read_records, METH_VARARGS,
+    {"read_records", as_method(read_records), METH_FASTCALL | METH_KEYWORDS,
      "read_records(source, in_format, plain_letters=None, headers=False, frameshift_digits=False) -> (format, "
      "records, marked, headers, kept)"},
-    {"grow_heap_for", grow_heap, METH_O,
+    {"grow_heap_for", as_method(grow_heap), METH_FASTCALL | METH_KEYWORDS,
      "grow_heap_for(expected_bytes) -> bool\n\nGrows the heap once for about that many bytes of records, its new "
      "pages advised\nfor huge pages; for a process that reads one large locus and ends."},
 };

@@ -1,22 +1,36 @@
-#include "tool_extension/heap_growth.hpp"
+#include "memory/huge_pages.hpp"
 
 #include <array>
 #include <cstdint>
 #include <cstdlib>
 
+#if __has_include(<sys/mman.h>)
+#include <sys/mman.h>
+#endif
 #if defined(__GLIBC__) && defined(__linux__)
 #include <malloc.h>
-#include <sys/mman.h>
 #include <unistd.h>
 #endif
 
-namespace ntpepmap::tool_extension {
+namespace ntpepmap::memory {
+namespace {
+
+[[maybe_unused]] constexpr std::uintptr_t HUGE_PAGE = std::uintptr_t{1} << 21;
+
+}  // namespace
+
+void advise_huge_pages([[maybe_unused]] void* begin, [[maybe_unused]] std::size_t size) noexcept {
+#ifdef MADV_HUGEPAGE  // Linux
+    const auto first = (reinterpret_cast<std::uintptr_t>(begin) + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
+    const auto end = (reinterpret_cast<std::uintptr_t>(begin) + size) & ~(HUGE_PAGE - 1);
+    if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+#endif
+}
 
 #if defined(__GLIBC__) && defined(__linux__) && defined(MADV_HUGEPAGE)
 
 namespace {
 
-constexpr std::uintptr_t HUGE_PAGE = std::uintptr_t{1} << 21;
 // Below malloc's mmap threshold, so that each comes from the heap and, once its free room
 // is used up, makes the heap grow.
 constexpr std::size_t PROBE_SIZE = std::size_t{64} << 10;
@@ -64,4 +78,4 @@ bool grow_heap_for(std::size_t) noexcept { return false; }
 
 #endif
 
-}  // namespace ntpepmap::tool_extension
+}  // namespace ntpepmap::memory
