@@ -21,7 +21,8 @@ std::vector<std::string_view> given_rows(std::span<const LocusRecord> records) {
 
 // A terminal stop codon is what a CDS ends with: told by the locus's count alone.
 bool holds_internal_stop(const RecordOutcome& outcome) noexcept {
-    return std::any_of(outcome.stops.begin(), outcome.stops.end(), [](const StopCodon& stop) { return !stop.terminal; });
+    const auto internal = [](const StopCodon& stop) { return !stop.terminal; };
+    return std::any_of(outcome.stops.begin(), outcome.stops.end(), internal);
 }
 
 bool is_clean(const RecordOutcome& outcome, std::string_view row) noexcept {

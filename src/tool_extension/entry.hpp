@@ -39,7 +39,8 @@ constexpr module::FunctionDescription described(std::string_view name, std::span
 // replaced, never an error of its own.
 [[noreturn]] inline void raise_read_error(const reader::ReadError& error) {
     const std::string_view message = error.what();
-    const PyRef text = checked(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
+    const auto length = static_cast<Py_ssize_t>(message.size());
+    const PyRef text = checked(PyUnicode_DecodeUTF8(message.data(), length, "replace"));
     PyErr_SetObject(PyExc_ValueError, text.get());
     throw module::PythonErrorSet{};
 }
