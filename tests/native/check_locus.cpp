@@ -48,7 +48,8 @@ Run run(const std::vector<engine::LocusRecord>& records, engine::LocusSettings s
     return done;
 }
 
-// Each pair alone in a locus: its fate (written when it has nothing to tell) and its row.
+// Each pair alone in a locus, searched for its coding region unless told: its fate (written when
+// it has nothing to tell) and its row.
 struct FateCase {
     const char* what;
     const char* row;
@@ -56,6 +57,8 @@ struct FateCase {
     engine::MismatchPolicy mismatch;
     RecordFate fate;
     const char* written;  // the codon row; "" when left out
+    std::size_t repeats = 1;  // row and CDS repeated so often
+    bool locate = true;
 };
 
 const FateCase FATE_CASES[] = {
@@ -68,20 +71,31 @@ const FateCase FATE_CASES[] = {
     {"unplaced", "MKWD", "CCCCCCCCCCCCCCCCCCCC", engine::MismatchPolicy::mask, RecordFate::unplaced, ""},
     {"located", "MKW", "GGGATGAAGTGGTAAGG", engine::MismatchPolicy::mask, RecordFate::written, "ATGAAGTGG"},
     {"terminal stop", "MK*", "ATGAAGTAA", engine::MismatchPolicy::mask, RecordFate::written, "ATGAAGTAA"},
+    // No anchor for the frameshift threading near where the stretch starts, beyond 200 residues.
+    {"long wrong pairing, unsearched", "MKWDL", "CCCCCCCCCCCCCCC", engine::MismatchPolicy::mask,
+     RecordFate::wrong_pairing, "", 50, false},
 };
+
+std::string repeated(std::string_view text, std::size_t times) {
+    std::string whole;
+    for (std::size_t time = 0; time < times; ++time) whole += text;
+    return whole;
+}
 
 void check_fates() {
     for (const FateCase& each : FATE_CASES) {
         engine::LocusSettings settings;
         settings.engine.mismatch = each.mismatch;
-        settings.engine.locate = true;
-        const Run done = run({{"r", each.row, each.cds}}, settings);
+        settings.engine.locate = each.locate;
+        const std::string row = repeated(each.row, each.repeats);
+        const std::string cds = repeated(each.cds, each.repeats);
+        const Run done = run({{"r", row, cds}}, settings);
         const engine::LocusResult& result = done.result;
         const RecordFate fate = result.records.empty() ? RecordFate::written : result.records[0].outcome.fate;
         check(fate == each.fate, std::string(each.what) + ": fate " +
                                      std::string(engine::RECORD_FATE_NAMES[fate]));
-        const std::string row = result.rows[0] ? std::string(*result.rows[0]) : "";
-        check(row == each.written, std::string(each.what) + ": row " + row);
+        const std::string written = result.rows[0] ? std::string(*result.rows[0]) : "";
+        check(written == each.written, std::string(each.what) + ": row " + written);
         check(result.rows[0].has_value() == (fate == RecordFate::written), std::string(each.what) + ": left out");
     }
 }
