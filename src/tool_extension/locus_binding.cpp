@@ -264,7 +264,9 @@ PyRef text_translation(const engine::Locus& locus, std::string_view stem) {
     const engine::LocusResult result = translated(locus, stem, {.rows = {}, .text = PyBytes_AS_STRING(text.get())});
     PyObject* bytes = text.release();
     const auto length = static_cast<Py_ssize_t>(result.text.size());
-    if (length != PyBytes_GET_SIZE(bytes) && _PyBytes_Resize(&bytes, length) != 0) module::throw_python_error();
+    if (result.text.size() != locus.text_room() && _PyBytes_Resize(&bytes, length) != 0) {
+        module::throw_python_error();  // bytes is gone then
+    }
     return locus_translation(result, PyRef::new_reference(Py_None), PyRef::steal(bytes));
 }
 
