@@ -6,7 +6,7 @@ AGR; nothing else says that a code of its own would fit them all.
 
 from __future__ import annotations
 
-from ._native import translate_locus
+from ._native import codes_fitting, translate_locus
 from .codes import CODES_BY_NUMBER
 from .fates import Fate, SiteReason
 
@@ -65,13 +65,13 @@ def table_hint(records: Sequence[RecordReport], proteins: list[Record], cds: lis
     count = sum(site.reason != _RAN_OUT for record in records for site in record.sites)
     if count < LEAST_FAILURES:
         return None
-    # Each failing codon on its own first, which is cheap; the whole locus only under the
-    # codes they all fit.
+    # The failing codons on their own first, under every code at once, which is cheap; the
+    # whole locus only under the codes they all fit.
     codons = [(str(index), residue) for index, (residue, _) in enumerate(failing)]
-    triplets = [triplet for _, triplet in failing]
+    codes_alone = set(codes_fitting(settings, codons, [triplet for _, triplet in failing]))
     left_out_now = sum(record.fate != Fate.written for record in records)
     fitting = [number for number in CODES_BY_NUMBER if number != settings.code
-               and _fits(settings, number, codons, triplets, False, 0)
+               and number in codes_alone
                and _fits(settings, number, proteins, cds, settings.locate, left_out_now)]
     if not fitting:
         return None

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/code_fit.hpp"
 #include "engine/locus.hpp"
 #include "module/python_text.hpp"
 #include "module/records.hpp"
@@ -298,6 +299,16 @@ PyRef translate_locus_impl(std::string_view file_stem, const engine::LocusSettin
     return row_translation(locus, file_stem);
 }
 
+// The built-in codes that every codon of the (residue, triplet) pairs fits.
+PyRef codes_fitting_impl(const engine::LocusSettings& settings, std::span<const engine::LocusRecord> codons) {
+    std::vector<TableNumber> codes;
+    {
+        const WithoutInterpreterLock unlocked;
+        codes = engine::codes_fitting(codons, settings.engine);
+    }
+    return list_of(codes, [](TableNumber code) { return checked(PyLong_FromLong(code)); });
+}
+
 // The (identifier, row) records as a FASTA file's UTF-8 text.
 PyRef fasta_text_impl(PyObject* records, std::size_t wrap) {
     const PyRef held = checked(PyList_GetSlice(records, 0, PY_SSIZE_T_MAX));
@@ -345,6 +356,8 @@ std::size_t wrap_of(PyObject* given) {
 
 constexpr std::string_view TRANSLATE_LOCUS_PARAMETERS[] = {"file_stem", "settings", "proteins", "cds"};
 constexpr auto TRANSLATE_LOCUS = described("translate_locus", TRANSLATE_LOCUS_PARAMETERS, 4);
+constexpr std::string_view CODES_FITTING_PARAMETERS[] = {"settings", "proteins", "cds"};
+constexpr auto CODES_FITTING = described("codes_fitting", CODES_FITTING_PARAMETERS, 3);
 constexpr std::string_view FASTA_TEXT_PARAMETERS[] = {"records", "wrap"};
 constexpr auto FASTA_TEXT = described("fasta_text", FASTA_TEXT_PARAMETERS, 2);
 constexpr std::string_view CODE_LETTERS_PARAMETERS[] = {"number"};
@@ -358,6 +371,14 @@ PyObject* translate_locus(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
         const engine::GeneticCode code = code_of(slots[1], table);
         const LocusInputs inputs = locus_inputs(slots[2], slots[3]);
         return translate_locus_impl(file_stem, settings, code, inputs.records);
+    });
+}
+
+PyObject* codes_fitting(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return enter<CODES_FITTING>(args, nargs, kwnames, [](const auto& slots, module::ArgumentConversion& convert) {
+        const engine::LocusSettings settings = convert("settings", settings_of, slots[0]);
+        const LocusInputs inputs = locus_inputs(slots[1], slots[2]);
+        return codes_fitting_impl(settings, inputs.records);
     });
 }
 
@@ -387,6 +408,9 @@ constexpr char TRANSLATE_LOCUS_DOC[] =
 
 const PyMethodDef ENGINE_METHODS[] = {
     {"translate_locus", as_method(translate_locus), METH_FASTCALL | METH_KEYWORDS, TRANSLATE_LOCUS_DOC},
+    {"codes_fitting", as_method(codes_fitting), METH_FASTCALL | METH_KEYWORDS,
+     "codes_fitting(settings, proteins, cds) -> [int]\n--\n\nThe built-in codes under which each record (a "
+     "residue and its triplet, as for\ntranslate_locus) is written without a failure, unsearched, mismatches masked."},
     {"fasta_text", as_method(fasta_text), METH_FASTCALL | METH_KEYWORDS,
      "fasta_text(records, wrap) -> bytes\n--\n\nThe (identifier, row) records as the UTF-8 text of a FASTA file, rows "
      "on lines of at most\nwrap letters (0: one line each)."},

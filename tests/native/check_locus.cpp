@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/code_fit.hpp"
 #include "engine/locus.hpp"
 #include "writer/fasta_text.hpp"
 
@@ -207,9 +208,38 @@ void check_text_and_threads() {
     }
 }
 
+// The codes a locus's failing codons fit, asked at once, are those under which a locus of them,
+// one record per codon, writes each without a failure.
+void check_codes_fitting() {
+    const std::vector<std::vector<engine::LocusRecord>> codon_sets = {
+        {{"0", "W", "TGA"}, {"1", "M", "ATA"}},                   // vertebrate mitochondria
+        {{"0", "M", "CTG"}, {"1", "*", "TAG"}, {"2", "U", "tga"}},  // an initiator, a stop, read-through
+        {{"0", "K", "AAR"}, {"1", "S", "AGY"}, {"2", "L", "CTN"}},  // ambiguity letters
+        {{"0", "K", "GGG"}}};
+    for (const auto& codons : codon_sets) {
+        std::vector<TableNumber> expected;
+        for (const GeneticCodeDefinition& definition : GENETIC_CODES) {
+            const engine::GeneticCode code(*engine::GeneticCode::built_in(definition.number), definition.number);
+            const engine::Locus locus(code, {}, codons);
+            std::vector<std::string> rooms(codons.size(), std::string(locus.row_room(), '?'));
+            std::vector<char*> room_starts;
+            for (std::string& room : rooms) room_starts.push_back(room.data());
+            const engine::LocusResult result = locus.translate("", {.rows = room_starts, .text = nullptr});
+            bool fits = true;
+            for (const engine::ReportedRecord& each : result.records) {
+                fits = fits && each.outcome.fate == RecordFate::written && each.outcome.failed == 0;
+            }
+            if (fits) expected.push_back(definition.number);
+        }
+        check(engine::codes_fitting(codons, {}) == expected, "codes fitting " + std::string(codons[0].row));
+        check(!expected.empty() || codons[0].cds == "GGG", "a code fits");
+    }
+}
+
 }  // namespace
 
 int main() {
+    check_codes_fitting();
     check_fates();
     check_stop_tally_and_padding();
     check_text_and_threads();
