@@ -35,6 +35,20 @@ constexpr module::FunctionDescription described(std::string_view name, std::span
             .required_positional_parameters = required, .keyword_only_parameters = {}, .class_name = {}};
 }
 
+// An argument's truth, as Python reads it.
+inline bool truth_of(PyObject* given) {
+    const int truth = PyObject_IsTrue(given);
+    if (truth < 0) module::throw_python_error();
+    return truth == 1;
+}
+
+// An int argument.
+inline Py_ssize_t ssize_of(PyObject* given) {
+    const Py_ssize_t value = PyLong_AsSsize_t(given);
+    if (value == -1 && PyErr_Occurred()) module::throw_python_error();
+    return value;
+}
+
 // A reader's refusal as ValueError with its one-line message: a name in it that is not UTF-8 is
 // replaced, never an error of its own.
 [[noreturn]] inline void raise_read_error(const reader::ReadError& error) {

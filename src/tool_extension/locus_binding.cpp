@@ -330,7 +330,7 @@ PyRef fasta_text_impl(PyObject* records, std::size_t wrap) {
 }
 
 // code_letters(number) -> str: a built-in code's 64 letters, codons in TCAG order.
-PyRef code_letters_impl(long number) {
+PyRef code_letters_impl(Py_ssize_t number) {
     const auto code = std::find_if(GENETIC_CODES.begin(), GENETIC_CODES.end(),
                                    [number](const GeneticCodeDefinition& each) { return each.number == number; });
     if (code == GENETIC_CODES.end()) raise(PyExc_ValueError, "no built-in genetic code " + std::to_string(number));
@@ -342,14 +342,8 @@ PyObject* list_argument(PyObject* given) {
     return given;
 }
 
-long long_of(PyObject* given) {
-    const long value = PyLong_AsLong(given);
-    if (value == -1 && PyErr_Occurred()) module::throw_python_error();
-    return value;
-}
-
 std::size_t wrap_of(PyObject* given) {
-    const long wrap = long_of(given);
+    const Py_ssize_t wrap = ssize_of(given);
     if (wrap < 0) raise(PyExc_ValueError, "wrap must be 0 (no wrapping) or more");
     return static_cast<std::size_t>(wrap);
 }
@@ -391,7 +385,7 @@ PyObject* fasta_text(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
 
 PyObject* code_letters(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     return enter<CODE_LETTERS>(args, nargs, kwnames, [](const auto& slots, module::ArgumentConversion& convert) {
-        return code_letters_impl(convert("number", long_of, slots[0]));
+        return code_letters_impl(convert("number", ssize_of, slots[0]));
     });
 }
 

@@ -367,12 +367,6 @@ PyRef read_records_impl(PyObject* source, std::string_view format_text, PyObject
     return records.result(found);
 }
 
-bool truth_of(PyObject* given) {
-    const int truth = PyObject_IsTrue(given);
-    if (truth < 0) module::throw_python_error();
-    return truth == 1;
-}
-
 constexpr std::string_view READ_RECORDS_PARAMETERS[] = {"source", "in_format", "plain_letters", "headers",
                                                         "frameshift_digits"};
 constexpr auto READ_RECORDS = described("read_records", READ_RECORDS_PARAMETERS, 2);
@@ -387,19 +381,13 @@ PyObject* read_records(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
     });
 }
 
-Py_ssize_t bytes_of(PyObject* given) {
-    const Py_ssize_t bytes = PyLong_AsSsize_t(given);
-    if (bytes == -1 && PyErr_Occurred()) module::throw_python_error();
-    return bytes;
-}
-
 constexpr std::string_view GROW_HEAP_PARAMETERS[] = {"expected_bytes"};
 constexpr auto GROW_HEAP = described("grow_heap_for", GROW_HEAP_PARAMETERS, 1);
 
 // grow_heap_for(expected_bytes) -> bool: readies the heap for records of about that many bytes.
 PyObject* grow_heap(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     return enter<GROW_HEAP>(args, nargs, kwnames, [](const auto& slots, module::ArgumentConversion& convert) {
-        const Py_ssize_t bytes = convert("expected_bytes", bytes_of, slots[0]);
+        const Py_ssize_t bytes = convert("expected_bytes", ssize_of, slots[0]);
         return checked(PyBool_FromLong(bytes > 0 && memory::grow_heap_for(static_cast<std::size_t>(bytes))));
     });
 }
