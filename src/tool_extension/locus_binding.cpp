@@ -178,15 +178,10 @@ public:
 
     PyRef attribute(const char* name) const { return checked(PyObject_GetAttrString(settings_, name)); }
 
-    bool flag(const char* name) const {
-        const int value = PyObject_IsTrue(attribute(name).get());
-        if (value < 0) module::throw_python_error();
-        return value == 1;
-    }
+    bool flag(const char* name) const { return truth_of(attribute(name).get()); }
 
     std::size_t count(const char* name, const char* zero) const {
-        const long value = PyLong_AsLong(attribute(name).get());
-        if (value == -1 && PyErr_Occurred()) module::throw_python_error();
+        const Py_ssize_t value = ssize_of(attribute(name).get());
         if (value < 0) raise(PyExc_ValueError, std::string("settings.") + name + " must be 0 (" + zero + ") or more");
         return static_cast<std::size_t>(value);
     }
