@@ -1,12 +1,15 @@
 """Every kind of call to the module's three functions that returns or raises, by name, each as
 (function, positional arguments, keyword arguments): the leak tests repeat each one alone, and
 scripts/leak_driver.py runs them all under LeakSanitizer and valgrind. Reports and aborts are
-covered apart: they need records or dicts of their own."""
+covered apart: they need records or dicts of their own. The tool's extension has a table of its
+own."""
 
 from __future__ import annotations
 
 from conftest import MutatingIndex, numbered_record, plain_record
+from helpers import engine_settings
 from ntpepmap import attempt_iupac_substitution, pepthread, pepthread_original_args
+from ntpepmap_cli._native import code_letters, fasta_text, read_records, translate_locus
 
 GENE_TABLE = {"M": ["ATG"], "K": ["AAA", "AAG"], "W": ("TGG",)}
 
@@ -67,5 +70,35 @@ def calls(row: str, nucleotides: str) -> tuple[dict, dict]:
         "iupac-found": (attempt_iupac_substitution, ("RRA", ("TTT", "GGA")), {}),
         "iupac-none": (attempt_iupac_substitution, ("RRA", ["TTT"]), {}),
         "iupac-foreign-codons": (attempt_iupac_substitution, ("NNN", ("ZZZ",)), {}),
+    }
+    return failing, successful
+
+
+def tool_calls(row: str, nucleotides: str) -> tuple[dict, dict]:
+    """(failing, successful) calls of the tool's extension over a locus of four good records of
+    `row` and `nucleotides` and one with a failing codon, told in a report of its own."""
+    proteins = [(f"r{i}", row) for i in range(4)] + [("m", "MKW")]
+    cds = [nucleotides] * 4 + ["ATGGATTGG"]
+    fasta = "".join(f">{name}\n{protein}\n" for name, protein in proteins).encode()
+    failing = {
+        "locus-too-many-positional": (translate_locus, ("f", engine_settings(), proteins, cds, 5), {}),
+        "locus-policy-name": (translate_locus, ("f", engine_settings(stops="drop"), proteins, cds), {}),
+        "locus-unknown-code": (translate_locus, ("f", engine_settings(code=7), proteins, cds), {}),
+        "locus-table-value-str": (translate_locus, ("f", engine_settings(code={"M": "ATG"}), proteins, cds), {}),
+        "locus-late-record-shape": (translate_locus, ("f", engine_settings(), proteins + [["z", "M"]],
+                                                      cds + ["ATG"]), {}),
+        "locus-late-cds-not-ascii": (translate_locus, ("f", engine_settings(), proteins, cds[:-1] + ["ATGÄ"]), {}),
+        "read-unknown-format": (read_records, (fasta, "genbank"), {}),
+        "read-refused-text": (read_records, (b"2 5\na MKWDL\n", "phylip"), {}),
+        "fasta-text-late-record": (fasta_text, (proteins + [("z", 5)], 0), {}),
+        "code-letters-unknown": (code_letters, (7,), {}),
+    }
+    successful = {
+        "locus-rows": (translate_locus, ("f", engine_settings(keep_reports=True), proteins, cds), {}),
+        "locus-text": (translate_locus, (), {"file_stem": "f", "settings": engine_settings(fasta_text=True, wrap=60),
+                                             "proteins": proteins, "cds": cds}),
+        "read-records": (read_records, (fasta, "auto", b"MKW-", True), {}),
+        "fasta-text": (fasta_text, (proteins, 60), {}),
+        "code-letters": (code_letters, (2,), {}),
     }
     return failing, successful

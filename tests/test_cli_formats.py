@@ -15,6 +15,7 @@ from ntpepmap_cli.errors import InputError, name_some
 from ntpepmap_cli.locus import file_stem
 from ntpepmap_cli.pairing import check_nucleotide
 from ntpepmap_cli._native import RecordSet, fasta_text
+from ntpepmap_cli.fates import Fate
 from ntpepmap_cli.seqio import read_alignment
 from ntpepmap_cli.writers import clustal_lines
 
@@ -132,7 +133,7 @@ def test_terminal_stops_agree_with_the_module(table):
     """A '*' residue is accepted by the engine exactly for the table's stop codons."""
     told = translate([(c, "*", c) for c in ALL_CODONS], code=table, mismatch="drop").records
     accepted = set(ALL_CODONS) - {ALL_CODONS[record.index] for record in told
-                                  if record.fate != "written"}
+                                  if record.fate != Fate.written}
     if table in (27, 28, 31):  # stops only at the very end of a gene: no '*' in the module
         assert accepted == set() and terminal_stops(table, None)
     else:

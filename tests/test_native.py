@@ -5,7 +5,8 @@ import pytest
 from native_tools import run_native_check
 
 
-@pytest.mark.parametrize("program", ["check_iupac", "check_locate", "check_reader", "check_record_set"])
+@pytest.mark.parametrize("program", ["check_iupac", "check_locate", "check_locus", "check_reader",
+                                     "check_record_set"])
 def test_native_check_passes(program):
     result = run_native_check(program)
     assert result.returncode == 0, result.stdout + result.stderr

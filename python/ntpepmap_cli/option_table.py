@@ -9,6 +9,8 @@ or dataclasses would cost every run more start-up time than a small locus's work
 
 from __future__ import annotations
 
+from ._native import CHOICES
+
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from collections.abc import Mapping
@@ -91,18 +93,11 @@ GROUPS = (
 
 CODE, FORMATS, PREPARATION, TRIMMED, LETTERS, REPORTS, NEXT_PROGRAMS = (title for title, _ in GROUPS)
 
-_POLICIES = {
-    "mismatch": ("mask", "keep", "drop"),
-    "frameshifts": ("mask", "drop"),
-    "stops": ("keep", "mask", "drop-columns"),
-}
-
-
 def choices_of(name: str) -> tuple[object, ...]:
     """The values an option takes; () where any of its kind. The policies' names are the
     engine's own."""
-    if name in _POLICIES:
-        return _POLICIES[name]
+    if name in CHOICES:  # mismatch, frameshifts, stops: named by the engine, which parses them
+        return CHOICES[name]
     if name == "letter_case":
         return ("keep", "upper")
     if name == "table":

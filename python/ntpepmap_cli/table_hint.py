@@ -6,19 +6,20 @@ AGR; nothing else says that a code of its own would fit them all.
 
 from __future__ import annotations
 
-from ._native import translate_locus
+from ._native import codes_fitting, translate_locus
 from .codes import CODES_BY_NUMBER
+from .fates import Fate, SiteReason
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from collections.abc import Sequence
 
-    from ._native import RecordReport
-    from ._native import RecordSet
+    from ._native import RecordReport, RecordSet
     from .engine_settings import EngineSettings
 
 # Fewer failures than this are usually the data's own; a wrong code fails many codons.
 LEAST_FAILURES = 5
+_RAN_OUT = SiteReason.too_few_nucleotides  # no codon to fit another code
 _DONE_IN_WORDS = {"mask": "masked", "keep": "kept", "drop": "failing"}
 
 
@@ -34,14 +35,14 @@ class _TrialSettings:
         self.keep_reports = self.fasta_text = False
 
 
-def _fits(settings: EngineSettings, code: int, records: tuple[object, ...], locate: bool,
-          left_out: int) -> bool:
-    """Whether the records (translate_locus's: proteins and CDS, as lists or as record sets
-    with the CDS index of each protein), translated under code, fail no residue and leave
-    out no more records than left_out."""
-    found = translate_locus("", _TrialSettings(settings, code, locate), *records)
+def _fits(settings: EngineSettings, code: int, locus: tuple[RecordSet, RecordSet, list[int]],
+          locate: bool, left_out: int) -> bool:
+    """Whether the locus's records (translate_locus's record sets and the CDS index of each
+    protein), translated under code, fail no residue and leave out no more records than
+    left_out."""
+    found = translate_locus("", _TrialSettings(settings, code, locate), *locus)
     return (all(record.failed == 0 for record in found.records)
-            and sum(record.fate != "written" for record in found.records) <= left_out)
+            and sum(record.fate != Fate.written for record in found.records) <= left_out)
 
 
 def _in_words(numbers: list[int]) -> str:
@@ -60,17 +61,17 @@ def table_hint(records: Sequence[RecordReport], locus: tuple[RecordSet, RecordSe
     if isinstance(settings.code, dict):
         return None
     failing = {(site.residue, site.triplet) for record in records for site in record.sites
-               if site.reason != "too few nucleotides"}
-    count = sum(site.reason != "too few nucleotides" for record in records for site in record.sites)
+               if site.reason != _RAN_OUT}
+    count = sum(site.reason != _RAN_OUT for record in records for site in record.sites)
     if count < LEAST_FAILURES:
         return None
-    # Each failing codon on its own first, which is cheap; the whole locus only under the
-    # codes they all fit.
+    # The failing codons on their own first, under every code at once, which is cheap; the
+    # whole locus only under the codes they all fit.
     codons = [(str(index), residue) for index, (residue, _) in enumerate(failing)]
-    triplets = [triplet for _, triplet in failing]
-    left_out_now = sum(record.fate != "written" for record in records)
+    codes_alone = set(codes_fitting(settings, codons, [triplet for _, triplet in failing]))
+    left_out_now = sum(record.fate != Fate.written for record in records)
     fitting = [number for number in CODES_BY_NUMBER if number != settings.code
-               and _fits(settings, number, (codons, triplets), False, 0)
+               and number in codes_alone
                and _fits(settings, number, locus, settings.locate, left_out_now)]
     if not fitting:
         return None

@@ -6,6 +6,7 @@ from __future__ import annotations
 from ._native import translate_locus
 from .engine_settings import EngineSettings
 from .errors import InputError, name_some, plural, shown_path
+from .fates import Fate, SiteReason
 from .outcome import LocusOutcome, Tally
 from .problems import (CDS_TOO_LONG, CDS_TOO_SHORT, CODING_REGION, COLUMN_LEFT_OUT, FRAMESHIFT,
                        KEPT, LEFT_OUT, LOCATED, MASKED, MISMATCH, NO_CODING_REGION, NOT_IN_CODE,
@@ -18,6 +19,7 @@ if TYPE_CHECKING:
     from ._native import FrameshiftReport, LocusTranslation, RecordReport, RecordSet
     from .job import LocusOptions
 
+_RAN_OUT = SiteReason.too_few_nucleotides  # a site only told when the row comes out short
 _DONE_TO_CODON = {"mask": MASKED, "keep": KEPT, "drop": LEFT_OUT}
 _DONE_IN_WORDS = {"mask": "masked", "keep": "kept", "drop": "record left out"}
 
@@ -64,20 +66,20 @@ def translate(stem: str, proteins: RecordSet, cds: RecordSet, cds_of: list[int],
     for record in found.records:
         ident = idents[record.index]
         words = _Words(ident, proteins, record, settings, pep_name, cds_name, written_columns)
-        if record.fate == "too short":
+        if record.fate == Fate.too_short:
             held_back.append(words.held_back())
             with_problems.insert(len(held_back) - 1, ident)
-        elif record.fate == "unplaced":
+        elif record.fate == Fate.unplaced:
             problems.append(words.unplaced())
         else:
             problems.extend(words.record_problems())
-        if record.fate != "too short" and (words.has_problems or _ran_out(record)):
+        if record.fate != Fate.too_short and (words.has_problems or _ran_out(record)):
             with_problems.append(ident)
-        if record.fate == "written" and record.row_length != 3 * found.width:
+        if record.fate == Fate.written and record.row_length != 3 * found.width:
             ragged.append((ident, record.row_length, record))
-        if record.located and record.fate == "written":  # as the tally counts it
+        if record.located and record.fate == Fate.written:  # as the tally counts it
             located.append(record.index)
-        if record.fate == "written":
+        if record.fate == Fate.written:
             stops += words.stop_codons()
         _count(tally, record, settings.mismatch, words.trimmed_away)
     tally.located += len(found.clean_located)
@@ -125,7 +127,7 @@ def _keep_rows(outcome: LocusOutcome, found: LocusTranslation, idents: list[str]
 
 
 def _ran_out(record: RecordReport) -> bool:
-    return any(site.reason == "too few nucleotides" for site in record.sites)
+    return any(site.reason == _RAN_OUT for site in record.sites)
 
 
 def located_notes(idents: list[str], cds_path: str) -> list[Problem]:
@@ -139,7 +141,7 @@ def _looks_trimmed(found: LocusTranslation, ragged: list[tuple[str, int, RecordR
                    proteins: RecordSet, cds: RecordSet, cds_of: list[int],
                    options: LocusOptions) -> bool:
     """Whether the records left out say that the alignment was trimmed."""
-    left_out = [record.index for record in found.records if record.fate != "written"]
+    left_out = [record.index for record in found.records if record.fate != Fate.written]
     if not options.keep_short:
         left_out += [record.index for _, _, record in ragged]
     return looks_trimmed(left_out, lambda index: (proteins.sequence(index),
@@ -148,7 +150,7 @@ def _looks_trimmed(found: LocusTranslation, ragged: list[tuple[str, int, RecordR
 
 
 def _count(tally: object, record: RecordReport, mismatch: str, trimmed_away: int) -> None:
-    if record.fate != "written":
+    if record.fate != Fate.written:
         tally.left_out += 1  # type: ignore[attr-defined]
         return
     tally.located += record.located  # type: ignore[attr-defined]
@@ -237,7 +239,7 @@ class _Words:
     def record_problems(self) -> list[Problem]:
         record, settings = self.record, self.settings
         where = f"{shown_path(self.pep_name)}: {self.ident}"
-        if record.fate == "wrong pairing":
+        if record.fate == Fate.wrong_pairing:
             verdict = f": wrong pairing, not this record's CDS{self._frameshifts_found()}; left out"
             placements = record.placements
             if placements is not None and placements != 1:
@@ -257,15 +259,15 @@ class _Words:
         problems += [self._frameshift(frameshift) for frameshift in record.frameshifts]
         done, in_words = _DONE_TO_CODON[settings.mismatch], _DONE_IN_WORDS[settings.mismatch]
         # A record dropped for a codon in a column trimmed away says so: it is not written.
-        written = self.written_columns if record.fate == "written" else None
+        written = self.written_columns if record.fate == Fate.written else None
         for site in record.sites:
-            if site.reason == "too few nucleotides":
+            if site.reason == _RAN_OUT:
                 continue
             if written is not None and site.column not in written:
                 self.trimmed_away += 1
                 continue
             what = _encoded(site.encodes, settings)
-            if site.reason == "mismatch":
+            if site.reason == SiteReason.mismatch:
                 kind, said = MISMATCH, f"does not match {site.triplet} ({what})"
             else:
                 kind, said = NOT_IN_CODE, f"is not in {settings.code_name()} ({site.triplet}: {what})"
@@ -315,7 +317,7 @@ _STOP_DONE_IN_WORDS = {"keep": "kept", "mask": "masked",
 def _ragged_problem(cds_path: str, ident: str, length: int, record: RecordReport, expected: int,
                     keep_short: bool) -> Problem:
     fate = "written anyway (--keep-short)" if keep_short else "left out"
-    short = next((site for site in record.sites if site.reason == "too few nucleotides"), None)
+    short = next((site for site in record.sites if site.reason == _RAN_OUT), None)
     where = (f"CDS of {record.nucleotides} nt runs out at column {short.column} (residue "
              f"{short.residue_number} of {record.residues}, {3 * record.residues} nt needed); "
              if short else "")

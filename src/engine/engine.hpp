@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/cds_letters.hpp"
+#include "engine/enum_names.hpp"
 #include "engine/genetic_code.hpp"
 #include "engine/stop_codons.hpp"
 #include "locate/coding_region_locator.hpp"
@@ -22,6 +23,8 @@ enum class MismatchPolicy : unsigned char {
     keep,  // the record is written, the codon as in the CDS
     drop,  // the record is left out
 };
+inline constexpr auto MISMATCH_POLICY_NAMES = enum_names<MismatchPolicy>("mask", "keep", "drop");
+static_assert(MISMATCH_POLICY_NAMES[MismatchPolicy::drop] == "drop");
 
 // What happens to a record whose CDS has gained or lost a nucleotide or two that its protein
 // has not (a sequencing error, a pseudogene), when it fits no other way.
@@ -29,6 +32,8 @@ enum class FrameshiftPolicy : unsigned char {
     mask,  // the record is written, each codon a frameshift breaks as NNN, extra nucleotides left out
     drop,  // the record is left out
 };
+inline constexpr auto FRAMESHIFT_POLICY_NAMES = enum_names<FrameshiftPolicy>("mask", "drop");
+static_assert(FRAMESHIFT_POLICY_NAMES[FrameshiftPolicy::drop] == "drop");
 
 struct EngineOptions {
     MismatchPolicy mismatch = MismatchPolicy::mask;
@@ -46,6 +51,10 @@ struct EngineOptions {
     bool keep_short = false;
     StopPolicy stops = StopPolicy::keep;
 };
+
+inline constexpr auto SITE_FAILURE_NAMES =
+    enum_names<SiteFailure>("mismatch", "not in code", "too few nucleotides");
+static_assert(SITE_FAILURE_NAMES[SiteFailure::too_few_nucleotides] == "too few nucleotides");
 
 struct SiteProblem {
     SiteFailure reason;
@@ -78,6 +87,9 @@ enum class RecordFate : unsigned char {
     unplaced,       // the CDS does not fit and the search found no single coding region in it
     too_short,      // the CDS has fewer triplets than the row has residues: held back untranslated
 };
+inline constexpr auto RECORD_FATE_NAMES =
+    enum_names<RecordFate>("written", "dropped", "wrong pairing", "unplaced", "too short");
+static_assert(RECORD_FATE_NAMES[RecordFate::too_short] == "too short");
 
 struct RecordOutcome {
     std::string row;  // empty when the record is left out; short when nucleotides ran out

@@ -4,6 +4,7 @@
 
 #include "engine/cds_letters.hpp"
 #include "engine/engine.hpp"
+#include "translator/codon_lookup.hpp"
 
 namespace ntpepmap::engine {
 namespace {
@@ -21,6 +22,17 @@ bool failed_at(const std::vector<SiteProblem>& problems, std::size_t& next, std:
 }
 
 }  // namespace
+
+std::optional<std::uint64_t> codon_bits(std::span<const std::string> codons) noexcept {
+    std::uint64_t bits = 0;
+    for (const std::string& codon : codons) {
+        const auto letter = [&](std::size_t at) { return static_cast<unsigned char>(codon[at]); };
+        const unsigned number = codon.size() == TRIPLET ? codon_number(letter(0), letter(1), letter(2)) : 64;
+        if (number >= 64) return std::nullopt;
+        bits |= std::uint64_t{1} << number;
+    }
+    return bits;
+}
 
 void find_stop_codons(std::string_view peptide, const CdsLetters& letters, StopPolicy policy,
                       RecordOutcome& outcome) {

@@ -1,8 +1,13 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+
+#include "engine/enum_names.hpp"
 
 namespace ntpepmap::engine {
 
@@ -16,6 +21,8 @@ enum class StopPolicy : unsigned char {
     mask,          // written as NNN in the triplet's case
     drop_columns,  // its column left out of every row, by the writer, which has all the rows
 };
+inline constexpr auto STOP_POLICY_NAMES = enum_names<StopPolicy>("keep", "mask", "drop-columns");
+static_assert(STOP_POLICY_NAMES[StopPolicy::drop_columns] == "drop-columns");
 
 struct StopCodon {
     std::size_t column;          // 1-based, in the alignment row
@@ -23,6 +30,10 @@ struct StopCodon {
     std::string triplet;         // as the CDS gives it
     bool terminal;               // no residue follows it
 };
+
+// The codons (upper-case DNA) as bits of their TCAG numbers, as EngineOptions::terminal_stops
+// holds them; none when one is not such a codon.
+[[nodiscard]] std::optional<std::uint64_t> codon_bits(std::span<const std::string> codons) noexcept;
 
 // Finds the stop codons of a record written with its row, each '*' whose triplet the code reads as
 // a stop (a '*' over any other triplet is a mismatch, told as one), and masks them under

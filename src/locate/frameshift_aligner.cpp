@@ -108,10 +108,12 @@ std::optional<FrameshiftAligner::Band> FrameshiftAligner::voted_band(std::string
     const auto voted = std::span(votes_).subspan(first, window);
     const std::uint32_t least = std::clamp<std::uint32_t>(*std::max_element(voted.begin(), voted.end()), 1, 3);
     const auto held = [&](std::uint32_t votes) { return votes >= least; };
+    // No anchor of the protein on any diagonal near where the stretch starts: nothing to thread
+    // (searched anywhere, the window holds a vote).
+    if (std::none_of(voted.begin(), voted.end(), held)) return std::nullopt;
     std::size_t low = first + static_cast<std::size_t>(std::find_if(voted.begin(), voted.end(), held) - voted.begin());
     std::size_t high = first + window - 1 -
                        static_cast<std::size_t>(std::find_if(voted.rbegin(), voted.rend(), held) - voted.rbegin());
-    if (low > high) low = high = lowest;  // no vote: where the stretch starts
     if (!anywhere) {
         low = std::min(low, lowest);
         high = std::max(high, lowest);

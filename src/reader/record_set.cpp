@@ -6,27 +6,9 @@
 #include <limits>
 #include <new>
 
-#if __has_include(<sys/mman.h>)
-#include <sys/mman.h>
-#endif
-
+#include "memory/huge_pages.hpp"
 
 namespace ntpepmap::reader {
-
-namespace {
-
-// A large fresh buffer faults in far faster in huge pages: a few faults instead of one per
-// 4 KiB page. Only advice; the pages wholly inside the buffer are the ones advised.
-void ask_for_huge_pages([[maybe_unused]] char* begin, [[maybe_unused]] std::size_t size) noexcept {
-#ifdef MADV_HUGEPAGE  // Linux
-    constexpr std::uintptr_t HUGE_PAGE = std::uintptr_t{1} << 21;
-    const auto first = (reinterpret_cast<std::uintptr_t>(begin) + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
-    const auto end = (reinterpret_cast<std::uintptr_t>(begin) + size) & ~(HUGE_PAGE - 1);
-    if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
-#endif
-}
-
-}  // namespace
 
 void RecordSet::start_file(std::size_t text_size) {
     ++files_;
@@ -78,7 +60,7 @@ void RecordSet::ensure_room(std::size_t capacity) {
     (void)letters_.release();
     letters_.reset(grown);
     letters_capacity_ = capacity;
-    ask_for_huge_pages(grown, capacity);
+    memory::advise_huge_pages(grown, capacity);
 }
 
 char* RecordSet::TailRoom::grow(std::size_t size, std::size_t) {

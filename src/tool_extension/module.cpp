@@ -11,7 +11,7 @@ namespace {
 
 std::vector<PyMethodDef> all_methods() {
     std::vector<PyMethodDef> methods;
-    for (const auto part : {reader_methods(), engine_methods(), code_methods()}) {
+    for (const auto part : {reader_methods(), engine_methods()}) {
         methods.insert(methods.end(), part.begin(), part.end());
     }
     methods.push_back(PyMethodDef{nullptr, nullptr, 0, nullptr});

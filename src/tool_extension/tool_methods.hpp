@@ -11,8 +11,7 @@ namespace ntpepmap::tool_extension {
 
 [[nodiscard]] std::span<const PyMethodDef> reader_methods() noexcept;
 [[nodiscard]] std::span<const PyMethodDef> engine_methods() noexcept;
-[[nodiscard]] std::span<const PyMethodDef> code_methods() noexcept;
-// Adds the engine's result types to the module; false with an error set when that failed.
+// Adds the engine's result types and names to the module; false with an error set when that failed.
 [[nodiscard]] bool add_engine_types(PyObject* module) noexcept;
 
 }  // namespace ntpepmap::tool_extension

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <vector>
+
+#include "engine/locus.hpp"
+#include "module/py_ref.hpp"
+
+namespace ntpepmap::tool_extension {
+
+// A locus's records as the engine reads them: views into Python objects, which the holders keep
+// alive while the interpreter lock is let go, whatever happens meanwhile to what the caller gave.
+struct LocusInputs {
+    std::vector<module::PyRef> holders;
+    std::vector<engine::LocusRecord> records;
+};
+
+// translate_locus's proteins ([(identifier, aligned row)]) and cds ([coding sequence of each]);
+// or, with cds_of, two record sets and the index in cds of each protein's CDS record. Each
+// record is checked before any is translated.
+LocusInputs locus_inputs(PyObject* proteins, PyObject* cds, PyObject* cds_of = nullptr);
+
+}  // namespace ntpepmap::tool_extension
