@@ -385,6 +385,22 @@ def test_batch_manifest_with_a_failing_and_a_reported_locus(tmp_path):
     assert done.stdout == ""
 
 
+@pytest.mark.parametrize("fault", ["", "report", "missing"])
+def test_a_batch_tells_a_locus_as_its_single_run_does(tmp_path, fault):
+    """The worker's outcome arrives whole: the same lines, fate and counts."""
+    pep, cds = make_batch_locus(tmp_path, "l1", fault)
+    single = run_cli(pep, cds, "-o", tmp_path / "single.fasta")
+    done = run_cli("batch", tmp_path / "pep", tmp_path / "cds", "-O", tmp_path / "out",
+                   "--status", tmp_path / "status.tsv")
+    told = single.stderr.splitlines()[:-1 if single.returncode < 2 else None]  # no summary
+    assert [line for line in done.stderr.splitlines() if line.startswith("ntpepmap: ")] == told
+    _, row = [line.rstrip("\n").split("\t") for line in (tmp_path / "status.tsv").open()]
+    assert row[2] == ("written", "written with changes", "failed")[single.returncode]
+    if single.returncode < 2:
+        assert dict(zip(summary_of(single.stderr), map(int, row[3:9]))) == summary_of(single.stderr)
+    assert row[-1] == (told[0].removeprefix("ntpepmap: ").removeprefix("error: ") if told else "")
+
+
 def test_batch_folders_all_clean(tmp_path):
     for stem in ("a", "b", "c"):
         make_batch_locus(tmp_path, stem)

@@ -115,12 +115,16 @@ def files_outside_snakemake(folder: Path) -> dict[Path, int]:
             if ".snakemake" not in path.parts}
 
 
-@pytest.mark.parametrize("fault, extra, in_log", [
-    ("missing", "", r"failed loci.*\n  out/l3\.fasta: .*l3\.fna: no CDS .*: delta"),
-    ("", "--gene-table no/such/code.json", r"failed loci.*\n  out/l\d\.fasta: error: .*code\.json"),
-    ("gone", "", r"failed loci.*\n  out/l3\.fasta: .*l3\.fasta: No such file"),
+@pytest.mark.parametrize("fault, extra, in_log, in_console", [
+    ("missing", "", r"failed loci.*\n  out/l3\.fasta: .*l3\.fna: no CDS .*: delta", "delta"),
+    # The batch's own words are kept beside its table, which says where.
+    ("", "--gene-table no/such/code.json",
+     r"failed loci.*\n  out/l\d\.fasta: ntpepmap batch could not run .*console\.txt\)",
+     r"error: .*code\.json"),
+    ("gone", "", r"failed loci.*\n  out/l3\.fasta: .*l3\.fasta: No such file", "No such file"),
 ])
-def test_a_failed_job_names_its_loci_and_deletes_no_alignment(ran, fault, extra, in_log):
+def test_a_failed_job_names_its_loci_and_deletes_no_alignment(ran, fault, extra, in_log,
+                                                              in_console):
     folder, _ = ran
     make_batch_locus(folder, "l3", fault)
     if fault == "gone":
@@ -129,6 +133,7 @@ def test_a_failed_job_names_its_loci_and_deletes_no_alignment(ran, fault, extra,
     assert done.returncode != 0
     failed = chunk_of(folder, "l3")
     assert re.search(in_log, (folder / CHUNKS / f"{failed}.log").read_text())
+    assert re.search(in_console, (folder / CHUNKS / f"{failed}.console.txt").read_text())
     assert re.search(r"failed loci \(\d+;.*\n(.*\n)*  out/l3\.fasta: ", done.stderr)
     assert "not retried: its batch ran to its end" in done.stderr
     assert not (folder / "logs/summary.tsv").exists()

@@ -54,18 +54,36 @@ class CodonAlignment:
     Iterating gives (identifier, row) pairs, repeated identifiers included.
     """
 
-    __slots__ = ("_rows", "problems", "fate", "counts", "first_message")
+    __slots__ = ("_outcome", "_located")
 
-    def __init__(self, rows: Sequence[tuple[str, str]], problems: Sequence[Problem],
-                 outcome: LocusOutcome | None = None) -> None:
-        self._rows = list(rows)
-        self.problems: tuple[Problem, ...] = tuple(problems)
-        # As `ntpepmap batch --status` tells each locus: 'written' or 'written with changes',
-        # the records' and codons' counts, and the first problem's line.
-        self.fate = outcome.fate() if outcome else "written"
-        tally = outcome.tally if outcome else Tally()
-        self.counts: dict[str, int] = dict(zip(Tally.__slots__, tally.counts()))
-        self.first_message = outcome.first_message() if outcome else ""
+    def __init__(self, outcome: LocusOutcome, located: Sequence[Problem] = ()) -> None:
+        # The locus's one result, read as the tool's status table reads it; located: the
+        # notes of records written from a coding region found in their CDS, which only the
+        # API turns into problems.
+        self._outcome = outcome
+        self._located = tuple(located)
+
+    @property
+    def _rows(self) -> list[Record]:
+        return self._outcome.rows
+
+    @property
+    def problems(self) -> tuple[Problem, ...]:
+        return (*self._outcome.problems, *self._located)
+
+    # As `ntpepmap batch --status` tells each locus: 'written' or 'written with changes',
+    # the records' and codons' counts, and the first problem's line.
+    @property
+    def fate(self) -> str:
+        return self._outcome.fate()
+
+    @property
+    def counts(self) -> dict[str, int]:
+        return dict(zip(Tally.__slots__, self._outcome.tally.counts()))
+
+    @property
+    def first_message(self) -> str:
+        return self._outcome.first_message()
 
     def __iter__(self) -> Iterator[tuple[str, str]]:
         return iter(self._rows)
@@ -150,9 +168,9 @@ def codon_align(protein: Sequences, cds: Sequences, *, table: int = 1,
         error.args = (_keywords_for_flags(str(error)),)
         error.problems = tuple(outcome.problems)
         raise
-    rows = without_gap_columns(outcome.rows) if drop_gap_columns else outcome.rows
-    return CodonAlignment(rows, outcome.problems + located_notes(outcome.located, coding.name),
-                          outcome)
+    if drop_gap_columns:
+        outcome.rows = without_gap_columns(outcome.rows)
+    return CodonAlignment(outcome, located_notes(outcome.located, coding.name))
 
 
 if codon_align.__doc__:  # not under python -OO

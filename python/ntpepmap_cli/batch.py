@@ -16,7 +16,7 @@ from functools import partial
 from .cds_source import CdsSource, read_cds_source
 from .errors import InputError, name_some
 from .header_pairing import rules_for, unpaired_proteins
-from .interrupts import StopRequest, exit_status, signal_name
+from .interrupts import StopGuard, StopRequest, exit_status, signal_name
 from .kept_columns import files_by_locus, locus_file
 from .locus import LocusJob, LocusOptions, file_stem, run_locus
 from .messages import Reporter, error, print_outcome, tally_text
@@ -34,8 +34,6 @@ TYPE_CHECKING = False  # typing itself costs a batch noticeable start-up time
 if TYPE_CHECKING:
     from collections.abc import Callable, Iterator, Sequence
     from typing import Any, TextIO
-
-    from .outcome import PackedOutcome
 
 BATCH_DESCRIPTION = """\
 Run many loci, each a protein alignment with its CDS file, in parallel.
@@ -314,23 +312,27 @@ def worker_count(requested: int, loci: int) -> tuple[int, str | None]:
                    f"and each holds a locus in memory")
 
 
-def run_one(number: int, jobs: Sequence[LocusJob], options: LocusOptions) -> PackedOutcome:
+def run_one(number: int, jobs: Sequence[LocusJob], options: LocusOptions,
+            guard: StopGuard) -> LocusOutcome:
     """Locus `number` in a worker: an unexpected error fails the locus, not the worker."""
     job = jobs[number]
     try:
-        outcome = run_locus(job, options)
+        outcome = run_locus(job, options, guard)
     except Exception as exc:
         outcome = LocusOutcome(job, Status.FAILED,
                                notes=[f"{job.pep_path}: failed: {type(exc).__name__}: {exc}"])
-    return outcome.packed()
+    # Its rows are in its output, or failed to get there: the main process needs neither.
+    outcome.rows, outcome.text = [], None
+    return outcome
 
 
 class BatchRun:
     """The loci of a batch as they finish, told to the user as they come."""
 
-    def __init__(self, loci: Loci, reporter: Reporter) -> None:
+    def __init__(self, loci: Loci, reporter: Reporter, guard: StopGuard) -> None:
         self.loci = loci
         self.reporter = reporter
+        self.guard = guard
         self.outcomes: list[LocusOutcome] = []
         self.interrupted: KeyboardInterrupt | None = None
         self._finished_jobs: set[int] = set()  # ids of the jobs handed to workers
@@ -339,7 +341,8 @@ class BatchRun:
         # Start the workers before the bar: they are forked, and should not be
         # forked from a process that runs the bar's thread.
         # Workers get a locus's number: they hold the list of loci already.
-        pool = WorkerPool(workers, partial(run_one, jobs=self.loci.jobs, options=options))
+        pool = WorkerPool(workers, partial(run_one, jobs=self.loci.jobs, options=options,
+                                           guard=self.guard), self.guard)
         try:
             with _progress_bar(len(self.loci.jobs) + len(self.loci.unmatched)) as bar:
                 def write(text: str) -> None:
@@ -405,8 +408,8 @@ def _progress_bar(total: int) -> Any:
 
 
 def _outcome_of(job: LocusJob, result: object) -> LocusOutcome:
-    if isinstance(result, tuple):
-        return LocusOutcome.unpacked(job, result)
+    if isinstance(result, LocusOutcome):
+        return result.received(job)
     if isinstance(result, WorkerDied):
         remove_leftovers(job.out_path, result.pid)
     return LocusOutcome(job, Status.FAILED, notes=[f"{job.pep_path}: {result}"])
@@ -444,7 +447,7 @@ def interruption_line(batch: BatchRun, stop: KeyboardInterrupt) -> str:
     return line + "\n"
 
 
-def batch_main(argv: Sequence[str]) -> int:
+def batch_main(argv: Sequence[str], guard: StopGuard) -> int:
     parser = batch_parser()
     args = parser.parse_args(argv)
     if args.jobs < 1:
@@ -455,14 +458,14 @@ def batch_main(argv: Sequence[str]) -> int:
         loci = collect_loci(args, parser, options)
         check_batch_outputs(args, loci)
         share_cds(args, loci, options)
-        reporter = Reporter(args.quiet, args.report)
+        reporter = Reporter(args.quiet, args.report, guard)
     except InputError as exc:
         return error(str(exc))
     workers, warning = worker_count(args.jobs, len(loci.jobs))
     for line in loci.unused + ([warning] if warning else []):
         print(f"{PROG} batch: warning: {line}", file=sys.stderr)
-    batch = BatchRun(loci, reporter)
-    with StopRequest() as stop:
+    batch = BatchRun(loci, reporter, guard)
+    with guard.noted() as stop:
         try:
             batch.run(options, workers, stop)
         except BaseException:
@@ -482,7 +485,7 @@ def finish(batch: BatchRun, reporter: Reporter, start: float, status_path: str |
     sys.stderr.write(summary_line(batch.outcomes, time.perf_counter() - start))
     try:
         if status_path is not None:  # an interrupted batch's too: what was not finished shows
-            write_status(status_path, batch.loci.in_order(), batch.outcomes)
+            write_status(status_path, batch.loci.in_order(), batch.outcomes, batch.guard)
         if batch.interrupted is not None:
             return exit_status(batch.interrupted)
         reporter.finish()

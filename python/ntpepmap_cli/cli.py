@@ -9,7 +9,7 @@ from collections.abc import Sequence
 from .cds_source import read_cds_source
 from .codes import format_table_list
 from .errors import InputError
-from .interrupts import exit_status, raise_on_stop_signals, signal_name
+from .interrupts import StopGuard, exit_status, signal_name
 from .locus import LocusJob, LocusOptions, Status, run_locus
 from .messages import Reporter, error, print_outcome, print_summary
 from .option_table import SINGLE
@@ -91,7 +91,7 @@ def _single_job(args: argparse.Namespace, options: LocusOptions) -> LocusJob:
                     args.partitions, args.rename, args.kept_columns)
 
 
-def single_main(argv: Sequence[str], stdout_closed: bool = False) -> int:
+def single_main(argv: Sequence[str], guard: StopGuard, stdout_closed: bool = False) -> int:
     parser = single_parser()
     args = parser.parse_args(argv)
     if [args.pep_aln, *args.cds, args.kept_columns].count("-") > 1:
@@ -99,7 +99,7 @@ def single_main(argv: Sequence[str], stdout_closed: bool = False) -> int:
     try:
         _check_single_outputs(args, stdout_closed)
         options = locus_options(args, parser)
-        reporter = Reporter(args.quiet, args.report)
+        reporter = Reporter(args.quiet, args.report, guard)
     except InputError as exc:
         return error(str(exc))
     try:
@@ -107,7 +107,7 @@ def single_main(argv: Sequence[str], stdout_closed: bool = False) -> int:
     except InputError as exc:
         return error(str(exc))
     try:
-        outcome = run_locus(job, options)
+        outcome = run_locus(job, options, guard)
         print_outcome(outcome, reporter)
         if outcome.status != Status.FAILED or outcome.tally.left_out:  # it ran
             print_summary(outcome)
@@ -135,15 +135,16 @@ def tables_main(argv: Sequence[str]) -> int:
 
 def main(argv: Sequence[str] | None = None) -> int:
     args = list(sys.argv[1:] if argv is None else argv)
-    raise_on_stop_signals()
+    guard = StopGuard()  # the run's one handling of stop signals, handed to what needs it
+    guard.raise_on()
     stdout_closed = reopen_closed_standard_streams()
     try:
         if args[:1] == ["tables"]:
             return tables_main(args[1:])
         if args[:1] == ["batch"]:
             from .batch import batch_main
-            return batch_main(args[1:])
-        return single_main(args, stdout_closed)
+            return batch_main(args[1:], guard)
+        return single_main(args, guard, stdout_closed)
     except BrokenPipeError:
         # The reader went away (e.g. '| head'): keep the exit-time flush quiet.
         silence_stdout()

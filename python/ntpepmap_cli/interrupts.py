@@ -3,7 +3,8 @@
 The default SIGTERM action ends the process on the spot, leaving a
 temporary file behind; raised as an exception, it unwinds like Ctrl-C.
 A loop that must account for everything it started takes them as a
-StopRequest instead, and stops at a point of its choosing.
+StopRequest instead, and stops at a point of its choosing. Both come from
+the run's one StopGuard, which holds the little state there is.
 """
 
 from __future__ import annotations
@@ -34,37 +35,42 @@ def signal_name(stop: KeyboardInterrupt) -> str:
     return stop.signal_name if isinstance(stop, Interrupted) else "SIGINT"
 
 
-class _Task:
-    """Whether the current task's output is in place, and a stop signal that waits for it."""
-    output_in_place = False
-    waiting_signal = 0
+class StopGuard:
+    """The run's stop signals, made where the run starts and handed to what writes outputs
+    and runs tasks: raised as Interrupted, except once the current task's output is in
+    place, when a signal waits until the task's result has been passed on."""
 
+    def __init__(self) -> None:
+        self._output_in_place = False
+        self._waiting_signal = 0
 
-def _raise_interrupted(signum: int, frame: FrameType | None) -> None:
-    # Further signals while the first unwinds would only interrupt the cleanup.
-    for stop_signal in STOP_SIGNALS:
-        signal.signal(stop_signal, signal.SIG_IGN)
-    if _Task.output_in_place:  # stopping now would only hide that it was written
-        _Task.waiting_signal = signum
-        return
-    raise Interrupted(signum)
+    def raise_on(self, signals: tuple[int, ...] = STOP_SIGNALS) -> None:
+        for stop_signal in signals:
+            signal.signal(stop_signal, self._raise_interrupted)
 
-
-def raise_on_stop_signals(signals: tuple[int, ...] = STOP_SIGNALS) -> None:
-    for stop_signal in signals:
-        signal.signal(stop_signal, _raise_interrupted)
-
-
-def output_in_place() -> None:
-    """Marks the task as done in substance: a stop signal waits for result_sent()."""
-    _Task.output_in_place = True
-
-
-def result_sent() -> None:
-    """The task's result has been passed on; raises the stop signal that waited for that."""
-    signum, _Task.waiting_signal, _Task.output_in_place = _Task.waiting_signal, 0, False
-    if signum:
+    def _raise_interrupted(self, signum: int, frame: FrameType | None) -> None:
+        # Further signals while the first unwinds would only interrupt the cleanup.
+        for stop_signal in STOP_SIGNALS:
+            signal.signal(stop_signal, signal.SIG_IGN)
+        if self._output_in_place:  # stopping now would only hide that it was written
+            self._waiting_signal = signum
+            return
         raise Interrupted(signum)
+
+    def output_in_place(self) -> None:
+        """Marks the task as done in substance: a stop signal waits for result_sent()."""
+        self._output_in_place = True
+
+    def result_sent(self) -> None:
+        """The task's result has been passed on; raises the stop signal that waited for that."""
+        signum, self._waiting_signal, self._output_in_place = self._waiting_signal, 0, False
+        if signum:
+            raise Interrupted(signum)
+
+    def noted(self) -> StopRequest:
+        """For a loop that must account for everything it started: the signals noted inside
+        the block, not raised, and raised by its check() at a point of the loop's choosing."""
+        return StopRequest()
 
 
 @contextmanager

@@ -29,20 +29,22 @@ from .writers import CODEML_NAME_LENGTH, alignment_lines, partitions_text, too_l
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from ._native import RecordSet
+    from .interrupts import StopGuard
 
 __all__ = ["LocusJob", "LocusOptions", "LocusOutcome", "Status", "align_locus", "run_locus"]
 
 
-def run_locus(job: LocusJob, options: LocusOptions) -> LocusOutcome:
+def run_locus(job: LocusJob, options: LocusOptions,
+              guard: StopGuard | None = None) -> LocusOutcome:
     """Reads, pairs, back-translates and writes one locus; never raises InputError: what went
-    wrong is in the outcome."""
+    wrong is in the outcome. guard: the run's, told when an output is in place."""
     outcome = LocusOutcome(job)
     # A locus makes a few tuples per record and no cycles: the collector's
     # passes over them would only cost time.
     collecting = gc.isenabled()
     gc.disable()
     try:
-        _run(job, options, outcome)
+        _run(job, options, outcome, guard)
     except InputError as exc:
         outcome.failed(str(exc))
     finally:
@@ -215,10 +217,11 @@ def _fitted_columns(kept: KeptColumns | None, proteins: RecordSet,
     return kept.fitted(proteins.max_width(), pep_name)
 
 
-def _run(job: LocusJob, options: LocusOptions, outcome: LocusOutcome) -> None:
+def _run(job: LocusJob, options: LocusOptions, outcome: LocusOutcome,
+         guard: StopGuard | None) -> None:
     align_locus(read_inputs(job, options), options, outcome, fasta_text=True)
     if outcome.text is not None:
-        write_bytes(job.out_path, outcome.text)
+        write_bytes(job.out_path, outcome.text, guard)
         width = outcome.width
     else:
         rows = without_gap_columns(outcome.rows) if options.drop_gap_columns else outcome.rows
@@ -229,12 +232,12 @@ def _run(job: LocusJob, options: LocusOptions, outcome: LocusOutcome) -> None:
             rows, names = renamed_rows(rows)
         outcome.notes += _name_warnings(rows, options.out_format)
         outcome.notes += _paml_stop_warning(outcome, options)
-        write_alignment(job.out_path, rows, width, options)
+        write_alignment(job.out_path, rows, width, options, guard)
         if job.names_path is not None:
-            write_file(job.names_path, names.encode())
+            write_file(job.names_path, names.encode(), guard)
     outcome.rows, outcome.text = [], None  # written: not held any longer
     if job.partitions_path is not None:
-        write_file(job.partitions_path, partitions_text(width).encode())
+        write_file(job.partitions_path, partitions_text(width).encode(), guard)
 
 
 def _paml_stop_warning(outcome: LocusOutcome, options: LocusOptions) -> list[str]:
@@ -278,11 +281,11 @@ def without_gap_columns(rows: list[Record]) -> list[Record]:
 
 _GAP_BITS = bytes(1 if byte == ord("-") else 0 for byte in range(256))
 
-def write_bytes(out_path: str, data: bytes | memoryview) -> None:
+def write_bytes(out_path: str, data: bytes | memoryview, guard: StopGuard | None = None) -> None:
     """Writes UTF-8 text, already in its output format, to out_path ('-': standard output),
     past the text layer: the engine's output needs no encoding."""
     if out_path != STDOUT:
-        write_file(out_path, data)
+        write_file(out_path, data, guard)
         return
     with output_stream(out_path) as out:
         out.flush()
@@ -303,10 +306,10 @@ def _version_for(out_format: str) -> str:
 
 
 def write_alignment(out_path: str, rows: list[Record], ncols: int,
-                    options: LocusOptions) -> None:
+                    options: LocusOptions, guard: StopGuard | None = None) -> None:
     if options.out_format == "fasta":
-        write_bytes(out_path, fasta_text(rows, options.wrap))
+        write_bytes(out_path, fasta_text(rows, options.wrap), guard)
         return
     lines = alignment_lines(rows, ncols, options.out_format, _version_for(options.out_format))
-    with output_stream(out_path) as out:
+    with output_stream(out_path, guard) as out:
         out.writelines(lines)

@@ -12,6 +12,10 @@ from .outputs import AtomicFile
 
 Write = Callable[[str], object]
 
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from .interrupts import StopGuard
+
 
 class Reporter:
     """Where a run's words go: problem lines to standard error unless quiet, framed
@@ -21,9 +25,10 @@ class Reporter:
     (finish()); an interrupted or failed run leaves the older one as it was.
     """
 
-    def __init__(self, quiet: bool, report_path: str | None) -> None:
+    def __init__(self, quiet: bool, report_path: str | None,
+                 guard: StopGuard | None = None) -> None:
         self.quiet = quiet
-        self.report_file = None if report_path is None else AtomicFile(report_path)
+        self.report_file = None if report_path is None else AtomicFile(report_path, guard)
         self._stream = None if self.report_file is None else self.report_file.open()
         self._failure: InputError | None = None
 

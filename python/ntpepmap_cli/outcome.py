@@ -46,24 +46,18 @@ class Tally:
     def counts(self) -> tuple[int, ...]:
         return tuple(getattr(self, name) for name in self.__slots__)
 
-    @classmethod
-    def of_counts(cls, counts: tuple[int, ...]) -> Tally:
-        tally = cls()
-        for name, count in zip(cls.__slots__, counts):
-            setattr(tally, name, count)
-        return tally
+    # Pickled as its counts, not as a dict of them.
+    def __getstate__(self) -> tuple[int, ...]:
+        return self.counts()
+
+    def __setstate__(self, counts: tuple[int, ...]) -> None:
+        for name, count in zip(self.__slots__, counts):
+            setattr(self, name, count)
 
     def __repr__(self) -> str:
         return "Tally(" + ", ".join(f"{name}={getattr(self, name)}" for name in self.__slots__) + ")"
 
 
-# What crosses the pipe from a batch worker: builtins only, which marshal carries.
-if TYPE_CHECKING:
-    PackedProblem = tuple[str, str, str, str, "int | None", "int | None", "str | None",
-                          "str | None"]
-    PackedOutcome = tuple[int, str, list[str], list[PackedProblem], tuple[int, ...]]
-
-_STATUSES = tuple(Status)  # by value: cheaper than calling the enum
 FATES = {Status.CLEAN: "written", Status.REPORTED: "written with changes", Status.FAILED: "failed"}
 
 
@@ -110,20 +104,23 @@ class LocusOutcome:
             return self.problems[0].message
         return self.notes[0] if self.notes else ""
 
-    def packed(self) -> PackedOutcome:
-        """What the main process needs of a batch worker's locus; its rows are written already."""
-        problems = [(p.record, p.kind, p.action, p.message, p.column, p.residue_number, p.residue,
-                     p.triplet) for p in self.problems]
-        return int(self.status), self.reports, self.notes, problems, self.tally.counts()
+    # Pickled whole but for its job, which whoever receives it knows already (a batch
+    # gave the job to the worker): received(job) puts it back.
+    def __getstate__(self) -> tuple[object, ...]:
+        return tuple(getattr(self, name) for name in _SENT)
 
-    @classmethod
-    def unpacked(cls, job: LocusJob, packed: PackedOutcome) -> LocusOutcome:
-        status, reports, notes, problems, counts = packed
-        outcome = cls(job, _STATUSES[status], reports, notes)
-        outcome.problems = [Problem(*fields) for fields in problems]
-        outcome.tally = Tally.of_counts(counts)
-        return outcome
+    def __setstate__(self, state: tuple[object, ...]) -> None:
+        for name, value in zip(_SENT, state):
+            setattr(self, name, value)
+
+    def received(self, job: LocusJob) -> LocusOutcome:
+        """The outcome, unpickled, given back its job."""
+        self.job = job
+        return self
 
     def __repr__(self) -> str:
         return (f"LocusOutcome({self.job!r}, {self.status!r}, problems={self.problems!r}, "
                 f"notes={self.notes!r}, {self.tally!r})")
+
+
+_SENT = tuple(name for name in LocusOutcome.__slots__ if name != "job")

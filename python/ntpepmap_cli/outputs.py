@@ -16,11 +16,13 @@ from collections.abc import Iterator
 from contextlib import contextmanager
 
 from .errors import InputError
-from .interrupts import output_in_place, stop_signals_held
+from .interrupts import stop_signals_held
 
 TYPE_CHECKING = False  # typing itself costs a small locus noticeable start-up time
 if TYPE_CHECKING:
     from typing import BinaryIO, TextIO
+
+    from .interrupts import StopGuard
 
 STDOUT = "-"
 STDOUT_NAME = "standard output"
@@ -28,10 +30,12 @@ _TEMPORARY_SUFFIX = ".tmp"
 
 
 class AtomicFile:
-    """A file that replaces `path` on commit(), or vanishes on discard()."""
+    """A file that replaces `path` on commit(), or vanishes on discard(); the run's guard,
+    if given, learns when it is in place."""
 
-    def __init__(self, path: str) -> None:
+    def __init__(self, path: str, guard: StopGuard | None = None) -> None:
         self.path = path
+        self.guard = guard
         self.target = path  # resolved on opening, when errors are reported
         self.temporary = ""
         self.existed = False
@@ -94,7 +98,8 @@ class AtomicFile:
             if self.temporary:
                 os.replace(self.temporary, self.target)
                 self.temporary = ""
-            output_in_place()
+            if self.guard is not None:
+                self.guard.output_in_place()
 
     def discard(self) -> None:
         """Removes the temporary file; safe to call at any point, and more than once."""
@@ -174,10 +179,10 @@ def _create_temporary(target: str) -> tuple[int, str]:
 _HELD_WRITE_BYTES = 1 << 20
 
 
-def write_file(path: str, data: bytes | memoryview) -> None:
+def write_file(path: str, data: bytes | memoryview, guard: StopGuard | None = None) -> None:
     """Puts data in place of path's content, whole; OSError becomes a one-line InputError,
     and the old file stays."""
-    AtomicFile(path).write_whole(data)
+    AtomicFile(path, guard).write_whole(data)
 
 
 def _write_all(stream: BinaryIO, data: bytes | memoryview) -> None:
@@ -202,9 +207,9 @@ def remove_leftovers(path: str, pid: int | None) -> None:
 
 
 @contextmanager
-def atomic_output(path: str) -> Iterator[TextIO]:
+def atomic_output(path: str, guard: StopGuard | None = None) -> Iterator[TextIO]:
     """A stream for path's new content: committed when the block ends, discarded if it raises."""
-    output = AtomicFile(path)
+    output = AtomicFile(path, guard)
     with output.discarded_on_failure():
         yield output.open()
         output.commit()
@@ -231,9 +236,9 @@ def stdout_output() -> Iterator[TextIO]:
 
 
 @contextmanager
-def output_stream(path: str) -> Iterator[TextIO]:
+def output_stream(path: str, guard: StopGuard | None = None) -> Iterator[TextIO]:
     """Where an output goes: standard output for '-', else a file replaced when complete."""
-    with (stdout_output() if path == STDOUT else atomic_output(path)) as stream:
+    with (stdout_output() if path == STDOUT else atomic_output(path, guard)) as stream:
         yield stream
 
 

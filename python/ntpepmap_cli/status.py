@@ -15,6 +15,8 @@ TYPE_CHECKING = False
 if TYPE_CHECKING:
     from collections.abc import Iterable
 
+    from .interrupts import StopGuard
+
 # Fates: LocusOutcome.fate()'s, and one for a locus that a stopped batch did not finish.
 FAILED, INTERRUPTED = FATES[Status.FAILED], "interrupted"
 NOT_WRITTEN = (FAILED, INTERRUPTED)
@@ -32,10 +34,10 @@ def _row(name: str, job: LocusJob, outcome: LocusOutcome | None) -> str:
 
 
 def write_status(path: str, loci: Iterable[tuple[str, LocusJob]],
-                 outcomes: Iterable[LocusOutcome]) -> None:
+                 outcomes: Iterable[LocusOutcome], guard: StopGuard | None = None) -> None:
     """The table of loci, (name, job) in the order given, to path ('-': standard output);
-    a locus without an outcome was not finished."""
+    a locus without an outcome was not finished; each row read from the locus's outcome."""
     by_job = {id(outcome.job): outcome for outcome in outcomes}
     lines = ["\t".join(COLUMNS) + "\n"]
     lines += [_row(name, job, by_job.get(id(job))) for name, job in loci]
-    write_bytes(path, "".join(lines).encode("utf-8", "surrogateescape"))
+    write_bytes(path, "".join(lines).encode("utf-8", "surrogateescape"), guard)

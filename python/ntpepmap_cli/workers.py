@@ -8,30 +8,29 @@ terminal sends to the whole process group; the main process stops them with
 SIGTERM, which makes a worker unwind (removing a half-written output) and exit.
 
 Plain fork and pipes, not multiprocessing: a batch of small loci would spend a
-noticeable share of its time importing it and pickling. A task is a number, a
-result a value of builtins, which marshal carries.
+noticeable share of its time importing it. A task is a number; a result is
+pickled whole, as the task gave it.
 """
 
 from __future__ import annotations
 
 import gc
-import marshal
 import os
+import pickle
 import select
 import signal
 import sys
 import time
 from collections import deque
 
-from .interrupts import (STOP_SIGNALS, StopRequest, exit_status, raise_on_stop_signals, result_sent,
-                         stop_signals_held)
+from .interrupts import STOP_SIGNALS, StopGuard, StopRequest, exit_status, stop_signals_held
 
 TYPE_CHECKING = False  # typing itself costs a batch noticeable start-up time
 if TYPE_CHECKING:
     from collections.abc import Callable, Iterable, Iterator
     from typing import Any
 
-    Work = Callable[[int], Any]  # a task number's result, of builtins that marshal carries
+    Work = Callable[[int], Any]  # a task number's result, which pickle carries
 
 STOP_GRACE_SECONDS = 5.0
 
@@ -40,6 +39,7 @@ STOP_GRACE_SECONDS = 5.0
 TASKS_AHEAD = 2
 
 _WORD = 4  # bytes of a task number, and of a result's length before the result
+_PICKLE_PROTOCOL = 5
 _READ_SIZE = 1 << 16
 
 
@@ -81,21 +81,22 @@ def _next_task(fd: int) -> int | None:
     return int.from_bytes(word, "little")
 
 
-def _serve(tasks_fd: int, results_fd: int, work: Work) -> int:
-    """Runs tasks until the pipe closes; the worker's exit status."""
+def _serve(tasks_fd: int, results_fd: int, work: Work, guard: StopGuard) -> int:
+    """Runs tasks until the pipe closes; the worker's exit status. guard: the one the work
+    tells when its output is in place."""
     signal.set_wakeup_fd(-1)  # the main process's, inherited through fork
     signal.signal(signal.SIGINT, signal.SIG_IGN)
-    raise_on_stop_signals((signal.SIGTERM,))
+    guard.raise_on((signal.SIGTERM,))
     try:
         signal.pthread_sigmask(signal.SIG_UNBLOCK, STOP_SIGNALS)
         while True:
             task = _next_task(tasks_fd)
             if task is None:
                 return 0
-            result = marshal.dumps(work(task))
+            result = pickle.dumps(work(task), protocol=_PICKLE_PROTOCOL)
             with stop_signals_held():  # a result is sent whole or not at all
                 _write_all(results_fd, len(result).to_bytes(_WORD, "little") + result)
-            result_sent()
+            guard.result_sent()
     except KeyboardInterrupt as stop:
         return exit_status(stop)
     except OSError:
@@ -133,7 +134,7 @@ class _Worker:
             end = start + _WORD + int.from_bytes(received[start:start + _WORD], "little")
             if len(received) < end:
                 break
-            done.append((self.tasks.popleft(), marshal.loads(received[start + _WORD:end])))
+            done.append((self.tasks.popleft(), pickle.loads(received[start + _WORD:end])))
             start = end
         del received[:start]
         return done
@@ -158,10 +159,12 @@ class _Worker:
 
 class WorkerPool:
     """Up to `count` forked processes running `work` on task numbers; work must return
-    a value marshal can carry, rather than raise."""
+    a value pickle can carry, rather than raise. guard: the run's, which each worker
+    takes on for its SIGTERM."""
 
-    def __init__(self, count: int, work: Work) -> None:
+    def __init__(self, count: int, work: Work, guard: StopGuard) -> None:
         self._work = work
+        self._guard = guard
         self._workers: list[_Worker] = []
         self._poll = select.poll()
         for _ in range(count):
@@ -200,7 +203,7 @@ class WorkerPool:
                 worker.close()
             os.close(tasks_write)
             os.close(results_read)
-            status = _serve(tasks_read, results_write, self._work)
+            status = _serve(tasks_read, results_write, self._work, self._guard)
         except BaseException:
             import traceback
 

@@ -2,7 +2,9 @@
 
 Run by Snakemake's script directive, which supplies the `snakemake` object. The
 batch's status table (--status) says what became of every locus; the chunk keeps
-it, each locus named as the workflow's manifest writes its output. The job
+it, each locus named as the workflow's manifest writes its output; what the batch
+wrote to its console is kept for people to read (the log, and a file beside the
+table that outlives a retry), never read for a locus's fate. The job
 succeeds when every locus was written. A retry of a chunk whose batch ran to its
 end fails at once: its loci failed on their inputs, and would fail again; only a
 chunk that was interrupted or killed runs again.
@@ -16,7 +18,6 @@ import sys
 from ntpepmap_cli.status import COLUMNS, FAILED, INTERRUPTED, NOT_WRITTEN
 
 LOCUS, FATE, MESSAGE = COLUMNS.index("locus"), COLUMNS.index("fate"), COLUMNS.index("message")
-PREFIX = "ntpepmap: "
 
 
 def write_atomically(path, lines):
@@ -50,11 +51,12 @@ def write_sub_manifest(path, loci):
         for _, *paths in loci])
 
 
-def rows_without_status(loci, returncode, output):
-    """Each locus's row when the batch wrote no table: it could not run, or was killed."""
+def rows_without_status(loci, returncode, console):
+    """Each locus's row when the batch wrote no table: it could not run, or was killed.
+    Why is in its console output, pointed at rather than read: the status table is the
+    batch's one word that a program reads."""
     if returncode == 2:
-        errors = [line for line in output.splitlines() if line.startswith(PREFIX)]
-        fate, message = FAILED, errors[-1] if errors else "ntpepmap batch could not run"
+        fate, message = FAILED, f"ntpepmap batch could not run (exit status 2; see {console})"
     else:
         fate, message = INTERRUPTED, f"ntpepmap batch stopped (exit status {returncode})"
     counts = ["0"] * (len(COLUMNS) - 4)
@@ -80,7 +82,7 @@ def verdict(chunk, rows, returncode):
         lines.append("the batch failed as a whole (exit 2: it could not run; other: interrupted)")
     if failed:
         lines.append("failed loci (no alignment written by this run):")
-        lines += [f"  {row[LOCUS]}: {row[MESSAGE].removeprefix(PREFIX) or row[FATE]}"
+        lines += [f"  {row[LOCUS]}: {row[MESSAGE] or row[FATE]}"
                   for row in failed]
     return lines, bool(failed) or returncode not in (0, 1)
 
@@ -117,13 +119,16 @@ def main(job):
     write_sub_manifest(job.params.manifest, loci)
     command = [sys.executable, "-m", "ntpepmap_cli", "batch", job.params.manifest,
                *job.params.options, "-j", str(job.threads), "--status", status]
-    batch = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                           stderr=subprocess.STDOUT, text=True, errors="replace")
-    rows = read_status(status) or rows_without_status(loci, batch.returncode, batch.stdout)
+    with open(job.params.console, "w") as console:
+        batch = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=console,
+                               stderr=subprocess.STDOUT)
+    with open(job.params.console, encoding="utf-8", errors="replace") as console:
+        said = console.read()
+    rows = read_status(status) or rows_without_status(loci, batch.returncode, job.params.console)
     rows = keyed(rows, loci)
     write_atomically(status, ["\t".join(COLUMNS) + "\n"] + ["\t".join(row) + "\n" for row in rows])
     tell(job, *verdict(job.wildcards.chunk, rows, batch.returncode),
-         f"$ {shlex.join(command)}\n{batch.stdout}")
+         f"$ {shlex.join(command)}\n{said}")
 
 
 def write_stamp(path, text):
