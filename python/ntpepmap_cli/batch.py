@@ -318,7 +318,10 @@ def run_one(number: int, jobs: Sequence[LocusJob], options: LocusOptions,
     job = jobs[number]
     try:
         outcome = run_locus(job, options, guard)
-    except Exception as exc:
+    except BaseException as exc:
+        # A native failure (PanicException, a BaseException as SystemExit is) fails its locus too.
+        if not isinstance(exc, Exception) and type(exc).__name__ != "PanicException":
+            raise
         outcome = LocusOutcome(job, Status.FAILED,
                                notes=[f"{job.pep_path}: failed: {type(exc).__name__}: {exc}"])
     # Its rows are in its output, or failed to get there: the main process needs neither.
