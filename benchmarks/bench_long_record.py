@@ -29,8 +29,8 @@ from generate import CODONS, STANDARD_CODE
 
 READ_CDS = """
 import hashlib, json, resource, sys, time
-from ntpepmap_cli.pairing import NUCLEOTIDE_LETTERS
-from ntpepmap_cli.seqio import read_fasta_marked
+from ntpepmap_cli.pairing.identifiers import NUCLEOTIDE_LETTERS
+from ntpepmap_cli.reading.input_files import read_fasta_marked
 def cpu():
     usage = resource.getrusage(resource.RUSAGE_SELF)
     return usage.ru_utime + usage.ru_stime

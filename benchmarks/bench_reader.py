@@ -18,8 +18,8 @@ from pathlib import Path
 from statistics import median
 
 from ntpepmap_cli import _native
-from ntpepmap_cli.seqio import read_alignment, read_fasta_marked
-from ntpepmap_cli.pairing import NUCLEOTIDE_LETTERS
+from ntpepmap_cli.reading.input_files import read_alignment, read_fasta_marked
+from ntpepmap_cli.pairing.identifiers import NUCLEOTIDE_LETTERS
 
 import generate
 from common import interleaved_seconds, machine_description, print_table

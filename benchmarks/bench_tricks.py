@@ -33,7 +33,7 @@ from common import machine_description, print_table
 SHIPPED = "import sys; from ntpepmap_cli.__main__ import main; sys.exit(main())"
 VARIANTS = {
     "as shipped": SHIPPED,
-    "no fast exit": "import sys; from ntpepmap_cli.cli import main; sys.exit(main())",
+    "no fast exit": "import sys; from ntpepmap_cli.command.main import main; sys.exit(main())",
 }
 FIGURES = ("user s", "system s", "minor faults", "peak MiB")
 

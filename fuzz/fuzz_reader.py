@@ -23,7 +23,7 @@ with atheris.instrument_imports(include=["common", "ntpepmap_cli"]):
     import common
     from ntpepmap_cli.errors import InputError
     from ntpepmap_cli._native import fasta_text
-    from ntpepmap_cli.seqio import IN_FORMATS, read_alignment, read_fasta_marked, read_records
+    from ntpepmap_cli.reading.input_files import IN_FORMATS, read_alignment, read_fasta_marked, read_records
 
 PLAIN_SETS = (b"ACGTUN-.", b"", b"ACDEFGHIKLMNPQRSTVWY*-", b"acgt")
 COMPRESSORS = (gzip.compress, bz2.compress, lzma.compress)

@@ -12,7 +12,8 @@ from pathlib import Path
 import pytest
 from helpers import fasta_text, run_cli, search_path, write_fasta
 
-from ntpepmap_cli import InputError, codon_align, problems
+from ntpepmap_cli import InputError, codon_align
+from ntpepmap_cli.result import problems
 
 PROTEINS = {"alpha": "MK-LW", "beta": "MKRLW", "gamma": "MK-LF"}
 CDS = {"gamma": "ATGAAACTGTTTTAA", "alpha": "ATGAAGCTTTGG", "beta": "ATGAAAAGACTGTTC"}  # TTC: F

@@ -440,7 +440,7 @@ SLOW_IMPORTS = ("importlib.metadata", "dataclasses", "inspect", "typing", "tempf
 def test_one_locus_imports_nothing_slow(locus, tmp_path):
     """A small locus is mostly interpreter start-up: keep heavy modules off its path."""
     probe = ("import sys\n"
-             "from ntpepmap_cli.cli import main\n"
+             "from ntpepmap_cli.command.main import main\n"
              "status = main(sys.argv[1:])\n"
              f"print(' '.join(m for m in {SLOW_IMPORTS!r} if m in sys.modules))\n"
              "sys.exit(status)\n")

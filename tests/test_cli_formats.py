@@ -12,12 +12,12 @@ import pytest
 from helpers import translate
 from ntpepmap_cli.codes import CODES_BY_NUMBER, terminal_stops
 from ntpepmap_cli.errors import InputError, name_some
-from ntpepmap_cli.locus import file_stem
-from ntpepmap_cli.pairing import check_nucleotide
+from ntpepmap_cli.locus.run import file_stem
+from ntpepmap_cli.pairing.identifiers import check_nucleotide
 from ntpepmap_cli._native import RecordSet, fasta_text
-from ntpepmap_cli.fates import Fate
-from ntpepmap_cli.seqio import read_alignment
-from ntpepmap_cli.writers import clustal_lines
+from ntpepmap_cli.result.fates import Fate
+from ntpepmap_cli.reading.input_files import read_alignment
+from ntpepmap_cli.outputs.formats import clustal_lines
 
 RECORDS = [("a", "MKW-LF" * 23), ("long_name_b", "MK--LF" * 23), ("c", "-" * 138)]
 

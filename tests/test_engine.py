@@ -9,7 +9,7 @@ import pytest
 import ntpepmap
 from helpers import translate
 from ntpepmap_cli import _native
-from ntpepmap_cli.fates import Fate, SiteReason
+from ntpepmap_cli.result.fates import Fate, SiteReason
 
 ALL_CODONS = ["".join(bases) for bases in itertools.product("TCAG", repeat=3)]
 

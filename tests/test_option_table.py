@@ -12,9 +12,9 @@ import pytest
 from helpers import ENGINE_DEFAULTS, make_batch_locus, read_fasta, run_cli
 from ntpepmap_cli import InputError, codon_align
 from ntpepmap_cli.api import _keywords_for_flags
-from ntpepmap_cli.batch import batch_parser
-from ntpepmap_cli.cli import single_parser
-from ntpepmap_cli.engine_settings import EngineSettings
+from ntpepmap_cli.batch.run import batch_parser
+from ntpepmap_cli.command.main import single_parser
+from ntpepmap_cli.locus.engine_settings import EngineSettings
 from ntpepmap_cli.job import LocusOptions
 from ntpepmap_cli.option_table import (BATCH, BESIDE, OPTIONS, OUT_FILE, SINGLE, config_flags,
                                        engine_value)

@@ -14,7 +14,7 @@ from pathlib import Path
 
 import pytest
 
-from ntpepmap_cli.outputs import write_file
+from ntpepmap_cli.outputs.atomic_files import write_file
 from helpers import (CODON, EXPECTED, PROTEINS, cds_of, cli_command, codon_row, fasta_text,
                      make_batch_locus, read_fasta,
                      run_cli, search_path, summary_counts, write_fasta)

@@ -7,7 +7,7 @@ import re
 import pytest
 
 from ntpepmap_cli.errors import InputError
-from ntpepmap_cli.gene_table import load_gene_table
+from ntpepmap_cli.reading.gene_table import load_gene_table
 from helpers import fasta_text, run_cli
 
 def codon_row(row: str, cds: str, width: int) -> str:

@@ -12,7 +12,7 @@ import sys
 import pytest
 
 from ntpepmap_cli.errors import InputError
-from ntpepmap_cli.seqio import read_alignment, read_fasta_marked, read_records
+from ntpepmap_cli.reading.input_files import read_alignment, read_fasta_marked, read_records
 from helpers import EXPECTED, PROTEINS, cds_of, cli_command, fasta_text, read_fasta as read_fasta_text, search_path
 
 RECORDS = [("alpha", "MKWLF-SEDPQ" * 7), ("b2", "MK--LFSEDP*" * 7), ("c", "-" * 77)]
@@ -203,7 +203,7 @@ def many_records(count: int = 2500, length: int = 900) -> list[tuple[str, str]]:
 
 def read_on_one_cpu(path) -> str:
     """What the reader makes of a file in a process allowed on a single CPU, as text."""
-    script = ("import os, sys\nfrom ntpepmap_cli.seqio import read_fasta_marked\n"
+    script = ("import os, sys\nfrom ntpepmap_cli.reading.input_files import read_fasta_marked\n"
               "os.sched_setaffinity(0, {sorted(os.sched_getaffinity(0))[0]})\n"
               "try:\n    print(repr(read_fasta_marked(sys.argv[1], b'ACGT')))\n"
               "except Exception as exc:\n    print(repr(exc))\n")
@@ -249,7 +249,7 @@ def test_a_cds_read_ahead_fails_as_one_read_in_turn(tmp_path, content, message):
     (gzip.compress(fasta(many_records(60, 333)) + b">\nAC\n"), "line 121, record 61: no identifier"),
 ])
 def test_a_locus_opens_each_input_once(tmp_path, monkeypatch, cds, message):
-    from ntpepmap_cli import seqio
+    from ntpepmap_cli.reading import input_files as seqio
 
     pep, cds_path = tmp_path / "pep.fa.gz", tmp_path / "cds.fa"
     pep.write_bytes(gzip.compress(fasta(RECORDS)))
@@ -286,7 +286,7 @@ def test_a_locus_opens_each_input_once(tmp_path, monkeypatch, cds, message):
         "long-crlf", "long-one-line-first", "long-characters-cut-by-pieces", "long-then-lone-cr",
         "long-not-utf8-on-a-later-line", "long-cut-character-at-the-end", "long-refused-identifier"])
 def test_a_gzip_cds_read_piece_by_piece_is_read_as_whole(tmp_path, monkeypatch, content):
-    from ntpepmap_cli import seqio
+    from ntpepmap_cli.reading import input_files as seqio
 
     text = content(many_records(count=60, length=333))
     plain, packed = tmp_path / "cds.fasta", tmp_path / "cds.fasta.gz"

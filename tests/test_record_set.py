@@ -17,7 +17,7 @@ from ntpepmap_cli._native import RecordSet
 MEASURED_RUN = """
 import sys, tracemalloc
 from ntpepmap_cli import _native
-from ntpepmap_cli.cli import main
+from ntpepmap_cli.command.main import main
 pep, cds, out, small_pep, small_cds = sys.argv[1:]
 main([small_pep, small_cds, "-o", out, "-q"])
 calls = []

@@ -7,7 +7,7 @@ dicts and Biopython records.
 from __future__ import annotations
 
 from .errors import InputError
-from .problems import Problem
+from .result.problems import Problem
 
 __all__ = ["CodonAlignment", "InputError", "Problem", "codon_align"]
 

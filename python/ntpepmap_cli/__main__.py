@@ -25,7 +25,7 @@ def _exit_at_once(status: int) -> int:
 
 def main() -> int:
     try:
-        from ntpepmap_cli.cli import main as run
+        from ntpepmap_cli.command.main import main as run
     except KeyboardInterrupt:  # Ctrl-C while starting up: nothing was done yet
         return 130
     return _exit_at_once(run())

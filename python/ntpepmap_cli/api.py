@@ -15,21 +15,21 @@ from typing import IO, TYPE_CHECKING, Any, TypeVar, Union
 
 from .codes import CODES_BY_NUMBER
 from .errors import InputError, name_some
-from .gene_table import checked_gene_table, load_gene_table
-from .id_map import load_id_map
-from .header_pairing import pattern_rule
-from .kept_columns import PYTHON_LIST, KeptColumns, read_kept_columns, single_columns
-from .kept_columns import block_columns
-from .locus import LocusInputs, LocusJob, LocusOptions, align_locus, without_gap_columns
+from .reading.gene_table import checked_gene_table, load_gene_table
+from .pairing.id_map import load_id_map
+from .pairing.header_rules import pattern_rule
+from .reading.kept_columns import PYTHON_LIST, KeptColumns, read_kept_columns, single_columns
+from .reading.kept_columns import block_columns
+from .locus.run import LocusInputs, LocusJob, LocusOptions, align_locus, without_gap_columns
 from .option_table import (CHOICE, FLAG_CHOICE, NEGATED, NUMBER, ON_OFF, SWITCH, TEXT, Option,
                            api_options, choices_of, flag_meanings, keyword_help)
-from .outcome import LocusOutcome, Tally
-from .pairing import NUCLEOTIDE_LETTERS, repeated_identifiers
-from .problems import Problem
-from .frameshift_digits import read_given_digits
+from .result.outcome import LocusOutcome, Tally
+from .pairing.identifiers import NUCLEOTIDE_LETTERS, repeated_identifiers
+from .result.problems import Problem
+from .reading.frameshift_digits import read_given_digits
 from ._native import RecordSet
-from .seqio import Reading, Record, read_content, read_records
-from .translation import located_notes
+from .reading.input_files import Reading, Record, read_content, read_records
+from .locus.translation import located_notes
 
 if TYPE_CHECKING:
     from Bio.Align import Alignment, MultipleSeqAlignment

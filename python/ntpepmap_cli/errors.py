@@ -4,7 +4,7 @@ from __future__ import annotations
 
 from collections.abc import Sequence
 
-from .problems import Problem
+from .result.problems import Problem
 
 SHOWN_NAMES = 3
 

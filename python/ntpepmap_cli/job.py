@@ -8,7 +8,7 @@ TYPE_CHECKING = False
 if TYPE_CHECKING:
     from typing import Any
 
-    from .cds_source import CdsSource
+    from .pairing.shared_cds import CdsSource
 
 
 _DEFAULTS = locus_defaults()

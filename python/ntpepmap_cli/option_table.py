@@ -104,10 +104,10 @@ def choices_of(name: str) -> tuple[object, ...]:
         from .codes import CODES_BY_NUMBER
         return tuple(sorted(CODES_BY_NUMBER))
     if name == "in_format":
-        from .seqio import IN_FORMATS
+        from .reading.input_files import IN_FORMATS
         return IN_FORMATS
     if name == "out_format":
-        from .writers import OUT_FORMATS
+        from .outputs.formats import OUT_FORMATS
         return OUT_FORMATS
     return ()
 

@@ -15,7 +15,7 @@ import shlex
 import subprocess
 import sys
 
-from ntpepmap_cli.status import COLUMNS, FAILED, INTERRUPTED, NOT_WRITTEN
+from ntpepmap_cli.outputs.status_table import COLUMNS, FAILED, INTERRUPTED, NOT_WRITTEN
 
 LOCUS, FATE, MESSAGE = COLUMNS.index("locus"), COLUMNS.index("fate"), COLUMNS.index("message")
 

@@ -5,7 +5,7 @@ from __future__ import annotations
 
 from enum import IntEnum
 
-from ._native import FATES, SITE_REASONS
+from .._native import FATES, SITE_REASONS
 
 TYPE_CHECKING = False
 

@@ -9,7 +9,7 @@ as a digit 1 to 3, so a larger digit becomes several: 4 is 3 then 1.
 
 from __future__ import annotations
 
-from .errors import InputError
+from ..errors import InputError
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:

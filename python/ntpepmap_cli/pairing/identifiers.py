@@ -10,9 +10,9 @@ from __future__ import annotations
 from collections import Counter
 from collections.abc import Callable, Container, Iterable, Mapping, Set
 
-from .errors import InputError, name_some, shown_path
-from ._native import RecordSet
-from .writers import UNIQUE_NAME_FORMATS
+from ..errors import InputError, name_some, shown_path
+from .._native import RecordSet
+from ..outputs.formats import UNIQUE_NAME_FORMATS
 
 # Letters of plain nucleotides; a CDS made mostly of anything else is protein.
 _PLAIN_NUCLEOTIDES = str.maketrans("", "", "ACGTUNacgtun-.")
@@ -20,7 +20,6 @@ NUCLEOTIDE_LETTERS = b"ACGTUN-."  # all that a usual CDS holds
 _PLAIN_LOWER_BYTES = b"acgtun"
 _MIN_PLAIN_FRACTION = 0.5
 
-ROW_GAPS = "-.~"  # gap letters of alignment rows; '-' is the one the module knows
 
 # Telling a swapped pair of files apart needs only a sample of each.
 _SAMPLED_RECORDS = 32

@@ -2,12 +2,12 @@
 
 from __future__ import annotations
 
-from .codes import terminal_stops
-from .option_table import engine_options, engine_value
+from ..codes import terminal_stops
+from ..option_table import engine_options, engine_value
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from .job import LocusOptions
+    from ..job import LocusOptions
 
 # The options the engine reads one by one: (its name for one, LocusOptions' field, the option).
 _READ = [(str(option.engine), str(option.field), option) for option in engine_options()]

@@ -7,11 +7,11 @@ import os
 import re
 import sys
 
-from .gene_table import load_gene_table
-from .header_pairing import pattern_rule
-from .id_map import load_id_map
-from .locus import LocusOptions
-from .option_table import (BATCH, BESIDE, FLAG_CHOICE, GROUPS, IN_FILE, NEGATED, NUMBER, ON_OFF,
+from ..reading.gene_table import load_gene_table
+from ..pairing.header_rules import pattern_rule
+from ..pairing.id_map import load_id_map
+from ..locus.run import LocusOptions
+from ..option_table import (BATCH, BESIDE, FLAG_CHOICE, GROUPS, IN_FILE, NEGATED, NUMBER, ON_OFF,
                            OPTIONS, OUT_FILE, SWITCH, Option, choices_of, options_of)
 
 PROG = "ntpepmap"

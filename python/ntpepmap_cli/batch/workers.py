@@ -23,7 +23,7 @@ import sys
 import time
 from collections import deque
 
-from .interrupts import STOP_SIGNALS, StopGuard, StopRequest, exit_status, stop_signals_held
+from ..interrupts import STOP_SIGNALS, StopGuard, StopRequest, exit_status, stop_signals_held
 
 TYPE_CHECKING = False  # typing itself costs a batch noticeable start-up time
 if TYPE_CHECKING:

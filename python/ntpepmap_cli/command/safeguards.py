@@ -11,7 +11,7 @@ import os
 import stat
 from collections.abc import Iterable
 
-from .errors import InputError
+from ..errors import InputError
 
 STDIN = "-"
 Identity = tuple[int, int]

@@ -15,8 +15,8 @@ import os
 import re
 from collections.abc import Iterable
 
-from .errors import InputError, name_some, shown_path
-from .seqio import Record, read_text
+from ..errors import InputError, name_some, shown_path
+from .input_files import Record, read_text
 
 TRIMAL_MAP = "trimAl column map"
 CLIPKIT_LOG = "ClipKIT log"

@@ -7,11 +7,11 @@ finds them in its copy of the parent's memory, nothing pickled per locus.
 
 from __future__ import annotations
 
-from .errors import InputError, name_some, shown_path
-from .header_pairing import CdsLookup
-from .pairing import NUCLEOTIDE_LETTERS, check_nucleotide
-from ._native import RecordSet
-from .seqio import read_records
+from ..errors import InputError, name_some, shown_path
+from .header_rules import CdsLookup
+from .identifiers import NUCLEOTIDE_LETTERS, check_nucleotide
+from .._native import RecordSet
+from ..reading.input_files import read_records
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:

@@ -12,7 +12,7 @@ from __future__ import annotations
 from collections.abc import Callable, Mapping, Sequence
 from itertools import product
 
-from ._native import code_letters
+from .._native import code_letters
 
 TRIMMED_HINT = ("the alignment looks trimmed: give the untrimmed alignment and the trimmer's "
                 "kept columns with --kept-columns")

@@ -14,9 +14,9 @@ import re
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from collections.abc import Callable, Iterable, Sequence
+    from collections.abc import Callable, Sequence
 
-    from ._native import RecordSet
+    from .._native import RecordSet
 
     Keys = Callable[[str, str], list[str]]
 

@@ -3,12 +3,12 @@ it found, in words, in the locus's outcome."""
 
 from __future__ import annotations
 
-from ._native import translate_locus
+from .._native import translate_locus
 from .engine_settings import EngineSettings
-from .errors import InputError, name_some, plural, shown_path
-from .fates import Fate, SiteReason
-from .outcome import LocusOutcome, Tally
-from .problems import (CDS_TOO_LONG, CDS_TOO_SHORT, CODING_REGION, COLUMN_LEFT_OUT, FRAMESHIFT,
+from ..errors import InputError, name_some, plural, shown_path
+from ..result.fates import Fate, SiteReason
+from ..result.outcome import LocusOutcome, Tally
+from ..result.problems import (CDS_TOO_LONG, CDS_TOO_SHORT, CODING_REGION, COLUMN_LEFT_OUT, FRAMESHIFT,
                        KEPT, LEFT_OUT, LOCATED, MASKED, MISMATCH, NO_CODING_REGION, NOT_IN_CODE,
                        PADDED, ROW_TOO_SHORT, STOP_CODON, TRIMMED, WRITTEN_SHORT, WRONG_PAIRING,
                        Problem)
@@ -16,8 +16,8 @@ from .trim_hint import TRIMMED_HINT, looks_trimmed
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from ._native import FrameshiftReport, LocusTranslation, RecordReport, RecordSet
-    from .job import LocusOptions
+    from .._native import FrameshiftReport, LocusTranslation, RecordReport, RecordSet
+    from ..job import LocusOptions
 
 _RAN_OUT = SiteReason.too_few_nucleotides  # a site only told when the row comes out short
 _DONE_TO_CODON = {"mask": MASKED, "keep": KEPT, "drop": LEFT_OUT}

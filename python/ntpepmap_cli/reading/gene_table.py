@@ -8,10 +8,10 @@ the key it was found under.
 
 from __future__ import annotations
 
-from .errors import InputError
-from .pairing import ROW_GAPS
-from .seqio import read_text
+from ..errors import InputError
+from .input_files import read_text
 
+ROW_GAPS = "-.~"  # gap letters of alignment rows, which no genetic code may name
 _NUCLEOTIDES = frozenset("ACGT")
 
 

@@ -15,14 +15,14 @@ import sys
 from collections.abc import Iterator
 from contextlib import contextmanager
 
-from .errors import InputError
-from .interrupts import stop_signals_held
+from ..errors import InputError
+from ..interrupts import stop_signals_held
 
 TYPE_CHECKING = False  # typing itself costs a small locus noticeable start-up time
 if TYPE_CHECKING:
     from typing import BinaryIO, TextIO
 
-    from .interrupts import StopGuard
+    from ..interrupts import StopGuard
 
 STDOUT = "-"
 STDOUT_NAME = "standard output"
@@ -273,3 +273,19 @@ def reopen_closed_standard_streams() -> bool:
     if 2 in closed:
         sys.stderr = open(2, "w", encoding="utf-8", closefd=False)
     return 1 in closed
+
+
+def write_bytes(out_path: str, data: bytes | memoryview, guard: StopGuard | None = None) -> None:
+    """Writes UTF-8 text, already in its output format, to out_path ('-': standard output),
+    past the text layer: the engine's output needs no encoding."""
+    if out_path != STDOUT:
+        write_file(out_path, data, guard)
+        return
+    with output_stream(out_path) as out:
+        out.flush()
+        buffer = getattr(out, "buffer", None)
+        if buffer is None:  # a text-only stream put in place of standard output
+            out.write(str(data, "utf-8"))
+        else:
+            buffer.write(data)
+            buffer.flush()

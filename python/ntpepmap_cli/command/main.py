@@ -6,15 +6,15 @@ import argparse
 import sys
 from collections.abc import Sequence
 
-from .cds_source import read_cds_source
-from .codes import format_table_list
-from .errors import InputError
-from .interrupts import StopGuard, exit_status, signal_name
-from .locus import LocusJob, LocusOptions, Status, run_locus
+from ..pairing.shared_cds import read_cds_source
+from ..codes import format_table_list
+from ..errors import InputError
+from ..interrupts import StopGuard, exit_status, signal_name
+from ..locus.run import LocusJob, LocusOptions, Status, run_locus
 from .messages import Reporter, error, print_outcome, print_summary
-from .option_table import SINGLE
+from ..option_table import SINGLE
 from .options import EXIT_STATUS_TABLE, PROG, HelpFormatter, add_locus_options, locus_options
-from .outputs import STDOUT, STDOUT_NAME, reopen_closed_standard_streams, silence_stdout
+from ..outputs.atomic_files import STDOUT, STDOUT_NAME, reopen_closed_standard_streams, silence_stdout
 from .safeguards import check_outputs, option_inputs
 
 SINGLE_DESCRIPTION = """\
@@ -49,7 +49,7 @@ class _VersionAction(argparse.Action):
 
     def __call__(self, parser: argparse.ArgumentParser, namespace: argparse.Namespace,
                  values: object, option_string: str | None = None) -> None:
-        from . import __version__
+        from .. import __version__
 
         sys.stdout.write(f"{parser.prog} {__version__}\n")
         parser.exit()
@@ -142,7 +142,7 @@ def main(argv: Sequence[str] | None = None) -> int:
         if args[:1] == ["tables"]:
             return tables_main(args[1:])
         if args[:1] == ["batch"]:
-            from .batch import batch_main
+            from ..batch.run import batch_main
             return batch_main(args[1:], guard)
         return single_main(args, guard, stdout_closed)
     except BrokenPipeError:

@@ -5,16 +5,16 @@ from __future__ import annotations
 import sys
 from collections.abc import Callable
 
-from .errors import InputError, plural
-from .outcome import LocusOutcome, Status, Tally
+from ..errors import InputError, plural
+from ..result.outcome import LocusOutcome, Status, Tally
 from .options import PROG
-from .outputs import AtomicFile
+from ..outputs.atomic_files import AtomicFile
 
 Write = Callable[[str], object]
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from .interrupts import StopGuard
+    from ..interrupts import StopGuard
 
 
 class Reporter:

@@ -16,9 +16,9 @@ import sys
 from collections.abc import Iterator
 from io import BufferedReader
 
-from . import _native
-from ._native import RecordSet
-from .errors import InputError
+from .. import _native
+from .._native import RecordSet
+from ..errors import InputError
 from .frameshift_digits import expand_frameshift_digits, spread_columns
 
 Record = tuple[str, str]  # (identifier, sequence)

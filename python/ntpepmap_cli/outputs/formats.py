@@ -9,6 +9,13 @@ from __future__ import annotations
 
 from collections.abc import Iterable, Iterator
 
+from .._native import fasta_text  # the one FASTA writer: the engine's text is written alike
+from .atomic_files import output_stream, write_bytes
+
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from ..interrupts import StopGuard
+
 Record = tuple[str, str]  # (name, codon row)
 
 OUT_FORMATS = ("fasta", "phylip", "paml", "clustal", "nexus")
@@ -105,3 +112,23 @@ def too_long_for_codeml(records: Iterable[Record]) -> list[str]:
 def default_extension(out_format: str) -> str:
     return {"fasta": ".fasta", "phylip": ".phy", "paml": ".paml", "clustal": ".aln",
             "nexus": ".nex"}[out_format]
+
+
+def _version_for(out_format: str) -> str:
+    if out_format != "clustal":  # the only format that names the version
+        return ""
+    from .. import __version__
+
+    return __version__
+
+
+def write_alignment(out_path: str, rows: list[Record], ncols: int, out_format: str, wrap: int,
+                    guard: StopGuard | None = None) -> None:
+    """The rows as a file of the format ('-': standard output), put in place whole; wrap:
+    FASTA's line width (0: a row on one line)."""
+    if out_format == "fasta":
+        write_bytes(out_path, fasta_text(rows, wrap), guard)
+        return
+    lines = alignment_lines(rows, ncols, out_format, _version_for(out_format))
+    with output_stream(out_path, guard) as out:
+        out.writelines(lines)

@@ -7,8 +7,8 @@ serve a whole batch, so entries for identifiers a locus lacks are no error.
 
 from __future__ import annotations
 
-from .errors import InputError
-from .seqio import read_text
+from ..errors import InputError
+from ..reading.input_files import read_text
 
 
 def load_id_map(path: str) -> dict[str, str]:

@@ -6,15 +6,15 @@ AGR; nothing else says that a code of its own would fit them all.
 
 from __future__ import annotations
 
-from ._native import codes_fitting, translate_locus
-from .codes import CODES_BY_NUMBER
-from .fates import Fate, SiteReason
+from .._native import codes_fitting, translate_locus
+from ..codes import CODES_BY_NUMBER
+from ..result.fates import Fate, SiteReason
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from collections.abc import Sequence
 
-    from ._native import RecordReport, RecordSet
+    from .._native import RecordReport, RecordSet
     from .engine_settings import EngineSettings
 
 # Fewer failures than this are usually the data's own; a wrong code fails many codons.

@@ -7,15 +7,15 @@ path, its fate, its counts as the summary line has them, and one message.
 
 from __future__ import annotations
 
-from .job import LocusJob
-from .locus import write_bytes
-from .outcome import FATES, LocusOutcome, Status, Tally
+from ..job import LocusJob
+from .atomic_files import write_bytes
+from ..result.outcome import FATES, LocusOutcome, Status, Tally
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from collections.abc import Iterable
 
-    from .interrupts import StopGuard
+    from ..interrupts import StopGuard
 
 # Fates: LocusOutcome.fate()'s, and one for a locus that a stopped batch did not finish.
 FAILED, INTERRUPTED = FATES[Status.FAILED], "interrupted"

@@ -9,7 +9,7 @@ from .problems import Problem
 
 TYPE_CHECKING = False  # typing itself costs a batch noticeable start-up time
 if TYPE_CHECKING:
-    from .job import LocusJob
+    from ..job import LocusJob
 
 Record = tuple[str, str]  # (identifier, sequence)
 

@@ -12,24 +12,23 @@ import gc
 import os
 from functools import partial
 
-from .errors import InputError, name_some, shown_path
-from .header_pairing import (CdsLookup, HeaderPairing, pair_by_headers, rule_notes, rules_for,
+from ..errors import InputError, name_some, shown_path
+from ..pairing.header_rules import (CdsLookup, HeaderPairing, pair_by_headers, rule_notes, rules_for,
                              tried_text, unpaired_proteins)
-from .job import LocusJob, LocusOptions
-from .kept_columns import KeptColumns, block_columns, kept_codon_rows, read_kept_columns
-from .outcome import LocusOutcome, Record, Status
-from .outputs import STDOUT, output_stream, write_file
-from .pairing import (NUCLEOTIDE_LETTERS, Repeats, check_names_fit, check_not_swapped,
+from ..job import LocusJob, LocusOptions
+from ..reading.kept_columns import KeptColumns, block_columns, kept_codon_rows, read_kept_columns
+from ..result.outcome import LocusOutcome, Record, Status
+from ..outputs.atomic_files import write_bytes, write_file
+from ..pairing.identifiers import (NUCLEOTIDE_LETTERS, Repeats, check_names_fit, check_not_swapped,
                       check_nucleotide, pair_by_identifier, pair_by_order)
-from ._native import fasta_text  # the one FASTA writer: the engine's text is written alike
-from .seqio import Reading, read_locus_files, read_records
+from ..reading.input_files import Reading, read_locus_files, read_records
 from .translation import translate
-from .writers import CODEML_NAME_LENGTH, alignment_lines, partitions_text, too_long_for_codeml
+from ..outputs.formats import CODEML_NAME_LENGTH, partitions_text, too_long_for_codeml, write_alignment
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from ._native import RecordSet
-    from .interrupts import StopGuard
+    from .._native import RecordSet
+    from ..interrupts import StopGuard
 
 __all__ = ["LocusJob", "LocusOptions", "LocusOutcome", "Status", "align_locus", "run_locus"]
 
@@ -227,12 +226,12 @@ def _run(job: LocusJob, options: LocusOptions, outcome: LocusOutcome,
         rows = without_gap_columns(outcome.rows) if options.drop_gap_columns else outcome.rows
         width = len(rows[0][1]) if rows else outcome.width
         if job.names_path is not None:
-            from .renaming import renamed_rows  # imported only where asked for
+            from ..outputs.renaming import renamed_rows  # imported only where asked for
 
             rows, names = renamed_rows(rows)
         outcome.notes += _name_warnings(rows, options.out_format)
         outcome.notes += _paml_stop_warning(outcome, options)
-        write_alignment(job.out_path, rows, width, options, guard)
+        write_alignment(job.out_path, rows, width, options.out_format, options.wrap, guard)
         if job.names_path is not None:
             write_file(job.names_path, names.encode(), guard)
     outcome.rows, outcome.text = [], None  # written: not held any longer
@@ -281,35 +280,3 @@ def without_gap_columns(rows: list[Record]) -> list[Record]:
 
 _GAP_BITS = bytes(1 if byte == ord("-") else 0 for byte in range(256))
 
-def write_bytes(out_path: str, data: bytes | memoryview, guard: StopGuard | None = None) -> None:
-    """Writes UTF-8 text, already in its output format, to out_path ('-': standard output),
-    past the text layer: the engine's output needs no encoding."""
-    if out_path != STDOUT:
-        write_file(out_path, data, guard)
-        return
-    with output_stream(out_path) as out:
-        out.flush()
-        buffer = getattr(out, "buffer", None)
-        if buffer is None:  # a text-only stream put in place of standard output
-            out.write(str(data, "utf-8"))
-        else:
-            buffer.write(data)
-            buffer.flush()
-
-
-def _version_for(out_format: str) -> str:
-    if out_format != "clustal":  # the only format that names the version
-        return ""
-    from . import __version__
-
-    return __version__
-
-
-def write_alignment(out_path: str, rows: list[Record], ncols: int,
-                    options: LocusOptions, guard: StopGuard | None = None) -> None:
-    if options.out_format == "fasta":
-        write_bytes(out_path, fasta_text(rows, options.wrap), guard)
-        return
-    lines = alignment_lines(rows, ncols, options.out_format, _version_for(options.out_format))
-    with output_stream(out_path, guard) as out:
-        out.writelines(lines)

@@ -6,7 +6,7 @@ PHYLIP readers on long ones, and every tree program on a name given twice.
 
 from __future__ import annotations
 
-from .writers import Record
+from .formats import Record
 
 MOST_LETTERS = 30
 _KEPT_PUNCTUATION = frozenset("_.-")

@@ -13,21 +13,21 @@ import time
 from collections import Counter
 from functools import partial
 
-from .cds_source import CdsSource, read_cds_source
-from .errors import InputError, name_some
-from .header_pairing import rules_for, unpaired_proteins
-from .interrupts import StopGuard, StopRequest, exit_status, signal_name
-from .kept_columns import files_by_locus, locus_file
-from .locus import LocusJob, LocusOptions, file_stem, run_locus
-from .messages import Reporter, error, print_outcome, tally_text
-from .option_table import BATCH, BESIDE, BY_NAME
-from .options import EXIT_STATUS_TABLE, PROG, HelpFormatter, add_locus_options, locus_options
-from .outputs import remove_leftovers
-from .outcome import LocusOutcome, Status, Tally
-from .safeguards import check_outputs, option_inputs
-from .seqio import read_records, read_text
-from .status import write_status
-from .writers import default_extension
+from ..pairing.shared_cds import CdsSource, read_cds_source
+from ..errors import InputError, name_some
+from ..pairing.header_rules import rules_for, unpaired_proteins
+from ..interrupts import StopGuard, StopRequest, exit_status, signal_name
+from ..reading.kept_columns import files_by_locus, locus_file
+from ..locus.run import LocusJob, LocusOptions, file_stem, run_locus
+from ..command.messages import Reporter, error, print_outcome, tally_text
+from ..option_table import BATCH, BESIDE, BY_NAME
+from ..command.options import EXIT_STATUS_TABLE, PROG, HelpFormatter, add_locus_options, locus_options
+from ..outputs.atomic_files import remove_leftovers
+from ..result.outcome import LocusOutcome, Status, Tally
+from ..command.safeguards import check_outputs, option_inputs
+from ..reading.input_files import read_records, read_text
+from ..outputs.status_table import write_status
+from ..outputs.formats import default_extension
 from .workers import WorkerDied, WorkerPool
 
 TYPE_CHECKING = False  # typing itself costs a batch noticeable start-up time

@@ -1,0 +1,1 @@
+"""Thousands of loci: the manifest, the worker processes, the batch's summary."""

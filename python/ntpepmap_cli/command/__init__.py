@@ -1,0 +1,1 @@
+"""The command line: options, safeguards against overwriting inputs, what is printed."""

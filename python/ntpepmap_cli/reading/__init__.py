@@ -1,0 +1,1 @@
+"""Reading the inputs: files opened once, records in native sets, the columns a trimmer kept."""
