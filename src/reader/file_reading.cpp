@@ -43,7 +43,9 @@ private:
         runs_ = *runs;
         laid_out_.resize(runs_.size());
         std::vector<std::uint8_t> fine(runs_.size());
-        parallel::run_shares(runs_.size(), [&](std::size_t run) { fine[run] = lay_out_fasta(runs_[run], laid_out_[run]); });
+        parallel::run_shares(runs_.size(), [&](std::size_t run) {
+            fine[run] = lay_out_fasta(runs_[run], laid_out_[run]);
+        });
         return std::find(fine.begin(), fine.end(), 0) == fine.end();
     }
 

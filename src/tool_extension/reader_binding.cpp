@@ -90,20 +90,6 @@ reader::LetterClasses classes_of(PyObject* plain_letters, bool frameshift_digits
     return reader::LetterClasses(letters.text(), frameshift_digits);
 }
 
-// read_records(source, in_format, plain_letters=None, frameshift_digits=False, expected_size=0, into=None)
-//     -> RecordSet
-//
-// source: a bytes-like object holding the whole file, or an iterable of bytes-like pieces
-// of it (a file being decompressed); in_format: "auto" or a format name; plain_letters:
-// bytes; when given, the set's marked lists the records with any other letter (None
-// otherwise). frameshift_digits: digits inside the sequences' lines are kept as PAL2NAL's
-// frameshift notation, and marked lists the records holding any. expected_size: about how many
-// bytes the pieces hold, where they are not all there yet. Every record's whole header
-// line is kept, and the columns that a CLUSTAL file's lines of '#' mark to keep. Text that is
-// not in the format raises ValueError with a one-line message naming line and record, as in
-// the whole file. into: a set the records are appended to, as another file's (several files
-// read as one set, each letter copied once), used nowhere else meanwhile. The records are read
-// with the interpreter lock let go.
 PyRef read_records_entry(PyObject*, Slots slots, module::ArgumentConversion& convert) {
     const std::optional<reader::Format> format = convert("in_format", format_of, slots[1]);
     PyObject* const plain_letters = slots[2] != nullptr ? slots[2] : Py_None;
@@ -115,14 +101,26 @@ PyRef read_records_entry(PyObject*, Slots slots, module::ArgumentConversion& con
                              slots[5] != nullptr ? slots[5] : Py_None, marking);
 }
 
-constexpr std::string_view READ_RECORDS_PARAMETERS[] = {"source",          "in_format",     "plain_letters",
+constexpr std::string_view READ_RECORDS_PARAMETERS[] = {"source", "in_format", "plain_letters",
                                                         "frameshift_digits", "expected_size", "into"};
 constexpr auto READ_RECORDS = described("read_records", READ_RECORDS_PARAMETERS, 2);
 
+constexpr char READ_RECORDS_DOC[] =
+    "read_records(source, in_format, plain_letters=None, frameshift_digits=False, expected_size=0, into=None)\n--\n\n"
+    "The records of an input file as a RecordSet. source: a bytes-like object holding the whole file, or an\n"
+    "iterable of bytes-like pieces of it (a file being decompressed); in_format: 'auto' or a format name;\n"
+    "plain_letters: bytes; when given, the set's marked lists the records with any other letter (None\n"
+    "otherwise). frameshift_digits: digits inside the sequences' lines are kept as PAL2NAL's frameshift\n"
+    "notation, and marked lists the records holding any. expected_size: about how many bytes the pieces hold,\n"
+    "where they are not all there yet. Every record's whole header line is kept, and the columns that a CLUSTAL\n"
+    "file's lines of '#' mark to keep. Text that is not in the format raises ValueError with a one-line message\n"
+    "naming line and record, as in the whole file. into: a set the records are appended to, as another file's\n"
+    "(several files read as one set, each letter copied once), used nowhere else meanwhile. The records are\n"
+    "read with the interpreter lock let go.";
+
 const PyMethodDef READER_METHODS[] = {
     {"read_records", as_method(entry<READ_RECORDS, read_records_entry>), METH_FASTCALL | METH_KEYWORDS,
-     "read_records(source, in_format, plain_letters=None, frameshift_digits=False, expected_size=0, into=None)\n--\n\n"
-     "The records of an input file's bytes (or pieces of them), as a RecordSet."},
+     READ_RECORDS_DOC},
 };
 
 }  // namespace

@@ -37,7 +37,9 @@ PyRef number(std::size_t value) { return checked(PyLong_FromSize_t(value)); }
 
 // An index below `end`, or IndexError.
 std::size_t index_below(Py_ssize_t index, std::size_t end) {
-    if (index < 0 || static_cast<std::size_t>(index) >= end) module::raise(PyExc_IndexError, "record index out of range");
+    if (index < 0 || static_cast<std::size_t>(index) >= end) {
+        module::raise(PyExc_IndexError, "record index out of range");
+    }
     return static_cast<std::size_t>(index);
 }
 
@@ -115,6 +117,14 @@ std::string_view text_of(PyObject* given, const char* refusal) {
     return module::borrow_text(given);
 }
 
+// The facts of letters given as str: only whether they go beyond ASCII.
+reader::LetterFacts facts_of(std::string_view letters) noexcept {
+    return {static_cast<std::uint8_t>(module::is_ascii(letters) ? 0 : reader::UNUSUAL | reader::NON_ASCII)};
+}
+
+constexpr char NOT_PAIRS[] = "records must be (identifier, sequence) tuples of str";
+constexpr char NOT_HEADERS[] = "headers must be a list of str";
+
 // A set of (identifier, sequence) pairs of str, each record's header line its identifier unless
 // given.
 PyRef from_records_impl(PyObject* records, PyObject* headers) {
@@ -122,22 +132,20 @@ PyRef from_records_impl(PyObject* records, PyObject* headers) {
     const Py_ssize_t count = PySequence_Fast_GET_SIZE(pairs.get());
     PyRef lines;
     if (headers != Py_None) {
-        lines = checked(PySequence_Fast(headers, "headers must be a list of str"));
+        lines = checked(PySequence_Fast(headers, NOT_HEADERS));
         if (PySequence_Fast_GET_SIZE(lines.get()) != count) {
             module::raise(PyExc_ValueError, "headers must hold one line per record");
         }
     }
-    constexpr char NOT_PAIR[] = "records must be (identifier, sequence) tuples of str";
     auto set = std::make_unique<Set>();
     for (Py_ssize_t index = 0; index < count; ++index) {
         PyObject* pair = PySequence_Fast_GET_ITEM(pairs.get(), index);
-        if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2) module::raise(PyExc_TypeError, NOT_PAIR);
-        const std::string_view name = text_of(PyTuple_GET_ITEM(pair, 0), NOT_PAIR);
-        const std::string_view letters = text_of(PyTuple_GET_ITEM(pair, 1), NOT_PAIR);
+        if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2) module::raise(PyExc_TypeError, NOT_PAIRS);
+        const std::string_view name = text_of(PyTuple_GET_ITEM(pair, 0), NOT_PAIRS);
+        const std::string_view letters = text_of(PyTuple_GET_ITEM(pair, 1), NOT_PAIRS);
         const std::string_view header =
-            lines.is_null() ? name : text_of(PySequence_Fast_GET_ITEM(lines.get(), index), "headers must be a list of str");
-        const auto unusual = static_cast<std::uint8_t>(module::is_ascii(letters) ? 0 : reader::UNUSUAL | reader::NON_ASCII);
-        set->take(name, header, letters, {unusual});
+            lines.is_null() ? name : text_of(PySequence_Fast_GET_ITEM(lines.get(), index), NOT_HEADERS);
+        set->take(name, header, letters, facts_of(letters));
     }
     return record_set_object(std::move(set), Marking::none);
 }
@@ -197,7 +205,8 @@ PyMethodDef METHODS[] = {
     {"headers", as_method(entry<HEADERS, whole_set<headers_impl>>), FAST,
      "headers() -> list[str]: every record's whole header line, made when asked"},
     {"identifier", as_method(entry<IDENTIFIER, at_index<identifier_impl>>), FAST, "identifier(index) -> str"},
-    {"header", as_method(entry<HEADER, at_index<header_impl>>), FAST, "header(index) -> str: a record's whole header line"},
+    {"header", as_method(entry<HEADER, at_index<header_impl>>), FAST,
+     "header(index) -> str: a record's whole header line"},
     {"sequence", as_method(entry<SEQUENCE, sequence_entry>), FAST,
      "sequence(index, length=-1) -> str: a record's letters (the first length)"},
     {"records", as_method(entry<RECORDS, whole_set<records_impl>>), FAST, "records() -> list[(identifier, sequence)]"},
