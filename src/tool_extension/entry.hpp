@@ -2,20 +2,24 @@
 
 #include <array>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "module/call_wrapper.hpp"
 #include "module/conversions.hpp"
+#include "module/python_text.hpp"
 #include "reader/read_error.hpp"
 
-// Every function of the tool's extension enters through the public module's door: a noexcept
-// METH_FASTCALL | METH_KEYWORDS entry matches its arguments by name, converts them and calls its
-// _impl under guarded_call, which turns whatever is thrown into the Python error it stands for.
+// Every function and method of the tool's extension enters through the public module's door: a
+// noexcept METH_FASTCALL | METH_KEYWORDS entry matches its arguments by name, converts them and
+// calls its _impl under guarded_call, which turns whatever is thrown into the Python error it
+// stands for.
 namespace ntpepmap::tool_extension {
 
 using module::checked;
 using module::PyRef;
 using FastCall = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) noexcept;
+using Slots = std::span<PyObject* const>;
 
 // A reference made by a C-API call, or the Python error when it failed.
 inline PyRef checked(PyRef made) {
@@ -28,11 +32,11 @@ inline PyCFunction as_method(FastCall function) noexcept {
     return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
 }
 
-// A module-level function whose parameters may all be given by position or by name.
+// A function (a method, given its class) whose parameters may all be given by position or by name.
 constexpr module::FunctionDescription described(std::string_view name, std::span<const std::string_view> parameters,
-                                                std::size_t required) noexcept {
+                                                std::size_t required, std::string_view class_name = {}) noexcept {
     return {.function_name = name, .positional_parameter_names = parameters, .positional_only_parameters = 0,
-            .required_positional_parameters = required, .keyword_only_parameters = {}, .class_name = {}};
+            .required_positional_parameters = required, .keyword_only_parameters = {}, .class_name = class_name};
 }
 
 // An argument's truth, as Python reads it.
@@ -49,13 +53,25 @@ inline Py_ssize_t ssize_of(PyObject* given) {
     return value;
 }
 
-// A reader's refusal as ValueError with its one-line message: a name in it that is not UTF-8 is
-// replaced, never an error of its own.
+// A str of UTF-8 text in which bytes that are not UTF-8 (in a name from a file) are replaced.
+inline PyRef replaced_str(std::string_view utf8) {
+    if (module::is_ascii(utf8)) return module::to_python_str(utf8);
+    return checked(PyUnicode_DecodeUTF8(utf8.data(), static_cast<Py_ssize_t>(utf8.size()), "replace"));
+}
+
+// A list of `size` items, make(index) each.
+template <class Make>
+PyRef new_list(std::size_t size, Make make) {
+    PyRef list = checked(PyList_New(static_cast<Py_ssize_t>(size)));
+    for (std::size_t index = 0; index < size; ++index) {
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(index), make(index).release());
+    }
+    return list;
+}
+
+// A reader's refusal as ValueError with its one-line message, never an error of its own.
 [[noreturn]] inline void raise_read_error(const reader::ReadError& error) {
-    const std::string_view message = error.what();
-    const auto length = static_cast<Py_ssize_t>(message.size());
-    const PyRef text = checked(PyUnicode_DecodeUTF8(message.data(), length, "replace"));
-    PyErr_SetObject(PyExc_ValueError, text.get());
+    PyErr_SetObject(PyExc_ValueError, replaced_str(error.what()).get());
     throw module::PythonErrorSet{};
 }
 
@@ -72,6 +88,32 @@ PyObject* enter(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, Body
             raise_read_error(error);
         }
     });
+}
+
+// The entry of a function or method whose arguments Body(self, slots, convert) converts and
+// hands to its _impl.
+template <const module::FunctionDescription& Description, PyRef (*Body)(PyObject*, Slots, module::ArgumentConversion&)>
+PyObject* entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return enter<Description>(args, nargs, kwnames, [self](Slots slots, module::ArgumentConversion& convert) {
+        return Body(self, slots, convert);
+    });
+}
+
+// The tp_new of a type whose objects only the extension makes: TypeError saying where they come from.
+template <const char* Refusal>
+PyObject* refuse_new(PyTypeObject*, PyObject*, PyObject*) noexcept {
+    return module::guarded_call([](module::ArgumentConversion&) -> PyRef { module::raise(PyExc_TypeError, Refusal); });
+}
+
+// Makes the type once (it lives as long as the process) and adds it to the module under the
+// last part of its name.
+inline void add_type(PyObject* module, PyType_Spec& spec, PyTypeObject*& type) {
+    if (type == nullptr) type = reinterpret_cast<PyTypeObject*>(checked(PyType_FromSpec(&spec)).release());
+    const std::string_view name = spec.name;
+    const std::string short_name(name.substr(name.rfind('.') + 1));
+    PyRef added = PyRef::new_reference(reinterpret_cast<PyObject*>(type));
+    if (PyModule_AddObject(module, short_name.c_str(), added.get()) != 0) module::throw_python_error();
+    (void)added.release();  // the module holds it now
 }
 
 }  // namespace ntpepmap::tool_extension

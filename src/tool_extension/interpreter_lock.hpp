@@ -17,17 +17,4 @@ private:
     PyThreadState* state_;
 };
 
-// The interpreter lock taken back for the life of the object, inside native work that let it go
-// (or held already), so that Python objects can be made.
-class WithInterpreterLock {
-public:
-    WithInterpreterLock() noexcept : state_(PyGILState_Ensure()) {}
-    WithInterpreterLock(const WithInterpreterLock&) = delete;
-    WithInterpreterLock& operator=(const WithInterpreterLock&) = delete;
-    ~WithInterpreterLock() { PyGILState_Release(state_); }
-
-private:
-    PyGILState_STATE state_;
-};
-
 }  // namespace ntpepmap::tool_extension

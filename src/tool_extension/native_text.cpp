@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "tool_extension/binding_errors.hpp"
+#include "tool_extension/entry.hpp"
 
 namespace ntpepmap::tool_extension {
 namespace {
@@ -18,6 +18,7 @@ PyTypeObject* text_type = nullptr;
 
 TextObject& text_of(PyObject* text) noexcept { return *reinterpret_cast<TextObject*>(text); }
 
+// Sets BufferError itself where the view asked for cannot be had (a writable one).
 int get_buffer(PyObject* self, Py_buffer* view, int flags) noexcept {
     return PyBuffer_FillInfo(view, self, text_of(self).bytes, text_of(self).size, 1, flags);
 }
@@ -29,14 +30,11 @@ void deallocate(PyObject* self) noexcept {
     Py_DECREF(type);
 }
 
-PyObject* refuse_new(PyTypeObject*, PyObject*, PyObject*) noexcept {
-    PyErr_SetString(PyExc_TypeError, "a Text is made by translate_locus");
-    return nullptr;
-}
+constexpr char REFUSAL[] = "a Text is made by translate_locus";
 
 PyType_Slot SLOTS[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(deallocate)},
-    {Py_tp_new, reinterpret_cast<void*>(refuse_new)},
+    {Py_tp_new, reinterpret_cast<void*>(refuse_new<REFUSAL>)},
     {Py_bf_getbuffer, reinterpret_cast<void*>(get_buffer)},
     {Py_tp_doc, const_cast<char*>("Bytes made natively; read them through a memoryview.")},
     {0, nullptr},
@@ -46,8 +44,8 @@ PyType_Spec SPEC = {"ntpepmap_cli._native.Text", sizeof(TextObject), 0, Py_TPFLA
 
 }  // namespace
 
-module::PyRef native_text(std::size_t size) {
-    module::PyRef text = checked(PyType_GenericAlloc(text_type, 0));
+PyRef native_text(std::size_t size) {
+    PyRef text = checked(PyType_GenericAlloc(text_type, 0));
     text_of(text.get()).bytes = static_cast<char*>(std::malloc(size == 0 ? 1 : size));
     if (text_of(text.get()).bytes == nullptr) throw std::bad_alloc();
     text_of(text.get()).size = static_cast<Py_ssize_t>(size);
@@ -60,19 +58,8 @@ void cut_native_text(PyObject* text, std::size_t size) noexcept {
     if (static_cast<Py_ssize_t>(size) < text_of(text).size) text_of(text).size = static_cast<Py_ssize_t>(size);
 }
 
-module::PyRef native_text_view(PyObject* text) { return checked(PyMemoryView_FromObject(text)); }
+PyRef native_text_view(PyObject* text) { return checked(PyMemoryView_FromObject(text)); }
 
-bool add_native_text_type(PyObject* module) noexcept {
-    if (text_type == nullptr) {
-        text_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&SPEC));
-        if (text_type == nullptr) return false;
-    }
-    Py_INCREF(text_type);
-    if (PyModule_AddObject(module, "Text", reinterpret_cast<PyObject*>(text_type)) != 0) {
-        Py_DECREF(text_type);
-        return false;
-    }
-    return true;
-}
+void add_native_text_type(PyObject* module) { add_type(module, SPEC, text_type); }
 
 }  // namespace ntpepmap::tool_extension

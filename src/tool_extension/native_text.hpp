@@ -16,7 +16,7 @@ namespace ntpepmap::tool_extension {
 void cut_native_text(PyObject* text, std::size_t size) noexcept;
 // A read-only memoryview of the text, which keeps it.
 [[nodiscard]] module::PyRef native_text_view(PyObject* text);
-// Adds the type to the module; false with an error set when that failed.
-[[nodiscard]] bool add_native_text_type(PyObject* module) noexcept;
+// Adds the type to the module.
+void add_native_text_type(PyObject* module);
 
 }  // namespace ntpepmap::tool_extension

@@ -22,7 +22,7 @@ enum class Marking : std::uint8_t { none, unusual, digits };
 // The set of a RecordSet object, to have records appended (what was made of it is let go); null
 // for any other object.
 [[nodiscard]] reader::RecordSet* record_set_to_extend(PyObject* object) noexcept;
-// Adds the type to the module; false with an error set when that failed.
-[[nodiscard]] bool add_record_set_type(PyObject* module) noexcept;
+// Adds the type to the module.
+void add_record_set_type(PyObject* module);
 
 }  // namespace ntpepmap::tool_extension
