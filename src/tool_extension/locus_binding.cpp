@@ -325,17 +325,24 @@ std::vector<std::size_t> indices_of(PyObject* given, std::size_t records) {
     return indices;
 }
 
+// The built-in code of settings.code's number.
+const GeneticCodeDefinition& built_in_code(PyObject* code) {
+    const Py_ssize_t number = ssize_of(code);
+    const auto found = std::find_if(GENETIC_CODES.begin(), GENETIC_CODES.end(),
+                                    [number](const GeneticCodeDefinition& each) { return each.number == number; });
+    if (found == GENETIC_CODES.end()) raise(PyExc_ValueError, "no built-in genetic code " + std::to_string(number));
+    return *found;
+}
+
+TableNumber code_number_of(PyObject* settings) {
+    return built_in_code(SettingsReader(settings).attribute("code").get()).number;
+}
+
 // The letter of each codon under settings.code: a built-in number's, or a dict's of letter to
 // codons, read in its order (a codon given twice is the later letter's).
 engine::CodonLetters codon_letters_of(PyObject* settings) {
     const PyRef code = SettingsReader(settings).attribute("code");
-    if (!PyDict_Check(code.get())) {
-        const Py_ssize_t number = ssize_of(code.get());
-        const auto built_in = std::find_if(GENETIC_CODES.begin(), GENETIC_CODES.end(),
-                                           [number](const GeneticCodeDefinition& each) { return each.number == number; });
-        if (built_in == GENETIC_CODES.end()) raise(PyExc_ValueError, "no built-in genetic code " + std::to_string(number));
-        return engine::codon_letters(built_in->amino_acids);
-    }
+    if (!PyDict_Check(code.get())) return engine::codon_letters(built_in_code(code.get()).amino_acids);
     engine::CodonLetters letters = engine::codon_letters({});
     const PyRef items = checked(PyDict_Items(code.get()));
     for (Py_ssize_t at = 0; at < PyList_GET_SIZE(items.get()); ++at) {
@@ -346,10 +353,6 @@ engine::CodonLetters codon_letters_of(PyObject* settings) {
         }
     }
     return letters;
-}
-
-PyRef code_list(const std::vector<TableNumber>& codes) {
-    return list_of(codes, [](TableNumber code) { return checked(PyLong_FromLong(code)); });
 }
 
 // The (identifier, row) records as a FASTA file's UTF-8 text.
@@ -412,18 +415,17 @@ PyObject* translate_locus(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
 PyObject* codes_fitting_locus(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     return enter<CODES_FITTING>(args, nargs, kwnames, [](const auto& slots, module::ArgumentConversion& convert) {
         const engine::LocusSettings settings = convert("settings", settings_of, slots[0]);
-        const Py_ssize_t code = ssize_of(SettingsReader(slots[0]).attribute("code").get());
         const LocusInputs inputs = locus_inputs(slots[1], slots[2], slots[3] == Py_None ? nullptr : slots[3]);
         const LocusInputs failing = codon_records(slots[4]);
         const engine::LocusRun run{.records = inputs.records, .failing = failing.records,
                                    .left_out = convert("left_out", left_out_of, slots[5]),
-                                   .code = static_cast<TableNumber>(code)};
+                                   .code = convert("settings", code_number_of, slots[0])};
         std::vector<TableNumber> codes;
         {
             const WithoutInterpreterLock unlocked;
             codes = engine::codes_fitting_locus(run, settings);
         }
-        return code_list(codes);
+        return list_of(codes, [](TableNumber code) { return checked(PyLong_FromLong(code)); });
     });
 }
 
