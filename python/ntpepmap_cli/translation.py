@@ -145,7 +145,7 @@ def _looks_trimmed(found: LocusTranslation, ragged: list[tuple[str, int, RecordR
     left_out = [record.index for record in found.records if record.fate != Fate.written]
     if not keep_short:
         left_out += [record.index for _, _, record in ragged]
-    return looks_trimmed(settings, *locus, left_out)
+    return bool(left_out) and looks_trimmed(settings, *locus, left_out)  # a clean locus asks nothing
 
 
 def _count(tally: object, record: RecordReport, mismatch: str, trimmed_away: int) -> None:
