@@ -17,6 +17,7 @@ import ntpepmap
 from ntpepmap import pepthread, pepthread_original_args
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests"))
+from helpers import engine_settings  # noqa: E402
 from leak_calls import calls  # noqa: E402 - the one list of calls, which the leak tests use too
 from ntpepmap_cli import _native, codon_align
 
@@ -110,13 +111,22 @@ CALLS = [  # the reports, then the aborts
 
 PROTEINS = {"a": "MK-W", "b": "MKKW", "c": "M-KW", "d": "WWWW"}
 CDS = {"a": "atgaaRtgg", "b": "ATGAAGGATTGG", "c": "ccATGAAATGGTAAcc", "d": "ATGAAAAAAATG"}
+
+
+def locus_sets() -> tuple[_native.RecordSet, _native.RecordSet, list[int]]:
+    return (_native.RecordSet.from_records(list(PROTEINS.items())),
+            _native.RecordSet.from_records(list(CDS.items())), list(range(len(PROTEINS))))
+
+
 TOOL_CALLS = [
     lambda: _native.read_records(b">a d\nMK-W\n>b\nMK\r\nKW\n", "auto", b"ACGT"),
     lambda: _native.read_records(b"CLUSTAL W\n\na  MK-W\nb  MKKW\n", "auto", None),
     lambda: _native.read_records(b"CLUSTAL W\n\na  MK-W\nb  MKKW\n   ##\n", "auto", None),
     lambda: _native.read_records(b"CLUSTAL W\n\na  MK-W\nb  MKKW\n#\n", "auto", None),
-    lambda: _native.code_letters(2),
-    lambda: _native.code_letters(7),
+    # The hints, over record sets paired by cds_of.
+    lambda: _native.looks_trimmed(engine_settings(code=2), *locus_sets(), [0, 1, 2]),
+    lambda: _native.looks_trimmed(engine_settings(code=7), *locus_sets(), [0, 1, 2]),
+    lambda: _native.codes_fitting_locus(engine_settings(), *locus_sets(), [("W", "TGA")], 0),
     lambda: _native.read_records(b" 2 4\na MK-W\nb MKKW\n", "phylip", None),
     lambda: _native.read_records(b">a\nMK\xff\n>\n", "fasta", None),
     lambda: _native.read_records(b">a caf\xe9\nMK\n>b\tx y \r\nKW\n", "fasta", None, True),

@@ -9,7 +9,8 @@ from __future__ import annotations
 from conftest import MutatingIndex, numbered_record, plain_record
 from helpers import engine_settings
 from ntpepmap import attempt_iupac_substitution, pepthread, pepthread_original_args
-from ntpepmap_cli._native import code_letters, fasta_text, read_records, translate_locus
+from ntpepmap_cli._native import (codes_fitting_locus, fasta_text, looks_trimmed, read_records,
+                                  translate_locus)
 
 GENE_TABLE = {"M": ["ATG"], "K": ["AAA", "AAG"], "W": ("TGG",)}
 
@@ -91,7 +92,11 @@ def tool_calls(row: str, nucleotides: str) -> tuple[dict, dict]:
         "read-unknown-format": (read_records, (fasta, "genbank"), {}),
         "read-refused-text": (read_records, (b"2 5\na MKWDL\n", "phylip"), {}),
         "fasta-text-late-record": (fasta_text, (proteins + [("z", 5)], 0), {}),
-        "code-letters-unknown": (code_letters, (7,), {}),
+        "codes-fitting-pair-shape": (codes_fitting_locus, (engine_settings(), proteins, cds, None, [("W",)], 0), {}),
+        "codes-fitting-own-table": (codes_fitting_locus, (engine_settings(code=GENE_TABLE), proteins, cds, None,
+                                                          [("W", "TGA")], 0), {}),
+        "trimmed-unknown-code": (looks_trimmed, (engine_settings(code=7), proteins, cds, None, [0]), {}),
+        "trimmed-index-beyond": (looks_trimmed, (engine_settings(), proteins, cds, None, [0, 9]), {}),
     }
     successful = {
         "locus-rows": (translate_locus, ("f", engine_settings(keep_reports=True), proteins, cds), {}),
@@ -99,6 +104,9 @@ def tool_calls(row: str, nucleotides: str) -> tuple[dict, dict]:
                                              "proteins": proteins, "cds": cds}),
         "read-records": (read_records, (fasta, "auto", b"MKW-", True), {}),
         "fasta-text": (fasta_text, (proteins, 60), {}),
-        "code-letters": (code_letters, (2,), {}),
+        "codes-fitting": (codes_fitting_locus, (engine_settings(), proteins, cds, None, [("W", "TGA")], 0), {}),
+        "looks-trimmed": (looks_trimmed, (engine_settings(code=2), proteins, cds, None, [0, 1, 2]), {}),
+        "looks-trimmed-own-table": (looks_trimmed, (engine_settings(code=GENE_TABLE), proteins, cds, None,
+                                                    [4, 3, 2]), {}),
     }
     return failing, successful

@@ -8,6 +8,7 @@
 
 #include "engine/code_fit.hpp"
 #include "engine/locus.hpp"
+#include "engine/trim_signs.hpp"
 #include "module/python_text.hpp"
 #include "module/records.hpp"
 #include "parallel/shares.hpp"
@@ -293,14 +294,65 @@ PyRef translate_locus_impl(std::string_view file_stem, const engine::LocusSettin
     return row_translation(locus, file_stem);
 }
 
-// The built-in codes that every codon of the (residue, triplet) pairs fits.
-PyRef codes_fitting_impl(const engine::LocusSettings& settings, std::span<const engine::LocusRecord> codons) {
-    std::vector<TableNumber> codes;
-    {
-        const WithoutInterpreterLock unlocked;
-        codes = engine::codes_fitting(codons, settings.engine);
+// The (residue, triplet) pairs of ASCII str as records of one residue each, held by a copy of the list.
+LocusInputs codon_records(PyObject* given) {
+    if (!PyList_Check(given)) module::raise_downcast_error(given, "PyList");
+    LocusInputs codons;
+    PyObject* const held = codons.holders.emplace_back(checked(PyList_GetSlice(given, 0, PY_SSIZE_T_MAX))).get();
+    for (Py_ssize_t index = 0; index < PyList_GET_SIZE(held); ++index) {
+        PyObject* pair = PyList_GET_ITEM(held, index);
+        const auto ascii = [](PyObject* text) { return PyUnicode_Check(text) && module::is_ascii_str(text); };
+        if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2 || !ascii(PyTuple_GET_ITEM(pair, 0)) ||
+            !ascii(PyTuple_GET_ITEM(pair, 1))) {
+            raise(PyExc_TypeError, "failing must hold (residue, triplet) tuples of ASCII str");
+        }
+        codons.records.push_back({"", module::borrow_text(PyTuple_GET_ITEM(pair, 0)),
+                                  module::borrow_text(PyTuple_GET_ITEM(pair, 1))});
     }
-    return list_of(codes, [](TableNumber code) { return checked(PyLong_FromLong(code)); });
+    return codons;
+}
+
+// The record indices of a list of int, each one of the locus's.
+std::vector<std::size_t> indices_of(PyObject* given, std::size_t records) {
+    std::vector<std::size_t> indices;
+    const PyRef held = checked(PySequence_List(given));
+    for (Py_ssize_t at = 0; at < PyList_GET_SIZE(held.get()); ++at) {
+        const std::size_t index = PyLong_AsSize_t(PyList_GET_ITEM(held.get(), at));
+        if (PyErr_Occurred()) module::throw_python_error();
+        if (index >= records) raise(PyExc_IndexError, "left_out names a record beyond the locus");
+        indices.push_back(index);
+    }
+    return indices;
+}
+
+// The built-in code of settings.code's number.
+const GeneticCodeDefinition& built_in_code(PyObject* code) {
+    const Py_ssize_t number = ssize_of(code);
+    const auto found = std::find_if(GENETIC_CODES.begin(), GENETIC_CODES.end(),
+                                    [number](const GeneticCodeDefinition& each) { return each.number == number; });
+    if (found == GENETIC_CODES.end()) raise(PyExc_ValueError, "no built-in genetic code " + std::to_string(number));
+    return *found;
+}
+
+TableNumber code_number_of(PyObject* settings) {
+    return built_in_code(SettingsReader(settings).attribute("code").get()).number;
+}
+
+// The letter of each codon under settings.code: a built-in number's, or a dict's of letter to
+// codons, read in its order (a codon given twice is the later letter's).
+engine::CodonLetters codon_letters_of(PyObject* settings) {
+    const PyRef code = SettingsReader(settings).attribute("code");
+    if (!PyDict_Check(code.get())) return engine::codon_letters(built_in_code(code.get()).amino_acids);
+    engine::CodonLetters letters = engine::codon_letters({});
+    const PyRef items = checked(PyDict_Items(code.get()));
+    for (Py_ssize_t at = 0; at < PyList_GET_SIZE(items.get()); ++at) {
+        PyObject* item = PyList_GET_ITEM(items.get(), at);
+        const char32_t letter = module::to_char(PyTuple_GET_ITEM(item, 0));
+        for (const std::string& codon : module::to_text_list(PyTuple_GET_ITEM(item, 1))) {
+            engine::give_letter(letters, codon, letter);
+        }
+    }
+    return letters;
 }
 
 // The (identifier, row) records as a FASTA file's UTF-8 text.
@@ -323,14 +375,6 @@ PyRef fasta_text_impl(PyObject* records, std::size_t wrap) {
     return text;
 }
 
-// code_letters(number) -> str: a built-in code's 64 letters, codons in TCAG order.
-PyRef code_letters_impl(Py_ssize_t number) {
-    const auto code = std::find_if(GENETIC_CODES.begin(), GENETIC_CODES.end(),
-                                   [number](const GeneticCodeDefinition& each) { return each.number == number; });
-    if (code == GENETIC_CODES.end()) raise(PyExc_ValueError, "no built-in genetic code " + std::to_string(number));
-    return module::to_python_str(code->amino_acids);
-}
-
 PyObject* list_argument(PyObject* given) {
     if (!PyList_Check(given)) module::raise_downcast_error(given, "PyList");
     return given;
@@ -342,14 +386,20 @@ std::size_t wrap_of(PyObject* given) {
     return static_cast<std::size_t>(wrap);
 }
 
+std::size_t left_out_of(PyObject* given) {
+    const Py_ssize_t left_out = ssize_of(given);
+    if (left_out < 0) raise(PyExc_ValueError, "left_out must be 0 or more");
+    return static_cast<std::size_t>(left_out);
+}
+
 constexpr std::string_view TRANSLATE_LOCUS_PARAMETERS[] = {"file_stem", "settings", "proteins", "cds", "cds_of"};
 constexpr auto TRANSLATE_LOCUS = described("translate_locus", TRANSLATE_LOCUS_PARAMETERS, 4);
-constexpr std::string_view CODES_FITTING_PARAMETERS[] = {"settings", "proteins", "cds"};
-constexpr auto CODES_FITTING = described("codes_fitting", CODES_FITTING_PARAMETERS, 3);
+constexpr std::string_view CODES_FITTING_PARAMETERS[] = {"settings", "proteins", "cds", "cds_of", "failing", "left_out"};
+constexpr auto CODES_FITTING = described("codes_fitting_locus", CODES_FITTING_PARAMETERS, 6);
+constexpr std::string_view LOOKS_TRIMMED_PARAMETERS[] = {"settings", "proteins", "cds", "cds_of", "left_out"};
+constexpr auto LOOKS_TRIMMED = described("looks_trimmed", LOOKS_TRIMMED_PARAMETERS, 5);
 constexpr std::string_view FASTA_TEXT_PARAMETERS[] = {"records", "wrap"};
 constexpr auto FASTA_TEXT = described("fasta_text", FASTA_TEXT_PARAMETERS, 2);
-constexpr std::string_view CODE_LETTERS_PARAMETERS[] = {"number"};
-constexpr auto CODE_LETTERS = described("code_letters", CODE_LETTERS_PARAMETERS, 1);
 
 PyObject* translate_locus(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     return enter<TRANSLATE_LOCUS>(args, nargs, kwnames, [](const auto& slots, module::ArgumentConversion& convert) {
@@ -362,11 +412,34 @@ PyObject* translate_locus(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
     });
 }
 
-PyObject* codes_fitting(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* codes_fitting_locus(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     return enter<CODES_FITTING>(args, nargs, kwnames, [](const auto& slots, module::ArgumentConversion& convert) {
         const engine::LocusSettings settings = convert("settings", settings_of, slots[0]);
-        const LocusInputs inputs = locus_inputs(slots[1], slots[2]);
-        return codes_fitting_impl(settings, inputs.records);
+        const LocusInputs inputs = locus_inputs(slots[1], slots[2], slots[3] == Py_None ? nullptr : slots[3]);
+        const LocusInputs failing = codon_records(slots[4]);
+        const engine::LocusRun run{.records = inputs.records, .failing = failing.records,
+                                   .left_out = convert("left_out", left_out_of, slots[5]),
+                                   .code = convert("settings", code_number_of, slots[0])};
+        std::vector<TableNumber> codes;
+        {
+            const WithoutInterpreterLock unlocked;
+            codes = engine::codes_fitting_locus(run, settings);
+        }
+        return list_of(codes, [](TableNumber code) { return checked(PyLong_FromLong(code)); });
+    });
+}
+
+PyObject* looks_trimmed(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    return enter<LOOKS_TRIMMED>(args, nargs, kwnames, [](const auto& slots, module::ArgumentConversion& convert) {
+        const engine::CodonLetters letters = convert("settings", codon_letters_of, slots[0]);
+        const LocusInputs inputs = locus_inputs(slots[1], slots[2], slots[3] == Py_None ? nullptr : slots[3]);
+        const std::vector<std::size_t> left_out = indices_of(slots[4], inputs.records.size());
+        bool trimmed = false;
+        {
+            const WithoutInterpreterLock unlocked;
+            trimmed = engine::looks_trimmed(inputs.records, left_out, letters);
+        }
+        return truth(trimmed);
     });
 }
 
@@ -374,12 +447,6 @@ PyObject* fasta_text(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
     return enter<FASTA_TEXT>(args, nargs, kwnames, [](const auto& slots, module::ArgumentConversion& convert) {
         PyObject* const records = convert("records", list_argument, slots[0]);
         return fasta_text_impl(records, convert("wrap", wrap_of, slots[1]));
-    });
-}
-
-PyObject* code_letters(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-    return enter<CODE_LETTERS>(args, nargs, kwnames, [](const auto& slots, module::ArgumentConversion& convert) {
-        return code_letters_impl(convert("number", ssize_of, slots[0]));
     });
 }
 
@@ -398,14 +465,18 @@ constexpr char TRANSLATE_LOCUS_DOC[] =
 
 const PyMethodDef ENGINE_METHODS[] = {
     {"translate_locus", as_method(translate_locus), METH_FASTCALL | METH_KEYWORDS, TRANSLATE_LOCUS_DOC},
-    {"codes_fitting", as_method(codes_fitting), METH_FASTCALL | METH_KEYWORDS,
-     "codes_fitting(settings, proteins, cds) -> [int]\n--\n\nThe built-in codes under which each record (a "
-     "residue and its triplet, as for\ntranslate_locus) is written without a failure, unsearched, mismatches masked."},
+    {"codes_fitting_locus", as_method(codes_fitting_locus), METH_FASTCALL | METH_KEYWORDS,
+     "codes_fitting_locus(settings, proteins, cds, cds_of, failing, left_out) -> [int]\n--\n\nThe other built-in "
+     "codes (than settings.code, a number) that every failing (residue, triplet) pair fits\nand under which the "
+     "locus (as for translate_locus; cds_of may be None) fails no residue, mismatches masked, and leaves\nout at most left_out "
+     "records; ascending."},
+    {"looks_trimmed", as_method(looks_trimmed), METH_FASTCALL | METH_KEYWORDS,
+     "looks_trimmed(settings, proteins, cds, cds_of, left_out) -> bool\n--\n\nWhether more than half of the "
+     "locus's records were left out (left_out: their indices) and each\n(or each of a hundred spread over them) "
+     "is found, in order, as two or more stretches of its CDS's\ntranslation under settings.code."},
     {"fasta_text", as_method(fasta_text), METH_FASTCALL | METH_KEYWORDS,
      "fasta_text(records, wrap) -> bytes\n--\n\nThe (identifier, row) records as the UTF-8 text of a FASTA file, rows "
      "on lines of at most\nwrap letters (0: one line each)."},
-    {"code_letters", as_method(code_letters), METH_FASTCALL | METH_KEYWORDS,
-     "code_letters(number) -> str\n--\n\nA built-in genetic code's 64 letters, codons in TCAG order."},
 };
 
 }  // namespace

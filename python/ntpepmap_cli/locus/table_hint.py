@@ -6,8 +6,7 @@ AGR; nothing else says that a code of its own would fit them all.
 
 from __future__ import annotations
 
-from .._native import codes_fitting, translate_locus
-from ..codes import CODES_BY_NUMBER
+from .._native import codes_fitting_locus
 from ..result.fates import Fate, SiteReason
 
 TYPE_CHECKING = False
@@ -21,28 +20,6 @@ if TYPE_CHECKING:
 LEAST_FAILURES = 5
 _RAN_OUT = SiteReason.too_few_nucleotides  # no codon to fit another code
 _DONE_IN_WORDS = {"mask": "masked", "keep": "kept", "drop": "failing"}
-
-
-class _TrialSettings:
-    """A run's settings under another built-in code, for a translation that only counts."""
-
-    def __init__(self, settings: EngineSettings, code: int, locate: bool) -> None:
-        for name in settings.__slots__:
-            setattr(self, name, getattr(settings, name))
-        self.code = code
-        self.locate = locate
-        self.mismatch = "mask"
-        self.keep_reports = self.fasta_text = False
-
-
-def _fits(settings: EngineSettings, code: int, locus: tuple[RecordSet, RecordSet, list[int]],
-          locate: bool, left_out: int) -> bool:
-    """Whether the locus's records (translate_locus's record sets and the CDS index of each
-    protein), translated under code, fail no residue and leave out no more records than
-    left_out."""
-    found = translate_locus("", _TrialSettings(settings, code, locate), *locus)
-    return (all(record.failed == 0 for record in found.records)
-            and sum(record.fate != Fate.written for record in found.records) <= left_out)
 
 
 def _in_words(numbers: list[int]) -> str:
@@ -65,14 +42,8 @@ def table_hint(records: Sequence[RecordReport], locus: tuple[RecordSet, RecordSe
     count = sum(site.reason != _RAN_OUT for record in records for site in record.sites)
     if count < LEAST_FAILURES:
         return None
-    # The failing codons on their own first, under every code at once, which is cheap; the
-    # whole locus only under the codes they all fit.
-    codons = [(str(index), residue) for index, (residue, _) in enumerate(failing)]
-    codes_alone = set(codes_fitting(settings, codons, [triplet for _, triplet in failing]))
     left_out_now = sum(record.fate != Fate.written for record in records)
-    fitting = [number for number in CODES_BY_NUMBER if number != settings.code
-               and number in codes_alone
-               and _fits(settings, number, locus, settings.locate, left_out_now)]
+    fitting = codes_fitting_locus(settings, *locus, list(failing), left_out_now)
     if not fitting:
         return None
     done = _DONE_IN_WORDS[settings.mismatch] if left_out_now == 0 else "failing"

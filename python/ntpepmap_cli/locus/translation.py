@@ -3,7 +3,7 @@ it found, in words, in the locus's outcome."""
 
 from __future__ import annotations
 
-from .._native import translate_locus
+from .._native import looks_trimmed, translate_locus
 from .engine_settings import EngineSettings
 from ..errors import InputError, name_some, plural, shown_path
 from ..result.fates import Fate, SiteReason
@@ -12,7 +12,6 @@ from ..result.problems import (CDS_TOO_LONG, CDS_TOO_SHORT, CODING_REGION, COLUM
                        KEPT, LEFT_OUT, LOCATED, MASKED, MISMATCH, NO_CODING_REGION, NOT_IN_CODE,
                        PADDED, ROW_TOO_SHORT, STOP_CODON, TRIMMED, WRITTEN_SHORT, WRONG_PAIRING,
                        Problem)
-from .trim_hint import TRIMMED_HINT, looks_trimmed
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
@@ -22,6 +21,13 @@ if TYPE_CHECKING:
 _RAN_OUT = SiteReason.too_few_nucleotides  # a site only told when the row comes out short
 _DONE_TO_CODON = {"mask": MASKED, "keep": KEPT, "drop": LEFT_OUT}
 _DONE_IN_WORDS = {"mask": "masked", "keep": "kept", "drop": "record left out"}
+
+# A trimmed alignment (ClipKIT, trimAl, Gblocks) has lost residues in the columns cut, so most of
+# its records no longer fit their CDS; the engine finds their residues as a few stretches of the
+# CDS's translation (looks_trimmed). The trim itself cannot be undone without the untrimmed
+# alignment: the hint names --kept-columns, nothing more.
+TRIMMED_HINT = ("the alignment looks trimmed: give the untrimmed alignment and the trimmer's "
+                "kept columns with --kept-columns")
 
 
 def strict_refusal(path: str, problems: list[str]) -> InputError:
@@ -94,7 +100,8 @@ def translate(stem: str, proteins: RecordSet, cds: RecordSet, cds_of: list[int],
         tally.left_out += len(ragged)
     outcome.located = [idents[index] for index in sorted(located)]
     tally.written = len(proteins) - tally.left_out
-    looks_cut = kept is None and _looks_trimmed(found, ragged, proteins, cds, cds_of, options)
+    looks_cut = kept is None and _looks_trimmed(found, ragged, (proteins, cds, cds_of), settings,
+                                                options.keep_short)
     if tally.written == 0:
         raise InputError(pep_name, "every record was left out; nothing written"
                                    + (f"; {TRIMMED_HINT}" if looks_cut else ""))
@@ -138,15 +145,13 @@ def located_notes(idents: list[str], cds_path: str) -> list[Problem]:
 
 
 def _looks_trimmed(found: LocusTranslation, ragged: list[tuple[str, int, RecordReport]],
-                   proteins: RecordSet, cds: RecordSet, cds_of: list[int],
-                   options: LocusOptions) -> bool:
+                   locus: tuple[RecordSet, RecordSet, list[int]], settings: EngineSettings,
+                   keep_short: bool) -> bool:
     """Whether the records left out say that the alignment was trimmed."""
     left_out = [record.index for record in found.records if record.fate != Fate.written]
-    if not options.keep_short:
+    if not keep_short:
         left_out += [record.index for _, _, record in ragged]
-    return looks_trimmed(left_out, lambda index: (proteins.sequence(index),
-                                                  cds.sequence(cds_of[index])),
-                         len(proteins), options.table_num, options.gene_table)
+    return bool(left_out) and looks_trimmed(settings, *locus, left_out)  # a clean locus asks nothing
 
 
 def _count(tally: object, record: RecordReport, mismatch: str, trimmed_away: int) -> None:
