@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace ntpepmap::engine {
@@ -22,6 +23,13 @@ struct EnumNames {
             if (names[index] == name) return static_cast<Enum>(index);
         }
         return std::nullopt;
+    }
+
+    // The names quoted, as a refusal lists them: 'a', 'b'.
+    [[nodiscard]] std::string quoted() const {
+        std::string listed;
+        for (const std::string_view name : names) listed += (listed.empty() ? "'" : ", '") + std::string(name) + "'";
+        return listed;
     }
 };
 

@@ -1,9 +1,12 @@
 #pragma once
 
 #include <array>
+#include <cstring>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "module/call_wrapper.hpp"
 #include "module/conversions.hpp"
@@ -21,10 +24,29 @@ using module::PyRef;
 using FastCall = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) noexcept;
 using Slots = std::span<PyObject* const>;
 
-// A reference made by a C-API call, or the Python error when it failed.
-inline PyRef checked(PyRef made) {
-    if (made.is_null()) module::throw_python_error();
-    return made;
+// The parts of the module, added in this order: their functions, then their types and names.
+void add_reader_functions(PyObject* module);
+void add_locus_functions(PyObject* module);
+void add_locus_results(PyObject* module);
+
+// The interpreter lock let go for the life of the object, so that native work on several
+// threads, and other Python threads, run meanwhile. Nothing of Python is touched until it ends.
+class WithoutInterpreterLock {
+public:
+    WithoutInterpreterLock() noexcept : state_(PyEval_SaveThread()) {}
+    WithoutInterpreterLock(const WithoutInterpreterLock&) = delete;
+    WithoutInterpreterLock& operator=(const WithoutInterpreterLock&) = delete;
+    ~WithoutInterpreterLock() { PyEval_RestoreThread(state_); }
+
+private:
+    PyThreadState* state_;
+};
+
+// What work() returns, done with the lock let go: it must touch nothing of Python.
+template <class Work>
+auto without_lock(Work work) {
+    const WithoutInterpreterLock unlocked;
+    return work();
 }
 
 // PyMethodDef stores every calling convention under the one PyCFunction type.
@@ -53,6 +75,23 @@ inline Py_ssize_t ssize_of(PyObject* given) {
     return value;
 }
 
+// An int argument of 0 or more; ValueError with the refusal otherwise.
+inline std::size_t count_of(PyObject* given, const std::string& refusal) {
+    const Py_ssize_t value = ssize_of(given);
+    if (value < 0) module::raise(PyExc_ValueError, refusal);
+    return static_cast<std::size_t>(value);
+}
+
+// Native values as Python objects, one overload per kind, so that results convert alike.
+inline PyRef to_python(std::size_t value) { return checked(PyLong_FromSize_t(value)); }
+inline PyRef to_python(int value) { return checked(PyLong_FromLong(value)); }
+inline PyRef to_python(bool value) { return PyRef::new_reference(value ? Py_True : Py_False); }
+inline PyRef to_python(std::string_view utf8) { return module::to_python_str(utf8); }
+template <class Item>
+PyRef to_python(const std::optional<Item>& value) {
+    return value ? to_python(*value) : PyRef::new_reference(Py_None);
+}
+
 // A str of UTF-8 text in which bytes that are not UTF-8 (in a name from a file) are replaced.
 inline PyRef replaced_str(std::string_view utf8) {
     if (module::is_ascii(utf8)) return module::to_python_str(utf8);
@@ -69,33 +108,28 @@ PyRef new_list(std::size_t size, Make make) {
     return list;
 }
 
+inline PyRef to_python(const std::vector<std::size_t>& numbers) {
+    return new_list(numbers.size(), [&](std::size_t index) { return to_python(numbers[index]); });
+}
+
 // A reader's refusal as ValueError with its one-line message, never an error of its own.
 [[noreturn]] inline void raise_read_error(const reader::ReadError& error) {
     PyErr_SetObject(PyExc_ValueError, replaced_str(error.what()).get());
     throw module::PythonErrorSet{};
 }
 
-// Runs body(slots, convert) on the matched arguments: the new reference it returns, or nullptr
-// with the Python error set.
-template <const module::FunctionDescription& Description, class Body>
-PyObject* enter(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, Body&& body) noexcept {
+// The entry of a function or method whose arguments Body(self, slots, convert) converts and
+// hands to its _impl: the new reference it returns, or nullptr with the Python error set.
+template <const module::FunctionDescription& Description, PyRef (*Body)(PyObject*, Slots, module::ArgumentConversion&)>
+PyObject* entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     return module::guarded_call([&](module::ArgumentConversion& convert) -> PyRef {
         std::array<PyObject*, Description.parameter_count()> slots{};
         module::extract_arguments_fastcall(Description, args, nargs, kwnames, slots);
         try {
-            return body(slots, convert);
+            return Body(self, slots, convert);
         } catch (const reader::ReadError& error) {
             raise_read_error(error);
         }
-    });
-}
-
-// The entry of a function or method whose arguments Body(self, slots, convert) converts and
-// hands to its _impl.
-template <const module::FunctionDescription& Description, PyRef (*Body)(PyObject*, Slots, module::ArgumentConversion&)>
-PyObject* entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-    return enter<Description>(args, nargs, kwnames, [self](Slots slots, module::ArgumentConversion& convert) {
-        return Body(self, slots, convert);
     });
 }
 
@@ -105,15 +139,17 @@ PyObject* refuse_new(PyTypeObject*, PyObject*, PyObject*) noexcept {
     return module::guarded_call([](module::ArgumentConversion&) -> PyRef { module::raise(PyExc_TypeError, Refusal); });
 }
 
+// Adds the object to the module, which holds it from then on.
+inline void add_to_module(PyObject* module, const char* name, PyRef object) {
+    if (PyModule_AddObject(module, name, object.get()) != 0) module::throw_python_error();
+    (void)object.release();
+}
+
 // Makes the type once (it lives as long as the process) and adds it to the module under the
 // last part of its name.
 inline void add_type(PyObject* module, PyType_Spec& spec, PyTypeObject*& type) {
     if (type == nullptr) type = reinterpret_cast<PyTypeObject*>(checked(PyType_FromSpec(&spec)).release());
-    const std::string_view name = spec.name;
-    const std::string short_name(name.substr(name.rfind('.') + 1));
-    PyRef added = PyRef::new_reference(reinterpret_cast<PyObject*>(type));
-    if (PyModule_AddObject(module, short_name.c_str(), added.get()) != 0) module::throw_python_error();
-    (void)added.release();  // the module holds it now
+    add_to_module(module, std::strrchr(spec.name, '.') + 1, PyRef::new_reference(reinterpret_cast<PyObject*>(type)));
 }
 
 }  // namespace ntpepmap::tool_extension

@@ -77,4 +77,34 @@ LocusInputs locus_inputs(PyObject* proteins, PyObject* cds, PyObject* cds_of) {
     return inputs;
 }
 
+// Held by a copy of the list, whatever the caller does with it meanwhile.
+LocusInputs codon_records(PyObject* failing) {
+    if (!PyList_Check(failing)) module::raise_downcast_error(failing, "PyList");
+    LocusInputs codons;
+    PyObject* const held = codons.holders.emplace_back(checked(PyList_GetSlice(failing, 0, PY_SSIZE_T_MAX))).get();
+    const auto ascii = [](PyObject* text) { return PyUnicode_Check(text) && module::is_ascii_str(text); };
+    for (Py_ssize_t index = 0; index < PyList_GET_SIZE(held); ++index) {
+        PyObject* pair = PyList_GET_ITEM(held, index);
+        if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2 || !ascii(PyTuple_GET_ITEM(pair, 0)) ||
+            !ascii(PyTuple_GET_ITEM(pair, 1))) {
+            module::raise(PyExc_TypeError, "failing must hold (residue, triplet) tuples of ASCII str");
+        }
+        codons.records.push_back({"", module::borrow_text(PyTuple_GET_ITEM(pair, 0)),
+                                  module::borrow_text(PyTuple_GET_ITEM(pair, 1))});
+    }
+    return codons;
+}
+
+std::vector<std::size_t> indices_of(PyObject* given, std::size_t records) {
+    std::vector<std::size_t> indices;
+    const PyRef held = checked(PySequence_List(given));
+    for (Py_ssize_t at = 0; at < PyList_GET_SIZE(held.get()); ++at) {
+        const std::size_t index = PyLong_AsSize_t(PyList_GET_ITEM(held.get(), at));
+        if (PyErr_Occurred()) module::throw_python_error();
+        if (index >= records) module::raise(PyExc_IndexError, "left_out names a record beyond the locus");
+        indices.push_back(index);
+    }
+    return indices;
+}
+
 }  // namespace ntpepmap::tool_extension

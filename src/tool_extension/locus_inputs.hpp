@@ -19,4 +19,10 @@ struct LocusInputs {
 // record is checked before any is translated.
 LocusInputs locus_inputs(PyObject* proteins, PyObject* cds, PyObject* cds_of = nullptr);
 
+// codes_fitting_locus's failing: (residue, triplet) pairs of ASCII str, as records of one residue each.
+LocusInputs codon_records(PyObject* failing);
+
+// looks_trimmed's left_out: record indices, each one of the locus's `records`.
+std::vector<std::size_t> indices_of(PyObject* given, std::size_t records);
+
 }  // namespace ntpepmap::tool_extension

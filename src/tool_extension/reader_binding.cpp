@@ -7,9 +7,7 @@
 
 #include "reader/file_reading.hpp"
 #include "tool_extension/entry.hpp"
-#include "tool_extension/interpreter_lock.hpp"
 #include "tool_extension/record_set_binding.hpp"
-#include "tool_extension/tool_methods.hpp"
 
 namespace ntpepmap::tool_extension {
 namespace {
@@ -118,13 +116,16 @@ constexpr char READ_RECORDS_DOC[] =
     "(several files read as one set, each letter copied once), used nowhere else meanwhile. The records are\n"
     "read with the interpreter lock let go.";
 
-const PyMethodDef READER_METHODS[] = {
+PyMethodDef READER_FUNCTIONS[] = {
     {"read_records", as_method(entry<READ_RECORDS, read_records_entry>), METH_FASTCALL | METH_KEYWORDS,
      READ_RECORDS_DOC},
+    {nullptr, nullptr, 0, nullptr},
 };
 
 }  // namespace
 
-std::span<const PyMethodDef> reader_methods() noexcept { return READER_METHODS; }
+void add_reader_functions(PyObject* module) {
+    if (PyModule_AddFunctions(module, READER_FUNCTIONS) != 0) module::throw_python_error();
+}
 
 }  // namespace ntpepmap::tool_extension

@@ -51,4 +51,14 @@ char* put_fasta_record(char* out, std::string_view name, std::string_view row, s
     return out;
 }
 
+std::size_t fasta_text_size(std::span<const NamedRow> records, std::size_t wrap) noexcept {
+    std::size_t size = 0;
+    for (const auto& [name, row] : records) size += fasta_record_size(name.size(), row.size(), letter_count(row), wrap);
+    return size;
+}
+
+void put_fasta_text(char* out, std::span<const NamedRow> records, std::size_t wrap) noexcept {
+    for (const auto& [name, row] : records) out = put_fasta_record(out, name, row, wrap);
+}
+
 }  // namespace ntpepmap::writer

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string_view>
+#include <utility>
 
 namespace ntpepmap::writer {
 
@@ -18,5 +20,10 @@ namespace ntpepmap::writer {
 
 // Writes the record at `out`, which has room for fasta_record_size; returns the end of it.
 char* put_fasta_record(char* out, std::string_view name, std::string_view row, std::size_t wrap) noexcept;
+
+// (name, row) records as a FASTA file's text: the bytes it takes, and the text written at `out`.
+using NamedRow = std::pair<std::string_view, std::string_view>;
+[[nodiscard]] std::size_t fasta_text_size(std::span<const NamedRow> records, std::size_t wrap) noexcept;
+void put_fasta_text(char* out, std::span<const NamedRow> records, std::size_t wrap) noexcept;
 
 }  // namespace ntpepmap::writer
