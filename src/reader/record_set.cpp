@@ -92,4 +92,18 @@ std::size_t RecordSet::width(std::size_t index) const noexcept {
     }));
 }
 
+std::size_t RecordSet::max_width() const noexcept {
+    std::size_t widest = 0;
+    for (std::size_t index = 0; index < size(); ++index) widest = std::max(widest, width(index));
+    return widest;
+}
+
+std::vector<std::size_t> RecordSet::marked(bool digits) const {
+    std::vector<std::size_t> marked;
+    for (std::size_t index = 0; index < size(); ++index) {
+        if (digits ? facts(index).digits() : !facts(index).plain()) marked.push_back(index);
+    }
+    return marked;
+}
+
 }  // namespace ntpepmap::reader

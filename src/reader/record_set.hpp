@@ -54,6 +54,9 @@ public:
     [[nodiscard]] std::size_t records_in_file() const noexcept { return entries_.size() - file_start_; }
     // The sequence's width in characters: its letters, a character of several bytes counted once.
     [[nodiscard]] std::size_t width(std::size_t index) const noexcept;
+    [[nodiscard]] std::size_t max_width() const noexcept;
+    // The records holding frameshift digits (`digits`), or else letters outside the plain set.
+    [[nodiscard]] std::vector<std::size_t> marked(bool digits) const;
 
     [[nodiscard]] Format format() const noexcept { return format_; }
     void set_format(Format format) noexcept { format_ = format; }

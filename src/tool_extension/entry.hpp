@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/locus_settings.hpp"
 #include "module/call_wrapper.hpp"
 #include "module/conversions.hpp"
 #include "module/python_text.hpp"
@@ -129,6 +130,8 @@ PyObject* entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObjec
             return Body(self, slots, convert);
         } catch (const reader::ReadError& error) {
             raise_read_error(error);
+        } catch (const engine::SettingError& error) {
+            module::raise(PyExc_ValueError, error.what());
         }
     });
 }

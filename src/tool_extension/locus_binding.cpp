@@ -1,18 +1,16 @@
 // The tool's engine from Python: one call back-translates a whole locus; the hints ask what the
 // locus would come to under the other built-in codes and whether its proteins were trimmed; and
 // the one FASTA writer, so that the tool's other files are written as the engine writes its own.
-#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "engine/code_fit.hpp"
+#include "engine/locus_settings.hpp"
 #include "engine/trim_signs.hpp"
 #include "module/records.hpp"
-#include "parallel/shares.hpp"
 #include "tool_extension/entry.hpp"
-#include "tool_extension/locus_inputs.hpp"
+#include "tool_extension/record_set_binding.hpp"
 #include "tool_extension/locus_results.hpp"
-#include "tool_extension/native_text.hpp"
 #include "writer/fasta_text.hpp"
 
 namespace ntpepmap::tool_extension {
@@ -21,82 +19,161 @@ namespace {
 using module::ArgumentConversion;
 using module::raise;
 
-// A run's settings are the attributes of the settings object the tool hands over.
-PyRef setting(PyObject* settings, const char* name) { return checked(PyObject_GetAttrString(settings, name)); }
-bool flag(PyObject* settings, const char* name) { return truth_of(setting(settings, name).get()); }
+// A locus's records as the engine reads them: views into Python objects, which the holders keep
+// alive while the interpreter lock is let go, whatever happens meanwhile to what the caller gave.
+struct LocusInputs {
+    std::vector<PyRef> holders;
+    std::vector<engine::LocusRecord> records;
+};
 
-std::size_t count(PyObject* settings, const char* name, const char* zero) {
-    return count_of(setting(settings, name).get(), std::string("settings.") + name + " must be 0 (" + zero + ") or more");
+// The engine reads rows and CDSs only as ASCII: anything else is refused with the record's name.
+[[noreturn]] void refuse_letters(PyObject* error, std::string_view name, const char* what, const char* problem) {
+    raise(error, what + std::string(" of record ") + std::string(name) + problem);
 }
 
-// The value a str setting names in the engine's table; anything else is refused with the names.
-template <class Enum, std::size_t Count>
-Enum choice(PyObject* settings, const char* name, const engine::EnumNames<Enum, Count>& table) {
-    const PyRef given = setting(settings, name);
-    if (!PyUnicode_Check(given.get())) raise(PyExc_TypeError, std::string("settings.") + name + " must be a str");
-    if (const auto value = table.value_named(module::borrow_text(given.get()))) return *value;
-    raise(PyExc_ValueError, std::string("settings.") + name + " must be one of " + table.quoted());
+std::string_view ascii_of(PyObject* text, std::string_view name, const char* what) {
+    if (!PyUnicode_Check(text)) refuse_letters(PyExc_TypeError, name, what, " is not a str");
+    if (!module::is_ascii_str(text)) refuse_letters(PyExc_ValueError, name, what, " holds letters that are not ASCII");
+    return {module::ascii_data(text), static_cast<std::size_t>(PyUnicode_GET_LENGTH(text))};
 }
+
+std::string_view ascii_letters(const reader::RecordSet& set, std::size_t index, std::string_view name,
+                               const char* what) {
+    if (!set.facts(index).ascii()) refuse_letters(PyExc_ValueError, name, what, " holds letters that are not ASCII");
+    return set.sequence(index);
+}
+
+// The proteins in their set's order, each with the CDS record cds_of names: views into the sets,
+// which change no more once made and which the holders keep.
+LocusInputs set_inputs(PyObject* proteins, PyObject* cds, PyObject* cds_of) {
+    const reader::RecordSet* protein_set = record_set_of(proteins);
+    const reader::RecordSet* cds_set = record_set_of(cds);
+    if (protein_set == nullptr || cds_set == nullptr) raise(PyExc_TypeError, "proteins and cds must be record sets");
+    if (!PyList_Check(cds_of) || static_cast<std::size_t>(PyList_GET_SIZE(cds_of)) != protein_set->size()) {
+        raise(PyExc_TypeError, "cds_of must be a list of one CDS index per protein record");
+    }
+    LocusInputs inputs;
+    inputs.holders.push_back(PyRef::new_reference(proteins));
+    inputs.holders.push_back(PyRef::new_reference(cds));
+    inputs.records.reserve(protein_set->size());
+    for (std::size_t index = 0; index < protein_set->size(); ++index) {
+        const std::size_t at = PyLong_AsSize_t(PyList_GET_ITEM(cds_of, static_cast<Py_ssize_t>(index)));
+        if (PyErr_Occurred()) module::throw_python_error();
+        if (at >= cds_set->size()) raise(PyExc_IndexError, "cds_of names a CDS record beyond the set");
+        const std::string_view name = protein_set->identifier(index);
+        inputs.records.push_back({name, ascii_letters(*protein_set, index, name, "the aligned row"),
+                                  ascii_letters(*cds_set, at, name, "the CDS")});
+    }
+    return inputs;
+}
+
+// translate_locus's proteins ([(identifier, aligned row)]) and cds ([coding sequence of each]);
+// or, with cds_of, two record sets and the index in cds of each protein's CDS record. Each
+// record is checked before any is translated.
+LocusInputs locus_inputs(PyObject* proteins, PyObject* cds, PyObject* cds_of) {
+    if (cds_of != nullptr) return set_inputs(proteins, cds, cds_of);
+    if (!PyList_Check(proteins) || !PyList_Check(cds) || PyList_GET_SIZE(proteins) != PyList_GET_SIZE(cds)) {
+        raise(PyExc_TypeError, "proteins and cds must be lists of the same length");
+    }
+    LocusInputs inputs;
+    PyObject* const pairs = inputs.holders.emplace_back(checked(PyList_GetSlice(proteins, 0, PY_SSIZE_T_MAX))).get();
+    PyObject* const sequences = inputs.holders.emplace_back(checked(PyList_GetSlice(cds, 0, PY_SSIZE_T_MAX))).get();
+    inputs.records.reserve(static_cast<std::size_t>(PyList_GET_SIZE(pairs)));
+    for (Py_ssize_t index = 0; index < PyList_GET_SIZE(pairs); ++index) {
+        PyObject* record = PyList_GET_ITEM(pairs, index);
+        if (!PyTuple_Check(record) || PyTuple_GET_SIZE(record) != 2) {
+            raise(PyExc_TypeError, "proteins must hold (identifier, row) tuples");
+        }
+        const std::string_view name = module::borrow_text(PyTuple_GET_ITEM(record, 0));
+        inputs.records.push_back({name, ascii_of(PyTuple_GET_ITEM(record, 1), name, "the aligned row"),
+                                  ascii_of(PyList_GET_ITEM(sequences, index), name, "the CDS")});
+    }
+    return inputs;
+}
+
+// codes_fitting_locus's failing: (residue, triplet) pairs of ASCII str, as records of one residue
+// each, held by a copy of the list.
+LocusInputs codon_records(PyObject* failing) {
+    if (!PyList_Check(failing)) module::raise_downcast_error(failing, "PyList");
+    LocusInputs codons;
+    PyObject* const held = codons.holders.emplace_back(checked(PyList_GetSlice(failing, 0, PY_SSIZE_T_MAX))).get();
+    const auto ascii = [](PyObject* text) { return PyUnicode_Check(text) && module::is_ascii_str(text); };
+    for (Py_ssize_t index = 0; index < PyList_GET_SIZE(held); ++index) {
+        PyObject* pair = PyList_GET_ITEM(held, index);
+        if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2 || !ascii(PyTuple_GET_ITEM(pair, 0)) ||
+            !ascii(PyTuple_GET_ITEM(pair, 1))) {
+            raise(PyExc_TypeError, "failing must hold (residue, triplet) tuples of ASCII str");
+        }
+        codons.records.push_back({"", module::borrow_text(PyTuple_GET_ITEM(pair, 0)),
+                                  module::borrow_text(PyTuple_GET_ITEM(pair, 1))});
+    }
+    return codons;
+}
+
+// looks_trimmed's left_out: record indices, each one of the locus's `records`.
+std::vector<std::size_t> indices_of(PyObject* given, std::size_t records) {
+    std::vector<std::size_t> indices;
+    const PyRef held = checked(PySequence_List(given));
+    for (Py_ssize_t at = 0; at < PyList_GET_SIZE(held.get()); ++at) {
+        const std::size_t index = PyLong_AsSize_t(PyList_GET_ITEM(held.get(), at));
+        if (PyErr_Occurred()) module::throw_python_error();
+        if (index >= records) raise(PyExc_IndexError, "left_out names a record beyond the locus");
+        indices.push_back(index);
+    }
+    return indices;
+}
+
+// The settings object the tool hands over, read by attribute; the engine checks each value.
+class AttributeSettings final : public engine::SettingSource {
+public:
+    explicit AttributeSettings(PyObject* settings) : settings_(settings) {}
+
+    PyRef attribute(const char* name) const { return checked(PyObject_GetAttrString(settings_, name)); }
+    bool flag(const char* name) override { return truth_of(attribute(name).get()); }
+    std::ptrdiff_t number(const char* name) override { return ssize_of(attribute(name).get()); }
+    std::vector<std::string> texts(const char* name) override { return module::to_text_list(attribute(name).get()); }
+    std::string text(const char* name) override {
+        const PyRef given = attribute(name);
+        if (!PyUnicode_Check(given.get())) raise(PyExc_TypeError, std::string("settings.") + name + " must be a str");
+        return std::string(module::borrow_text(given.get()));
+    }
+
+private:
+    PyObject* settings_;
+};
 
 engine::LocusSettings settings_of(PyObject* settings) {
-    engine::LocusSettings locus;
-    engine::EngineOptions& options = locus.engine;
-    options.mismatch = choice(settings, "mismatch", engine::MISMATCH_POLICY_NAMES);
-    options.frameshifts = choice(settings, "frameshifts", engine::FRAMESHIFT_POLICY_NAMES);
-    options.letters = {flag(settings, "upper_case"), flag(settings, "resolve_ambiguity"), flag(settings, "t_for_u")};
-    options.keep_reports = flag(settings, "keep_reports");
-    options.locate = flag(settings, "locate");
-    options.both_strands = flag(settings, "both_strands");
-    options.trim_stop = flag(settings, "trim_stop");
-    if (options.trim_stop) {
-        const auto bits = engine::codon_bits(module::to_text_list(setting(settings, "terminal_stops").get()));
-        if (!bits) raise(PyExc_ValueError, "settings.terminal_stops must be upper-case DNA codons");
-        options.terminal_stops = *bits;
-    }
-    options.keep_short = flag(settings, "keep_short");
-    options.stops = choice(settings, "stops", engine::STOP_POLICY_NAMES);
-    // Beyond the most threads that are run, any number asks for as many.
-    const std::size_t threads = count(settings, "threads", "as many as there are CPUs");
-    locus.threads = static_cast<unsigned>(std::min<std::size_t>(threads, parallel::MOST_USEFUL_THREADS));
-    locus.wrap = count(settings, "wrap", "no wrapping");
-    locus.output = flag(settings, "fasta_text") ? engine::LocusOutput::fasta_text : engine::LocusOutput::rows;
-    return locus;
+    AttributeSettings source(settings);
+    return engine::read_locus_settings(source);
 }
 
-[[noreturn]] void raise_no_built_in_code(long long number) {
-    raise(PyExc_ValueError, "no built-in genetic code " + std::to_string(number));
-}
+PyRef code_setting(PyObject* settings) { return AttributeSettings(settings).attribute("code"); }
 
 // The code settings.code gives: a built-in number, or a dict of letter to codons read into `table`.
 engine::GeneticCode code_of(PyObject* settings, CodonTable& table) {
-    const PyRef code = setting(settings, "code");
+    const PyRef code = code_setting(settings);
     if (PyDict_Check(code.get())) {
         table = module::to_codon_table(code.get());
         return engine::GeneticCode(table);
     }
     const long number = PyLong_AsLong(code.get());
     if (PyErr_Occurred()) module::throw_python_error();
-    const CodonTable* built_in = engine::GeneticCode::built_in(static_cast<TableNumber>(number));
-    if (built_in == nullptr || number != static_cast<TableNumber>(number)) raise_no_built_in_code(number);
-    return engine::GeneticCode(*built_in, static_cast<TableNumber>(number));
+    const TableNumber built_in = engine::built_in_code(number).number;
+    return engine::GeneticCode(*engine::GeneticCode::built_in(built_in), built_in);
 }
 
-// The built-in code of settings.code's number, which the hints compare the others with.
-const GeneticCodeDefinition& built_in_code(PyObject* code) {
-    const Py_ssize_t number = ssize_of(code);
-    const auto found = std::find_if(GENETIC_CODES.begin(), GENETIC_CODES.end(),
-                                    [number](const GeneticCodeDefinition& each) { return each.number == number; });
-    if (found == GENETIC_CODES.end()) raise_no_built_in_code(number);
-    return *found;
+// The hints compare the other built-in codes with settings.code's number.
+TableNumber code_number_of(PyObject* settings) {
+    return engine::built_in_code(ssize_of(code_setting(settings).get())).number;
 }
-
-TableNumber code_number_of(PyObject* settings) { return built_in_code(setting(settings, "code").get()).number; }
 
 // The letter of each codon under settings.code: a built-in number's, or a dict's of letter to
 // codons, read in its order (a codon given twice is the later letter's).
 engine::CodonLetters codon_letters_of(PyObject* settings) {
-    const PyRef code = setting(settings, "code");
-    if (!PyDict_Check(code.get())) return engine::codon_letters(built_in_code(code.get()).amino_acids);
+    const PyRef code = code_setting(settings);
+    if (!PyDict_Check(code.get())) {
+        return engine::codon_letters(engine::built_in_code(ssize_of(code.get())).amino_acids);
+    }
     engine::CodonLetters letters = engine::codon_letters({});
     const PyRef items = checked(PyDict_Items(code.get()));
     for (Py_ssize_t at = 0; at < PyList_GET_SIZE(items.get()); ++at) {

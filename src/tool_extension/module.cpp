@@ -1,7 +1,6 @@
 // The tool's private extension: reader and engine for ntpepmap_cli. The public
 // module ntpepmap stays exactly as it is; nothing here is part of its surface.
-#include "tool_extension/entry.hpp"
-#include "tool_extension/native_text.hpp"
+#include "tool_extension/locus_results.hpp"
 #include "tool_extension/record_set_binding.hpp"
 
 PyMODINIT_FUNC PyInit__native() {

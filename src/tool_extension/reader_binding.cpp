@@ -37,40 +37,28 @@ void read_pieces(PyObject* pieces, reader::FileInPieces& file) {
     for (PyRef piece = PyRef::steal(PyIter_Next(iterator.get())); !piece.is_null();
          piece = PyRef::steal(PyIter_Next(iterator.get()))) {
         const BufferBytes bytes(piece.get());
-        std::optional<WithoutInterpreterLock> unlocked;
-        if (file.reads_as_it_comes()) unlocked.emplace();
-        file.take(bytes.text());
+        const auto take = [&] { file.take(bytes.text()); };
+        file.reads_as_it_comes() ? without_lock(take) : take();
     }
     if (PyErr_Occurred()) module::throw_python_error();
-    const WithoutInterpreterLock unlocked;
-    file.finish();
+    without_lock([&] { file.finish(); });
 }
 
-// Reads the records of a source into the set, as a file of its own.
-void read_source(PyObject* source, std::optional<reader::Format> format, const reader::LetterClasses& classes,
-                 std::size_t expected_size, reader::RecordSet& set) {
-    if (!PyObject_CheckBuffer(source)) {
-        reader::FileInPieces file(format, classes, set, expected_size);
-        read_pieces(source, file);
-        return;
-    }
-    const BufferBytes bytes(source);
-    const WithoutInterpreterLock unlocked;
-    reader::read_file(bytes.text(), format, classes, set);
-}
-
-// A new set of the source's records, or `into` (a RecordSet) with them appended.
+// A new set of the source's records, or `into` (a RecordSet) with them appended, as a file of
+// its own.
 PyRef read_records_impl(PyObject* source, std::optional<reader::Format> format, const reader::LetterClasses& classes,
                         std::size_t expected_size, PyObject* into, Marking marking) {
-    if (into == Py_None) {
-        auto set = std::make_unique<reader::RecordSet>();
-        read_source(source, format, classes, expected_size, *set);
-        return record_set_object(std::move(set), marking);
-    }
-    reader::RecordSet* set = record_set_to_extend(into);
+    auto made = into == Py_None ? std::make_unique<reader::RecordSet>() : nullptr;
+    reader::RecordSet* set = made ? made.get() : record_set_to_extend(into);
     if (set == nullptr) module::raise(PyExc_TypeError, "into must be a RecordSet");
-    read_source(source, format, classes, expected_size, *set);
-    return PyRef::new_reference(into);
+    if (PyObject_CheckBuffer(source)) {
+        const BufferBytes bytes(source);
+        without_lock([&] { reader::read_file(bytes.text(), format, classes, *set); });
+    } else {
+        reader::FileInPieces file(format, classes, *set, expected_size);
+        read_pieces(source, file);
+    }
+    return made ? record_set_object(std::move(made), marking) : PyRef::new_reference(into);
 }
 
 std::optional<reader::Format> format_of(PyObject* given) {

@@ -3,7 +3,6 @@
 // where it needs them.
 #include "tool_extension/record_set_binding.hpp"
 
-#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -33,13 +32,9 @@ PyTypeObject* record_set_type = nullptr;
 Contents& contents_of(PyObject* self) noexcept { return *reinterpret_cast<RecordSetObject*>(self)->contents; }
 const Set& set_of(PyObject* self) noexcept { return *contents_of(self).set; }
 
-PyRef number(std::size_t value) { return checked(PyLong_FromSize_t(value)); }
-
 // An index below `end`, or IndexError.
 std::size_t index_below(Py_ssize_t index, std::size_t end) {
-    if (index < 0 || static_cast<std::size_t>(index) >= end) {
-        module::raise(PyExc_IndexError, "record index out of range");
-    }
+    if (index < 0 || static_cast<std::size_t>(index) >= end) module::raise(PyExc_IndexError, "record index out of range");
     return static_cast<std::size_t>(index);
 }
 
@@ -49,7 +44,10 @@ PyRef identifier_list(const Set& set, std::size_t first) {
 
 // Every record's identifier, one list made once and kept; or those from the record `first` on,
 // made for the call.
-PyRef identifiers_impl(Contents& contents, std::size_t first) {
+PyRef identifiers_entry(PyObject* self, Slots slots, ArgumentConversion& convert) {
+    Contents& contents = contents_of(self);
+    const Py_ssize_t given = slots[0] != nullptr ? convert("first", ssize_of, slots[0]) : 0;
+    const std::size_t first = index_below(given, contents.set->size() + 1);
     if (first != 0) return identifier_list(*contents.set, first);
     if (contents.identifiers.is_null()) contents.identifiers = identifier_list(*contents.set, 0);
     return PyRef::new_reference(contents.identifiers.get());
@@ -62,11 +60,14 @@ PyRef headers_impl(const Set& set) {
 
 PyRef identifier_impl(const Set& set, std::size_t index) { return to_python_str(set.identifier(index)); }
 PyRef header_impl(const Set& set, std::size_t index) { return replaced_str(set.header(index)); }
-PyRef file_of_impl(const Set& set, std::size_t index) { return number(set.file(index)); }
+PyRef file_of_impl(const Set& set, std::size_t index) { return to_python(set.file(index)); }
 
 // The record's letters, or only the first `length` of them (all when negative): ASCII letters
 // are cut as bytes, others once they are characters.
-PyRef sequence_impl(const Set& set, std::size_t index, Py_ssize_t length) {
+PyRef sequence_entry(PyObject* self, Slots slots, ArgumentConversion& convert) {
+    const Set& set = set_of(self);
+    const std::size_t index = index_below(convert("index", ssize_of, slots[0]), set.size());
+    const Py_ssize_t length = slots[1] != nullptr ? convert("length", ssize_of, slots[1]) : -1;
     std::string_view letters = set.sequence(index);
     if (set.facts(index).ascii() && length >= 0) letters = letters.substr(0, static_cast<std::size_t>(length));
     PyRef whole = to_python_str(letters);
@@ -83,33 +84,26 @@ PyRef records_impl(const Set& set) {
 }
 
 PyRef widths_impl(const Set& set) {
-    return new_list(set.size(), [&](std::size_t index) { return number(set.width(index)); });
+    return new_list(set.size(), [&](std::size_t index) { return to_python(set.width(index)); });
 }
 
-PyRef max_width_impl(const Set& set) {
-    std::size_t widest = 0;
-    for (std::size_t index = 0; index < set.size(); ++index) widest = std::max(widest, set.width(index));
-    return number(widest);
-}
+PyRef max_width_impl(const Set& set) { return to_python(set.max_width()); }
 
 PyRef marked_impl(Contents& contents) {
     if (contents.marking == Marking::none) return PyRef::new_reference(Py_None);
-    std::vector<std::size_t> marked;
-    for (std::size_t index = 0; index < contents.set->size(); ++index) {
-        const reader::LetterFacts facts = contents.set->facts(index);
-        if (contents.marking == Marking::digits ? facts.digits() : !facts.plain()) marked.push_back(index);
-    }
-    return new_list(marked.size(), [&](std::size_t at) { return number(marked[at]); });
+    return to_python(contents.set->marked(contents.marking == Marking::digits));
 }
 
 PyRef kept_impl(Contents& contents) {
     const auto& columns = contents.set->kept_columns();
-    if (!columns) return PyRef::new_reference(Py_None);
-    if (contents.kept.is_null()) {
-        contents.kept = new_list(columns->size(), [&](std::size_t at) { return number((*columns)[at]); });
-    }
-    return PyRef::new_reference(contents.kept.get());
+    if (columns && contents.kept.is_null()) contents.kept = to_python(*columns);
+    return PyRef::new_reference(columns ? contents.kept.get() : Py_None);
 }
+
+PyRef format_impl(Contents& contents) { return to_python_str(reader::format_name(contents.set->format())); }
+
+constexpr char NOT_PAIRS[] = "records must be (identifier, sequence) tuples of str";
+constexpr char NOT_HEADERS[] = "headers must be a list of str";
 
 // A str's own UTF-8 bytes, or TypeError.
 std::string_view text_of(PyObject* given, const char* refusal) {
@@ -117,22 +111,14 @@ std::string_view text_of(PyObject* given, const char* refusal) {
     return module::borrow_text(given);
 }
 
-// The facts of letters given as str: only whether they go beyond ASCII.
-reader::LetterFacts facts_of(std::string_view letters) noexcept {
-    return {static_cast<std::uint8_t>(module::is_ascii(letters) ? 0 : reader::UNUSUAL | reader::NON_ASCII)};
-}
-
-constexpr char NOT_PAIRS[] = "records must be (identifier, sequence) tuples of str";
-constexpr char NOT_HEADERS[] = "headers must be a list of str";
-
 // A set of (identifier, sequence) pairs of str, each record's header line its identifier unless
-// given.
-PyRef from_records_impl(PyObject* records, PyObject* headers) {
-    const PyRef pairs = checked(PySequence_Fast(records, "records must be a list of (identifier, sequence) pairs"));
+// given; of their letters, only whether they go beyond ASCII is known.
+PyRef from_records_entry(PyObject*, Slots slots, ArgumentConversion&) {
+    const PyRef pairs = checked(PySequence_Fast(slots[0], "records must be a list of (identifier, sequence) pairs"));
     const Py_ssize_t count = PySequence_Fast_GET_SIZE(pairs.get());
     PyRef lines;
-    if (headers != Py_None) {
-        lines = checked(PySequence_Fast(headers, NOT_HEADERS));
+    if (slots[1] != nullptr && slots[1] != Py_None) {
+        lines = checked(PySequence_Fast(slots[1], NOT_HEADERS));
         if (PySequence_Fast_GET_SIZE(lines.get()) != count) {
             module::raise(PyExc_ValueError, "headers must hold one line per record");
         }
@@ -145,24 +131,10 @@ PyRef from_records_impl(PyObject* records, PyObject* headers) {
         const std::string_view letters = text_of(PyTuple_GET_ITEM(pair, 1), NOT_PAIRS);
         const std::string_view header =
             lines.is_null() ? name : text_of(PySequence_Fast_GET_ITEM(lines.get(), index), NOT_HEADERS);
-        set->take(name, header, letters, facts_of(letters));
+        const bool ascii = module::is_ascii(letters);
+        set->take(name, header, letters, {static_cast<std::uint8_t>(ascii ? 0 : reader::UNUSUAL | reader::NON_ASCII)});
     }
     return record_set_object(std::move(set), Marking::none);
-}
-
-// The entries: each converts its arguments for its _impl.
-PyRef identifiers_entry(PyObject* self, Slots slots, ArgumentConversion& convert) {
-    const Py_ssize_t first = slots[0] != nullptr ? convert("first", ssize_of, slots[0]) : 0;
-    return identifiers_impl(contents_of(self), index_below(first, set_of(self).size() + 1));
-}
-
-PyRef sequence_entry(PyObject* self, Slots slots, ArgumentConversion& convert) {
-    const std::size_t index = index_below(convert("index", ssize_of, slots[0]), set_of(self).size());
-    return sequence_impl(set_of(self), index, slots[1] != nullptr ? convert("length", ssize_of, slots[1]) : -1);
-}
-
-PyRef from_records_entry(PyObject*, Slots slots, ArgumentConversion&) {
-    return from_records_impl(slots[0], slots[1] != nullptr ? slots[1] : Py_None);
 }
 
 template <PyRef (*Impl)(const Set&, std::size_t)>
@@ -180,8 +152,6 @@ template <PyRef (*Impl)(Contents&)>
 PyObject* getter(PyObject* self, void*) noexcept {
     return module::guarded_call([self](ArgumentConversion&) { return Impl(contents_of(self)); });
 }
-
-PyRef format_impl(Contents& contents) { return to_python_str(reader::format_name(contents.set->format())); }
 
 constexpr std::string_view FIRST[] = {"first"};
 constexpr std::string_view INDEX[] = {"index"};
@@ -222,10 +192,8 @@ PyMethodDef METHODS[] = {
 };
 
 PyGetSetDef PROPERTIES[] = {
-    {"format", getter<format_impl>, nullptr, "the format read: 'fasta', 'clustal' or 'phylip'",
-     nullptr},
-    {"kept", getter<kept_impl>, nullptr, "the columns a CLUSTAL file's lines of '#' mark to keep, or None",
-     nullptr},
+    {"format", getter<format_impl>, nullptr, "the format read: 'fasta', 'clustal' or 'phylip'", nullptr},
+    {"kept", getter<kept_impl>, nullptr, "the columns a CLUSTAL file's lines of '#' mark to keep, or None", nullptr},
     {"marked", getter<marked_impl>, nullptr,
      "indices of the records with letters outside the plain set, or holding frameshift digits; None unless asked",
      nullptr},
@@ -258,9 +226,7 @@ PyType_Spec SPEC = {"ntpepmap_cli._native.RecordSet", sizeof(RecordSetObject), 0
 }  // namespace
 
 PyRef record_set_object(std::unique_ptr<reader::RecordSet> set, Marking marking) {
-    auto contents = std::make_unique<Contents>();
-    contents->set = std::move(set);
-    contents->marking = marking;
+    auto contents = std::make_unique<Contents>(Contents{.set = std::move(set), .marking = marking});
     PyRef object = checked(PyType_GenericAlloc(record_set_type, 0));
     reinterpret_cast<RecordSetObject*>(object.get())->contents = contents.release();
     return object;
