@@ -226,7 +226,9 @@ PyType_Spec SPEC = {"ntpepmap_cli._native.RecordSet", sizeof(RecordSetObject), 0
 }  // namespace
 
 PyRef record_set_object(std::unique_ptr<reader::RecordSet> set, Marking marking) {
-    auto contents = std::make_unique<Contents>(Contents{.set = std::move(set), .marking = marking});
+    auto contents = std::make_unique<Contents>();
+    contents->set = std::move(set);
+    contents->marking = marking;
     PyRef object = checked(PyType_GenericAlloc(record_set_type, 0));
     reinterpret_cast<RecordSetObject*>(object.get())->contents = contents.release();
     return object;
