@@ -19,9 +19,10 @@ namespace ntpepmap::reader {
 [[nodiscard]] bool is_gzip(std::string_view data) noexcept;
 
 // Reads the text of gzip data (every member, as bgzip writes many; zero bytes after a member
-// are let be) into the set as a file of its own, inflated `block_size` bytes at a time. Data that
-// cannot be inflated raises ReadError "damaged gzip data: ...", where the reading reaches it.
+// are let be) into the set as a file of its own, inflated `block_size` bytes at a time (small
+// enough to stay in the cache between the two threads). Data that cannot be inflated raises
+// ReadError "damaged gzip data: ...", where the reading reaches it.
 void read_gzip_file(std::string_view compressed, std::optional<Format> format, const LetterClasses& classes,
-                    RecordSet& set, std::size_t block_size = std::size_t{1} << 20);
+                    RecordSet& set, std::size_t block_size = std::size_t{256} << 10);
 
 }  // namespace ntpepmap::reader

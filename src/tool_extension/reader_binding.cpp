@@ -133,8 +133,9 @@ constexpr auto GZIP_INFLATED_HERE = described("gzip_inflated_here", {}, 0);
 const PyMethodDef READER_METHODS[] = {
     {"read_records", as_method(entry<READ_RECORDS, read_records_entry>), METH_FASTCALL | METH_KEYWORDS,
      READ_RECORDS_DOC},
-    {"gzip_inflated_here", as_method(entry<GZIP_INFLATED_HERE, gzip_inflated_here_entry>), METH_FASTCALL | METH_KEYWORDS,
-     "gzip_inflated_here()\n--\n\nWhether read_records inflates a whole gzip file given as bytes (built with ISA-L)."},
+    {"gzip_inflated_here", as_method(entry<GZIP_INFLATED_HERE, gzip_inflated_here_entry>),
+     METH_FASTCALL | METH_KEYWORDS,
+     "gzip_inflated_here()\n--\n\nWhether read_records inflates gzip data given whole (built with ISA-L)."},
 };
 
 }  // namespace
