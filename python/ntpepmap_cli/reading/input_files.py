@@ -213,7 +213,8 @@ class InputFile:
     A compressed file (gzip, bzip2 or xz, known by its first bytes, not its name) is
     decompressed on a thread of its own from the moment it is opened and read in pieces
     as they come: a locus opens its CDS file, the larger, before it reads the alignment.
-    A plain file of a megabyte or more is mapped and the mapping read as it is: reading
+    A gzip file that the native reader inflates itself is read as a plain file is, and
+    inflated as it is read. A plain file of a megabyte or more is mapped and the mapping read as it is: reading
     it into a bytes object first would copy the file and fault in the fresh memory of
     that copy; a smaller one is read, which costs less than mapping it. A file that
     cannot be opened is said so when it is read, so that the faults of a locus's inputs
@@ -365,8 +366,8 @@ def read_content(data: bytes, name: str, in_format: str, plain_letters: bytes | 
 
 def read_locus_files(pep_path: str, cds_path: str, in_format: str,
                      cds_letters: bytes) -> tuple[Reading, Reading]:
-    """A locus's alignment and CDS file. The CDS file is opened first: a compressed one is
-    decompressed while the alignment is read."""
+    """A locus's alignment and CDS file. The CDS file is opened first: a compressed one
+    inflated in Python is decompressed while the alignment is read."""
     with InputFile(cds_path) as cds:
         proteins = read_records(pep_path, in_format, frameshift_digits=True)
         return proteins, cds.read("fasta", cds_letters)
