@@ -68,6 +68,8 @@ INPUTS = {
     "dicts": lambda tmp_path: (PROTEINS, CDS),
     "gzip paths": lambda tmp_path: (write_fasta(tmp_path / "p.fa.gz", PROTEINS, opener=gzip.open),
                                     write_fasta(tmp_path / "c.fa.gz", CDS, opener=gzip.open)),
+    "open gzip files": lambda tmp_path: (open(write_fasta(tmp_path / "p.fa.gz", PROTEINS, opener=gzip.open), "rb"),
+                                         open(write_fasta(tmp_path / "c.fa.gz", CDS, opener=gzip.open), "rb")),
     "biopython": biopython_inputs,
     "file and records": lambda tmp_path: (str(write_fasta(tmp_path / "p.fa", PROTEINS)),
                                           seq_records(CDS.items())),

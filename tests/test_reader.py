@@ -286,6 +286,7 @@ def test_a_locus_opens_each_input_once(tmp_path, monkeypatch, cds, message):
         "long-crlf", "long-one-line-first", "long-characters-cut-by-pieces", "long-then-lone-cr",
         "long-not-utf8-on-a-later-line", "long-cut-character-at-the-end", "long-refused-identifier"])
 def test_a_gzip_cds_read_piece_by_piece_is_read_as_whole(tmp_path, monkeypatch, content):
+    """Inflated in Python (the native reading's blocks are cut anywhere by check_gzip_reading)."""
     from ntpepmap_cli.reading import input_files as seqio
 
     text = content(many_records(count=60, length=333))
@@ -293,6 +294,7 @@ def test_a_gzip_cds_read_piece_by_piece_is_read_as_whole(tmp_path, monkeypatch, 
     plain.write_bytes(text)
     packed.write_bytes(gzip.compress(text[:5000]) + gzip.compress(text[5000:]))  # two members
     monkeypatch.setattr(seqio, "_PIECE", 1000)  # many pieces, cut anywhere
+    monkeypatch.setattr(seqio, "_GZIP_INFLATED_NATIVELY", False)
     outcomes = []
     for path in (plain, packed):
         try:
@@ -301,3 +303,36 @@ def test_a_gzip_cds_read_piece_by_piece_is_read_as_whole(tmp_path, monkeypatch, 
         except InputError as exc:
             outcomes.append(str(exc).replace(str(path), "CDS"))
     assert outcomes[0] == outcomes[1]
+
+
+GZIPPED = gzip.compress(fasta(many_records(60, 333)))
+
+
+@pytest.mark.parametrize("content", [
+    GZIPPED + b"\0" * 30 + gzip.compress(fasta([("last", "ACGT")])) + b"\0" * 7,
+    DAMAGED_GZIP,
+    GZIPPED[:5],
+    GZIPPED[:-6] + bytes([GZIPPED[-6] ^ 1]) + GZIPPED[-5:],
+    GZIPPED + b"not gzip",
+], ids=["members-and-zero-bytes", "truncated", "truncated-header", "checksum", "data-after-a-member"])
+@pytest.mark.parametrize("how", ["path", "content"])
+def test_gzip_inflated_natively_or_in_python_reads_alike(tmp_path, monkeypatch, content, how):
+    """The native inflation and the Python one (where ISA-L is not built in) take and refuse
+    the same data, from a file or from content read already (the Python API's open file)."""
+    from ntpepmap_cli import _native
+    from ntpepmap_cli.reading import input_files as seqio
+
+    path = tmp_path / "cds.fasta.gz"
+    path.write_bytes(content)
+    outcomes = []
+    for natively in sorted({False, _native.gzip_inflated_here()}, reverse=True):
+        monkeypatch.setattr(seqio, "_GZIP_INFLATED_NATIVELY", natively)
+        try:
+            reading = read_records(str(path), "fasta", b"ACGT") if how == "path" else \
+                seqio.read_content(content, str(path), "fasta", b"ACGT")
+            outcomes.append((reading.records.records(), reading.marked))
+        except InputError as exc:
+            message = str(exc)
+            assert message.startswith(f"{path}: damaged gzip data: ") and "\n" not in message
+            outcomes.append("damaged")
+    assert len(set(map(repr, outcomes))) == 1

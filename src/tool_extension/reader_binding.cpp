@@ -6,6 +6,7 @@
 #include <string>
 
 #include "reader/file_reading.hpp"
+#include "reader/gzip_reading.hpp"
 #include "tool_extension/entry.hpp"
 #include "tool_extension/record_set_binding.hpp"
 
@@ -53,7 +54,13 @@ PyRef read_records_impl(PyObject* source, std::optional<reader::Format> format, 
     if (set == nullptr) module::raise(PyExc_TypeError, "into must be a RecordSet");
     if (PyObject_CheckBuffer(source)) {
         const BufferBytes bytes(source);
-        without_lock([&] { reader::read_file(bytes.text(), format, classes, *set); });
+        without_lock([&] {
+            if (reader::gzip_inflated_here() && reader::is_gzip(bytes.text())) {
+                reader::read_gzip_file(bytes.text(), format, classes, *set);
+            } else {
+                reader::read_file(bytes.text(), format, classes, *set);
+            }
+        });
     } else {
         reader::FileInPieces file(format, classes, *set, expected_size);
         read_pieces(source, file);
@@ -94,7 +101,8 @@ constexpr auto READ_RECORDS = described("read_records", READ_RECORDS_PARAMETERS,
 constexpr char READ_RECORDS_DOC[] =
     "read_records(source, in_format, plain_letters=None, frameshift_digits=False, expected_size=0, into=None)\n--\n\n"
     "The records of an input file as a RecordSet. source: a bytes-like object holding the whole file, or an\n"
-    "iterable of bytes-like pieces of it (a file being decompressed); in_format: 'auto' or a format name;\n"
+    "iterable of bytes-like pieces of it (a file being decompressed); gzip data given whole is inflated here\n"
+    "where gzip_inflated_here(); in_format: 'auto' or a format name;\n"
     "plain_letters: bytes; when given, the set's marked lists the records with any other letter (None\n"
     "otherwise). frameshift_digits: digits inside the sequences' lines are kept as PAL2NAL's frameshift\n"
     "notation, and marked lists the records holding any. expected_size: about how many bytes the pieces hold,\n"
@@ -104,9 +112,18 @@ constexpr char READ_RECORDS_DOC[] =
     "(several files read as one set, each letter copied once), used nowhere else meanwhile. The records are\n"
     "read with the interpreter lock let go.";
 
+PyRef gzip_inflated_here_entry(PyObject*, Slots, module::ArgumentConversion&) {
+    return PyRef::new_reference(reader::gzip_inflated_here() ? Py_True : Py_False);
+}
+
+constexpr auto GZIP_INFLATED_HERE = described("gzip_inflated_here", {}, 0);
+
 PyMethodDef READER_FUNCTIONS[] = {
     {"read_records", as_method(entry<READ_RECORDS, read_records_entry>), METH_FASTCALL | METH_KEYWORDS,
      READ_RECORDS_DOC},
+    {"gzip_inflated_here", as_method(entry<GZIP_INFLATED_HERE, gzip_inflated_here_entry>),
+     METH_FASTCALL | METH_KEYWORDS,
+     "gzip_inflated_here()\n--\n\nWhether read_records inflates gzip data given whole (built with ISA-L)."},
     {nullptr, nullptr, 0, nullptr},
 };
 

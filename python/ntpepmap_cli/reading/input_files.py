@@ -3,6 +3,9 @@
 An input file is opened once (InputFile) and read as bytes: a read-only
 mapping of a plain file (no copy), or the content of a gzip, bzip2 or xz file,
 known by its first bytes and not by its name, in pieces as it is decompressed.
+A gzip file is handed to the native reader as it is, where the reader inflates
+it itself (built with ISA-L): the next block inflates on a thread of its own
+while the text before it is read, without the interpreter lock.
 The tool's native reader turns those bytes into records, FASTA, CLUSTAL or
 PHYLIP (FASTA a run of whole records at a time as the pieces come), and says
 in one line where a file is not what it should be.
@@ -122,6 +125,14 @@ def _is_compressed(head: bytes) -> bool:
     return any(head.startswith(magic) for magic, _, _ in _COMPRESSED)
 
 
+_GZIP_INFLATED_NATIVELY = _native.gzip_inflated_here()
+
+
+def _inflated_natively(head: bytes) -> bool:
+    """Whether the native reader inflates data of these first bytes itself."""
+    return _GZIP_INFLATED_NATIVELY and head.startswith(_COMPRESSED[0][0])
+
+
 def _expanded_pieces(data: bytes, path: str) -> Iterator[bytes]:
     """The decompressed bytes of compressed data, in pieces as they are decompressed."""
     for magic, name, decompress in _COMPRESSED:
@@ -202,14 +213,15 @@ class InputFile:
     A compressed file (gzip, bzip2 or xz, known by its first bytes, not its name) is
     decompressed on a thread of its own from the moment it is opened and read in pieces
     as they come: a locus opens its CDS file, the larger, before it reads the alignment.
-    A plain file of a megabyte or more is mapped and the mapping read as it is: reading
+    A gzip file that the native reader inflates itself is read as a plain file is, and
+    inflated as it is read. A plain file of a megabyte or more is mapped and the mapping read as it is: reading
     it into a bytes object first would copy the file and fault in the fresh memory of
     that copy; a smaller one is read, which costs less than mapping it. A file that
     cannot be opened is said so when it is read, so that the faults of a locus's inputs
     are told in the order the inputs are read.
     """
 
-    __slots__ = ("path", "_stream", "_view", "_data", "_decompressing", "_error")
+    __slots__ = ("path", "_stream", "_view", "_data", "_decompressing", "_gzip", "_error")
 
     def __init__(self, path: str) -> None:
         self.path = path
@@ -217,6 +229,7 @@ class InputFile:
         self._view: mmap.mmap | None = None
         self._data: bytes | mmap.mmap | None = None
         self._decompressing: _Decompressing | None = None
+        self._gzip = False  # read as a plain file, inflated by the native reader
         self._error: InputError | None = None
 
     def __enter__(self) -> InputFile:
@@ -229,13 +242,16 @@ class InputFile:
     def _open(self) -> None:
         if self.path == "-":
             data = sys.stdin.buffer.read()
-            if _is_compressed(data[:_MAGIC_BYTES]):
+            self._gzip = _inflated_natively(data[:_MAGIC_BYTES])
+            if _is_compressed(data[:_MAGIC_BYTES]) and not self._gzip:
                 self._decompressing = _Decompressing(data, self.path)
             else:
                 self._data = data
             return
         self._stream = open(self.path, "rb")
-        if _is_compressed(self._stream.peek(_MAGIC_BYTES)):
+        head = self._stream.peek(_MAGIC_BYTES)
+        self._gzip = _inflated_natively(head)
+        if _is_compressed(head) and not self._gzip:
             stream, self._stream = self._stream, None  # the thread reads it and closes it
             self._decompressing = _Decompressing(stream, self.path)
 
@@ -279,6 +295,8 @@ class InputFile:
         """The whole file as text, line ends made '\\n' as in text mode."""
         try:
             content = self._content()
+            if self._gzip:
+                content = _expanded_pieces(bytes(content), self.path)
             if not isinstance(content, (bytes, mmap.mmap)):
                 content = b"".join(content)
         except OSError as exc:
@@ -337,7 +355,8 @@ def read_content(data: bytes, name: str, in_format: str, plain_letters: bytes | 
                  frameshift_digits: bool = False) -> Reading:
     """read_records of content read already (an open file handed to the Python API),
     decompressed when its first bytes say so; name: what messages call it."""
-    content = _expanded_pieces(data, name) if _is_compressed(data[:_MAGIC_BYTES]) else data
+    head = data[:_MAGIC_BYTES]
+    content = _expanded_pieces(data, name) if _is_compressed(head) and not _inflated_natively(head) else data
     try:
         return _reading(_native.read_records(content, in_format, plain_letters, frameshift_digits),
                         frameshift_digits)
@@ -347,8 +366,8 @@ def read_content(data: bytes, name: str, in_format: str, plain_letters: bytes | 
 
 def read_locus_files(pep_path: str, cds_path: str, in_format: str,
                      cds_letters: bytes) -> tuple[Reading, Reading]:
-    """A locus's alignment and CDS file. The CDS file is opened first: a compressed one is
-    decompressed while the alignment is read."""
+    """A locus's alignment and CDS file. The CDS file is opened first: a compressed one
+    inflated in Python is decompressed while the alignment is read."""
     with InputFile(cds_path) as cds:
         proteins = read_records(pep_path, in_format, frameshift_digits=True)
         return proteins, cds.read("fasta", cds_letters)
