@@ -119,8 +119,9 @@ public:
     // from 1 to 3 in the row is a column of that many nucleotides that encode no residue
     // (PAL2NAL's frameshift notation), written padded with '-'; such a row is read from the
     // CDS's first nucleotide on.
+    // `row_gaps`, when given: the row is known to be its own streamlined form, with that many gaps.
     void translate(std::string_view file_stem, std::string_view name, std::string_view row, std::string_view cds,
-                   RecordOutcome& outcome);
+                   RecordOutcome& outcome, std::optional<std::size_t> row_gaps = std::nullopt);
 
 private:
     class FailureRecorder;

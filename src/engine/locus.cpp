@@ -7,6 +7,7 @@
 
 #include "engine/locus_placement.hpp"
 #include "parallel/shares.hpp"
+#include "translator/streamline.hpp"
 #include "writer/fasta_text.hpp"
 
 namespace ntpepmap::engine {
@@ -87,8 +88,12 @@ void translate_share(std::string_view file_stem, const GeneticCode& code, const 
     RecordOutcome outcome;
     std::string even;
     for (std::size_t index = share.begin; index < share.end; ++index) {
-        const LocusRecord record{records[index].name, even_row(records[index].row, width, even), records[index].cds};
-        engine.translate(file_stem, record.name, record.row, record.cds, outcome);
+        const LocusRecord& given = records[index];
+        std::size_t gaps = 0;
+        const bool streamlined = is_streamlined(given.row, gaps) && given.row.size() == width;
+        const LocusRecord record{given.name, streamlined ? given.row : even_row(given.row, width, even), given.cds};
+        engine.translate(file_stem, record.name, record.row, record.cds, outcome,
+                         streamlined ? std::optional<std::size_t>(gaps) : std::nullopt);
         placement.place(index, record, outcome);
         result.reports += outcome.report;
         result.stops.add(outcome);
