@@ -86,13 +86,13 @@ private:
 };
 
 void Engine::translate(std::string_view file_stem, std::string_view name, std::string_view row, std::string_view cds,
-                       RecordOutcome& outcome, std::optional<std::size_t> row_gaps) {
+                       RecordOutcome& outcome, const KnownFacts& known) {
     outcome.clear();
-    std::optional<std::size_t> gaps = row_gaps;
+    std::optional<std::size_t> gaps = known.row_gaps;
     const std::string_view streamlined = gaps ? row : streamline_peptide(row, peptide_storage_, gaps);
     // A digit is streamlined away, so only a row that streamlining changed may hold one.
     if (streamlined.data() != row.data() && translate_frameshift_digits(file_stem, name, row, cds, outcome)) return;
-    letters_.prepare(cds, options_.letters);
+    letters_.prepare(cds, options_.letters, known.cds_acgt);
     const std::string_view peptide = with_read_through_residues(row, streamlined, peptide_storage_);
     // A row read as it is had its gaps counted as it was streamlined.
     outcome.residues = peptide.data() == streamlined.data() && gaps ? peptide.size() - *gaps : residue_count(peptide);

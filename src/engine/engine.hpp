@@ -91,6 +91,12 @@ inline constexpr auto RECORD_FATE_NAMES =
     enum_names<RecordFate>("written", "dropped", "wrong pairing", "unplaced", "too short");
 static_assert(RECORD_FATE_NAMES[RecordFate::too_short] == "too short");
 
+// What the caller knows of a record already, so that the engine does not scan for it again.
+struct KnownFacts {
+    std::optional<std::size_t> row_gaps;  // the row is its own streamlined form, with this many gaps
+    bool cds_acgt = false;                // the CDS holds upper-case A, C, G and T alone
+};
+
 struct RecordOutcome {
     std::string row;  // empty when the record is left out; short when nucleotides ran out
     RecordFate fate = RecordFate::written;
@@ -119,9 +125,8 @@ public:
     // from 1 to 3 in the row is a column of that many nucleotides that encode no residue
     // (PAL2NAL's frameshift notation), written padded with '-'; such a row is read from the
     // CDS's first nucleotide on.
-    // `row_gaps`, when given: the row is known to be its own streamlined form, with that many gaps.
     void translate(std::string_view file_stem, std::string_view name, std::string_view row, std::string_view cds,
-                   RecordOutcome& outcome, std::optional<std::size_t> row_gaps = std::nullopt);
+                   RecordOutcome& outcome, const KnownFacts& known = {});
 
 private:
     class FailureRecorder;

@@ -91,9 +91,10 @@ void translate_share(std::string_view file_stem, const GeneticCode& code, const 
         const LocusRecord& given = records[index];
         std::size_t gaps = 0;
         const bool streamlined = is_streamlined(given.row, gaps) && given.row.size() == width;
-        const LocusRecord record{given.name, streamlined ? given.row : even_row(given.row, width, even), given.cds};
-        engine.translate(file_stem, record.name, record.row, record.cds, outcome,
-                         streamlined ? std::optional<std::size_t>(gaps) : std::nullopt);
+        const LocusRecord record{given.name, streamlined ? given.row : even_row(given.row, width, even), given.cds,
+                                 given.cds_acgt};
+        const KnownFacts known{streamlined ? std::optional<std::size_t>(gaps) : std::nullopt, given.cds_acgt};
+        engine.translate(file_stem, record.name, record.row, record.cds, outcome, known);
         placement.place(index, record, outcome);
         result.reports += outcome.report;
         result.stops.add(outcome);
