@@ -224,9 +224,8 @@ void Engine::back_translate(std::string_view file_stem, std::string_view name, s
     FailureRecorder recorder(*this, peptide, outcome);
     translator.observe(&recorder);
     translator.do_checks();
-    outcome.row.resize(translator.row_capacity());
-    char* const begin = outcome.row.data();
-    outcome.row.resize(static_cast<std::size_t>(translator.translate_into(code_.lookup(), begin) - begin));
+    char* const begin = outcome.row.overwrite(translator.row_capacity());
+    outcome.row.shorten(static_cast<std::size_t>(translator.translate_into(code_.lookup(), begin) - begin));
     if (!letters_.check_row_is_written_row(options_.letters)) write_given_letters(peptide, outcome);
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/cds_letters.hpp"
+#include "engine/codon_row.hpp"
 #include "engine/enum_names.hpp"
 #include "engine/genetic_code.hpp"
 #include "engine/stop_codons.hpp"
@@ -98,7 +99,7 @@ struct KnownFacts {
 };
 
 struct RecordOutcome {
-    std::string row;  // empty when the record is left out; short when nucleotides ran out
+    CodonRow row;  // empty when the record is left out; short when nucleotides ran out
     RecordFate fate = RecordFate::written;
     std::vector<SiteProblem> problems;  // mismatches and missing residues; the first residue without nucleotides
     std::size_t residues = 0;

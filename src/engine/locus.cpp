@@ -104,7 +104,7 @@ void translate_share(std::string_view file_stem, const GeneticCode& code, const 
         }
         if (!needs_report(outcome, record.row)) continue;
         // The row stays with the outcome that is reused: the reported records may be all of them.
-        std::string row = std::move(outcome.row);
+        CodonRow row = std::move(outcome.row);
         result.reported.push_back({index, row.size(), std::move(outcome)});
         outcome.row = std::move(row);
     }
