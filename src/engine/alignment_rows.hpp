@@ -8,9 +8,15 @@
 
 namespace ntpepmap::engine {
 
-// The rows of a protein alignment as the engine reads them: the gap letters '.' and '~' as '-',
-// and every row as wide as the widest, trailing gaps added. A row that needs neither is read in
-// place; only the others are copied.
+// Whether the row holds the gap letters '.' or '~'.
+[[nodiscard]] bool holds_other_gaps(std::string_view row) noexcept;
+
+// The row as the engine reads it: '.' and '~' as '-', trailing gaps up to `width`. The row itself
+// when it needs neither, else made in `storage`.
+[[nodiscard]] std::string_view even_row(std::string_view row, std::size_t width, std::string& storage);
+
+// The rows of a protein alignment as the engine reads them (see even_row), every row as wide as
+// the widest. A row that needs no change is read in place; only the others are copied.
 class AlignmentRows {
 public:
     explicit AlignmentRows(const std::vector<std::string_view>& given);
@@ -27,5 +33,10 @@ private:
     std::vector<std::pair<std::size_t, std::size_t>> padded_;
     std::size_t width_ = 0;
 };
+
+// The widest row's width, and (index, own width) of each narrower row: from the rows' sizes alone.
+[[nodiscard]] std::size_t widest_row(const std::vector<std::string_view>& rows) noexcept;
+[[nodiscard]] std::vector<std::pair<std::size_t, std::size_t>> narrower_rows(const std::vector<std::string_view>& rows,
+                                                                             std::size_t width);
 
 }  // namespace ntpepmap::engine

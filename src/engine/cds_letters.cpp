@@ -66,11 +66,11 @@ constexpr char t_for_u(char letter) noexcept {
 
 }  // namespace
 
-void CdsLetters::prepare(std::string_view cds, const LetterOptions& options) {
+void CdsLetters::prepare(std::string_view cds, const LetterOptions& options, bool acgt) {
     written_same_as_checked_ = true;
     ambiguous_ = false;
     bool holds_n = false;
-    if (is_plain(cds, holds_n)) {
+    if (acgt || is_plain(cds, holds_n)) {
         given_ = written_ = checked_ = cds;
         acgt_only_ = !holds_n;
         return;

@@ -27,7 +27,8 @@ struct CodonPiece {
 // as given, as the row writes it, and as the codon check reads it (upper case, T for U).
 class CdsLetters {
 public:
-    void prepare(std::string_view cds, const LetterOptions& options);
+    // `acgt`: the CDS is known to hold upper-case A, C, G and T alone, read in place unscanned.
+    void prepare(std::string_view cds, const LetterOptions& options, bool acgt = false);
 
     std::string_view given() const noexcept { return given_; }
     std::string_view written() const noexcept { return written_; }

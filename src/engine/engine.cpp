@@ -86,14 +86,16 @@ private:
 };
 
 void Engine::translate(std::string_view file_stem, std::string_view name, std::string_view row, std::string_view cds,
-                       RecordOutcome& outcome) {
+                       RecordOutcome& outcome, const KnownFacts& known) {
     outcome.clear();
-    const std::string_view streamlined = streamline_peptide(row, peptide_storage_);
+    std::optional<std::size_t> gaps = known.row_gaps;
+    const std::string_view streamlined = gaps ? row : streamline_peptide(row, peptide_storage_, gaps);
     // A digit is streamlined away, so only a row that streamlining changed may hold one.
     if (streamlined.data() != row.data() && translate_frameshift_digits(file_stem, name, row, cds, outcome)) return;
-    letters_.prepare(cds, options_.letters);
+    letters_.prepare(cds, options_.letters, known.cds_acgt);
     const std::string_view peptide = with_read_through_residues(row, streamlined, peptide_storage_);
-    outcome.residues = residue_count(peptide);
+    // A row read as it is had its gaps counted as it was streamlined.
+    outcome.residues = peptide.data() == streamlined.data() && gaps ? peptide.size() - *gaps : residue_count(peptide);
     if (options_.trim_stop) trim_terminal_stop(outcome.residues);
     if (letters_.checked().size() < TRIPLET * outcome.residues && !options_.keep_short) {
         outcome.nucleotides = letters_.checked().size();
@@ -222,9 +224,8 @@ void Engine::back_translate(std::string_view file_stem, std::string_view name, s
     FailureRecorder recorder(*this, peptide, outcome);
     translator.observe(&recorder);
     translator.do_checks();
-    outcome.row.resize(translator.row_capacity());
-    char* const begin = outcome.row.data();
-    outcome.row.resize(static_cast<std::size_t>(translator.translate_into(code_.lookup(), begin) - begin));
+    char* const begin = outcome.row.overwrite(translator.row_capacity());
+    outcome.row.shorten(static_cast<std::size_t>(translator.translate_into(code_.lookup(), begin) - begin));
     if (!letters_.check_row_is_written_row(options_.letters)) write_given_letters(peptide, outcome);
 }
 

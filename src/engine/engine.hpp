@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/cds_letters.hpp"
+#include "engine/codon_row.hpp"
 #include "engine/enum_names.hpp"
 #include "engine/genetic_code.hpp"
 #include "engine/stop_codons.hpp"
@@ -91,8 +92,14 @@ inline constexpr auto RECORD_FATE_NAMES =
     enum_names<RecordFate>("written", "dropped", "wrong pairing", "unplaced", "too short");
 static_assert(RECORD_FATE_NAMES[RecordFate::too_short] == "too short");
 
+// What the caller knows of a record already, so that the engine does not scan for it again.
+struct KnownFacts {
+    std::optional<std::size_t> row_gaps;  // the row is its own streamlined form, with this many gaps
+    bool cds_acgt = false;                // the CDS holds upper-case A, C, G and T alone
+};
+
 struct RecordOutcome {
-    std::string row;  // empty when the record is left out; short when nucleotides ran out
+    CodonRow row;  // empty when the record is left out; short when nucleotides ran out
     RecordFate fate = RecordFate::written;
     std::vector<SiteProblem> problems;  // mismatches and missing residues; the first residue without nucleotides
     std::size_t residues = 0;
@@ -120,7 +127,7 @@ public:
     // (PAL2NAL's frameshift notation), written padded with '-'; such a row is read from the
     // CDS's first nucleotide on.
     void translate(std::string_view file_stem, std::string_view name, std::string_view row, std::string_view cds,
-                   RecordOutcome& outcome);
+                   RecordOutcome& outcome, const KnownFacts& known = {});
 
 private:
     class FailureRecorder;

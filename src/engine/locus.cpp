@@ -7,6 +7,7 @@
 
 #include "engine/locus_placement.hpp"
 #include "parallel/shares.hpp"
+#include "translator/streamline.hpp"
 #include "writer/fasta_text.hpp"
 
 namespace ntpepmap::engine {
@@ -71,23 +72,29 @@ struct ShareResult {
 // Records of about this many letters and more are worth a thread of their own.
 constexpr std::size_t LEAST_SHARE_LETTERS = 256 * 1024;
 
-std::vector<parallel::Share> shares_of(const std::vector<LocusRecord>& records, unsigned threads) {
+std::vector<parallel::Share> shares_of(const std::vector<LocusRecord>& records, std::size_t width, unsigned threads) {
     std::vector<std::size_t> letters(records.size());
     for (std::size_t index = 0; index < records.size(); ++index) {
-        letters[index] = records[index].row.size() + records[index].cds.size();
+        letters[index] = width + records[index].cds.size();
     }
     return parallel::split_by_weight(letters, parallel::threads_to_run(threads), LEAST_SHARE_LETTERS);
 }
 
 template <class Placement>
 void translate_share(std::string_view file_stem, const GeneticCode& code, const LocusSettings& settings,
-                     const std::vector<LocusRecord>& records, parallel::Share share, Placement& placement,
-                     ShareResult& result) {
+                     const std::vector<LocusRecord>& records, std::size_t width, parallel::Share share,
+                     Placement& placement, ShareResult& result) {
     Engine engine(code, settings.engine);
     RecordOutcome outcome;
+    std::string even;
     for (std::size_t index = share.begin; index < share.end; ++index) {
-        const LocusRecord& record = records[index];
-        engine.translate(file_stem, record.name, record.row, record.cds, outcome);
+        const LocusRecord& given = records[index];
+        std::size_t gaps = 0;
+        const bool streamlined = is_streamlined(given.row, gaps) && given.row.size() == width;
+        const LocusRecord record{given.name, streamlined ? given.row : even_row(given.row, width, even), given.cds,
+                                 given.cds_acgt};
+        const KnownFacts known{streamlined ? std::optional<std::size_t>(gaps) : std::nullopt, given.cds_acgt};
+        engine.translate(file_stem, record.name, record.row, record.cds, outcome, known);
         placement.place(index, record, outcome);
         result.reports += outcome.report;
         result.stops.add(outcome);
@@ -97,7 +104,7 @@ void translate_share(std::string_view file_stem, const GeneticCode& code, const 
         }
         if (!needs_report(outcome, record.row)) continue;
         // The row stays with the outcome that is reused: the reported records may be all of them.
-        std::string row = std::move(outcome.row);
+        CodonRow row = std::move(outcome.row);
         result.reported.push_back({index, row.size(), std::move(outcome)});
         outcome.row = std::move(row);
     }
@@ -124,11 +131,10 @@ bool is_full(const RecordOutcome& outcome, std::string_view row) noexcept {
 }
 
 Locus::Locus(const GeneticCode& code, const LocusSettings& settings, std::span<const LocusRecord> records)
-    : code_(code), settings_(settings), rows_(given_rows(records)) {
-    records_.reserve(records.size());
-    for (std::size_t index = 0; index < records.size(); ++index) {
-        records_.push_back({records[index].name, rows_[index], records[index].cds});
-    }
+    : code_(code), settings_(settings), records_(records.begin(), records.end()) {
+    const std::vector<std::string_view> rows = given_rows(records);
+    width_ = widest_row(rows);
+    padded_ = narrower_rows(rows, width_);
     if (settings.output != LocusOutput::fasta_text) return;
     text_starts_.assign(records_.size() + 1, 0);
     const std::size_t row = row_room();  // codon rows are ASCII
@@ -151,14 +157,14 @@ LocusResult Locus::translate(std::string_view file_stem, const OutputRoom& room)
 
 template <class Placement>
 LocusResult Locus::translate_into(std::string_view file_stem, Placement& placement) const {
-    const std::vector<parallel::Share> shares = shares_of(records_, settings_.threads);
+    const std::vector<parallel::Share> shares = shares_of(records_, width_, settings_.threads);
     std::vector<ShareResult> results(shares.size());
     parallel::run_shares(shares.size(), [&](std::size_t share) {
-        translate_share(file_stem, code_, settings_, records_, shares[share], placement, results[share]);
+        translate_share(file_stem, code_, settings_, records_, width_, shares[share], placement, results[share]);
     });
     LocusResult result;
     result.width = width();
-    result.padded = rows_.padded();
+    result.padded = padded_;
     gather(results, result);
     placement.finish(result);
     return result;

@@ -20,6 +20,10 @@ struct LocusRecord {
     std::string_view name;
     std::string_view row;
     std::string_view cds;
+    // The CDS is known to hold upper-case A, C, G and T alone (its reader saw nothing else): the
+    // engine reads it in place without a scan. L: 590 M instructions for the whole run against
+    // 650 M when the reader tells plain letters alone and the engine scans each CDS again.
+    bool cds_acgt = false;
 };
 
 // How a locus's codon rows come out: one per record, or as the output file's FASTA text.
@@ -70,10 +74,10 @@ struct OutputRoom {
 // locus translates into it on several threads, touching nothing but its records and that room.
 class Locus {
 public:
-    // The rows are read as AlignmentRows reads them: '.' and '~' as gaps, all as wide as the widest.
+    // The rows are read as even_row reads them: '.' and '~' as gaps, all as wide as the widest.
     Locus(const GeneticCode& code, const LocusSettings& settings, std::span<const LocusRecord> records);
 
-    [[nodiscard]] std::size_t width() const noexcept { return rows_.width(); }
+    [[nodiscard]] std::size_t width() const noexcept { return width_; }
     // The room of each record's row: a full codon row.
     [[nodiscard]] std::size_t row_room() const noexcept { return 3 * width(); }
     // The room of the FASTA text, every record full.
@@ -93,8 +97,10 @@ private:
 
     const GeneticCode& code_;
     LocusSettings settings_;
-    AlignmentRows rows_;
-    std::vector<LocusRecord> records_;  // the rows made even
+    // The rows as given: each is made even as its share translates it, not all at once beforehand.
+    std::vector<LocusRecord> records_;
+    std::size_t width_ = 0;
+    std::vector<std::pair<std::size_t, std::size_t>> padded_;  // (index, own width) of the narrower rows
     std::vector<std::size_t> text_starts_;
 };
 

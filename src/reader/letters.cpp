@@ -54,7 +54,12 @@ public:
     }
 
     std::uint8_t operator()(Piece piece, const char* bytes) const noexcept {
-        if (!classes_.has_plain()) return KEEP | UNUSUAL;
+        if (!classes_.has_plain()) return KEEP | UNUSUAL | NOT_ACGT;
+        // A CDS's usual piece, told plain in fewer steps than by the whole plain set, and known
+        // to be bases alone (NOT_ACGT: see LocusRecord::cds_acgt for what that is worth).
+        const bool acgt =
+            all_set(reinterpret_cast<Piece>((piece == 'A') | (piece == 'C') | (piece == 'G') | (piece == 'T')));
+        if (acgt && classes_.acgt_plain()) return KEEP;
         if (!classes_.has_few_plain()) {
             std::uint8_t seen = 0;
             for (std::size_t index = 0; index < PIECE; ++index) seen |= classes_[bytes[index]];
@@ -62,7 +67,7 @@ public:
         }
         Piece plain{};
         for (const Piece letter : plain_) plain |= reinterpret_cast<Piece>(piece == letter);
-        return all_set(plain) ? KEEP : KEEP | UNUSUAL;
+        return static_cast<std::uint8_t>((all_set(plain) ? KEEP : KEEP | UNUSUAL) | (acgt ? 0 : NOT_ACGT));
     }
 
 private:
@@ -77,10 +82,11 @@ LetterClasses::LetterClasses(std::string_view plain, bool frameshift_digits) noe
     for (const char letter : plain) {
         auto& bits = table_[static_cast<unsigned char>(letter)];
         if ((bits & (KEEP | NON_ASCII | UNUSUAL)) != (KEEP | UNUSUAL)) continue;  // no letter, or seen already
-        bits = KEEP;
+        bits = static_cast<std::uint8_t>(KEEP | (bits & NOT_ACGT));
         if (plain_size_ < FEW) few_plain_[plain_size_] = letter;
         ++plain_size_;
     }
+    acgt_plain_ = ((*this)['A'] | (*this)['C'] | (*this)['G'] | (*this)['T']) == KEEP;
     for (std::size_t index = plain_size_; index < FEW && plain_size_ > 0; ++index) few_plain_[index] = few_plain_[0];
 }
 

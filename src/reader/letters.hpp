@@ -17,6 +17,9 @@ inline constexpr std::uint8_t KEEP = 1;
 inline constexpr std::uint8_t UNUSUAL = 2;
 inline constexpr std::uint8_t NON_ASCII = 4;
 inline constexpr std::uint8_t DIGIT = 8;
+// A letter other than the upper-case bases A, C, G and T: a CDS whose letters are those alone is
+// read by the engine in place, with no scan of its own.
+inline constexpr std::uint8_t NOT_ACGT = 16;
 
 constexpr bool is_white_space(unsigned char byte) noexcept { return byte == ' ' || (byte >= '\t' && byte <= '\r'); }
 constexpr bool is_digit(unsigned char byte) noexcept { return byte >= '0' && byte <= '9'; }
@@ -28,7 +31,8 @@ inline constexpr std::array<std::uint8_t, 256> BYTE_CLASSES = [] {
         const auto value = static_cast<unsigned char>(byte);
         if (is_digit(value)) classes[byte] = DIGIT;
         if (is_white_space(value) || is_digit(value)) continue;
-        classes[byte] = static_cast<std::uint8_t>(KEEP | UNUSUAL | (byte >= 0x80 ? NON_ASCII : 0));
+        const bool acgt = byte == 'A' || byte == 'C' || byte == 'G' || byte == 'T';
+        classes[byte] = static_cast<std::uint8_t>(KEEP | UNUSUAL | (byte >= 0x80 ? NON_ASCII : 0) | (acgt ? 0 : NOT_ACGT));
     }
     return classes;
 }();
@@ -48,12 +52,15 @@ public:
     [[nodiscard]] const std::array<char, FEW>& few_plain() const noexcept { return few_plain_; }
     [[nodiscard]] bool has_few_plain() const noexcept { return plain_size_ > 0 && plain_size_ <= FEW; }
     [[nodiscard]] bool has_plain() const noexcept { return plain_size_ > 0; }
+    // Whether A, C, G and T are all in the plain set.
+    [[nodiscard]] bool acgt_plain() const noexcept { return acgt_plain_; }
     [[nodiscard]] bool frameshift_digits() const noexcept { return frameshift_digits_; }
 
 private:
     std::array<std::uint8_t, 256> table_ = BYTE_CLASSES;
     std::array<char, FEW> few_plain_{};
     std::size_t plain_size_ = 0;
+    bool acgt_plain_ = false;
     bool frameshift_digits_ = false;
 };
 
@@ -65,6 +72,9 @@ struct LetterFacts {
     [[nodiscard]] bool plain() const noexcept { return (bits & UNUSUAL) == 0; }
     // Digits were met (copied by copy_letters: left out; by append_frameshift_line: kept).
     [[nodiscard]] bool digits() const noexcept { return (bits & DIGIT) != 0; }
+    // Letters were read, upper-case A, C, G and T alone (facts made without a reading, with no
+    // KEEP, tell nothing of it).
+    [[nodiscard]] bool acgt_only() const noexcept { return (bits & (KEEP | NOT_ACGT | DIGIT)) == KEEP; }
     // Whether a reading of frameshift digits must read the text again, line by line.
     [[nodiscard]] bool digits_to_read(const LetterClasses& classes) const noexcept {
         return digits() && classes.frameshift_digits();

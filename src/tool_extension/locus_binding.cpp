@@ -62,7 +62,7 @@ LocusInputs set_inputs(PyObject* proteins, PyObject* cds, PyObject* cds_of) {
         if (at >= cds_set->size()) raise(PyExc_IndexError, "cds_of names a CDS record beyond the set");
         const std::string_view name = protein_set->identifier(index);
         inputs.records.push_back({name, ascii_letters(*protein_set, index, name, "the aligned row"),
-                                  ascii_letters(*cds_set, at, name, "the CDS")});
+                                  ascii_letters(*cds_set, at, name, "the CDS"), cds_set->facts(at).acgt_only()});
     }
     return inputs;
 }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -30,6 +32,13 @@ std::string_view streamlined_residues(char32_t code_point) noexcept;
 // Peptide row: trimmed of White_Space, fully upper-cased, reduced to VEC_PEPS.
 // Returns a view of `row` when that already is the answer, else of `storage`.
 std::string_view streamline_peptide(std::string_view row, std::string& storage);
+// Whether the row is its own streamlined form (no white space, no letter that streamlining
+// changes); `gaps` gets its count of '-' either way.
+bool is_streamlined(std::string_view row, std::size_t& gaps) noexcept;
+
+// The same; when the row (trimmed) is its own streamlined form, `gaps` also gets its count of
+// '-', from the same scan.
+std::string_view streamline_peptide(std::string_view row, std::string& storage, std::optional<std::size_t>& gaps);
 
 // Nucleotide sequence without '-' and '.'; a view of `sequence` when it has neither.
 std::string_view streamline_nucleotides(std::string_view sequence, std::string& storage);

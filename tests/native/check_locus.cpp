@@ -116,6 +116,43 @@ void check_stop_tally_and_padding() {
     check(result.records.size() == 1 && result.records[0].index == 3, "records told");
 }
 
+// Rows read in place or made even, CDS read in place or prepared: each pair, repeated across
+// the sixteen-byte scans and beside a wider row, writes the codons its plain form writes.
+struct LetterCase {
+    const char* what;
+    const char* row;
+    const char* cds;
+    bool cds_acgt;        // as the reader tells a CDS of upper-case A, C, G and T alone
+    const char* written;  // of one repeat
+};
+
+const LetterCase LETTER_CASES[] = {
+    {"plain", "MK-W", "ATGAAGTGG", false, "ATGAAG---TGG"},
+    {"plain, told ACGT", "MK-W", "ATGAAGTGG", true, "ATGAAG---TGG"},
+    {"lower-case row", "mk-w", "ATGAAGTGG", false, "ATGAAG---TGG"},
+    {"row with '.' and '~'", "MK.W~", "ATGAAGTGG", false, "ATGAAG---TGG---"},
+    {"lower-case CDS", "MK-W", "atgaagtgg", false, "atgaag---tgg"},
+    {"RNA CDS", "MK-W", "AUGAAGUGG", false, "AUGAAG---UGG"},
+    {"gaps in the CDS", "MK-W", "ATG-AAG.TGG", false, "ATGAAG---TGG"},
+};
+
+void check_letters_read_in_place() {
+    constexpr std::size_t REPEATS = 9;
+    for (const LetterCase& each : LETTER_CASES) {
+        const std::string row = repeated(each.row, REPEATS);
+        const std::string cds = repeated(each.cds, REPEATS);
+        const std::string wider(row.size() + 2, '-');
+        engine::LocusSettings settings;
+        settings.engine.locate = false;
+        const Run done = run({{"r", row, cds, each.cds_acgt}, {"wide", wider, ""}}, settings);
+        const std::string expected = repeated(each.written, REPEATS) + "------";
+        const std::string written = done.result.rows[0] ? std::string(*done.result.rows[0]) : "left out";
+        check(written == expected, std::string(each.what) + ": row " + written);
+        check(done.result.padded == std::vector<std::pair<std::size_t, std::size_t>>{{0, row.size()}},
+              std::string(each.what) + ": padded");
+    }
+}
+
 // A locus of every fate, about a megabyte: split among threads when asked.
 std::vector<std::pair<std::string, std::string>> mixed_pairs(std::size_t count) {
     std::mt19937 random(5);
@@ -242,6 +279,7 @@ int main() {
     check_codes_fitting();
     check_fates();
     check_stop_tally_and_padding();
+    check_letters_read_in_place();
     check_text_and_threads();
     if (failures != 0) std::fprintf(stderr, "%d check(s) failed\n", failures);
     return failures == 0 ? 0 : 1;

@@ -74,6 +74,23 @@ int main() {
     check(set.width(2) == 2 && set.width(4) == long_letters.size(), "widths in characters");
     check(!set.facts(2).plain() && set.facts(3).plain(), "letter facts kept per record");
 
+    // A CDS of upper-case A, C, G and T alone is told so, whichever way its letters were copied
+    // (sixteen at a time or one by one); anything else is not.
+    const LetterClasses cds_classes("ACGTUN-.");
+    const std::string bases = "ATGAAGTGGCCCTTAGGA";  // more than sixteen letters
+    const std::vector<std::pair<std::string, bool>> acgt_cases = {
+        {bases, true}, {bases + "\n" + bases.substr(0, 5), true}, {"ACG", true},
+        {bases + "a", false}, {"c" + bases, false}, {bases + "U", false}, {"N" + bases, false},
+        {bases.substr(0, 8) + "-" + bases, false}, {bases + "\xC3\xA9", false}, {"", false},
+        {"1 " + bases + " 20", false}};
+    RecordSet cds_set;
+    for (const auto& [letters, acgt] : acgt_cases) {
+        const std::size_t index = cds_set.size();
+        (void)read_records(">r\n" + letters + "\n", Format::fasta, cds_classes, cds_set);
+        check(cds_set.size() == index + 1 && cds_set.facts(index).acgt_only() == acgt, "ACGT alone: " + letters);
+    }
+    check(!cds_set.facts(8).ascii(), "non-ASCII told");
+
     RecordSet clustal;
     (void)read_records("CLUSTAL W\n\nz  MK\ny  M-\n   #\n", std::nullopt, LetterClasses(), clustal);
     check(clustal.files() == 1 && clustal.file(1) == 0, "records taken with no file started are a file's");
