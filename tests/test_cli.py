@@ -314,9 +314,11 @@ def test_tables_lists_the_27_codes():
     assert dict(rows)["2"] == "Vertebrate Mitochondrial" and dict(rows)["33"].startswith("Cephalo")
 
 
-def test_version():
-    done = run_cli("--version")
-    assert done.returncode == 0 and done.stdout.startswith("ntpepmap ")
+@pytest.mark.parametrize("args", [["--version"], ["--version", "pep.fasta"]], ids=["alone", "parsed"])
+def test_version_is_the_installed_one(args):
+    from importlib import metadata
+    done = run_cli(*args)
+    assert (done.returncode, done.stdout, done.stderr) == (0, f"ntpepmap {metadata.version('ntpepmap')}\n", "")
 
 
 def test_bundled_example_runs_clean(tmp_path):
