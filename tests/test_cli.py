@@ -458,6 +458,18 @@ def test_one_locus_imports_nothing_slow(locus, tmp_path):
     assert done.stdout == "\n"
 
 
+@pytest.mark.parametrize("args", [["--version"], ["--version", "pep.fasta"]], ids=["alone", "parsed"])
+def test_version_into_a_closed_pipe_fails_quietly(args):
+    reader, writer = os.pipe()
+    os.close(reader)  # no reader: the write meets a broken pipe
+    try:
+        done = subprocess.run(cli_command() + args, stdout=writer, stderr=subprocess.PIPE, text=True,
+                              env=dict(os.environ, PYTHONPATH=search_path()), timeout=120)
+    finally:
+        os.close(writer)
+    assert (done.returncode, done.stderr) == (2, "")
+
+
 def test_version_alone_imports_neither_argparse_nor_the_tool():
     # -X importtime lists every module imported, also after the exit without teardown
     probe = "import sys\nfrom ntpepmap_cli.__main__ import main\nsys.exit(main())\n"

@@ -28,7 +28,14 @@ def _print_version() -> int:
     the line argparse's version action prints, from the constant the wheel carries."""
     from ntpepmap_cli import __version__
 
-    sys.stdout.write(f"ntpepmap {__version__}\n")
+    try:
+        sys.stdout.write(f"ntpepmap {__version__}\n")
+    except BrokenPipeError:  # the reader went away, as the command's main() handles it
+        from ntpepmap_cli.outputs.atomic_files import silence_stdout
+        from ntpepmap_cli.result.outcome import Status
+
+        silence_stdout()
+        return Status.FAILED
     return 0
 
 
