@@ -125,21 +125,6 @@ def _loaded(name: str, path: str) -> object:
 _LOADED_FILES = ("gene_table", "id_map")
 
 
-def _loaded(name: str, path: str) -> object:
-    """What a file named on the command line becomes in LocusOptions; each reader is
-    imported only when its option is given."""
-    if name == "gene_table":
-        from ..reading.gene_table import load_gene_table
-
-        return load_gene_table(path)
-    from ..pairing.id_map import load_id_map
-
-    return load_id_map(path)
-
-
-_LOADED_FILES = ("gene_table", "id_map")
-
-
 def locus_options(args: argparse.Namespace, parser: argparse.ArgumentParser) -> LocusOptions:
     """The options of every locus of the run, from the command's arguments; an option the
     command lacks keeps its default, but a batch runs each locus on one thread: its
