@@ -314,9 +314,11 @@ def test_tables_lists_the_27_codes():
     assert dict(rows)["2"] == "Vertebrate Mitochondrial" and dict(rows)["33"].startswith("Cephalo")
 
 
-def test_version():
-    done = run_cli("--version")
-    assert done.returncode == 0 and done.stdout.startswith("ntpepmap ")
+@pytest.mark.parametrize("args", [["--version"], ["--version", "pep.fasta"]], ids=["alone", "parsed"])
+def test_version_is_the_installed_one(args):
+    from importlib import metadata
+    done = run_cli(*args)
+    assert (done.returncode, done.stdout, done.stderr) == (0, f"ntpepmap {metadata.version('ntpepmap')}\n", "")
 
 
 def test_bundled_example_runs_clean(tmp_path):
@@ -434,7 +436,10 @@ def test_batch_folder_mode_needs_out_dir(tmp_path):
 # ---- start-up cost -----------------------------------------------------------
 
 SLOW_IMPORTS = ("importlib.metadata", "dataclasses", "inspect", "typing", "tempfile", "pathlib",
-                "json", "concurrent.futures", "tqdm", "ntpepmap_cli.api")
+                "json", "concurrent.futures", "tqdm", "ntpepmap_cli.api", "gettext", "locale",
+                "signal", "ntpepmap_cli.reading.gene_table", "ntpepmap_cli.pairing.id_map",
+                "ntpepmap_cli.pairing.shared_cds",
+                "ntpepmap_cli.reading.kept_columns", "ntpepmap_cli.reading.frameshift_digits")
 
 
 def test_one_locus_imports_nothing_slow(locus, tmp_path):
@@ -451,6 +456,30 @@ def test_one_locus_imports_nothing_slow(locus, tmp_path):
                           env=dict(os.environ, PYTHONPATH=search_path()))
     assert done.returncode == 0, done.stderr
     assert done.stdout == "\n"
+
+
+@pytest.mark.parametrize("args", [["--version"], ["--version", "pep.fasta"]], ids=["alone", "parsed"])
+def test_version_into_a_closed_pipe_fails_quietly(args):
+    reader, writer = os.pipe()
+    os.close(reader)  # no reader: the write meets a broken pipe
+    try:
+        done = subprocess.run(cli_command() + args, stdout=writer, stderr=subprocess.PIPE, text=True,
+                              env=dict(os.environ, PYTHONPATH=search_path()), timeout=120)
+    finally:
+        os.close(writer)
+    assert (done.returncode, done.stderr) == (2, "")
+
+
+def test_version_alone_imports_neither_argparse_nor_the_tool():
+    # -X importtime lists every module imported, also after the exit without teardown
+    probe = "import sys\nfrom ntpepmap_cli.__main__ import main\nsys.exit(main())\n"
+    done = subprocess.run([sys.executable, "-S", "-X", "importtime", "-c", probe, "--version"],
+                          capture_output=True, text=True, timeout=120,
+                          env=dict(os.environ, PYTHONPATH=search_path()))
+    imported = {line.rsplit("|", 1)[1].strip() for line in done.stderr.splitlines()
+                if line.startswith("import time:")}
+    assert done.returncode == 0 and done.stdout.startswith("ntpepmap "), done.stderr
+    assert {"argparse", "importlib.metadata", "ntpepmap_cli.command.main"} & imported == set()
 
 
 def test_an_exit_handler_still_runs_at_the_end(locus):

@@ -18,24 +18,29 @@ if TYPE_CHECKING:
     from .api import CodonAlignment, codon_align
 
 _API_NAMES = ("CodonAlignment", "codon_align")
-__version__: str  # looked up when first asked for
+__version__: str  # looked up when first asked for (a constant of the wheel)
 
 
 def __getattr__(name: str) -> object:
-    # The API and the version are imported only when asked for: the command
-    # needs neither, and importlib.metadata costs more start-up time than a
-    # whole small locus takes to run.
+    # The API is imported only when asked for: the command never needs it.
     if name in _API_NAMES:
         from . import api
 
         return getattr(api, name)
     if name != "__version__":
         raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
+    try:  # written into the wheel when it is built
+        from ._version import __version__ as version
+    except ImportError:  # a source tree: the installed metadata, if any
+        version = _version_from_metadata()
+    globals()["__version__"] = version
+    return version
+
+
+def _version_from_metadata() -> str:
     from importlib import metadata
 
     try:
-        version = metadata.version("ntpepmap")
-    except metadata.PackageNotFoundError:  # running from a source tree
-        version = "0+unknown"
-    globals()["__version__"] = version
-    return version
+        return metadata.version("ntpepmap")
+    except metadata.PackageNotFoundError:
+        return "0+unknown"

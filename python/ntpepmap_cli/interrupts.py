@@ -10,25 +10,33 @@ the run's one StopGuard, which holds the little state there is.
 from __future__ import annotations
 
 import os
-import signal
 from collections.abc import Iterator
 from contextlib import contextmanager
-from types import FrameType
 
-STOP_SIGNALS = (signal.SIGINT, signal.SIGTERM)
+# The signal module's functions without its enum classes, whose making costs a small
+# run 3 % of its instructions; signal itself is imported to name a signal that came.
+import _signal
+
+TYPE_CHECKING = False  # not typing's: importing typing would slow the start-up
+if TYPE_CHECKING:
+    from types import FrameType
+
+STOP_SIGNALS = (_signal.SIGINT, _signal.SIGTERM)
 
 
 class Interrupted(KeyboardInterrupt):
     """A stop signal arrived; status is the shell's exit status for it (128 + signal)."""
 
     def __init__(self, signum: int) -> None:
+        import signal
+
         self.signal_name = signal.Signals(signum).name
         super().__init__(self.signal_name)
         self.status = 128 + signum
 
 
 def exit_status(stop: KeyboardInterrupt) -> int:
-    return stop.status if isinstance(stop, Interrupted) else 128 + signal.SIGINT
+    return stop.status if isinstance(stop, Interrupted) else 128 + _signal.SIGINT
 
 
 def signal_name(stop: KeyboardInterrupt) -> str:
@@ -46,12 +54,12 @@ class StopGuard:
 
     def raise_on(self, signals: tuple[int, ...] = STOP_SIGNALS) -> None:
         for stop_signal in signals:
-            signal.signal(stop_signal, self._raise_interrupted)
+            _signal.signal(stop_signal, self._raise_interrupted)
 
     def _raise_interrupted(self, signum: int, frame: FrameType | None) -> None:
         # Further signals while the first unwinds would only interrupt the cleanup.
         for stop_signal in STOP_SIGNALS:
-            signal.signal(stop_signal, signal.SIG_IGN)
+            _signal.signal(stop_signal, _signal.SIG_IGN)
         if self._output_in_place:  # stopping now would only hide that it was written
             self._waiting_signal = signum
             return
@@ -76,11 +84,11 @@ class StopGuard:
 @contextmanager
 def stop_signals_held() -> Iterator[None]:
     """Holds SIGINT and SIGTERM back inside the block; one that came meanwhile arrives after it."""
-    previous = signal.pthread_sigmask(signal.SIG_BLOCK, STOP_SIGNALS)
+    previous = _signal.pthread_sigmask(_signal.SIG_BLOCK, STOP_SIGNALS)
     try:
         yield
     finally:
-        signal.pthread_sigmask(signal.SIG_SETMASK, previous)
+        _signal.pthread_sigmask(_signal.SIG_SETMASK, previous)
 
 
 class StopRequest:
@@ -115,13 +123,13 @@ class StopRequest:
             pass
 
     def __enter__(self) -> StopRequest:
-        self._previous = [signal.signal(stop_signal, self._note) for stop_signal in STOP_SIGNALS]
-        self._previous_wakeup = signal.set_wakeup_fd(self._wake, warn_on_full_buffer=False)
+        self._previous = [_signal.signal(stop_signal, self._note) for stop_signal in STOP_SIGNALS]
+        self._previous_wakeup = _signal.set_wakeup_fd(self._wake, warn_on_full_buffer=False)
         return self
 
     def __exit__(self, *exc_info: object) -> None:
-        signal.set_wakeup_fd(self._previous_wakeup)
+        _signal.set_wakeup_fd(self._previous_wakeup)
         for stop_signal, handler in zip(STOP_SIGNALS, self._previous):
-            signal.signal(stop_signal, handler)  # type: ignore[arg-type]
+            _signal.signal(stop_signal, handler)  # type: ignore[arg-type]
         os.close(self.fd)
         os.close(self._wake)

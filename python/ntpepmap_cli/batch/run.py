@@ -6,6 +6,7 @@ process of its own keeps a locus's failure, memory and signals from the others.
 
 from __future__ import annotations
 
+from ..command import plain_argparse  # noqa: F401  (before argparse: see there)
 import argparse
 import os
 import sys

@@ -2,12 +2,11 @@
 
 from __future__ import annotations
 
+from . import plain_argparse  # noqa: F401  (before argparse: see there)
 import argparse
 import sys
 from collections.abc import Sequence
 
-from ..pairing.shared_cds import read_cds_source
-from ..codes import format_table_list
 from ..errors import InputError
 from ..interrupts import StopGuard, exit_status, signal_name
 from ..locus.run import LocusJob, LocusOptions, Status, run_locus
@@ -86,9 +85,13 @@ def _check_single_outputs(args: argparse.Namespace, stdout_closed: bool) -> None
 
 def _single_job(args: argparse.Namespace, options: LocusOptions) -> LocusJob:
     """The locus to run; several CDS files are read here, as one source."""
-    shared = None if len(args.cds) == 1 else read_cds_source(args.cds)
-    return LocusJob(args.pep_aln, args.cds[0] if shared is None else "", args.output, shared,
-                    args.partitions, args.rename, args.kept_columns)
+    if len(args.cds) == 1:
+        return LocusJob(args.pep_aln, args.cds[0], args.output, None, args.partitions, args.rename,
+                        args.kept_columns)
+    from ..pairing.shared_cds import read_cds_source
+
+    return LocusJob(args.pep_aln, "", args.output, read_cds_source(args.cds), args.partitions,
+                    args.rename, args.kept_columns)
 
 
 def single_main(argv: Sequence[str], guard: StopGuard, stdout_closed: bool = False) -> int:
@@ -129,6 +132,8 @@ def tables_main(argv: Sequence[str]) -> int:
                                      allow_abbrev=False,
                                      description="List the built-in genetic codes (NCBI numbers).")
     parser.parse_args(argv)
+    from ..codes import format_table_list
+
     sys.stdout.write(format_table_list())
     return 0
 

@@ -2,14 +2,13 @@
 
 from __future__ import annotations
 
+from . import plain_argparse  # noqa: F401  (before argparse: see there)
 import argparse
 import os
 import re
 import sys
 
-from ..reading.gene_table import load_gene_table
 from ..pairing.header_rules import pattern_rule
-from ..pairing.id_map import load_id_map
 from ..locus.run import LocusOptions
 from ..option_table import (BATCH, BESIDE, FLAG_CHOICE, GROUPS, IN_FILE, NEGATED, NUMBER, ON_OFF,
                            OPTIONS, OUT_FILE, SWITCH, Option, choices_of, options_of)
@@ -111,12 +110,19 @@ def _add_batch_folder(where: argparse._ActionsContainer, option: Option) -> None
                                                          f"alone: OUT{option.per_locus})"))
 
 
-# What a file named on the command line becomes in LocusOptions.
-_LOADERS = {"gene_table": load_gene_table, "id_map": load_id_map}
+def _loaded(name: str, path: str) -> object:
+    """What a file named on the command line becomes in LocusOptions; each reader is
+    imported only when its option is given."""
+    if name == "gene_table":
+        from ..reading.gene_table import load_gene_table
+
+        return load_gene_table(path)
+    from ..pairing.id_map import load_id_map
+
+    return load_id_map(path)
 
 
-# What a file named on the command line becomes in LocusOptions.
-_LOADERS = {"gene_table": load_gene_table, "id_map": load_id_map}
+_LOADED_FILES = ("gene_table", "id_map")
 
 
 def locus_options(args: argparse.Namespace, parser: argparse.ArgumentParser) -> LocusOptions:
@@ -146,6 +152,6 @@ def _field_value(option: Option, value: object) -> object:
     read for its content."""
     if option.kind == OUT_FILE:
         return value is not None
-    if value is not None and option.name in _LOADERS:
-        return _LOADERS[option.name](str(value))
+    if value is not None and option.name in _LOADED_FILES:
+        return _loaded(option.name, str(value))
     return value

@@ -16,7 +16,6 @@ from ..errors import InputError, name_some, shown_path
 from ..pairing.header_rules import (CdsLookup, HeaderPairing, pair_by_headers, rule_notes, rules_for,
                              tried_text, unpaired_proteins)
 from ..job import LocusJob, LocusOptions
-from ..reading.kept_columns import KeptColumns, block_columns, kept_codon_rows, read_kept_columns
 from ..result.outcome import LocusOutcome, Record, Status
 from ..outputs.atomic_files import write_bytes, write_file
 from ..pairing.identifiers import (NUCLEOTIDE_LETTERS, Repeats, check_names_fit, check_not_swapped,
@@ -28,6 +27,7 @@ from ..outputs.formats import CODEML_NAME_LENGTH, partitions_text, too_long_for_
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from .._native import RecordSet
+    from ..reading.kept_columns import KeptColumns
     from ..interrupts import StopGuard
 
 __all__ = ["LocusJob", "LocusOptions", "LocusOutcome", "Status", "align_locus", "run_locus"]
@@ -86,7 +86,11 @@ class LocusInputs:
 
 
 def read_inputs(job: LocusJob, options: LocusOptions) -> LocusInputs:
-    kept = read_kept_columns(job.kept_path) if job.kept_path is not None else None
+    kept = None
+    if job.kept_path is not None:  # the kept columns' readers, imported only for them
+        from ..reading.kept_columns import read_kept_columns
+
+        kept = read_kept_columns(job.kept_path)
     pattern = options.id_pattern is not None
     if job.shared is not None:  # read and checked already: nothing left to look at
         aligned = read_records(job.pep_path, options.in_format, frameshift_digits=True)
@@ -106,6 +110,8 @@ def _alignment_columns(job: LocusJob, options: LocusOptions, aligned: Reading,
     """The columns to write: those of the kept-columns file or, with --blocks, of the lines
     of '#' (spread over PAL2NAL's frameshift digits as the rows were)."""
     if options.blocks:
+        from ..reading.kept_columns import block_columns
+
         return block_columns(job.pep_path, aligned.kept)
     return kept
 
@@ -203,6 +209,8 @@ def align_locus(inputs: LocusInputs, options: LocusOptions, outcome: LocusOutcom
         kept = [column for column in (range(outcome.width // 3) if kept is None else kept)
                 if column not in dropped]
     if kept is not None:  # the rows are rows here, not the engine's text
+        from ..reading.kept_columns import kept_codon_rows
+
         outcome.rows = kept_codon_rows(outcome.rows, kept)
         outcome.width = 3 * len(kept)
 
@@ -275,6 +283,8 @@ def without_gap_columns(rows: list[Record]) -> list[Record]:
     marks = gapped.to_bytes(width, "big")
     kept = [start // 3 for start in range(0, width - width % 3, 3)
             if not any(marks[start:start + 3])]
+    from ..reading.kept_columns import kept_codon_rows
+
     return kept_codon_rows(rows, kept)
 
 

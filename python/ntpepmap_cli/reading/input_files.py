@@ -22,7 +22,6 @@ from io import BufferedReader
 from .. import _native
 from .._native import RecordSet
 from ..errors import InputError
-from .frameshift_digits import expand_frameshift_digits, spread_columns
 
 Record = tuple[str, str]  # (identifier, sequence)
 Marked = tuple[list[Record], list[int]]  # records, and indices of records to look at
@@ -333,6 +332,8 @@ def _reading(records: RecordSet, frameshift_digits: bool) -> Reading:
     if frameshift_digits:
         holding, reading.marked = reading.marked, None
         if holding:
+            from .frameshift_digits import expand_frameshift_digits, spread_columns
+
             # only the records holding digits are fetched, unless a digit above 3 widens every row
             held = {index: (records.identifier(index), records.sequence(index)) for index in holding}
             if reading.kept is not None:
