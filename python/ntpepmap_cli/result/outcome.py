@@ -9,6 +9,8 @@ from .problems import Problem
 
 TYPE_CHECKING = False  # typing itself costs a batch noticeable start-up time
 if TYPE_CHECKING:
+    from typing import Any
+
     from ..job import LocusJob
 
 Record = tuple[str, str]  # (identifier, sequence)
@@ -114,13 +116,13 @@ class LocusOutcome:
                 self.located, self.tally.counts(), self.reports, self.unused_cds,
                 self.stop_columns)
 
-    def __setstate__(self, state: tuple[object, ...]) -> None:
+    def __setstate__(self, state: tuple[Any, ...]) -> None:
         (status, self.rows, self.text, self.width, problems, self.notes, self.located, counts,
-         self.reports, self.unused_cds, self.stop_columns) = state  # type: ignore[assignment]
-        self.status = _STATUSES[status]  # type: ignore[index]
-        self.problems = [Problem(*fields) for fields in problems]  # type: ignore[attr-defined]
+         self.reports, self.unused_cds, self.stop_columns) = state
+        self.status = _STATUSES[status]
+        self.problems = [Problem(*fields) for fields in problems]
         self.tally = Tally()
-        self.tally.__setstate__(counts)  # type: ignore[arg-type]
+        self.tally.__setstate__(counts)
 
     def received(self, job: LocusJob) -> LocusOutcome:
         """The outcome, rebuilt from its state, given back its job."""
