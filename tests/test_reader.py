@@ -255,7 +255,7 @@ def test_a_locus_opens_each_input_once(tmp_path, monkeypatch, cds, message):
     pep.write_bytes(gzip.compress(fasta(RECORDS)))
     cds_path.write_bytes(cds)
     opened = []
-    monkeypatch.setattr(seqio, "open", lambda path, mode: opened.append(path) or open(path, mode), raising=False)
+    monkeypatch.setattr(seqio, "_open_file", lambda path: opened.append(path) or os.open(path, os.O_RDONLY))
     try:
         proteins, coding = seqio.read_locus_files(str(pep), str(cds_path), "auto", b"ACGT")
         assert (proteins.records.records(), len(coding.records), message) == (RECORDS, 60, None)

@@ -346,7 +346,7 @@ class BatchRun:
         # forked from a process that runs the bar's thread.
         # Workers get a locus's number: they hold the list of loci already.
         pool = WorkerPool(workers, partial(run_one, jobs=self.loci.jobs, options=options,
-                                           guard=self.guard), self.guard)
+                                           guard=self.guard), self.guard, LocusOutcome)
         try:
             with _progress_bar(len(self.loci.jobs) + len(self.loci.unmatched)) as bar:
                 def write(text: str) -> None:

@@ -8,15 +8,17 @@ terminal sends to the whole process group; the main process stops them with
 SIGTERM, which makes a worker unwind (removing a half-written output) and exit.
 
 Plain fork and pipes, not multiprocessing: a batch of small loci would spend a
-noticeable share of its time importing it. A task is a number; a result is
-pickled whole, as the task gave it.
+noticeable share of its time importing it. A task is a number; a result crosses
+whole as its state (its __getstate__, of builtins alone), in marshal's format, and
+the main process rebuilds it with __setstate__: pickle would look its classes up
+by name for every result.
 """
 
 from __future__ import annotations
 
 import gc
+import marshal
 import os
-import pickle
 import select
 import signal
 import sys
@@ -30,7 +32,7 @@ if TYPE_CHECKING:
     from collections.abc import Callable, Iterable, Iterator
     from typing import Any
 
-    Work = Callable[[int], Any]  # a task number's result, which pickle carries
+    Work = Callable[[int], Any]  # a task number's result, whose state marshal carries
 
 STOP_GRACE_SECONDS = 5.0
 
@@ -39,7 +41,6 @@ STOP_GRACE_SECONDS = 5.0
 TASKS_AHEAD = 2
 
 _WORD = 4  # bytes of a task number, and of a result's length before the result
-_PICKLE_PROTOCOL = 5
 _READ_SIZE = 1 << 16
 
 
@@ -93,7 +94,8 @@ def _serve(tasks_fd: int, results_fd: int, work: Work, guard: StopGuard) -> int:
             task = _next_task(tasks_fd)
             if task is None:
                 return 0
-            result = pickle.dumps(work(task), protocol=_PICKLE_PROTOCOL)
+            # Its state in marshal's format: -3.7 % of a batch's instructions against pickle.
+            result = marshal.dumps(work(task).__getstate__())
             with stop_signals_held():  # a result is sent whole or not at all
                 _write_all(results_fd, len(result).to_bytes(_WORD, "little") + result)
             guard.result_sent()
@@ -106,8 +108,9 @@ def _serve(tasks_fd: int, results_fd: int, work: Work, guard: StopGuard) -> int:
 class _Worker:
     """A forked worker as the main process sees it: its pipes and its tasks in order."""
 
-    def __init__(self, pid: int, tasks_fd: int, results_fd: int) -> None:
+    def __init__(self, pid: int, tasks_fd: int, results_fd: int, result_type: type[Any]) -> None:
         self.pid = pid
+        self.result_type = result_type
         self.tasks_fd = tasks_fd
         self.results_fd = results_fd
         self.tasks: deque[int] = deque()
@@ -134,7 +137,9 @@ class _Worker:
             end = start + _WORD + int.from_bytes(received[start:start + _WORD], "little")
             if len(received) < end:
                 break
-            done.append((self.tasks.popleft(), pickle.loads(received[start + _WORD:end])))
+            result = object.__new__(self.result_type)  # as unpickling makes it
+            result.__setstate__(marshal.loads(received[start + _WORD:end]))
+            done.append((self.tasks.popleft(), result))
             start = end
         del received[:start]
         return done
@@ -159,11 +164,12 @@ class _Worker:
 
 class WorkerPool:
     """Up to `count` forked processes running `work` on task numbers; work must return
-    a value pickle can carry, rather than raise. guard: the run's, which each worker
-    takes on for its SIGTERM."""
+    a result_type, whose __getstate__ marshal can carry, rather than raise. guard: the
+    run's, which each worker takes on for its SIGTERM."""
 
-    def __init__(self, count: int, work: Work, guard: StopGuard) -> None:
+    def __init__(self, count: int, work: Work, guard: StopGuard, result_type: type[Any]) -> None:
         self._work = work
+        self._result_type = result_type
         self._guard = guard
         self._workers: list[_Worker] = []
         self._poll = select.poll()
@@ -188,7 +194,7 @@ class WorkerPool:
                 self._run_worker(tasks_read, tasks_write, results_read, results_write)
         os.close(tasks_read)
         os.close(results_write)
-        self._workers.append(_Worker(pid, tasks_write, results_read))
+        self._workers.append(_Worker(pid, tasks_write, results_read, self._result_type))
         self._poll.register(results_read, select.POLLIN)
 
     def _run_worker(self, tasks_read: int, tasks_write: int, results_read: int,

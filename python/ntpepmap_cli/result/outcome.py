@@ -9,6 +9,8 @@ from .problems import Problem
 
 TYPE_CHECKING = False  # typing itself costs a batch noticeable start-up time
 if TYPE_CHECKING:
+    from typing import Any
+
     from ..job import LocusJob
 
 Record = tuple[str, str]  # (identifier, sequence)
@@ -58,6 +60,7 @@ class Tally:
         return "Tally(" + ", ".join(f"{name}={getattr(self, name)}" for name in self.__slots__) + ")"
 
 
+_STATUSES = tuple(Status)  # by value: indexing costs less than calling the enum
 FATES = {Status.CLEAN: "written", Status.REPORTED: "written with changes", Status.FAILED: "failed"}
 
 
@@ -104,17 +107,25 @@ class LocusOutcome:
             return self.problems[0].message
         return self.notes[0] if self.notes else ""
 
-    # Pickled whole but for its job, which whoever receives it knows already (a batch
-    # gave the job to the worker): received(job) puts it back.
+    # Its state, whole but for its job (whoever receives it knows the job already: a batch
+    # gave it to the worker; received(job) puts it back), is of builtins alone, which marshal
+    # carries from a batch's worker: no class looked up by name per locus, as pickle does.
     def __getstate__(self) -> tuple[object, ...]:
-        return tuple(getattr(self, name) for name in _SENT)
+        return (int(self.status), self.rows, None if self.text is None else bytes(self.text),
+                self.width, [problem.fields() for problem in self.problems], self.notes,
+                self.located, self.tally.counts(), self.reports, self.unused_cds,
+                self.stop_columns)
 
-    def __setstate__(self, state: tuple[object, ...]) -> None:
-        for name, value in zip(_SENT, state):
-            setattr(self, name, value)
+    def __setstate__(self, state: tuple[Any, ...]) -> None:
+        (status, self.rows, self.text, self.width, problems, self.notes, self.located, counts,
+         self.reports, self.unused_cds, self.stop_columns) = state
+        self.status = _STATUSES[status]
+        self.problems = [Problem(*fields) for fields in problems]
+        self.tally = Tally()
+        self.tally.__setstate__(counts)
 
     def received(self, job: LocusJob) -> LocusOutcome:
-        """The outcome, unpickled, given back its job."""
+        """The outcome, rebuilt from its state, given back its job."""
         self.job = job
         return self
 
@@ -122,5 +133,3 @@ class LocusOutcome:
         return (f"LocusOutcome({self.job!r}, {self.status!r}, problems={self.problems!r}, "
                 f"notes={self.notes!r}, {self.tally!r})")
 
-
-_SENT = tuple(name for name in LocusOutcome.__slots__ if name != "job")

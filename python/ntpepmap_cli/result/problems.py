@@ -51,11 +51,15 @@ class Problem:
         self.action = action
         self.message = message  # the line the command-line tool prints
 
+    def fields(self) -> tuple[str, str, str, str, int | None, int | None, str | None, str | None]:
+        """Its arguments, in order: what it is sent or pickled as."""
+        return (self.record, self.kind, self.action, self.message, self.column,
+                self.residue_number, self.residue, self.triplet)
+
     def __reduce__(self) -> tuple[type[Problem], tuple[object, ...]]:
         # Pickled as its arguments: a batch's locus may send hundreds, and the state of a
         # class with slots would be a dict for each.
-        return Problem, (self.record, self.kind, self.action, self.message, self.column,
-                         self.residue_number, self.residue, self.triplet)
+        return Problem, self.fields()
 
     def __str__(self) -> str:
         return self.message
