@@ -104,8 +104,8 @@ Format read_text(std::string_view text, std::optional<Format> format, const Lett
 }  // namespace
 
 void read_file(std::string_view text, std::optional<Format> format, const LetterClasses& classes,
-               RecordSet& set) {
-    set.start_file(text.size());
+               RecordSet& set, std::size_t room) {
+    set.start_file(std::max(text.size(), room));
     set.set_format(read_text(text, format, classes, set));
 }
 

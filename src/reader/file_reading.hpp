@@ -14,8 +14,10 @@
 namespace ntpepmap::reader {
 
 // Reads the file's text into the set; a large FASTA text side by side, on several threads.
+// `room`: bytes to reserve at once when more is to come (files still to be read into the set),
+// so that the letters read so far are never moved to make room for the next file's.
 void read_file(std::string_view text, std::optional<Format> format, const LetterClasses& classes,
-               RecordSet& set);
+               RecordSet& set, std::size_t room = 0);
 
 // A file that comes in pieces. FASTA is read a run of whole records at a time as the pieces
 // come, a long record's letters written straight into the set's buffer; another format (or

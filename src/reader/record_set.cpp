@@ -13,10 +13,10 @@ namespace ntpepmap::reader {
 void RecordSet::start_file(std::size_t text_size) {
     ++files_;
     file_start_ = entries_.size();
-    // A further file of the set grows the room by half at least: appended one by one, eight
-    // species' files would otherwise move all the letters read so far eight times.
-    const std::size_t grown = letters_size_ == 0 ? 0 : letters_capacity_ + letters_capacity_ / 2;
-    ensure_room(std::max(letters_size_ + text_size, grown));
+    // A further file of the set that needs more room grows it by half at least: appended one by
+    // one, eight species' files would otherwise move all the letters read so far eight times.
+    const std::size_t needed = letters_size_ + text_size;
+    if (needed > letters_capacity_) ensure_room(std::max(needed, letters_capacity_ + letters_capacity_ / 2));
 }
 
 void RecordSet::take(std::string_view identifier, std::string_view header, std::string_view sequence,

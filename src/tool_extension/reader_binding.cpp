@@ -58,7 +58,7 @@ PyRef read_records_impl(PyObject* source, std::optional<reader::Format> format, 
             if (reader::gzip_inflated_here() && reader::is_gzip(bytes.text())) {
                 reader::read_gzip_file(bytes.text(), format, classes, *set);
             } else {
-                reader::read_file(bytes.text(), format, classes, *set);
+                reader::read_file(bytes.text(), format, classes, *set, expected_size);
             }
         });
     } else {

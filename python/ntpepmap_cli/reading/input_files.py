@@ -315,11 +315,13 @@ class InputFile:
         return self._data
 
     def read(self, in_format: str, plain_letters: bytes | None = None,
-             frameshift_digits: bool = False, into: RecordSet | None = None) -> Reading:
+             frameshift_digits: bool = False, into: RecordSet | None = None,
+             room: int = 0) -> Reading:
         """The file's records in a format ('auto': known by its first line); see Reading.
         frameshift_digits: a protein alignment's, with PAL2NAL's frameshift digits. into: a
-        set of other files' records that this file's are appended to (and its Reading's)."""
-        expected = self._decompressing.expected_size if self._decompressing is not None else 0
+        set of other files' records that this file's are appended to (and its Reading's);
+        room: bytes to reserve in the set for this file and those still to come."""
+        expected = self._decompressing.expected_size if self._decompressing is not None else room
         try:
             return _reading(_native.read_records(self._content(), in_format, plain_letters,
                                                  frameshift_digits, expected, into),
@@ -384,11 +386,12 @@ def _reading(records: RecordSet, frameshift_digits: bool) -> Reading:
 
 
 def read_records(path: str, in_format: str, plain_letters: bytes | None = None,
-                 frameshift_digits: bool = False, into: RecordSet | None = None) -> Reading:
+                 frameshift_digits: bool = False, into: RecordSet | None = None,
+                 room: int = 0) -> Reading:
     """The records of a file ('-' is standard input) in a format ('auto': known by its first
-    line); into: see InputFile.read."""
+    line); into and room: see InputFile.read."""
     with InputFile(path) as opened:
-        return opened.read(in_format, plain_letters, frameshift_digits, into)
+        return opened.read(in_format, plain_letters, frameshift_digits, into, room)
 
 
 def read_content(data: bytes, name: str, in_format: str, plain_letters: bytes | None = None,
