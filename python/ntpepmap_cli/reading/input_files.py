@@ -263,14 +263,18 @@ class InputFile:
             self._error = InputError(self.path, exc.strerror or str(exc))
         return self
 
+    def _hold(self, data: bytes) -> None:
+        """Content read whole already: kept as it is (gzip, where the native reader inflates
+        it), or decompressed on a thread of its own."""
+        self._gzip = _inflated_natively(data[:_MAGIC_BYTES])
+        if _is_compressed(data[:_MAGIC_BYTES]) and not self._gzip:
+            self._decompressing = _Decompressing(data, self.path)
+        else:
+            self._data = data
+
     def _open(self) -> None:
         if self.path == "-":
-            data = sys.stdin.buffer.read()
-            self._gzip = _inflated_natively(data[:_MAGIC_BYTES])
-            if _is_compressed(data[:_MAGIC_BYTES]) and not self._gzip:
-                self._decompressing = _Decompressing(data, self.path)
-            else:
-                self._data = data
+            self._hold(sys.stdin.buffer.read())
             return
         fd = _open_file(self.path)
         try:
@@ -280,11 +284,7 @@ class InputFile:
             raise
         if data is not None:
             os.close(fd)
-            self._gzip = _inflated_natively(data[:_MAGIC_BYTES])
-            if _is_compressed(data[:_MAGIC_BYTES]) and not self._gzip:
-                self._decompressing = _Decompressing(data, self.path)
-            else:
-                self._data = data
+            self._hold(data)
             return
         self._stream = open(fd, "rb")
         head = self._stream.peek(_MAGIC_BYTES)
