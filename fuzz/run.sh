@@ -42,7 +42,9 @@ else
     CC=clang-16 CXX=clang++-16 NTPEPMAP_SANITIZE="address,fuzzer-no-link,$undefined" \
         quiet_pip . --config-settings=build-dir="$work/cmake" --config-settings=cmake.build-type=RelWithDebInfo
     extension="$("$venv/bin/python" -c 'import importlib.util as u; print(u.find_spec("ntpepmap").origin)')"
-    nm -D "$extension" | grep -q __sanitizer_cov_8bit_counters_init \
+    # The symbols read whole first: grep -q's early exit would fail nm with SIGPIPE under pipefail.
+    symbols="$(nm -D "$extension")"
+    grep -q __sanitizer_cov_8bit_counters_init <<< "$symbols" \
         || { echo "$extension carries no coverage instrumentation" >&2; exit 1; }
     preload="$("$venv/bin/python" -c 'import atheris; print(atheris.path())')/asan_with_fuzzer.so"
 fi

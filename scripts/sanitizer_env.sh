@@ -37,8 +37,12 @@ install_sanitized_build() {
     local extension runtime
     extension="$("$venv/bin/python" -c 'import importlib.util as u; print(u.find_spec("ntpepmap").origin)')"
     sanitizer_preload "$NTPEPMAP_SANITIZE"
+    # ldd's list read whole first: grep -q stops at its match, and under pipefail the SIGPIPE
+    # ldd then gets would read as "not linked" (more likely the more libraries follow).
+    local linked
+    linked="$(ldd "$extension")"
     for runtime in $SANITIZER_RUNTIMES; do
-        if ! ldd "$extension" | grep -q "lib$runtime\.so"; then
+        if ! grep -q "lib$runtime\.so" <<< "$linked"; then
             echo "$extension is not linked against lib$runtime: not instrumented" >&2
             return 1
         fi
