@@ -36,7 +36,8 @@ struct GzipMembers::State {
     inflate_state inflating{};
 };
 
-GzipMembers::GzipMembers(std::string_view compressed) : state_(std::make_unique<State>()), rest_(compressed) {}
+GzipMembers::GzipMembers(std::string_view compressed)
+    : state_(std::make_unique<State>()), whole_(compressed), rest_(compressed) {}
 
 GzipMembers::~GzipMembers() = default;
 
@@ -61,10 +62,21 @@ std::size_t GzipMembers::inflate(char* block, std::size_t room) {
         inflating.avail_in = static_cast<std::uint32_t>(given);
         inflating.next_out = reinterpret_cast<std::uint8_t*>(block + written);
         inflating.avail_out = static_cast<std::uint32_t>(std::min(room - written, MOST_AT_ONCE));
+        const std::size_t written_before = written;
         const int code = isal_inflate(&inflating);
-        rest_.remove_prefix(given - inflating.avail_in);
-        written = static_cast<std::size_t>(reinterpret_cast<char*>(inflating.next_out) - block);
         if (code < 0 || code == ISAL_NEED_DICT) throw damaged(inflate_fault(code));
+        // Where ISA-L stopped reading: it may hand back bytes it held from an earlier call, so
+        // that this lies before where the call began; anywhere outside the data is damage.
+        const auto next = reinterpret_cast<std::uintptr_t>(inflating.next_in);
+        const auto first = reinterpret_cast<std::uintptr_t>(whole_.data());
+        if (next < first || next > first + whole_.size()) throw damaged("invalid deflate data");
+        const std::string_view before = rest_;
+        rest_ = whole_.substr(next - first);
+        written = static_cast<std::size_t>(reinterpret_cast<char*>(inflating.next_out) - block);
+        // A call that reads nothing and writes nothing, the member unfinished, would be called forever.
+        if (written == written_before && rest_.size() >= before.size() && inflating.block_state != ISAL_BLOCK_FINISH) {
+            throw damaged("the data ends inside a member");
+        }
         if (inflating.block_state == ISAL_BLOCK_FINISH) {
             in_member_ = false;
         } else if (rest_.empty() && inflating.avail_out > 0) {

@@ -24,7 +24,8 @@ private:
 
     struct State;
     std::unique_ptr<State> state_;
-    std::string_view rest_;  // not inflated yet
+    std::string_view whole_;  // the compressed data
+    std::string_view rest_;   // not inflated yet
     bool in_member_ = false;
 };
 
