@@ -395,7 +395,9 @@ def test_a_batch_tells_a_locus_as_its_single_run_does(tmp_path, fault):
     done = run_cli("batch", tmp_path / "pep", tmp_path / "cds", "-O", tmp_path / "out",
                    "--status", tmp_path / "status.tsv")
     told = single.stderr.splitlines()[:-1 if single.returncode < 2 else None]  # no summary
-    assert [line for line in done.stderr.splitlines() if line.startswith("ntpepmap: ")] == told
+    in_batch = [re.sub(r"^ntpepmap: (error: )?l1: ", r"ntpepmap: \1", line)
+                for line in done.stderr.splitlines() if line.startswith("ntpepmap: ")]
+    assert in_batch == told  # each line naming its locus
     _, row = [line.rstrip("\n").split("\t") for line in (tmp_path / "status.tsv").open()]
     assert row[2] == ("written", "written with changes", "failed")[single.returncode]
     if single.returncode < 2:
