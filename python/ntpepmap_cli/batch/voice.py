@@ -95,8 +95,8 @@ class BatchVoice:
                 lines.append(f"{PROG}: {kind.first_label}: {kind.first_note}\n")
                 continue
             loci = f"in {len(kind.labels)} loci ({name_some(sorted(kind.labels))})"
-            example = kind.first if kind.alike else f"{kind.first} (in {kind.first_label}; alike in the others)"
-            lines.append(f"{PROG} batch: {loci}: {example}\n")
+            as_in = "" if kind.alike else f", as in {kind.first_label}"  # their counts differ
+            lines.append(f"{PROG} batch: {loci}{as_in}: {kind.first}\n")
         return lines
 
 
