@@ -4,8 +4,10 @@
 Deterministic (fixed seed): running it again rewrites the same files.
 Proteins evolve down a small tree from a random ancestor drawn with natural
 amino-acid frequencies; indels leave gap runs in the alignment; each residue
-is written with a randomly chosen synonymous codon (standard code) and every
-CDS ends in a stop codon, as CDS files from genome annotations do.
+is written with a randomly chosen synonymous codon of its genome's genetic code
+(the single locus: the standard code; the batch: vertebrate mitochondrial genes
+under table 2, plastid genes under table 11) and every CDS ends in a stop codon,
+as CDS files from genome annotations do.
 
     python examples/make_examples.py [OUTPUT_FOLDER]   # default: examples/
 """
@@ -34,6 +36,16 @@ STANDARD_CODONS = {
 }
 CODONS = {aa: codons.split() for aa, codons in STANDARD_CODONS.items()}
 STOPS = ("TAA", "TAG", "TGA")
+# The vertebrate mitochondrial code (table 2): TGA is W, ATA is M, AGA and AGG end the protein.
+MITOCHONDRIAL_CODONS = {**CODONS, "W": ["TGG", "TGA"], "M": ["ATG", "ATA"], "I": ["ATT", "ATC"],
+                        "R": ["CGT", "CGC", "CGA", "CGG"]}
+MITOCHONDRIAL_STOPS = ("TAA", "TAG", "AGA", "AGG")
+# Each gene of the batch: its genome's NCBI table, codons and stop codons (plastids: table 11,
+# whose codons are the standard code's).
+GENOMES = {"mitochondrial": (2, MITOCHONDRIAL_CODONS, MITOCHONDRIAL_STOPS),
+           "plastid": (11, CODONS, STOPS)}
+GENES = {"cox1": "mitochondrial", "cytb": "mitochondrial", "nad4": "mitochondrial",
+         "rbcL": "plastid", "matK": "plastid"}
 
 
 class Generator:
@@ -78,9 +90,10 @@ class Generator:
                 row[at:at] = self.residues(width) if index in owners else ["-"] * width
         return rows
 
-    def cds(self, row: list[str]) -> str:
-        codons = [self.rng.choice(CODONS[aa]) for aa in row if aa != "-"]
-        return "".join(codons) + self.rng.choice(STOPS)
+    def cds(self, row: list[str], codons: dict[str, list[str]] = CODONS,
+            stops: tuple[str, ...] = STOPS) -> str:
+        chosen = [self.rng.choice(codons[aa]) for aa in row if aa != "-"]
+        return "".join(chosen) + self.rng.choice(stops)
 
 
 def fasta(records: list[tuple[str, str]], width: int = 60) -> str:
@@ -101,10 +114,12 @@ def clustal(records: list[tuple[str, str]], width: int = 60) -> str:
     return "".join(out)
 
 
-def make_locus(gen: Generator, names: list[str], length: int, clades: int) -> tuple[list, list]:
+def make_locus(gen: Generator, names: list[str], length: int, clades: int,
+               genome: str = "plastid") -> tuple[list, list]:
     rows = gen.alignment(len(names), length, clades)
+    _, codons, stops = GENOMES[genome]
     proteins = [(name, "".join(row)) for name, row in zip(names, rows)]
-    cds = [(name, gen.cds(row)) for name, row in zip(names, rows)]
+    cds = [(name, gen.cds(row, codons, stops)) for name, row in zip(names, rows)]
     return proteins, cds
 
 
@@ -139,11 +154,11 @@ def break_one_codon(cds: tuple[str, str], residue: int) -> tuple[str, str]:
 
 
 def write_batch(gen: Generator, folder: Path) -> None:
-    genes = ["cox1", "cytb", "nad4", "rbcL", "matK"]
-    manifest = ["# protein alignment\tCDS\toutput\n"]
-    for number, gene in enumerate(genes, start=1):
+    """The loci, and a manifest per genome: a batch runs under one genetic code."""
+    manifests = {genome: ["# protein alignment\tCDS\toutput\n"] for genome in GENOMES}
+    for number, (gene, genome) in enumerate(GENES.items(), start=1):
         names = [f"sp{i:02d}" for i in range(1, 9)]
-        proteins, cds = make_locus(gen, names, gen.rng.randint(120, 220), clades=2)
+        proteins, cds = make_locus(gen, names, gen.rng.randint(120, 220), 2, genome)
         if gene == "nad4":  # one record whose CDS does not encode its protein
             cds[2] = break_one_codon(cds[2], 40)
         if gene == "matK":  # a CDS record that is missing: this locus fails
@@ -156,8 +171,9 @@ def write_batch(gen: Generator, folder: Path) -> None:
         (folder / "protein" / pep_name).write_text(text)
         (folder / "cds" / f"{stem}.fasta").write_text(
             fasta(shuffled_with_descriptions(gen, cds, gene)))
-        manifest.append(f"protein/{pep_name}\tcds/{stem}.fasta\tout/{stem}.phy\n")
-    (folder / "manifest.tsv").write_text("".join(manifest))
+        manifests[genome].append(f"protein/{pep_name}\tcds/{stem}.fasta\tout/{stem}.phy\n")
+    for genome, lines in manifests.items():
+        (folder / f"{genome}.tsv").write_text("".join(lines))
 
 
 def main() -> None:

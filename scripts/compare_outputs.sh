@@ -148,8 +148,10 @@ list_cases() {
     for option in "${batch[@]}"; do
         # One worker: the loci's lines come in the order they are listed. The manifest's
         # outputs go beside it: each case has a copy of its own, batch/.
-        case_line "batch-manifest/${option%%:*}" \
-            "batch batch/manifest.tsv -j 1 --status status.tsv ${option#*:}"
+        case_line "batch-mitochondrial/${option%%:*}" \
+            "batch batch/mitochondrial.tsv -t 2 -j 1 --status status.tsv ${option#*:}"
+        case_line "batch-plastid/${option%%:*}" \
+            "batch batch/plastid.tsv -t 11 -j 1 --status status.tsv ${option#*:}"
         case_line "batch-folders/${option%%:*}" \
             "batch data/batch/protein data/batch/cds -O out -j 1 --status - ${option#*:}"
     done

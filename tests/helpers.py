@@ -89,7 +89,7 @@ def run_cli(*args, cwd=None, stdin: str | None = None) -> subprocess.CompletedPr
 
 
 SUMMARY = re.compile(r"^ntpepmap: (\d+) records? written, (\d+) codons? masked, (\d+) kept, "
-                     r"(\d+) located, (\d+) padded, (\d+) left out$")
+                     r"(\d+) located, (\d+) padded, (\d+) left out(?:[,;] .*)?$")
 
 
 def summary_of(stderr: str) -> dict[str, int]:

@@ -10,7 +10,7 @@ import sys
 from pathlib import Path
 
 import pytest
-from helpers import fasta_text, run_cli, search_path, write_fasta
+from helpers import CODON, fasta_text, run_cli, search_path, write_fasta
 
 from ntpepmap_cli import InputError, codon_align
 from ntpepmap_cli.result import problems
@@ -178,3 +178,22 @@ def test_readme_example_prints_what_it_says_and_nothing_else_without_biopython(t
     assert (done.returncode, done.stderr) == (0, "")
     printed = done.stdout.splitlines()  # also what reaches file descriptor 1 from native code
     assert len(printed) == len(said) and all(map(str.startswith, printed, said))
+
+
+LONG = "MKWLFSEDPK" * 4  # long enough for a frameshift to be threaded
+
+
+# What the output lacks of the CDS given is counted, in the summary line and in the API's counts.
+@pytest.mark.parametrize("row, cds, count, told", [
+    ("MKW", "ATGAAGTGGTAA", ("stops_trimmed", 1), "; 1 final stop codon dropped"),
+    ("MKW", "ATG-AAG--TGG", ("cds_gaps", 3), "; 3 gaps taken out of the CDS"),
+    (LONG, "".join(CODON[aa] for aa in LONG[:20]) + "A" + "".join(CODON[aa] for aa in LONG[20:]),
+     ("masked", 2), ", 2 codons masked"),  # the broken codon, and one after it left in doubt
+])
+def test_what_the_output_lacks_is_counted(tmp_path, row, cds, count, told):
+    alignment = codon_align({"a": row, "b": row}, {"a": cds, "b": "".join(CODON[aa] for aa in row)})
+    key, number = count
+    assert alignment.counts[key] == number
+    done = run_cli(write_fasta(tmp_path / "p.fa", {"a": row, "b": row}),
+                   write_fasta(tmp_path / "c.fa", {"a": cds, "b": "".join(CODON[aa] for aa in row)}))
+    assert told in done.stderr.splitlines()[-1] and done.returncode == 0, done.stderr

@@ -5,6 +5,7 @@ from __future__ import annotations
 import json
 import os
 import re
+import shutil
 import subprocess
 import sys
 
@@ -343,15 +344,22 @@ def test_bundled_examples_are_what_the_generator_makes(tmp_path):
                         for rel in made)
 
 
-def test_bundled_batch_example_has_one_reported_and_one_failed_locus(tmp_path):
-    done = run_cli("batch", REPO / "examples/batch/protein", REPO / "examples/batch/cds",
-                   "-O", tmp_path, "-q")
-    assert done.returncode == 1 and summary_counts(done.stderr) == (4, 0, 1)
-    assert "locus3_nad4.fasta: sp03: column" not in done.stderr  # -q
-    assert done.stderr.splitlines()[-3:-1] == [
-        "ntpepmap batch: failed loci (1):",
-        f"  {REPO}/examples/batch/protein/locus5_matK.fasta"]
-    assert len(re.findall(r"locus5_matK\.fasta: no CDS .*: sp08", done.stderr)) == 1
+@pytest.mark.parametrize("manifest, table, lines, counts", [
+    ("mitochondrial.tsv", "2", [r"ntpepmap: locus3_nad4: .*locus3_nad4\.fasta: sp03: column 46 .*TGG \(W in table 2\); masked"],
+     (3, 0, 0)),
+    ("mitochondrial.tsv", "1", [r"ntpepmap batch: in 2 loci \(locus1_cox1, locus2_cytb\), as in locus1_cox1: "
+                                r"all \d+ masked codons fit tables 2, 5 and 13; try -t 2"], (3, 0, 0)),
+    ("plastid.tsv", "11", [r"ntpepmap: error: locus5_matK: .*locus5_matK\.fasta: no CDS .*: sp08",
+                           r"ntpepmap batch: failed loci \(1\):", r"  locus5_matK"], (1, 0, 1))])
+def test_bundled_batch_examples_under_their_genomes_codes(tmp_path, manifest, table, lines, counts):
+    shutil.copytree(REPO / "examples/batch", tmp_path / "batch")
+    for quiet in (False, True):
+        done = run_cli("batch", tmp_path / "batch" / manifest, "-t", table, *(["-q"] if quiet else []))
+        told = done.stderr.splitlines()
+        assert summary_counts(done.stderr) == counts and done.returncode == int(counts[2] > 0)
+        wanted = [line for line in lines if not quiet or "error:" in line]  # then the summary
+        assert all(re.match(line, said) for line, said in zip(wanted, told[-1 - len(wanted):-1])), told
+        assert len(told) == len(wanted) + 1 if quiet or table != "1" else len(told) > 100  # each ATA, TGA
 
 
 # ---- batch mode -------------------------------------------------------------
@@ -395,7 +403,9 @@ def test_a_batch_tells_a_locus_as_its_single_run_does(tmp_path, fault):
     done = run_cli("batch", tmp_path / "pep", tmp_path / "cds", "-O", tmp_path / "out",
                    "--status", tmp_path / "status.tsv")
     told = single.stderr.splitlines()[:-1 if single.returncode < 2 else None]  # no summary
-    assert [line for line in done.stderr.splitlines() if line.startswith("ntpepmap: ")] == told
+    in_batch = [re.sub(r"^ntpepmap: (error: )?l1: ", r"ntpepmap: \1", line)
+                for line in done.stderr.splitlines() if line.startswith("ntpepmap: ")]
+    assert in_batch == told  # each line naming its locus
     _, row = [line.rstrip("\n").split("\t") for line in (tmp_path / "status.tsv").open()]
     assert row[2] == ("written", "written with changes", "failed")[single.returncode]
     if single.returncode < 2:

@@ -6,6 +6,7 @@ from __future__ import annotations
 
 import inspect
 import json
+import re
 
 import pytest
 
@@ -143,3 +144,19 @@ def test_a_batch_writes_each_locus_file_into_the_folder_given_or_beside_its_outp
     assert run_cli(tmp_path / "pep" / "a.fasta", tmp_path / "cds" / "a.fna", "-o",
                    tmp_path / "a.fasta", "--partitions", single).returncode == 0
     assert (tmp_path / written[0]).read_text() == single.read_text()
+
+
+@pytest.mark.parametrize("page, command", [(["--help"], SINGLE), (["batch", "--help"], BATCH),
+                                           (["help", "batch"], BATCH)])
+def test_each_option_is_told_once_by_its_command_or_by_help_options(page, command):
+    """A command's --help tells its own options; what both share, 'ntpepmap help options'."""
+    own, shared = run_cli(*page), run_cli("help", "options")
+    assert own.returncode == shared.returncode == 0
+    for option in OPTIONS:
+        if command not in option.commands:
+            continue
+        listed = re.compile(rf"^  (?:-\w( \w+)?, )?{re.escape(option.flags[-1])}\b", re.M)
+        told = [len(listed.findall(text)) for text in (own.stdout, shared.stdout)]
+        assert sorted(told) == [0, 1] and (told[1] == 1) == (option.commands == (SINGLE, BATCH) and
+                                                             option.per_locus is None), (option, told)
+    assert "ntpepmap help options" in own.stdout and len(own.stdout.splitlines()) < 90

@@ -319,7 +319,7 @@ def test_a_killed_worker_fails_its_locus_alone(tmp_path):
     os.kill(int(children.read_text().split()[0]), signal.SIGKILL)
     assert process.wait(timeout=60) == 1
     stderr = process.stderr.read()
-    failed = re.findall(r"^ntpepmap: error: (\S+): the worker process was stopped by SIGKILL$", stderr, re.M)
+    failed = re.findall(r"^ntpepmap: error: \w+: (\S+): the worker process was stopped by SIGKILL$", stderr, re.M)
     assert len(failed) == 1 and summary_counts(stderr) == (299, 0, 1)
     # The kill may land after the worker renamed its output into place: that
     # output is then whole. Nothing else may be missing or torn.
@@ -364,8 +364,8 @@ def test_batch_counts_loci_not_files(tmp_path, peps, cdss, status, counts):
         assert not (tmp_path / "out").exists() and not (tmp_path / "report.txt").exists()
         return
     assert summary_counts(done.stderr) == counts
-    failed = re.findall(r"^ntpepmap: error: (\S+): no matching file", done.stderr, re.MULTILINE)
+    failed = re.findall(r"^ntpepmap: error: \w+: (\S+): no matching file", done.stderr, re.MULTILINE)
     assert failed == [str(tmp_path / "pep" / f"{stem}.fasta") for stem in peps if stem not in cdss]
     assert done.stderr.rindex("failed loci") < done.stderr.rindex("loci done") if failed else True
-    assert re.findall(r"^  (\S+): no matching", (tmp_path / "report.txt").read_text(),
+    assert re.findall(r"^  \w+: (\S+): no matching", (tmp_path / "report.txt").read_text(),
                       re.MULTILINE) == failed

@@ -160,3 +160,19 @@ def test_loci_sharing_cds_files_are_chunked_as_others(tmp_path):
     assert len(chunks_run(done)) > 1
     outputs = sorted((tmp_path / "out").iterdir())
     assert len(outputs) == LOCI and all(read_fasta(p.read_text()) == EXPECTED for p in outputs)
+
+
+def test_the_readmes_first_example_runs_as_written(tmp_path):
+    """From a checkout's top folder (here: its workflow and examples), the command as printed."""
+    readme = (SNAKEFILE.parent / "README.md").read_text()
+    command = re.search(r"```sh\n(\.venv/bin/snakemake .*?)\n```", readme, re.S).group(1)
+    (tmp_path / "workflow").symlink_to(SNAKEFILE.parent)
+    shutil.copytree(SNAKEFILE.parent.parent / "examples", tmp_path / "examples")
+    words = command.replace("\\\n", " ").split()
+    done = subprocess.run([sys.executable, "-m", "snakemake", *words[1:]], cwd=tmp_path, capture_output=True,
+                          text=True, timeout=300, env=dict(os.environ, PYTHONPATH=search_path()))
+    lines = done.stderr.splitlines()
+    assert done.returncode == 1 and "Exception" not in done.stderr and "Traceback" not in done.stderr
+    assert lines[-2] == "ntpepmap workflow: failed loci (1; logs in ntpepmap_logs/chunks):", done.stderr
+    assert re.match(r"  out/locus5_matK\.phy: .*: sp08; .* \(chunk 0000\)$", lines[-1])
+    assert (tmp_path / "examples/batch/out/locus4_rbcL.phy").stat().st_size > 0

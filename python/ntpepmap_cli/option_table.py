@@ -233,6 +233,12 @@ def options_of(command: str) -> list[Option]:
     return [option for option in OPTIONS if command in option.commands]
 
 
+def shared_by_both(option: Option) -> bool:
+    """An option both commands take alike: 'ntpepmap help options' tells it, once, and each
+    command's --help its own options alone (a batch's per-locus files are folders)."""
+    return option.commands == BOTH and option.per_locus is None
+
+
 def locus_fields() -> tuple[str, ...]:
     """LocusOptions' attributes, in the table's order."""
     return tuple(option.field for option in OPTIONS if option.field)

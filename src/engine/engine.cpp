@@ -45,6 +45,8 @@ void RecordOutcome::clear() noexcept {
     problems.clear();
     residues = nucleotides = failed = without_nucleotides = 0;
     located = false;
+    stop_trimmed = false;
+    cds_gaps = 0;
     placements.reset();
     stops.clear();
     report.clear();
@@ -93,10 +95,11 @@ void Engine::translate(std::string_view file_stem, std::string_view name, std::s
     // A digit is streamlined away, so only a row that streamlining changed may hold one.
     if (streamlined.data() != row.data() && translate_frameshift_digits(file_stem, name, row, cds, outcome)) return;
     letters_.prepare(cds, options_.letters, known.cds_acgt);
+    outcome.cds_gaps = cds.size() - letters_.given().size();
     const std::string_view peptide = with_read_through_residues(row, streamlined, peptide_storage_);
     // A row read as it is had its gaps counted as it was streamlined.
     outcome.residues = peptide.data() == streamlined.data() && gaps ? peptide.size() - *gaps : residue_count(peptide);
-    if (options_.trim_stop) trim_terminal_stop(outcome.residues);
+    if (options_.trim_stop) outcome.stop_trimmed = trim_terminal_stop(outcome.residues);
     if (letters_.checked().size() < TRIPLET * outcome.residues && !options_.keep_short) {
         outcome.nucleotides = letters_.checked().size();
         outcome.fate = RecordFate::too_short;
@@ -143,13 +146,15 @@ void Engine::translate(std::string_view file_stem, std::string_view name, std::s
 }
 
 // A stop codon just beyond the residues ends the CDS; it has no residue of its own to be written under.
-void Engine::trim_terminal_stop(std::size_t residues) {
+bool Engine::trim_terminal_stop(std::size_t residues) {
     const std::string_view checked = letters_.checked();
-    if (checked.size() != TRIPLET * (residues + 1)) return;
+    if (checked.size() != TRIPLET * (residues + 1)) return false;
     const std::string_view last = checked.substr(checked.size() - TRIPLET);
     const unsigned number = codon_number(static_cast<unsigned char>(last[0]), static_cast<unsigned char>(last[1]),
                                          static_cast<unsigned char>(last[2]));
-    if (number < 64 && (options_.terminal_stops >> number & 1u) != 0) letters_.drop_last_triplet();
+    if (number >= 64 || (options_.terminal_stops >> number & 1u) == 0) return false;
+    letters_.drop_last_triplet();
+    return true;
 }
 
 // A peptide without residues has no coding region to look for, and a CDS shorter than the

@@ -109,6 +109,8 @@ struct RecordOutcome {
     bool located = false;                     // the coding region found in the CDS was used
     std::optional<std::size_t> placements;    // how many the search found, when it ran
     std::vector<StopCodon> stops;             // under '*', in a record written
+    bool stop_trimmed = false;                // a terminal stop codon beyond the residues left out
+    std::size_t cds_gaps = 0;                 // alignment gaps ('-', '.') taken out of the CDS
     std::string report;  // the framed report, when kept
     // Of the threading the row was written from, or of the cheapest one found for a record left
     // out (too many frameshifts or mismatches, or FrameshiftPolicy::drop).
@@ -132,7 +134,7 @@ public:
 private:
     class FailureRecorder;
 
-    void trim_terminal_stop(std::size_t residues);
+    bool trim_terminal_stop(std::size_t residues);  // whether it was left out
     bool may_search(const RecordOutcome& outcome) const noexcept;
     bool locate(std::string_view peptide, RecordOutcome& outcome, bool leave_verification);
     bool placement_holds(const RecordOutcome& outcome) const noexcept;

@@ -41,12 +41,19 @@ bool is_clean_located(const RecordOutcome& outcome, std::string_view row) noexce
     return outcome.located && is_clean(outcome, row);
 }
 
-// The stop codons under '*' of the records written.
+// The stop codons under '*' of the records written, the terminal ones left out, and the
+// gaps their CDS lost: each changes what is written from what was given, so each is counted.
 struct StopTally {
     std::size_t codons = 0;
     std::vector<std::uint8_t> columns;  // 1 at each 1-based column holding one
+    std::size_t trimmed = 0;
+    std::size_t cds_gaps = 0;
 
     void add(const RecordOutcome& outcome) {
+        if (outcome.fate == RecordFate::written) {
+            trimmed += outcome.stop_trimmed;
+            cds_gaps += outcome.cds_gaps;
+        }
         for (const StopCodon& stop : outcome.stops) {
             if (columns.size() <= stop.column) columns.resize(stop.column + 1);
             columns[stop.column] = 1;
@@ -58,6 +65,8 @@ struct StopTally {
         if (columns.size() < other.columns.size()) columns.resize(other.columns.size());
         for (std::size_t column = 0; column < other.columns.size(); ++column) columns[column] |= other.columns[column];
         codons += other.codons;
+        trimmed += other.trimmed;
+        cds_gaps += other.cds_gaps;
     }
 };
 
@@ -119,6 +128,8 @@ void gather(std::vector<ShareResult>& shares, LocusResult& result) {
         result.reports += share.reports;
     }
     result.stop_codons = stops.codons;
+    result.stops_trimmed = stops.trimmed;
+    result.cds_gaps = stops.cds_gaps;
     for (std::size_t column = 0; column < stops.columns.size(); ++column) {
         if (stops.columns[column] != 0) result.stop_columns.push_back(column);
     }

@@ -60,6 +60,9 @@ struct LocusResult {
     // some row, ascending: most proteins end with one, which is counted, not told one by one.
     std::size_t stop_codons = 0;
     std::vector<std::size_t> stop_columns;
+    // Of the records written: terminal stop codons left out, and gaps taken out of their CDS.
+    std::size_t stops_trimmed = 0;
+    std::size_t cds_gaps = 0;
 };
 
 // The memory a locus's output is written into, made by the caller (a Python str or bytes, say)

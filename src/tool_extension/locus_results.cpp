@@ -72,14 +72,16 @@ PyStructSequence_Field LOCUS_FIELDS[] = {
     {"records", "a RecordReport for each record with anything to tell"},
     {"clean_located", "records written whole from a located coding region"}, {"reports", "framed, when kept"},
     {"padded", "(index, own width) of each narrower protein row"}, {"stop_codons", "under '*', written"},
-    {"stop_columns", "holding one of them, ascending"}, {}};
+    {"stop_columns", "holding one of them, ascending"},
+    {"stops_trimmed", "terminal stop codons left out of the records written"},
+    {"cds_gaps", "gaps taken out of the CDS of the records written"}, {}};
 PyStructSequence_Desc DESCRIPTIONS[] = {
     {"ntpepmap_cli._native.SiteReport", "A residue whose triplet failed.", SITE_FIELDS, 6},
     {"ntpepmap_cli._native.FrameshiftReport", "A residue whose codon a frameshift breaks.", FRAMESHIFT_FIELDS, 7},
     {"ntpepmap_cli._native.RecordReport", "What became of a record with anything to tell.", RECORD_FIELDS, 11},
     {"ntpepmap_cli._native.StopReport", "A stop codon the protein carries as '*'.", STOP_FIELDS, 4},
     {"ntpepmap_cli._native.LocusTranslation", "A locus back-translated: rows or text, and what to tell.",
-     LOCUS_FIELDS, 9}};
+     LOCUS_FIELDS, 11}};
 enum Type : std::size_t { SITE, FRAMESHIFT, RECORD, STOP, LOCUS };
 
 // Made once, when the module is first imported; they live as long as the process.
@@ -153,7 +155,8 @@ PyRef names_of(const engine::EnumNames<Enum, Count>& table) {
 
 PyRef locus_translation(const engine::LocusResult& result, PyRef rows, PyRef text) {
     return named_result(LOCUS, rows, text, result.width, result.records, result.clean_located, result.reports,
-                        result.padded, result.stop_codons, result.stop_columns);
+                        result.padded, result.stop_codons, result.stop_columns, result.stops_trimmed,
+                        result.cds_gaps);
 }
 
 void add_locus_results(PyObject* module) {

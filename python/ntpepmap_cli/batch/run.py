@@ -20,15 +20,16 @@ from ..pairing.header_rules import rules_for, unpaired_proteins
 from ..interrupts import StopGuard, StopRequest, exit_status, signal_name
 from ..reading.kept_columns import files_by_locus, locus_file
 from ..locus.run import LocusJob, LocusOptions, file_stem, run_locus
-from ..command.messages import Reporter, error, print_outcome, tally_text
+from ..command.messages import Reporter, error
 from ..option_table import BATCH, BESIDE, BY_NAME
 from ..command.options import EXIT_STATUS_TABLE, PROG, HelpFormatter, add_locus_options, locus_options
 from ..outputs.atomic_files import remove_leftovers
-from ..result.outcome import LocusOutcome, Status, Tally
+from ..result.outcome import LocusOutcome, Status
 from ..command.safeguards import check_outputs, option_inputs
 from ..reading.input_files import read_records, read_text
 from ..outputs.status_table import write_status
 from ..outputs.formats import default_extension
+from .voice import BatchVoice, failed_loci_lines, summary_line
 from .workers import WorkerDied, WorkerPool
 
 TYPE_CHECKING = False  # typing itself costs a batch noticeable start-up time
@@ -336,6 +337,7 @@ class BatchRun:
     def __init__(self, loci: Loci, reporter: Reporter, guard: StopGuard) -> None:
         self.loci = loci
         self.reporter = reporter
+        self.voice = BatchVoice(reporter)
         self.guard = guard
         self.outcomes: list[LocusOutcome] = []
         self.interrupted: KeyboardInterrupt | None = None
@@ -379,7 +381,7 @@ class BatchRun:
 
     def _finished(self, outcome: LocusOutcome, write: Callable[[str], None]) -> None:
         self.outcomes.append(outcome)
-        print_outcome(outcome, self.reporter, write)
+        self.voice.finished(outcome, write)
 
     def not_finished(self) -> list[LocusJob]:
         return [job for job in self.loci.jobs if id(job) not in self._finished_jobs]
@@ -419,29 +421,6 @@ def _outcome_of(job: LocusJob, result: object) -> LocusOutcome:
     return LocusOutcome(job, Status.FAILED, notes=[f"{job.pep_path}: {result}"])
 
 
-def summary_line(outcomes: Sequence[LocusOutcome], seconds: float) -> str:
-    """One line of counts: the batch's last words."""
-    failed = sum(outcome.status == Status.FAILED for outcome in outcomes)
-    changed = sum(outcome.status == Status.REPORTED for outcome in outcomes)
-    records = Tally()
-    for outcome in outcomes:
-        records.add(outcome.tally)
-    return (f"{PROG} batch: {len(outcomes) - failed} loci done, {changed} with records padded or left out, "
-            f"{failed} failed; {tally_text(records)}; {seconds:.2f} s elapsed\n")
-
-
-def failed_loci_lines(outcomes: Sequence[LocusOutcome], with_errors: bool) -> list[str]:
-    """The failed loci, the list to work through afterwards: each by its protein alignment,
-    or (with_errors) by the error that ended it (its last note), which standard error has
-    shown already as the locus finished."""
-    failed = [outcome for outcome in outcomes if outcome.status == Status.FAILED]
-    if not failed:
-        return []
-    return [f"{PROG} batch: failed loci ({len(failed)}):\n"] + [
-        f"  {outcome.notes[-1] if with_errors and outcome.notes else outcome.job.pep_path}\n"
-        for outcome in failed]
-
-
 def interruption_line(batch: BatchRun, stop: KeyboardInterrupt) -> str:
     left = batch.not_finished()
     line = (f"{PROG} batch: interrupted by {signal_name(stop)}: {len(batch.outcomes)} of "
@@ -466,7 +445,7 @@ def batch_main(argv: Sequence[str], guard: StopGuard) -> int:
     except InputError as exc:
         return error(str(exc))
     workers, warning = worker_count(args.jobs, len(loci.jobs))
-    for line in loci.unused + ([warning] if warning else []):
+    for line in [] if args.quiet else loci.unused + ([warning] if warning else []):
         print(f"{PROG} batch: warning: {line}", file=sys.stderr)
     batch = BatchRun(loci, reporter, guard)
     with guard.noted() as stop:
@@ -479,8 +458,11 @@ def batch_main(argv: Sequence[str], guard: StopGuard) -> int:
 
 
 def finish(batch: BatchRun, reporter: Reporter, start: float, status_path: str | None) -> int:
-    """Tells what was done, last of all the summary; the exit status."""
-    sys.stderr.writelines(failed_loci_lines(batch.outcomes, with_errors=False))
+    """Tells what was done, last of all the summary; the exit status. Quiet, the errors
+    told as their loci finished are all it tells before the summary."""
+    sys.stderr.writelines(batch.voice.note_lines())
+    if not reporter.quiet:
+        sys.stderr.writelines(failed_loci_lines(batch.outcomes, with_errors=False))
     if batch.interrupted is not None:
         reporter.abandon()
         sys.stderr.write(interruption_line(batch, batch.interrupted))

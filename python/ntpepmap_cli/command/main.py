@@ -30,8 +30,9 @@ its residue is masked as NNN (see --mismatch); a record whose codon row would
 be shorter than the alignment is left out.
 
 other commands:
-  ntpepmap batch ...   many loci in parallel (ntpepmap batch --help)
-  ntpepmap tables      the built-in genetic codes
+  ntpepmap batch ...     many loci in parallel (ntpepmap batch --help)
+  ntpepmap tables        the built-in genetic codes
+  ntpepmap help options  the options of every locus, which both commands take
 """
 
 EXIT_STATUS = EXIT_STATUS_TABLE.format(batch_one="", batch_two="")
@@ -138,6 +139,24 @@ def tables_main(argv: Sequence[str]) -> int:
     return 0
 
 
+def help_main(argv: Sequence[str]) -> int:
+    """'ntpepmap help options'; 'ntpepmap help [batch]' as --help."""
+    if list(argv) == ["options"]:
+        from .options import shared_options_parser
+
+        sys.stdout.write(shared_options_parser().format_help())
+        return 0
+    if list(argv) == ["batch"]:
+        from ..batch.run import batch_parser
+
+        sys.stdout.write(batch_parser().format_help())
+        return 0
+    if argv:
+        return error(f"help {' '.join(argv)}: no such page (ntpepmap help [batch | options])")
+    sys.stdout.write(single_parser().format_help())
+    return 0
+
+
 def main(argv: Sequence[str] | None = None) -> int:
     args = list(sys.argv[1:] if argv is None else argv)
     guard = StopGuard()  # the run's one handling of stop signals, handed to what needs it
@@ -146,6 +165,8 @@ def main(argv: Sequence[str] | None = None) -> int:
     try:
         if args[:1] == ["tables"]:
             return tables_main(args[1:])
+        if args[:1] == ["help"]:
+            return help_main(args[1:])
         if args[:1] == ["batch"]:
             from ..batch.run import batch_main
             return batch_main(args[1:], guard)

@@ -72,21 +72,25 @@ def print_outcome(outcome: LocusOutcome, reporter: Reporter,
     emit = write or sys.stderr.write
     if not reporter.quiet and outcome.problems:
         emit("".join(f"{PROG}: {problem}\n" for problem in outcome.problems))
-    for note in outcome.notes:
-        emit(f"{PROG}: {'error: ' if outcome.status == Status.FAILED else ''}{note}\n")
+    said = "error: " if outcome.status == Status.FAILED else ""
+    for note in outcome.remarks + outcome.notes:  # remarks are found first
+        emit(f"{PROG}: {said}{note}\n")
 
 
 def tally_text(tally: Tally) -> str:
     """'9 records written, 2 codons masked, 0 kept, 0 located, 0 padded, 1 left out', then
     ', 3 frameshifts' when records were written past any, and the stop codons under '*'
-    where there are some ('; 3 internal stop codons kept'), and the codons that failed in
-    columns trimmed away where some did."""
+    where there are some ('; 3 internal stop codons kept'), the codons that failed in
+    columns trimmed away, the final stop codons dropped and the gaps taken out of the CDS
+    where there are some: nothing the output lacks goes uncounted."""
     frameshifts = f", {plural(tally.frameshifts, 'frameshift')}" if tally.frameshifts else ""
     more = [f"{plural(count, words[0])} {words[1]}" for count, words in (
         (tally.stops_kept, ("internal stop codon", "kept")),
         (tally.stops_masked, ("stop codon", "masked")),
         (tally.stops_dropped, ("stop codon", "in columns left out")),
-        (tally.trimmed_away, ("codon", "failed in columns trimmed away"))) if count]
+        (tally.trimmed_away, ("codon", "failed in columns trimmed away")),
+        (tally.stops_trimmed, ("final stop codon", "dropped")),
+        (tally.cds_gaps, ("gap", "taken out of the CDS"))) if count]
     return (f"{plural(tally.written, 'record')} written, {plural(tally.masked, 'codon')} "
             f"masked, {tally.kept} kept, {tally.located} located, {tally.padded} padded, "
             f"{tally.left_out} left out{frameshifts}" + "".join(f"; {told}" for told in more))

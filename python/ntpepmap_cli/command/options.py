@@ -10,8 +10,9 @@ import sys
 
 from ..pairing.header_rules import pattern_rule
 from ..locus.run import LocusOptions
-from ..option_table import (BATCH, BESIDE, FLAG_CHOICE, GROUPS, IN_FILE, NEGATED, NUMBER, ON_OFF,
-                           OPTIONS, OUT_FILE, SWITCH, Option, choices_of, options_of)
+from ..option_table import (BATCH, BESIDE, FLAG_CHOICE, GROUPS, IN_FILE, NEGATED, NUMBER,
+                           ON_OFF, OPTIONS, OUT_FILE, SWITCH, Option, choices_of, options_of,
+                           shared_by_both)
 
 PROG = "ntpepmap"
 
@@ -24,6 +25,9 @@ exit status:
   2    usage or input error; an output refused; nothing written because every
        record was left out; --strict and any problem{batch_two}
   130  interrupted (143: terminated)
+
+The options of every locus, which both commands take (genetic code, formats,
+pairing, letters, reports): ntpepmap help options
 
 A record is padded when its protein row is shorter than the alignment's longest
 (a ragged alignment): the row is given trailing gaps up to that width.
@@ -57,27 +61,44 @@ def _terminal_columns() -> int:
 
 
 def add_locus_options(parser: argparse.ArgumentParser, command: str) -> None:
-    """The command's options of a locus run, as the option table gives them."""
+    """The command's options of a locus run, as the option table gives them; those both
+    commands share are taken but left to 'ntpepmap help options' to tell."""
+    _add_options(parser, command, [(option, not shared_by_both(option)) for option in options_of(command)])
+
+
+def shared_options_parser() -> argparse.ArgumentParser:
+    """'ntpepmap help options': the options both commands take alike, told once."""
+    parser = argparse.ArgumentParser(
+        prog=PROG, usage=f"{PROG} [batch] ... [options]", add_help=False, formatter_class=HelpFormatter,
+        description="The options of every locus, which 'ntpepmap' and 'ntpepmap batch' both take.")
+    _add_options(parser, SHARED, [(option, True) for option in OPTIONS if shared_by_both(option)])
+    return parser
+
+
+SHARED = "shared"  # the page of the options both commands take
+
+
+def _add_options(parser: argparse.ArgumentParser, command: str, options: list[tuple[Option, bool]]) -> None:
+    """options: each with whether this page tells it (the others are taken, untold)."""
     sections: dict[str, argparse._ArgumentGroup | argparse.ArgumentParser] = {
         title: parser.add_argument_group(title, words) for title, words in GROUPS
-        if any(option.group == title for option in options_of(command))}
-    sections[""] = parser
+        if any(option.group == title and shown for option, shown in options)}
     exclusive: dict[str, argparse._MutuallyExclusiveGroup] = {}
-    for option in options_of(command):
-        section = sections[option.group]
+    for option, shown in options:
+        section = sections.get(option.group, parser) if shown else parser
         if option.exclusive is not None and option.exclusive not in exclusive:
             exclusive[option.exclusive] = section.add_mutually_exclusive_group()
-        _add_option(exclusive.get(option.exclusive or "", section), option, command)
+        _add_option(exclusive.get(option.exclusive or "", section), option, command, shown)
 
 
-def _add_option(where: argparse._ActionsContainer, option: Option, command: str) -> None:
+def _add_option(where: argparse._ActionsContainer, option: Option, command: str, shown: bool = True) -> None:
     if option.kind == FLAG_CHOICE:  # one flag per choice, of which one may be given
         group = where.add_mutually_exclusive_group()
         for flag, value, words in zip(option.flags, choices_of(option.name), option.help):
             group.add_argument(flag, dest=option.name, action="store_const", const=value,
-                               default=option.default, help=words)
+                               default=option.default, help=words if shown else argparse.SUPPRESS)
         return
-    help = str(option.help)
+    help = str(option.help) if shown else argparse.SUPPRESS
     if option.kind in (SWITCH, NEGATED, ON_OFF):
         action: str | type[argparse.Action] = {
             SWITCH: "store_true", NEGATED: "store_false"}.get(option.kind,
@@ -88,7 +109,7 @@ def _add_option(where: argparse._ActionsContainer, option: Option, command: str)
     if option.per_locus is not None and command == BATCH:
         _add_batch_folder(where, option)
         return
-    if option.kind == OUT_FILE:
+    if option.kind == OUT_FILE and shown:
         help = help.format(file=option.metavar)
     choices = choices_of(option.name) or None
     if option.kind == NUMBER:

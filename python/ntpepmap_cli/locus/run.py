@@ -155,7 +155,7 @@ def _pair_by_names(inputs: LocusInputs, options: LocusOptions,
                        lookup.first_header(shown or lookup.complete))
     paired = pair_by_identifier(idents, lookup.idents, inputs.pep_name, inputs.cds_name, id_map,
                                 lookup.index_of(), tried, partial(_header_lines, inputs))
-    outcome.notes += rule_notes(by_headers, shown_path(inputs.cds_name))
+    outcome.remarks += rule_notes(by_headers, shown_path(inputs.cds_name))
     return paired
 
 

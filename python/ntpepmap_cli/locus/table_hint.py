@@ -17,7 +17,7 @@ if TYPE_CHECKING:
     from .engine_settings import EngineSettings
 
 # Fewer failures than this are usually the data's own; a wrong code fails many codons.
-LEAST_FAILURES = 5
+LEAST_FAILURES = 2
 _RAN_OUT = SiteReason.too_few_nucleotides  # no codon to fit another code
 _DONE_IN_WORDS = {"mask": "masked", "keep": "kept", "drop": "failing"}
 
@@ -30,11 +30,28 @@ def _in_words(numbers: list[int]) -> str:
     return f"tables {listed} and {numbers[-1]}"
 
 
+class TableHint:
+    """The other built-in codes that the locus's failing codons all fit, and their count."""
+
+    __slots__ = ("codes", "count", "done")
+
+    def __init__(self, codes: list[int], count: int, done: str) -> None:
+        self.codes = codes
+        self.count = count
+        self.done = done  # what became of the failing codons, in a word
+
+    def tables(self) -> str:
+        return _in_words(self.codes)
+
+    def __str__(self) -> str:
+        return f"all {self.count} {self.done} codons fit {self.tables()}; try -t {self.codes[0]}"
+
+
 def table_hint(records: Sequence[RecordReport], locus: tuple[RecordSet, RecordSet, list[int]],
-               settings: EngineSettings) -> str | None:
+               settings: EngineSettings) -> TableHint | None:
     """'all 1622 masked codons fit tables 2, 5 and 13; try -t 2', when at least
-    LEAST_FAILURES codons fail and every one of them fits another built-in code that
-    makes no codon that matches now fail; else None."""
+    LEAST_FAILURES codons fail and every one of them fits another built-in code under which
+    the whole locus fails no codon and leaves out no more records; else None."""
     if isinstance(settings.code, dict):
         return None
     failing = {(site.residue, site.triplet) for record in records for site in record.sites
@@ -47,4 +64,4 @@ def table_hint(records: Sequence[RecordReport], locus: tuple[RecordSet, RecordSe
     if not fitting:
         return None
     done = _DONE_IN_WORDS[settings.mismatch] if left_out_now == 0 else "failing"
-    return f"all {count} {done} codons fit {_in_words(fitting)}; try -t {fitting[0]}"
+    return TableHint(fitting, count, done)

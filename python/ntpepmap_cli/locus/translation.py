@@ -17,6 +17,7 @@ TYPE_CHECKING = False
 if TYPE_CHECKING:
     from .._native import FrameshiftReport, LocusTranslation, RecordReport, RecordSet
     from ..job import LocusOptions
+    from .table_hint import TableHint
 
 _RAN_OUT = SiteReason.too_few_nucleotides  # a site only told when the row comes out short
 _DONE_TO_CODON = {"mask": MASKED, "keep": KEPT, "drop": LEFT_OUT}
@@ -69,9 +70,10 @@ def translate(stem: str, proteins: RecordSet, cds: RecordSet, cds_of: list[int],
     ragged: list[tuple[str, int, RecordReport]] = []
     located = list(found.clean_located)
     written_columns = None if kept is None else frozenset(column + 1 for column in kept)
+    hint = _table_hint(found, (proteins, cds, cds_of), settings)
     for record in found.records:
         ident = idents[record.index]
-        words = _Words(ident, proteins, record, settings, pep_name, cds_name, written_columns)
+        words = _Words(ident, proteins, record, settings, pep_name, cds_name, written_columns, hint)
         if record.fate == Fate.too_short:
             held_back.append(words.held_back())
             with_problems.insert(len(held_back) - 1, ident)
@@ -103,8 +105,8 @@ def translate(stem: str, proteins: RecordSet, cds: RecordSet, cds_of: list[int],
     looks_cut = kept is None and _looks_trimmed(found, ragged, (proteins, cds, cds_of), settings,
                                                 options.keep_short)
     if tally.written == 0:
-        raise InputError(pep_name, "every record was left out; nothing written"
-                                   + (f"; {TRIMMED_HINT}" if looks_cut else ""))
+        said = f"; {TRIMMED_HINT}" if looks_cut else f"; {hint}" if hint else ""
+        raise InputError(pep_name, f"every record was left out; nothing written{said}")
     if looks_cut:
         outcome.notes.append(f"{shown_path(pep_name)}: {tally.left_out} of {len(proteins)} "
                              f"records left out; {TRIMMED_HINT}")
@@ -112,14 +114,12 @@ def translate(stem: str, proteins: RecordSet, cds: RecordSet, cds_of: list[int],
         outcome.changed()
     outcome.problems += stops
     _count_stops(tally, found, len(stops), settings.stops)
+    tally.stops_trimmed += found.stops_trimmed
+    tally.cds_gaps += found.cds_gaps
     outcome.stop_columns = found.stop_columns
     _keep_rows(outcome, found, idents, options.keep_short)
-    if any(record.failed for record in found.records):  # imported only where codons fail
-        from .table_hint import table_hint
-
-        hint = table_hint(found.records, (proteins, cds, cds_of), settings)
-        if hint:
-            outcome.notes.append(f"{shown_path(pep_name)}: {hint}")
+    if hint:
+        outcome.notes.append(f"{shown_path(pep_name)}: {hint}")
 
 
 def _keep_rows(outcome: LocusOutcome, found: LocusTranslation, idents: list[str],
@@ -131,6 +131,16 @@ def _keep_rows(outcome: LocusOutcome, found: LocusTranslation, idents: list[str]
     full = 3 * found.width
     outcome.rows = [(ident, row) for ident, row in zip(idents, found.rows)
                     if row is not None and (keep_short or len(row) == full)]
+
+
+def _table_hint(found: LocusTranslation, locus: tuple[RecordSet, RecordSet, list[int]],
+                settings: EngineSettings) -> TableHint | None:
+    """Another built-in code that the failing codons fit; asked only where codons fail."""
+    if not any(record.failed for record in found.records):
+        return None
+    from .table_hint import table_hint
+
+    return table_hint(found.records, locus, settings)
 
 
 def _ran_out(record: RecordReport) -> bool:
@@ -161,6 +171,9 @@ def _count(tally: object, record: RecordReport, mismatch: str, trimmed_away: int
     tally.located += record.located  # type: ignore[attr-defined]
     tally.trimmed_away += trimmed_away  # type: ignore[attr-defined]
     tally.frameshifts += len(record.frameshifts)  # type: ignore[attr-defined]
+    # A codon a frameshift broke, or left in doubt, is written NNN whatever --mismatch says.
+    tally.masked += sum(shift.masked + shift.masked_after  # type: ignore[attr-defined]
+                        for shift in record.frameshifts)
     if mismatch == "mask":
         tally.masked += record.failed - trimmed_away  # type: ignore[attr-defined]
     elif mismatch == "keep":
@@ -191,11 +204,11 @@ class _Words:
     """The problem lines of one record the engine told of."""
 
     __slots__ = ("ident", "proteins", "record", "settings", "pep_name", "cds_name",
-                 "written_columns", "has_problems", "trimmed_away")
+                 "written_columns", "hint", "has_problems", "trimmed_away")
 
     def __init__(self, ident: str, proteins: RecordSet, record: RecordReport,
                  settings: EngineSettings, pep_name: str, cds_name: str,
-                 written_columns: frozenset[int] | None) -> None:
+                 written_columns: frozenset[int] | None, hint: TableHint | None) -> None:
         self.ident = ident
         self.proteins = proteins  # the record's row fetched only where a line shows a residue
         self.record = record
@@ -203,6 +216,7 @@ class _Words:
         self.pep_name = pep_name
         self.cds_name = cds_name
         self.written_columns = written_columns  # 1-based; None: all
+        self.hint = hint  # another code under which the whole locus fits
         self.has_problems = False
         self.trimmed_away = 0  # failed codons in columns not written
 
@@ -247,7 +261,9 @@ class _Words:
         if record.fate == Fate.wrong_pairing:
             verdict = f": wrong pairing, not this record's CDS{self._frameshifts_found()}; left out"
             placements = record.placements
-            if placements is not None and placements != 1:
+            if self.hint:  # its own CDS after all, read in the wrong code
+                verdict = f", but all do in {self.hint.tables()}: try -t {self.hint.codes[0]}; left out"
+            elif placements is not None and placements != 1:
                 found = _placements_found(placements, settings, "the CDS")
                 verdict = f"; {found}" + ("; left out" if placements > 1 else verdict)
             return [self._problem(WRONG_PAIRING, LEFT_OUT,

@@ -27,7 +27,8 @@ class Tally:
     """Records and codons of one locus or a whole batch, for the summary line."""
 
     __slots__ = ("written", "masked", "kept", "located", "padded", "left_out", "stops_kept",
-                 "stops_masked", "stops_dropped", "trimmed_away", "frameshifts")
+                 "stops_masked", "stops_dropped", "trimmed_away", "frameshifts", "stops_trimmed",
+                 "cds_gaps")
 
     def __init__(self) -> None:
         self.written = self.masked = self.kept = self.located = self.padded = self.left_out = 0
@@ -35,6 +36,9 @@ class Tally:
         self.stops_kept = self.stops_masked = self.stops_dropped = 0
         self.trimmed_away = 0  # codons that fail their residue in columns not written: a note
         self.frameshifts = 0  # in the records written
+        # Letters of the records written that the output lacks: final stop codons dropped
+        # (--trim-stop), and gaps taken out of an aligned CDS.
+        self.stops_trimmed = self.cds_gaps = 0
 
     def add(self, other: Tally) -> None:
         for name in self.__slots__:
@@ -68,8 +72,8 @@ class LocusOutcome:
     """A locus back-translated (or not), filled in as it runs: the rows to write, and
     everything to tell of it. What was found before an error stays, to be told with it."""
 
-    __slots__ = ("job", "status", "rows", "text", "width", "problems", "notes", "located",
-                 "tally", "reports", "unused_cds", "stop_columns")
+    __slots__ = ("job", "status", "rows", "text", "width", "problems", "remarks", "notes",
+                 "located", "tally", "reports", "unused_cds", "stop_columns")
 
     def __init__(self, job: LocusJob, status: Status = Status.CLEAN,
                  reports: str = "", notes: list[str] | None = None) -> None:
@@ -79,6 +83,8 @@ class LocusOutcome:
         self.text: memoryview | None = None  # or their FASTA text (UTF-8), when asked for
         self.width = 0                    # codon columns of the alignment
         self.problems: list[Problem] = []
+        # What was done as asked (records paired by a header rule): told, nothing to act on.
+        self.remarks: list[str] = []
         self.notes: list[str] = [] if notes is None else notes  # errors and notes, a line each
         self.located: list[str] = []      # records written from a coding region found in their CDS
         self.tally = Tally()
@@ -100,7 +106,8 @@ class LocusOutcome:
         return FATES[self.status]
 
     def first_message(self) -> str:
-        """The error that ended the locus, or else its first problem or note; '' for none."""
+        """The error that ended the locus, or else its first problem or note; '' for none
+        (remarks are not what a locus's message is for)."""
         if self.status == Status.FAILED and self.notes:
             return self.notes[-1]
         if self.problems:
@@ -112,12 +119,12 @@ class LocusOutcome:
     # carries from a batch's worker: no class looked up by name per locus, as pickle does.
     def __getstate__(self) -> tuple[object, ...]:
         return (int(self.status), self.rows, None if self.text is None else bytes(self.text),
-                self.width, [problem.fields() for problem in self.problems], self.notes,
-                self.located, self.tally.counts(), self.reports, self.unused_cds,
+                self.width, [problem.fields() for problem in self.problems], self.remarks,
+                self.notes, self.located, self.tally.counts(), self.reports, self.unused_cds,
                 self.stop_columns)
 
     def __setstate__(self, state: tuple[Any, ...]) -> None:
-        (status, self.rows, self.text, self.width, problems, self.notes, self.located, counts,
+        (status, self.rows, self.text, self.width, problems, self.remarks, self.notes, self.located, counts,
          self.reports, self.unused_cds, self.stop_columns) = state
         self.status = _STATUSES[status]
         self.problems = [Problem(*fields) for fields in problems]
