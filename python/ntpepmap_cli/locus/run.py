@@ -208,6 +208,10 @@ def align_locus(inputs: LocusInputs, options: LocusOptions, outcome: LocusOutcom
         dropped = {column - 1 for column in outcome.stop_columns}
         kept = [column for column in (range(outcome.width // 3) if kept is None else kept)
                 if column not in dropped]
+    if kept is not None and outcome.cells is not None:
+        from ..qc.cells import mark_trimmed
+
+        mark_trimmed(outcome.cells, kept)
     if kept is not None:  # the rows are rows here, not the engine's text
         from ..reading.kept_columns import kept_codon_rows
 
@@ -232,6 +236,10 @@ def _run(job: LocusJob, options: LocusOptions, outcome: LocusOutcome,
         width = outcome.width
     else:
         rows = without_gap_columns(outcome.rows) if options.drop_gap_columns else outcome.rows
+        if options.drop_gap_columns and outcome.cells is not None:
+            from ..qc.cells import mark_gap_columns
+
+            mark_gap_columns(outcome.cells)
         width = len(rows[0][1]) if rows else outcome.width
         if job.names_path is not None:
             from ..outputs.renaming import renamed_rows  # imported only where asked for
@@ -245,6 +253,11 @@ def _run(job: LocusJob, options: LocusOptions, outcome: LocusOutcome,
     outcome.rows, outcome.text = [], None  # written: not held any longer
     if job.partitions_path is not None:
         write_file(job.partitions_path, partitions_text(width).encode(), guard)
+    if job.html_path is not None:  # imported only where asked for
+        from ..qc.locus_page import write_locus_page
+
+        write_locus_page(job.html_path, outcome, job.name or file_stem(job.pep_path), guard)
+        outcome.cells = None
 
 
 def _paml_stop_warning(outcome: LocusOutcome, options: LocusOptions) -> list[str]:
