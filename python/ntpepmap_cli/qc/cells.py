@@ -50,10 +50,6 @@ class CellMap:
     def told(self, row: int, problems: list[Problem]) -> None:
         self.problems[row] += problems
 
-    def counts(self) -> list[int]:
-        """How many cells are in each state."""
-        return [self.states.count(state) for state in range(len(STATES))]
-
 
 def cell_map(found: LocusTranslation, proteins: RecordSet, mismatch: str,
              keep_short: bool) -> CellMap:

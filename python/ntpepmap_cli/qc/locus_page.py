@@ -35,7 +35,7 @@ def locus_data(outcome: LocusOutcome, title: str) -> dict[str, object]:
     return {
         "title": title, "fate": outcome.fate(), "summary": summary(outcome.tally),
         "width": cells.width, "rows": len(cells.names), "states": list(STATES),
-        "stateCounts": cells.counts(), "notes": outcome.notes,
+        "notes": outcome.notes,
         "cells": packed(bytes(cells.states)),
         "residues": None if cells.residues is None else packed(cells.residues),
         "details": packed_json({"names": cells.names, "fates": cells.fates,

@@ -45,6 +45,15 @@ def read_status_table(text: str) -> dict[str, dict[str, object]]:
     return loci
 
 
+def _cleaned_or_own(names: dict[str, str]) -> dict[str, str]:
+    """Each locus's name as MultiQC cleans it (out/l1.fasta: l1), or its own where two
+    loci's would be the same."""
+    seen: dict[str, int] = {}
+    for cleaned in names.values():
+        seen[cleaned] = seen.get(cleaned, 0) + 1
+    return {locus: cleaned if seen[cleaned] == 1 else locus for locus, cleaned in names.items()}
+
+
 _HEADERS = {
     "written": {"title": "Records written", "description": "records written to the codon "
                 "alignment", "format": "{:,.0f}", "scale": "Greens"},
@@ -66,9 +75,9 @@ class MultiqcModule(BaseMultiqcModule):
                               "alignment); a locus per sample.")
         loci: dict[str, dict[str, object]] = {}
         for found in self.find_log_files(NAME):
-            for locus, counts in read_status_table(found["f"]).items():
-                name = self.clean_s_name(locus, found)
-                loci[name] = counts
+            table = read_status_table(found["f"])
+            for locus, name in self._names(table, found).items():
+                loci[name] = table[locus]
                 self.add_data_source(found, name)
         loci = self.ignore_samples(loci)
         if not loci:
@@ -88,3 +97,6 @@ class MultiqcModule(BaseMultiqcModule):
                  "left_out": {"name": "left out", "color": "#e41a1c"}},
                 {"id": "ntpepmap_fates", "title": "ntpepmap: records by fate",
                  "ylab": "records", "cpswitch_counts_label": "records"}))
+
+    def _names(self, table: dict[str, object], found: dict[str, object]) -> dict[str, str]:
+        return _cleaned_or_own({locus: self.clean_s_name(locus, found) for locus in table})

@@ -77,17 +77,19 @@ async function showLocus() {
     ["records", "written", "left_out", "masked", "frameshifts", "stops"].includes(key) || counts[key])
     .map(([key, label]) => [key, label, counts[key]]));
   document.getElementById("notes").replaceChildren(...pageData.notes.map((note) => element("li", note)));
+  const [states, residues, details] = await Promise.all([inflate(pageData.cells),
+    pageData.residues ? inflate(pageData.residues) : null, inflateJson(pageData.details)]);
+  const stateCounts = new Array(pageData.states.length).fill(0);
+  for (let at = 0; at < states.length; at++) stateCounts[states[at]]++;
   const legend = document.getElementById("legend");
   pageData.states.forEach((name, state) => {
     const entry = element("li");
     const swatch = element("span", undefined, "swatch");
     swatch.style.background = COLOURS[state];
-    entry.append(swatch, `${name} (${pageData.stateCounts[state]})`);
+    entry.append(swatch, `${name} (${stateCounts[state]})`);
     entry.dataset.state = name;
     legend.append(entry);
   });
-  const [states, residues, details] = await Promise.all([inflate(pageData.cells),
-    pageData.residues ? inflate(pageData.residues) : null, inflateJson(pageData.details)]);
   const canvas = document.getElementById("cells");
   const zoom = drawCells(canvas, states, pageData.width, pageData.rows);
   const problemAt = new Map();
