@@ -334,6 +334,7 @@ def keyword_help() -> str:
     lines = ["Keywords (default; the command's option):"]
     for option in api_options():
         words = " / ".join(option.help) if isinstance(option.help, tuple) else option.help
+        words = words.replace("{file}", "the file given")  # a file an option writes
         lines.append(fill(f"{option.api} ({option.default!r}; {' '.join(option.flags)}): "
                           f"{words.replace('%%', '%')}", 76, initial_indent="    ",
                           subsequent_indent="        "))
