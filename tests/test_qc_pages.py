@@ -86,12 +86,13 @@ def test_each_planted_problem_is_coloured_in_its_cell(locus_page, planted, recor
 
 
 @pytest.mark.parametrize("record, column", [(record, column) for record, column, state in PLANTED
-                                            if state in ("masked mismatch", "frameshift",
-                                                         "stop codon")])
-def test_pointing_at_a_cell_shows_its_problem_line(locus_page, planted, record, column):
+                                            if state in ("clean", "masked mismatch",
+                                                         "frameshift", "stop codon")])
+def test_pointing_at_a_cell_shows_its_codon_and_problem_line(locus_page, planted, record, column):
     from selenium.webdriver.common.action_chains import ActionChains
 
-    row = list(read_fasta(planted[1][0].read_text())).index(record)
+    folder, (pep, _, _), run, _ = planted
+    row = list(read_fasta(pep.read_text())).index(record)
     canvas = locus_page.find_element("id", "cells")
     zoom = int(canvas.get_attribute("data-zoom"))
     size = canvas.size
@@ -99,9 +100,12 @@ def test_pointing_at_a_cell_shows_its_problem_line(locus_page, planted, record, 
         canvas, int((column - 0.5) * zoom - size["width"] / 2),
         int((row + 0.5) * zoom - size["height"] / 2)).perform()
     shown = locus_page.find_element("id", "pointed").text
-    line = next(line for line in planted[2].stderr.splitlines()
-                if f": {record}: column {column} " in line).removeprefix("ntpepmap: ")
-    assert line in shown and record in shown and f"column {column}" in shown
+    # the column comes before the trimmed ones: the same in the alignment written
+    written = read_fasta((folder / "out.fasta").read_text())[record][3 * column - 3:3 * column]
+    assert record in shown and f"column {column}" in shown and f" {written}" in shown
+    lines = [line.removeprefix("ntpepmap: ") for line in run.stderr.splitlines()
+             if f": {record}: column {column} " in line]
+    assert all(line in shown for line in lines)
 
 
 @pytest.fixture(scope="module")

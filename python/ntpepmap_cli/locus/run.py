@@ -203,7 +203,8 @@ def align_locus(inputs: LocusInputs, options: LocusOptions, outcome: LocusOutcom
     kept = _fitted_columns(inputs.kept, inputs.proteins, inputs.pep_name)
     translate(file_stem(inputs.pep_name), inputs.proteins, inputs.cds, cds_of, options,
               inputs.pep_name, inputs.cds_name, outcome,
-              fasta_text and kept is None and _output_is_plain_fasta(options), kept)
+              fasta_text and kept is None and _output_is_plain_fasta(options)
+              and not _page_shows_codons(options, inputs.proteins), kept)
     if options.stops == "drop-columns" and outcome.stop_columns:  # 1-based columns
         dropped = {column - 1 for column in outcome.stop_columns}
         kept = [column for column in (range(outcome.width // 3) if kept is None else kept)
@@ -276,6 +277,16 @@ def _name_warnings(rows: list[Record], out_format: str) -> list[str]:
         return []
     return [f"warning: {len(cut)} name(s) longer than the {CODEML_NAME_LENGTH} characters codeml "
             f"reads, which it cuts short: {name_some(cut)}; --rename gives short names"]
+
+
+def _page_shows_codons(options: LocusOptions, proteins: RecordSet) -> bool:
+    """Whether the locus's page shows every codon written: a small locus's page does, from
+    the rows, which the engine then gives as rows rather than as the file's text."""
+    if not options.html:
+        return False
+    from ..qc.cells import RESIDUES_UP_TO
+
+    return len(proteins) * proteins.max_width() <= RESIDUES_UP_TO
 
 
 def _output_is_plain_fasta(options: LocusOptions) -> bool:

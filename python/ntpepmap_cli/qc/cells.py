@@ -36,7 +36,7 @@ class CellMap:
     """A locus's cells row by row (the protein alignment's order, records left out too):
     states[row * width + column - 1], and each row's name, fate and problems."""
 
-    __slots__ = ("width", "names", "states", "fates", "problems", "residues")
+    __slots__ = ("width", "names", "states", "fates", "problems", "residues", "codons")
 
     def __init__(self, width: int, names: list[str], states: bytearray,
                  residues: bytes | None) -> None:
@@ -46,6 +46,7 @@ class CellMap:
         self.fates = ["written"] * len(names)
         self.problems: list[list[Problem]] = [[] for _ in names]
         self.residues = residues  # the rows' letters, as wide as the states; None: too many
+        self.codons: bytes | None = None  # the codons written, 3 letters a cell, where shown
 
     def told(self, row: int, problems: list[Problem]) -> None:
         self.problems[row] += problems
@@ -60,10 +61,17 @@ def cell_map(found: LocusTranslation, proteins: RecordSet, mismatch: str,
                        for _, row in records)
     cells = CellMap(width, [ident for ident, _ in records], bytearray(letters.translate(_LETTER_STATES)),
                     letters if len(letters) <= RESIDUES_UP_TO else None)
+    if found.rows is not None and cells.residues is not None:  # a small locus's: shown too
+        cells.codons = b"".join(_codon_row(row, 3 * width) for row in found.rows)
     failed_state = KEPT if mismatch == "keep" else MASKED
     for record in found.records:
         _mark_record(cells, record, failed_state, 3 * width, keep_short)
     return cells
+
+
+def _codon_row(row: str | None, full: int) -> bytes:
+    """A record's codons as written, a short row padded and a record left out blank."""
+    return (row or "").encode("ascii", "replace")[:full].ljust(full, b" ")
 
 
 def _mark_record(cells: CellMap, record: RecordReport, failed_state: int, full: int,

@@ -29,7 +29,7 @@ function drawCells(canvas, states, width, rows) {
   return zoom;
 }
 
-function pointAt(canvas, tip, zoom, states, residues, details, problemAt) {
+function pointAt(canvas, tip, zoom, [states, residues, codons], details, problemAt) {
   const width = pageData.width;
   canvas.addEventListener("mousemove", (event) => {
     const column = Math.floor(event.offsetX / zoom), row = Math.floor(event.offsetY / zoom);
@@ -37,9 +37,12 @@ function pointAt(canvas, tip, zoom, states, residues, details, problemAt) {
     const at = row * width + column;
     const problem = problemAt.get(at) || (details.fates[row] !== "written" ? details.firstOf[row] : null);
     const residue = problem && problem[2] ? problem[2] : residues ? String.fromCharCode(residues[at]) : "";
+    const written = codons ? String.fromCharCode(...codons.subarray(3 * at, 3 * at + 3)).trim() : "";
+    const triplet = problem && problem[3] ? problem[3] : written;
     const lines = [`${details.names[row]} (record ${row + 1}, ${details.fates[row]})`,
                    `column ${column + 1}${residue ? `, residue ${residue}` : ""}` +
-                   `${problem && problem[3] ? `, triplet ${problem[3]}` : ""}`,
+                   `${triplet ? `, triplet ${triplet}` : ""}` +
+                   `${written && written !== triplet ? `, written ${written}` : ""}`,
                    pageData.states[states[at]]];
     if (problem) lines.push(problem[6]);
     tip.replaceChildren(...lines.map((line) => element("div", line)));
@@ -77,8 +80,9 @@ async function showLocus() {
     ["records", "written", "left_out", "masked", "frameshifts", "stops"].includes(key) || counts[key])
     .map(([key, label]) => [key, label, counts[key]]));
   document.getElementById("notes").replaceChildren(...pageData.notes.map((note) => element("li", note)));
-  const [states, residues, details] = await Promise.all([inflate(pageData.cells),
-    pageData.residues ? inflate(pageData.residues) : null, inflateJson(pageData.details)]);
+  const [states, residues, codons, details] = await Promise.all([inflate(pageData.cells),
+    pageData.residues ? inflate(pageData.residues) : null,
+    pageData.codons ? inflate(pageData.codons) : null, inflateJson(pageData.details)]);
   const stateCounts = new Array(pageData.states.length).fill(0);
   for (let at = 0; at < states.length; at++) stateCounts[states[at]]++;
   const legend = document.getElementById("legend");
@@ -97,7 +101,8 @@ async function showLocus() {
     if (problem[1] > 0) problemAt.set(problem[0] * pageData.width + problem[1] - 1, problem);
   }
   const items = recordItems(details);
-  pointAt(canvas, document.getElementById("pointed"), zoom, states, residues, details, problemAt);
+  pointAt(canvas, document.getElementById("pointed"), zoom, [states, residues, codons], details,
+          problemAt);
   const table = new SortedTable(document.getElementById("records"), items, drawRecord, 500,
                                 document.getElementById("show-all"));
   const only = document.getElementById("only-problems");
