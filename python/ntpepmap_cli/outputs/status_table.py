@@ -9,13 +9,14 @@ from __future__ import annotations
 
 import os
 
-from ..job import LocusJob
 from .atomic_files import write_bytes
 from ..result.outcome import FATES, LocusOutcome, Status, Tally
 
 TYPE_CHECKING = False
-if TYPE_CHECKING:
+if TYPE_CHECKING:  # the engine's names are not needed: MultiQC reads these tables through here
     from collections.abc import Iterable
+
+    from ..job import LocusJob
 
     from ..interrupts import StopGuard
 
