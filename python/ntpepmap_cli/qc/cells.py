@@ -46,7 +46,7 @@ class CellMap:
         self.fates = ["written"] * len(names)
         self.problems: list[list[Problem]] = [[] for _ in names]
         self.residues = residues  # the rows' letters, as wide as the states; None: too many
-        self.codons: bytes | None = None  # the codons written, 3 letters a cell, where shown
+        self.codons: bytearray | None = None  # the codons written, 3 letters a cell, where shown
 
     def told(self, row: int, problems: list[Problem]) -> None:
         self.problems[row] += problems
@@ -62,7 +62,7 @@ def cell_map(found: LocusTranslation, proteins: RecordSet, mismatch: str,
     cells = CellMap(width, [ident for ident, _ in records], bytearray(letters.translate(_LETTER_STATES)),
                     letters if len(letters) <= RESIDUES_UP_TO else None)
     if found.rows is not None and cells.residues is not None:  # a small locus's: shown too
-        cells.codons = b"".join(_codon_row(row, 3 * width) for row in found.rows)
+        cells.codons = bytearray(b"".join(_codon_row(row, 3 * width) for row in found.rows))
     failed_state = KEPT if mismatch == "keep" else MASKED
     for record in found.records:
         _mark_record(cells, record, failed_state, 3 * width, keep_short)
@@ -83,6 +83,8 @@ def _mark_record(cells: CellMap, record: RecordReport, failed_state: int, full: 
             _LEFT_OUT_ROW)
         cells.fates[row] = "left out: " + (Fate(record.fate).name.replace("_", " ")
                                            if record.fate != Fate.written else "CDS too short")
+        if cells.codons is not None:  # none of its codons was written
+            cells.codons[3 * start:3 * (start + width)] = b" " * (3 * width)
         return
     for column in record.resolved:
         cells.states[start + column - 1] = RESOLVED

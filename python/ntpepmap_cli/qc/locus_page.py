@@ -38,7 +38,7 @@ def locus_data(outcome: LocusOutcome, title: str) -> dict[str, object]:
         "notes": outcome.notes,
         "cells": packed(bytes(cells.states)),
         "residues": None if cells.residues is None else packed(cells.residues),
-        "codons": None if cells.codons is None else packed(cells.codons),
+        "codons": None if cells.codons is None else packed(bytes(cells.codons)),
         "details": packed_json({"names": cells.names, "fates": cells.fates,
                                 "problems": _problem_rows(cells)}),
     }
