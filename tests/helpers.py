@@ -112,7 +112,7 @@ ENGINE_DEFAULTS = dict(code=1, mismatch="mask", frameshifts="mask", upper_case=F
                        resolve_ambiguity=False,
                        t_for_u=False, keep_reports=False, locate=False, both_strands=False,
                        trim_stop=False, terminal_stops=(), keep_short=False, stops="keep",
-                       fasta_text=False, wrap=0, threads=0)
+                       fasta_text=False, wrap=0, threads=0, note_resolved=False)
 
 
 def engine_settings(**changes):

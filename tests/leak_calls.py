@@ -100,6 +100,9 @@ def tool_calls(row: str, nucleotides: str) -> tuple[dict, dict]:
     }
     successful = {
         "locus-rows": (translate_locus, ("f", engine_settings(keep_reports=True), proteins, cds), {}),
+        # a record whose ambiguous triplet (AAR for K) is resolved, told as a page wants it
+        "locus-resolved": (translate_locus, ("f", engine_settings(note_resolved=True), proteins + [("k", "K")],
+                                             cds + ["AAR"]), {}),
         "locus-text": (translate_locus, (), {"file_stem": "f", "settings": engine_settings(fasta_text=True, wrap=60),
                                              "proteins": proteins, "cds": cds}),
         "read-records": (read_records, (fasta, "auto", b"MKW-", True), {}),

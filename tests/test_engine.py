@@ -39,6 +39,21 @@ def test_each_failing_site_is_told_with_its_place_and_letters(code, row, cds, si
     assert [[tuple(site) for site in record.sites] for record in told] == [sites]
 
 
+# Columns whose ambiguous triplet was resolved, told only when asked for (a page shows them):
+# the failed residue and a triplet of plain letters are not among them.
+@pytest.mark.parametrize("row, cds, settings, resolved", [
+    ("MK-K", "ATGAARAAA", {}, [2]),
+    ("MK-K", "atgaarAAA", {"resolve_ambiguity": True, "upper_case": True}, [2]),
+    ("-MKKW", "ATGAARAAYTGG", {}, [3]),  # AAY encodes N: failed, not resolved
+    ("MKNK", "ATGAAGAAYAAA", {}, [3]),  # AAY for N
+    ("MKK", "ATGAARAAA", {"note_resolved": False}, None),  # a clean record: not told at all
+    ("MKK", "ATGAAGAAA", {}, None),
+])
+def test_resolved_ambiguous_triplets_are_told_where_asked_for(row, cds, settings, resolved):
+    told = translate([("r", row, cds)], **{"note_resolved": True, **settings}).records
+    assert [record.resolved for record in told] == ([] if resolved is None else [resolved])
+
+
 def module_reports(capfd, pairs, table):
     capfd.readouterr()
     ntpepmap.pepthread("stem", table, {n: ((n, row), (0, n, cds)) for n, row, cds in pairs})

@@ -48,6 +48,7 @@ SAMPLES = {
     "resolve_ambiguity": True, "t_for_u": True, "mismatch": "keep", "frameshifts": "drop",
     "stops": "mask", "strict": True, "keep_short": True, "quiet": True,
     "report": "{dir}/report.txt", "partitions": "{dir}/parts", "rename": "{dir}/names.tsv",
+    "html": "{dir}/page.html",
     "threads": 2,
 }
 

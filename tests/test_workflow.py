@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import csv
 import os
 import re
 import shutil
@@ -77,6 +78,20 @@ def test_every_locus_is_written_and_a_rerun_does_nothing(ran):
     again = run_workflow(folder)
     assert again.returncode == 0 and "Nothing to be done" in again.stdout + again.stderr
     assert [path.stat().st_mtime_ns for path in outputs] == stamps
+
+
+def test_multiqc_asked_for_reports_every_locus_of_the_summary(ran):
+    pytest.importorskip("multiqc")
+    folder, _ = ran
+    done = run_workflow(folder, "multiqc=true")
+    assert done.returncode == 0, done.stderr
+    assert chunks_run(done) == set()  # the alignments were there: MultiQC alone ran
+    with open(folder / "logs/multiqc/multiqc_data/multiqc_ntpepmap.txt", encoding="utf-8") as data:
+        shown = {row["Sample"]: int(row["written"]) for row in csv.DictReader(data, delimiter="\t")}
+    with open(folder / "logs/summary.tsv", encoding="utf-8") as summary:
+        told = {Path(row["locus"]).stem: int(row["written"])  # as MultiQC cleans a name
+                for row in csv.DictReader(summary, delimiter="\t")}
+    assert shown == told and (folder / "logs/multiqc/multiqc_report.html").is_file()
 
 
 def make_change(folder: Path, change: str) -> None:

@@ -20,9 +20,12 @@ from .pairing.id_map import load_id_map
 from .pairing.header_rules import pattern_rule
 from .reading.kept_columns import PYTHON_LIST, KeptColumns, read_kept_columns, single_columns
 from .reading.kept_columns import block_columns
-from .locus.run import LocusInputs, LocusJob, LocusOptions, align_locus, without_gap_columns
-from .option_table import (CHOICE, FLAG_CHOICE, NEGATED, NUMBER, ON_OFF, SWITCH, TEXT, Option,
-                           api_options, choices_of, flag_meanings, keyword_help)
+from .locus.run import (LocusInputs, LocusJob, LocusOptions, align_locus, file_stem,
+                        without_gap_columns)
+from .qc.cells import mark_gap_columns
+from .qc.locus_page import write_locus_page
+from .option_table import (CHOICE, FLAG_CHOICE, NEGATED, NUMBER, ON_OFF, OUT_FILE, SWITCH, TEXT,
+                           Option, api_options, choices_of, flag_meanings, keyword_help)
 from .result.outcome import LocusOutcome, Tally
 from .pairing.identifiers import NUCLEOTIDE_LETTERS, repeated_identifiers
 from .result.problems import Problem
@@ -105,6 +108,14 @@ class CodonAlignment:
                              f"per identifier (iterate over the alignment to get every row)")
         return rows
 
+    def write_html(self, path: Path) -> None:
+        """Writes the locus's page, as --html does; the result must come from
+        codon_align(..., html=...), which keeps what the page shows."""
+        if self._outcome.cells is None:
+            raise ValueError("write_html() needs a result of codon_align(..., html=PATH), "
+                             "which keeps what the page shows")
+        write_locus_page(_path(path, "html"), self._outcome, file_stem(self._outcome.job.pep_path))
+
     def to_biopython(self) -> MultipleSeqAlignment:
         """The rows as a Biopython MultipleSeqAlignment (needs Biopython)."""
         try:
@@ -128,7 +139,8 @@ def codon_align(protein: Sequences, cds: Sequences, *, table: int = 1,
                 blocks: bool = False, letter_case: str = "keep", upper_case: bool = False,
                 resolve_ambiguity: bool = False, t_for_u: bool = False, mismatch: str = "mask",
                 frameshifts: str = "mask", stops: str = "keep", strict: bool = False,
-                keep_short: bool = False, threads: int = 0) -> CodonAlignment:
+                keep_short: bool = False, threads: int = 0,
+                html: Path | None = None) -> CodonAlignment:
     """Back-translates aligned protein rows into a codon alignment, as the
     ntpepmap command does.
 
@@ -149,6 +161,8 @@ def codon_align(protein: Sequences, cds: Sequences, *, table: int = 1,
     two columns), kept_columns a file as --kept-columns reads it or 0-based
     column numbers; in_format and blocks concern a protein file; upper_case=True
     is letter_case='upper'. keep_short may leave rows shorter than the others.
+    html names a file for the locus's page, as --html writes it; the result's
+    write_html() writes it again elsewhere.
 
     Raises TypeError or ValueError for wrong arguments, and InputError, with
     the command's one-line message, for inputs it cannot back-translate; its
@@ -170,7 +184,12 @@ def codon_align(protein: Sequences, cds: Sequences, *, table: int = 1,
         raise
     if drop_gap_columns:
         outcome.rows = without_gap_columns(outcome.rows)
-    return CodonAlignment(outcome, located_notes(outcome.located, coding.name))
+        if outcome.cells is not None:
+            mark_gap_columns(outcome.cells)
+    result = CodonAlignment(outcome, located_notes(outcome.located, coding.name))
+    if html is not None:
+        result.write_html(html)
+    return result
 
 
 if codon_align.__doc__:  # not under python -OO
@@ -329,7 +348,8 @@ def _options(keywords: dict[str, Any]) -> LocusOptions:
             raise ValueError(f"give {' or '.join(given)}, not both")
     for option, value in values:
         _check(option, value)
-    fields = {str(option.field): value for option, value in values if option.field}
+    fields = {str(option.field): value is not None if option.kind == OUT_FILE else value
+              for option, value in values if option.field}
     fields.update(gene_table=_gene_table(keywords["gene_table"]), id_map=_id_map(keywords["id_map"]))
     return LocusOptions(**fields)
 
@@ -352,6 +372,8 @@ def _check(option: Option, value: object) -> None:
                          f"{', '.join(map(repr, choices_of(option.name)))}, not {value!r:.40}")
     if option.kind == TEXT and value is not None:
         _check_pattern(value)
+    if option.kind == OUT_FILE and value is not None:
+        _path(value, str(keyword))  # type: ignore[arg-type]
 
 
 def _check_pattern(id_pattern: object) -> None:

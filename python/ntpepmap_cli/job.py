@@ -46,6 +46,7 @@ class LocusOptions:
     keep_short: bool
     keep_reports: bool
     rename: bool  # names made safe and unique, each job writing its map
+    html: bool  # what became of each codon kept, for the locus's page
     threads: int  # a large locus on this many threads at most (0: one per usable CPU)
 
     def __init__(self, **given: Any) -> None:
@@ -62,7 +63,7 @@ class LocusJob:
     the columns kept of its alignment by a trimmer, if any."""
 
     __slots__ = ("pep_path", "cds_path", "out_path", "shared", "partitions_path", "names_path",
-                 "kept_path", "name")
+                 "kept_path", "name", "html_path")
 
     def __init__(self, pep_path: str, cds_path: str, out_path: str = "-",
                  shared: CdsSource | None = None, partitions_path: str | None = None,
@@ -76,6 +77,7 @@ class LocusJob:
         self.names_path = names_path  # the map of safe names to the originals (--rename)
         self.kept_path = kept_path
         self.name = name  # in a batch: the output path as the manifest writes it, or the stem
+        self.html_path: str | None = None  # the locus's page (--html)
 
     def share(self, source: CdsSource) -> None:
         """Takes its CDS from a source read already."""

@@ -219,6 +219,14 @@ OPTIONS = (
            help="write names every tree program reads ([A-Za-z0-9_.-], unique, at most 30 "
                 "characters; t0001... where nothing is left), and a tab-separated map of new "
                 "name and original identifier to restore them to {file}"),
+    # Not a workflow key: every chunk's batch would write its own DIR/index.html.
+    Option("html", OUT_FILE, ("--html",), group=REPORTS, metavar="FILE", per_locus=".html",
+           config=None, engine="note_resolved",
+           help="write to {file} a page of the locus, self-contained, for a browser: its "
+                "counts, a map of every record's codons coloured by what became of them "
+                "(masked, frameshift, stop codon, gap, column trimmed away, record left out) "
+                "and a table of its records and their problems (a batch given DIR writes "
+                "DIR/index.html too, every locus on one page)"),
     # A batch runs each locus on one thread: its workers (-j) already share the CPUs.
     Option("threads", NUMBER, ("--threads",), group="", default=0, metavar="N",
            commands=(SINGLE,), config=None, engine="threads", least=0,
@@ -332,6 +340,7 @@ def keyword_help() -> str:
     lines = ["Keywords (default; the command's option):"]
     for option in api_options():
         words = " / ".join(option.help) if isinstance(option.help, tuple) else option.help
+        words = words.replace("{file}", "the file given")  # a file an option writes
         lines.append(fill(f"{option.api} ({option.default!r}; {' '.join(option.flags)}): "
                           f"{words.replace('%%', '%')}", 76, initial_indent="    ",
                           subsequent_indent="        "))

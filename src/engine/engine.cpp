@@ -51,6 +51,7 @@ void RecordOutcome::clear() noexcept {
     stops.clear();
     report.clear();
     frameshifts.clear();
+    resolved.clear();
 }
 
 // Notes each failing residue and gives the translator the codon to write in its place.
@@ -231,7 +232,28 @@ void Engine::back_translate(std::string_view file_stem, std::string_view name, s
     translator.do_checks();
     char* const begin = outcome.row.overwrite(translator.row_capacity());
     outcome.row.shorten(static_cast<std::size_t>(translator.translate_into(code_.lookup(), begin) - begin));
+    outcome.resolved.clear();
+    if (options_.note_resolved && !letters_.acgt_only()) note_resolved(peptide, outcome);
     if (!letters_.check_row_is_written_row(options_.letters)) write_given_letters(peptide, outcome);
+}
+
+// The residues whose codon the translation chose for an ambiguous triplet: the checked piece
+// written differs from the triplet checked. Failed residues keep the piece they were given.
+void Engine::note_resolved(std::string_view peptide, RecordOutcome& outcome) const {
+    const std::string_view checked = letters_.checked();
+    auto problem = outcome.problems.begin();
+    std::size_t cursor = 0;
+    for (std::size_t site = 0; site < peptide.size() && cursor + TRIPLET <= checked.size(); ++site) {
+        if (peptide[site] == '-') continue;
+        const bool failed = problem != outcome.problems.end() && problem->column == site + 1;
+        if (failed) {
+            ++problem;
+        } else if (TRIPLET * (site + 1) <= outcome.row.size() &&
+                   std::memcmp(outcome.row.data() + TRIPLET * site, checked.data() + cursor, TRIPLET) != 0) {
+            outcome.resolved.push_back(site + 1);
+        }
+        cursor += TRIPLET;
+    }
 }
 
 // The row holds the checked pieces: each residue's codon goes back to the CDS's own letters,

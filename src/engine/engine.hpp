@@ -51,6 +51,8 @@ struct EngineOptions {
     // Translate a CDS with fewer triplets than residues anyway, into a short row.
     bool keep_short = false;
     StopPolicy stops = StopPolicy::keep;
+    // Tell the residues whose ambiguous triplet was resolved to one of their codons (a page shows them).
+    bool note_resolved = false;
 };
 
 inline constexpr auto SITE_FAILURE_NAMES =
@@ -115,6 +117,7 @@ struct RecordOutcome {
     // Of the threading the row was written from, or of the cheapest one found for a record left
     // out (too many frameshifts or mismatches, or FrameshiftPolicy::drop).
     std::vector<FrameshiftSite> frameshifts;
+    std::vector<std::size_t> resolved;  // 1-based columns of ambiguous triplets resolved, when noted
 
     void clear() noexcept;
 };
@@ -144,6 +147,7 @@ private:
     void back_translate(std::string_view file_stem, std::string_view name, std::string_view peptide,
                         RecordOutcome& outcome);
     void write_given_letters(std::string_view peptide, RecordOutcome& outcome) const;
+    void note_resolved(std::string_view peptide, RecordOutcome& outcome) const;
     void decide_fate(RecordOutcome& outcome) const;
     // Frameshifts (engine_frameshifts.cpp).
     void retry_with_frameshifts(std::string_view file_stem, std::string_view name, std::string_view peptide,

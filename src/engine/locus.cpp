@@ -32,13 +32,13 @@ bool is_clean(const RecordOutcome& outcome, std::string_view row) noexcept {
 }
 
 bool needs_report(const RecordOutcome& outcome, std::string_view row) noexcept {
-    return !is_clean(outcome, row) || outcome.located || outcome.placements;
+    return !is_clean(outcome, row) || outcome.located || outcome.placements || !outcome.resolved.empty();
 }
 
 // A whole transcript's records are mostly written in full from the coding region found in each:
 // those are told by their index alone.
 bool is_clean_located(const RecordOutcome& outcome, std::string_view row) noexcept {
-    return outcome.located && is_clean(outcome, row);
+    return outcome.located && is_clean(outcome, row) && outcome.resolved.empty();
 }
 
 // The stop codons under '*' of the records written, the terminal ones left out, and the

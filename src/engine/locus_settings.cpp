@@ -39,6 +39,7 @@ LocusSettings read_locus_settings(SettingSource& source) {
     }
     options.keep_short = source.flag("keep_short");
     options.stops = choice(source, "stops", STOP_POLICY_NAMES);
+    options.note_resolved = source.flag("note_resolved");
     // Beyond the most threads that are run, any number asks for as many.
     const std::size_t threads = count(source, "threads", "as many as there are CPUs");
     locus.threads = static_cast<unsigned>(std::min<std::size_t>(threads, parallel::MOST_USEFUL_THREADS));

@@ -63,7 +63,7 @@ PyStructSequence_Field RECORD_FIELDS[] = {
     {"nucleotides", "of the CDS as checked"}, {"failed", "residues whose triplet fails"},
     {"located", "whether a coding region found was used"}, {"placements", "found by the search, or None"},
     {"row_length", "0 when left out"}, {"sites", "SiteReports"}, {"frameshifts", "FrameshiftReports"},
-    {"stops", "StopReports"}, {}};
+    {"stops", "StopReports"}, {"resolved", "columns whose ambiguous triplet was resolved, when noted"}, {}};
 PyStructSequence_Field STOP_FIELDS[] = {{"column", nullptr}, {"residue_number", "of the '*'"},
                                         {"triplet", nullptr}, {"terminal", "whether no residue follows"}, {}};
 PyStructSequence_Field LOCUS_FIELDS[] = {
@@ -78,7 +78,7 @@ PyStructSequence_Field LOCUS_FIELDS[] = {
 PyStructSequence_Desc DESCRIPTIONS[] = {
     {"ntpepmap_cli._native.SiteReport", "A residue whose triplet failed.", SITE_FIELDS, 6},
     {"ntpepmap_cli._native.FrameshiftReport", "A residue whose codon a frameshift breaks.", FRAMESHIFT_FIELDS, 7},
-    {"ntpepmap_cli._native.RecordReport", "What became of a record with anything to tell.", RECORD_FIELDS, 11},
+    {"ntpepmap_cli._native.RecordReport", "What became of a record with anything to tell.", RECORD_FIELDS, 12},
     {"ntpepmap_cli._native.StopReport", "A stop codon the protein carries as '*'.", STOP_FIELDS, 4},
     {"ntpepmap_cli._native.LocusTranslation", "A locus back-translated: rows or text, and what to tell.",
      LOCUS_FIELDS, 11}};
@@ -139,7 +139,7 @@ PyRef to_python(const engine::ReportedRecord& reported) {
     const engine::RecordOutcome& outcome = reported.outcome;
     return named_result(RECORD, reported.index, index_of(outcome.fate), outcome.residues, outcome.nucleotides,
                         outcome.failed, outcome.located, outcome.placements, reported.row_length, outcome.problems,
-                        outcome.frameshifts, outcome.stops);
+                        outcome.frameshifts, outcome.stops, outcome.resolved);
 }
 
 template <class Enum, std::size_t Count>

@@ -27,7 +27,7 @@ from ..outputs.atomic_files import remove_leftovers
 from ..result.outcome import LocusOutcome, Status
 from ..command.safeguards import check_outputs, option_inputs
 from ..reading.input_files import read_records, read_text
-from ..outputs.status_table import write_status
+from ..outputs.status_table import batch_page_path, write_tables
 from ..outputs.formats import default_extension
 from .voice import BatchVoice, failed_loci_lines, summary_line
 from .workers import WorkerDied, WorkerPool
@@ -237,7 +237,7 @@ def collect_loci(args: argparse.Namespace, parser: argparse.ArgumentParser,
                  options: LocusOptions) -> Loci:
     loci = _listed_loci(args, parser, options)
     for option, attribute in ((BY_NAME["partitions"], "partitions_path"),
-                              (BY_NAME["rename"], "names_path")):
+                              (BY_NAME["rename"], "names_path"), (BY_NAME["html"], "html_path")):
         folder = getattr(args, option.name)
         if folder and os.path.exists(folder) and not os.path.isdir(folder):
             parser.error(f"{option.spelling()} {folder}: not a folder (in a batch it takes a "
@@ -295,8 +295,9 @@ def check_batch_outputs(args: argparse.Namespace, loci: Loci) -> None:
     inputs += [job.kept_path for job in loci.jobs if job.kept_path is not None]
     inputs += [outcome.job.pep_path for outcome in loci.unmatched] + option_inputs(args)
     outputs = [path for job in loci.jobs for path in (job.out_path, job.partitions_path,
-                                                       job.names_path) if path is not None]
-    outputs += [path for path in (args.report, args.status) if path and path != "-"]
+                                                       job.names_path, job.html_path) if path]
+    outputs += [path for path in (args.report, args.status, batch_page_path(args.html))
+                if path and path != "-"]
     check_outputs(outputs, inputs if folder_mode else inputs + args.inputs,
                   listed_folders=[*args.inputs, *([args.kept_columns] if args.kept_columns else [])]
                   if folder_mode else ())
@@ -454,12 +455,12 @@ def batch_main(argv: Sequence[str], guard: StopGuard) -> int:
         except BaseException:
             reporter.abandon()
             raise
-        return finish(batch, reporter, start, args.status)
+        return finish(batch, reporter, start, args)
 
 
-def finish(batch: BatchRun, reporter: Reporter, start: float, status_path: str | None) -> int:
-    """Tells what was done, last of all the summary; the exit status. Quiet, the errors
-    told as their loci finished are all it tells before the summary."""
+def finish(batch: BatchRun, reporter: Reporter, start: float, args: argparse.Namespace) -> int:
+    """Tells what was done, last of all the summary, and writes its tables; the exit status.
+    Quiet, the errors told as their loci finished are all it tells before the summary."""
     sys.stderr.writelines(batch.voice.note_lines())
     if not reporter.quiet:
         sys.stderr.writelines(failed_loci_lines(batch.outcomes, with_errors=False))
@@ -470,8 +471,7 @@ def finish(batch: BatchRun, reporter: Reporter, start: float, status_path: str |
         reporter.to_file("".join(failed_loci_lines(batch.outcomes, with_errors=True)))
     sys.stderr.write(summary_line(batch.outcomes, time.perf_counter() - start))
     try:
-        if status_path is not None:  # an interrupted batch's too: what was not finished shows
-            write_status(status_path, batch.loci.in_order(), batch.outcomes, batch.guard)
+        write_tables(args.status, args.html, batch.loci.in_order(), batch.outcomes, batch.guard)
         if batch.interrupted is not None:
             return exit_status(batch.interrupted)
         reporter.finish()

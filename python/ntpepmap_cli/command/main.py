@@ -78,7 +78,7 @@ def single_parser() -> argparse.ArgumentParser:
 def _check_single_outputs(args: argparse.Namespace, stdout_closed: bool) -> None:
     if args.output == STDOUT and stdout_closed:
         raise InputError(STDOUT_NAME, "closed; give the alignment a file with -o")
-    outputs = [path for path in (args.output, args.report, args.partitions, args.rename)
+    outputs = [path for path in (args.output, args.report, args.partitions, args.rename, args.html)
                if path is not None and path != STDOUT]
     check_outputs(outputs, [args.pep_aln, *args.cds, *option_inputs(args)],
                   stdout_is_output=args.output == STDOUT)
@@ -87,12 +87,15 @@ def _check_single_outputs(args: argparse.Namespace, stdout_closed: bool) -> None
 def _single_job(args: argparse.Namespace, options: LocusOptions) -> LocusJob:
     """The locus to run; several CDS files are read here, as one source."""
     if len(args.cds) == 1:
-        return LocusJob(args.pep_aln, args.cds[0], args.output, None, args.partitions, args.rename,
-                        args.kept_columns)
-    from ..pairing.shared_cds import read_cds_source
+        job = LocusJob(args.pep_aln, args.cds[0], args.output, None, args.partitions, args.rename,
+                       args.kept_columns)
+    else:
+        from ..pairing.shared_cds import read_cds_source
 
-    return LocusJob(args.pep_aln, "", args.output, read_cds_source(args.cds), args.partitions,
-                    args.rename, args.kept_columns)
+        job = LocusJob(args.pep_aln, "", args.output, read_cds_source(args.cds), args.partitions,
+                       args.rename, args.kept_columns)
+    job.html_path = args.html
+    return job
 
 
 def single_main(argv: Sequence[str], guard: StopGuard, stdout_closed: bool = False) -> int:

@@ -203,11 +203,16 @@ def align_locus(inputs: LocusInputs, options: LocusOptions, outcome: LocusOutcom
     kept = _fitted_columns(inputs.kept, inputs.proteins, inputs.pep_name)
     translate(file_stem(inputs.pep_name), inputs.proteins, inputs.cds, cds_of, options,
               inputs.pep_name, inputs.cds_name, outcome,
-              fasta_text and kept is None and _output_is_plain_fasta(options), kept)
+              fasta_text and kept is None and _output_is_plain_fasta(options)
+              and not _page_shows_codons(options, inputs.proteins), kept)
     if options.stops == "drop-columns" and outcome.stop_columns:  # 1-based columns
         dropped = {column - 1 for column in outcome.stop_columns}
         kept = [column for column in (range(outcome.width // 3) if kept is None else kept)
                 if column not in dropped]
+    if kept is not None and outcome.cells is not None:
+        from ..qc.cells import mark_trimmed
+
+        mark_trimmed(outcome.cells, kept)
     if kept is not None:  # the rows are rows here, not the engine's text
         from ..reading.kept_columns import kept_codon_rows
 
@@ -232,6 +237,10 @@ def _run(job: LocusJob, options: LocusOptions, outcome: LocusOutcome,
         width = outcome.width
     else:
         rows = without_gap_columns(outcome.rows) if options.drop_gap_columns else outcome.rows
+        if options.drop_gap_columns and outcome.cells is not None:
+            from ..qc.cells import mark_gap_columns
+
+            mark_gap_columns(outcome.cells)
         width = len(rows[0][1]) if rows else outcome.width
         if job.names_path is not None:
             from ..outputs.renaming import renamed_rows  # imported only where asked for
@@ -245,6 +254,11 @@ def _run(job: LocusJob, options: LocusOptions, outcome: LocusOutcome,
     outcome.rows, outcome.text = [], None  # written: not held any longer
     if job.partitions_path is not None:
         write_file(job.partitions_path, partitions_text(width).encode(), guard)
+    if job.html_path is not None:  # imported only where asked for
+        from ..qc.locus_page import write_locus_page
+
+        write_locus_page(job.html_path, outcome, job.name or file_stem(job.pep_path), guard)
+        outcome.cells = None
 
 
 def _paml_stop_warning(outcome: LocusOutcome, options: LocusOptions) -> list[str]:
@@ -263,6 +277,16 @@ def _name_warnings(rows: list[Record], out_format: str) -> list[str]:
         return []
     return [f"warning: {len(cut)} name(s) longer than the {CODEML_NAME_LENGTH} characters codeml "
             f"reads, which it cuts short: {name_some(cut)}; --rename gives short names"]
+
+
+def _page_shows_codons(options: LocusOptions, proteins: RecordSet) -> bool:
+    """Whether the locus's page shows every codon written: a small locus's page does, from
+    the rows, which the engine then gives as rows rather than as the file's text."""
+    if not options.html:
+        return False
+    from ..qc.cells import RESIDUES_UP_TO
+
+    return len(proteins) * proteins.max_width() <= RESIDUES_UP_TO
 
 
 def _output_is_plain_fasta(options: LocusOptions) -> bool:

@@ -17,6 +17,7 @@ TYPE_CHECKING = False
 if TYPE_CHECKING:
     from .._native import FrameshiftReport, LocusTranslation, RecordReport, RecordSet
     from ..job import LocusOptions
+    from ..qc.cells import CellMap
     from .table_hint import TableHint
 
 _RAN_OUT = SiteReason.too_few_nucleotides  # a site only told when the row comes out short
@@ -71,6 +72,7 @@ def translate(stem: str, proteins: RecordSet, cds: RecordSet, cds_of: list[int],
     located = list(found.clean_located)
     written_columns = None if kept is None else frozenset(column + 1 for column in kept)
     hint = _table_hint(found, (proteins, cds, cds_of), settings)
+    cells = _cells(found, proteins, options, padded) if options.html else None
     for record in found.records:
         ident = idents[record.index]
         words = _Words(ident, proteins, record, settings, pep_name, cds_name, written_columns, hint)
@@ -89,6 +91,8 @@ def translate(stem: str, proteins: RecordSet, cds: RecordSet, cds_of: list[int],
             located.append(record.index)
         if record.fate == Fate.written:
             stops += words.stop_codons()
+        if cells is not None:
+            cells.told(record.index, words.told)
         _count(tally, record, settings.mismatch, words.trimmed_away)
     tally.located += len(found.clean_located)
     outcome.problems += padded + held_back + problems
@@ -96,8 +100,11 @@ def translate(stem: str, proteins: RecordSet, cds: RecordSet, cds_of: list[int],
         outcome.changed()
     if options.strict and (outcome.problems or ragged):
         raise strict_refusal(pep_name, list(dict.fromkeys(with_problems + [r[0] for r in ragged])))
-    outcome.problems += [_ragged_problem(cds_name, ident, length, record, 3 * found.width,
-                                         options.keep_short) for ident, length, record in ragged]
+    for ident, length, record in ragged:
+        outcome.problems.append(_ragged_problem(cds_name, ident, length, record, 3 * found.width,
+                                                options.keep_short))
+        if cells is not None:
+            cells.told(record.index, outcome.problems[-1:])
     if not options.keep_short:
         tally.left_out += len(ragged)
     outcome.located = [idents[index] for index in sorted(located)]
@@ -117,6 +124,7 @@ def translate(stem: str, proteins: RecordSet, cds: RecordSet, cds_of: list[int],
     tally.stops_trimmed += found.stops_trimmed
     tally.cds_gaps += found.cds_gaps
     outcome.stop_columns = found.stop_columns
+    outcome.cells = cells
     _keep_rows(outcome, found, idents, options.keep_short)
     if hint:
         outcome.notes.append(f"{shown_path(pep_name)}: {hint}")
@@ -141,6 +149,17 @@ def _table_hint(found: LocusTranslation, locus: tuple[RecordSet, RecordSet, list
     from .table_hint import table_hint
 
     return table_hint(found.records, locus, settings)
+
+
+def _cells(found: LocusTranslation, proteins: RecordSet, options: LocusOptions,
+           padded: list[Problem]) -> CellMap:
+    """The locus's cells for its page, the padded rows' problems told already."""
+    from ..qc.cells import cell_map
+
+    cells = cell_map(found, proteins, options.mismatch, options.keep_short)
+    for (index, _), problem in zip(found.padded, padded):
+        cells.told(index, [problem])
+    return cells
 
 
 def _ran_out(record: RecordReport) -> bool:
@@ -204,7 +223,7 @@ class _Words:
     """The problem lines of one record the engine told of."""
 
     __slots__ = ("ident", "proteins", "record", "settings", "pep_name", "cds_name",
-                 "written_columns", "hint", "has_problems", "trimmed_away")
+                 "written_columns", "hint", "has_problems", "trimmed_away", "told")
 
     def __init__(self, ident: str, proteins: RecordSet, record: RecordReport,
                  settings: EngineSettings, pep_name: str, cds_name: str,
@@ -219,10 +238,12 @@ class _Words:
         self.hint = hint  # another code under which the whole locus fits
         self.has_problems = False
         self.trimmed_away = 0  # failed codons in columns not written
+        self.told: list[Problem] = []  # every line of the record, for its page
 
     def _problem(self, *fields: object) -> Problem:
         self.has_problems = True
-        return Problem(self.ident, *fields)  # type: ignore[arg-type]
+        self.told.append(Problem(self.ident, *fields))  # type: ignore[arg-type]
+        return self.told[-1]
 
     def held_back(self) -> Problem:
         """A CDS with fewer triplets than its row has residues can never give a full row."""
@@ -249,11 +270,14 @@ class _Words:
         with, and is only counted."""
         policy = self.settings.stops
         where = f"{shown_path(self.pep_name)}: {self.ident}"
-        return [Problem(self.ident, STOP_CODON, _STOP_DONE[policy],
-                        f"{where}: column {stop.column} (residue {stop.residue_number}): internal "
-                        f"stop codon {stop.triplet} under *; {_STOP_DONE_IN_WORDS[policy]}",
-                        stop.column, stop.residue_number, "*", stop.triplet)
-                for stop in self.record.stops if not stop.terminal]
+        stops = [Problem(self.ident, STOP_CODON, _STOP_DONE[policy],
+                         f"{where}: column {stop.column} (residue {stop.residue_number}): "
+                         f"internal stop codon {stop.triplet} under *; "
+                         f"{_STOP_DONE_IN_WORDS[policy]}",
+                         stop.column, stop.residue_number, "*", stop.triplet)
+                 for stop in self.record.stops if not stop.terminal]
+        self.told += stops
+        return stops
 
     def record_problems(self) -> list[Problem]:
         record, settings = self.record, self.settings

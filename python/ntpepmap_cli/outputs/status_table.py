@@ -7,13 +7,16 @@ path, its fate, its counts as the summary line has them, and one message.
 
 from __future__ import annotations
 
-from ..job import LocusJob
+import os
+
 from .atomic_files import write_bytes
 from ..result.outcome import FATES, LocusOutcome, Status, Tally
 
 TYPE_CHECKING = False
-if TYPE_CHECKING:
+if TYPE_CHECKING:  # the engine's names are not needed: MultiQC reads these tables through here
     from collections.abc import Iterable
+
+    from ..job import LocusJob
 
     from ..interrupts import StopGuard
 
@@ -41,3 +44,23 @@ def write_status(path: str, loci: Iterable[tuple[str, LocusJob]],
     lines = ["\t".join(COLUMNS) + "\n"]
     lines += [_row(name, job, by_job.get(id(job))) for name, job in loci]
     write_bytes(path, "".join(lines).encode("utf-8", "surrogateescape"), guard)
+
+
+def batch_page_path(folder: str | None) -> str | None:
+    """Where a batch's page goes: beside its loci's pages, in the folder given for them."""
+    return os.path.join(folder, "index.html") if folder else None
+
+
+def write_tables(status_path: str | None, html_folder: str | None,
+                 loci: Iterable[tuple[str, LocusJob]], outcomes: Iterable[LocusOutcome],
+                 guard: StopGuard | None = None) -> None:
+    """The status table and the batch's page, those asked for (an interrupted batch's too:
+    what was not finished shows)."""
+    loci, outcomes = list(loci), list(outcomes)
+    if status_path is not None:
+        write_status(status_path, loci, outcomes, guard)
+    page_path = batch_page_path(html_folder)
+    if page_path is not None:  # imported only where asked for
+        from ..qc.batch_page import write_batch_page
+
+        write_batch_page(page_path, loci, outcomes, guard)

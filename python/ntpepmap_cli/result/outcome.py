@@ -12,6 +12,7 @@ if TYPE_CHECKING:
     from typing import Any
 
     from ..job import LocusJob
+    from ..qc.cells import CellMap
 
 Record = tuple[str, str]  # (identifier, sequence)
 
@@ -73,7 +74,7 @@ class LocusOutcome:
     everything to tell of it. What was found before an error stays, to be told with it."""
 
     __slots__ = ("job", "status", "rows", "text", "width", "problems", "remarks", "notes",
-                 "located", "tally", "reports", "unused_cds", "stop_columns")
+                 "located", "tally", "reports", "unused_cds", "stop_columns", "cells")
 
     def __init__(self, job: LocusJob, status: Status = Status.CLEAN,
                  reports: str = "", notes: list[str] | None = None) -> None:
@@ -91,6 +92,7 @@ class LocusOutcome:
         self.reports = reports            # the module's framed reports, verbatim, when asked for
         self.unused_cds = 0               # CDS records that no protein took (told by one locus)
         self.stop_columns: list[int] = []  # 1-based protein columns holding a stop codon in a row
+        self.cells: CellMap | None = None  # what became of each codon, when a page is asked for
 
     def changed(self) -> None:
         """The output lacks data the user gave."""
@@ -127,6 +129,7 @@ class LocusOutcome:
         (status, self.rows, self.text, self.width, problems, self.remarks, self.notes, self.located, counts,
          self.reports, self.unused_cds, self.stop_columns) = state
         self.status = _STATUSES[status]
+        self.cells = None  # its page is written where it ran
         self.problems = [Problem(*fields) for fields in problems]
         self.tally = Tally()
         self.tally.__setstate__(counts)
