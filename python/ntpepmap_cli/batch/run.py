@@ -19,7 +19,7 @@ from ..errors import InputError, name_some
 from ..pairing.header_rules import rules_for, unpaired_proteins
 from ..interrupts import StopGuard, StopRequest, exit_status, signal_name
 from ..reading.kept_columns import files_by_locus, locus_file
-from ..locus.run import LocusJob, LocusOptions, file_stem, run_locus
+from ..locus.run import LocusJob, LocusOptions, bare_stem, file_stem, run_locus
 from ..command.messages import Reporter, error, print_outcome, tally_text
 from ..option_table import BATCH, BESIDE, BY_NAME
 from ..command.options import EXIT_STATUS_TABLE, PROG, HelpFormatter, add_locus_options, locus_options
@@ -123,7 +123,7 @@ def _files_by_stem(folder: str) -> dict[str, str]:
         raise InputError(folder, exc.strerror or str(exc)) from None
     by_stem: dict[str, str] = {}
     for name, path in files:
-        stem = file_stem(name)
+        stem = bare_stem(name)
         if stem in by_stem:
             raise InputError(folder, f"two files for locus {stem}: "
                                      f"{os.path.basename(by_stem[stem])}, {name}")
@@ -379,7 +379,7 @@ class BatchRun:
 
     def _finished(self, outcome: LocusOutcome, write: Callable[[str], None]) -> None:
         self.outcomes.append(outcome)
-        print_outcome(outcome, self.reporter, write)
+        print_outcome(outcome, self.reporter, write, self.reporter.rules.counted(outcome))
 
     def not_finished(self) -> list[LocusJob]:
         return [job for job in self.loci.jobs if id(job) not in self._finished_jobs]
@@ -480,7 +480,7 @@ def batch_main(argv: Sequence[str], guard: StopGuard) -> int:
 
 def finish(batch: BatchRun, reporter: Reporter, start: float, status_path: str | None) -> int:
     """Tells what was done, last of all the summary; the exit status."""
-    sys.stderr.writelines(failed_loci_lines(batch.outcomes, with_errors=False))
+    sys.stderr.writelines(reporter.rules.lines() + failed_loci_lines(batch.outcomes, with_errors=False))
     if batch.interrupted is not None:
         reporter.abandon()
         sys.stderr.write(interruption_line(batch, batch.interrupted))

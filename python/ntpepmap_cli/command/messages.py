@@ -3,7 +3,7 @@
 from __future__ import annotations
 
 import sys
-from collections.abc import Callable
+from collections.abc import Callable, Container
 
 from ..errors import InputError, plural
 from ..result.outcome import LocusOutcome, Status, Tally
@@ -31,6 +31,7 @@ class Reporter:
         self.report_file = None if report_path is None else AtomicFile(report_path, guard)
         self._stream = None if self.report_file is None else self.report_file.open()
         self._failure: InputError | None = None
+        self.rules = RuleCounts()  # a batch's header rules, told once at its end
 
     def reports(self, text: str) -> None:
         if text:
@@ -67,13 +68,35 @@ def error(message: str) -> int:
 
 
 def print_outcome(outcome: LocusOutcome, reporter: Reporter,
-                  write: Write | None = None) -> None:
+                  write: Write | None = None, told_later: Container[str] = ()) -> None:
+    """What a locus has to say, but the notes in told_later."""
     reporter.reports(outcome.reports)
     emit = write or sys.stderr.write
     if not reporter.quiet and outcome.problems:
         emit("".join(f"{PROG}: {problem}\n" for problem in outcome.problems))
     for note in outcome.notes:
+        if note in told_later:
+            continue
         emit(f"{PROG}: {'error: ' if outcome.status == Status.FAILED else ''}{note}\n")
+
+
+class RuleCounts:
+    """The records each header rule paired in a batch, told once at its end rather than by
+    every locus."""
+
+    def __init__(self) -> None:
+        self._counts: dict[str, tuple[int, int]] = {}  # rule -> records, loci
+
+    def counted(self, outcome: LocusOutcome) -> set[str]:
+        """Counts the locus's; its notes of them, which it then leaves untold."""
+        for rule, count, _ in outcome.paired_by:
+            records, loci = self._counts.get(rule, (0, 0))
+            self._counts[rule] = (records + count, loci + 1)
+        return {note for _, _, note in outcome.paired_by}
+
+    def lines(self) -> list[str]:
+        return [f"{PROG} batch: {records} record(s) of {loci} loci paired by {rule}\n"
+                for rule, (records, loci) in self._counts.items()]
 
 
 def tally_text(tally: Tally) -> str:

@@ -63,6 +63,16 @@ def file_stem(path: str) -> str:
     return name[:dot] if 0 < dot < len(name) - 1 else name
 
 
+_COMPRESSED = (".gz", ".bgz", ".bz2", ".xz")
+
+
+def bare_stem(path: str) -> str:
+    """The file name without its compression suffix and the suffix before it: b.fa.gz and
+    b.fasta.bz2 name the same locus as b.fa."""
+    stem = file_stem(path)
+    return file_stem(stem) if path.endswith(_COMPRESSED) else stem
+
+
 class LocusInputs:
     """The records of a locus's two inputs, and the names messages give the inputs."""
 
@@ -155,7 +165,8 @@ def _pair_by_names(inputs: LocusInputs, options: LocusOptions,
                        lookup.first_header(shown or lookup.complete))
     paired = pair_by_identifier(idents, lookup.idents, inputs.pep_name, inputs.cds_name, id_map,
                                 lookup.index_of(), tried, partial(_header_lines, inputs))
-    outcome.notes += rule_notes(by_headers, shown_path(inputs.cds_name))
+    outcome.paired_by = rule_notes(by_headers, shown_path(inputs.cds_name))
+    outcome.notes += [note for _, _, note in outcome.paired_by]
     return paired
 
 

@@ -69,7 +69,7 @@ class LocusOutcome:
     everything to tell of it. What was found before an error stays, to be told with it."""
 
     __slots__ = ("job", "status", "rows", "text", "width", "problems", "notes", "located",
-                 "tally", "reports", "unused_cds", "stop_columns")
+                 "tally", "reports", "unused_cds", "stop_columns", "paired_by")
 
     def __init__(self, job: LocusJob, status: Status = Status.CLEAN,
                  reports: str = "", notes: list[str] | None = None) -> None:
@@ -85,6 +85,9 @@ class LocusOutcome:
         self.reports = reports            # the module's framed reports, verbatim, when asked for
         self.unused_cds = 0               # CDS records that no protein took (told by one locus)
         self.stop_columns: list[int] = []  # 1-based protein columns holding a stop codon in a row
+        # (rule, records, its note) for each header rule that paired records: a batch tells
+        # each rule once, not in every locus
+        self.paired_by: list[tuple[str, int, str]] = []
 
     def changed(self) -> None:
         """The output lacks data the user gave."""
@@ -114,11 +117,11 @@ class LocusOutcome:
         return (int(self.status), self.rows, None if self.text is None else bytes(self.text),
                 self.width, [problem.fields() for problem in self.problems], self.notes,
                 self.located, self.tally.counts(), self.reports, self.unused_cds,
-                self.stop_columns)
+                self.stop_columns, self.paired_by)
 
     def __setstate__(self, state: tuple[Any, ...]) -> None:
         (status, self.rows, self.text, self.width, problems, self.notes, self.located, counts,
-         self.reports, self.unused_cds, self.stop_columns) = state
+         self.reports, self.unused_cds, self.stop_columns, self.paired_by) = state
         self.status = _STATUSES[status]
         self.problems = [Problem(*fields) for fields in problems]
         self.tally = Tally()
