@@ -6,6 +6,8 @@ import bz2
 import gzip
 import lzma
 import os
+import random
+import shutil
 import subprocess
 import sys
 
@@ -13,7 +15,7 @@ import pytest
 
 from ntpepmap_cli.errors import InputError
 from ntpepmap_cli.reading.input_files import read_alignment, read_fasta_marked, read_records
-from helpers import EXPECTED, PROTEINS, cds_of, cli_command, fasta_text, read_fasta as read_fasta_text, search_path
+from helpers import CODON, EXPECTED, PROTEINS, cds_of, cli_command, fasta_text, read_fasta as read_fasta_text, search_path
 
 RECORDS = [("alpha", "MKWLF-SEDPQ" * 7), ("b2", "MK--LFSEDP*" * 7), ("c", "-" * 77)]
 BYTE_ORDER_MARK = b"\xef\xbb\xbf"
@@ -158,6 +160,57 @@ def test_every_shape_gives_its_records(tmp_path, shape):
         records, marked = read_fasta_marked(str(path), plain.encode())
         assert records == expected
         assert marked == [index for index, (_, seq) in enumerate(expected) if set(seq) - set(plain)]
+
+
+def field_alignment(tmp_path):
+    """Five apes' proteins of ten-letter names aligned, and the same unaligned with an insertion
+    in one that the others' profile does not hold."""
+    rng = random.Random(11)
+    base = [rng.choice("KWLFSEDP") for _ in range(40)]
+    rows = {}
+    for index, name in enumerate(["Hsapiens01", "Ptroglod02", "Ggorilla03", "Ppygmae_04", "Mmulatta05"]):
+        row = ["M"] + [aa if rng.random() > .2 else rng.choice("KWLFSEDP") for aa in base]
+        if index % 2:
+            row[5:8] = "---"
+        rows[name] = "".join(row)
+    unaligned = {name: row.replace("-", "") for name, row in rows.items()}
+    unaligned["Ggorilla03"] = unaligned["Ggorilla03"][:20] + "WWDKL" + unaligned["Ggorilla03"][20:]
+    return rows, unaligned
+
+
+# How a program of the field writes the alignment, and the format Biopython reads it as.
+WRITERS = {
+    "hmmalign Stockholm, insertions": (["hmmbuild --amino -o /dev/null aln.hmm aln.fa",
+                                        "hmmalign -o out aln.hmm seqs.fa"], "stockholm"),
+    "seqret strict PHYLIP interleaved": (["seqret -auto aln.fa -osformat2 phylip -outseq out"], "phylip"),
+    "seqret strict PHYLIP sequential": (["seqret -auto aln.fa -osformat2 phylipnon -outseq out"], "phylip"),
+    "seqret NEXUS interleaved": (["seqret -auto aln.fa -osformat2 nexus -outseq out"], "nexus"),
+    "seqret NEXUS sequential": (["seqret -auto aln.fa -osformat2 nexusnon -outseq out"], "nexus"),
+}
+
+
+@pytest.mark.parametrize("writer", WRITERS)
+def test_alignments_as_the_programs_of_the_field_write_them_thread_exactly(tmp_path, writer):
+    """Each row read as Biopython reads it (which makes Stockholm's '.' '-'); the codon rows exact."""
+    from Bio import AlignIO
+
+    commands, biopython_format = WRITERS[writer]
+    if not all(shutil.which(command.split()[0]) for command in commands):
+        pytest.skip(f"{commands[-1].split()[0]} is not installed")
+    rows, unaligned = field_alignment(tmp_path)
+    (tmp_path / "aln.fa").write_text(fasta_text(rows.items()))
+    proteins = unaligned if "hmmalign" in writer else {name: row.replace("-", "") for name, row in rows.items()}
+    (tmp_path / "seqs.fa").write_text(fasta_text(proteins.items()))
+    (tmp_path / "cds.fa").write_text(fasta_text((name, cds_of(seq)) for name, seq in proteins.items()))
+    for command in commands:
+        subprocess.run(command.split(), cwd=tmp_path, check=True, capture_output=True, timeout=120)
+    read = [(record.id, str(record.seq)) for record in AlignIO.read(tmp_path / "out", biopython_format)]
+    assert [(name, row.replace(".", "-")) for name, row in read_alignment(str(tmp_path / "out"), "auto")] == read
+    done = subprocess.run(cli_command() + [str(tmp_path / "out"), str(tmp_path / "cds.fa")], capture_output=True,
+                          text=True, env=dict(os.environ, PYTHONPATH=search_path()), timeout=120)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout == fasta_text((name, "".join("---" if aa == "-" else CODON[aa.upper()] for aa in row))
+                                     for name, row in read)
 
 
 ANNOTATED = b">NP_1.1 thr operon [protein_id=NP_1.1]\r\nATG\n>  Homo sapiens \t\n>x caf\xe9\nAC\n"

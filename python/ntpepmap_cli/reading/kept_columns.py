@@ -59,13 +59,16 @@ class KeptColumns:
         previous = -1
         for first, last, line in self.runs:
             where = f"line {line}: " if line else ""
+            if first < 0:  # before the rising check: column 0 of a 1-based list is no repeat
+                base = 0 if self.kind in _NUMBERED_FROM_0 else 1
+                raise self._refusal(f"{where}column {self._shown(first)} is out of range: a "
+                                    f"{self.kind} numbers columns from {base}", width, pep_name)
             if first <= previous:
                 said = "repeats" if first == previous else f"comes after {self._shown(previous)}"
                 raise self._refusal(f"{where}column {self._shown(first)} {said}: kept columns "
                                     f"must rise", width, pep_name)
-            if first < 0 or last >= width:
-                beyond = first if first < 0 else last
-                raise self._refusal(f"{where}column {self._shown(beyond)} is not in the "
+            if last >= width:
+                raise self._refusal(f"{where}column {self._shown(last)} is not in the "
                                     f"alignment", width, pep_name)
             previous = last
         if not self.runs:
