@@ -264,3 +264,7 @@ def test_species_named_orthogroups_against_braker_cds_files(tmp_path):
                           done.stderr, re.M)) == 1 and "ntpepmap: " not in done.stderr, done.stderr
     single = run_cli(tmp_path / "og" / "OG0000007.fa", *files)
     assert (single.returncode, single.stdout) == (0, expected["OG0000007"]), single.stderr
+    (tmp_path / "plain.fa").write_text(fasta_text([("g1.t1", genes[0, 1])]))  # which species?
+    plain = run_cli(tmp_path / "plain.fa", *files)
+    assert plain.returncode == 2 and re.search(r"g1\.t1 in several CDS files: the protein names the "
+                                               r"one it means as Sp\d\|g1\.t1;", plain.stderr), plain.stderr
