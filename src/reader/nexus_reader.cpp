@@ -82,6 +82,9 @@ bool has_word(const std::vector<std::string_view>& words, std::string_view key) 
     return std::any_of(words.begin(), words.end(), [key](std::string_view word) { return same_word(word, key); });
 }
 
+// A symbol as FORMAT gives it: the character, quoted or not.
+char symbol_of(std::string_view word) noexcept { return word.size() > 1 && word.front() == '\'' ? word[1] : word.front(); }
+
 // The name at the start of a row and the offset of what follows it; a quoted name unquoted.
 struct RowName {
     std::string name;
@@ -167,7 +170,7 @@ private:
         if (in_characters && same_word(words[0], "FORMAT")) {
             const auto interleave = value_of(words, "INTERLEAVE");
             interleaved_ = interleave ? !same_word(*interleave, "NO") : has_word(words, "INTERLEAVE");
-            if (const auto match = value_of(words, "MATCHCHAR")) match_ = match->front() == '\'' && match->size() > 1 ? (*match)[1] : match->front();
+            if (const auto match = value_of(words, "MATCHCHAR")) match_ = symbol_of(*match);
         }
         return in_characters;
     }
