@@ -38,7 +38,7 @@ def nexus_rows(text: str) -> dict[str, str]:
                                                 KEPT.items()},
      {}, r"its column left out of every row\n.*; 3 stop codons in columns left out$"),
     (["--out-format", "nexus"], nexus_rows, KEPT, {},
-     r"^ntpepmap: warning: 1 name\(s\) hold one of .*, written quoted, .*: a:b\(c\); --rename gives"),
+     r"^ntpepmap: warning: 1 name\(s\) with one of .* written quoted, .*: a:b\(c\); --rename gives"),
     (["--partitions", "parts.txt"], read_fasta, KEPT,
      {"parts.txt": "DNA, codon1 = 1-21\\3\nDNA, codon2 = 2-21\\3\nDNA, codon3 = 3-21\\3\n"}, ""),
     (["--rename", "map.tsv", "--out-format", "phylip"], read_phylip,
@@ -46,7 +46,7 @@ def nexus_rows(text: str) -> dict[str, str]:
      {"map.tsv": "719\t719\na_b_c\ta:b(c)\nx_y\tx|y\n"}, r"(?s)\A(?!.*warning: \d+ name)"),
     (["--out-format", "paml", "--stops", "mask"], read_paml,
      {"719": codon_row("MKW-LF") + "NNN", "a:b(c)": "ATGAAGNNN---CTGTTCNNN", "x|y": KEPT["x|y"]},
-     {}, r"^ntpepmap: warning: 1 name\(s\) hold one of .*tree files take for punctuation: a:b\(c\);"),
+     {}, r"^ntpepmap: warning: 1 name\(s\) with one of .*tree files take for punctuation: a:b\(c\);"),
     (["--out-format", "paml"], read_paml, KEPT, {},
      r"2 column\(s\) hold stop codons, which codeml reads as missing .*; --stops mask"),
 ], ids=["keep", "mask", "drop-columns", "nexus", "partitions", "rename", "paml", "paml keep"])

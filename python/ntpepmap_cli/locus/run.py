@@ -279,9 +279,9 @@ def _reserved_warning(rows: list[Record], out_format: str) -> str:
     reserved = [name for name, _ in rows if not _NAME_PUNCTUATION.isdisjoint(name)]
     if not reserved:
         return ""
-    written = "written quoted, as NEXUS wants them, which not every program reads" \
-        if out_format == "nexus" else "which PHYLIP readers and tree files take for punctuation"
-    return (f"warning: {len(reserved)} name(s) hold one of ( ) [ ] : ; , ', {written}: "
+    written = " written quoted, as NEXUS wants them, which not every program reads" \
+        if out_format == "nexus" else ", which PHYLIP readers and tree files take for punctuation"
+    return (f"warning: {len(reserved)} name(s) with one of ()[]:;,'{written}: "
             f"{name_some(reserved)}; --rename gives plain names")
 
 
