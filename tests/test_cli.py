@@ -2,6 +2,8 @@
 
 from __future__ import annotations
 
+import bz2
+import gzip
 import json
 import os
 import re
@@ -416,6 +418,11 @@ def test_a_batch_tells_a_locus_as_its_single_run_does(tmp_path, fault):
 def test_batch_folders_all_clean(tmp_path):
     for stem in ("a", "b", "c"):
         make_batch_locus(tmp_path, stem)
+    for compressed, plain in (("b.fna.gz", "b.fna"), ("c.fasta.bz2", "c.fna")):  # by the bare stem
+        cds = tmp_path / "cds" / plain
+        (tmp_path / "cds" / compressed).write_bytes(
+            (gzip.compress if compressed.endswith("gz") else bz2.compress)(cds.read_bytes()))
+        cds.unlink()
     done = run_cli("batch", tmp_path / "pep", tmp_path / "cds", "-O", tmp_path / "out", "-j", "1")
     assert done.returncode == 0 and summary_counts(done.stderr) == (3, 0, 0)
     assert sorted(p.name for p in (tmp_path / "out").iterdir()) == ["a.fasta", "b.fasta", "c.fasta"]

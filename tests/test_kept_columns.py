@@ -112,6 +112,10 @@ REFUSALS = {  # given to the clean family's alignment, or read as the alignment
                                         r"ClipKIT log of 10 columns, alignment \S+ of {width}"),
     "a column beyond the alignment": ("1-20,{beyond}\n", "line 1: column {beyond} is not in"),
     "a repeated column": ("1-20\n20-30\n", "line 2: column 20 repeats"),
+    "column 0 of a list": ("0-20\n", "line 1: column 0 is out of range: a column list numbers "
+                                      "columns from 1"),
+    "column -1 of a map": ("#ColumnsMap\t-1, 0, 1\n", "line 1: column -1 is out of range: a trimAl "
+                                                       "column map numbers columns from 0"),
     "columns out of order": ("30,10\n", "line 1: column 10 comes after 30"),
     "a range backwards": ("9-3\n", "range 9-3 runs backwards"),
     "neither kind": ("keep 1-3\n", "line 1: neither trimAl's '#ColumnsMap' line"),

@@ -113,6 +113,14 @@ HEADER_SHAPES = {
                          "lcl|NC_9.3_cds_NP_2.1_4 [protein_id=NP_2.1]"], [], "NCBI protein_id"),
     "NCBI lcl identifier": (["NP_1.1"], ["lcl|NC_9.3_cds_NP_1.1_12 [gene=thrL]"], [],
                             "NCBI protein_id"),
+    "NCBI accession without its version": (["XP_016856 x"], ["c1 [protein_id=XP_016856.2]",
+                                                          "c2 [protein_id=XP_016857.1]"], [],
+                                           "NCBI protein_id"),
+    "NCBI CDS without its version": (["XP_7.1"], ["c1 [protein_id=XP_7]"], [], "NCBI protein_id"),
+    "NCBI versions that differ": (["XP_7.1"], ["c1 [protein_id=XP_7.2]"], [],
+                                  r"no identifier of \S+ is in this file"),
+    "Species|ID against a species' own file": (["Homo_sapiens|g1.t1"], ["g1.t1", "g2.t1"], [],
+                                               "Species|ID"),
     "Ensembl, both versioned": ([ENSP.format("ENST8.4")], ["ENST8.4 cds chromosome:x", "ENST8.5"],
                                 [], "Ensembl transcript"),
     "Ensembl CDS unversioned": ([ENSP.format("ENST8.4")], ["ENST8 cds"], [], "Ensembl transcript"),
@@ -128,7 +136,7 @@ HEADER_SHAPES = {
                                  r"no identifier of \S+ is in this file \(1 and 1 records\); "
                                  r"tried the pattern 'tag=\(\\\\w\+\)' on both header lines"),
     "a miss": (["NP_1.1 x"], ["NP_2.1 [protein_id=NP_2.1]"], [],
-               r"tried NCBI protein_id, Ensembl transcript and db\|accession\|name in the "
+               r"tried NCBI protein_id, Ensembl transcript, db\|accession\|name and Species\|ID in the "
                r"headers too \(protein 'NP_1.1 x', CDS 'NP_2.1 \[protein_id=NP_2.1\]'\); pair "
                r"them with --id-map or --id-pattern, or, if .* --pair-by-order$"),
     "two CDS for one protein": (["NP_1.1"], ["c1 [protein_id=NP_1.1]", "c2 [protein_id=NP_1.1]"],
@@ -146,7 +154,8 @@ def test_annotation_headers_pair(tmp_path, pep_headers, cds_headers, args, told)
     (tmp_path / "c.fa").write_text(fasta_text((header, "ATGAAGTGG" if at == 0 else "ATGCCCTGA")
                                          for at, header in enumerate(cds_headers)))
     done = run_cli(tmp_path / "p.fa", tmp_path / "c.fa", *args)
-    if told not in ("NCBI protein_id", "Ensembl transcript", "db|accession|name", "the pattern"):
+    if told not in ("NCBI protein_id", "Ensembl transcript", "db|accession|name", "Species|ID",
+                    "the pattern"):
         assert (done.returncode, done.stdout) == (2, ""), done.stderr
         assert re.search(told, done.stderr.strip()), done.stderr
         return
@@ -180,8 +189,9 @@ def test_a_genome_cds_split_in_files_threads_an_alignment_of_some(tmp_path):
     assert done.stderr.endswith(" left out; 1970 CDS records not used\n")
     done = run_cli(tmp_path / "p.fa", tmp_path / "a.fa.gz", tmp_path / "b.fa.gz",
                    tmp_path / "a.fa.gz")
-    assert done.returncode == 2 and re.search(r"a\.fa\.gz: 1000 identifier\(s\) also in \S+a\.fa"
-                                              r"\.gz: g0, g1, g10 and 997 more;", done.stderr)
+    assert done.returncode == 2 and re.search(r"a\.fa\.gz, \S+a\.fa\.gz: 1000 identifier\(s\) in "
+                                              r"several files, such as g0, g1, g10 and 997 more, "
+                                              r"and the files have the same name a:", done.stderr)
 
 
 def test_orthogroups_against_per_species_cds(tmp_path):
@@ -218,7 +228,43 @@ def test_orthogroups_against_per_species_cds(tmp_path):
     assert done.returncode == 0, done.stderr
     assert {og: (tmp_path / "m" / f"{og}.fa").read_text() for og in expected} == expected
     done = run_cli("batch", tmp_path / "og", "--cds", species[0], species[0], "-O", tmp_path / "x")
-    assert done.returncode == 2 and "identifiers must be unique across the CDS files" in done.stderr
+    assert done.returncode == 2 and "pairs by the file's name" in done.stderr
     (tmp_path / "all.fa").unlink()  # every locus that shares it fails, saying why
     done = run_cli("batch", tmp_path / "loci.tsv", "-j", "2")
     assert done.returncode == 1 and done.stderr.count("all.fa: No such file") == len(expected)
+
+
+def test_species_named_orthogroups_against_braker_cds_files(tmp_path):
+    """40 orthogroups naming 'Species|ID' against 8 species' files of BRAKER names (g1.t1 in
+    each), one named Sp6.cds.fasta, one of names found nowhere else: no option needed, every
+    output exact, as a batch and as a single locus; the rule told once for the batch."""
+    import gzip
+    import random
+
+    rng = random.Random(5)
+    codons = {"M": "ATG", "K": "AAA", "W": "TGG", "L": "TTA", "F": "TTT", "E": "GAG"}
+    ident = {s: (lambda g, s=s: f"sp7g{g}.t1" if s == 7 else f"g{g}.t1") for s in range(8)}
+    genes = {(s, g): "M" + "".join(rng.choice("KWLFE") for _ in range(rng.randint(4, 30)))
+             for s in range(8) for g in range(60)}
+    files = [tmp_path / name for name in [*(f"Sp{s}.fa.gz" for s in range(6)), "Sp6.cds.fasta", "Sp7.fna"]]
+    for s, path in enumerate(files):
+        text = fasta_text((ident[s](g), "".join(map(codons.get, genes[s, g])) + "TAA") for g in range(60))
+        path.write_bytes(gzip.compress(text.encode()) if path.suffix == ".gz" else text.encode())
+    (tmp_path / "og").mkdir()
+    expected = {}
+    for og in range(40):
+        rows = {f"Sp{s}|{ident[s](og)}": genes[s, og].ljust(31, "-") for s in rng.sample(range(8), 5)}
+        (tmp_path / "og" / f"OG{og:07}.fa").write_text(fasta_text(rows.items()))
+        expected[f"OG{og:07}"] = fasta_text((name, "".join(codons.get(aa, "---") for aa in row))
+                                            for name, row in rows.items())
+    done = run_cli("batch", tmp_path / "og", "--cds", *files, "-O", tmp_path / "out", "-j", "2")
+    assert done.returncode == 0, done.stderr
+    assert {og: (tmp_path / "out" / f"{og}.fasta").read_text() for og in expected} == expected
+    assert len(re.findall(r"^ntpepmap batch: in 40 loci \(.*\): .*\d+ record\(s\) paired by Species\|ID$",
+                          done.stderr, re.M)) == 1 and "ntpepmap: " not in done.stderr, done.stderr
+    single = run_cli(tmp_path / "og" / "OG0000007.fa", *files)
+    assert (single.returncode, single.stdout) == (0, expected["OG0000007"]), single.stderr
+    (tmp_path / "plain.fa").write_text(fasta_text([("g1.t1", genes[0, 1])]))  # which species?
+    plain = run_cli(tmp_path / "plain.fa", *files)
+    assert plain.returncode == 2 and re.search(r"g1\.t1 in several CDS files: the protein names the "
+                                               r"one it means as Sp\d\|g1\.t1;", plain.stderr), plain.stderr

@@ -6,6 +6,8 @@ import bz2
 import gzip
 import lzma
 import os
+import random
+import shutil
 import subprocess
 import sys
 
@@ -13,7 +15,7 @@ import pytest
 
 from ntpepmap_cli.errors import InputError
 from ntpepmap_cli.reading.input_files import read_alignment, read_fasta_marked, read_records
-from helpers import EXPECTED, PROTEINS, cds_of, cli_command, fasta_text, read_fasta as read_fasta_text, search_path
+from helpers import CODON, EXPECTED, PROTEINS, cds_of, cli_command, fasta_text, read_fasta as read_fasta_text, search_path
 
 RECORDS = [("alpha", "MKWLF-SEDPQ" * 7), ("b2", "MK--LFSEDP*" * 7), ("c", "-" * 77)]
 BYTE_ORDER_MARK = b"\xef\xbb\xbf"
@@ -60,6 +62,57 @@ def phylip_interleaved(records, width: int = 30) -> bytes:
     return text.encode()
 
 
+def stockholm(records, width: int = 30) -> bytes:
+    """As hmmalign writes it: #=GS lines first, a #=GR line under each row, #=GC lines
+    closing each block, '//' at the end."""
+    text = "# STOCKHOLM 1.0\n\n" + "".join(f"#=GS {name} DE a protein\n" for name, _ in records)
+    for start in range(0, len(records[0][1]), width):
+        text += "\n"
+        for name, seq in records:
+            text += f"{name:<12}{seq[start:start + width]}\n#=GR {name:<7} PP {'9' * len(seq[start:start + width])}\n"
+        text += f"#=GC PP_cons     {'*' * width}\n#=GC RF          {'x' * width}\n"
+    return (text + "//\n").encode()
+
+
+def nexus(records, interleave: bool, width: int = 30, match: str = "") -> bytes:
+    """A TAXA block and a CHARACTERS block as Mesquite and MrBayes write them; a name with a
+    space quoted; with `match`, each letter that the first row has in its column is it."""
+    def shown(seq: str) -> str:
+        first = records[0][1]
+        return "".join(match if match and index and letter == first[column] else letter
+                       for column, letter in enumerate(seq) for index in [seq is not first])
+
+    names = [f"'{name}'" if " " in name else name for name, _ in records]
+    rows = [shown(seq) for _, seq in records]
+    text = (f"#NEXUS\n[made by hand]\nBEGIN TAXA;\n  DIMENSIONS NTAX={len(records)};\nEND;\n"
+            f"BEGIN CHARACTERS;\n  DIMENSIONS NCHAR={len(rows[0])};\n  FORMAT DATATYPE=PROTEIN "
+            f"GAP=- MISSING=?{' MATCHCHAR=' + match if match else ''}{' INTERLEAVE' if interleave else ''};\n"
+            f"  MATRIX\n")
+    if interleave:
+        for start in range(0, len(rows[0]), width):
+            text += "".join(f"  {name:<16}{row[start:start + width]}\n" for name, row in zip(names, rows)) + "\n"
+    else:
+        text += "".join(f"  {name:<16}" + "\n    ".join(pieces(row, width)) + "\n" for name, row in zip(names, rows))
+    return (text + "  ;\nEND;\nBEGIN TREES;\n  TREE t = (a,b);\nEND;\n").encode()
+
+
+def strict_phylip(records, interleave: bool, width: int = 30) -> bytes:
+    """As EMBOSS seqret and PHYLIP write it: a name of ten characters, glued to the letters
+    where it fills them."""
+    text = f" {len(records)} {len(records[0][1])}\n"
+    if not interleave:
+        return (text + "".join(f"{name[:10]:<10}{seq}\n" for name, seq in records)).encode()
+    for start in range(0, len(records[0][1]), width):
+        text += "".join(("" if start else f"{name[:10]:<10}") + seq[start:start + width] + "\n"
+                        for name, seq in records) + "\n"
+    return text.encode()
+
+
+INSERTS = [("alpha", "MKWlf.SEDPQ" * 7), ("b2", "MK--LFSEDP*" * 7), ("c", "-" * 77)]
+SPECIES = [("Homo sapiens", "MKWLF-SEDPQ" * 7), ("Pan", "MK--LFSEDP*" * 7), ("Gorilla_go", "-" * 77)]
+SPECIES_READ = [("Homo_sapiens", SPECIES[0][1]), *SPECIES[1:]]
+STRICT = [("Homo_sapie", SPECIES[0][1]), *SPECIES[1:]]
+
 SHAPES = {  # format, content, and the records when they are not RECORDS
     "FASTA, one line": ("fasta", fasta(RECORDS)),
     "FASTA, wrapped, descriptions": ("fasta", fasta(RECORDS, wrap=13, description=" some words")),
@@ -84,6 +137,13 @@ SHAPES = {  # format, content, and the records when they are not RECORDS
     "gzip, one member per record": ("fasta", b"".join(gzip.compress(fasta([record])) for record in RECORDS)),
     "bzip2": ("clustal", bz2.compress(clustal(RECORDS))),
     "xz": ("phylip", lzma.compress(phylip_interleaved(RECORDS))),
+    "Stockholm by hmmalign": ("stockholm", stockholm(INSERTS), INSERTS),
+    "Stockholm, one block, CRLF": ("stockholm", stockholm(RECORDS, width=77).replace(b"\n", b"\r\n")),
+    "NEXUS interleaved, quoted name": ("nexus", nexus(SPECIES, interleave=True), SPECIES_READ),
+    "NEXUS sequential, MATCHCHAR": ("nexus", nexus(SPECIES, interleave=False, match="."), SPECIES_READ),
+    "NEXUS interleaved, MATCHCHAR": ("nexus", nexus(RECORDS, interleave=True, width=20, match=".")),
+    "strict PHYLIP, names glued": ("phylip", strict_phylip(SPECIES, interleave=False), STRICT),
+    "strict PHYLIP interleaved": ("phylip", strict_phylip(SPECIES, interleave=True), STRICT),
 }
 
 
@@ -100,6 +160,57 @@ def test_every_shape_gives_its_records(tmp_path, shape):
         records, marked = read_fasta_marked(str(path), plain.encode())
         assert records == expected
         assert marked == [index for index, (_, seq) in enumerate(expected) if set(seq) - set(plain)]
+
+
+def field_alignment(tmp_path):
+    """Five apes' proteins of ten-letter names aligned, and the same unaligned with an insertion
+    in one that the others' profile does not hold."""
+    rng = random.Random(11)
+    base = [rng.choice("KWLFSEDP") for _ in range(40)]
+    rows = {}
+    for index, name in enumerate(["Hsapiens01", "Ptroglod02", "Ggorilla03", "Ppygmae_04", "Mmulatta05"]):
+        row = ["M"] + [aa if rng.random() > .2 else rng.choice("KWLFSEDP") for aa in base]
+        if index % 2:
+            row[5:8] = "---"
+        rows[name] = "".join(row)
+    unaligned = {name: row.replace("-", "") for name, row in rows.items()}
+    unaligned["Ggorilla03"] = unaligned["Ggorilla03"][:20] + "WWDKL" + unaligned["Ggorilla03"][20:]
+    return rows, unaligned
+
+
+# How a program of the field writes the alignment, and the format Biopython reads it as.
+WRITERS = {
+    "hmmalign Stockholm, insertions": (["hmmbuild --amino -o /dev/null aln.hmm aln.fa",
+                                        "hmmalign -o out aln.hmm seqs.fa"], "stockholm"),
+    "seqret strict PHYLIP interleaved": (["seqret -auto aln.fa -osformat2 phylip -outseq out"], "phylip"),
+    "seqret strict PHYLIP sequential": (["seqret -auto aln.fa -osformat2 phylipnon -outseq out"], "phylip"),
+    "seqret NEXUS interleaved": (["seqret -auto aln.fa -osformat2 nexus -outseq out"], "nexus"),
+    "seqret NEXUS sequential": (["seqret -auto aln.fa -osformat2 nexusnon -outseq out"], "nexus"),
+}
+
+
+@pytest.mark.parametrize("writer", WRITERS)
+def test_alignments_as_the_programs_of_the_field_write_them_thread_exactly(tmp_path, writer):
+    """Each row read as Biopython reads it (which makes Stockholm's '.' '-'); the codon rows exact."""
+    from Bio import AlignIO
+
+    commands, biopython_format = WRITERS[writer]
+    if not all(shutil.which(command.split()[0]) for command in commands):
+        pytest.skip(f"{commands[-1].split()[0]} is not installed")
+    rows, unaligned = field_alignment(tmp_path)
+    (tmp_path / "aln.fa").write_text(fasta_text(rows.items()))
+    proteins = unaligned if "hmmalign" in writer else {name: row.replace("-", "") for name, row in rows.items()}
+    (tmp_path / "seqs.fa").write_text(fasta_text(proteins.items()))
+    (tmp_path / "cds.fa").write_text(fasta_text((name, cds_of(seq)) for name, seq in proteins.items()))
+    for command in commands:
+        subprocess.run(command.split(), cwd=tmp_path, check=True, capture_output=True, timeout=120)
+    read = [(record.id, str(record.seq)) for record in AlignIO.read(tmp_path / "out", biopython_format)]
+    assert [(name, row.replace(".", "-")) for name, row in read_alignment(str(tmp_path / "out"), "auto")] == read
+    done = subprocess.run(cli_command() + [str(tmp_path / "out"), str(tmp_path / "cds.fa")], capture_output=True,
+                          text=True, env=dict(os.environ, PYTHONPATH=search_path()), timeout=120)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout == fasta_text((name, "".join("---" if aa == "-" else CODON[aa.upper()] for aa in row))
+                                     for name, row in read)
 
 
 ANNOTATED = b">NP_1.1 thr operon [protein_id=NP_1.1]\r\nATG\n>  Homo sapiens \t\n>x caf\xe9\nAC\n"
@@ -130,7 +241,7 @@ DAMAGED_GZIP = gzip.compress(b">a\nACGT\n" * 50)[:-9]
 ERRORS = [
     (b"", "auto", "empty file"),
     (b" \r\n\n", "fasta", "empty file"),
-    (b"hello\n>a\nAC\n", "auto", "line 1: neither FASTA, CLUSTAL nor PHYLIP (use --in-format)"),
+    (b"hello\n>a\nAC\n", "auto", "line 1: not FASTA, CLUSTAL, PHYLIP, Stockholm nor NEXUS (use --in-format)"),
     (b"\n\nMKW\n", "fasta", "line 3: not FASTA: the first line does not start with '>'"),
     (b">a\nAC\n> \t\nAC\n", "fasta", "line 3, record 2: no identifier"),
     (b">a\nAC\n>b\xff c\nAC\n", "auto", "line 3, record 2: the identifier is not UTF-8 text"),
@@ -147,6 +258,21 @@ ERRORS = [
     (b"3 2\na MK\nb MK\n", "phylip", "line 3: the file ends after 2 of 3 sequences"),
     (b"2 3\na AC\nb ACG\nT\n", "phylip", "line 4: the file ends inside a block: each block gives every sequence a line"),
     (b"1 2\na MK\nb MK\n", "phylip", "line 3: more lines than the first line announces"),
+    (b"# STOCKHOLM 1.0\na MK\nb MK\n", "auto", "line 3: the file ends before the '//' that closes the alignment"),
+    (b"# STOCKHOLM 1.0\na MK\n\na LF\nb LF\n//\n", "auto", "line 5: 'b' is in no block before this one"),
+    (b"# STOCKHOLM 1.0\na MK\n//\n# STOCKHOLM 1.0\n", "auto", "line 4: a second alignment after '//': "
+                                                            "give one alignment per file"),
+    (b"#NEXUS\nbegin data; dimensions ntax=1; matrix a MK; end;\n", "auto",
+     "line 2: the MATRIX comes without NTAX and NCHAR in a DIMENSIONS command"),
+    (b"#NEXUS\nbegin data; dimensions ntax=2 nchar=2;\nmatrix\na MK\n;end;", "auto",
+     "line 5: the MATRIX ends after 1 of NTAX=2 rows"),
+    (b"#NEXUS\nbegin data; dimensions ntax=2 nchar=2;\nmatrix\na MK\n'b MK\n;end;", "auto",
+     "line 5, record 2: a quoted name that is never closed"),
+    (b"#NEXUS\r\n[x]\r\nbegin data; dimensions ntax=1 nchar=2; matrix a MK\r\nb MK;", "auto",
+     "line 4: more rows than NTAX=1"),
+    (b"#NEXUS\nbegin data; dimensions ntax=1 nchar=x;", "auto", "line 2: NCHAR is not a count: 'x'"),
+    (b"#NEXUS\n[a comment\nbegin data;", "auto", "line 2: a comment '[' that is never closed"),
+    (b"#NEXUS\nbegin taxa; end;\n", "nexus", "line 3: no DATA or CHARACTERS block with a MATRIX"),
     (DAMAGED_GZIP, "auto", "damaged gzip data: "),
     (b"BZh9 not really", "fasta", "damaged bzip2 data: "),
     (b"\xfd7zXZ\x00", "fasta", "damaged xz data: "),

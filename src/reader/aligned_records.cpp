@@ -1,5 +1,7 @@
 #include "reader/aligned_records.hpp"
 
+#include <algorithm>
+
 #include "reader/record_checks.hpp"
 #include "reader/text_lines.hpp"
 
@@ -12,6 +14,14 @@ void AlignedRecords::start(std::string_view line, std::size_t line_number) {
     }
     records_.push_back(AlignedRecord{words.first, {}, {}});
     append(records_.size(), words.rest, line_number);
+}
+
+void AlignedRecords::start_named(std::string_view name, std::string_view piece, std::size_t line_number) {
+    std::string& kept = names_.emplace_back(trim_white_space(name));
+    std::replace_if(kept.begin(), kept.end(), [](char byte) { return is_white_space(static_cast<unsigned char>(byte)); }, '_');
+    if (const auto problem = identifier_problem(kept)) throw ReadError(line_number, records_.size() + 1, {}, *problem);
+    records_.push_back(AlignedRecord{kept, {}, {}});
+    append(records_.size(), piece, line_number);
 }
 
 void AlignedRecords::append(std::size_t number, std::string_view piece, std::size_t line_number) {
@@ -32,6 +42,19 @@ void AlignedRecords::append(std::size_t number, std::string_view piece, std::siz
         }
     }
     record.facts.bits |= facts.bits;
+}
+
+void AlignedRecords::match_first(char match) {
+    if (records_.empty()) return;
+    const AlignedRecord& first = records_.front();
+    for (std::size_t number = 1; number < records_.size(); ++number) {
+        AlignedRecord& record = records_[number];
+        const std::size_t shared = std::min(record.sequence.size(), first.sequence.size());
+        for (std::size_t at = 0; at < shared; ++at) {
+            if (record.sequence[at] == match) record.sequence[at] = first.sequence[at];
+        }
+        record.facts.bits |= first.facts.bits;
+    }
 }
 
 void AlignedRecords::hand_over(RecordSink& sink) const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,8 +24,15 @@ public:
 
     // A new record from a line that starts with its name; the rest of the line is sequence.
     void start(std::string_view line, std::size_t line_number);
+    // A new record whose name the format gives apart from its letters (a quoted or
+    // fixed-width name): white space in it becomes '_', as NEXUS reads such a name.
+    void start_named(std::string_view name, std::string_view piece, std::size_t line_number);
     // Appends the letters of a piece of a record's sequence, found on line `line_number`.
     void append(std::size_t number, std::string_view piece, std::size_t line_number);
+
+    // Every `match` letter of the records after the first made the first's letter in its
+    // column (NEXUS's MATCHCHAR).
+    void match_first(char match);
 
     [[nodiscard]] std::size_t size() const noexcept { return records_.size(); }
     [[nodiscard]] const AlignedRecord& operator[](std::size_t number) const noexcept { return records_[number - 1]; }
@@ -34,6 +42,7 @@ public:
 private:
     const LetterClasses& classes_;
     std::vector<AlignedRecord> records_;
+    std::deque<std::string> names_;  // the names made here; a deque keeps them in place
 };
 
 }  // namespace ntpepmap::reader

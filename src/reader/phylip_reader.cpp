@@ -13,6 +13,9 @@ namespace {
 
 // Counts of up to nine digits: far beyond any real alignment, and no overflow.
 constexpr std::size_t MAX_COUNT_DIGITS = 9;
+// Strict PHYLIP (PHYLIP's own programs, EMBOSS seqret): a name fills the first ten characters
+// of its line, padded with spaces or glued to the letters.
+constexpr std::size_t STRICT_NAME_WIDTH = 10;
 
 bool is_count(std::string_view word) noexcept {
     return !word.empty() && std::all_of(word.begin(), word.end(), [](char c) { return is_digit(static_cast<unsigned char>(c)); });
@@ -33,7 +36,8 @@ std::string counted(std::size_t count, std::string_view noun) { return std::to_s
 
 class PhylipReading {
 public:
-    PhylipReading(std::string_view text, const LetterClasses& classes) : lines_(text), records_(classes) {
+    PhylipReading(std::string_view text, const LetterClasses& classes, bool strict)
+        : lines_(text), records_(classes), strict_(strict) {
         heading_ = read_heading();
     }
 
@@ -41,7 +45,7 @@ public:
         std::string_view line;
         for (std::size_t number = 1; number <= heading_.sequences; ++number) {
             next_line(line);
-            records_.start(line, lines_.number());
+            start(line);
             while (records_[number].sequence.size() < heading_.columns) {
                 next_line(line);
                 records_.append(number, line, lines_.number());
@@ -55,7 +59,7 @@ public:
         std::string_view line;
         for (std::size_t number = 1; number <= heading_.sequences; ++number) {
             next_line(line);
-            records_.start(line, lines_.number());
+            start(line);
             check_not_over(number);
         }
         while (first_incomplete() != 0) {
@@ -71,6 +75,12 @@ public:
     [[nodiscard]] const AlignedRecords& records() const noexcept { return records_; }
 
 private:
+    void start(std::string_view line) {
+        if (!strict_) return records_.start(line, lines_.number());
+        const std::size_t width = std::min(line.size(), STRICT_NAME_WIDTH);
+        records_.start_named(line.substr(0, width), line.substr(width), lines_.number());
+    }
+
     Heading read_heading() {
         std::string_view line;
         lines_.next_filled(line);
@@ -131,7 +141,19 @@ private:
     TextLines lines_;
     AlignedRecords records_;
     Heading heading_{};
+    bool strict_;
 };
+
+using Reading = void (PhylipReading::*)();
+
+std::optional<ReadError> error_of(PhylipReading& reading, Reading read) {
+    try {
+        (reading.*read)();
+    } catch (const ReadError& error) {
+        return error;
+    }
+    return std::nullopt;
+}
 
 }  // namespace
 
@@ -141,22 +163,18 @@ bool is_phylip_heading(std::string_view line) noexcept {
 }
 
 void read_phylip(std::string_view text, const LetterClasses& classes, RecordSink& sink) {
-    PhylipReading sequential(text, classes);
-    std::optional<ReadError> sequential_error;
-    try {
-        sequential.read_sequential();
-    } catch (const ReadError& error) {
-        sequential_error = error;
+    // Relaxed first, sequential then interleaved; strict names only where both fail, and
+    // then the relaxed reading that got further says what is wrong.
+    std::optional<ReadError> furthest;
+    for (const bool strict : {false, true}) {
+        for (const Reading read : {&PhylipReading::read_sequential, &PhylipReading::read_interleaved}) {
+            PhylipReading reading(text, classes, strict);
+            const std::optional<ReadError> error = error_of(reading, read);
+            if (!error) return reading.records().hand_over(sink);
+            if (!strict && (!furthest || error->line() > furthest->line())) furthest = error;
+        }
     }
-    if (!sequential_error) return sequential.records().hand_over(sink);
-    PhylipReading interleaved(text, classes);
-    try {
-        interleaved.read_interleaved();
-    } catch (const ReadError& error) {
-        if (error.line() > sequential_error->line()) throw;
-        throw *sequential_error;
-    }
-    interleaved.records().hand_over(sink);
+    throw *furthest;
 }
 
 }  // namespace ntpepmap::reader

@@ -14,7 +14,8 @@ namespace ntpepmap::reader {
 // Sequential files give a sequence's lines one after the other; interleaved ones give the
 // first piece of every sequence with its name, then blocks of further pieces in the same
 // order. Either reading must give every sequence exactly the announced columns; where
-// both fail, the one that got further says what is wrong.
+// both fail, the one that got further says what is wrong, unless strict PHYLIP (names of
+// ten characters, maybe glued to the letters) reads the file.
 void read_phylip(std::string_view text, const LetterClasses& classes, RecordSink& sink);
 
 }  // namespace ntpepmap::reader

@@ -5,14 +5,25 @@
 
 #include "reader/clustal_reader.hpp"
 #include "reader/fasta_reader.hpp"
+#include "reader/nexus_reader.hpp"
 #include "reader/phylip_reader.hpp"
+#include "reader/stockholm_reader.hpp"
 #include "reader/text_lines.hpp"
 
 namespace ntpepmap::reader {
 
 namespace {
 
-constexpr std::array<std::string_view, 3> FORMAT_NAMES = {"fasta", "clustal", "phylip"};
+// "not FASTA, CLUSTAL, PHYLIP, Stockholm nor NEXUS (use --in-format)"
+std::string unknown_format_message() {
+    constexpr std::array<std::string_view, FORMAT_NAMES.size()> SHOWN = {"FASTA", "CLUSTAL", "PHYLIP", "Stockholm", "NEXUS"};
+    std::string message = "not ";
+    for (std::size_t index = 0; index < SHOWN.size(); ++index) {
+        if (index > 0) message += index + 1 == SHOWN.size() ? " nor " : ", ";
+        message += SHOWN[index];
+    }
+    return message + " (use --in-format)";
+}
 
 }  // namespace
 
@@ -33,7 +44,9 @@ Format detect_format(std::string_view text) {
     if (line.starts_with('>')) return Format::fasta;
     if (is_clustal_heading(line)) return Format::clustal;
     if (is_phylip_heading(line)) return Format::phylip;
-    throw ReadError(lines.number(), 0, {}, "neither FASTA, CLUSTAL nor PHYLIP (use --in-format)");
+    if (is_stockholm_heading(line)) return Format::stockholm;
+    if (is_nexus_heading(line)) return Format::nexus;
+    throw ReadError(lines.number(), 0, {}, unknown_format_message());
 }
 
 Format read_records(std::string_view text, std::optional<Format> format, const LetterClasses& classes,
@@ -49,6 +62,8 @@ Format read_records(std::string_view text, std::optional<Format> format, const L
     case Format::fasta: read_fasta(text, classes, sink, start); break;
     case Format::clustal: read_clustal(text, classes, sink); break;
     case Format::phylip: read_phylip(text, classes, sink); break;
+    case Format::stockholm: read_stockholm(text, classes, sink); break;
+    case Format::nexus: read_nexus(text, classes, sink); break;
     }
     return chosen;
 }

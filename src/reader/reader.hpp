@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -11,7 +12,10 @@
 
 namespace ntpepmap::reader {
 
-enum class Format : std::uint8_t { fasta, clustal, phylip };
+enum class Format : std::uint8_t { fasta, clustal, phylip, stockholm, nexus };
+
+// The names of the formats, in the order of Format: those --in-format takes.
+inline constexpr std::array<std::string_view, 5> FORMAT_NAMES = {"fasta", "clustal", "phylip", "stockholm", "nexus"};
 
 [[nodiscard]] std::string_view format_name(Format format) noexcept;
 // The format of a name as format_name gives it; nothing for another name.
@@ -20,7 +24,7 @@ enum class Format : std::uint8_t { fasta, clustal, phylip };
 // Receives the records in file order. The texts are lent for the call only. It may
 // throw to stop the reading; the exception comes out of read_records unchanged.
 // `header` is the record's whole name line: in FASTA what follows '>', white space around
-// it trimmed, bytes as they are (not always UTF-8); in CLUSTAL and PHYLIP the identifier.
+// it trimmed, bytes as they are (not always UTF-8); in the other formats the identifier.
 class RecordSink;
 
 // Room for the letters of a record that is put together as it comes, grown as they come.
@@ -52,7 +56,8 @@ struct TextStart {
 };
 
 // The format of a text by its first line that is not blank: '>' for FASTA, the name of a
-// CLUSTAL-writing aligner, or two counts for PHYLIP. Throws ReadError for anything else.
+// CLUSTAL-writing aligner, two counts for PHYLIP, '# STOCKHOLM' or '#NEXUS'. Throws
+// ReadError, naming the formats known, for anything else.
 [[nodiscard]] Format detect_format(std::string_view text);
 
 // Reads every record of `text` in `format` (detected when not given) and hands each to

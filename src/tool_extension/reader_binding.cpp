@@ -131,6 +131,11 @@ PyMethodDef READER_FUNCTIONS[] = {
 
 void add_reader_functions(PyObject* module) {
     if (PyModule_AddFunctions(module, READER_FUNCTIONS) != 0) module::throw_python_error();
+    PyRef names = checked(PyTuple_New(static_cast<Py_ssize_t>(reader::FORMAT_NAMES.size())));
+    for (std::size_t index = 0; index < reader::FORMAT_NAMES.size(); ++index) {
+        PyTuple_SET_ITEM(names.get(), static_cast<Py_ssize_t>(index), to_python(reader::FORMAT_NAMES[index]).release());
+    }
+    add_to_module(module, "IN_FORMATS", std::move(names));
 }
 
 }  // namespace ntpepmap::tool_extension

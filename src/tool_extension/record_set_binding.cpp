@@ -192,7 +192,7 @@ PyMethodDef METHODS[] = {
 };
 
 PyGetSetDef PROPERTIES[] = {
-    {"format", getter<format_impl>, nullptr, "the format read: 'fasta', 'clustal' or 'phylip'", nullptr},
+    {"format", getter<format_impl>, nullptr, "the format read: a name of IN_FORMATS", nullptr},
     {"kept", getter<kept_impl>, nullptr, "the columns a CLUSTAL file's lines of '#' mark to keep, or None", nullptr},
     {"marked", getter<marked_impl>, nullptr,
      "indices of the records with letters outside the plain set, or holding frameshift digits; None unless asked",

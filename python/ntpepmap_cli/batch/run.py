@@ -19,7 +19,7 @@ from ..errors import InputError, name_some
 from ..pairing.header_rules import rules_for, unpaired_proteins
 from ..interrupts import StopGuard, StopRequest, exit_status, signal_name
 from ..reading.kept_columns import files_by_locus, locus_file
-from ..locus.run import LocusJob, LocusOptions, file_stem, run_locus
+from ..locus.run import LocusJob, LocusOptions, bare_stem, file_stem, run_locus
 from ..command.messages import Reporter, error
 from ..option_table import BATCH, BESIDE, BY_NAME
 from ..command.options import EXIT_STATUS_TABLE, PROG, HelpFormatter, add_locus_options, locus_options
@@ -124,7 +124,7 @@ def _files_by_stem(folder: str) -> dict[str, str]:
         raise InputError(folder, exc.strerror or str(exc)) from None
     by_stem: dict[str, str] = {}
     for name, path in files:
-        stem = file_stem(name)
+        stem = bare_stem(name)
         if stem in by_stem:
             raise InputError(folder, f"two files for locus {stem}: "
                                      f"{os.path.basename(by_stem[stem])}, {name}")

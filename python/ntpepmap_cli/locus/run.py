@@ -22,7 +22,8 @@ from ..pairing.identifiers import (NUCLEOTIDE_LETTERS, Repeats, check_names_fit,
                       check_nucleotide, pair_by_identifier, pair_by_order)
 from ..reading.input_files import Reading, read_locus_files, read_records
 from .translation import translate
-from ..outputs.formats import CODEML_NAME_LENGTH, partitions_text, too_long_for_codeml, write_alignment
+from ..outputs.formats import (CODEML_NAME_LENGTH, UNIQUE_NAME_FORMATS, partitions_text, too_long_for_codeml,
+                              write_alignment)
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
@@ -61,6 +62,18 @@ def file_stem(path: str) -> str:
     name = next((part for part in reversed(path.split(os.sep)) if part not in ("", ".")), "")
     dot = name.rfind(".")
     return name[:dot] if 0 < dot < len(name) - 1 else name
+
+
+_COMPRESSED = (".gz", ".bgz", ".bz2", ".xz")
+# Letters Newick and the PHYLIP readers reserve, which a name of a tree program's input must not hold.
+_NAME_PUNCTUATION = frozenset("()[]:;,'")
+
+
+def bare_stem(path: str) -> str:
+    """The file name without its compression suffix and the suffix before it: b.fa.gz and
+    b.fasta.bz2 name the same locus as b.fa."""
+    stem = file_stem(path)
+    return file_stem(stem) if path.endswith(_COMPRESSED) else stem
 
 
 class LocusInputs:
@@ -270,6 +283,22 @@ def _paml_stop_warning(outcome: LocusOutcome, options: LocusOptions) -> list[str
 
 def _name_warnings(rows: list[Record], out_format: str) -> list[str]:
     """What the next program will do to a name it cannot read whole."""
+    reserved = _reserved_warning(rows, out_format) if out_format in UNIQUE_NAME_FORMATS else ""
+    return ([reserved] if reserved else []) + _codeml_warning(rows, out_format)
+
+
+def _reserved_warning(rows: list[Record], out_format: str) -> str:
+    """Names with letters that a tree file or a PHYLIP reader takes for punctuation."""
+    reserved = [name for name, _ in rows if not _NAME_PUNCTUATION.isdisjoint(name)]
+    if not reserved:
+        return ""
+    written = " written quoted, as NEXUS wants them, which not every program reads" \
+        if out_format == "nexus" else ", which PHYLIP readers and tree files take for punctuation"
+    return (f"warning: {len(reserved)} name(s) with one of ()[]:;,'{written}: "
+            f"{name_some(reserved)}; --rename gives plain names")
+
+
+def _codeml_warning(rows: list[Record], out_format: str) -> list[str]:
     if out_format != "paml":
         return []
     cut = too_long_for_codeml(rows)

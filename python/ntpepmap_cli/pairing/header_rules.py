@@ -62,8 +62,10 @@ class Rule:
         self.with_identifiers = with_identifiers
 
 
-def _own_identifier(ident: str, header: str) -> list[str]:
-    return [ident]
+def _ncbi_protein_keys(ident: str, header: str) -> list[str]:
+    # XP_016856.2 also finds a CDS that names XP_016856; XP_016856 finds any version
+    stem = _unversioned(ident) if "." in ident else ident
+    return [ident, stem] if stem != ident else [ident, _ANY_VERSION + ident]
 
 
 def _ncbi_cds_keys(ident: str, header: str) -> list[str]:
@@ -72,7 +74,8 @@ def _ncbi_cds_keys(ident: str, header: str) -> list[str]:
     named = _NCBI_CDS_IDENT.fullmatch(ident) if "_cds_" in ident else None
     if named and named.group(1) not in keys:
         keys.append(named.group(1))
-    return keys
+    return keys + [_ANY_VERSION + stem for stem in map(_unversioned, keys)
+                   if stem not in keys]
 
 
 def _unversioned(name: str) -> str:
@@ -106,10 +109,26 @@ def _piped_or_own(ident: str, header: str) -> list[str]:
     return _accession(ident, header) or [ident]
 
 
+def _species_keys(ident: str, header: str) -> list[str]:
+    """Species|ID (OrthoFinder's and BUSCO pipelines' layout): the ID, and the whole name for
+    a CDS known by its file's name."""
+    species, bar, rest = ident.partition("|")
+    return [ident, rest] if bar and species and rest and "|" not in rest else []
+
+
+def _species_cds_keys(ident: str, header: str) -> list[str]:
+    """A CDS named STEM|ID, as one in several files is: also by the stem's first word
+    (Homo_sapiens.cds|g1.t1 as Homo_sapiens|g1.t1)."""
+    stem, bar, rest = ident.partition("|")
+    species = stem.split(".", 1)[0]
+    return [f"{species}|{rest}"] if bar and species != stem else []
+
+
 RULES = (
-    Rule("NCBI protein_id", _own_identifier, _ncbi_cds_keys, with_identifiers=False),
+    Rule("NCBI protein_id", _ncbi_protein_keys, _ncbi_cds_keys, with_identifiers=False),
     Rule("Ensembl transcript", _transcript_keys, _transcript_cds_keys),
     Rule("db|accession|name", _piped_or_own, _accession),
+    Rule("Species|ID", _species_keys, _species_cds_keys),
 )
 RULE_NAMES = ", ".join(rule.name for rule in RULES[:-1]) + " and " + RULES[-1].name
 
@@ -135,9 +154,11 @@ class CdsLookup:
 
     __slots__ = ("records", "idents", "headers", "complete", "_index_of", "_by_rule")
 
-    def __init__(self, records: RecordSet, index_of: dict[str, int] | None = None) -> None:
+    def __init__(self, records: RecordSet, index_of: dict[str, int] | None = None,
+                 idents: list[str] | None = None) -> None:
         self.records = records
-        self.idents: list[str] = records.identifiers()
+        # the names the records pair by: their identifiers, unless given
+        self.idents: list[str] = records.identifiers() if idents is None else idents
         self.headers: list[str] | None = None  # made from the records when a rule needs them
         self.complete = False  # every index the rules ask for is built
         self._index_of = index_of
@@ -273,5 +294,6 @@ def tried_text(id_pattern: str | None, protein_header: str, cds_header: str) -> 
 
 
 def rule_notes(pairing: HeaderPairing, cds_name: str) -> list[str]:
+    """A note for each rule that paired records, telling how many."""
     return [f"{cds_name}: {count} record(s) paired by {name}"
             for name, count in pairing.counts.items()]

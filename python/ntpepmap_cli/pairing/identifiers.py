@@ -174,7 +174,7 @@ def _check_all_found(idents: list[str], wanted: list[str], cds_idents: list[str]
                for ident, name in zip(idents, wanted) if name not in found]
     if not missing:
         return
-    hint = "; pair them with --id-map or --id-pattern"
+    hint = _in_several_files(wanted, cds_idents, found) + "; pair them with --id-map or --id-pattern"
     if len(idents) == len(cds_idents):
         hint += ", or, if both list the records in the same order, with --pair-by-order"
     if len(missing) == len(idents):
@@ -186,6 +186,20 @@ def _check_all_found(idents: list[str], wanted: list[str], cds_idents: list[str]
     here = f"; unpaired here: {name_some(unpaired)}" if unpaired else ""
     raise InputError(cds_path, f"no CDS for {len(missing)} aligned record(s) of "
                                f"{shown_path(pep_path)}: {name_some(missing)}{here}{hint}")
+
+
+def _in_several_files(wanted: list[str], cds_idents: list[str], found: Container[str]) -> str:
+    """Where missing identifiers are in several CDS files (known there as STEM|ID): how to
+    name the one meant."""
+    qualified: dict[str, str] = {}  # ID -> the first STEM|ID
+    for ident in cds_idents:
+        if "|" in ident:
+            qualified.setdefault(ident.partition("|")[2], ident)
+    several = [name for name in wanted if name not in found and name in qualified]
+    if not several:
+        return ""
+    return (f"; {name_some(several)} in several CDS files: the protein names the one it means "
+            f"as {qualified[several[0]]}")
 
 
 def _header_keys(wanted: list[str], cds_idents: list[str], repeated: Set[str],

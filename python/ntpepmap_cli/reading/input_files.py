@@ -6,8 +6,8 @@ known by its first bytes and not by its name, in pieces as it is decompressed.
 A gzip file is handed to the native reader as it is, where the reader inflates
 it itself (built with ISA-L): the next block inflates on a thread of its own
 while the text before it is read, without the interpreter lock.
-The tool's native reader turns those bytes into records, FASTA, CLUSTAL or
-PHYLIP (FASTA a run of whole records at a time as the pieces come), and says
+The tool's native reader turns those bytes into records, FASTA, CLUSTAL, PHYLIP,
+Stockholm or NEXUS (FASTA a run of whole records at a time as the pieces come), and says
 in one line where a file is not what it should be.
 """
 
@@ -28,7 +28,7 @@ from ..errors import InputError
 Record = tuple[str, str]  # (identifier, sequence)
 Marked = tuple[list[Record], list[int]]  # records, and indices of records to look at
 
-IN_FORMATS = ("auto", "fasta", "clustal", "phylip")
+IN_FORMATS = ("auto", *_native.IN_FORMATS)  # every format the reader knows
 
 _MAP_POPULATE = getattr(mmap, "MAP_POPULATE", 0)  # Linux: map all pages in one go
 # A smaller file is read faster than mapped: a batch locus's 40 KB in 23 µs rather than 38.

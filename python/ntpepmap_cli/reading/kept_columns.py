@@ -31,6 +31,7 @@ _CLIPKIT_LINE = re.compile(r"\s*(\d{1,15})\s+(keep|trim)(?:\s|$)", re.ASCII)
 _LIST_LINE = re.compile(r"[\d,\s-]*", re.ASCII)
 _LIST_ITEM = re.compile(r"(\d{1,15})(?:-(\d{1,15}))?", re.ASCII)
 _NUMBER = re.compile(r"\d{1,15}", re.ASCII)
+_NEGATIVE = re.compile(r"-\d{1,15}", re.ASCII)
 # What may follow a locus's stem in the name of its file in a folder of kept columns.
 _STEM_ENDS = ".-_"
 
@@ -59,13 +60,16 @@ class KeptColumns:
         previous = -1
         for first, last, line in self.runs:
             where = f"line {line}: " if line else ""
+            if first < 0:  # before the rising check: column 0 of a 1-based list is no repeat
+                base = 0 if self.kind in _NUMBERED_FROM_0 else 1
+                raise self._refusal(f"{where}column {self._shown(first)} is out of range: a "
+                                    f"{self.kind} numbers columns from {base}", width, pep_name)
             if first <= previous:
                 said = "repeats" if first == previous else f"comes after {self._shown(previous)}"
                 raise self._refusal(f"{where}column {self._shown(first)} {said}: kept columns "
                                     f"must rise", width, pep_name)
-            if first < 0 or last >= width:
-                beyond = first if first < 0 else last
-                raise self._refusal(f"{where}column {self._shown(beyond)} is not in the "
+            if last >= width:
+                raise self._refusal(f"{where}column {self._shown(last)} is not in the "
                                     f"alignment", width, pep_name)
             previous = last
         if not self.runs:
@@ -110,10 +114,19 @@ def _column_map(path: str, lines: list[str], maps: list[int]) -> KeptColumns:
         raise InputError(path, f"line {maps[1]}: a second '{_COLUMNS_MAP}' line")
     number = maps[0]
     items = lines[number - 1][len(_COLUMNS_MAP):].replace(",", " ").split()
+    _refuse_negative(path, number, items, TRIMAL_MAP, 0)
     if not all(_NUMBER.fullmatch(item) for item in items):
         raise InputError(path, f"line {number}: '{_COLUMNS_MAP}' followed by more than column "
                                f"numbers and commas")
     return KeptColumns(path, TRIMAL_MAP, [(int(item), int(item), number) for item in items])
+
+
+def _refuse_negative(path: str, number: int, items: list[str], kind: str, first: int) -> None:
+    """A column numbered below the first is out of range, not a word the file cannot hold."""
+    negative = next((item for item in items if _NEGATIVE.fullmatch(item)), None)
+    if negative is not None:
+        raise InputError(path, f"line {number}: column {negative} is out of range: a {kind} "
+                               f"numbers columns from {first}")
 
 
 def _clipkit_log(path: str, filled: list[tuple[int, str]]) -> KeptColumns:
@@ -138,6 +151,8 @@ def _column_list(path: str, filled: list[tuple[int, str]]) -> KeptColumns:
     problem = None
     for number, line in filled:
         items = [item for item in re.split(r"[,\s]+", line.strip()) if item]
+        if _LIST_LINE.fullmatch(line):
+            _refuse_negative(path, number, items, COLUMN_LIST, 1)
         matches = [_LIST_ITEM.fullmatch(item) for item in items]
         if not _LIST_LINE.fullmatch(line) or None in matches:
             raise InputError(path, f"line {number}: neither trimAl's '{_COLUMNS_MAP}' line, "
