@@ -17,7 +17,17 @@ class InputError(Exception):
     problems: tuple[Problem, ...] = ()
 
     def __init__(self, path: str, detail: str) -> None:
-        super().__init__(f"{shown_path(path)}: {detail}")
+        super().__init__(escaped(f"{shown_path(path)}: {detail}"))
+
+
+# Control characters as \xNN: a name or header that holds one would otherwise break the
+# message's line, or act on the user's terminal.
+_ESCAPES = {code: f"\\x{code:02x}" for code in (*range(0x20), 0x7f)}
+
+
+def escaped(text: str) -> str:
+    """The text with no raw control character, fit for one line of a message."""
+    return text.translate(_ESCAPES)
 
 
 def plural(count: int, word: str) -> str:

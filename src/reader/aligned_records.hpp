@@ -23,8 +23,9 @@ public:
 
     // A new record from a line that starts with its name; the rest of the line is sequence.
     void start(std::string_view line, std::size_t line_number);
-    // Appends the letters of a piece of a record's sequence, found on line `line_number`.
-    void append(std::size_t number, std::string_view piece, std::size_t line_number);
+    // Appends the letters of a piece of a record's sequence, found on line `line_number` from
+    // column `first_column` on.
+    void append(std::size_t number, std::string_view piece, std::size_t line_number, std::size_t first_column = 1);
 
     [[nodiscard]] std::size_t size() const noexcept { return records_.size(); }
     [[nodiscard]] const AlignedRecord& operator[](std::size_t number) const noexcept { return records_[number - 1]; }
