@@ -30,6 +30,24 @@ def escaped(text: str) -> str:
     return text.translate(_ESCAPES)
 
 
+# What to do when memory runs out, after the line that says where it did.
+_MORE_MEMORY = ("free memory or give the run more (ulimit -v, the job's memory request), or "
+                "split the input into smaller loci")
+
+
+def out_of_memory(path: str) -> MemoryError:
+    """A MemoryError naming the file being read when memory ran out."""
+    return MemoryError(escaped(f"{shown_path(path)}: out of memory reading it"))
+
+
+def out_of_memory_line(error: MemoryError, path: str | None = None) -> str:
+    """The one line that tells the user memory ran out: where (the file being read, else the
+    locus's alignment being worked on) and what to do."""
+    where = str(error) or (f"{shown_path(path)}: out of memory back-translating it" if path
+                           else "out of memory")
+    return f"{where}; {_MORE_MEMORY}"
+
+
 def plural(count: int, word: str) -> str:
     """'1 codon', '2 codons'."""
     return f"{count} {word}{'' if count == 1 else 's'}"

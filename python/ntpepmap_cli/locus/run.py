@@ -12,7 +12,7 @@ import gc
 import os
 from functools import partial
 
-from ..errors import InputError, name_some, shown_path
+from ..errors import InputError, name_some, out_of_memory_line, shown_path
 from ..pairing.header_rules import (CdsLookup, HeaderPairing, pair_by_headers, rule_notes, rules_for,
                              tried_text, unpaired_proteins)
 from ..job import LocusJob, LocusOptions
@@ -48,6 +48,8 @@ def run_locus(job: LocusJob, options: LocusOptions,
         _run(job, options, outcome, guard)
     except InputError as exc:
         outcome.failed(str(exc))
+    except MemoryError as exc:
+        outcome.failed(out_of_memory_line(exc, job.pep_path))
     finally:
         if collecting:
             gc.enable()
