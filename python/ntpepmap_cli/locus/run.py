@@ -129,7 +129,6 @@ def _pair(inputs: LocusInputs, options: LocusOptions,
     pep_name, cds_name = inputs.pep_name, inputs.cds_name
     check_not_swapped(proteins, cds, pep_name, cds_name, inputs.marked)
     check_nucleotide(cds, cds_name, marked=inputs.marked)
-    check_aligned(proteins, pep_name)
     if not options.rename:  # renamed, every name is written once
         check_names_fit(proteins.identifiers(), options.out_format, pep_name)
     if options.pair_by_order:  # the CDS names play no part
@@ -245,21 +244,6 @@ def align_locus(inputs: LocusInputs, options: LocusOptions, outcome: LocusOutcom
 
         outcome.rows = kept_codon_rows(outcome.rows, kept)
         outcome.width = 3 * len(kept)
-
-
-_GAPS = ("-", ".", "~")
-
-
-def check_aligned(proteins: RecordSet, pep_name: str) -> None:
-    """Refuses rows of different lengths none of which has a gap: an unaligned file, whose
-    rows padded as a ragged alignment's would shift every codon against the others'."""
-    widths = proteins.widths()
-    if not widths or min(widths) == max(widths):
-        return
-    if any(gap in row for _, row in proteins.records() for gap in _GAPS):
-        return
-    raise InputError(pep_name, f"does not look aligned (rows of {min(widths)}-{max(widths)} "
-                               f"residues, no gaps); align it first")
 
 
 def _fitted_columns(kept: KeptColumns | None, proteins: RecordSet,
