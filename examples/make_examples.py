@@ -161,7 +161,7 @@ def write_batch(gen: Generator, folder: Path) -> None:
         proteins, cds = make_locus(gen, names, gen.rng.randint(120, 220), 2, genome)
         if gene == "nad4":  # one record whose CDS does not encode its protein
             cds[2] = break_one_codon(cds[2], 40)
-        if gene == "matK":  # a CDS record that is missing: this locus fails
+        if gene == "matK":  # a CDS record that is missing: its taxon is left out
             cds = cds[:-1]
         stem = f"locus{number}_{gene}"
         pep_name = f"{stem}.aln" if gene == "cytb" else f"{stem}.fasta"

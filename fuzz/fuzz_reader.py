@@ -30,6 +30,7 @@ COMPRESSORS = (gzip.compress, bz2.compress, lzma.compress)
 SKIPPED = re.compile(r"[\s0-9]", re.ASCII)  # white space and position numbers
 LINE_SPACE = re.compile(r"[ \t\v\f\r]+")
 WHITE_SPACE = re.compile(r"\s", re.ASCII)
+CONTROL = re.compile(r"[\x00-\x08\x0e-\x1f\x7f]")  # refused in a sequence: no letter of any
 FOLDER = tempfile.mkdtemp(prefix="fuzz_reader_")
 PATH = os.path.join(FOLDER, "input")
 
@@ -69,6 +70,8 @@ def fasta_model(content: bytes) -> list[tuple[str, str]] | None:
         identifier = LINE_SPACE.split(name.lstrip(" \t\v\f\r"), 1)[0]  # ASCII white space only
         if not identifier:
             return None
+        if CONTROL.search(sequence):
+            return None
         records.append((identifier, SKIPPED.sub("", sequence)))
     return records
 
@@ -76,7 +79,7 @@ def fasta_model(content: bytes) -> list[tuple[str, str]] | None:
 def check_records(records, marked=None, plain: bytes = b"", skipped=SKIPPED) -> None:
     for identifier, sequence in records:
         assert identifier and not re.search(r"[ \t\n\v\f\r]", identifier), repr(identifier)
-        assert not skipped.search(sequence), repr(sequence)
+        assert not skipped.search(sequence) and not CONTROL.search(sequence), repr(sequence)
     if marked is not None:
         letters = set(plain.decode())
         assert marked == [index for index, (_, seq) in enumerate(records) if set(seq) - letters], marked

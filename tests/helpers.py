@@ -63,6 +63,8 @@ def make_batch_locus(folder: Path, stem: str, fault: str = "") -> tuple[Path, Pa
         cds["beta"] = cds["beta"].replace(CODON["F"], CODON["W"])
     if fault == "missing":
         del cds["delta"]
+    if fault == "unpaired":  # no CDS pairs: the locus fails
+        cds = {f"x{name}": row for name, row in cds.items()}
     (folder / "pep").mkdir(exist_ok=True)
     (folder / "cds").mkdir(exist_ok=True)
     return (write_fasta(folder / "pep" / f"{stem}.fasta", proteins),

@@ -105,13 +105,7 @@ def test_pair_by_order_ignores_names(tmp_path):
     assert done.returncode == 0 and read_fasta(done.stdout) == EXPECTED
 
 
-MANY = {f"r{i}": "MK" for i in range(6)}
-
-
 @pytest.mark.parametrize("proteins, cds, message", [
-    (PROTEINS, {n: cds_of(r) for n, r in list(PROTEINS.items())[1:]},
-     r"c\.fasta: no CDS .* alpha; pair them with --id-map or --id-pattern$"),
-    (MANY, {"r0": "ATGAAG"}, r"no CDS for 5 aligned record\(s\) .*: r1, r2, r3 and 2 more;"),
     (PROTEINS, {**{n: cds_of(r) for n, r in PROTEINS.items()}, "extra": "ATGÄ"},
      r"c\.fasta: non-ASCII letters in the CDS: extra$"),
     ({"a": "MK", "b": "MK"}, {"a": "ATGAAG", "b": "MKWLLEEFFPQ"},
@@ -367,7 +361,7 @@ def test_bundled_batch_examples_under_their_genomes_codes(tmp_path, manifest, ta
 # ---- batch mode -------------------------------------------------------------
 
 def test_batch_manifest_with_a_failing_and_a_reported_locus(tmp_path):
-    faults = {"l1": "", "l2": "report", "l3": "missing", "l4": ""}
+    faults = {"l1": "", "l2": "report", "l3": "unpaired", "l4": ""}
     lines = []
     for stem, fault in faults.items():
         pep, cds = make_batch_locus(tmp_path, stem, fault)
@@ -384,20 +378,20 @@ def test_batch_manifest_with_a_failing_and_a_reported_locus(tmp_path):
         for stem, fate, counts in (("l1", "written", "400000"), ("l2", "written", "410000"),
                                    ("l3", "failed", "000000"), ("l4", "written", "400000"))]
     assert re.match(r".*l2\.fasta: beta: column 6 .*; masked$", rows[1][-1])
-    assert re.match(r".*l3\.fna: no CDS .*: delta", rows[2][-1]) and rows[0][-1] == "\n"
+    assert re.match(r".*l3\.fna: no identifier of .*l3\.fasta", rows[2][-1]) and rows[0][-1] == "\n"
     assert re.findall("HEADER (.*):", (tmp_path / "reports.txt").read_text()) == ["beta"]
-    assert re.search(r"failed loci \(1\):\n  .*l3\.fna: no CDS .*: delta", (tmp_path / "reports.txt").read_text())
+    assert re.search(r"failed loci \(1\):\n  .*l3\.fna: no identifier of", (tmp_path / "reports.txt").read_text())
     assert summary_counts(done.stderr) == (3, 0, 1)
     assert read_phylip((tmp_path / "out/l1.phy").read_text()) == EXPECTED
     assert "NNN" in read_phylip((tmp_path / "out/l2.phy").read_text())["beta"]
     assert not (tmp_path / "out/l3.phy").exists()
-    assert re.search(r"error: .*l3\.fna: no CDS .*: delta", done.stderr)
+    assert re.search(r"error: .*l3\.fna: no identifier of", done.stderr)
     assert re.search(r"l2\.fasta: beta: column 6 \(residue 4\): .*; masked", done.stderr)
     assert "records written, 1 codon masked" in done.stderr.splitlines()[-1]
     assert done.stdout == ""
 
 
-@pytest.mark.parametrize("fault", ["", "report", "missing"])
+@pytest.mark.parametrize("fault", ["", "report", "missing", "unpaired"])
 def test_a_batch_tells_a_locus_as_its_single_run_does(tmp_path, fault):
     """The worker's outcome arrives whole: the same lines, fate and counts."""
     pep, cds = make_batch_locus(tmp_path, "l1", fault)

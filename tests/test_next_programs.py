@@ -62,10 +62,10 @@ def test_stops_names_and_files_for_the_next_program(tmp_path, args, read, rows, 
 
 @pytest.mark.parametrize("pep, cds, args, line", [
     # Vertebrate mitochondrial CDS under the standard code; table 3 reads CTG as T.
-    ({"a": "MKWLMW", "b": "MKWLMF", "c": "MKWL"},
+    ({"a": "MKWLMW", "b": "MKWLMF", "c": "MKWL--"},
      {"a": "ATGAAGTGACTGATATGA", "b": "ATGAAGTGACTGATATTC", "c": "ATGAAGTGACTG"}, [],
      r"all 6 masked codons fit tables 2, 5, 13 and 21; try -t 2$"),
-    ({"a": "MKWLMW", "b": "MKWLMW", "c": "MKIW"},  # ATA under I: M in every one of them
+    ({"a": "MKWLMW", "b": "MKWLMW", "c": "MKIW--"},  # ATA under I: M in every one of them
      {"a": "ATGAAGTGACTGATATGA", "b": "ATGAAGTGACTGATATGA", "c": "ATGAAGATATGG"}, [], None),
     ({"a": "MKUW", "b": "MKUW"}, {"a": "ATGAAGTGATGG", "b": "ATGAAGGCTTGG"}, [],
      r"b: column 3 \(residue 3\): U does not match GCT \(A in table 1\); masked$"),

@@ -94,10 +94,10 @@ def test_the_workflow_on_slurm(cluster, tmp_path):
 
     # A bad locus fails its chunk alone, at once, named on the console; nothing good goes.
     written = {path: path.read_bytes() for path in outputs}
-    make_batch_locus(tmp_path, "l3", "missing")
+    make_batch_locus(tmp_path, "l3", "unpaired")
     status, output = run_on_slurm(tmp_path, cluster)
     assert status != 0
-    assert re.search(r"failed loci \(1;.*\n  out/l3\.fasta: .*l3\.fna: no CDS .*: delta", output)
+    assert re.search(r"failed loci \(1;.*\n  out/l3\.fasta: .*l3\.fna: no identifier of", output)
     logs = "".join(path.read_text() for path in (tmp_path / "logs/chunks").glob("*.log"))
     assert "not retried: its batch ran to its end" in logs
     assert {path: path.read_bytes() for path in outputs} == written

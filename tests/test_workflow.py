@@ -131,7 +131,7 @@ def files_outside_snakemake(folder: Path) -> dict[Path, int]:
 
 
 @pytest.mark.parametrize("fault, extra, in_log, in_console", [
-    ("missing", "", r"failed loci.*\n  out/l3\.fasta: .*l3\.fna: no CDS .*: delta", "delta"),
+    ("unpaired", "", r"failed loci.*\n  out/l3\.fasta: .*l3\.fna: no identifier of", "no identifier"),
     # The batch's own words are kept beside its table, which says where.
     ("", "--gene-table no/such/code.json",
      r"failed loci.*\n  out/l\d\.fasta: ntpepmap batch could not run .*console\.txt\)",

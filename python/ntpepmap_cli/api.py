@@ -25,7 +25,8 @@ from .locus.run import (LocusInputs, LocusJob, LocusOptions, align_locus, file_s
 from .qc.cells import mark_gap_columns
 from .qc.locus_page import write_locus_page
 from .option_table import (CHOICE, FLAG_CHOICE, NEGATED, NUMBER, ON_OFF, OUT_FILE, SWITCH, TEXT,
-                           Option, api_options, choices_of, flag_meanings, keyword_help)
+                           Option, api_options, choices_of, flag_meanings, keyword_help,
+                           out_of_range)
 from .result.outcome import LocusOutcome, Tally
 from .pairing.identifiers import NUCLEOTIDE_LETTERS, repeated_identifiers
 from .result.problems import Problem
@@ -365,8 +366,9 @@ def _check(option: Option, value: object) -> None:
         if option.name == "table" and value not in CODES_BY_NUMBER:
             raise ValueError(f"table {value} is not a genetic code; NCBI numbers: "
                              f"{', '.join(map(str, sorted(CODES_BY_NUMBER)))}")
-        if option.least is not None and value < option.least:
-            raise ValueError(f"{keyword} must be {option.least} or more, not {value}")
+        wrong = out_of_range(option, value)
+        if wrong is not None:
+            raise ValueError(f"{keyword} {wrong}")
     if option.kind in (CHOICE, FLAG_CHOICE) and value not in choices_of(option.name):
         raise ValueError(f"{keyword} must be one of "
                          f"{', '.join(map(repr, choices_of(option.name)))}, not {value!r:.40}")

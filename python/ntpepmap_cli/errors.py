@@ -17,7 +17,35 @@ class InputError(Exception):
     problems: tuple[Problem, ...] = ()
 
     def __init__(self, path: str, detail: str) -> None:
-        super().__init__(f"{shown_path(path)}: {detail}")
+        super().__init__(escaped(f"{shown_path(path)}: {detail}"))
+
+
+# Control characters as \xNN: a name or header that holds one would otherwise break the
+# message's line, or act on the user's terminal.
+_ESCAPES = {code: f"\\x{code:02x}" for code in (*range(0x20), 0x7f)}
+
+
+def escaped(text: str) -> str:
+    """The text with no raw control character, fit for one line of a message."""
+    return text.translate(_ESCAPES)
+
+
+# What to do when memory runs out, after the line that says where it did.
+_MORE_MEMORY = ("free memory or give the run more (ulimit -v, the job's memory request), or "
+                "split the input into smaller loci")
+
+
+def out_of_memory(path: str) -> MemoryError:
+    """A MemoryError naming the file being read when memory ran out."""
+    return MemoryError(escaped(f"{shown_path(path)}: out of memory reading it"))
+
+
+def out_of_memory_line(error: MemoryError, path: str | None = None) -> str:
+    """The one line that tells the user memory ran out: where (the file being read, else the
+    locus's alignment being worked on) and what to do."""
+    where = str(error) or (f"{shown_path(path)}: out of memory back-translating it" if path
+                           else "out of memory")
+    return f"{where}; {_MORE_MEMORY}"
 
 
 def plural(count: int, word: str) -> str:

@@ -39,14 +39,14 @@ class Option:
     """One option, as every part of the tool knows it."""
 
     __slots__ = ("name", "kind", "flags", "help", "default", "metavar", "group", "exclusive",
-                 "commands", "field", "api", "config", "engine", "least", "per_locus")
+                 "commands", "field", "api", "config", "engine", "least", "most", "per_locus")
 
     def __init__(self, name: str, kind: str, flags: tuple[str, ...], help: str | tuple[str, ...],
                  group: str, default: object = None, metavar: str | None = None,
                  exclusive: str | None = None, commands: tuple[str, ...] = BOTH,
                  field: str | None = _SAME, api: str | None = _SAME, config: str | None = _SAME,
                  engine: str | None = None, least: int | None = None,
-                 per_locus: str | None = None) -> None:
+                 most: int | None = None, per_locus: str | None = None) -> None:
         self.name = name
         self.kind = kind
         self.flags = flags  # FLAG_CHOICE: one flag per choice, in their order
@@ -61,6 +61,7 @@ class Option:
         self.config = name if config == _SAME else config    # the workflow's config key
         self.engine = engine  # the name the engine reads it by, None: not read by the engine
         self.least = least    # NUMBER: the smallest value taken
+        self.most = most      # NUMBER: the largest (the engine reads it into a machine word)
         # A per-locus file: in a batch, the suffix of each locus's file in the folder given
         self.per_locus = per_locus
 
@@ -127,7 +128,7 @@ OPTIONS = (
                 "reads it, names of digits too); clustal; nexus (the codon positions as sets, "
                 "as IQ-TREE and Biopython read them) (default fasta)"),
     Option("wrap", NUMBER, ("--wrap",), group=FORMATS, default=0, metavar="N", api=None,
-           engine="wrap", least=0,
+           engine="wrap", least=0, most=1 << 30,
            help="FASTA line width; 0 writes each sequence on one line (default 0)"),
     Option("drop_gap_columns", SWITCH, ("--drop-gap-columns",), group=FORMATS, default=False,
            help="leave out every codon column that has a gap in any row written (as codeml's "
@@ -229,12 +230,22 @@ OPTIONS = (
                 "DIR/index.html too, every locus on one page)"),
     # A batch runs each locus on one thread: its workers (-j) already share the CPUs.
     Option("threads", NUMBER, ("--threads",), group="", default=0, metavar="N",
-           commands=(SINGLE,), config=None, engine="threads", least=0,
+           commands=(SINGLE,), config=None, engine="threads", least=0, most=1024,
            help="read and back-translate a large locus on at most N threads (default 0: one "
                 "per CPU this process may use; 8 at most)"),
 )
 
 BY_NAME = {option.name: option for option in OPTIONS}
+
+
+def out_of_range(option: Option, value: int) -> str | None:
+    """What is wrong with a NUMBER option's value, or None where it is taken."""
+    if (option.least is not None and value < option.least) or \
+            (option.most is not None and value > option.most):
+        if option.most is None:
+            return f"must be {option.least} or more, not {value}"
+        return f"must be {option.least} to {option.most}, not {value}"
+    return None
 
 
 def options_of(command: str) -> list[Option]:

@@ -13,7 +13,7 @@ void AlignedRecords::start(std::string_view line, std::size_t line_number) {
         throw ReadError(line_number, records_.size() + 1, {}, *problem);
     }
     records_.push_back(AlignedRecord{words.first, {}, {}});
-    append(records_.size(), words.rest, line_number);
+    append(records_.size(), words.rest, line_number, static_cast<std::size_t>(words.rest.data() - line.data()) + 1);
 }
 
 void AlignedRecords::start_named(std::string_view name, std::string_view piece, std::size_t line_number) {
@@ -24,7 +24,8 @@ void AlignedRecords::start_named(std::string_view name, std::string_view piece, 
     append(records_.size(), piece, line_number);
 }
 
-void AlignedRecords::append(std::size_t number, std::string_view piece, std::size_t line_number) {
+void AlignedRecords::append(std::size_t number, std::string_view piece, std::size_t line_number,
+                            std::size_t first_column) {
     AlignedRecord& record = records_[number - 1];
     LetterFacts facts;
     const std::size_t before = record.sequence.size();
@@ -36,8 +37,8 @@ void AlignedRecords::append(std::size_t number, std::string_view piece, std::siz
             throw ReadError(line_number, number, record.identifier, *problem);
         }
     }
-    if (!facts.ascii()) {
-        if (const auto problem = sequence_line_problem(piece)) {
+    if (facts.lines_to_check()) {
+        if (const auto problem = sequence_line_problem(piece, first_column)) {
             throw ReadError(line_number, number, record.identifier, *problem);
         }
     }

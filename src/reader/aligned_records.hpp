@@ -27,8 +27,9 @@ public:
     // A new record whose name the format gives apart from its letters (a quoted or
     // fixed-width name): white space in it becomes '_', as NEXUS reads such a name.
     void start_named(std::string_view name, std::string_view piece, std::size_t line_number);
-    // Appends the letters of a piece of a record's sequence, found on line `line_number`.
-    void append(std::size_t number, std::string_view piece, std::size_t line_number);
+    // Appends the letters of a piece of a record's sequence, found on line `line_number` from
+    // column `first_column` on.
+    void append(std::size_t number, std::string_view piece, std::size_t line_number, std::size_t first_column = 1);
 
     // Every `match` letter of the records after the first made the first's letter in its
     // column (NEXUS's MATCHCHAR).

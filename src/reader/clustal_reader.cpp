@@ -112,7 +112,8 @@ private:
             records_.start(line, lines_.number());
         } else {
             check_place(first_word(line).first);
-            records_.append(number, first_word(line).rest, lines_.number());
+            const std::string_view rest = first_word(line).rest;
+            records_.append(number, rest, lines_.number(), static_cast<std::size_t>(rest.data() - line.data()) + 1);
         }
         if (records_[number].sequence.empty()) {
             throw ReadError(lines_.number(), number, records_[number].identifier, "no sequence after the name");

@@ -142,9 +142,11 @@ void FastaPieces::add_to_long_record(std::string_view text) {
     LetterFacts facts;
     letter_count_ += copy_letters(text, classes_, letters_ + letter_count_, facts);
     facts_.bits |= facts.bits;
-    if (!facts.ascii() || !cut_character_.empty()) check_long_record_lines(text);
+    if (facts.lines_to_check() || !cut_character_.empty()) check_long_record_lines(text);
     const bool crlf_cut = after_carriage_return_ && text.front() == '\n';  // counted at the '\r'
     lines_ += line_end_count(text) - (crlf_cut ? 1 : 0);
+    const std::size_t last_line_end = text.rfind('\n');
+    column_ = last_line_end == std::string_view::npos ? column_ + text.size() : text.size() - last_line_end - 1;
     after_line_end_ = text.back() == '\n' || text.back() == '\r';
     after_carriage_return_ = text.back() == '\r';
 }
@@ -164,9 +166,12 @@ void FastaPieces::check_long_record_lines(std::string_view text) {
     const std::string joined = cut_character_ + std::string(text);
     cut_character_.clear();
     std::string_view rest = joined;
+    std::size_t first_column = column_ - (joined.size() - text.size()) + 1;  // the cut character's bytes are the last line's
     for (std::size_t end = rest.find_first_of("\r\n"); end != std::string_view::npos;
-         end = rest.find_first_of("\r\n")) {
-        if (!utf8::is_valid(rest.substr(0, end))) throw not_utf8(line);
+         end = rest.find_first_of("\r\n"), first_column = 1) {
+        if (const auto problem = sequence_line_problem(rest.substr(0, end), first_column)) {
+            throw ReadError(line, next_.record, first_word(name_line_).first, *problem);
+        }
         const bool pair = rest[end] == '\r' && end + 1 < rest.size() && rest[end + 1] == '\n';
         rest.remove_prefix(end + (pair ? 2 : 1));
         ++line;
@@ -176,7 +181,9 @@ void FastaPieces::check_long_record_lines(std::string_view text) {
         const std::size_t last = utf8::character_start(rest, rest.size() - 1);
         if (last + utf8::sequence_length(static_cast<unsigned char>(rest[last])) > rest.size()) whole = last;
     }
-    if (!utf8::is_valid(rest.substr(0, whole))) throw not_utf8(line);
+    if (const auto problem = sequence_line_problem(rest.substr(0, whole), first_column)) {
+        throw ReadError(line, next_.record, first_word(name_line_).first, *problem);
+    }
     cut_character_.assign(rest.substr(whole));
 }
 
@@ -200,7 +207,7 @@ void FastaPieces::end_long_record() {
     long_record_ = false;
     own_room_.clear();
     letters_ = nullptr;
-    letter_count_ = letter_room_ = lines_ = 0;
+    letter_count_ = letter_room_ = lines_ = column_ = 0;
     facts_ = {};
     after_line_end_ = after_carriage_return_ = false;
 }

@@ -75,6 +75,7 @@ private:
     std::size_t letter_room_ = 0;
     LetterFacts facts_;
     std::size_t lines_ = 0;          // line ends of the record so far
+    std::size_t column_ = 0;         // bytes of the record's last line so far: where a message's column starts
     bool after_line_end_ = false;    // its text so far ends a line: a '>' next starts a record
     bool after_carriage_return_ = false;
     std::string cut_character_;      // bytes of a character the last piece cut, where UTF-8 is checked

@@ -61,13 +61,13 @@ private:
         if (letters_.size() < body.size()) letters_.resize(body.size());
         LetterFacts facts;
         std::size_t count = copy_letters(body, classes_, letters_.data(), facts);
-        if (!facts.ascii()) check_body_lines(body_start, body, identifier);
+        if (facts.lines_to_check()) check_body_lines(body_start, body, identifier);
         if (facts.digits_to_read(classes_)) count = read_frameshift_lines(body_start, body, identifier, facts);
         sink_.take(identifier, header, std::string_view(letters_.data(), count), facts);
         return end;
     }
 
-    // Only for a record with bytes beyond ASCII: finds the line that is not UTF-8.
+    // Only for a record with bytes beyond ASCII or control bytes: finds the line at fault.
     void check_body_lines(std::size_t body_start, std::string_view body, std::string_view identifier) const {
         TextLines lines(body);
         std::string_view line;

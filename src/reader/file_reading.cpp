@@ -49,7 +49,7 @@ private:
         return std::find(fine.begin(), fine.end(), 0) == fine.end();
     }
 
-    // False when a record holds letters beyond ASCII, or frameshift digits, which are read line
+    // False when a record holds letters beyond ASCII, control bytes or frameshift digits, which are read line
     // by line by the plain reading.
     bool copy_letters(char* letters) {
         std::vector<std::size_t> firsts(runs_.size());
@@ -66,7 +66,7 @@ private:
             }
         });
         return std::all_of(places_.begin(), places_.end(), [&](const Place& place) {
-            return place.facts.ascii() && !place.facts.digits_to_read(classes_);
+            return !place.facts.lines_to_check() && !place.facts.digits_to_read(classes_);
         });
     }
 

@@ -1,6 +1,10 @@
 #include "reader/gzip_reading.hpp"
 
+#include <sys/resource.h>
+
+#include <algorithm>
 #include <condition_variable>
+#include <cstdio>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -112,7 +116,13 @@ void read_gzip_file(std::string_view compressed, std::optional<Format> format, c
                     RecordSet& set, std::size_t block_size) {
     FileInPieces file(format, classes, set, MOST_EXPANSION * compressed.size());
     InflatingThread inflating(compressed, block_size);
-    for (std::string_view block = inflating.next(); !block.empty(); block = inflating.next()) file.take(block);
+    const std::size_t most = most_inflated_bytes();
+    std::size_t inflated = 0;
+    for (std::string_view block = inflating.next(); !block.empty(); block = inflating.next()) {
+        inflated += block.size();
+        if (inflated > most) throw ReadError(inflated_too_far(most));
+        file.take(block);
+    }
     file.finish();
 }
 
@@ -127,5 +137,44 @@ void read_gzip_file(std::string_view, std::optional<Format>, const LetterClasses
 #endif
 
 bool is_gzip(std::string_view data) noexcept { return data.starts_with("\x1f\x8b"); }
+
+namespace {
+
+constexpr std::size_t MOST_INFLATED = std::size_t{2} << 30;
+
+// MemAvailable of /proc/meminfo in bytes, or 0 where it is not known.
+std::size_t available_memory() noexcept {
+    std::FILE* const meminfo = std::fopen("/proc/meminfo", "r");
+    if (meminfo == nullptr) return 0;
+    char name[64];
+    unsigned long long kib = 0;
+    std::size_t available = 0;
+    while (std::fscanf(meminfo, "%63s %llu kB", name, &kib) == 2) {
+        if (std::string_view(name) == "MemAvailable:") {
+            available = static_cast<std::size_t>(kib) << 10;
+            break;
+        }
+    }
+    std::fclose(meminfo);
+    return available;
+}
+
+}  // namespace
+
+std::size_t most_inflated_bytes() noexcept {
+    std::size_t most = MOST_INFLATED;
+    if (const std::size_t available = available_memory(); available > 0) most = std::min(most, available / 2);
+    rlimit address_space{};
+    if (getrlimit(RLIMIT_AS, &address_space) == 0 && address_space.rlim_cur != RLIM_INFINITY) {
+        most = std::min(most, static_cast<std::size_t>(address_space.rlim_cur / 4));
+    }
+    return most;
+}
+
+std::string inflated_too_far(std::size_t most) {
+    return "decompresses to more than " + std::to_string(most >> 20) +
+           " MiB, the most a compressed input is read to here (2 GiB, at most half the memory available or a quarter of the address space allowed); "
+           "decompress it first if it is meant to be this large";
+}
 
 }  // namespace ntpepmap::reader

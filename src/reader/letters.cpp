@@ -24,9 +24,10 @@ bool all_set(Piece mask) noexcept {
     return (halves[0] & halves[1]) == ~std::uint64_t{0};
 }
 
-// ASCII letters only: no white space, control character, digit or byte from 0x80 up.
+// ASCII letters only: no white space, control character (DEL among them), digit or byte from
+// 0x80 up.
 bool all_ascii_letters(Piece piece) noexcept {
-    const auto letter = (piece > 0x20) & (piece < 0x80) & ((piece < '0') | (piece > '9'));
+    const auto letter = (piece > 0x20) & (piece < 0x7f) & ((piece < '0') | (piece > '9'));
     return all_set(reinterpret_cast<Piece>(letter));
 }
 
@@ -81,7 +82,7 @@ LetterClasses::LetterClasses(std::string_view plain, bool frameshift_digits) noe
     : frameshift_digits_(frameshift_digits) {
     for (const char letter : plain) {
         auto& bits = table_[static_cast<unsigned char>(letter)];
-        if ((bits & (KEEP | NON_ASCII | UNUSUAL)) != (KEEP | UNUSUAL)) continue;  // no letter, or seen already
+        if ((bits & (KEEP | NON_ASCII | UNUSUAL | CONTROL)) != (KEEP | UNUSUAL)) continue;  // no letter, or seen already
         bits = static_cast<std::uint8_t>(KEEP | (bits & NOT_ACGT));
         if (plain_size_ < FEW) few_plain_[plain_size_] = letter;
         ++plain_size_;

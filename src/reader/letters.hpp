@@ -20,9 +20,13 @@ inline constexpr std::uint8_t DIGIT = 8;
 // A letter other than the upper-case bases A, C, G and T: a CDS whose letters are those alone is
 // read by the engine in place, with no scan of its own.
 inline constexpr std::uint8_t NOT_ACGT = 16;
+// A control byte (NUL, ESC, DEL, ...; not white space): no letter of any sequence, refused by
+// the reading, which looks at the record's lines again once it sees one.
+inline constexpr std::uint8_t CONTROL = 32;
 
 constexpr bool is_white_space(unsigned char byte) noexcept { return byte == ' ' || (byte >= '\t' && byte <= '\r'); }
 constexpr bool is_digit(unsigned char byte) noexcept { return byte >= '0' && byte <= '9'; }
+constexpr bool is_control(unsigned char byte) noexcept { return (byte < 0x20 && !is_white_space(byte)) || byte == 0x7f; }
 
 // Every byte with no plain set: a letter is KEEP | UNUSUAL (and NON_ASCII from 0x80 up).
 inline constexpr std::array<std::uint8_t, 256> BYTE_CLASSES = [] {
@@ -32,7 +36,8 @@ inline constexpr std::array<std::uint8_t, 256> BYTE_CLASSES = [] {
         if (is_digit(value)) classes[byte] = DIGIT;
         if (is_white_space(value) || is_digit(value)) continue;
         const bool acgt = byte == 'A' || byte == 'C' || byte == 'G' || byte == 'T';
-        classes[byte] = static_cast<std::uint8_t>(KEEP | UNUSUAL | (byte >= 0x80 ? NON_ASCII : 0) | (acgt ? 0 : NOT_ACGT));
+        classes[byte] = static_cast<std::uint8_t>(KEEP | UNUSUAL | (byte >= 0x80 ? NON_ASCII : 0) | (acgt ? 0 : NOT_ACGT) |
+                                                  (is_control(value) ? CONTROL : 0));
     }
     return classes;
 }();
@@ -70,6 +75,9 @@ struct LetterFacts {
 
     [[nodiscard]] bool ascii() const noexcept { return (bits & NON_ASCII) == 0; }
     [[nodiscard]] bool plain() const noexcept { return (bits & UNUSUAL) == 0; }
+    // Bytes beyond ASCII or control bytes were met: the lines must be looked at again, to find
+    // one that is not UTF-8 or holds a control byte (sequence_line_problem).
+    [[nodiscard]] bool lines_to_check() const noexcept { return (bits & (NON_ASCII | CONTROL)) != 0; }
     // Digits were met (copied by copy_letters: left out; by append_frameshift_line: kept).
     [[nodiscard]] bool digits() const noexcept { return (bits & DIGIT) != 0; }
     // Letters were read, upper-case A, C, G and T alone (facts made without a reading, with no

@@ -118,12 +118,30 @@ PyRef gzip_inflated_here_entry(PyObject*, Slots, module::ArgumentConversion&) {
 
 constexpr auto GZIP_INFLATED_HERE = described("gzip_inflated_here", {}, 0);
 
+PyRef most_inflated_bytes_entry(PyObject*, Slots, module::ArgumentConversion&) {
+    return to_python(reader::most_inflated_bytes());
+}
+
+PyRef inflated_too_far_entry(PyObject*, Slots slots, module::ArgumentConversion&) {
+    const std::size_t most = count_of(slots[0], "most must be 0 or more");
+    return to_python(std::string_view(reader::inflated_too_far(most)));
+}
+
+constexpr auto MOST_INFLATED_BYTES = described("most_inflated_bytes", {}, 0);
+constexpr std::string_view MOST[] = {"most"};
+constexpr auto INFLATED_TOO_FAR = described("inflated_too_far", MOST, 1);
+
 PyMethodDef READER_FUNCTIONS[] = {
     {"read_records", as_method(entry<READ_RECORDS, read_records_entry>), METH_FASTCALL | METH_KEYWORDS,
      READ_RECORDS_DOC},
     {"gzip_inflated_here", as_method(entry<GZIP_INFLATED_HERE, gzip_inflated_here_entry>),
      METH_FASTCALL | METH_KEYWORDS,
      "gzip_inflated_here()\n--\n\nWhether read_records inflates gzip data given whole (built with ISA-L)."},
+    {"most_inflated_bytes", as_method(entry<MOST_INFLATED_BYTES, most_inflated_bytes_entry>),
+     METH_FASTCALL | METH_KEYWORDS,
+     "most_inflated_bytes()\n--\n\nThe most text a compressed file is inflated to before its reading stops."},
+    {"inflated_too_far", as_method(entry<INFLATED_TOO_FAR, inflated_too_far_entry>), METH_FASTCALL | METH_KEYWORDS,
+     "inflated_too_far(most)\n--\n\nThe problem told of a compressed file whose text passes `most` bytes."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -8,7 +8,7 @@ from __future__ import annotations
 
 import re
 
-from ..errors import name_some, shown_path
+from ..errors import escaped, name_some, shown_path
 from ..locus.run import file_stem
 from ..command.messages import tally_text
 from ..result.outcome import LocusOutcome, Status, Tally
@@ -64,16 +64,16 @@ class BatchVoice:
     def finished(self, outcome: LocusOutcome, write: Callable[[str], object]) -> None:
         self.reporter.reports(outcome.reports)
         label = locus_label(outcome.job)
-        lines = [] if self.reporter.quiet else [f"{PROG}: {label}: {problem}\n"
+        lines = [] if self.reporter.quiet else [f"{PROG}: {label}: {escaped(str(problem))}\n"
                                                 for problem in outcome.problems]
         notes = outcome.remarks + outcome.notes
         if outcome.status == Status.FAILED and outcome.notes:
             notes = notes[:-1]  # the last is the error that ended it
-            lines.append(f"{PROG}: error: {label}: {outcome.notes[-1]}\n")
+            lines.append(f"{PROG}: error: {label}: {escaped(outcome.notes[-1])}\n")
         if lines:
             write("".join(lines))
         for note in notes:
-            self._gather(label, _without_path(note, outcome.job), note)
+            self._gather(label, escaped(_without_path(note, outcome.job)), escaped(note))
 
     def _gather(self, label: str, said: str, note: str) -> None:
         key = _COUNT.sub("#", said)

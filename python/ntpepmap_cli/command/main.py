@@ -7,7 +7,7 @@ import argparse
 import sys
 from collections.abc import Sequence
 
-from ..errors import InputError
+from ..errors import InputError, out_of_memory_line
 from ..interrupts import StopGuard, exit_status, signal_name
 from ..locus.run import LocusJob, LocusOptions, Status, run_locus
 from .messages import Reporter, error, print_outcome, print_summary
@@ -174,6 +174,8 @@ def main(argv: Sequence[str] | None = None) -> int:
             from ..batch.run import batch_main
             return batch_main(args[1:], guard)
         return single_main(args, guard, stdout_closed)
+    except MemoryError as exc:  # outside a locus: reading shared CDS files, a batch's set-up
+        return error(out_of_memory_line(exc))
     except BrokenPipeError:
         # The reader went away (e.g. '| head'): keep the exit-time flush quiet.
         silence_stdout()

@@ -5,7 +5,7 @@ from __future__ import annotations
 import sys
 from collections.abc import Callable
 
-from ..errors import InputError, plural
+from ..errors import InputError, escaped, plural
 from ..result.outcome import LocusOutcome, Status, Tally
 from .options import PROG
 from ..outputs.atomic_files import AtomicFile
@@ -62,7 +62,7 @@ class Reporter:
 
 
 def error(message: str) -> int:
-    print(f"{PROG}: error: {message}", file=sys.stderr)
+    print(f"{PROG}: error: {escaped(message)}", file=sys.stderr)
     return Status.FAILED
 
 
@@ -71,10 +71,10 @@ def print_outcome(outcome: LocusOutcome, reporter: Reporter,
     reporter.reports(outcome.reports)
     emit = write or sys.stderr.write
     if not reporter.quiet and outcome.problems:
-        emit("".join(f"{PROG}: {problem}\n" for problem in outcome.problems))
+        emit("".join(f"{PROG}: {escaped(str(problem))}\n" for problem in outcome.problems))
     said = "error: " if outcome.status == Status.FAILED else ""
     for note in outcome.remarks + outcome.notes:  # remarks are found first
-        emit(f"{PROG}: {said}{note}\n")
+        emit(f"{PROG}: {said}{escaped(note)}\n")
 
 
 def tally_text(tally: Tally) -> str:

@@ -12,7 +12,7 @@ from ..pairing.header_rules import pattern_rule
 from ..locus.run import LocusOptions
 from ..option_table import (BATCH, BESIDE, FLAG_CHOICE, GROUPS, IN_FILE, NEGATED, NUMBER,
                            ON_OFF, OPTIONS, OUT_FILE, SWITCH, Option, choices_of, options_of,
-                           shared_by_both)
+                           out_of_range, shared_by_both)
 
 PROG = "ntpepmap"
 
@@ -113,11 +113,25 @@ def _add_option(where: argparse._ActionsContainer, option: Option, command: str,
         help = help.format(file=option.metavar)
     choices = choices_of(option.name) or None
     if option.kind == NUMBER:
-        where.add_argument(*option.flags, dest=option.name, default=option.default, type=int,
-                           choices=choices, metavar=option.metavar, help=help)
+        where.add_argument(*option.flags, dest=option.name, default=option.default,
+                           type=_number_in_range(option), choices=choices, metavar=option.metavar, help=help)
         return
     where.add_argument(*option.flags, dest=option.name, default=option.default, choices=choices,
                        metavar=option.metavar, help=help)
+
+
+def _number_in_range(option: Option) -> object:
+    """The parser's reading of a NUMBER option: an int in the option's range, refused by
+    argparse in one line otherwise (the engine reads it into a machine word)."""
+    def number(text: str) -> int:
+        value = int(text)
+        wrong = out_of_range(option, value)
+        if wrong is not None:
+            raise argparse.ArgumentTypeError(wrong)
+        return value
+
+    number.__name__ = "int"  # argparse's words for a value that is no number: "invalid int value"
+    return number
 
 
 def _add_batch_folder(where: argparse._ActionsContainer, option: Option) -> None:
@@ -151,9 +165,6 @@ def locus_options(args: argparse.Namespace, parser: argparse.ArgumentParser) -> 
     command lacks keeps its default, but a batch runs each locus on one thread: its
     workers (-j) already share the CPUs."""
     present = [option for option in OPTIONS if hasattr(args, option.name)]
-    for option in present:
-        if option.least is not None and getattr(args, option.name) < option.least:
-            parser.error(f"{option.spelling()} must be {option.least} or more")
     if args.keep_short and args.out_format != "fasta":
         parser.error("--keep-short needs --out-format fasta: other formats need equal rows")
     if args.id_pattern is not None:

@@ -12,14 +12,17 @@ import gc
 import os
 from functools import partial
 
-from ..errors import InputError, name_some, shown_path
+from ..errors import InputError, name_some, out_of_memory_line, shown_path
 from ..pairing.header_rules import (CdsLookup, HeaderPairing, pair_by_headers, rule_notes, rules_for,
                              tried_text, unpaired_proteins)
 from ..job import LocusJob, LocusOptions
 from ..result.outcome import LocusOutcome, Record, Status
 from ..outputs.atomic_files import write_bytes, write_file
-from ..pairing.identifiers import (NUCLEOTIDE_LETTERS, Repeats, check_names_fit, check_not_swapped,
-                      check_nucleotide, pair_by_identifier, pair_by_order)
+from ..pairing.identifiers import (NUCLEOTIDE_LETTERS, MissingCds, Repeats, check_names_fit,
+                                  check_not_swapped, check_nucleotide, pair_by_identifier,
+                                  pair_by_order)
+from ..result.problems import LEFT_OUT, NO_CDS, Problem
+from .._native import RecordSet
 from ..reading.input_files import Reading, read_locus_files, read_records
 from .translation import translate
 from ..outputs.formats import (CODEML_NAME_LENGTH, UNIQUE_NAME_FORMATS, partitions_text, too_long_for_codeml,
@@ -27,7 +30,6 @@ from ..outputs.formats import (CODEML_NAME_LENGTH, UNIQUE_NAME_FORMATS, partitio
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from .._native import RecordSet
     from ..reading.kept_columns import KeptColumns
     from ..interrupts import StopGuard
 
@@ -47,6 +49,8 @@ def run_locus(job: LocusJob, options: LocusOptions,
         _run(job, options, outcome, guard)
     except InputError as exc:
         outcome.failed(str(exc))
+    except MemoryError as exc:
+        outcome.failed(out_of_memory_line(exc, job.pep_path))
     finally:
         if collecting:
             gc.enable()
@@ -80,7 +84,7 @@ class LocusInputs:
     """The records of a locus's two inputs, and the names messages give the inputs."""
 
     __slots__ = ("proteins", "cds", "pep_name", "cds_name", "marked", "lookup", "kept",
-                 "headers_read")
+                 "headers_read", "without_cds")
 
     def __init__(self, proteins: RecordSet, cds: RecordSet, pep_name: str, cds_name: str,
                  marked: list[int] | None = None, lookup: CdsLookup | None = None,
@@ -96,6 +100,7 @@ class LocusInputs:
         # the header lines are the inputs' own (given, or wanted from the start): messages
         # show them rather than the identifiers
         self.headers_read = headers_read
+        self.without_cds: list[Problem] = []  # aligned records left out for want of a CDS
 
 
 def read_inputs(job: LocusJob, options: LocusOptions) -> LocusInputs:
@@ -141,9 +146,31 @@ def _pair(inputs: LocusInputs, options: LocusOptions,
         check_names_fit(proteins.identifiers(), options.out_format, pep_name)
     if options.pair_by_order:  # the CDS names play no part
         return pair_by_order(len(proteins), len(cds), pep_name, cds_name), Repeats([], [])
-    paired, repeated = _pair_by_names(inputs, options, outcome)
+    try:
+        paired, repeated = _pair_by_names(inputs, options, outcome)
+    except MissingCds as missing:
+        if options.strict:
+            raise
+        _leave_out_without_cds(inputs, missing, outcome)
+        paired, repeated = _pair_by_names(inputs, options, outcome)
     outcome.unused_cds = len(cds) - len(paired)
     return paired, repeated
+
+
+def _leave_out_without_cds(inputs: LocusInputs, missing: MissingCds,
+                           outcome: LocusOutcome) -> None:
+    """The locus goes on without the aligned records that have no CDS, each told with why
+    (missing from the CDS files, or CDS records left unpaired: a pairing to give)."""
+    proteins = inputs.proteins
+    lost = set(missing.indices)
+    records, headers = proteins.records(), proteins.headers()
+    kept = [at for at in range(len(records)) if at not in lost]
+    inputs.proteins = RecordSet.from_records([records[at] for at in kept],
+                                             [headers[at] for at in kept])
+    pep = shown_path(inputs.pep_name)
+    inputs.without_cds = [Problem(records[at][0], NO_CDS, LEFT_OUT,
+                                  f"{pep}: {records[at][0]}: left out, no CDS record: "
+                                  f"{missing.hint}") for at in missing.indices]
 
 
 def _pair_by_names(inputs: LocusInputs, options: LocusOptions,
@@ -218,6 +245,10 @@ def align_locus(inputs: LocusInputs, options: LocusOptions, outcome: LocusOutcom
               inputs.pep_name, inputs.cds_name, outcome,
               fasta_text and kept is None and _output_is_plain_fasta(options)
               and not _page_shows_codons(options, inputs.proteins), kept)
+    if inputs.without_cds:
+        outcome.problems[:0] = inputs.without_cds
+        outcome.tally.left_out += len(inputs.without_cds)
+        outcome.changed()
     if options.stops == "drop-columns" and outcome.stop_columns:  # 1-based columns
         dropped = {column - 1 for column in outcome.stop_columns}
         kept = [column for column in (range(outcome.width // 3) if kept is None else kept)

@@ -134,8 +134,11 @@ RULE_NAMES = ", ".join(rule.name for rule in RULES[:-1]) + " and " + RULES[-1].n
 
 
 def pattern_rule(pattern: str) -> Rule:
-    """The rule of --id-pattern: its one capture group, found in the whole header line."""
-    compiled = re.compile(pattern)
+    """The rule of --id-pattern: its one capture group, found in the whole header line.
+    Matched by RE2, whose time grows with the header's length alone, whatever the pattern
+    ('(a+)+$' takes Python's re exponential time); RE2 has no back-references or
+    look-around, which a pattern of one capture group has no need of."""
+    compiled = _linear_pattern(pattern)
     if compiled.groups != 1:
         raise ValueError(f"the pattern {pattern!r} must have exactly one capture group, "
                          f"not {compiled.groups}")
@@ -145,6 +148,16 @@ def pattern_rule(pattern: str) -> Rule:
         return [found.group(1)] if found and found.group(1) else []
 
     return Rule("the pattern", captured, captured, with_identifiers=False)
+
+
+def _linear_pattern(pattern: str) -> Any:
+    import re2  # google-re2: imported only for a pattern
+
+    try:
+        return re2.compile(pattern)
+    except re2.error as exc:
+        raise ValueError(f"the pattern {pattern!r} is not one RE2 takes ({exc}); matching "
+                         f"runs in linear time, without back-references or look-around") from None
 
 
 class CdsLookup:

@@ -168,10 +168,19 @@ def check_nucleotide(records: RecordSet, path: str, marked: Iterable[int] | None
         raise InputError(path, f"non-ASCII letters in the CDS: {name_some(non_ascii)}")
 
 
+class MissingCds(InputError):
+    """Some aligned records, not all, have no CDS: the locus runs without them unless told to
+    be strict. indices: those records' places in the alignment; hint: why, in words."""
+
+    def __init__(self, cds_path: str, detail: str, indices: list[int], hint: str) -> None:
+        super().__init__(cds_path, detail)
+        self.indices = indices
+        self.hint = hint
+
+
 def _check_all_found(idents: list[str], wanted: list[str], cds_idents: list[str],
                      found: Container[str], pep_path: str, cds_path: str, tried: str) -> None:
-    missing = [ident if ident == name or not name else f"{ident} (as {name})"
-               for ident, name in zip(idents, wanted) if name not in found]
+    missing = [at for at, name in enumerate(wanted) if name not in found]
     if not missing:
         return
     hint = _in_several_files(wanted, cds_idents, found) + "; pair them with --id-map or --id-pattern"
@@ -183,9 +192,14 @@ def _check_all_found(idents: list[str], wanted: list[str], cds_idents: list[str]
                                    f"({len(idents)} and {len(cds_idents)} records){tried}{hint}")
     aligned = set(wanted)
     unpaired = [ident for ident in cds_idents if ident not in aligned]
-    here = f"; unpaired here: {name_some(unpaired)}" if unpaired else ""
-    raise InputError(cds_path, f"no CDS for {len(missing)} aligned record(s) of "
-                               f"{shown_path(pep_path)}: {name_some(missing)}{here}{hint}")
+    # Where every CDS record found its protein, no pairing option would find the rest.
+    hint = f"unpaired here: {name_some(unpaired)}{hint}" if unpaired else \
+        "missing from the CDS file(s)"
+    shown = [idents[at] if idents[at] == wanted[at] or not wanted[at]
+             else f"{idents[at]} (as {wanted[at]})" for at in missing]
+    raise MissingCds(cds_path, f"no CDS for {len(missing)} aligned record(s) of "
+                               f"{shown_path(pep_path)}: {name_some(shown)}; {hint}",
+                     missing, hint)
 
 
 def _in_several_files(wanted: list[str], cds_idents: list[str], found: Container[str]) -> str:

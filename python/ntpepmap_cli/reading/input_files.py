@@ -18,12 +18,16 @@ import mmap
 import os
 import stat
 import sys
-from collections.abc import Iterator
+from collections.abc import Callable, Iterator
 from io import BufferedReader
 
 from .. import _native
 from .._native import RecordSet
-from ..errors import InputError
+from ..errors import InputError, out_of_memory
+
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import Any
 
 Record = tuple[str, str]  # (identifier, sequence)
 Marked = tuple[list[Record], list[int]]  # records, and indices of records to look at
@@ -95,11 +99,28 @@ def _zlib_gunzipped(data: bytes) -> Iterator[bytes]:
         data = inflater.unused_data.lstrip(b"\0")
 
 
+def _streams(data: bytes, decompressor: Callable[[], Any]) -> Iterator[bytes]:
+    """Every stream of bzip2 or xz data, one after the other (as their tools write them), in
+    pieces of at most _PIECE bytes: the bound on a file's text stops it piece by piece."""
+    while data:
+        inflater = decompressor()
+        piece = inflater.decompress(data, _PIECE)
+        while True:
+            if piece:
+                yield piece
+            if inflater.eof:
+                break
+            if inflater.needs_input:
+                raise _Damaged(_TRUNCATED)
+            piece = inflater.decompress(b"", _PIECE)
+        data = inflater.unused_data.lstrip(b"\0")
+
+
 def _bunzip2(data: bytes) -> Iterator[bytes]:
     import bz2
 
     try:
-        yield bz2.decompress(data)
+        yield from _streams(data, bz2.BZ2Decompressor)
     except (OSError, EOFError, ValueError) as exc:
         raise _Damaged(str(exc)) from None
 
@@ -108,13 +129,13 @@ def _unxz(data: bytes) -> Iterator[bytes]:
     import lzma
 
     try:
-        yield lzma.decompress(data)
+        yield from _streams(data, lzma.LZMADecompressor)
     except (lzma.LZMAError, EOFError) as exc:
         raise _Damaged(str(exc)) from None
 
 
 # First bytes of each compressed format, its name in messages and its decompressor, which
-# gives the decompressed bytes in pieces (gzip's as they come, the others' in one).
+# gives the decompressed bytes in pieces as they come.
 _COMPRESSED = ((b"\x1f\x8b", "gzip", _gunzipped_pieces), (b"BZh", "bzip2", _bunzip2),
                (b"\xfd7zXZ\x00", "xz", _unxz))
 
@@ -135,11 +156,18 @@ def _inflated_natively(head: bytes) -> bool:
 
 
 def _expanded_pieces(data: bytes, path: str) -> Iterator[bytes]:
-    """The decompressed bytes of compressed data, in pieces as they are decompressed."""
+    """The decompressed bytes of compressed data, in pieces as they are decompressed, up to
+    the native reader's bound on a compressed file's text (a decompression bomb stops there)."""
+    most = _native.most_inflated_bytes()
+    inflated = 0
     for magic, name, decompress in _COMPRESSED:
         if data.startswith(magic):
             try:
-                yield from decompress(data)
+                for piece in decompress(data):
+                    inflated += len(piece)
+                    if inflated > most:
+                        raise InputError(path, _native.inflated_too_far(most))
+                    yield piece
                 return
             except _Damaged as exc:
                 raise InputError(path, f"damaged {name} data: {exc}") from None
@@ -330,6 +358,8 @@ class InputFile:
             raise InputError(self.path, str(exc)) from None
         except OSError as exc:
             raise InputError(self.path, exc.strerror or str(exc)) from None
+        except MemoryError:
+            raise out_of_memory(self.path) from None
 
     def text(self) -> str:
         """The whole file as text, line ends made '\\n' as in text mode."""

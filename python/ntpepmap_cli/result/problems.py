@@ -17,6 +17,7 @@ CODING_REGION = "coding region"       # the coding region was found inside a lon
 NO_CODING_REGION = "no coding region"  # a CDS that does not fit holds no single placement
 FRAMESHIFT = "frameshift"             # the CDS has a nucleotide or two its protein has not, or lacks them
 STOP_CODON = "stop codon"             # a stop codon the protein carries as '*', inside it
+NO_CDS = "no CDS"                     # no CDS record pairs with the aligned record
 
 # What was done about it.
 MASKED = "masked"
