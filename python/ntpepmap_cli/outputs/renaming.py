@@ -14,14 +14,18 @@ import re
 from .formats import Record
 
 MOST_LETTERS = 30
-# A run of letters outside [A-Za-z0-9_.-] becomes one '_', or nothing right after a '_'.
-_AFTER_UNDERSCORE = re.compile(r"(?<=_)[^A-Za-z0-9_.-]+")
-_UNSAFE = re.compile(r"[^A-Za-z0-9_.-]+")
+# A run of letters outside [A-Za-z0-9_.-] becomes one '_', or nothing right after a '_';
+# the names are worked on as one text, a line each.
+_AFTER_UNDERSCORE = re.compile(r"(?<=_)[^A-Za-z0-9_.\n-]+")
+_UNSAFE = re.compile(r"[^A-Za-z0-9_.\n-]+")
 
 
-def _safe_letters(name: str) -> str:
-    """Each run of letters outside [A-Za-z0-9_.-] made one '_', none at either end."""
-    return _UNSAFE.sub("_", _AFTER_UNDERSCORE.sub("", name)).strip("_")
+def _safe_letters(names: list[str]) -> list[str]:
+    """Each name's runs of letters outside [A-Za-z0-9_.-] made one '_', none at either end."""
+    if any("\n" in name for name in names):  # no header line holds one; the lines would shift
+        names = [name.replace("\n", " ") for name in names]
+    text = _UNSAFE.sub("_", _AFTER_UNDERSCORE.sub("", "\n".join(names)))
+    return [part.strip("_") for part in text.split("\n")]
 
 
 def safe_names(names: list[str]) -> list[str]:
@@ -32,8 +36,8 @@ def safe_names(names: list[str]) -> list[str]:
     taken: set[str] = set()
     last_copy: dict[str, int] = {}
     renamed: list[str] = []
-    for place, name in enumerate(names, start=1):
-        base = _safe_letters(name)[:MOST_LETTERS] or f"t{place:04d}"
+    for place, letters in enumerate(_safe_letters(names), start=1):
+        base = letters[:MOST_LETTERS] or f"t{place:04d}"
         candidate, copy = base, last_copy.get(base, 1)
         while candidate in taken:
             copy += 1
