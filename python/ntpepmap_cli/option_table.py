@@ -122,10 +122,14 @@ OPTIONS = (
                 "or U in either case; '*' lists the stop codons)"),
     Option("in_format", CHOICE, ("--in-format",), group=FORMATS, default="auto",
            help="protein alignment format (default: detected from the first line)"),
-    Option("out_format", CHOICE, ("--out-format",), group=FORMATS, default="fasta", api=None,
+    # Not given (None), each output's format is the one its name asks for, else FASTA.
+    Option("out_format", CHOICE, ("--out-format",), group=FORMATS, default=None, api=None,
            help="fasta; phylip (relaxed, as RAxML-NG and IQ-TREE read it); paml (as codeml "
                 "reads it, names of digits too); clustal; nexus (the codon positions as sets, "
-                "as IQ-TREE and Biopython read them) (default fasta)"),
+                "as IQ-TREE and Biopython read them). Default: the output's name asks, "
+                ".phy/.phylip, .nex/.nexus/.nxs, .aln/.clustal/.clw, .fa/.fasta/.fas/.fna/"
+                ".ffn (a trailing .gz writes gzip), else fasta; given, it wins over the name, "
+                "with a warning"),
     Option("wrap", NUMBER, ("--wrap",), group=FORMATS, default=0, metavar="N", api=None,
            engine="wrap", least=0,
            help="FASTA line width; 0 writes each sequence on one line (default 0)"),

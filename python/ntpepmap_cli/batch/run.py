@@ -23,12 +23,13 @@ from ..locus.run import LocusJob, LocusOptions, file_stem, run_locus
 from ..command.messages import Reporter, error, print_outcome, tally_text
 from ..option_table import BATCH, BESIDE, BY_NAME
 from ..command.options import EXIT_STATUS_TABLE, PROG, HelpFormatter, add_locus_options, locus_options
-from ..outputs.atomic_files import remove_leftovers
+from ..outputs.atomic_files import OutputSet, remove_leftovers
 from ..result.outcome import LocusOutcome, Status, Tally
-from ..command.safeguards import check_outputs, option_inputs
+
 from ..reading.input_files import read_records, read_text
 from ..outputs.status_table import write_status
 from ..outputs.formats import default_extension
+from .output_checks import check_batch_outputs, set_output_formats
 from .workers import WorkerDied, WorkerPool
 
 TYPE_CHECKING = False  # typing itself costs a batch noticeable start-up time
@@ -285,22 +286,6 @@ def _listed_loci(args: argparse.Namespace, parser: argparse.ArgumentParser,
     parser.error("give a MANIFEST, PEP_DIR CDS_DIR, or PEP_DIR --cds FILE ...")
 
 
-def check_batch_outputs(args: argparse.Namespace, loci: Loci) -> None:
-    """Refuses a batch whose outputs would overwrite an input, each other, or land in
-    a folder read for inputs."""
-    folder_mode = len(args.inputs) == 2 or os.path.isdir(args.inputs[0])
-    inputs = [path for job in loci.jobs for path in (job.pep_path, job.cds_path) if path]
-    inputs += args.cds or []
-    inputs += [job.kept_path for job in loci.jobs if job.kept_path is not None]
-    inputs += [outcome.job.pep_path for outcome in loci.unmatched] + option_inputs(args)
-    outputs = [path for job in loci.jobs for path in (job.out_path, job.partitions_path,
-                                                       job.names_path) if path is not None]
-    outputs += [path for path in (args.report, args.status) if path and path != "-"]
-    check_outputs(outputs, inputs if folder_mode else inputs + args.inputs,
-                  listed_folders=[*args.inputs, *([args.kept_columns] if args.kept_columns else [])]
-                  if folder_mode else ())
-
-
 def worker_count(requested: int, loci: int) -> tuple[int, str | None]:
     """How many workers to start, and a warning when they outnumber the cores."""
     cores = usable_cores()
@@ -457,12 +442,15 @@ def batch_main(argv: Sequence[str], guard: StopGuard) -> int:
     if args.jobs < 1:
         parser.error("--jobs must be 1 or more")
     start = time.perf_counter()
+    outputs = OutputSet(guard)  # the report and the status table: in place together
     try:
         options = locus_options(args, parser)
+        options.out_format = args.out_format or "fasta"  # folder mode's; each locus has its own
         loci = collect_loci(args, parser, options)
+        set_output_formats(args, parser, loci)
         check_batch_outputs(args, loci)
         share_cds(args, loci, options)
-        reporter = Reporter(args.quiet, args.report, guard)
+        reporter = Reporter(args.quiet, args.report, guard, outputs)
     except InputError as exc:
         return error(str(exc))
     workers, warning = worker_count(args.jobs, len(loci.jobs))
@@ -472,29 +460,34 @@ def batch_main(argv: Sequence[str], guard: StopGuard) -> int:
     with guard.noted() as stop:
         try:
             batch.run(options, workers, stop)
-        except BaseException:
-            reporter.abandon()
-            raise
-        return finish(batch, reporter, start, args.status)
+            return finish(batch, reporter, start, args.status, outputs)
+        finally:
+            outputs.discard()  # nothing left to remove once committed
 
 
-def finish(batch: BatchRun, reporter: Reporter, start: float, status_path: str | None) -> int:
-    """Tells what was done, last of all the summary; the exit status."""
+def finish(batch: BatchRun, reporter: Reporter, start: float, status_path: str | None,
+           outputs: OutputSet) -> int:
+    """Puts the report and the status table in place, then tells what was done, last of
+    all the summary; the exit status."""
     sys.stderr.writelines(failed_loci_lines(batch.outcomes, with_errors=False))
     if batch.interrupted is not None:
         reporter.abandon()
         sys.stderr.write(interruption_line(batch, batch.interrupted))
     else:
         reporter.to_file("".join(failed_loci_lines(batch.outcomes, with_errors=True)))
-    sys.stderr.write(summary_line(batch.outcomes, time.perf_counter() - start))
+    failure = None
     try:
         if status_path is not None:  # an interrupted batch's too: what was not finished shows
-            write_status(status_path, batch.loci.in_order(), batch.outcomes, batch.guard)
-        if batch.interrupted is not None:
-            return exit_status(batch.interrupted)
-        reporter.finish()
+            write_status(outputs, status_path, batch.loci.in_order(), batch.outcomes)
+        if batch.interrupted is None:
+            reporter.finish()
+        outputs.commit()
     except InputError as exc:
-        reporter.abandon()
-        return error(str(exc))
+        failure = exc
+    sys.stderr.write(summary_line(batch.outcomes, time.perf_counter() - start))
+    if failure is not None:
+        return error(str(failure))
+    if batch.interrupted is not None:
+        return exit_status(batch.interrupted)
     clean = all(outcome.status == Status.CLEAN for outcome in batch.outcomes)
     return int(Status.CLEAN if clean else Status.REPORTED)

@@ -24,6 +24,7 @@ exit status:
   2    usage or input error; an output refused; nothing written because every
        record was left out; --strict and any problem{batch_two}
   130  interrupted (143: terminated)
+  141  standard output closed by its reader (| head): stopped at once
 
 A record is padded when its protein row is shorter than the alignment's longest
 (a ragged alignment): the row is given trailing gaps up to that width.
@@ -133,7 +134,7 @@ def locus_options(args: argparse.Namespace, parser: argparse.ArgumentParser) -> 
     for option in present:
         if option.least is not None and getattr(args, option.name) < option.least:
             parser.error(f"{option.spelling()} must be {option.least} or more")
-    if args.keep_short and args.out_format != "fasta":
+    if args.keep_short and args.out_format not in (None, "fasta"):
         parser.error("--keep-short needs --out-format fasta: other formats need equal rows")
     if args.id_pattern is not None:
         try:

@@ -8,14 +8,13 @@ path, its fate, its counts as the summary line has them, and one message.
 from __future__ import annotations
 
 from ..job import LocusJob
-from .atomic_files import write_bytes
 from ..result.outcome import FATES, LocusOutcome, Status, Tally
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from collections.abc import Iterable
 
-    from ..interrupts import StopGuard
+    from .atomic_files import OutputSet
 
 # Fates: LocusOutcome.fate()'s, and one for a locus that a stopped batch did not finish.
 FAILED, INTERRUPTED = FATES[Status.FAILED], "interrupted"
@@ -33,11 +32,12 @@ def _row(name: str, job: LocusJob, outcome: LocusOutcome | None) -> str:
     return "\t".join(field.translate(_FIELD_BREAKS) for field in fields) + "\n"
 
 
-def write_status(path: str, loci: Iterable[tuple[str, LocusJob]],
-                 outcomes: Iterable[LocusOutcome], guard: StopGuard | None = None) -> None:
-    """The table of loci, (name, job) in the order given, to path ('-': standard output);
-    a locus without an outcome was not finished; each row read from the locus's outcome."""
+def write_status(outputs: OutputSet, path: str, loci: Iterable[tuple[str, LocusJob]],
+                 outcomes: Iterable[LocusOutcome]) -> None:
+    """The table of loci, (name, job) in the order given, to path ('-': standard output) as
+    one of the run's outputs; a locus without an outcome was not finished; each row read
+    from the locus's outcome."""
     by_job = {id(outcome.job): outcome for outcome in outcomes}
     lines = ["\t".join(COLUMNS) + "\n"]
     lines += [_row(name, job, by_job.get(id(job))) for name, job in loci]
-    write_bytes(path, "".join(lines).encode("utf-8", "surrogateescape"), guard)
+    outputs.write(path, "".join(lines).encode("utf-8", "surrogateescape"))
