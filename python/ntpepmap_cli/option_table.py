@@ -222,7 +222,8 @@ OPTIONS = (
            per_locus=".names.tsv",
            help="write names every tree program reads ([A-Za-z0-9_.-], unique, at most 30 "
                 "characters; t0001... where nothing is left), and a tab-separated map of new "
-                "name and original identifier to restore them to {file}"),
+                "name and original identifier (where identifiers repeat, the whole header line "
+                "that tells them apart) to restore them to {file}"),
     # A batch runs each locus on one thread: its workers (-j) already share the CPUs.
     Option("threads", NUMBER, ("--threads",), group="", default=0, metavar="N",
            commands=(SINGLE,), config=None, engine="threads", least=0,

@@ -25,7 +25,6 @@ from ..option_table import BATCH, BESIDE, BY_NAME
 from ..command.options import EXIT_STATUS_TABLE, PROG, HelpFormatter, add_locus_options, locus_options
 from ..outputs.atomic_files import OutputSet, remove_leftovers
 from ..result.outcome import LocusOutcome, Status, Tally
-
 from ..reading.input_files import read_records, read_text
 from ..outputs.status_table import write_status
 from ..outputs.formats import default_extension
@@ -358,7 +357,7 @@ class BatchRun:
             self.interrupted = interrupted
             for number, result in pool.stop():
                 if isinstance(result, WorkerDied):  # stopped before the end: not finished
-                    remove_leftovers(jobs[number].out_path, result.pid)
+                    _remove_leftovers(jobs[number], result.pid)
                 else:
                     yield jobs[number], result
 
@@ -400,8 +399,15 @@ def _outcome_of(job: LocusJob, result: object) -> LocusOutcome:
     if isinstance(result, LocusOutcome):
         return result.received(job)
     if isinstance(result, WorkerDied):
-        remove_leftovers(job.out_path, result.pid)
+        _remove_leftovers(job, result.pid)
     return LocusOutcome(job, Status.FAILED, notes=[f"{job.pep_path}: {result}"])
+
+
+def _remove_leftovers(job: LocusJob, pid: int | None) -> None:
+    """What a dead worker left of the locus's files, written as one set."""
+    for path in (job.out_path, job.partitions_path, job.names_path):
+        if path is not None:
+            remove_leftovers(path, pid)
 
 
 def summary_line(outcomes: Sequence[LocusOutcome], seconds: float) -> str:

@@ -224,8 +224,7 @@ def _write_all(fd: int, data: bytes | memoryview) -> None:
         view = view[os.write(fd, view):]
 
 
-# Folders listed for leftovers, each once per process: a batch writes hundreds of files
-# into one folder; a leftover is older than the run that finds it.
+# Folders listed for leftovers once per process (a leftover is older than the run).
 _leftovers_by_folder: dict[str, dict[str, list[str]]] = {}
 
 
@@ -260,8 +259,10 @@ def _alive(pid: int) -> bool:
 def remove_dead_leftovers(folder: str, name: str) -> None:
     """Removes the temporary files of name that a process of this host left in folder when
     it died (a SIGKILL, a crash); those of a living process are its own business."""
-    leftovers = _leftovers_in(folder)
-    for pid in list(leftovers):
+    leftovers = _leftovers_by_folder.get(folder)
+    if leftovers is None:
+        leftovers = _leftovers_in(folder)
+    for pid in list(leftovers) if leftovers else ():
         prefix = _temporary_prefix(name, int(pid))
         entries = [entry for entry in leftovers[pid] if entry.startswith(prefix)
                    and _is_temporary_tail(entry[len(prefix):])]
@@ -394,11 +395,13 @@ class OutputSet:
     """The outputs of one run (a locus's alignment, map and partitions; the report; a
     batch's status), each written whole under its temporary name before the first is
     renamed into place: a failure of any leaves every target as it was. Standard output
-    is written at the commit, before the renames, as it cannot be taken back."""
+    goes out after the files are written, before they are renamed: it cannot be taken
+    back."""
 
     def __init__(self, guard: StopGuard | None = None) -> None:
         self.guard = guard
         self._files: list[AtomicFile] = []
+        self._waiting: list[tuple[str, bytes | memoryview]] = []  # written at the commit
         self._stdout: list[bytes | memoryview] = []
 
     def add(self, output: AtomicFile) -> AtomicFile:
@@ -411,13 +414,21 @@ class OutputSet:
         """data as path's new content ('-': standard output), put in place by commit()."""
         if path == STDOUT:
             self._stdout.append(data)
-            return
-        self.add(AtomicFile(path)).stage(data)
+        else:
+            self._waiting.append((path, data))
 
     def commit(self) -> None:
-        """Writes standard output's part, then renames every file into place, stop signals
-        held between the first rename and the last."""
+        """Writes every file under its temporary name, then standard output's part, then
+        renames the files into place, stop signals held from the first rename to the last."""
         try:
+            if len(self._waiting) == 1 and not self._files and not self._stdout:
+                # One file alone (a batch's locus): written and renamed as any single file.
+                path, data = self._waiting.pop()
+                AtomicFile(path, self.guard).write_whole(data)
+                return
+            for path, data in self._waiting:
+                self.add(AtomicFile(path)).stage(data)
+            self._waiting = []
             for data in self._stdout:
                 write_bytes(STDOUT, data)
         except BaseException:
@@ -434,17 +445,17 @@ class OutputSet:
 
     def discard(self) -> None:
         """Removes every temporary file: each target stays as it was."""
-        files, self._files, self._stdout = self._files, [], []
+        files, self._files, self._waiting, self._stdout = self._files, [], [], []
         for output in files:
             output.discard()
 
 
 def check_writable(paths: Iterable[str], folders_of: Iterable[str] = ()) -> None:
     """Raises InputError for the first output that could not be written: a folder in its
-    place (paths), a file where its folder should be, or a folder this process cannot create
-    a file in (tried: permissions alone do not tell, for root or on a read-only mount).
-    folders_of: outputs whose folder alone is tried (a batch's thousands). Each folder is
-    tried once; one still to be made is tried at its nearest existing parent."""
+    place (paths), a file where its folder should be, a folder that takes no new file
+    (tried: permissions do not tell, for root or on a read-only mount). folders_of: outputs
+    whose folder alone is tried (a batch's thousands). A folder still to be made is tried
+    at its nearest existing parent."""
     tried: dict[str, OSError | None] = {}
     by_folder = {os.path.dirname(path): path for path in folders_of if path != STDOUT}
     for path in paths:
@@ -459,8 +470,15 @@ def check_writable(paths: Iterable[str], folders_of: Iterable[str] = ()) -> None
         if existing not in tried:
             tried[existing] = _creation_failure(existing)
         failure = tried[existing]
-        if failure is not None:
+        if failure is not None and not _written_in_place(path):
             raise InputError(path, f"{failure.strerror or failure} ({existing}); nothing done")
+
+
+def _written_in_place(path: str) -> bool:
+    """Whether path is a device or pipe (-o /dev/null), opened as it is: no file is made
+    beside it."""
+    old = _target_of(path)[1]
+    return old is not None and not stat.S_ISREG(old.st_mode)
 
 
 def _existing_folder(folder: str) -> str:

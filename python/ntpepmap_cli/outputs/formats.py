@@ -120,18 +120,16 @@ GZIP_SUFFIX = ".gz"
 
 
 def is_gzip_path(path: str) -> bool:
-    return path != STDOUT and path.lower().endswith(GZIP_SUFFIX)
+    return path[-3:].lower() == GZIP_SUFFIX  # per locus: the end alone is looked at
 
 
 def named_format(path: str) -> str | None:
     """The format the output's extension names (before a trailing .gz), if any."""
-    name = path.lower()
-    if name.endswith(GZIP_SUFFIX):
-        name = name[:-len(GZIP_SUFFIX)]
+    name = path[:-3] if is_gzip_path(path) else path
     dot = name.rfind(".")
-    if dot <= max(name.rfind("/"), 0):
+    if dot <= name.rfind("/") + 1:  # no extension, or a hidden file's name alone
         return None
-    return _FORMAT_OF_EXTENSION.get(name[dot:])
+    return _FORMAT_OF_EXTENSION.get(name[dot:].lower())
 
 
 def output_format(path: str, given: str | None) -> tuple[str, str | None]:
