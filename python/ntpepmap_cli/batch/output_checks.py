@@ -9,7 +9,7 @@ import sys
 from ..command.options import PROG
 from ..command.safeguards import check_outputs, option_inputs
 from ..errors import name_some
-from ..outputs.atomic_files import check_writable
+from ..outputs.writability import check_writable
 from ..outputs.formats import output_format
 
 TYPE_CHECKING = False
@@ -36,7 +36,7 @@ def set_output_formats(args: argparse.Namespace, parser: argparse.ArgumentParser
               f"named otherwise: {name_some(overridden)}", file=sys.stderr)
 
 
-def check_batch_outputs(args: argparse.Namespace, loci: Loci) -> None:
+def check_batch_outputs(args: argparse.Namespace, loci: Loci, writable: bool = True) -> None:
     """Refuses a batch whose outputs would overwrite an input, each other, or land in
     a folder read for inputs."""
     folder_mode = len(args.inputs) == 2 or os.path.isdir(args.inputs[0])
@@ -50,5 +50,7 @@ def check_batch_outputs(args: argparse.Namespace, loci: Loci) -> None:
     check_outputs(outputs, inputs if folder_mode else inputs + args.inputs,
                   listed_folders=[*args.inputs, *([args.kept_columns] if args.kept_columns else [])]
                   if folder_mode else ())
+    if not writable:  # planning only (a dry run changes nothing): the batch tries them
+        return
     # Before any work: a folder that cannot take the outputs would fail every locus.
     check_writable([path for path in (args.report, args.status) if path], folders_of=outputs)

@@ -14,9 +14,9 @@ from .messages import Reporter, error, print_outcome, print_summary
 from ..option_table import SINGLE
 from .options import EXIT_STATUS_TABLE, PROG, HelpFormatter, add_locus_options, locus_options
 from ..outputs.atomic_files import (CLOSED_PIPE_STATUS, STDOUT, STDOUT_NAME, OutputSet,
-                                    check_writable, reopen_closed_standard_streams,
-                                    silence_stdout)
+                                    reopen_closed_standard_streams, silence_stdout)
 from ..outputs.formats import output_format
+from ..outputs.writability import check_writable
 from .safeguards import check_outputs, option_inputs
 
 SINGLE_DESCRIPTION = """\
