@@ -137,7 +137,7 @@ list_cases() {
     local set option
     for set in "${sets[@]}"; do
         for option in "${options[@]}"; do
-            case_line "${set%%:*}/${option%%:*}" "${set#*:} -o out.aln ${option#*:}"
+            case_line "${set%%:*}/${option%%:*}" "${set#*:} -o out ${option#*:}"
         done
         case_line "${set%%:*}/stdout" "${set#*:}"
     done

@@ -2,15 +2,19 @@
 
 from __future__ import annotations
 
+import gzip
 import os
 import random
 import re
 import shutil
 import subprocess
+import sys
+from pathlib import Path
 
 import pytest
 
-from helpers import CODON, codon_row, read_fasta, read_paml, read_phylip, run_cli, write_fasta
+from helpers import (CODON, EXPECTED, codon_row, make_batch_locus, read_fasta, read_paml,
+                     read_phylip, run_cli, search_path, write_fasta)
 
 # 'a:b(c)' carries an internal stop (TGA under '*'); '719' and 'a:b(c)' a terminal one.
 STOPS = {"719": ("MKW-LF*", "ATGAAGTGGCTGTTCTAA"), "a:b(c)": ("MK*-LF*", "ATGAAGTGACTGTTCTAG"),
@@ -169,3 +173,83 @@ def test_codeml_reads_digit_only_names(tmp_path):
     out = (tmp_path / "out.txt").read_text() if (tmp_path / "out.txt").exists() else ""
     assert done.returncode == 0 and "EOF" not in done.stdout, done.stdout[-2000:]
     assert re.findall(r"^#\d+: (\S+)", out, re.M) == NAMES, out[:2000]
+
+
+# ---- the format an output's name asks for ------------------------------------------
+
+NAMED = {"a.phy": "phylip-relaxed", "b.nexus": "nexus", "c.clw": "clustal", "d.fna.gz": "fasta",
+         "e.txt": "fasta"}
+BIO_FORMAT = {"phylip": "phylip-relaxed", "nexus": "nexus", "clustal": "clustal"}
+
+
+def run_named(tmp_path, how: str, args: list[str]) -> str:
+    """Writes each of NAMED's outputs as the command, a batch or the workflow does; stderr."""
+    lines = []
+    for name in NAMED:
+        pep, cds = make_batch_locus(tmp_path, name.split(".")[0])
+        lines.append(f"pep/{pep.name}\tcds/{cds.name}\tout/{name}\n")
+    (tmp_path / "manifest.tsv").write_text("".join(lines))
+    if how == "single":
+        runs = [run_cli(*line.split("\t")[:2], "-o", line.split("\t")[2].strip(), *args,
+                        cwd=tmp_path) for line in lines]
+    elif how == "batch":
+        runs = [run_cli("batch", "manifest.tsv", *args, cwd=tmp_path)]
+    else:
+        config = [f"out_format={args[1]}"] if args else []
+        runs = [subprocess.run([sys.executable, "-m", "snakemake", "--snakefile",
+                                str(Path(__file__).parent.parent / "workflow" / "Snakefile"),
+                                "--cores", "1", "--config",
+                                "manifest=manifest.tsv", "log_dir=logs", *config],
+                               cwd=tmp_path, capture_output=True, text=True, timeout=300,
+                               env=dict(os.environ, PYTHONPATH=search_path()))]
+    assert all(done.returncode == 0 for done in runs), [done.stderr for done in runs]
+    return "".join(done.stderr for done in runs)
+
+
+@pytest.mark.parametrize("how, args", [("single", []), ("single", ["--out-format", "nexus"]),
+                                       ("batch", []), ("batch", ["--out-format", "clustal"]),
+                                       ("workflow", [])])
+def test_each_output_takes_the_format_its_name_asks_for(tmp_path, how, args):
+    from Bio import AlignIO
+    if how == "workflow":
+        pytest.importorskip("snakemake")
+    stderr = run_named(tmp_path, how, args)
+    for name, named in NAMED.items():
+        path = tmp_path / "out" / name
+        with (gzip.open(path, "rt") if name.endswith(".gz") else open(path)) as handle:
+            read = AlignIO.read(handle, BIO_FORMAT[args[1]] if args else named)
+        assert {record.id: str(record.seq) for record in read} == EXPECTED, name
+    overridden = [name for name, named in NAMED.items()
+                  if args and name != "e.txt" and named != BIO_FORMAT[args[1]]]
+    assert all(name in stderr for name in overridden[:3]) and ("warning" in stderr) == bool(overridden)
+
+
+# ---- names every tree program reads, and all it takes to restore them ---------------------
+
+@pytest.mark.parametrize("headers", [
+    ["Homo sapiens", "Homo neanderthalensis", "Pan troglodytes"],
+    ["Homo sapiens", "Homo sapiens", "Homo"],  # the same header line twice: told apart by order
+    ["a b\tc", "a b\td", "x:y(z) w", "_ _"],   # a tab inside, letters that break Newick
+])
+def test_the_rename_map_restores_every_original(tmp_path, headers):
+    records = list(zip(headers, ["MKW-LFSE", "MK--LFSE", "M-WDLFSP", "MKWDLF-E"]))
+    write_fasta(tmp_path / "p.fa", records)
+    write_fasta(tmp_path / "c.fa", [(header, codon_row(row).replace("-", "")) for header, row in records])
+    done = run_cli("p.fa", "c.fa", "-o", "aln.phy", "--rename", "map.tsv", cwd=tmp_path)
+    assert done.returncode == 0, done.stderr
+    written = read_phylip((tmp_path / "aln.phy").read_text())
+    originals = [line.split("\t", 1) for line in (tmp_path / "map.tsv").read_text().splitlines()]
+    idents = [header.split()[0] for header in headers]
+    told = [header if idents.count(ident) > 1 else ident for header, ident in zip(headers, idents)]
+    assert [original for _, original in originals] == told
+    assert [written[new] for new, _ in originals] == [codon_row(row) for _, row in records]
+    assert all(re.fullmatch(r"[A-Za-z0-9_.-]{1,30}", new) for new in written)
+
+
+def test_renaming_fifty_thousand_records_takes_under_a_second():
+    import time
+    from ntpepmap_cli.outputs.renaming import renamed_rows
+    rows = [("Homo sapiens", "ATG")] * 25_000 + [(f"x{n % 7}" * 20, "ATG") for n in range(25_000)]
+    start = time.perf_counter()
+    names, _ = renamed_rows(rows)
+    assert time.perf_counter() - start < 1.0 and len({name for name, _ in names}) == len(rows)

@@ -229,25 +229,30 @@ def big_locus(folder: Path, stem: str, repeat: int) -> tuple[Path, Path, str]:
     ("/dev/full", [], 2, "standard output: No space left on device"),
     ("closed", [], 2, "standard output: closed"),
     ("closed", ["-o", "out.fa"], 0, None),
-    ("pipe closed early", [], None, None),  # as '| head -c 1'
+    ("pipe closed early", ["--rename", "map.tsv"], 141, ""),  # as '| head -c 1': no summary
+    ("pipe closed at once", ["--out-format", "phylip"], 141, ""),  # as '| true'
+    ("pipe closed at once", ["batch", "manifest.tsv", "--status", "-"], 141, None),
 ])
 def test_standard_output_faults(tmp_path, stdout, args, status, pattern):
     pep, cds, alignment = big_locus(tmp_path, "big", 2000)
+    (tmp_path / "map.tsv").write_text(OLD)
+    (tmp_path / "manifest.tsv").write_text(f"{pep}\t{cds}\tout.fa\n")
     with open("/dev/full", "w") as full:
-        target = {"/dev/full": {"stdout": full}, "pipe closed early": {"stdout": subprocess.PIPE},
-                  "closed": {"preexec_fn": lambda: os.close(1)}}[stdout]
-        process = start(pep, cds, *args, cwd=tmp_path, **target)
-        if stdout == "pipe closed early":
-            process.stdout.read(1)
+        target = {"/dev/full": {"stdout": full}, "closed": {"preexec_fn": lambda: os.close(1)}}
+        process = start(*([] if "batch" in args else [pep, cds]), *args, cwd=tmp_path,
+                        **target.get(stdout, {"stdout": subprocess.PIPE}))
+        if stdout.startswith("pipe"):
+            process.stdout.read(1 if stdout == "pipe closed early" else 0)
             process.stdout.close()
-        assert process.wait(timeout=60) == status or status is None
+        assert process.wait(timeout=60) == status
     stderr = process.stderr.read()
     if pattern:
         one_line_error(stderr, pattern)
-    else:
-        assert re.fullmatch(r"(ntpepmap: \d+ records? written, [^\n]*\n)?", stderr), stderr
-    if args:
+    assert stderr == "" if pattern == "" else "records written" not in stderr or status != 141
+    if "-o" in args or "batch" in args:
         assert (tmp_path / "out.fa").read_text() == alignment
+    assert (tmp_path / "map.tsv").read_text() == OLD and not any(
+        name.endswith(".tmp") for name in os.listdir(tmp_path))
 
 
 # ---- interrupts ------------------------------------------------------------------
@@ -265,7 +270,8 @@ def test_a_signal_while_writing_leaves_the_old_output_whole(tmp_path, signum):
     out.mkdir()
     (out / "aln.fa").write_text(OLD)
     process = start(pep, cds, "-o", out / "aln.fa", stdout=subprocess.DEVNULL)
-    wait_for(lambda: len(os.listdir(out)) > 1 or process.poll() is not None)
+    writing = lambda: any(name.startswith(".aln.fa.") for name in os.listdir(out))  # noqa: E731
+    wait_for(lambda: writing() or process.poll() is not None)
     process.send_signal(signal.SIGSTOP)  # caught writing: hold it there
     assert len(os.listdir(out)) == 2, "the run ended before it could be caught writing"
     process.send_signal(signum)
@@ -369,3 +375,65 @@ def test_batch_counts_loci_not_files(tmp_path, peps, cdss, status, counts):
     assert done.stderr.rindex("failed loci") < done.stderr.rindex("loci done") if failed else True
     assert re.findall(r"^  \w+: (\S+): no matching", (tmp_path / "report.txt").read_text(),
                       re.MULTILINE) == failed
+
+
+# ---- a run's outputs as one set, checked before any work ---------------------------
+
+SET = ("aln.phy", "map.tsv", "parts.txt", "report.txt")
+
+
+@pytest.mark.parametrize("fault, args, pattern", [
+    ("map is a folder", ["--rename", "folder"], "folder: a folder; not written"),
+    ("alignment on a full disk", ["-o", "/dev/full"], "/dev/full: No space left on device"),
+    ("report on a mount that takes no file", ["--report", "/proc/report.txt"], "/proc/report.txt: "),
+    ("a file where a folder should be", ["--partitions", "aln.phy/parts.txt"], "not a folder"),
+    ("batch status on a mount that takes no file", ["--status", "/proc/status.tsv"], "/proc/status"),
+    ("batch status is a folder", ["--status", "folder"], "folder: a folder"),
+    ("batch side files under a file", ["--rename", "aln.phy/names"], "not a folder"),
+])
+def test_a_failed_output_leaves_every_target_as_it_was(single, fault, args, pattern):
+    (single / "folder").mkdir()
+    for name in SET:
+        (single / name).write_text(OLD)
+    command = ["pep.fa", "cds.fa", "-o", "aln.phy", "--rename", "map.tsv", "--partitions",
+               "parts.txt", "--report", "report.txt"]
+    if fault.startswith("batch"):
+        (single / "manifest.tsv").write_text("pep.fa\tcds.fa\tout/a.phy\n")
+        command = ["batch", "manifest.tsv"]
+    done = run_cli(*command, *args, cwd=single)
+    assert done.returncode == 2
+    one_line_error(done.stderr, pattern)
+    assert {name: (single / name).read_text() for name in SET} == dict.fromkeys(SET, OLD)
+    assert not (single / "out").exists() and not [
+        name for name in os.listdir(single) if name.startswith(".")]
+
+
+def test_a_failed_locus_counts_no_record_written(tmp_path):
+    make_batch_locus(tmp_path, "good"), make_batch_locus(tmp_path, "full")
+    (tmp_path / "manifest.tsv").write_text("pep/good.fasta\tcds/good.fna\tgood.fa\n"
+                                            "pep/full.fasta\tcds/full.fna\t/dev/full\n")
+    done = run_cli("batch", "manifest.tsv", "--status", "status.tsv", cwd=tmp_path)
+    rows = [line.split("\t") for line in (tmp_path / "status.tsv").read_text().splitlines()]
+    written = {row[0]: row[3] for row in rows[1:]}
+    assert done.returncode == 1 and written == {"good.fa": str(len(PROTEINS)), "/dev/full": "0"}
+    assert re.search(rf"1 failed; {len(PROTEINS)} records written", done.stderr), done.stderr
+
+
+@pytest.mark.parametrize("host, pid, removed", [
+    ("own", "killed", True), ("own", "alive", False), ("other", "killed", False)])
+def test_the_next_run_removes_what_a_killed_run_left(tmp_path, host, pid, removed):
+    pep, cds, alignment = big_locus(tmp_path, "big", 30_000)
+    out = tmp_path / "out"
+    out.mkdir()
+    process = start(pep, cds, "-o", out / "aln.fa", "--report", out / "report.txt")
+    wait_for(lambda: os.listdir(out))  # the report's temporary file, made before any work
+    if pid == "killed":
+        process.kill()
+    assert process.wait(timeout=60) == (-signal.SIGKILL if pid == "killed" else 0)
+    assert all(name.startswith(".") for name in os.listdir(out)) == (pid == "killed")
+    nodename = os.uname().nodename if host == "own" else "elsewhere"
+    planted = f".aln.fa.{nodename}.{os.getpid() if pid == 'alive' else process.pid}.0123abcd.tmp"
+    (out / planted).touch()
+    assert run_cli(pep, cds, "-o", out / "aln.fa", "--report", out / "report.txt").returncode == 0
+    assert (out / "aln.fa").read_text() == alignment
+    assert sorted(os.listdir(out)) == sorted(["aln.fa", "report.txt"] + [planted] * (not removed))

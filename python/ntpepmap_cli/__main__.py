@@ -31,11 +31,10 @@ def _print_version() -> int:
     try:
         sys.stdout.write(f"ntpepmap {__version__}\n")
     except BrokenPipeError:  # the reader went away, as the command's main() handles it
-        from ntpepmap_cli.outputs.atomic_files import silence_stdout
-        from ntpepmap_cli.result.outcome import Status
+        from ntpepmap_cli.outputs.atomic_files import CLOSED_PIPE_STATUS, silence_stdout
 
         silence_stdout()
-        return Status.FAILED
+        return CLOSED_PIPE_STATUS
     return 0
 
 

@@ -24,6 +24,7 @@ from .locus.run import (LocusInputs, LocusJob, LocusOptions, align_locus, file_s
                         without_gap_columns)
 from .qc.cells import mark_gap_columns
 from .qc.locus_page import write_locus_page
+from .outputs.atomic_files import OutputSet
 from .option_table import (CHOICE, FLAG_CHOICE, NEGATED, NUMBER, ON_OFF, OUT_FILE, SWITCH, TEXT,
                            Option, api_options, choices_of, flag_meanings, keyword_help,
                            out_of_range)
@@ -115,7 +116,10 @@ class CodonAlignment:
         if self._outcome.cells is None:
             raise ValueError("write_html() needs a result of codon_align(..., html=PATH), "
                              "which keeps what the page shows")
-        write_locus_page(_path(path, "html"), self._outcome, file_stem(self._outcome.job.pep_path))
+        outputs = OutputSet()
+        write_locus_page(outputs, _path(path, "html"), self._outcome,
+                         file_stem(self._outcome.job.pep_path))
+        outputs.commit()
 
     def to_biopython(self) -> MultipleSeqAlignment:
         """The rows as a Biopython MultipleSeqAlignment (needs Biopython)."""

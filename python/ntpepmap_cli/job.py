@@ -26,7 +26,7 @@ class LocusOptions:
     table_num: int
     gene_table: dict[str, list[str]] | None
     in_format: str
-    out_format: str
+    out_format: str | None  # None: from the output's name
     wrap: int
     drop_gap_columns: bool
     pair_by_order: bool
@@ -56,6 +56,10 @@ class LocusOptions:
         for field, default in _DEFAULTS.items():
             setattr(self, field, given.get(field, default))
 
+    def replaced(self, **changes: Any) -> LocusOptions:
+        """The same options but for the fields given (a locus's own output format)."""
+        return LocusOptions(**{**{field: getattr(self, field) for field in _DEFAULTS}, **changes})
+
 
 class LocusJob:
     """The two input files of a locus and its output ('-': standard output); or, for
@@ -63,7 +67,7 @@ class LocusJob:
     the columns kept of its alignment by a trimmer, if any."""
 
     __slots__ = ("pep_path", "cds_path", "out_path", "shared", "partitions_path", "names_path",
-                 "kept_path", "name", "html_path")
+                 "kept_path", "name", "html_path", "out_format")
 
     def __init__(self, pep_path: str, cds_path: str, out_path: str = "-",
                  shared: CdsSource | None = None, partitions_path: str | None = None,
@@ -78,6 +82,7 @@ class LocusJob:
         self.kept_path = kept_path
         self.name = name  # in a batch: the output path as the manifest writes it, or the stem
         self.html_path: str | None = None  # the locus's page (--html)
+        self.out_format: str | None = None  # the output's own format; None: the run's
 
     def share(self, source: CdsSource) -> None:
         """Takes its CDS from a source read already."""

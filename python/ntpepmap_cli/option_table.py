@@ -123,10 +123,14 @@ OPTIONS = (
                 "or U in either case; '*' lists the stop codons)"),
     Option("in_format", CHOICE, ("--in-format",), group=FORMATS, default="auto",
            help="protein alignment format (default: detected from the first line)"),
-    Option("out_format", CHOICE, ("--out-format",), group=FORMATS, default="fasta", api=None,
+    # Not given (None), each output's format is the one its name asks for, else FASTA.
+    Option("out_format", CHOICE, ("--out-format",), group=FORMATS, default=None, api=None,
            help="fasta; phylip (relaxed, as RAxML-NG and IQ-TREE read it); paml (as codeml "
                 "reads it, names of digits too); clustal; nexus (the codon positions as sets, "
-                "as IQ-TREE and Biopython read them) (default fasta)"),
+                "as IQ-TREE and Biopython read them). Default: the output's name asks, "
+                ".phy/.phylip, .nex/.nexus/.nxs, .aln/.clustal/.clw, .fa/.fasta/.fas/.fna/"
+                ".ffn (a trailing .gz writes gzip), else fasta; given, it wins over the name, "
+                "with a warning"),
     Option("wrap", NUMBER, ("--wrap",), group=FORMATS, default=0, metavar="N", api=None,
            engine="wrap", least=0, most=1 << 30,
            help="FASTA line width; 0 writes each sequence on one line (default 0)"),
@@ -219,7 +223,8 @@ OPTIONS = (
            per_locus=".names.tsv",
            help="write names every tree program reads ([A-Za-z0-9_.-], unique, at most 30 "
                 "characters; t0001... where nothing is left), and a tab-separated map of new "
-                "name and original identifier to restore them to {file}"),
+                "name and original identifier (where identifiers repeat, the whole header line "
+                "that tells them apart) to restore them to {file}"),
     # Not a workflow key: every chunk's batch would write its own DIR/index.html.
     Option("html", OUT_FILE, ("--html",), group=REPORTS, metavar="FILE", per_locus=".html",
            config=None, engine="note_resolved",

@@ -23,13 +23,13 @@ from ..locus.run import LocusJob, LocusOptions, bare_stem, file_stem, run_locus
 from ..command.messages import Reporter, error
 from ..option_table import BATCH, BESIDE, BY_NAME
 from ..command.options import EXIT_STATUS_TABLE, PROG, HelpFormatter, add_locus_options, locus_options
-from ..outputs.atomic_files import remove_leftovers
+from ..outputs.atomic_files import OutputSet, remove_leftovers
 from ..result.outcome import LocusOutcome, Status
-from ..command.safeguards import check_outputs, option_inputs
 from ..reading.input_files import read_records, read_text
 from ..outputs.status_table import batch_page_path, write_tables
 from ..outputs.formats import default_extension
 from .voice import BatchVoice, failed_loci_lines, summary_line
+from .output_checks import check_batch_outputs, set_output_formats
 from .workers import WorkerDied, WorkerPool
 
 TYPE_CHECKING = False  # typing itself costs a batch noticeable start-up time
@@ -286,23 +286,6 @@ def _listed_loci(args: argparse.Namespace, parser: argparse.ArgumentParser,
     parser.error("give a MANIFEST, PEP_DIR CDS_DIR, or PEP_DIR --cds FILE ...")
 
 
-def check_batch_outputs(args: argparse.Namespace, loci: Loci) -> None:
-    """Refuses a batch whose outputs would overwrite an input, each other, or land in
-    a folder read for inputs."""
-    folder_mode = len(args.inputs) == 2 or os.path.isdir(args.inputs[0])
-    inputs = [path for job in loci.jobs for path in (job.pep_path, job.cds_path) if path]
-    inputs += args.cds or []
-    inputs += [job.kept_path for job in loci.jobs if job.kept_path is not None]
-    inputs += [outcome.job.pep_path for outcome in loci.unmatched] + option_inputs(args)
-    outputs = [path for job in loci.jobs for path in (job.out_path, job.partitions_path,
-                                                       job.names_path, job.html_path) if path]
-    outputs += [path for path in (args.report, args.status, batch_page_path(args.html))
-                if path and path != "-"]
-    check_outputs(outputs, inputs if folder_mode else inputs + args.inputs,
-                  listed_folders=[*args.inputs, *([args.kept_columns] if args.kept_columns else [])]
-                  if folder_mode else ())
-
-
 def worker_count(requested: int, loci: int) -> tuple[int, str | None]:
     """How many workers to start, and a warning when they outnumber the cores."""
     cores = usable_cores()
@@ -376,7 +359,7 @@ class BatchRun:
             self.interrupted = interrupted
             for number, result in pool.stop():
                 if isinstance(result, WorkerDied):  # stopped before the end: not finished
-                    remove_leftovers(jobs[number].out_path, result.pid)
+                    _remove_leftovers(jobs[number], result.pid)
                 else:
                     yield jobs[number], result
 
@@ -418,8 +401,15 @@ def _outcome_of(job: LocusJob, result: object) -> LocusOutcome:
     if isinstance(result, LocusOutcome):
         return result.received(job)
     if isinstance(result, WorkerDied):
-        remove_leftovers(job.out_path, result.pid)
+        _remove_leftovers(job, result.pid)
     return LocusOutcome(job, Status.FAILED, notes=[f"{job.pep_path}: {result}"])
+
+
+def _remove_leftovers(job: LocusJob, pid: int | None) -> None:
+    """What a dead worker left of the locus's files, written as one set."""
+    for path in (job.out_path, job.partitions_path, job.names_path, job.html_path):
+        if path is not None:
+            remove_leftovers(path, pid)
 
 
 def interruption_line(batch: BatchRun, stop: KeyboardInterrupt) -> str:
@@ -437,12 +427,15 @@ def batch_main(argv: Sequence[str], guard: StopGuard) -> int:
     if args.jobs < 1:
         parser.error("--jobs must be 1 or more")
     start = time.perf_counter()
+    outputs = OutputSet(guard)  # the report and the status table: in place together
     try:
         options = locus_options(args, parser)
+        options.out_format = args.out_format or "fasta"  # folder mode's; each locus has its own
         loci = collect_loci(args, parser, options)
+        set_output_formats(args, parser, loci)
         check_batch_outputs(args, loci)
         share_cds(args, loci, options)
-        reporter = Reporter(args.quiet, args.report, guard)
+        reporter = Reporter(args.quiet, args.report, guard, outputs)
     except InputError as exc:
         return error(str(exc))
     workers, warning = worker_count(args.jobs, len(loci.jobs))
@@ -452,15 +445,16 @@ def batch_main(argv: Sequence[str], guard: StopGuard) -> int:
     with guard.noted() as stop:
         try:
             batch.run(options, workers, stop)
-        except BaseException:
-            reporter.abandon()
-            raise
-        return finish(batch, reporter, start, args)
+            return finish(batch, reporter, start, args, outputs)
+        finally:
+            outputs.discard()  # nothing left to remove once committed
 
 
-def finish(batch: BatchRun, reporter: Reporter, start: float, args: argparse.Namespace) -> int:
-    """Tells what was done, last of all the summary, and writes its tables; the exit status.
-    Quiet, the errors told as their loci finished are all it tells before the summary."""
+def finish(batch: BatchRun, reporter: Reporter, start: float, args: argparse.Namespace,
+           outputs: OutputSet) -> int:
+    """Puts the report, the status table and the batch's page in place, then tells what was
+    done, last of all the summary; the exit status. Quiet, the errors told as their loci
+    finished are all it tells before the summary."""
     sys.stderr.writelines(batch.voice.note_lines())
     if not reporter.quiet:
         sys.stderr.writelines(failed_loci_lines(batch.outcomes, with_errors=False))
@@ -469,14 +463,18 @@ def finish(batch: BatchRun, reporter: Reporter, start: float, args: argparse.Nam
         sys.stderr.write(interruption_line(batch, batch.interrupted))
     else:
         reporter.to_file("".join(failed_loci_lines(batch.outcomes, with_errors=True)))
-    sys.stderr.write(summary_line(batch.outcomes, time.perf_counter() - start))
+    failure = None
     try:
-        write_tables(args.status, args.html, batch.loci.in_order(), batch.outcomes, batch.guard)
-        if batch.interrupted is not None:
-            return exit_status(batch.interrupted)
-        reporter.finish()
+        write_tables(outputs, args.status, args.html, batch.loci.in_order(), batch.outcomes)
+        if batch.interrupted is None:
+            reporter.finish()
+        outputs.commit()
     except InputError as exc:
-        reporter.abandon()
-        return error(str(exc))
+        failure = exc
+    sys.stderr.write(summary_line(batch.outcomes, time.perf_counter() - start))
+    if failure is not None:
+        return error(str(failure))
+    if batch.interrupted is not None:
+        return exit_status(batch.interrupted)
     clean = all(outcome.status == Status.CLEAN for outcome in batch.outcomes)
     return int(Status.CLEAN if clean else Status.REPORTED)

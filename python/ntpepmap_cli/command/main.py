@@ -13,7 +13,10 @@ from ..locus.run import LocusJob, LocusOptions, Status, run_locus
 from .messages import Reporter, error, print_outcome, print_summary
 from ..option_table import SINGLE
 from .options import EXIT_STATUS_TABLE, PROG, HelpFormatter, add_locus_options, locus_options
-from ..outputs.atomic_files import STDOUT, STDOUT_NAME, reopen_closed_standard_streams, silence_stdout
+from ..outputs.atomic_files import (CLOSED_PIPE_STATUS, STDOUT, STDOUT_NAME, OutputSet,
+                                    reopen_closed_standard_streams, silence_stdout)
+from ..outputs.formats import output_format
+from ..outputs.writability import check_writable
 from .safeguards import check_outputs, option_inputs
 
 SINGLE_DESCRIPTION = """\
@@ -82,6 +85,20 @@ def _check_single_outputs(args: argparse.Namespace, stdout_closed: bool) -> None
                if path is not None and path != STDOUT]
     check_outputs(outputs, [args.pep_aln, *args.cds, *option_inputs(args)],
                   stdout_is_output=args.output == STDOUT)
+    check_writable(outputs)
+
+
+def _output_format(args: argparse.Namespace, parser: argparse.ArgumentParser) -> str:
+    """The alignment's format: --out-format's, else the one its name asks for; a warning
+    where they differ."""
+    out_format, named = output_format(args.output, args.out_format)
+    if named is not None:
+        print(f"{PROG}: warning: {args.output} is named as {named}; written as {out_format} "
+              f"(--out-format)", file=sys.stderr)
+    if args.keep_short and out_format != "fasta":
+        parser.error(f"--keep-short needs FASTA output: {args.output} is {out_format}; other "
+                     f"formats need equal rows")
+    return out_format
 
 
 def _single_job(args: argparse.Namespace, options: LocusOptions) -> LocusJob:
@@ -103,31 +120,27 @@ def single_main(argv: Sequence[str], guard: StopGuard, stdout_closed: bool = Fal
     args = parser.parse_args(argv)
     if [args.pep_aln, *args.cds, args.kept_columns].count("-") > 1:
         parser.error("only one of PEP_ALN, CDS and --kept-columns can be standard input")
+    outputs = OutputSet(guard)  # alignment, map, partitions and report: in place together
     try:
         _check_single_outputs(args, stdout_closed)
         options = locus_options(args, parser)
-        reporter = Reporter(args.quiet, args.report, guard)
+        options.out_format = _output_format(args, parser)
+        reporter = Reporter(args.quiet, args.report, guard, outputs)
     except InputError as exc:
         return error(str(exc))
     try:
         job = _single_job(args, options)
-    except InputError as exc:
-        return error(str(exc))
-    try:
-        outcome = run_locus(job, options, guard)
+        outcome = run_locus(job, options, guard, outputs)
         print_outcome(outcome, reporter)
-        if outcome.status != Status.FAILED or outcome.tally.left_out:  # it ran
-            print_summary(outcome)
-    except BaseException:
-        reporter.abandon()
-        raise
-    if outcome.status == Status.FAILED:  # a failed run changes no file
-        reporter.abandon()
-        return int(outcome.status)
-    try:
-        reporter.finish()
+        if outcome.status != Status.FAILED:
+            reporter.finish()
+            outputs.commit()
     except InputError as exc:
         return error(str(exc))
+    finally:
+        outputs.discard()  # nothing left to remove once committed
+    if outcome.status != Status.FAILED or outcome.tally.left_out:  # it ran
+        print_summary(outcome)
     return int(outcome.status)
 
 
@@ -177,9 +190,10 @@ def main(argv: Sequence[str] | None = None) -> int:
     except MemoryError as exc:  # outside a locus: reading shared CDS files, a batch's set-up
         return error(out_of_memory_line(exc))
     except BrokenPipeError:
-        # The reader went away (e.g. '| head'): keep the exit-time flush quiet.
+        # The reader went away (e.g. '| head'): the run stops as a shell tool does, its
+        # files left as they were, and the exit-time flush kept quiet.
         silence_stdout()
-        return Status.FAILED
+        return CLOSED_PIPE_STATUS
     except KeyboardInterrupt as stop:  # every output is cleaned up by now
         print(f"{PROG}: interrupted by {signal_name(stop)}", file=sys.stderr)
         return exit_status(stop)

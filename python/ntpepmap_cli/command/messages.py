@@ -8,7 +8,7 @@ from collections.abc import Callable
 from ..errors import InputError, escaped, plural
 from ..result.outcome import LocusOutcome, Status, Tally
 from .options import PROG
-from ..outputs.atomic_files import AtomicFile
+from ..outputs.atomic_files import AtomicFile, OutputSet
 
 Write = Callable[[str], object]
 
@@ -26,11 +26,14 @@ class Reporter:
     """
 
     def __init__(self, quiet: bool, report_path: str | None,
-                 guard: StopGuard | None = None) -> None:
+                 guard: StopGuard | None = None, outputs: OutputSet | None = None) -> None:
         self.quiet = quiet
         self.report_file = None if report_path is None else AtomicFile(report_path, guard)
         self._stream = None if self.report_file is None else self.report_file.open()
         self._failure: InputError | None = None
+        self._outputs = outputs  # the run's set, which puts the file in place with the others
+        if outputs is not None and self.report_file is not None:
+            outputs.add(self.report_file)
 
     def reports(self, text: str) -> None:
         if text:
@@ -47,10 +50,12 @@ class Reporter:
             self.abandon()
 
     def finish(self) -> None:
-        """Puts the report file in place; raises InputError if it could not be written."""
+        """Puts the report file in place (or leaves it to the run's set); raises InputError
+        if it could not be written."""
         if self.report_file is not None and self._failure is None:
             self._stream = None
-            self.report_file.commit()
+            if self._outputs is None:
+                self.report_file.commit()
         if self._failure is not None:
             raise self._failure
 

@@ -25,6 +25,7 @@ exit status:
   2    usage or input error; an output refused; nothing written because every
        record was left out; --strict and any problem{batch_two}
   130  interrupted (143: terminated)
+  141  standard output closed by its reader (| head): stopped at once
 
 The options of every locus, which both commands take (genetic code, formats,
 pairing, letters, reports): ntpepmap help options
@@ -165,7 +166,7 @@ def locus_options(args: argparse.Namespace, parser: argparse.ArgumentParser) -> 
     command lacks keeps its default, but a batch runs each locus on one thread: its
     workers (-j) already share the CPUs."""
     present = [option for option in OPTIONS if hasattr(args, option.name)]
-    if args.keep_short and args.out_format != "fasta":
+    if args.keep_short and args.out_format not in (None, "fasta"):
         parser.error("--keep-short needs --out-format fasta: other formats need equal rows")
     if args.id_pattern is not None:
         try:

@@ -17,7 +17,7 @@ from ..pairing.header_rules import (CdsLookup, HeaderPairing, pair_by_headers, r
                              tried_text, unpaired_proteins)
 from ..job import LocusJob, LocusOptions
 from ..result.outcome import LocusOutcome, Record, Status
-from ..outputs.atomic_files import write_bytes, write_file
+from ..outputs.atomic_files import OutputSet
 from ..pairing.identifiers import (NUCLEOTIDE_LETTERS, MissingCds, Repeats, check_names_fit,
                                   check_not_swapped, check_nucleotide, pair_by_identifier,
                                   pair_by_order)
@@ -25,8 +25,8 @@ from ..result.problems import LEFT_OUT, NO_CDS, Problem
 from .._native import RecordSet
 from ..reading.input_files import Reading, read_locus_files, read_records
 from .translation import translate
-from ..outputs.formats import (CODEML_NAME_LENGTH, UNIQUE_NAME_FORMATS, partitions_text, too_long_for_codeml,
-                              write_alignment)
+from ..outputs.formats import (CODEML_NAME_LENGTH, UNIQUE_NAME_FORMATS, encoded_for, partitions_text,
+                               too_long_for_codeml, write_alignment)
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
@@ -36,22 +36,34 @@ if TYPE_CHECKING:
 __all__ = ["LocusJob", "LocusOptions", "LocusOutcome", "Status", "align_locus", "run_locus"]
 
 
-def run_locus(job: LocusJob, options: LocusOptions,
-              guard: StopGuard | None = None) -> LocusOutcome:
+def run_locus(job: LocusJob, options: LocusOptions, guard: StopGuard | None = None,
+              outputs: OutputSet | None = None) -> LocusOutcome:
     """Reads, pairs, back-translates and writes one locus; never raises InputError: what went
-    wrong is in the outcome. guard: the run's, told when an output is in place."""
+    wrong is in the outcome. guard: the run's, told when the outputs are in place. outputs:
+    the run's set, which the caller commits; without it the locus's own is committed here."""
     outcome = LocusOutcome(job)
+    out_format = job.out_format or options.out_format or "fasta"
+    if out_format != options.out_format:
+        options = options.replaced(out_format=out_format)
+    own = outputs is None
+    staged = OutputSet(guard) if outputs is None else outputs
     # A locus makes a few tuples per record and no cycles: the collector's
     # passes over them would only cost time.
     collecting = gc.isenabled()
     gc.disable()
     try:
-        _run(job, options, outcome, guard)
+        _run(job, options, outcome, staged)
+        if own:
+            staged.commit()
     except InputError as exc:
         outcome.failed(str(exc))
+        outcome.tally.written = 0  # whatever was back-translated, nothing was written
     except MemoryError as exc:
         outcome.failed(out_of_memory_line(exc, job.pep_path))
+        outcome.tally.written = 0
     finally:
+        if own:
+            staged.discard()  # nothing left to remove once committed
         if collecting:
             gc.enable()
     return outcome
@@ -274,10 +286,10 @@ def _fitted_columns(kept: KeptColumns | None, proteins: RecordSet,
 
 
 def _run(job: LocusJob, options: LocusOptions, outcome: LocusOutcome,
-         guard: StopGuard | None) -> None:
+         outputs: OutputSet) -> None:
     align_locus(read_inputs(job, options), options, outcome, fasta_text=True)
     if outcome.text is not None:
-        write_bytes(job.out_path, outcome.text, guard)
+        outputs.write(job.out_path, encoded_for(job.out_path, outcome.text))
         width = outcome.width
     else:
         rows = without_gap_columns(outcome.rows) if options.drop_gap_columns else outcome.rows
@@ -292,16 +304,16 @@ def _run(job: LocusJob, options: LocusOptions, outcome: LocusOutcome,
             rows, names = renamed_rows(rows)
         outcome.notes += _name_warnings(rows, options.out_format)
         outcome.notes += _paml_stop_warning(outcome, options)
-        write_alignment(job.out_path, rows, width, options.out_format, options.wrap, guard)
+        write_alignment(outputs, job.out_path, rows, width, options.out_format, options.wrap)
         if job.names_path is not None:
-            write_file(job.names_path, names.encode(), guard)
+            outputs.write(job.names_path, names.encode())
     outcome.rows, outcome.text = [], None  # written: not held any longer
     if job.partitions_path is not None:
-        write_file(job.partitions_path, partitions_text(width).encode(), guard)
+        outputs.write(job.partitions_path, partitions_text(width).encode())
     if job.html_path is not None:  # imported only where asked for
         from ..qc.locus_page import write_locus_page
 
-        write_locus_page(job.html_path, outcome, job.name or file_stem(job.pep_path), guard)
+        write_locus_page(outputs, job.html_path, outcome, job.name or file_stem(job.pep_path))
         outcome.cells = None
 
 

@@ -141,9 +141,21 @@ def translate(stem: str, proteins: RecordSet, cds: RecordSet, cds_of: list[int],
     tally.cds_gaps += found.cds_gaps
     outcome.stop_columns = found.stop_columns
     outcome.cells = cells
-    _keep_rows(outcome, found, idents, options.keep_short)
+    _keep_rows(outcome, found, _row_names(proteins, idents, options.rename), options.keep_short)
     if hint:
         outcome.notes.append(f"{shown_path(pep_name)}: {hint}")
+
+
+def _row_names(proteins: RecordSet, idents: list[str], rename: bool) -> list[str]:
+    """The rows' names: the identifiers; to be renamed, a repeated identifier's whole header
+    line, which the names and their map keep apart."""
+    if not rename or len(set(idents)) == len(idents):
+        return idents
+    seen: dict[str, int] = {}
+    for ident in idents:
+        seen[ident] = seen.get(ident, 0) + 1
+    return [header if seen[ident] > 1 else ident
+            for ident, header in zip(idents, proteins.headers())]
 
 
 def _keep_rows(outcome: LocusOutcome, found: LocusTranslation, idents: list[str],

@@ -9,6 +9,7 @@ itself may still lose the newest file, as with any ordinary write.
 
 from __future__ import annotations
 
+import errno
 import os
 import stat
 import sys
@@ -26,6 +27,8 @@ if TYPE_CHECKING:
 
 STDOUT = "-"
 STDOUT_NAME = "standard output"
+# A reader that went away (| head): the status of a shell tool that SIGPIPE ended.
+CLOSED_PIPE_STATUS = 128 + 13
 _TEMPORARY_SUFFIX = ".tmp"
 
 
@@ -66,6 +69,8 @@ class AtomicFile:
     def _open_descriptor(self) -> int:
         """Where the new content goes: the temporary file, or a device as it is."""
         self.target, old = _target_of(self.path)
+        if old is not None and stat.S_ISDIR(old.st_mode):  # found now, not at the rename
+            raise IsADirectoryError(errno.EISDIR, "a folder")
         if old is not None and not stat.S_ISREG(old.st_mode):
             # A device or pipe (-o /dev/null): there is no old content to keep.
             return os.open(self.target, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o666)
@@ -92,6 +97,16 @@ class AtomicFile:
                     return
             _write_all(fd, data)
             self.commit()
+
+    def stage(self, data: bytes | memoryview) -> None:
+        """Writes data, the whole new content, under the temporary name; commit() puts it
+        in place."""
+        with self.discarded_on_failure():
+            with stop_signals_held():
+                self.descriptor = fd = self._open_descriptor()
+            _write_all(fd, data)
+            self.descriptor = -1
+            os.close(fd)
 
     def commit(self) -> None:
         # The file is put in place whole, or stays temporary and goes.
@@ -157,18 +172,24 @@ def _target_of(path: str) -> tuple[str, os.stat_result | None]:
         if stat.S_ISLNK(status.st_mode):
             target = os.path.realpath(target)
             status = os.stat(target)
-    except FileNotFoundError:
+    except (FileNotFoundError, NotADirectoryError):  # not there; written, it fails in words
         return target, None
     return target, status
 
 
+_HOST = os.uname().nodename if hasattr(os, "uname") else ""
+
+
 def _temporary_prefix(name: str, pid: int) -> str:
-    return f".{name}.{pid}."
+    """The start of the temporary names of a process's outputs: the host and process tell,
+    on the next run, which ones a process that died left behind."""
+    return f".{name}.{_HOST}.{pid}."
 
 
 def _create_temporary(target: str) -> tuple[int, str]:
     """A new file for target's next content, open for writing, and its name."""
     folder, name = os.path.split(target)
+    remove_dead_leftovers(folder, name)
     folder_made = False
     while True:
         # Hidden, so that a folder listed for inputs never takes it for one.
@@ -201,6 +222,65 @@ def _write_all(fd: int, data: bytes | memoryview) -> None:
     view = memoryview(data)
     while view:
         view = view[os.write(fd, view):]
+
+
+# Folders listed for leftovers once per process (a leftover is older than the run).
+_leftovers_by_folder: dict[str, dict[str, list[str]]] = {}
+
+
+def _leftovers_in(folder: str) -> dict[str, list[str]]:
+    """This host's temporary files in folder, by the process that made them."""
+    found = _leftovers_by_folder.get(folder)
+    if found is None:
+        found = _leftovers_by_folder[folder] = {}
+        marker = f".{_HOST}."
+        try:
+            entries = os.listdir(folder or os.curdir)
+        except OSError:
+            entries = []
+        for entry in entries:
+            if entry.startswith(".") and entry.endswith(_TEMPORARY_SUFFIX) and marker in entry:
+                pid = entry[:-len(_TEMPORARY_SUFFIX)].rsplit(".", 2)[-2]
+                if pid.isdigit():
+                    found.setdefault(pid, []).append(entry)
+    return found
+
+
+def _alive(pid: int) -> bool:
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    except OSError:  # another user's: alive
+        return True
+    return True
+
+
+def remove_dead_leftovers(folder: str, name: str) -> None:
+    """Removes the temporary files of name that a process of this host left in folder when
+    it died (a SIGKILL, a crash); those of a living process are its own business."""
+    leftovers = _leftovers_by_folder.get(folder)
+    if leftovers is None:
+        leftovers = _leftovers_in(folder)
+    for pid in list(leftovers) if leftovers else ():
+        prefix = _temporary_prefix(name, int(pid))
+        entries = [entry for entry in leftovers[pid] if entry.startswith(prefix)
+                   and _is_temporary_tail(entry[len(prefix):])]
+        if not entries or int(pid) == os.getpid() or _alive(int(pid)):
+            continue
+        for entry in entries:
+            leftovers[pid].remove(entry)
+            try:
+                os.unlink(os.path.join(folder, entry))
+            except OSError:
+                pass
+
+
+def _is_temporary_tail(tail: str) -> bool:
+    """Whether tail is what follows a temporary name's prefix: 8 hex digits and .tmp."""
+    random = tail[:-len(_TEMPORARY_SUFFIX)]
+    return tail.endswith(_TEMPORARY_SUFFIX) and len(random) == 8 and all(
+        letter in "0123456789abcdef" for letter in random)
 
 
 def remove_leftovers(path: str, pid: int | None) -> None:
@@ -299,5 +379,72 @@ def write_bytes(out_path: str, data: bytes | memoryview, guard: StopGuard | None
         if buffer is None:  # a text-only stream put in place of standard output
             out.write(str(data, "utf-8"))
         else:
-            buffer.write(data)
             buffer.flush()
+            try:
+                fd = buffer.fileno()
+            except (AttributeError, ValueError, OSError):  # a stream in memory
+                buffer.write(data)
+                buffer.flush()
+                return
+            # Past the buffered layer: it takes a write cut short by a reader that went
+            # away (| head) for success, where the next write fails as it should.
+            _write_all(fd, data)
+
+
+class OutputSet:
+    """The outputs of one run (a locus's alignment, map and partitions; the report; a
+    batch's status), each written whole under its temporary name before the first is
+    renamed into place: a failure of any leaves every target as it was. Standard output
+    goes out after the files are written, before they are renamed: it cannot be taken
+    back."""
+
+    def __init__(self, guard: StopGuard | None = None) -> None:
+        self.guard = guard
+        self._files: list[AtomicFile] = []
+        self._waiting: list[tuple[str, bytes | memoryview]] = []  # written at the commit
+        self._stdout: list[bytes | memoryview] = []
+
+    def add(self, output: AtomicFile) -> AtomicFile:
+        """Takes in a file its writer fills itself (the report); it is committed here."""
+        output.guard = None  # the set tells the guard, once every file is in place
+        self._files.append(output)
+        return output
+
+    def write(self, path: str, data: bytes | memoryview) -> None:
+        """data as path's new content ('-': standard output), put in place by commit()."""
+        if path == STDOUT:
+            self._stdout.append(data)
+        else:
+            self._waiting.append((path, data))
+
+    def commit(self) -> None:
+        """Writes every file under its temporary name, then standard output's part, then
+        renames the files into place, stop signals held from the first rename to the last."""
+        try:
+            if len(self._waiting) == 1 and not self._files and not self._stdout:
+                # One file alone (a batch's locus): written and renamed as any single file.
+                path, data = self._waiting.pop()
+                AtomicFile(path, self.guard).write_whole(data)
+                return
+            for path, data in self._waiting:
+                self.add(AtomicFile(path)).stage(data)
+            self._waiting = []
+            for data in self._stdout:
+                write_bytes(STDOUT, data)
+        except BaseException:
+            self.discard()
+            raise
+        self._stdout = []
+        files, self._files = self._files, []
+        with stop_signals_held():
+            for output in files:
+                with output.discarded_on_failure():
+                    output._put_in_place()
+            if self.guard is not None and files:
+                self.guard.output_in_place()
+
+    def discard(self) -> None:
+        """Removes every temporary file: each target stays as it was."""
+        files, self._files, self._waiting, self._stdout = self._files, [], [], []
+        for output in files:
+            output.discard()

@@ -10,11 +10,11 @@ from __future__ import annotations
 from collections.abc import Iterable, Iterator
 
 from .._native import fasta_text  # the one FASTA writer: the engine's text is written alike
-from .atomic_files import output_stream, write_bytes
+from .atomic_files import STDOUT
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from ..interrupts import StopGuard
+    from .atomic_files import OutputSet
 
 Record = tuple[str, str]  # (name, codon row)
 
@@ -109,6 +109,50 @@ def too_long_for_codeml(records: Iterable[Record]) -> list[str]:
     return [name for name, _ in records if len(name) > CODEML_NAME_LENGTH]
 
 
+# The format an output's name asks for; PAML's files have no name of their own.
+_FORMAT_OF_EXTENSION = {
+    **dict.fromkeys((".phy", ".phylip"), "phylip"),
+    **dict.fromkeys((".nex", ".nexus", ".nxs"), "nexus"),
+    **dict.fromkeys((".aln", ".clustal", ".clw"), "clustal"),
+    **dict.fromkeys((".fa", ".fasta", ".fas", ".fna", ".ffn"), "fasta"),
+}
+GZIP_SUFFIX = ".gz"
+
+
+def is_gzip_path(path: str) -> bool:
+    return path[-3:].lower() == GZIP_SUFFIX  # per locus: the end alone is looked at
+
+
+def named_format(path: str) -> str | None:
+    """The format the output's extension names (before a trailing .gz), if any."""
+    name = path[:-3] if is_gzip_path(path) else path
+    dot = name.rfind(".")
+    if dot <= name.rfind("/") + 1:  # no extension, or a hidden file's name alone
+        return None
+    return _FORMAT_OF_EXTENSION.get(name[dot:].lower())
+
+
+def output_format(path: str, given: str | None) -> tuple[str, str | None]:
+    """The format to write path in: --out-format if given, else the one its name asks for,
+    else FASTA; and whether the two disagree (codeml's file is PHYLIP's kind: no clash)."""
+    named = None if path == STDOUT else named_format(path)
+    if given is None:
+        return named or "fasta", None
+    if named is None or named == given or (given, named) == ("paml", "phylip"):
+        return given, None
+    return given, named
+
+
+def encoded_for(path: str, data: bytes | memoryview) -> bytes | memoryview:
+    """The bytes of an output as its name asks: gzip-compressed for a name ending in .gz
+    (no time stamp, so that the same alignment makes the same file)."""
+    if not is_gzip_path(path):
+        return data
+    import gzip
+
+    return gzip.compress(data, mtime=0)
+
+
 def default_extension(out_format: str) -> str:
     return {"fasta": ".fasta", "phylip": ".phy", "paml": ".paml", "clustal": ".aln",
             "nexus": ".nex"}[out_format]
@@ -122,13 +166,13 @@ def _version_for(out_format: str) -> str:
     return __version__
 
 
-def write_alignment(out_path: str, rows: list[Record], ncols: int, out_format: str, wrap: int,
-                    guard: StopGuard | None = None) -> None:
-    """The rows as a file of the format ('-': standard output), put in place whole; wrap:
-    FASTA's line width (0: a row on one line)."""
+def write_alignment(outputs: OutputSet, out_path: str, rows: list[Record], ncols: int,
+                    out_format: str, wrap: int) -> None:
+    """The rows as a file of the format ('-': standard output), one of the run's outputs;
+    wrap: FASTA's line width (0: a row on one line)."""
     if out_format == "fasta":
-        write_bytes(out_path, fasta_text(rows, wrap), guard)
-        return
-    lines = alignment_lines(rows, ncols, out_format, _version_for(out_format))
-    with output_stream(out_path, guard) as out:
-        out.writelines(lines)
+        text = fasta_text(rows, wrap)
+    else:
+        lines = alignment_lines(rows, ncols, out_format, _version_for(out_format))
+        text = "".join(lines).encode("utf-8")
+    outputs.write(out_path, encoded_for(out_path, text))

@@ -9,7 +9,6 @@ from __future__ import annotations
 
 import os
 
-from .atomic_files import write_bytes
 from ..result.outcome import FATES, LocusOutcome, Status, Tally
 
 TYPE_CHECKING = False
@@ -17,8 +16,7 @@ if TYPE_CHECKING:  # the engine's names are not needed: MultiQC reads these tabl
     from collections.abc import Iterable
 
     from ..job import LocusJob
-
-    from ..interrupts import StopGuard
+    from .atomic_files import OutputSet
 
 # Fates: LocusOutcome.fate()'s, and one for a locus that a stopped batch did not finish.
 FAILED, INTERRUPTED = FATES[Status.FAILED], "interrupted"
@@ -36,14 +34,15 @@ def _row(name: str, job: LocusJob, outcome: LocusOutcome | None) -> str:
     return "\t".join(field.translate(_FIELD_BREAKS) for field in fields) + "\n"
 
 
-def write_status(path: str, loci: Iterable[tuple[str, LocusJob]],
-                 outcomes: Iterable[LocusOutcome], guard: StopGuard | None = None) -> None:
-    """The table of loci, (name, job) in the order given, to path ('-': standard output);
-    a locus without an outcome was not finished; each row read from the locus's outcome."""
+def write_status(outputs: OutputSet, path: str, loci: Iterable[tuple[str, LocusJob]],
+                 outcomes: Iterable[LocusOutcome]) -> None:
+    """The table of loci, (name, job) in the order given, to path ('-': standard output) as
+    one of the run's outputs; a locus without an outcome was not finished; each row read
+    from the locus's outcome."""
     by_job = {id(outcome.job): outcome for outcome in outcomes}
     lines = ["\t".join(COLUMNS) + "\n"]
     lines += [_row(name, job, by_job.get(id(job))) for name, job in loci]
-    write_bytes(path, "".join(lines).encode("utf-8", "surrogateescape"), guard)
+    outputs.write(path, "".join(lines).encode("utf-8", "surrogateescape"))
 
 
 def batch_page_path(folder: str | None) -> str | None:
@@ -51,16 +50,15 @@ def batch_page_path(folder: str | None) -> str | None:
     return os.path.join(folder, "index.html") if folder else None
 
 
-def write_tables(status_path: str | None, html_folder: str | None,
-                 loci: Iterable[tuple[str, LocusJob]], outcomes: Iterable[LocusOutcome],
-                 guard: StopGuard | None = None) -> None:
+def write_tables(outputs: OutputSet, status_path: str | None, html_folder: str | None,
+                 loci: Iterable[tuple[str, LocusJob]], outcomes: Iterable[LocusOutcome]) -> None:
     """The status table and the batch's page, those asked for (an interrupted batch's too:
-    what was not finished shows)."""
+    what was not finished shows), into the run's set of outputs."""
     loci, outcomes = list(loci), list(outcomes)
     if status_path is not None:
-        write_status(status_path, loci, outcomes, guard)
+        write_status(outputs, status_path, loci, outcomes)
     page_path = batch_page_path(html_folder)
     if page_path is not None:  # imported only where asked for
         from ..qc.batch_page import write_batch_page
 
-        write_batch_page(page_path, loci, outcomes, guard)
+        write_batch_page(outputs, page_path, loci, outcomes)

@@ -13,8 +13,8 @@ TYPE_CHECKING = False
 if TYPE_CHECKING:
     from collections.abc import Iterable
 
-    from ..interrupts import StopGuard
     from ..job import LocusJob
+    from ..outputs.atomic_files import OutputSet
     from ..result.outcome import LocusOutcome
 
 TEMPLATE = "batch.html"
@@ -33,8 +33,8 @@ def _locus_row(name: str, job: LocusJob, outcome: LocusOutcome | None,
             "page": page, **{key: counts[key] for key in _COUNTS}}
 
 
-def write_batch_page(path: str, loci: Iterable[tuple[str, LocusJob]],
-                     outcomes: Iterable[LocusOutcome], guard: StopGuard | None = None) -> None:
+def write_batch_page(outputs: OutputSet, path: str, loci: Iterable[tuple[str, LocusJob]],
+                     outcomes: Iterable[LocusOutcome]) -> None:
     """The page of loci, (name, job) in the order given; a locus without an outcome was not
     finished."""
     by_job = {id(outcome.job): outcome for outcome in outcomes}
@@ -43,5 +43,5 @@ def write_batch_page(path: str, loci: Iterable[tuple[str, LocusJob]],
     fates: dict[str, int] = {}
     for row in rows:
         fates[str(row["fate"])] = fates.get(str(row["fate"]), 0) + 1
-    write_page(path, TEMPLATE, "batch", {"loci": len(rows), "fates": fates,
-                                         "rows": packed_json(rows)}, guard)
+    write_page(outputs, path, TEMPLATE, "batch", {"loci": len(rows), "fates": fates,
+                                                  "rows": packed_json(rows)})

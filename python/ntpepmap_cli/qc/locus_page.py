@@ -8,7 +8,7 @@ from .pages import packed, packed_json, write_page
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from ..interrupts import StopGuard
+    from ..outputs.atomic_files import OutputSet
     from ..result.outcome import LocusOutcome, Tally
 
 TEMPLATE = "locus.html"
@@ -44,6 +44,5 @@ def locus_data(outcome: LocusOutcome, title: str) -> dict[str, object]:
     }
 
 
-def write_locus_page(path: str, outcome: LocusOutcome, title: str,
-                     guard: StopGuard | None = None) -> None:
-    write_page(path, TEMPLATE, title, locus_data(outcome, title), guard)
+def write_locus_page(outputs: OutputSet, path: str, outcome: LocusOutcome, title: str) -> None:
+    write_page(outputs, path, TEMPLATE, title, locus_data(outcome, title))

@@ -11,11 +11,9 @@ import os
 import re
 import zlib
 
-from ..outputs.atomic_files import write_bytes
-
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from ..interrupts import StopGuard
+    from ..outputs.atomic_files import OutputSet
 
 _FOLDER = os.path.join(os.path.dirname(__file__), "page")
 
@@ -50,6 +48,7 @@ def page_text(template: str, title: str, data: dict[str, object]) -> str:
 _MARK = re.compile(r"\{\{([A-Z]+)\}\}")
 
 
-def write_page(path: str, template: str, title: str, data: dict[str, object],
-               guard: StopGuard | None = None) -> None:
-    write_bytes(path, page_text(template, title, data).encode("utf-8", "surrogateescape"), guard)
+def write_page(outputs: OutputSet, path: str, template: str, title: str,
+               data: dict[str, object]) -> None:
+    """The page, one of the run's outputs, put in place with the others."""
+    outputs.write(path, page_text(template, title, data).encode("utf-8", "surrogateescape"))
