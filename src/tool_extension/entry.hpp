@@ -20,9 +20,10 @@
 // stands for.
 namespace ntpepmap::tool_extension {
 
+using module::as_method;
 using module::checked;
+using module::described;
 using module::PyRef;
-using FastCall = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) noexcept;
 using Slots = std::span<PyObject* const>;
 
 // The parts of the module, added in this order: their functions, then their types and names.
@@ -48,18 +49,6 @@ template <class Work>
 auto without_lock(Work work) {
     const WithoutInterpreterLock unlocked;
     return work();
-}
-
-// PyMethodDef stores every calling convention under the one PyCFunction type.
-inline PyCFunction as_method(FastCall function) noexcept {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
-}
-
-// A function (a method, given its class) whose parameters may all be given by position or by name.
-constexpr module::FunctionDescription described(std::string_view name, std::span<const std::string_view> parameters,
-                                                std::size_t required, std::string_view class_name = {}) noexcept {
-    return {.function_name = name, .positional_parameter_names = parameters, .positional_only_parameters = 0,
-            .required_positional_parameters = required, .keyword_only_parameters = {}, .class_name = class_name};
 }
 
 // An argument's truth, as Python reads it.
@@ -123,9 +112,8 @@ inline PyRef to_python(const std::vector<std::size_t>& numbers) {
 // hands to its _impl: the new reference it returns, or nullptr with the Python error set.
 template <const module::FunctionDescription& Description, PyRef (*Body)(PyObject*, Slots, module::ArgumentConversion&)>
 PyObject* entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-    return module::guarded_call([&](module::ArgumentConversion& convert) -> PyRef {
-        std::array<PyObject*, Description.parameter_count()> slots{};
-        module::extract_arguments_fastcall(Description, args, nargs, kwnames, slots);
+    return module::matched_call<Description>(args, nargs, kwnames,
+                                             [self](Slots slots, module::ArgumentConversion& convert) -> PyRef {
         try {
             return Body(self, slots, convert);
         } catch (const reader::ReadError& error) {
