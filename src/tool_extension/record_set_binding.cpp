@@ -62,17 +62,12 @@ PyRef identifier_impl(const Set& set, std::size_t index) { return to_python_str(
 PyRef header_impl(const Set& set, std::size_t index) { return replaced_str(set.header(index)); }
 PyRef file_of_impl(const Set& set, std::size_t index) { return to_python(set.file(index)); }
 
-// The record's letters, or only the first `length` of them (all when negative): ASCII letters
-// are cut as bytes, others once they are characters.
+// The record's letters, or only the first `length` characters of them (all when negative).
 PyRef sequence_entry(PyObject* self, Slots slots, ArgumentConversion& convert) {
     const Set& set = set_of(self);
     const std::size_t index = index_below(convert("index", ssize_of, slots[0]), set.size());
     const Py_ssize_t length = slots[1] != nullptr ? convert("length", ssize_of, slots[1]) : -1;
-    std::string_view letters = set.sequence(index);
-    if (set.facts(index).ascii() && length >= 0) letters = letters.substr(0, static_cast<std::size_t>(length));
-    PyRef whole = to_python_str(letters);
-    if (length < 0 || length >= PyUnicode_GET_LENGTH(whole.get())) return whole;
-    return checked(PyUnicode_Substring(whole.get(), 0, length));
+    return to_python_str(length < 0 ? set.sequence(index) : set.sequence_start(index, static_cast<std::size_t>(length)));
 }
 
 PyRef records_impl(const Set& set) {
@@ -81,10 +76,6 @@ PyRef records_impl(const Set& set) {
         const PyRef letters = to_python_str(set.sequence(index));
         return checked(PyTuple_Pack(2, name.get(), letters.get()));
     });
-}
-
-PyRef widths_impl(const Set& set) {
-    return new_list(set.size(), [&](std::size_t index) { return to_python(set.width(index)); });
 }
 
 PyRef max_width_impl(const Set& set) { return to_python(set.max_width()); }
@@ -163,7 +154,6 @@ constexpr auto IDENTIFIER = described("identifier", INDEX, 1, "RecordSet");
 constexpr auto HEADER = described("header", INDEX, 1, "RecordSet");
 constexpr auto SEQUENCE = described("sequence", INDEX_LENGTH, 1, "RecordSet");
 constexpr auto RECORDS = described("records", {}, 0, "RecordSet");
-constexpr auto WIDTHS = described("widths", {}, 0, "RecordSet");
 constexpr auto MAX_WIDTH = described("max_width", {}, 0, "RecordSet");
 constexpr auto FILE_OF = described("file_of", INDEX, 1, "RecordSet");
 constexpr auto FROM_RECORDS = described("from_records", RECORDS_HEADERS, 1, "RecordSet");
@@ -180,8 +170,6 @@ PyMethodDef METHODS[] = {
     {"sequence", as_method(entry<SEQUENCE, sequence_entry>), FAST,
      "sequence(index, length=-1) -> str: a record's letters (the first length)"},
     {"records", as_method(entry<RECORDS, whole_set<records_impl>>), FAST, "records() -> list[(identifier, sequence)]"},
-    {"widths", as_method(entry<WIDTHS, whole_set<widths_impl>>), FAST,
-     "widths() -> list[int]: each record's letters, in characters"},
     {"max_width", as_method(entry<MAX_WIDTH, whole_set<max_width_impl>>), FAST,
      "max_width() -> int: the widest record's width"},
     {"file_of", as_method(entry<FILE_OF, at_index<file_of_impl>>), FAST,
