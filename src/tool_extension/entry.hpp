@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engine/locus_settings.hpp"
@@ -100,6 +101,28 @@ PyRef new_list(std::size_t size, Make make) {
 
 inline PyRef to_python(const std::vector<std::size_t>& numbers) {
     return new_list(numbers.size(), [&](std::size_t index) { return to_python(numbers[index]); });
+}
+
+// A sequence of (str, str) tuples as their UTF-8 texts, which a list copied from it holds
+// whatever the caller does meanwhile; TypeError with the refusal for anything else in it.
+struct TextPairs {
+    PyRef held;
+    std::vector<std::pair<std::string_view, std::string_view>> texts;
+};
+
+inline TextPairs text_pairs(PyObject* given, const char* refusal) {
+    TextPairs pairs{checked(PySequence_List(given)), {}};
+    pairs.texts.reserve(static_cast<std::size_t>(PyList_GET_SIZE(pairs.held.get())));
+    for (Py_ssize_t index = 0; index < PyList_GET_SIZE(pairs.held.get()); ++index) {
+        PyObject* pair = PyList_GET_ITEM(pairs.held.get(), index);
+        if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2 || !PyUnicode_Check(PyTuple_GET_ITEM(pair, 0)) ||
+            !PyUnicode_Check(PyTuple_GET_ITEM(pair, 1))) {
+            module::raise(PyExc_TypeError, refusal);
+        }
+        pairs.texts.emplace_back(module::borrow_text(PyTuple_GET_ITEM(pair, 0)),
+                                 module::borrow_text(PyTuple_GET_ITEM(pair, 1)));
+    }
+    return pairs;
 }
 
 // A reader's refusal as ValueError with its one-line message, never an error of its own.

@@ -43,26 +43,16 @@ std::vector<engine::LocusRecord> locus_records(PyObject* proteins, PyObject* cds
 }
 
 // codes_fitting_locus's failing: (residue, triplet) pairs of ASCII str, as records of one residue
-// each, held by a copy of the list.
-struct FailingCodons {
-    PyRef held;
-    std::vector<engine::LocusRecord> records;
-};
+// each.
+constexpr char NOT_CODONS[] = "failing must hold (residue, triplet) tuples of ASCII str";
 
-FailingCodons codon_records(PyObject* failing) {
-    if (!PyList_Check(failing)) module::raise_downcast_error(failing, "PyList");
-    FailingCodons codons{checked(PyList_GetSlice(failing, 0, PY_SSIZE_T_MAX)), {}};
-    const auto ascii = [](PyObject* text) { return PyUnicode_Check(text) && module::is_ascii_str(text); };
-    for (Py_ssize_t index = 0; index < PyList_GET_SIZE(codons.held.get()); ++index) {
-        PyObject* pair = PyList_GET_ITEM(codons.held.get(), index);
-        if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2 || !ascii(PyTuple_GET_ITEM(pair, 0)) ||
-            !ascii(PyTuple_GET_ITEM(pair, 1))) {
-            raise(PyExc_TypeError, "failing must hold (residue, triplet) tuples of ASCII str");
-        }
-        codons.records.push_back({"", module::borrow_text(PyTuple_GET_ITEM(pair, 0)),
-                                  module::borrow_text(PyTuple_GET_ITEM(pair, 1))});
+std::vector<engine::LocusRecord> codon_records(const TextPairs& failing) {
+    std::vector<engine::LocusRecord> records;
+    for (const auto& [residue, triplet] : failing.texts) {
+        if (!module::is_ascii(residue) || !module::is_ascii(triplet)) raise(PyExc_TypeError, NOT_CODONS);
+        records.push_back({"", residue, triplet});
     }
-    return codons;
+    return records;
 }
 
 // The settings object the tool hands over, read by attribute; the engine checks each value.
@@ -150,9 +140,10 @@ PyRef codes_fitting_entry(PyObject*, Slots slots, ArgumentConversion& convert) {
     const LocusSetup setup = convert("settings", setup_of, slots[0]);
     const auto left_out = [](PyObject* given) { return count_of(given, "left_out must be 0 or more"); };
     const std::size_t left_out_count = convert("left_out", left_out, slots[5]);
-    const FailingCodons failing = codon_records(slots[4]);
+    const TextPairs failing = text_pairs(slots[4], NOT_CODONS);
+    const std::vector<engine::LocusRecord> codons = codon_records(failing);
     const std::vector<engine::LocusRecord> records = locus_records(slots[1], slots[2], slots[3]);
-    const engine::LocusRun run{.records = records, .failing = failing.records, .left_out = left_out_count,
+    const engine::LocusRun run{.records = records, .failing = codons, .left_out = left_out_count,
                                .code = engine::built_in_number(setup.code)};
     const std::vector<TableNumber> codes = without_lock([&] { return engine::codes_fitting_locus(run, setup.settings); });
     return new_list(codes.size(), [&](std::size_t index) { return to_python(codes[index]); });
@@ -165,29 +156,14 @@ PyRef looks_trimmed_entry(PyObject*, Slots slots, ArgumentConversion& convert) {
     return to_python(without_lock([&] { return engine::looks_trimmed(records, left_out, letters); }));
 }
 
-PyObject* list_argument(PyObject* given) {
-    if (!PyList_Check(given)) module::raise_downcast_error(given, "PyList");
-    return given;
-}
-
 // The (identifier, row) records as a FASTA file's UTF-8 text.
 PyRef fasta_text_entry(PyObject*, Slots slots, ArgumentConversion& convert) {
-    PyObject* const records = convert("records", list_argument, slots[0]);
+    const TextPairs records = text_pairs(slots[0], "records must be (identifier, row) tuples of str");
     const auto wrap_of = [](PyObject* given) { return count_of(given, "wrap must be 0 (no wrapping) or more"); };
     const std::size_t wrap = convert("wrap", wrap_of, slots[1]);
-    const PyRef held = checked(PyList_GetSlice(records, 0, PY_SSIZE_T_MAX));
-    std::vector<writer::NamedRow> texts;
-    for (Py_ssize_t index = 0; index < PyList_GET_SIZE(held.get()); ++index) {
-        PyObject* record = PyList_GET_ITEM(held.get(), index);
-        if (!PyTuple_Check(record) || PyTuple_GET_SIZE(record) != 2) {
-            raise(PyExc_TypeError, "records must be (identifier, row) tuples of str");
-        }
-        texts.emplace_back(module::borrow_text(PyTuple_GET_ITEM(record, 0)),
-                           module::borrow_text(PyTuple_GET_ITEM(record, 1)));
-    }
-    const auto size = static_cast<Py_ssize_t>(writer::fasta_text_size(texts, wrap));
+    const auto size = static_cast<Py_ssize_t>(writer::fasta_text_size(records.texts, wrap));
     PyRef text = checked(PyBytes_FromStringAndSize(nullptr, size));
-    writer::put_fasta_text(PyBytes_AS_STRING(text.get()), texts, wrap);
+    writer::put_fasta_text(PyBytes_AS_STRING(text.get()), records.texts, wrap);
     return text;
 }
 

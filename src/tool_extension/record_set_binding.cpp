@@ -105,23 +105,19 @@ std::string_view text_of(PyObject* given, const char* refusal) {
 // A set of (identifier, sequence) pairs of str, each record's header line its identifier unless
 // given; of their letters, only whether they go beyond ASCII is known.
 PyRef from_records_entry(PyObject*, Slots slots, ArgumentConversion&) {
-    const PyRef pairs = checked(PySequence_Fast(slots[0], "records must be a list of (identifier, sequence) pairs"));
-    const Py_ssize_t count = PySequence_Fast_GET_SIZE(pairs.get());
+    const TextPairs records = text_pairs(slots[0], NOT_PAIRS);
     PyRef lines;
     if (slots[1] != nullptr && slots[1] != Py_None) {
         lines = checked(PySequence_Fast(slots[1], NOT_HEADERS));
-        if (PySequence_Fast_GET_SIZE(lines.get()) != count) {
+        if (static_cast<std::size_t>(PySequence_Fast_GET_SIZE(lines.get())) != records.texts.size()) {
             module::raise(PyExc_ValueError, "headers must hold one line per record");
         }
     }
     auto set = std::make_unique<Set>();
-    for (Py_ssize_t index = 0; index < count; ++index) {
-        PyObject* pair = PySequence_Fast_GET_ITEM(pairs.get(), index);
-        if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2) module::raise(PyExc_TypeError, NOT_PAIRS);
-        const std::string_view name = text_of(PyTuple_GET_ITEM(pair, 0), NOT_PAIRS);
-        const std::string_view letters = text_of(PyTuple_GET_ITEM(pair, 1), NOT_PAIRS);
+    for (std::size_t index = 0; index < records.texts.size(); ++index) {
+        const auto& [name, letters] = records.texts[index];
         const std::string_view header =
-            lines.is_null() ? name : text_of(PySequence_Fast_GET_ITEM(lines.get(), index), NOT_HEADERS);
+            lines.is_null() ? name : text_of(PySequence_Fast_ITEMS(lines.get())[index], NOT_HEADERS);
         const bool ascii = module::is_ascii(letters);
         set->take(name, header, letters, {static_cast<std::uint8_t>(ascii ? 0 : reader::UNUSUAL | reader::NON_ASCII)});
     }
