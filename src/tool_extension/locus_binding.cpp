@@ -145,7 +145,8 @@ PyRef codes_fitting_entry(PyObject*, Slots slots, ArgumentConversion& convert) {
     const std::vector<engine::LocusRecord> records = locus_records(slots[1], slots[2], slots[3]);
     const engine::LocusRun run{.records = records, .failing = codons, .left_out = left_out_count,
                                .code = engine::built_in_number(setup.code)};
-    const std::vector<TableNumber> codes = without_lock([&] { return engine::codes_fitting_locus(run, setup.settings); });
+    const std::vector<TableNumber> codes =
+        without_lock([&] { return engine::codes_fitting_locus(run, setup.settings); });
     return new_list(codes.size(), [&](std::size_t index) { return to_python(codes[index]); });
 }
 

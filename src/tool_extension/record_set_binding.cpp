@@ -67,7 +67,8 @@ PyRef sequence_entry(PyObject* self, Slots slots, ArgumentConversion& convert) {
     const Set& set = set_of(self);
     const std::size_t index = index_below(convert("index", ssize_of, slots[0]), set.size());
     const Py_ssize_t length = slots[1] != nullptr ? convert("length", ssize_of, slots[1]) : -1;
-    return to_python_str(length < 0 ? set.sequence(index) : set.sequence_start(index, static_cast<std::size_t>(length)));
+    if (length < 0) return to_python_str(set.sequence(index));
+    return to_python_str(set.sequence_start(index, static_cast<std::size_t>(length)));
 }
 
 PyRef records_impl(const Set& set) {
@@ -116,8 +117,9 @@ PyRef from_records_entry(PyObject*, Slots slots, ArgumentConversion&) {
     auto set = std::make_unique<Set>();
     for (std::size_t index = 0; index < records.texts.size(); ++index) {
         const auto& [name, letters] = records.texts[index];
+        const auto at = static_cast<Py_ssize_t>(index);
         const std::string_view header =
-            lines.is_null() ? name : text_of(PySequence_Fast_ITEMS(lines.get())[index], NOT_HEADERS);
+            lines.is_null() ? name : text_of(PySequence_Fast_GET_ITEM(lines.get(), at), NOT_HEADERS);
         const bool ascii = module::is_ascii(letters);
         set->take(name, header, letters, {static_cast<std::uint8_t>(ascii ? 0 : reader::UNUSUAL | reader::NON_ASCII)});
     }

@@ -200,7 +200,8 @@ void check_code_settings() {
     check(engine::codon_letters_of(mitochondrial) == engine::codon_letters(engine::built_in_code(2).amino_acids),
           "a built-in code's letters");
     const engine::CodonLetters letters = engine::codon_letters_of(own);
-    check(letters[35] == U'M' && letters[34] == U'I' && letters[0] == U'X', "own letters, a codon given twice the later's");
+    check(letters[35] == U'M' && letters[34] == U'I' && letters[0] == U'X',
+          "own letters, a codon given twice the later's");
     check(engine::built_in_number(mitochondrial) == 2, "a built-in code's number");
     check(refused([&] { (void)engine::built_in_number(own); }), "an own code has no number");
     CodonTable table;
