@@ -124,11 +124,15 @@ def engine_settings(**changes):
     return SimpleNamespace(**{**ENGINE_DEFAULTS, **changes})
 
 
+def locus_sets(pairs):
+    """translate_locus's proteins, cds and cds_of for (name, row, CDS) triples."""
+    return (_native.RecordSet.from_records([(name, row) for name, row, _ in pairs]),
+            _native.RecordSet.from_records([(name, cds) for name, _, cds in pairs]), list(range(len(pairs))))
+
+
 def translate(pairs, stem="stem", **settings):
     """The engine's result for (name, row, CDS) triples."""
-    proteins = [(name, row) for name, row, _ in pairs]
-    return _native.translate_locus(stem, engine_settings(**settings), proteins,
-                                   [cds for _, _, cds in pairs])
+    return _native.translate_locus(stem, engine_settings(**settings), *locus_sets(pairs))
 
 
 def read_phylip(text: str) -> dict[str, str]:

@@ -7,9 +7,9 @@ own."""
 from __future__ import annotations
 
 from conftest import MutatingIndex, numbered_record, plain_record
-from helpers import engine_settings
+from helpers import engine_settings, locus_sets
 from ntpepmap import attempt_iupac_substitution, pepthread, pepthread_original_args
-from ntpepmap_cli._native import (codes_fitting_locus, fasta_text, looks_trimmed, read_records,
+from ntpepmap_cli._native import (RecordSet, codes_fitting_locus, fasta_text, looks_trimmed, read_records,
                                   translate_locus)
 
 GENE_TABLE = {"M": ["ATG"], "K": ["AAA", "AAG"], "W": ("TGG",)}
@@ -78,38 +78,40 @@ def calls(row: str, nucleotides: str) -> tuple[dict, dict]:
 def tool_calls(row: str, nucleotides: str) -> tuple[dict, dict]:
     """(failing, successful) calls of the tool's extension over a locus of four good records of
     `row` and `nucleotides` and one with a failing codon, told in a report of its own."""
-    proteins = [(f"r{i}", row) for i in range(4)] + [("m", "MKW")]
-    cds = [nucleotides] * 4 + ["ATGGATTGG"]
-    fasta = "".join(f">{name}\n{protein}\n" for name, protein in proteins).encode()
+    records = [(f"r{i}", row) for i in range(4)] + [("m", "MKW")]
+    triples = [(name, protein, cds) for (name, protein), cds in zip(records, [nucleotides] * 4 + ["ATGGATTGG"])]
+    locus = locus_sets(triples)
+    not_ascii = locus_sets(triples[:-1] + [("m", "MKW", "ATGÄ")])
+    fasta = "".join(f">{name}\n{protein}\n" for name, protein in records).encode()
     failing = {
-        "locus-too-many-positional": (translate_locus, ("f", engine_settings(), proteins, cds, 5), {}),
-        "locus-policy-name": (translate_locus, ("f", engine_settings(stops="drop"), proteins, cds), {}),
-        "locus-unknown-code": (translate_locus, ("f", engine_settings(code=7), proteins, cds), {}),
-        "locus-table-value-str": (translate_locus, ("f", engine_settings(code={"M": "ATG"}), proteins, cds), {}),
-        "locus-late-record-shape": (translate_locus, ("f", engine_settings(), proteins + [["z", "M"]],
-                                                      cds + ["ATG"]), {}),
-        "locus-late-cds-not-ascii": (translate_locus, ("f", engine_settings(), proteins, cds[:-1] + ["ATGÄ"]), {}),
+        "locus-too-many-positional": (translate_locus, ("f", engine_settings(), *locus, 5), {}),
+        "locus-policy-name": (translate_locus, ("f", engine_settings(stops="drop"), *locus), {}),
+        "locus-unknown-code": (translate_locus, ("f", engine_settings(code=7), *locus), {}),
+        "locus-table-value-str": (translate_locus, ("f", engine_settings(code={"M": "ATG"}), *locus), {}),
+        "locus-late-cds-index": (translate_locus, ("f", engine_settings(), *locus[:2], [0, 1, 2, 3, "4"]), {}),
+        "locus-cds-index-beyond": (translate_locus, ("f", engine_settings(), *locus[:2], [0, 1, 2, 3, 5]), {}),
+        "locus-late-cds-not-ascii": (translate_locus, ("f", engine_settings(), *not_ascii), {}),
+        "sets-late-record-shape": (RecordSet.from_records, (records + [["z", "M"]],), {}),
         "read-unknown-format": (read_records, (fasta, "genbank"), {}),
         "read-refused-text": (read_records, (b"2 5\na MKWDL\n", "phylip"), {}),
-        "fasta-text-late-record": (fasta_text, (proteins + [("z", 5)], 0), {}),
-        "codes-fitting-pair-shape": (codes_fitting_locus, (engine_settings(), proteins, cds, None, [("W",)], 0), {}),
-        "codes-fitting-own-table": (codes_fitting_locus, (engine_settings(code=GENE_TABLE), proteins, cds, None,
+        "fasta-text-late-record": (fasta_text, (records + [("z", 5)], 0), {}),
+        "codes-fitting-pair-shape": (codes_fitting_locus, (engine_settings(), *locus, [("W",)], 0), {}),
+        "codes-fitting-own-table": (codes_fitting_locus, (engine_settings(code=GENE_TABLE), *locus,
                                                           [("W", "TGA")], 0), {}),
-        "trimmed-unknown-code": (looks_trimmed, (engine_settings(code=7), proteins, cds, None, [0]), {}),
-        "trimmed-index-beyond": (looks_trimmed, (engine_settings(), proteins, cds, None, [0, 9]), {}),
+        "trimmed-unknown-code": (looks_trimmed, (engine_settings(code=7), *locus, [0]), {}),
+        "trimmed-index-beyond": (looks_trimmed, (engine_settings(), *locus, [0, 9]), {}),
     }
     successful = {
-        "locus-rows": (translate_locus, ("f", engine_settings(keep_reports=True), proteins, cds), {}),
+        "locus-rows": (translate_locus, ("f", engine_settings(keep_reports=True), *locus), {}),
         # a record whose ambiguous triplet (AAR for K) is resolved, told as a page wants it
-        "locus-resolved": (translate_locus, ("f", engine_settings(note_resolved=True), proteins + [("k", "K")],
-                                             cds + ["AAR"]), {}),
+        "locus-resolved": (translate_locus, ("f", engine_settings(note_resolved=True),
+                                             *locus_sets(triples + [("k", "K", "AAR")])), {}),
         "locus-text": (translate_locus, (), {"file_stem": "f", "settings": engine_settings(fasta_text=True, wrap=60),
-                                             "proteins": proteins, "cds": cds}),
+                                             "proteins": locus[0], "cds": locus[1], "cds_of": locus[2]}),
         "read-records": (read_records, (fasta, "auto", b"MKW-", True), {}),
-        "fasta-text": (fasta_text, (proteins, 60), {}),
-        "codes-fitting": (codes_fitting_locus, (engine_settings(), proteins, cds, None, [("W", "TGA")], 0), {}),
-        "looks-trimmed": (looks_trimmed, (engine_settings(code=2), proteins, cds, None, [0, 1, 2]), {}),
-        "looks-trimmed-own-table": (looks_trimmed, (engine_settings(code=GENE_TABLE), proteins, cds, None,
-                                                    [4, 3, 2]), {}),
+        "fasta-text": (fasta_text, (records, 60), {}),
+        "codes-fitting": (codes_fitting_locus, (engine_settings(), *locus, [("W", "TGA")], 0), {}),
+        "looks-trimmed": (looks_trimmed, (engine_settings(code=2), *locus, [0, 1, 2]), {}),
+        "looks-trimmed-own-table": (looks_trimmed, (engine_settings(code=GENE_TABLE), *locus, [4, 3, 2]), {}),
     }
     return failing, successful

@@ -71,19 +71,23 @@ def test_framed_reports_are_the_modules(capfd, pairs, table):
     assert reports == module_reports(capfd, pairs, table)
 
 
-@pytest.mark.parametrize("code, proteins, cds, error, problem", [
-    (1, [("a", "MK")], ["ATGAAÄ"], ValueError, "CDS of record a holds letters that are not ASCII"),
-    (1, [("a", "MÄ")], ["ATGAAA"], ValueError, "aligned row of record a holds letters that are not ASCII"),
-    (1, [("a", "MK", "ATG")], ["ATG"], TypeError, r"\(identifier, row\) tuples"),
-    (1, [("a", "MK")], [], TypeError, "lists of the same length"),
-    (7, [("a", "M")], ["ATG"], ValueError, "no built-in genetic code 7"),
-    ({"M": "ATG"}, [("a", "M")], ["ATG"], ValueError, "Can.t extract .str. to .Vec."),
+@pytest.mark.parametrize("code, triples, cds_of, error, problem", [
+    (1, [("a", "MK", "ATGAAÄ")], [0], ValueError, "CDS of record a holds letters that are not ASCII"),
+    (1, [("a", "MÄ", "ATGAAA")], [0], ValueError, "aligned row of record a holds letters that are not ASCII"),
+    (1, [("a", "MK", "ATGAAA")], [], ValueError, "one CDS record per protein record"),
+    (1, [("a", "MK", "ATGAAA")], [1], ValueError, "a CDS record beyond the set"),
+    (1, [("a", "MK", "ATGAAA")], ["0"], TypeError, "an integer is required"),
+    (1, None, [0], TypeError, "must be record sets"),
+    (7, [("a", "M", "ATG")], [0], ValueError, "no built-in genetic code 7"),
+    ({"M": "ATG"}, [("a", "M", "ATG")], [0], ValueError, "Can.t extract .str. to .Vec."),
 ])
-def test_bad_input_is_refused_with_one_clear_error(code, proteins, cds, error, problem):
-    from helpers import engine_settings
+def test_bad_input_is_refused_with_one_clear_error(code, triples, cds_of, error, problem):
+    from helpers import engine_settings, locus_sets
 
+    proteins, cds, _ = locus_sets(triples or [("a", "M", "ATG")])
     with pytest.raises(error, match=problem):
-        _native.translate_locus("s", engine_settings(code=code), proteins, cds)
+        _native.translate_locus("s", engine_settings(code=code), [("a", "M")] if triples is None else proteins,
+                                cds, cds_of)
 
 
 def mixed_locus(records=1200, seed=5):

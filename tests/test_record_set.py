@@ -60,8 +60,9 @@ def test_a_set_made_of_python_records_gives_them_back(headers):
     assert made.identifiers() == [ident for ident, _ in RECORDS]
     assert made.identifiers(2) == ["b", "a"] and made.identifiers(4) == []
     assert made.headers() == (headers or made.identifiers())
-    assert made.widths() == [4, 4, 0, 400] and made.max_width() == 400
-    assert [made.sequence(1, 2), made.sequence(3, 5), made.sequence(2, 9)] == ["ÀÉ", "ACGTA", ""]
+    assert made.max_width() == 400
+    assert [made.sequence(1, 2), made.sequence(1, 0), made.sequence(1, 9), made.sequence(3, 5),
+            made.sequence(2, 9)] == ["ÀÉ", "", "ÀÉ-x", "ACGTA", ""]
     assert made.marked is None and made.kept is None and made.format == "fasta"
     with pytest.raises(IndexError):
         made.sequence(4)

@@ -55,4 +55,28 @@ const GeneticCodeDefinition& built_in_code(long long number) {
     return *found;
 }
 
+GeneticCode genetic_code(const CodeSetting& code, CodonTable& table) {
+    if (code.is_own) {
+        table.clear();
+        for (const auto& [letter, codons] : code.own) table.insert_or_assign(letter, codons);
+        return GeneticCode(table);
+    }
+    const TableNumber number = built_in_code(code.number).number;
+    return GeneticCode(*GeneticCode::built_in(number), number);
+}
+
+TableNumber built_in_number(const CodeSetting& code) {
+    if (code.is_own) throw SettingError("settings.code must be a built-in code's number");
+    return built_in_code(code.number).number;
+}
+
+CodonLetters codon_letters_of(const CodeSetting& code) {
+    if (!code.is_own) return codon_letters(built_in_code(code.number).amino_acids);
+    CodonLetters letters = codon_letters(std::string_view{});
+    for (const auto& [letter, codons] : code.own) {
+        for (const std::string& codon : codons) give_letter(letters, codon, letter);
+    }
+    return letters;
+}
+
 }  // namespace ntpepmap::engine

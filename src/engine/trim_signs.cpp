@@ -1,5 +1,7 @@
 #include "engine/trim_signs.hpp"
 
+#include "engine/locus_settings.hpp"
+
 #include <optional>
 #include <string>
 #include <utility>
@@ -132,6 +134,9 @@ bool found_in_stretches(std::string_view row, std::string_view cds, const CodonL
 
 bool looks_trimmed(std::span<const LocusRecord> records, std::span<const std::size_t> left_out,
                    const CodonLetters& letters) {
+    for (const std::size_t index : left_out) {
+        if (index >= records.size()) throw SettingError("left_out names a record beyond the locus");
+    }
     if (left_out.empty() || 2 * left_out.size() <= records.size()) return false;
     const std::size_t step = (left_out.size() + MOST_LOOKED_AT - 1) / MOST_LOOKED_AT;
     for (std::size_t at = 0; at < left_out.size(); at += step) {

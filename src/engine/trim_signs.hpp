@@ -28,6 +28,7 @@ void give_letter(CodonLetters& letters, std::string_view codon, char32_t letter)
 
 // Whether more than half of the locus's records were left out (told by index) and each of them,
 // or of a hundred spread over them, is found in stretches of its CDS's translation.
+// An index beyond the records is refused (SettingError).
 [[nodiscard]] bool looks_trimmed(std::span<const LocusRecord> records, std::span<const std::size_t> left_out,
                                  const CodonLetters& letters);
 

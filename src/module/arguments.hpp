@@ -22,6 +22,13 @@ struct FunctionDescription {
     }
 };
 
+// A function (a method, given its class) whose parameters may all be given by position or by name.
+constexpr FunctionDescription described(std::string_view name, std::span<const std::string_view> parameters,
+                                        std::size_t required, std::string_view class_name = {}) noexcept {
+    return {.function_name = name, .positional_parameter_names = parameters, .positional_only_parameters = 0,
+            .required_positional_parameters = required, .keyword_only_parameters = {}, .class_name = class_name};
+}
+
 // Fills `slots` (positional parameters, then keyword-only ones; borrowed references,
 // nullptr when not given) from a fast-call argument vector whose keyword values follow
 // the positional ones. Throws PythonErrorSet with the matching TypeError.

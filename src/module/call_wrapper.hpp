@@ -4,7 +4,9 @@
 #include "module/errors.hpp"
 #include "module/py_ref.hpp"
 
+#include <array>
 #include <new>
+#include <span>
 #include <source_location>
 #include <stdexcept>
 #include <string_view>
@@ -50,6 +52,25 @@ PyObject* guarded_call(Body&& body) noexcept {
         report_abort({}, std::source_location::current());
     }
     return nullptr;
+}
+
+// Matches a fast call's arguments to the description's parameters and runs
+// body(slots, conversion) under guarded_call.
+template <const FunctionDescription& Description, typename Body>
+PyObject* matched_call(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, Body&& body) noexcept {
+    return guarded_call([&](ArgumentConversion& conversion) {
+        std::array<PyObject*, Description.parameter_count()> slots{};
+        extract_arguments_fastcall(Description, args, nargs, kwnames, slots);
+        return body(std::span<PyObject* const>(slots), conversion);
+    });
+}
+
+using FastCallWithKeywords = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) noexcept;
+
+// PyMethodDef stores every calling convention under the one PyCFunction type;
+// METH_FASTCALL | METH_KEYWORDS tells CPython which signature is really there.
+inline PyCFunction as_method(FastCallWithKeywords function) noexcept {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
 }
 
 }  // namespace ntpepmap::module

@@ -8,8 +8,6 @@
 #include "module/python_text.hpp"
 #include "module/records.hpp"
 
-#include <array>
-
 namespace ntpepmap::module {
 namespace {
 
@@ -17,45 +15,17 @@ constexpr std::string_view PEPTHREAD_PARAMETERS[] = {"file_steem", "table_num", 
 constexpr std::string_view PEPTHREAD_ORIGINAL_ARGS_PARAMETERS[] = {"file_steem", "gene_table", "seqs"};
 constexpr std::string_view ATTEMPT_IUPAC_SUBSTITUTION_PARAMETERS[] = {"original_triplet", "taxa"};
 
-constexpr FunctionDescription PEPTHREAD{
-    .function_name = "pepthread",
-    .positional_parameter_names = PEPTHREAD_PARAMETERS,
-    .positional_only_parameters = 0,
-    .required_positional_parameters = 3,
-    .keyword_only_parameters = {},
-    .class_name = {},
-};
-constexpr FunctionDescription PEPTHREAD_ORIGINAL_ARGS{
-    .function_name = "pepthread_original_args",
-    .positional_parameter_names = PEPTHREAD_ORIGINAL_ARGS_PARAMETERS,
-    .positional_only_parameters = 0,
-    .required_positional_parameters = 3,
-    .keyword_only_parameters = {},
-    .class_name = {},
-};
-constexpr FunctionDescription ATTEMPT_IUPAC_SUBSTITUTION{
-    .function_name = "attempt_iupac_substitution",
-    .positional_parameter_names = ATTEMPT_IUPAC_SUBSTITUTION_PARAMETERS,
-    .positional_only_parameters = 0,
-    .required_positional_parameters = 2,
-    .keyword_only_parameters = {},
-    .class_name = {},
-};
+constexpr FunctionDescription PEPTHREAD = described("pepthread", PEPTHREAD_PARAMETERS, 3);
+constexpr FunctionDescription PEPTHREAD_ORIGINAL_ARGS =
+    described("pepthread_original_args", PEPTHREAD_ORIGINAL_ARGS_PARAMETERS, 3);
+constexpr FunctionDescription ATTEMPT_IUPAC_SUBSTITUTION =
+    described("attempt_iupac_substitution", ATTEMPT_IUPAC_SUBSTITUTION_PARAMETERS, 2);
 
-template <const FunctionDescription& Description>
-using Slots = std::array<PyObject*, Description.parameter_count()>;
-
-template <const FunctionDescription& Description>
-Slots<Description> match_arguments(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    Slots<Description> slots{};
-    extract_arguments_fastcall(Description, args, nargs, kwnames, slots);
-    return slots;
-}
+using Slots = std::span<PyObject* const>;
 
 PyObject* pepthread(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     constexpr auto& PARAMETERS = PEPTHREAD_PARAMETERS;
-    return guarded_call([&](ArgumentConversion& convert) {
-        const auto slots = match_arguments<PEPTHREAD>(args, nargs, kwnames);
+    return matched_call<PEPTHREAD>(args, nargs, kwnames, [&](Slots slots, ArgumentConversion& convert) {
         const auto file_steem = convert(PARAMETERS[0], borrow_text, slots[0]);
         const auto table_num = convert(PARAMETERS[1], to_int32, slots[1]);
         const auto seqs = convert(PARAMETERS[2], to_numbered_records, slots[2]);
@@ -65,8 +35,7 @@ PyObject* pepthread(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
 
 PyObject* pepthread_original_args(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     constexpr auto& PARAMETERS = PEPTHREAD_ORIGINAL_ARGS_PARAMETERS;
-    return guarded_call([&](ArgumentConversion& convert) {
-        const auto slots = match_arguments<PEPTHREAD_ORIGINAL_ARGS>(args, nargs, kwnames);
+    return matched_call<PEPTHREAD_ORIGINAL_ARGS>(args, nargs, kwnames, [&](Slots slots, ArgumentConversion& convert) {
         const auto file_steem = convert(PARAMETERS[0], borrow_text, slots[0]);
         const auto gene_table = convert(PARAMETERS[1], to_codon_table, slots[1]);
         const auto seqs = convert(PARAMETERS[2], to_records, slots[2]);
@@ -76,20 +45,12 @@ PyObject* pepthread_original_args(PyObject*, PyObject* const* args, Py_ssize_t n
 
 PyObject* attempt_iupac_substitution(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     constexpr auto& PARAMETERS = ATTEMPT_IUPAC_SUBSTITUTION_PARAMETERS;
-    return guarded_call([&](ArgumentConversion& convert) {
-        const auto slots = match_arguments<ATTEMPT_IUPAC_SUBSTITUTION>(args, nargs, kwnames);
+    return matched_call<ATTEMPT_IUPAC_SUBSTITUTION>(args, nargs, kwnames,
+                                                    [&](Slots slots, ArgumentConversion& convert) {
         const auto original_triplet = convert(PARAMETERS[0], borrow_text, slots[0]);
         auto taxa = convert(PARAMETERS[1], to_text_list, slots[1]);
         return to_python_str_or_none(attempt_iupac_substitution_impl(original_triplet, std::move(taxa)));
     });
-}
-
-using FastCallWithKeywords = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) noexcept;
-
-// PyMethodDef stores every calling convention under the one PyCFunction type;
-// METH_FASTCALL | METH_KEYWORDS tells CPython which signature is really there.
-PyCFunction as_method(FastCallWithKeywords function) noexcept {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
 }
 
 PyMethodDef METHODS[] = {

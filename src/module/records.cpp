@@ -90,14 +90,20 @@ RecordList to_numbered_records(PyObject* seqs) { return to_record_list(seqs, fil
 
 RecordList to_records(PyObject* seqs) { return to_record_list(seqs, fill_nucleotides); }
 
-CodonTable to_codon_table(PyObject* gene_table) {
+CodeEntries to_code_entries(PyObject* gene_table) {
     expect_dict(gene_table);
-    CodonTable table;
-    table.reserve(static_cast<std::size_t>(PyDict_Size(gene_table)));
+    CodeEntries entries;
+    entries.reserve(static_cast<std::size_t>(PyDict_Size(gene_table)));
     for_each_dict_entry(gene_table, [&](PyRef key, PyRef value) {
         const char32_t letter = to_char(key.get());
-        table.insert_or_assign(letter, to_text_list(value.get()));
+        entries.emplace_back(letter, to_text_list(value.get()));
     });
+    return entries;
+}
+
+CodonTable to_codon_table(PyObject* gene_table) {
+    CodonTable table;
+    for (auto& [letter, codons] : to_code_entries(gene_table)) table.insert_or_assign(letter, std::move(codons));
     return table;
 }
 

@@ -3,7 +3,9 @@
 #include "module/py_ref.hpp"
 #include "tables/genetic_codes.hpp"
 
+#include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace ntpepmap::module {
@@ -32,7 +34,10 @@ using RecordList = std::vector<Record>;
 // `seqs` of pepthread_original_args: {name: ((aa_header, aa_seq), (nt_header, nt_seq))}.
 [[nodiscard]] RecordList to_records(PyObject* seqs);
 
-// `gene_table`: {one-character str: sequence of str}.
+// `gene_table`: {one-character str: sequence of str}, its letters with their codons in the dict's order.
+using CodeEntries = std::vector<std::pair<char32_t, std::vector<std::string>>>;
+[[nodiscard]] CodeEntries to_code_entries(PyObject* gene_table);
+// The same as a table.
 [[nodiscard]] CodonTable to_codon_table(PyObject* gene_table);
 
 }  // namespace ntpepmap::module

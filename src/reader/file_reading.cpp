@@ -6,6 +6,7 @@
 
 #include "parallel/shares.hpp"
 #include "reader/fasta_reader.hpp"
+#include "reader/gzip_reading.hpp"
 
 namespace ntpepmap::reader {
 namespace {
@@ -137,6 +138,15 @@ void FileInPieces::finish() {
     }
     fasta_.finish();
     set_.set_format(Format::fasta);
+}
+
+void read_whole_file(std::string_view bytes, std::optional<Format> format, const LetterClasses& classes,
+                     RecordSet& set, std::size_t room) {
+    if (gzip_inflated_here() && is_gzip(bytes)) {
+        read_gzip_file(bytes, format, classes, set);
+    } else {
+        read_file(bytes, format, classes, set, room);
+    }
 }
 
 }  // namespace ntpepmap::reader

@@ -19,6 +19,11 @@ namespace ntpepmap::reader {
 void read_file(std::string_view text, std::optional<Format> format, const LetterClasses& classes,
                RecordSet& set, std::size_t room = 0);
 
+// A file given whole, as the bytes read from it: inflated here where they are gzip data and
+// gzip_inflated_here(), read as text otherwise (`room` as for read_file).
+void read_whole_file(std::string_view bytes, std::optional<Format> format, const LetterClasses& classes,
+                     RecordSet& set, std::size_t room = 0);
+
 // A file that comes in pieces. FASTA is read a run of whole records at a time as the pieces
 // come, a long record's letters written straight into the set's buffer; another format (or
 // one to be found) needs the whole text, kept until the end.

@@ -87,6 +87,17 @@ std::string_view RecordSet::sequence(std::size_t index) const noexcept {
     return {letters_.get() + entry.letters, entry.letter_count};
 }
 
+std::string_view RecordSet::sequence_start(std::size_t index, std::size_t characters) const noexcept {
+    const std::string_view letters = sequence(index);
+    if (facts(index).ascii()) return letters.substr(0, characters);
+    std::size_t end = 0;
+    for (std::size_t seen = 0; end < letters.size(); ++end) {
+        const bool starts_character = (static_cast<unsigned char>(letters[end]) & 0xC0U) != 0x80U;
+        if (starts_character && seen++ == characters) break;
+    }
+    return letters.substr(0, end);
+}
+
 std::size_t RecordSet::width(std::size_t index) const noexcept {
     const std::string_view letters = sequence(index);
     if (facts(index).ascii()) return letters.size();

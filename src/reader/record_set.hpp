@@ -47,6 +47,9 @@ public:
     [[nodiscard]] std::string_view identifier(std::size_t index) const noexcept;
     [[nodiscard]] std::string_view header(std::size_t index) const noexcept;
     [[nodiscard]] std::string_view sequence(std::size_t index) const noexcept;
+    // The sequence's first `characters` characters (all, where it has fewer), a character of
+    // several bytes kept whole.
+    [[nodiscard]] std::string_view sequence_start(std::size_t index, std::size_t characters) const noexcept;
     [[nodiscard]] LetterFacts facts(std::size_t index) const noexcept { return entries_[index].facts; }
     [[nodiscard]] std::size_t file(std::size_t index) const noexcept { return entries_[index].file; }
     [[nodiscard]] std::size_t files() const noexcept { return files_; }

@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engine/locus_settings.hpp"
@@ -20,9 +21,10 @@
 // stands for.
 namespace ntpepmap::tool_extension {
 
+using module::as_method;
 using module::checked;
+using module::described;
 using module::PyRef;
-using FastCall = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*) noexcept;
 using Slots = std::span<PyObject* const>;
 
 // The parts of the module, added in this order: their functions, then their types and names.
@@ -48,18 +50,6 @@ template <class Work>
 auto without_lock(Work work) {
     const WithoutInterpreterLock unlocked;
     return work();
-}
-
-// PyMethodDef stores every calling convention under the one PyCFunction type.
-inline PyCFunction as_method(FastCall function) noexcept {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
-}
-
-// A function (a method, given its class) whose parameters may all be given by position or by name.
-constexpr module::FunctionDescription described(std::string_view name, std::span<const std::string_view> parameters,
-                                                std::size_t required, std::string_view class_name = {}) noexcept {
-    return {.function_name = name, .positional_parameter_names = parameters, .positional_only_parameters = 0,
-            .required_positional_parameters = required, .keyword_only_parameters = {}, .class_name = class_name};
 }
 
 // An argument's truth, as Python reads it.
@@ -113,6 +103,28 @@ inline PyRef to_python(const std::vector<std::size_t>& numbers) {
     return new_list(numbers.size(), [&](std::size_t index) { return to_python(numbers[index]); });
 }
 
+// A sequence of (str, str) tuples as their UTF-8 texts, which a list copied from it holds
+// whatever the caller does meanwhile; TypeError with the refusal for anything else in it.
+struct TextPairs {
+    PyRef held;
+    std::vector<std::pair<std::string_view, std::string_view>> texts;
+};
+
+inline TextPairs text_pairs(PyObject* given, const char* refusal) {
+    TextPairs pairs{checked(PySequence_List(given)), {}};
+    pairs.texts.reserve(static_cast<std::size_t>(PyList_GET_SIZE(pairs.held.get())));
+    for (Py_ssize_t index = 0; index < PyList_GET_SIZE(pairs.held.get()); ++index) {
+        PyObject* pair = PyList_GET_ITEM(pairs.held.get(), index);
+        if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2 || !PyUnicode_Check(PyTuple_GET_ITEM(pair, 0)) ||
+            !PyUnicode_Check(PyTuple_GET_ITEM(pair, 1))) {
+            module::raise(PyExc_TypeError, refusal);
+        }
+        pairs.texts.emplace_back(module::borrow_text(PyTuple_GET_ITEM(pair, 0)),
+                                 module::borrow_text(PyTuple_GET_ITEM(pair, 1)));
+    }
+    return pairs;
+}
+
 // A reader's refusal as ValueError with its one-line message, never an error of its own.
 [[noreturn]] inline void raise_read_error(const reader::ReadError& error) {
     PyErr_SetObject(PyExc_ValueError, replaced_str(error.what()).get());
@@ -123,9 +135,8 @@ inline PyRef to_python(const std::vector<std::size_t>& numbers) {
 // hands to its _impl: the new reference it returns, or nullptr with the Python error set.
 template <const module::FunctionDescription& Description, PyRef (*Body)(PyObject*, Slots, module::ArgumentConversion&)>
 PyObject* entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-    return module::guarded_call([&](module::ArgumentConversion& convert) -> PyRef {
-        std::array<PyObject*, Description.parameter_count()> slots{};
-        module::extract_arguments_fastcall(Description, args, nargs, kwnames, slots);
+    return module::matched_call<Description>(args, nargs, kwnames,
+                                             [self](Slots slots, module::ArgumentConversion& convert) -> PyRef {
         try {
             return Body(self, slots, convert);
         } catch (const reader::ReadError& error) {

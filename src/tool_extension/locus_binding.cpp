@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/code_fit.hpp"
+#include "engine/locus_inputs.hpp"
 #include "engine/locus_settings.hpp"
 #include "engine/trim_signs.hpp"
 #include "module/records.hpp"
@@ -19,108 +20,39 @@ namespace {
 using module::ArgumentConversion;
 using module::raise;
 
-// A locus's records as the engine reads them: views into Python objects, which the holders keep
-// alive while the interpreter lock is let go, whatever happens meanwhile to what the caller gave.
-struct LocusInputs {
-    std::vector<PyRef> holders;
-    std::vector<engine::LocusRecord> records;
-};
-
-// The engine reads rows and CDSs only as ASCII: anything else is refused with the record's name.
-[[noreturn]] void refuse_letters(PyObject* error, std::string_view name, const char* what, const char* problem) {
-    raise(error, what + std::string(" of record ") + std::string(name) + problem);
+// A list of indices, each 0 or more.
+std::vector<std::size_t> indices_of(PyObject* given) {
+    const PyRef held = checked(PySequence_List(given));
+    std::vector<std::size_t> indices(static_cast<std::size_t>(PyList_GET_SIZE(held.get())));
+    for (std::size_t at = 0; at < indices.size(); ++at) {
+        indices[at] = PyLong_AsSize_t(PyList_GET_ITEM(held.get(), static_cast<Py_ssize_t>(at)));
+        if (PyErr_Occurred()) module::throw_python_error();
+    }
+    return indices;
 }
 
-std::string_view ascii_of(PyObject* text, std::string_view name, const char* what) {
-    if (!PyUnicode_Check(text)) refuse_letters(PyExc_TypeError, name, what, " is not a str");
-    if (!module::is_ascii_str(text)) refuse_letters(PyExc_ValueError, name, what, " holds letters that are not ASCII");
-    return {module::ascii_data(text), static_cast<std::size_t>(PyUnicode_GET_LENGTH(text))};
-}
-
-std::string_view ascii_letters(const reader::RecordSet& set, std::size_t index, std::string_view name,
-                               const char* what) {
-    if (!set.facts(index).ascii()) refuse_letters(PyExc_ValueError, name, what, " holds letters that are not ASCII");
-    return set.sequence(index);
-}
-
-// The proteins in their set's order, each with the CDS record cds_of names: views into the sets,
-// which change no more once made and which the holders keep.
-LocusInputs set_inputs(PyObject* proteins, PyObject* cds, PyObject* cds_of) {
+// The locus's records: the proteins of one record set, each with the CDS record of another that
+// cds_of names. They are views into the sets, which the caller's arguments keep for the call and
+// which nothing changes meanwhile: they are converted last, after any argument that may run
+// Python code.
+std::vector<engine::LocusRecord> locus_records(PyObject* proteins, PyObject* cds, PyObject* cds_of) {
     const reader::RecordSet* protein_set = record_set_of(proteins);
     const reader::RecordSet* cds_set = record_set_of(cds);
     if (protein_set == nullptr || cds_set == nullptr) raise(PyExc_TypeError, "proteins and cds must be record sets");
-    if (!PyList_Check(cds_of) || static_cast<std::size_t>(PyList_GET_SIZE(cds_of)) != protein_set->size()) {
-        raise(PyExc_TypeError, "cds_of must be a list of one CDS index per protein record");
-    }
-    LocusInputs inputs;
-    inputs.holders.push_back(PyRef::new_reference(proteins));
-    inputs.holders.push_back(PyRef::new_reference(cds));
-    inputs.records.reserve(protein_set->size());
-    for (std::size_t index = 0; index < protein_set->size(); ++index) {
-        const std::size_t at = PyLong_AsSize_t(PyList_GET_ITEM(cds_of, static_cast<Py_ssize_t>(index)));
-        if (PyErr_Occurred()) module::throw_python_error();
-        if (at >= cds_set->size()) raise(PyExc_IndexError, "cds_of names a CDS record beyond the set");
-        const std::string_view name = protein_set->identifier(index);
-        inputs.records.push_back({name, ascii_letters(*protein_set, index, name, "the aligned row"),
-                                  ascii_letters(*cds_set, at, name, "the CDS"), cds_set->facts(at).acgt_only()});
-    }
-    return inputs;
-}
-
-// translate_locus's proteins ([(identifier, aligned row)]) and cds ([coding sequence of each]);
-// or, with cds_of, two record sets and the index in cds of each protein's CDS record. Each
-// record is checked before any is translated.
-LocusInputs locus_inputs(PyObject* proteins, PyObject* cds, PyObject* cds_of) {
-    if (cds_of != nullptr) return set_inputs(proteins, cds, cds_of);
-    if (!PyList_Check(proteins) || !PyList_Check(cds) || PyList_GET_SIZE(proteins) != PyList_GET_SIZE(cds)) {
-        raise(PyExc_TypeError, "proteins and cds must be lists of the same length");
-    }
-    LocusInputs inputs;
-    PyObject* const pairs = inputs.holders.emplace_back(checked(PyList_GetSlice(proteins, 0, PY_SSIZE_T_MAX))).get();
-    PyObject* const sequences = inputs.holders.emplace_back(checked(PyList_GetSlice(cds, 0, PY_SSIZE_T_MAX))).get();
-    inputs.records.reserve(static_cast<std::size_t>(PyList_GET_SIZE(pairs)));
-    for (Py_ssize_t index = 0; index < PyList_GET_SIZE(pairs); ++index) {
-        PyObject* record = PyList_GET_ITEM(pairs, index);
-        if (!PyTuple_Check(record) || PyTuple_GET_SIZE(record) != 2) {
-            raise(PyExc_TypeError, "proteins must hold (identifier, row) tuples");
-        }
-        const std::string_view name = module::borrow_text(PyTuple_GET_ITEM(record, 0));
-        inputs.records.push_back({name, ascii_of(PyTuple_GET_ITEM(record, 1), name, "the aligned row"),
-                                  ascii_of(PyList_GET_ITEM(sequences, index), name, "the CDS")});
-    }
-    return inputs;
+    return engine::paired_records(*protein_set, *cds_set, indices_of(cds_of));
 }
 
 // codes_fitting_locus's failing: (residue, triplet) pairs of ASCII str, as records of one residue
-// each, held by a copy of the list.
-LocusInputs codon_records(PyObject* failing) {
-    if (!PyList_Check(failing)) module::raise_downcast_error(failing, "PyList");
-    LocusInputs codons;
-    PyObject* const held = codons.holders.emplace_back(checked(PyList_GetSlice(failing, 0, PY_SSIZE_T_MAX))).get();
-    const auto ascii = [](PyObject* text) { return PyUnicode_Check(text) && module::is_ascii_str(text); };
-    for (Py_ssize_t index = 0; index < PyList_GET_SIZE(held); ++index) {
-        PyObject* pair = PyList_GET_ITEM(held, index);
-        if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2 || !ascii(PyTuple_GET_ITEM(pair, 0)) ||
-            !ascii(PyTuple_GET_ITEM(pair, 1))) {
-            raise(PyExc_TypeError, "failing must hold (residue, triplet) tuples of ASCII str");
-        }
-        codons.records.push_back({"", module::borrow_text(PyTuple_GET_ITEM(pair, 0)),
-                                  module::borrow_text(PyTuple_GET_ITEM(pair, 1))});
-    }
-    return codons;
-}
+// each.
+constexpr char NOT_CODONS[] = "failing must hold (residue, triplet) tuples of ASCII str";
 
-// looks_trimmed's left_out: record indices, each one of the locus's `records`.
-std::vector<std::size_t> indices_of(PyObject* given, std::size_t records) {
-    std::vector<std::size_t> indices;
-    const PyRef held = checked(PySequence_List(given));
-    for (Py_ssize_t at = 0; at < PyList_GET_SIZE(held.get()); ++at) {
-        const std::size_t index = PyLong_AsSize_t(PyList_GET_ITEM(held.get(), at));
-        if (PyErr_Occurred()) module::throw_python_error();
-        if (index >= records) raise(PyExc_IndexError, "left_out names a record beyond the locus");
-        indices.push_back(index);
+std::vector<engine::LocusRecord> codon_records(const TextPairs& failing) {
+    std::vector<engine::LocusRecord> records;
+    for (const auto& [residue, triplet] : failing.texts) {
+        if (!module::is_ascii(residue) || !module::is_ascii(triplet)) raise(PyExc_TypeError, NOT_CODONS);
+        records.push_back({"", residue, triplet});
     }
-    return indices;
+    return records;
 }
 
 // The settings object the tool hands over, read by attribute; the engine checks each value.
@@ -142,48 +74,25 @@ private:
     PyObject* settings_;
 };
 
-engine::LocusSettings settings_of(PyObject* settings) {
+// The settings, each read once, and settings.code: a built-in number, or a dict of letter to
+// codons read in its order.
+struct LocusSetup {
+    engine::LocusSettings settings;
+    engine::CodeSetting code;
+};
+
+LocusSetup setup_of(PyObject* settings) {
     AttributeSettings source(settings);
-    return engine::read_locus_settings(source);
-}
-
-PyRef code_setting(PyObject* settings) { return AttributeSettings(settings).attribute("code"); }
-
-// The code settings.code gives: a built-in number, or a dict of letter to codons read into `table`.
-engine::GeneticCode code_of(PyObject* settings, CodonTable& table) {
-    const PyRef code = code_setting(settings);
-    if (PyDict_Check(code.get())) {
-        table = module::to_codon_table(code.get());
-        return engine::GeneticCode(table);
+    LocusSetup setup{engine::read_locus_settings(source), {}};
+    const PyRef code = source.attribute("code");
+    setup.code.is_own = PyDict_Check(code.get()) != 0;
+    if (setup.code.is_own) {
+        setup.code.own = module::to_code_entries(code.get());
+    } else {
+        setup.code.number = PyLong_AsLong(code.get());
+        if (PyErr_Occurred()) module::throw_python_error();
     }
-    const long number = PyLong_AsLong(code.get());
-    if (PyErr_Occurred()) module::throw_python_error();
-    const TableNumber built_in = engine::built_in_code(number).number;
-    return engine::GeneticCode(*engine::GeneticCode::built_in(built_in), built_in);
-}
-
-// The hints compare the other built-in codes with settings.code's number.
-TableNumber code_number_of(PyObject* settings) {
-    return engine::built_in_code(ssize_of(code_setting(settings).get())).number;
-}
-
-// The letter of each codon under settings.code: a built-in number's, or a dict's of letter to
-// codons, read in its order (a codon given twice is the later letter's).
-engine::CodonLetters codon_letters_of(PyObject* settings) {
-    const PyRef code = code_setting(settings);
-    if (!PyDict_Check(code.get())) {
-        return engine::codon_letters(engine::built_in_code(ssize_of(code.get())).amino_acids);
-    }
-    engine::CodonLetters letters = engine::codon_letters({});
-    const PyRef items = checked(PyDict_Items(code.get()));
-    for (Py_ssize_t at = 0; at < PyList_GET_SIZE(items.get()); ++at) {
-        PyObject* item = PyList_GET_ITEM(items.get(), at);
-        const char32_t letter = module::to_char(PyTuple_GET_ITEM(item, 0));
-        for (const std::string& codon : module::to_text_list(PyTuple_GET_ITEM(item, 1))) {
-            engine::give_letter(letters, codon, letter);
-        }
-    }
-    return letters;
+    return setup;
 }
 
 // The FASTA text is made in a native Text, whose read-only view is returned: memory the
@@ -218,65 +127,49 @@ PyRef row_translation(const engine::Locus& locus, std::string_view stem) {
 
 PyRef translate_locus_entry(PyObject*, Slots slots, ArgumentConversion& convert) {
     const std::string_view file_stem = convert("file_stem", module::borrow_text, slots[0]);
-    const engine::LocusSettings settings = convert("settings", settings_of, slots[1]);
+    const LocusSetup setup = convert("settings", setup_of, slots[1]);
     CodonTable table;
-    const engine::GeneticCode code = code_of(slots[1], table);
-    const LocusInputs inputs = locus_inputs(slots[2], slots[3], slots[4]);
-    const engine::Locus locus(code, settings, inputs.records);
-    if (settings.output == engine::LocusOutput::fasta_text) return text_translation(locus, file_stem);
+    const engine::GeneticCode code = engine::genetic_code(setup.code, table);
+    const std::vector<engine::LocusRecord> records = locus_records(slots[2], slots[3], slots[4]);
+    const engine::Locus locus(code, setup.settings, records);
+    if (setup.settings.output == engine::LocusOutput::fasta_text) return text_translation(locus, file_stem);
     return row_translation(locus, file_stem);
 }
 
-// The hints read a locus as translate_locus does, cds_of None meaning lists.
-LocusInputs hint_inputs(Slots slots) { return locus_inputs(slots[1], slots[2], slots[3] == Py_None ? nullptr : slots[3]); }
-
 PyRef codes_fitting_entry(PyObject*, Slots slots, ArgumentConversion& convert) {
-    const engine::LocusSettings settings = convert("settings", settings_of, slots[0]);
-    const LocusInputs inputs = hint_inputs(slots);
-    const LocusInputs failing = codon_records(slots[4]);
+    const LocusSetup setup = convert("settings", setup_of, slots[0]);
     const auto left_out = [](PyObject* given) { return count_of(given, "left_out must be 0 or more"); };
-    const engine::LocusRun run{.records = inputs.records, .failing = failing.records,
-                               .left_out = convert("left_out", left_out, slots[5]),
-                               .code = convert("settings", code_number_of, slots[0])};
-    const std::vector<TableNumber> codes = without_lock([&] { return engine::codes_fitting_locus(run, settings); });
+    const std::size_t left_out_count = convert("left_out", left_out, slots[5]);
+    const TextPairs failing = text_pairs(slots[4], NOT_CODONS);
+    const std::vector<engine::LocusRecord> codons = codon_records(failing);
+    const std::vector<engine::LocusRecord> records = locus_records(slots[1], slots[2], slots[3]);
+    const engine::LocusRun run{.records = records, .failing = codons, .left_out = left_out_count,
+                               .code = engine::built_in_number(setup.code)};
+    const std::vector<TableNumber> codes =
+        without_lock([&] { return engine::codes_fitting_locus(run, setup.settings); });
     return new_list(codes.size(), [&](std::size_t index) { return to_python(codes[index]); });
 }
 
 PyRef looks_trimmed_entry(PyObject*, Slots slots, ArgumentConversion& convert) {
-    const engine::CodonLetters letters = convert("settings", codon_letters_of, slots[0]);
-    const LocusInputs inputs = hint_inputs(slots);
-    const std::vector<std::size_t> left_out = indices_of(slots[4], inputs.records.size());
-    return to_python(without_lock([&] { return engine::looks_trimmed(inputs.records, left_out, letters); }));
-}
-
-PyObject* list_argument(PyObject* given) {
-    if (!PyList_Check(given)) module::raise_downcast_error(given, "PyList");
-    return given;
+    const engine::CodonLetters letters = engine::codon_letters_of(convert("settings", setup_of, slots[0]).code);
+    const std::vector<std::size_t> left_out = convert("left_out", indices_of, slots[4]);
+    const std::vector<engine::LocusRecord> records = locus_records(slots[1], slots[2], slots[3]);
+    return to_python(without_lock([&] { return engine::looks_trimmed(records, left_out, letters); }));
 }
 
 // The (identifier, row) records as a FASTA file's UTF-8 text.
 PyRef fasta_text_entry(PyObject*, Slots slots, ArgumentConversion& convert) {
-    PyObject* const records = convert("records", list_argument, slots[0]);
+    const TextPairs records = text_pairs(slots[0], "records must be (identifier, row) tuples of str");
     const auto wrap_of = [](PyObject* given) { return count_of(given, "wrap must be 0 (no wrapping) or more"); };
     const std::size_t wrap = convert("wrap", wrap_of, slots[1]);
-    const PyRef held = checked(PyList_GetSlice(records, 0, PY_SSIZE_T_MAX));
-    std::vector<writer::NamedRow> texts;
-    for (Py_ssize_t index = 0; index < PyList_GET_SIZE(held.get()); ++index) {
-        PyObject* record = PyList_GET_ITEM(held.get(), index);
-        if (!PyTuple_Check(record) || PyTuple_GET_SIZE(record) != 2) {
-            raise(PyExc_TypeError, "records must be (identifier, row) tuples of str");
-        }
-        texts.emplace_back(module::borrow_text(PyTuple_GET_ITEM(record, 0)),
-                           module::borrow_text(PyTuple_GET_ITEM(record, 1)));
-    }
-    const auto size = static_cast<Py_ssize_t>(writer::fasta_text_size(texts, wrap));
+    const auto size = static_cast<Py_ssize_t>(writer::fasta_text_size(records.texts, wrap));
     PyRef text = checked(PyBytes_FromStringAndSize(nullptr, size));
-    writer::put_fasta_text(PyBytes_AS_STRING(text.get()), texts, wrap);
+    writer::put_fasta_text(PyBytes_AS_STRING(text.get()), records.texts, wrap);
     return text;
 }
 
 constexpr std::string_view TRANSLATE_LOCUS_PARAMETERS[] = {"file_stem", "settings", "proteins", "cds", "cds_of"};
-constexpr auto TRANSLATE_LOCUS = described("translate_locus", TRANSLATE_LOCUS_PARAMETERS, 4);
+constexpr auto TRANSLATE_LOCUS = described("translate_locus", TRANSLATE_LOCUS_PARAMETERS, 5);
 constexpr std::string_view CODES_FITTING_PARAMETERS[] = {"settings", "proteins", "cds", "cds_of", "failing", "left_out"};
 constexpr auto CODES_FITTING = described("codes_fitting_locus", CODES_FITTING_PARAMETERS, 6);
 constexpr std::string_view LOOKS_TRIMMED_PARAMETERS[] = {"settings", "proteins", "cds", "cds_of", "left_out"};
@@ -285,9 +178,9 @@ constexpr std::string_view FASTA_TEXT_PARAMETERS[] = {"records", "wrap"};
 constexpr auto FASTA_TEXT = described("fasta_text", FASTA_TEXT_PARAMETERS, 2);
 
 constexpr char TRANSLATE_LOCUS_DOC[] =
-    "translate_locus(file_stem, settings, proteins, cds, cds_of=None)\n--\n\n"
-    "Back-translates a locus: proteins are (identifier, aligned row) tuples, cds the coding sequence of each;\n"
-    "or proteins and cds are RecordSets and cds_of the index in cds of each protein record's CDS.\n"
+    "translate_locus(file_stem, settings, proteins, cds, cds_of)\n--\n\n"
+    "Back-translates a locus: proteins and cds are RecordSets, cds_of the index in cds of each protein\n"
+    "record's CDS.\n"
     "settings gives by attribute: code (a built-in number or a dict of letter to codons), mismatch, frameshifts\n"
     "and stops (names in CHOICES), upper_case, resolve_ambiguity, t_for_u, keep_reports, locate, both_strands,\n"
     "trim_stop with terminal_stops (upper-case codons), keep_short, fasta_text with wrap, threads (0: one per\n"
@@ -302,7 +195,7 @@ PyMethodDef LOCUS_FUNCTIONS[] = {
     {"codes_fitting_locus", as_method(entry<CODES_FITTING, codes_fitting_entry>), METH_FASTCALL | METH_KEYWORDS,
      "codes_fitting_locus(settings, proteins, cds, cds_of, failing, left_out) -> [int]\n--\n\nThe other built-in "
      "codes (than settings.code, a number) that every failing (residue, triplet) pair fits\nand under which the "
-     "locus (as for translate_locus; cds_of may be None) fails no residue, mismatches masked, and leaves\nout at most left_out "
+     "locus (as for translate_locus) fails no residue, mismatches masked, and leaves\nout at most left_out "
      "records; ascending."},
     {"looks_trimmed", as_method(entry<LOOKS_TRIMMED, looks_trimmed_entry>), METH_FASTCALL | METH_KEYWORDS,
      "looks_trimmed(settings, proteins, cds, cds_of, left_out) -> bool\n--\n\nWhether more than half of the "

@@ -54,13 +54,7 @@ PyRef read_records_impl(PyObject* source, std::optional<reader::Format> format, 
     if (set == nullptr) module::raise(PyExc_TypeError, "into must be a RecordSet");
     if (PyObject_CheckBuffer(source)) {
         const BufferBytes bytes(source);
-        without_lock([&] {
-            if (reader::gzip_inflated_here() && reader::is_gzip(bytes.text())) {
-                reader::read_gzip_file(bytes.text(), format, classes, *set);
-            } else {
-                reader::read_file(bytes.text(), format, classes, *set, expected_size);
-            }
-        });
+        without_lock([&] { reader::read_whole_file(bytes.text(), format, classes, *set, expected_size); });
     } else {
         reader::FileInPieces file(format, classes, *set, expected_size);
         read_pieces(source, file);

@@ -62,17 +62,13 @@ PyRef identifier_impl(const Set& set, std::size_t index) { return to_python_str(
 PyRef header_impl(const Set& set, std::size_t index) { return replaced_str(set.header(index)); }
 PyRef file_of_impl(const Set& set, std::size_t index) { return to_python(set.file(index)); }
 
-// The record's letters, or only the first `length` of them (all when negative): ASCII letters
-// are cut as bytes, others once they are characters.
+// The record's letters, or only the first `length` characters of them (all when negative).
 PyRef sequence_entry(PyObject* self, Slots slots, ArgumentConversion& convert) {
     const Set& set = set_of(self);
     const std::size_t index = index_below(convert("index", ssize_of, slots[0]), set.size());
     const Py_ssize_t length = slots[1] != nullptr ? convert("length", ssize_of, slots[1]) : -1;
-    std::string_view letters = set.sequence(index);
-    if (set.facts(index).ascii() && length >= 0) letters = letters.substr(0, static_cast<std::size_t>(length));
-    PyRef whole = to_python_str(letters);
-    if (length < 0 || length >= PyUnicode_GET_LENGTH(whole.get())) return whole;
-    return checked(PyUnicode_Substring(whole.get(), 0, length));
+    if (length < 0) return to_python_str(set.sequence(index));
+    return to_python_str(set.sequence_start(index, static_cast<std::size_t>(length)));
 }
 
 PyRef records_impl(const Set& set) {
@@ -81,10 +77,6 @@ PyRef records_impl(const Set& set) {
         const PyRef letters = to_python_str(set.sequence(index));
         return checked(PyTuple_Pack(2, name.get(), letters.get()));
     });
-}
-
-PyRef widths_impl(const Set& set) {
-    return new_list(set.size(), [&](std::size_t index) { return to_python(set.width(index)); });
 }
 
 PyRef max_width_impl(const Set& set) { return to_python(set.max_width()); }
@@ -114,23 +106,20 @@ std::string_view text_of(PyObject* given, const char* refusal) {
 // A set of (identifier, sequence) pairs of str, each record's header line its identifier unless
 // given; of their letters, only whether they go beyond ASCII is known.
 PyRef from_records_entry(PyObject*, Slots slots, ArgumentConversion&) {
-    const PyRef pairs = checked(PySequence_Fast(slots[0], "records must be a list of (identifier, sequence) pairs"));
-    const Py_ssize_t count = PySequence_Fast_GET_SIZE(pairs.get());
+    const TextPairs records = text_pairs(slots[0], NOT_PAIRS);
     PyRef lines;
     if (slots[1] != nullptr && slots[1] != Py_None) {
         lines = checked(PySequence_Fast(slots[1], NOT_HEADERS));
-        if (PySequence_Fast_GET_SIZE(lines.get()) != count) {
+        if (static_cast<std::size_t>(PySequence_Fast_GET_SIZE(lines.get())) != records.texts.size()) {
             module::raise(PyExc_ValueError, "headers must hold one line per record");
         }
     }
     auto set = std::make_unique<Set>();
-    for (Py_ssize_t index = 0; index < count; ++index) {
-        PyObject* pair = PySequence_Fast_GET_ITEM(pairs.get(), index);
-        if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2) module::raise(PyExc_TypeError, NOT_PAIRS);
-        const std::string_view name = text_of(PyTuple_GET_ITEM(pair, 0), NOT_PAIRS);
-        const std::string_view letters = text_of(PyTuple_GET_ITEM(pair, 1), NOT_PAIRS);
+    for (std::size_t index = 0; index < records.texts.size(); ++index) {
+        const auto& [name, letters] = records.texts[index];
+        const auto at = static_cast<Py_ssize_t>(index);
         const std::string_view header =
-            lines.is_null() ? name : text_of(PySequence_Fast_GET_ITEM(lines.get(), index), NOT_HEADERS);
+            lines.is_null() ? name : text_of(PySequence_Fast_GET_ITEM(lines.get(), at), NOT_HEADERS);
         const bool ascii = module::is_ascii(letters);
         set->take(name, header, letters, {static_cast<std::uint8_t>(ascii ? 0 : reader::UNUSUAL | reader::NON_ASCII)});
     }
@@ -163,7 +152,6 @@ constexpr auto IDENTIFIER = described("identifier", INDEX, 1, "RecordSet");
 constexpr auto HEADER = described("header", INDEX, 1, "RecordSet");
 constexpr auto SEQUENCE = described("sequence", INDEX_LENGTH, 1, "RecordSet");
 constexpr auto RECORDS = described("records", {}, 0, "RecordSet");
-constexpr auto WIDTHS = described("widths", {}, 0, "RecordSet");
 constexpr auto MAX_WIDTH = described("max_width", {}, 0, "RecordSet");
 constexpr auto FILE_OF = described("file_of", INDEX, 1, "RecordSet");
 constexpr auto FROM_RECORDS = described("from_records", RECORDS_HEADERS, 1, "RecordSet");
@@ -180,8 +168,6 @@ PyMethodDef METHODS[] = {
     {"sequence", as_method(entry<SEQUENCE, sequence_entry>), FAST,
      "sequence(index, length=-1) -> str: a record's letters (the first length)"},
     {"records", as_method(entry<RECORDS, whole_set<records_impl>>), FAST, "records() -> list[(identifier, sequence)]"},
-    {"widths", as_method(entry<WIDTHS, whole_set<widths_impl>>), FAST,
-     "widths() -> list[int]: each record's letters, in characters"},
     {"max_width", as_method(entry<MAX_WIDTH, whole_set<max_width_impl>>), FAST,
      "max_width() -> int: the widest record's width"},
     {"file_of", as_method(entry<FILE_OF, at_index<file_of_impl>>), FAST,

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "engine/code_fit.hpp"
+#include "engine/locus_inputs.hpp"
+#include "engine/locus_settings.hpp"
 #include "engine/trim_signs.hpp"
 
 namespace {
@@ -21,6 +23,16 @@ void check(bool condition, const std::string& what, std::source_location where =
     if (condition) return;
     ++failures;
     std::fprintf(stderr, "line %u: %s\n", static_cast<unsigned>(where.line()), what.c_str());
+}
+
+template <class Call>
+bool refused(Call call) {
+    try {
+        call();
+    } catch (const engine::SettingError&) {
+        return true;
+    }
+    return false;
 }
 
 // Whether the locus, translated whole under the code as the tool itself does, mismatches masked,
@@ -175,6 +187,51 @@ void check_looks_trimmed() {
     check(engine::looks_trimmed(records, left_out(3, 250), standard), "the untrimmed one not looked at");
     check(!engine::looks_trimmed(records, left_out(4, 250), standard), "the untrimmed one looked at");
     check(!engine::looks_trimmed({}, {}, standard), "no records");
+    check(refused([&] { (void)engine::looks_trimmed(records, left_out(299, 2), standard); }),
+          "a record beyond the locus refused");
+}
+
+// A code given by number or as the caller's own letters: what the locus, the table hint and the
+// trim hint each make of it.
+void check_code_settings() {
+    const engine::CodeSetting mitochondrial{.number = 2, .own = {}, .is_own = false};
+    const engine::CodeSetting own{.number = 0, .own = {{U'M', {"ATG", "ata"}}, {U'I', {"ATA"}}}, .is_own = true};
+    const engine::CodeSetting unknown{.number = 7, .own = {}, .is_own = false};
+    check(engine::codon_letters_of(mitochondrial) == engine::codon_letters(engine::built_in_code(2).amino_acids),
+          "a built-in code's letters");
+    const engine::CodonLetters letters = engine::codon_letters_of(own);
+    check(letters[35] == U'M' && letters[34] == U'I' && letters[0] == U'X',
+          "own letters, a codon given twice the later's");
+    check(engine::built_in_number(mitochondrial) == 2, "a built-in code's number");
+    check(refused([&] { (void)engine::built_in_number(own); }), "an own code has no number");
+    CodonTable table;
+    check(engine::genetic_code(own, table).letters_encoded_by("ATG") == U"M" && table.size() == 2, "own table");
+    check(refused([&] { (void)engine::genetic_code(unknown, table); }), "no built-in code 7");
+    check(refused([&] { (void)engine::codon_letters_of(unknown); }), "no letters of code 7");
+}
+
+// Each protein with the CDS record cds_of names; anything the engine cannot read refused.
+void check_paired_records() {
+    const reader::LetterFacts ascii{reader::KEEP};
+    const reader::LetterFacts other{static_cast<std::uint8_t>(reader::KEEP | reader::NON_ASCII)};
+    reader::RecordSet proteins;
+    reader::RecordSet cds;
+    proteins.take("p", "p", "MK", ascii);
+    proteins.take("q", "q", "M-", ascii);
+    cds.take("c", "c", "ATGAAA", ascii);
+    cds.take("d", "d", "ATG", ascii);
+    const std::vector<std::size_t> crossed = {1, 0};
+    const std::vector<engine::LocusRecord> records = engine::paired_records(proteins, cds, crossed);
+    check(records.size() == 2 && records[0].name == "p" && records[0].cds == "ATG" && records[1].cds == "ATGAAA" &&
+              records[1].row == "M-" && records[0].cds_acgt,
+          "paired as cds_of says");
+    const std::vector<std::size_t> beyond = {0, 2};
+    const std::vector<std::size_t> short_of = {0};
+    check(refused([&] { (void)engine::paired_records(proteins, cds, beyond); }), "a CDS index beyond the set");
+    check(refused([&] { (void)engine::paired_records(proteins, cds, short_of); }), "one index short");
+    cds.take("e", "e", "AT\xC3\xA9", other);
+    const std::vector<std::size_t> to_other = {0, 2};
+    check(refused([&] { (void)engine::paired_records(proteins, cds, to_other); }), "letters that are not ASCII");
 }
 
 }  // namespace
@@ -183,6 +240,8 @@ int main() {
     check_codes_fitting_locus();
     check_found_in_stretches();
     check_looks_trimmed();
+    check_code_settings();
+    check_paired_records();
     if (failures != 0) std::fprintf(stderr, "%d check(s) failed\n", failures);
     return failures == 0 ? 0 : 1;
 }

@@ -72,6 +72,9 @@ int main() {
         {"short", "short one", "ACGT", 1}, {"long", "long  of many", long_letters, 1}, {"last", "last", "TT", 1}};
     check_records(set, expected, "two files, the second read in pieces");
     check(set.width(2) == 2 && set.width(4) == long_letters.size(), "widths in characters");
+    check(set.sequence_start(2, 0).empty() && set.sequence_start(2, 1) == "N" && set.sequence_start(2, 2) == "N\xC3\xA9" &&
+              set.sequence_start(2, 3) == "N\xC3\xA9" && set.sequence_start(4, 3) == "AAA",
+          "a sequence's start, whole characters");
     check(!set.facts(2).plain() && set.facts(3).plain(), "letter facts kept per record");
 
     // A CDS of upper-case A, C, G and T alone is told so, whichever way its letters were copied
