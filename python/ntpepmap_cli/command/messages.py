@@ -82,10 +82,13 @@ def tally_text(tally: Tally) -> str:
     where there are some ('; 3 internal stop codons kept'), and the codons that failed in
     columns trimmed away where some did."""
     frameshifts = f", {plural(tally.frameshifts, 'frameshift')}" if tally.frameshifts else ""
+    if tally.codon_gaps:
+        frameshifts += f", {plural(tally.codon_gaps, 'gap')} of whole codons"
     more = [f"{plural(count, words[0])} {words[1]}" for count, words in (
         (tally.stops_kept, ("internal stop codon", "kept")),
         (tally.stops_masked, ("stop codon", "masked")),
         (tally.stops_dropped, ("stop codon", "in columns left out")),
+        (tally.read_through, ("selenocysteine or pyrrolysine codon", "under U or O")),
         (tally.trimmed_away, ("codon", "failed in columns trimmed away"))) if count]
     return (f"{plural(tally.written, 'record')} written, {plural(tally.masked, 'codon')} "
             f"masked, {tally.kept} kept, {tally.located} located, {tally.padded} padded, "
