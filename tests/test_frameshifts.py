@@ -196,17 +196,18 @@ def test_a_record_gaining_or_losing_whole_codons_keeps_every_other_column(tmp_pa
     assert "1 record written" in run.stderr and "1 gap of whole codons" in run.stderr
 
 
-# (the CDS's last letters after the codons of MKWDLF, the last codon written, the line told)
+# (the CDS's last letters after the codons of MKWDLFGHIKP, the last codon written, the line told)
 @pytest.mark.parametrize("tail, written, told", [
-    ("GA", "GAN", "CDS of 20 nt ends in a 3'-partial codon (2 nucleotides at CDS 19-20, residue 7)"),
-    ("G", "GNN", "CDS of 19 nt ends in a 3'-partial codon (1 nucleotide at CDS 19, residue 7)"),
-    ("ga", "gan", "CDS of 20 nt ends in a 3'-partial codon (2 nucleotides at CDS 19-20, residue 7)"),
+    ("GA", "GAN", "CDS of 35 nt ends in a 3'-partial codon (2 nucleotides at CDS 34-35, residue 12)"),
+    ("G", "GNN", "CDS of 34 nt ends in a 3'-partial codon (1 nucleotide at CDS 34, residue 12)"),
+    ("ga", "gan", "CDS of 35 nt ends in a 3'-partial codon (2 nucleotides at CDS 34-35, residue 12)"),
 ], ids=["2 nt", "1 nt", "lower case"])
 def test_a_3_partial_last_codon_is_completed_with_n(tmp_path, tail, written, told):
-    fasta(tmp_path / "pep.fa", [("t1", "MKWDLFE"), ("t2", "MKWDLFE")])
-    fasta(tmp_path / "cds.fa", [("t1", "ATGAAGTGGGATCTGTTC" + tail), ("t2", "ATGAAGTGGGATCTGTTCGAG")])
+    codons = "ATGAAGTGGGATCTGTTCGGCCACATCAAACCG"
+    fasta(tmp_path / "pep.fa", [("t1", "MKWDLFGHIKPE"), ("t2", "MKWDLFGHIKPE")])
+    fasta(tmp_path / "cds.fa", [("t1", codons + tail), ("t2", codons + "GAG")])
     run = ntpepmap("pep.fa", "cds.fa", cwd=tmp_path)
     assert run.returncode == 0, run.stderr
-    assert read_fasta(run.stdout) == {"t1": "ATGAAGTGGGATCTGTTC" + written, "t2": "ATGAAGTGGGATCTGTTCGAG"}
+    assert read_fasta(run.stdout) == {"t1": codons + written, "t2": codons + "GAG"}
     assert [line for line in run.stderr.splitlines() if ": t1: " in line] == [
         f"ntpepmap: cds.fa: t1: {told}; completed with N"]

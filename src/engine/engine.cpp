@@ -156,7 +156,7 @@ void Engine::translate(std::string_view file_stem, std::string_view name, std::s
 bool Engine::translate_partial_codon(std::string_view file_stem, std::string_view name, std::string_view peptide,
                                      RecordOutcome& outcome) {
     const std::size_t missing = TRIPLET * outcome.residues - letters_.checked().size();
-    if (missing > 2) return false;
+    if (missing > 2 || outcome.residues <= PARTIAL_CLEAR_RESIDUES) return false;
     const std::size_t residues = outcome.residues;
     letters_.complete_last_codon(missing);
     accept_start_codon(peptide);
