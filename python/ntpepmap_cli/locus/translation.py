@@ -113,8 +113,10 @@ def translate(stem: str, proteins: RecordSet, cds: RecordSet, cds_of: list[int],
         raise InputError(pep_name, "every record was left out; nothing written"
                                    + (f"; {TRIMMED_HINT}" if looks_cut else ""))
     if looks_cut:
+        gapped = len(_gained_codons(found))
+        past = f", {gapped} threaded past codons their rows lack" if gapped else ""
         outcome.notes.append(f"{shown_path(pep_name)}: {tally.left_out} of {len(proteins)} "
-                             f"records left out; {TRIMMED_HINT}")
+                             f"records left out{past}; {TRIMMED_HINT}")
     if tally.lacks_data():
         outcome.changed()
     outcome.problems += stops
@@ -153,11 +155,19 @@ def located_notes(idents: list[str], cds_path: str) -> list[Problem]:
                     f"{shown}: {ident}: coding region located in the CDS") for ident in idents]
 
 
+def _gained_codons(found: LocusTranslation) -> list[int]:
+    """The records written with codons of their CDS that their rows lack: the columns a trim cut."""
+    return [record.index for record in found.records if record.fate == Fate.written
+            and any(event.shift >= 3 for event in record.frameshifts)]
+
+
 def _looks_trimmed(found: LocusTranslation, ragged: list[tuple[str, int, RecordReport]],
                    locus: tuple[RecordSet, RecordSet, list[int]], settings: EngineSettings,
                    keep_short: bool) -> bool:
-    """Whether the records left out say that the alignment was trimmed."""
+    """Whether the records left out, and those written past codons their rows lack, say that
+    the alignment was trimmed."""
     left_out = [record.index for record in found.records if record.fate != Fate.written]
+    left_out += _gained_codons(found)
     if not keep_short:
         left_out += [record.index for _, _, record in ragged]
     return bool(left_out) and looks_trimmed(settings, *locus, left_out)  # a clean locus asks nothing
