@@ -95,8 +95,10 @@ std::optional<FrameshiftAligner::Band> FrameshiftAligner::voted_band(std::string
     const bool shifts_fit = text.size() + 2 * drift >= codons;
     const std::size_t reach_first = shifts_fit ? zero - drift : 0;
     const std::size_t reach = shifts_fit ? text.size() + 2 * drift - codons + 1 : votes_.size();
+    // From the start, diagonal 0 is in the window even where frameshifts alone could not end
+    // the threading inside the text: residues without codons may.
     std::size_t first = zero - drift;
-    std::size_t window = std::min(2 * drift + 1, shifts_fit ? reach : votes_.size() - first);
+    std::size_t window = std::min(2 * drift + 1, votes_.size() - first);
     if (anywhere) {
         window = drift + 1;
         std::uint32_t sum = 0;

@@ -649,7 +649,9 @@ ShiftedCase random_shifted_case(const CodonTable& codon_table, bool anywhere, st
     std::sort(sites.rbegin(), sites.rend());  // from the 3' end, so that earlier offsets hold
     for (const auto& [site, whole_codons] : sites) {
         if (whole_codons) {
-            const std::size_t codons = 1 + random() % (random() % 4 == 0 ? 40 : 3);
+            // Drawn apart: the order of two draws in one expression is unspecified.
+            const bool many = random() % 4 == 0;
+            const std::size_t codons = 1 + random() % (many ? 40 : 3);
             if (random() % 2 == 0) {  // ten residues or more keep their codons after it
                 body.erase(3 * site, std::min(3 * codons, 3 * (length - site - 10)));
             } else {
