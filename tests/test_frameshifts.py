@@ -160,3 +160,54 @@ def test_pal2nal_sample_gives_pal2nals_own_rows(tmp_path):
     ours = ntpepmap(*samples, "--pair-by-order", "--mismatch", "keep", cwd=tmp_path)
     assert ours.returncode == 0, ours.stderr  # its kept codon is told, and lacks no data
     assert read_fasta(ours.stdout) == read_fasta(theirs)
+
+
+# (what the CDS gains or loses in codons, before which residue, the line told)
+CODON_GAPS = [
+    (-1, 100, "1 codon missing from the CDS after nt 300"),
+    (+1, 100, "1 codon in the CDS and not in the protein, nt 301-303, left out"),
+    (+2, 100, "2 codons in the CDS and not in the protein, nt 301-306, left out"),
+    (+29, 50, "looks like an intron: 87 nt at CDS 151-237"),
+]
+
+
+@pytest.mark.parametrize("stop", ["", "TAA"], ids=["no stop", "stop"])
+@pytest.mark.parametrize("gained, site, told", CODON_GAPS, ids=[t.split(",")[0] for _, _, t in CODON_GAPS])
+def test_a_record_gaining_or_losing_whole_codons_keeps_every_other_column(tmp_path, gained, site, told, stop):
+    draw = random.Random(gained * 1000 + site)
+    protein = "M" + "".join(draw.choice("ACDEFGHIKLMNPQRSTVWY") for _ in range(199))
+    codons = "".join(draw.choice(CODONS[residue]) for residue in protein)
+    while len(set(protein[site - 1:site + 2])) < 3:  # a gap with one place the threading may put it
+        protein = protein[:site] + draw.choice("ACDEFGHIKLMNPQRSTVWY") + protein[site + 1:]
+        codons = codons[:3 * site] + draw.choice(CODONS[protein[site]]) + codons[3 * site + 3:]
+    others = [residue for residue in CODONS if residue not in protein[site - 1:site + 2]]
+    inserted = "".join(draw.choice(CODONS[draw.choice(others)]) for _ in range(max(gained, 0)))
+    given = codons[:3 * site] + inserted + codons[3 * site + 3 * (gained < 0):] + stop
+    fasta(tmp_path / "pep.fa", [("t1", protein[:GAP_COLUMN] + "--" + protein[GAP_COLUMN:])])
+    fasta(tmp_path / "cds.fa", [("t1", given)])
+    run = ntpepmap("pep.fa", "cds.fa", "-o", "out.fa", cwd=tmp_path)
+    assert run.returncode == 0, run.stderr
+    row = read_fasta((tmp_path / "out.fa").read_text())["t1"].replace("------", "", 1)
+    expected = codons[:3 * site] + ("NNN" if gained < 0 else codons[3 * site:3 * site + 3]) + codons[3 * site + 3:]
+    assert row == expected
+    lines = [line for line in run.stderr.splitlines() if ": t1: " in line]
+    assert lines == [f"ntpepmap: pep.fa: t1: column {site + 1 + 2 * (site >= GAP_COLUMN)} "
+                     f"(residue {site + 1}): {told}"]
+    assert "1 record written" in run.stderr and "1 gap of whole codons" in run.stderr
+
+
+# (the CDS's last letters after the codons of MKWDLFGHIKP, the last codon written, the line told)
+@pytest.mark.parametrize("tail, written, told", [
+    ("GA", "GAN", "CDS of 35 nt ends in a 3'-partial codon (2 nucleotides at CDS 34-35, residue 12)"),
+    ("G", "GNN", "CDS of 34 nt ends in a 3'-partial codon (1 nucleotide at CDS 34, residue 12)"),
+    ("ga", "gan", "CDS of 35 nt ends in a 3'-partial codon (2 nucleotides at CDS 34-35, residue 12)"),
+], ids=["2 nt", "1 nt", "lower case"])
+def test_a_3_partial_last_codon_is_completed_with_n(tmp_path, tail, written, told):
+    codons = "ATGAAGTGGGATCTGTTCGGCCACATCAAACCG"
+    fasta(tmp_path / "pep.fa", [("t1", "MKWDLFGHIKPE"), ("t2", "MKWDLFGHIKPE")])
+    fasta(tmp_path / "cds.fa", [("t1", codons + tail), ("t2", codons + "GAG")])
+    run = ntpepmap("pep.fa", "cds.fa", cwd=tmp_path)
+    assert run.returncode == 0, run.stderr
+    assert read_fasta(run.stdout) == {"t1": codons + written, "t2": codons + "GAG"}
+    assert [line for line in run.stderr.splitlines() if ": t1: " in line] == [
+        f"ntpepmap: cds.fa: t1: {told}; completed with N"]

@@ -100,8 +100,9 @@ def test_hints_and_checks_of_codes_and_names(tmp_path, pep, cds, args, line):
         assert done.stdout == ">Homo\nATGAAGTGG\n>Homo\nATGAAGTTC\n"
 
 
-def real_like_locus(tmp_path, names, internal_stop):
-    """Diverged copies of one gene: gaps, a terminal stop each, and in the third an internal one."""
+def real_like_locus(tmp_path, names, internal_stop, stop_letter="*"):
+    """Diverged copies of one gene: gaps, a terminal stop each, and in the third an internal one
+    (TGA, under stop_letter)."""
     rng = random.Random(7)
     base = [rng.choice("KWLFSEDP") for _ in range(60)]
     proteins, cds = {}, {}
@@ -110,9 +111,9 @@ def real_like_locus(tmp_path, names, internal_stop):
         if index % 2:
             row[5:8] = "---"
         if internal_stop and index == 2:
-            row[20] = "*"
+            row[20] = stop_letter
         proteins[name] = "".join(row)
-        cds[name] = "".join("TGA" if aa == "*" and site < len(row) - 1 else CODON[aa]
+        cds[name] = "".join("TGA" if aa in "*XU" and site < len(row) - 1 else CODON[aa]
                             for site, aa in enumerate(row) if aa != "-")
     return write_fasta(tmp_path / "p.fa", proteins), write_fasta(tmp_path / "c.fa", cds)
 
@@ -138,15 +139,17 @@ CLIENTS = {
 }
 
 
-@pytest.mark.parametrize("client, out_format", [
-    ("hyphy", "fasta"), ("hyphy", "phylip"), ("iqtree2", "phylip"), ("iqtree2", "fasta"),
-    ("iqtree2", "nexus"), ("iqtree2 partitions", "phylip"), ("iqtree2 codon", "phylip"),
-    ("iqtree2 codon", "fasta")])
-def test_masked_stops_are_accepted_by_the_client(tmp_path, client, out_format):
+# (the client, the format, the letter over the internal stop codon)
+@pytest.mark.parametrize("client, out_format, letter", [
+    ("hyphy", "fasta", "*"), ("hyphy", "phylip", "*"), ("iqtree2", "phylip", "*"), ("iqtree2", "fasta", "*"),
+    ("iqtree2", "nexus", "*"), ("iqtree2 partitions", "phylip", "*"), ("iqtree2 codon", "phylip", "*"),
+    ("iqtree2 codon", "fasta", "*"), ("iqtree2 codon", "phylip", "U"), ("iqtree2 codon", "fasta", "X"),
+    ("hyphy", "fasta", "U")])
+def test_masked_stops_are_accepted_by_the_client(tmp_path, client, out_format, letter):
     program = _program(client.split()[0])
     if program is None:
         pytest.skip(f"{client.split()[0]} is not installed (Debian: hyphy-pt, iqtree)")
-    pep, cds = real_like_locus(tmp_path, NAMES, internal_stop=True)
+    pep, cds = real_like_locus(tmp_path, NAMES, internal_stop=True, stop_letter=letter)
     aln = tmp_path / f"aln.{out_format}"
     assert run_cli(pep, cds, "--stops", "mask", "--out-format", out_format, "-o", aln,
                    "--partitions", tmp_path / "parts.txt").returncode == 0
@@ -156,6 +159,28 @@ def test_masked_stops_are_accepted_by_the_client(tmp_path, client, out_format):
                           cwd=tmp_path, capture_output=True, text=True, timeout=300,
                           input=f"{aln}\n1\n")
     assert done.returncode == 0, done.stdout[-2000:] + done.stderr[-2000:]
+
+
+# (the letter over the codon, the codon, --stops, the codon written, the line told, the summary's count)
+@pytest.mark.parametrize("letter, codon, policy, written, told, counted", [
+    ("X", "TGA", "keep", "TGA", "internal stop codon TGA under X; kept", "1 internal stop codon kept"),
+    ("X", "TAG", "mask", "NNN", "internal stop codon TAG under X; masked", "1 stop codon masked"),
+    ("X", "GCT", "mask", "GCT", None, "0 left out"),
+    ("U", "TGA", "keep", "TGA", "selenocysteine codon TGA under U; kept", "1 selenocysteine or pyrrolysine"),
+    ("U", "TGA", "mask", "NNN", "selenocysteine codon TGA under U; masked", "1 selenocysteine or pyrrolysine"),
+    ("O", "TAG", "drop-columns", "", "pyrrolysine codon TAG under O; its column left out of every row",
+     "1 selenocysteine or pyrrolysine"),
+], ids=["X over TGA kept", "X over TAG masked", "X over GCT", "U kept", "U masked", "O dropped"])
+def test_stops_under_x_u_and_o_are_told_and_follow_stops(tmp_path, letter, codon, policy, written, told,
+                                                         counted):
+    write_fasta(tmp_path / "p.fa", {"a": f"MKW{letter}LF", "b": "MKWDLF"})
+    write_fasta(tmp_path / "c.fa", {"a": f"ATGAAGTGG{codon}CTGTTC", "b": "ATGAAGTGGGATCTGTTC"})
+    done = run_cli("p.fa", "c.fa", "--stops", policy, "-o", "out", cwd=tmp_path)
+    assert done.returncode == 0, done.stderr
+    assert read_fasta((tmp_path / "out").read_text())["a"] == f"ATGAAGTGG{written}CTGTTC"
+    notes = [line for line in done.stderr.splitlines() if "column 4" in line]
+    assert notes == ([f"ntpepmap: p.fa: a: column 4 (residue 4): {told}"] if told else [])
+    assert counted in done.stderr.splitlines()[-1] and done.stderr.count("stop codon") <= 2
 
 
 def test_codeml_reads_digit_only_names(tmp_path):

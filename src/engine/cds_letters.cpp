@@ -113,6 +113,24 @@ void CdsLetters::drop_last_triplet() noexcept {
     checked_.remove_suffix(3);
 }
 
+void CdsLetters::complete_last_codon(std::size_t missing) {
+    const bool lower = !given_.empty() && is_lower(given_.back());
+    std::string given(given_);
+    std::string written(written_);
+    std::string checked(checked_);
+    given.append(missing, lower ? 'n' : 'N');
+    written.append(missing, !written_.empty() && is_lower(written_.back()) ? 'n' : 'N');
+    checked.append(missing, 'N');
+    written_same_as_checked_ = written_same_as_checked_ && !is_lower(written.back());
+    given_storage_ = std::move(given);
+    written_storage_ = std::move(written);
+    checked_storage_ = std::move(checked);
+    given_ = given_storage_;
+    written_ = written_storage_;
+    checked_ = checked_storage_;
+    acgt_only_ = false;
+}
+
 void CdsLetters::keep_region(std::size_t begin, std::size_t end, bool reverse) {
     const auto keep = [&](std::string_view& view, std::string& storage, bool dna) {
         const std::string_view region = view.substr(begin, end - begin);

@@ -43,6 +43,8 @@ public:
 
     // Replaces the checked triplet at `offset` (the start codon read as the table's M).
     void replace_checked_triplet(std::size_t offset, std::string_view codon);
+    // Completes a 3'-partial last codon with `missing` N, in the case of the letter before them.
+    void complete_last_codon(std::size_t missing);
     // Leaves out the last three nucleotides (a terminal stop codon).
     void drop_last_triplet() noexcept;
     // Keeps the nucleotides from `begin` to `end` (not included), as their reverse complement

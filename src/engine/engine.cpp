@@ -9,6 +9,8 @@ namespace ntpepmap::engine {
 namespace {
 
 constexpr std::size_t TRIPLET = 3;
+// A 3'-partial codon is taken as such when this many residues before it read their codons.
+constexpr std::size_t PARTIAL_CLEAR_RESIDUES = 8;
 
 // Keeps the translator's framed report, or lets it go.
 class ReportKeeper final : public ReportSink {
@@ -52,6 +54,7 @@ void RecordOutcome::clear() noexcept {
     report.clear();
     frameshifts.clear();
     resolved.clear();
+    partial_codon = 0;
 }
 
 // Notes each failing residue and gives the translator the codon to write in its place.
@@ -102,12 +105,12 @@ void Engine::translate(std::string_view file_stem, std::string_view name, std::s
     outcome.residues = peptide.data() == streamlined.data() && gaps ? peptide.size() - *gaps : residue_count(peptide);
     if (options_.trim_stop) outcome.stop_trimmed = trim_terminal_stop(outcome.residues);
     if (letters_.checked().size() < TRIPLET * outcome.residues && !options_.keep_short) {
+        if (translate_partial_codon(file_stem, name, peptide, outcome)) return;
+        letters_.prepare(cds, options_.letters, known.cds_acgt);
         outcome.nucleotides = letters_.checked().size();
         outcome.fate = RecordFate::too_short;
-        // A CDS that lost a nucleotide or two may hold them all the same.
-        if (TRIPLET * outcome.residues - outcome.nucleotides <= 2 * locate::frameshift_limit(outcome.residues)) {
-            retry_with_frameshifts(file_stem, name, peptide, cds, outcome);
-        }
+        // A CDS that lost a nucleotide or two, or whole codons, may hold them all the same.
+        retry_with_frameshifts(file_stem, name, peptide, cds, outcome);
         return;
     }
     // Searched first when the length cannot be right: neither the residues nor they and a stop codon.
@@ -139,11 +142,43 @@ void Engine::translate(std::string_view file_stem, std::string_view name, std::s
     }
     decide_fate(outcome);
     if (outcome.fate == RecordFate::written) {
-        find_stop_codons(peptide, letters_, options_.stops, outcome);
+        find_stop_codons(peptide, letters_, code_.lookup(), options_.stops, outcome);
+        // A run of failures: a codon gained or lost, or a frameshift, that straight reading passes over.
+        if (shows_shifted_run(outcome)) retry_with_frameshifts(file_stem, name, peptide, cds, outcome);
+    } else if (outcome.fate == RecordFate::dropped && shows_shifted_run(outcome)) {
+        retry_with_frameshifts(file_stem, name, peptide, cds, outcome);
     } else if (outcome.fate == RecordFate::wrong_pairing) {
         // Read in a frame of its own, such a record's letters are not those stop codons are found in.
         retry_with_frameshifts(file_stem, name, peptide, cds, outcome);
     }
+}
+
+// A CDS one or two nucleotides short of its residues' codons, 3'-partial (GenBank's /partial):
+// its last codon completed with N is written when the codons before it read straight, with no
+// run of failures and none in the last few (a frameshift inside is threaded as such). False, the outcome cleared of the
+// try, otherwise.
+bool Engine::translate_partial_codon(std::string_view file_stem, std::string_view name, std::string_view peptide,
+                                     RecordOutcome& outcome) {
+    const std::size_t missing = TRIPLET * outcome.residues - letters_.checked().size();
+    if (missing > 2 || outcome.residues <= PARTIAL_CLEAR_RESIDUES) return false;
+    const std::size_t residues = outcome.residues;
+    letters_.complete_last_codon(missing);
+    accept_start_codon(peptide);
+    back_translate(file_stem, name, peptide, outcome);
+    decide_fate(outcome);
+    // A failure near the end may as well be a frameshift there, which the threading tells.
+    const auto near_end = [&](const SiteProblem& problem) {
+        return problem.residue_number + PARTIAL_CLEAR_RESIDUES > residues;
+    };
+    if (outcome.fate != RecordFate::written || shows_shifted_run(outcome) ||
+        std::any_of(outcome.problems.begin(), outcome.problems.end(), near_end)) {
+        outcome.clear();
+        outcome.residues = residues;
+        return false;
+    }
+    find_stop_codons(peptide, letters_, code_.lookup(), options_.stops, outcome);
+    outcome.partial_codon = TRIPLET - missing;
+    return true;
 }
 
 // A stop codon just beyond the residues ends the CDS; it has no residue of its own to be written under.

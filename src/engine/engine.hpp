@@ -68,15 +68,17 @@ struct SiteProblem {
     std::u32string encodes;      // what the triplet encodes in the code
 };
 
-// A residue whose codon a frameshift breaks.
+// A residue whose codon a frameshift breaks, or a gap of whole codons: gained before the
+// residue (shift 3k) or missing from the residue on (shift -3k).
 struct FrameshiftSite {
     std::size_t column;          // 1-based, in the alignment row
     std::size_t residue_number;  // 1-based
     int shift;                   // +1, +2: nucleotides left out; -1, -2: nucleotides the codon lacks
     // 1-based, in the CDS without gaps: the first extra nucleotide, or the short codon's first
-    // (the first as read on the strand the protein lies on).
+    // (the first as read on the strand the protein lies on); of codons gained, the first on the
+    // forward strand; of codons missing, the nucleotide they would follow.
     std::size_t cds_position;
-    std::string letters;  // the extra nucleotides, or the short codon's, as the CDS gives them
+    std::string letters;  // the extra nucleotides, or the short codon's, as the CDS gives them; codons gained
     bool masked;          // written NNN; false: an extra nucleotide lies beside the residue's whole codon
     // Residues after it masked too: the frameshift could as well lie after them, which would
     // read their codons from other letters.
@@ -118,6 +120,8 @@ struct RecordOutcome {
     // out (too many frameshifts or mismatches, or FrameshiftPolicy::drop).
     std::vector<FrameshiftSite> frameshifts;
     std::vector<std::size_t> resolved;  // 1-based columns of ambiguous triplets resolved, when noted
+    // The nucleotides of a 3'-partial last codon (1 or 2), written completed with N; 0: none.
+    std::size_t partial_codon = 0;
 
     void clear() noexcept;
 };
@@ -138,6 +142,8 @@ private:
     class FailureRecorder;
 
     bool trim_terminal_stop(std::size_t residues);  // whether it was left out
+    bool translate_partial_codon(std::string_view file_stem, std::string_view name, std::string_view peptide,
+                                 RecordOutcome& outcome);
     bool may_search(const RecordOutcome& outcome) const noexcept;
     bool locate(std::string_view peptide, RecordOutcome& outcome, bool leave_verification);
     bool placement_holds(const RecordOutcome& outcome) const noexcept;
@@ -154,9 +160,17 @@ private:
                                 std::string_view cds, RecordOutcome& outcome);
     bool translate_frameshift_digits(std::string_view file_stem, std::string_view name, std::string_view row,
                                      std::string_view cds, RecordOutcome& outcome);
+    // A frameshift or a gap of codons in a threading: its residue, offset and shift in nucleotides.
+    struct ThreadingEvent {
+        std::size_t residue;
+        std::size_t offset;
+        int shift;
+    };
+    static bool shows_shifted_run(const RecordOutcome& outcome) noexcept;
+    static std::size_t on_forward_strand(const FrameshiftSite& site, std::size_t nucleotides) noexcept;
     std::vector<FrameshiftSite> plan_threading(std::string_view peptide, const locate::ShiftedPlacement& threading);
     CodonPiece broken_codon(std::size_t offset, char residue, int shift, FrameshiftSite& site) const;
-    void mask_uncertain_codons(const locate::Frameshift& frameshift, std::size_t until, FrameshiftSite& site);
+    void mask_uncertain_codons(const ThreadingEvent& event, std::size_t until, FrameshiftSite& site);
 
     const GeneticCode& code_;
     EngineOptions options_;

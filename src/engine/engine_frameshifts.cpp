@@ -1,8 +1,9 @@
-// The engine's second try for a record that fits its CDS no other way: threading it with
-// frameshifts allowed.
+// The engine's second try for a record that fits its CDS no other way, or only over a run of
+// failures: threading it with frameshifts and gaps of whole codons allowed.
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cstdlib>
 
 #include "engine/engine.hpp"
 #include "engine/stop_codons.hpp"
@@ -17,23 +18,33 @@ constexpr std::size_t FEWEST_THREADED_RESIDUES = 10;
 }  // namespace
 
 // Runs for a record that is left out as a wrong pairing, unplaced or too short, unless the
-// search found several places for it. Writes it when a threading within the limits holds a frameshift; a
-// record still left out keeps the threading's frameshifts, so that their places can be told.
+// search found several places for it, and for one written over a run of failures (see
+// shows_shifted_run). Writes it when a threading within the limits holds a frameshift or a gap
+// of codons (a record written already: only when that threading costs less than its failures);
+// a record still left out keeps the threading's events, so that their places can be told.
 void Engine::retry_with_frameshifts(std::string_view file_stem, std::string_view name, std::string_view peptide,
                                     std::string_view cds, RecordOutcome& outcome) {
     if (outcome.residues < FEWEST_THREADED_RESIDUES || outcome.placements.value_or(0) > 1) return;
+    // Read straight (written, or dropped for its failures): the threading replaces that reading
+    // only when it is better.
+    const bool read_straight = outcome.fate == RecordFate::written || outcome.fate == RecordFate::dropped;
+    if (read_straight && options_.frameshifts == FrameshiftPolicy::drop) return;
     residues_storage_.assign(peptide);
     std::erase(residues_storage_, '-');
+    const std::size_t failed = outcome.failed;
     letters_.prepare(cds, options_.letters);
     if (!aligner_) aligner_.emplace(code_.lookup(), code_.start_codons());
     const std::optional<locate::ShiftedPlacement> threading =
         aligner_->align(residues_storage_, letters_.checked(), options_.locate, options_.both_strands);
-    if (!threading || threading->frameshifts.empty()) return;
+    // A record read straight stays as it is, its letters aside: nothing reads them again.
+    const bool better = threading && threading->events() > 0 &&
+                        (!read_straight || (threading->within_limits && threading->cost() < failed));
+    if (!better) return;
     const std::size_t nucleotides = letters_.checked().size();
     if (threading->strand == locate::Strand::reverse) letters_.keep_region(0, nucleotides, true);
     std::vector<FrameshiftSite> sites = plan_threading(peptide, *threading);
     if (threading->strand == locate::Strand::reverse) {
-        for (FrameshiftSite& site : sites) site.cds_position = nucleotides + 1 - site.cds_position;
+        for (FrameshiftSite& site : sites) site.cds_position = on_forward_strand(site, nucleotides);
     }
     if (!threading->within_limits || options_.frameshifts == FrameshiftPolicy::drop) {
         outcome.frameshifts = std::move(sites);
@@ -47,21 +58,67 @@ void Engine::retry_with_frameshifts(std::string_view file_stem, std::string_view
     outcome.located = options_.locate;
     outcome.placements = placements;
     outcome.frameshifts = std::move(sites);
+    outcome.stops.clear();
     decide_fate(outcome);
-    if (outcome.fate == RecordFate::written) find_stop_codons(peptide, letters_, options_.stops, outcome);
+    if (outcome.fate == RecordFate::written) {
+        find_stop_codons(peptide, letters_, code_.lookup(), options_.stops, outcome);
+    }
 }
 
-// The piece of each residue (into pieces_) and the site of each frameshift.
+// A record read straight whose failures hold a run: 6 of 8 residues in a row or more, as
+// after a codon gained or lost, where each residue reads its neighbour's codon. Scattered
+// failures (a diverged ortholog) do not ask for the threading.
+bool Engine::shows_shifted_run(const RecordOutcome& outcome) noexcept {
+    constexpr std::size_t RUN_FAILURES = 6;
+    constexpr std::size_t RUN_RESIDUES = 8;
+    const std::vector<SiteProblem>& problems = outcome.problems;
+    if (outcome.failed < RUN_FAILURES) return false;
+    for (std::size_t last = RUN_FAILURES - 1, first = 0; last < problems.size(); ++last, ++first) {
+        if (problems[last].residue_number - problems[first].residue_number < RUN_RESIDUES) return true;
+    }
+    return false;
+}
+
+// 1-based, on the forward strand, of a site found on the reverse one: a frameshift's
+// nucleotide, the first of codons gained, or the one that codons missing follow.
+std::size_t Engine::on_forward_strand(const FrameshiftSite& site, std::size_t nucleotides) noexcept {
+    if (site.shift <= -static_cast<int>(TRIPLET)) return nucleotides - site.cds_position;
+    if (site.shift >= static_cast<int>(TRIPLET)) return nucleotides + 2 - site.cds_position - site.letters.size();
+    return nucleotides + 1 - site.cds_position;
+}
+
+// The piece of each residue (into pieces_) and the site of each frameshift and gap of codons.
 std::vector<FrameshiftSite> Engine::plan_threading(std::string_view peptide,
                                                    const locate::ShiftedPlacement& threading) {
     std::vector<FrameshiftSite> sites;
+    std::vector<ThreadingEvent> events;
     pieces_.clear();
     auto frameshift = threading.frameshifts.begin();
+    auto gap = threading.gaps.begin();
     std::size_t offset = threading.offset;
     std::size_t residue = 0;
+    std::size_t missing = 0;  // residues still to come without a codon
     for (std::size_t column = 0; column < peptide.size(); ++column) {
         if (peptide[column] == '-') continue;
-        if (frameshift != threading.frameshifts.end() && frameshift->residue == residue) {
+        if (gap != threading.gaps.end() && gap->residue == residue) {
+            const auto length = TRIPLET * static_cast<std::size_t>(std::abs(gap->codons));
+            const int shift = gap->codons > 0 ? static_cast<int>(length) : -static_cast<int>(length);
+            events.push_back({residue, gap->offset, shift});
+            if (gap->codons > 0) {
+                sites.push_back({column + 1, residue + 1, shift, gap->offset + 1,
+                                 std::string(letters_.given().substr(gap->offset, length)), false, 0});
+                offset += length;
+            } else {
+                sites.push_back({column + 1, residue + 1, shift, gap->offset, {}, true, 0});
+                missing = static_cast<std::size_t>(-gap->codons);
+            }
+            ++gap;
+        }
+        if (missing > 0) {
+            pieces_.push_back({offset, TRIPLET, true});  // NNN, in the case of the codon that follows
+            --missing;
+        } else if (frameshift != threading.frameshifts.end() && frameshift->residue == residue) {
+            events.push_back({residue, frameshift->offset, frameshift->shift});
             FrameshiftSite& site =
                 sites.emplace_back(FrameshiftSite{column + 1, residue + 1, frameshift->shift, 0, {}, true, 0});
             pieces_.push_back(broken_codon(offset, peptide[column], frameshift->shift, site));
@@ -73,30 +130,53 @@ std::vector<FrameshiftSite> Engine::plan_threading(std::string_view peptide,
         }
         ++residue;
     }
-    for (std::size_t shift = 0; shift < sites.size(); ++shift) {
-        const std::size_t until =
-            shift + 1 < sites.size() ? threading.frameshifts[shift + 1].residue : pieces_.size();
-        mask_uncertain_codons(threading.frameshifts[shift], until, sites[shift]);
+    for (std::size_t event = 0; event < sites.size(); ++event) {
+        const std::size_t until = event + 1 < events.size() ? events[event + 1].residue : pieces_.size();
+        mask_uncertain_codons(events[event], until, sites[event]);
     }
     return sites;
 }
 
-// The threading breaks a codon as far 5' as it can; it could as well break the next one when
-// the broken residue's first three nucleotides are a codon of it, and so on. Each residue that
+// The threading puts each event as far 5' as it can; it could as well put it a residue or more
+// further when the letters it leaves there are codons of those residues. Each residue that
 // would then be read from other letters is masked: which letters are its own is not known.
-// `until`: the next frameshift's residue, or the number of residues.
-void Engine::mask_uncertain_codons(const locate::Frameshift& frameshift, std::size_t until, FrameshiftSite& site) {
-    const std::string_view checked = letters_.checked();
-    const CodonLookup& lookup = code_.lookup();
-    for (std::size_t next = frameshift.residue + 1; next < until; ++next) {
+// `until`: the next event's residue, or the number of residues.
+void Engine::mask_uncertain_codons(const ThreadingEvent& event, std::size_t until, FrameshiftSite& site) {
+    const auto encodes = [&](std::size_t at, std::size_t residue) {
+        const std::string_view checked = letters_.checked();
+        if (at + TRIPLET > checked.size()) return false;
+        const unsigned number = codon_number(static_cast<unsigned char>(checked[at]),
+                                             static_cast<unsigned char>(checked[at + 1]),
+                                             static_cast<unsigned char>(checked[at + 2]));
+        const auto letter = static_cast<unsigned char>(residues_storage_[residue]);
+        return number < 64 && (code_.lookup()[letter].plain_codons >> number & 1u) != 0;
+    };
+    const auto mask = [&](std::size_t residue) {
+        if (residue >= pieces_.size() || pieces_[residue].masked) return;
+        pieces_[residue].masked = true;
+        ++site.masked_after;
+    };
+    if (event.shift >= static_cast<int>(TRIPLET)) {
+        // Codons gained before residue r: r, r + 1, ... may as well be read before them.
+        for (std::size_t next = event.residue; next < until; ++next) {
+            if (!encodes(event.offset + TRIPLET * (next - event.residue), next)) break;
+            mask(next);
+        }
+        return;
+    }
+    if (event.shift <= -static_cast<int>(TRIPLET)) {
+        // Residues r to r + k - 1 without codons: r may as well read the codon r + k reads, and so on.
+        const std::size_t gap = static_cast<std::size_t>(-event.shift) / TRIPLET;
+        for (std::size_t next = event.residue; next + gap < until; ++next) {
+            if (!encodes(event.offset + TRIPLET * (next - event.residue), next)) break;
+            mask(next + gap);
+        }
+        return;
+    }
+    for (std::size_t next = event.residue + 1; next < until; ++next) {
         const std::size_t before = next - 1;
-        const std::size_t unshifted = frameshift.offset + TRIPLET * (before - frameshift.residue);
-        if (unshifted + TRIPLET > checked.size()) break;
-        const unsigned number = codon_number(static_cast<unsigned char>(checked[unshifted]),
-                                             static_cast<unsigned char>(checked[unshifted + 1]),
-                                             static_cast<unsigned char>(checked[unshifted + 2]));
-        const auto letter = static_cast<unsigned char>(residues_storage_[before]);
-        if (number >= 64 || (lookup[letter].plain_codons >> number & 1u) == 0) break;
+        const std::size_t unshifted = event.offset + TRIPLET * (before - event.residue);
+        if (!encodes(unshifted, before)) break;
         if (!pieces_[before].masked && pieces_[before].begin != unshifted) {
             pieces_[before].masked = true;
             site.masked = true;

@@ -28,7 +28,8 @@ bool holds_internal_stop(const RecordOutcome& outcome) noexcept {
 
 bool is_clean(const RecordOutcome& outcome, std::string_view row) noexcept {
     return is_full(outcome, row) && outcome.failed == 0 && outcome.without_nucleotides == 0 &&
-           outcome.nucleotides == 3 * outcome.residues && outcome.frameshifts.empty() && !holds_internal_stop(outcome);
+           outcome.nucleotides == 3 * outcome.residues && outcome.frameshifts.empty() &&
+           !holds_internal_stop(outcome) && outcome.partial_codon == 0;
 }
 
 bool needs_report(const RecordOutcome& outcome, std::string_view row) noexcept {

@@ -1,6 +1,7 @@
 #include "engine/stop_codons.hpp"
 
 #include <algorithm>
+#include <array>
 
 #include "engine/cds_letters.hpp"
 #include "engine/engine.hpp"
@@ -34,12 +35,44 @@ std::optional<std::uint64_t> codon_bits(std::span<const std::string> codons) noe
     return bits;
 }
 
-void find_stop_codons(std::string_view peptide, const CdsLetters& letters, StopPolicy policy,
-                      RecordOutcome& outcome) {
-    std::size_t site = peptide.find('*');
+namespace {
+
+// The sites of '*', X, U and O in a peptide, in order: each letter's next site kept, so that
+// each is searched for once along the peptide.
+class StopSites {
+public:
+    explicit StopSites(std::string_view peptide) : peptide_(peptide) {
+        for (std::size_t letter = 0; letter < LETTERS.size(); ++letter) next_[letter] = peptide.find(LETTERS[letter]);
+    }
+
+    // The next site, npos at the end; moves past it.
+    std::size_t take() noexcept {
+        const auto* const first = std::min_element(next_.begin(), next_.end());
+        const std::size_t site = *first;
+        if (site != std::string_view::npos) {
+            const auto letter = static_cast<std::size_t>(first - next_.begin());
+            next_[letter] = peptide_.find(LETTERS[letter], site + 1);
+        }
+        return site;
+    }
+
+private:
+    static constexpr std::string_view LETTERS = "*XUO";
+    std::string_view peptide_;
+    std::array<std::size_t, 4> next_{};
+};
+
+}  // namespace
+
+void find_stop_codons(std::string_view peptide, const CdsLetters& letters, const CodonLookup& lookup,
+                      StopPolicy policy, RecordOutcome& outcome) {
+    StopSites sites(peptide);
+    std::size_t site = sites.take();
     if (site == std::string_view::npos) return;
     const std::string_view given = letters.given();
     const std::string_view written = letters.written();
+    const std::string_view checked = letters.checked();
+    const std::uint64_t stop_codons = lookup['*'].plain_codons;
     const std::size_t last_residue = peptide.find_last_not_of('-');
     // Most proteins hold one '*', their last residue: its number is known without a count.
     std::size_t residues_before =
@@ -48,15 +81,23 @@ void find_stop_codons(std::string_view peptide, const CdsLetters& letters, StopP
     while (site != std::string_view::npos) {
         const std::size_t cursor = TRIPLET * residues_before;
         const std::size_t piece = TRIPLET * site;
+        const char residue = peptide[site];
+        const auto reads_stop = [&] {
+            if (residue != 'X') return true;  // '*' failed as a mismatch otherwise, U and O likewise
+            const unsigned number = codon_number(static_cast<unsigned char>(checked[cursor]),
+                                                 static_cast<unsigned char>(checked[cursor + 1]),
+                                                 static_cast<unsigned char>(checked[cursor + 2]));
+            return number < 64 && (stop_codons >> number & 1u) != 0;
+        };
         if (cursor + TRIPLET <= given.size() && piece + TRIPLET <= outcome.row.size() &&
-            !failed_at(outcome.problems, next_problem, site + 1)) {
+            !failed_at(outcome.problems, next_problem, site + 1) && reads_stop()) {
             outcome.stops.push_back(StopCodon{site + 1, residues_before + 1, std::string(given.substr(cursor, TRIPLET)),
-                                              site == last_residue});
+                                              site == last_residue && residue != 'U' && residue != 'O', residue});
             if (policy == StopPolicy::mask) {
                 copy_case(written.substr(cursor, TRIPLET), "NNN", outcome.row.data() + piece);
             }
         }
-        const std::size_t following = peptide.find('*', site + 1);
+        const std::size_t following = sites.take();
         if (following != std::string_view::npos) {
             residues_before += 1 + residues_in(peptide.substr(site + 1, following - site - 1));
         }

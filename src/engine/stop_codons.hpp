@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "engine/enum_names.hpp"
+#include "translator/codon_lookup.hpp"
 
 namespace ntpepmap::engine {
 
@@ -29,16 +30,20 @@ struct StopCodon {
     std::size_t residue_number;  // 1-based
     std::string triplet;         // as the CDS gives it
     bool terminal;               // no residue follows it
+    // '*'; 'X' (a '*' replaced before aligning); 'U' over TGA, selenocysteine; 'O' over TAG, pyrrolysine.
+    char residue = '*';
 };
 
 // The codons (upper-case DNA) as bits of their TCAG numbers, as EngineOptions::terminal_stops
 // holds them; none when one is not such a codon.
 [[nodiscard]] std::optional<std::uint64_t> codon_bits(std::span<const std::string> codons) noexcept;
 
-// Finds the stop codons of a record written with its row, each '*' whose triplet the code reads as
-// a stop (a '*' over any other triplet is a mismatch, told as one), and masks them under
-// StopPolicy::mask. Costs a record without '*' one scan for it.
-void find_stop_codons(std::string_view peptide, const CdsLetters& letters, StopPolicy policy, RecordOutcome& outcome);
+// Finds the stop codons of a record written with its row, each '*' or 'X' whose triplet the code
+// reads as a stop (a '*' over any other triplet is a mismatch, told as one), and each U or O read
+// through a stop codon (any other triplet is a mismatch), and masks them under StopPolicy::mask:
+// codon models refuse all of them. Costs a record without any of those letters one scan for each.
+void find_stop_codons(std::string_view peptide, const CdsLetters& letters, const CodonLookup& lookup,
+                      StopPolicy policy, RecordOutcome& outcome);
 
 }  // namespace ntpepmap::engine
 

@@ -63,23 +63,26 @@ PyStructSequence_Field RECORD_FIELDS[] = {
     {"nucleotides", "of the CDS as checked"}, {"failed", "residues whose triplet fails"},
     {"located", "whether a coding region found was used"}, {"placements", "found by the search, or None"},
     {"row_length", "0 when left out"}, {"sites", "SiteReports"}, {"frameshifts", "FrameshiftReports"},
-    {"stops", "StopReports"}, {"resolved", "columns whose ambiguous triplet was resolved, when noted"}, {}};
+    {"stops", "StopReports"}, {"resolved", "columns whose ambiguous triplet was resolved, when noted"},
+    {"partial_codon", "nucleotides of a 3'-partial last codon completed with N, or 0"}, {}};
 PyStructSequence_Field STOP_FIELDS[] = {{"column", nullptr}, {"residue_number", "of the '*'"},
-                                        {"triplet", nullptr}, {"terminal", "whether no residue follows"}, {}};
+                                        {"triplet", nullptr}, {"terminal", "whether no residue follows"},
+                                        {"residue", "'*', 'X', or 'U' or 'O' read through it"}, {}};
 PyStructSequence_Field LOCUS_FIELDS[] = {
     {"rows", "a codon row per record, None when left out or with text"},
     {"text", "the FASTA text as a read-only memoryview, or None"}, {"width", "of the protein alignment"},
     {"records", "a RecordReport for each record with anything to tell"},
     {"clean_located", "records written whole from a located coding region"}, {"reports", "framed, when kept"},
-    {"padded", "(index, own width) of each narrower protein row"}, {"stop_codons", "under '*', written"},
+    {"padded", "(index, own width) of each narrower protein row"}, {"stop_codons", "under '*', X, U or O, written"},
     {"stop_columns", "holding one of them, ascending"},
     {"stops_trimmed", "terminal stop codons left out of the records written"},
     {"cds_gaps", "gaps taken out of the CDS of the records written"}, {}};
 PyStructSequence_Desc DESCRIPTIONS[] = {
     {"ntpepmap_cli._native.SiteReport", "A residue whose triplet failed.", SITE_FIELDS, 6},
     {"ntpepmap_cli._native.FrameshiftReport", "A residue whose codon a frameshift breaks.", FRAMESHIFT_FIELDS, 7},
-    {"ntpepmap_cli._native.RecordReport", "What became of a record with anything to tell.", RECORD_FIELDS, 12},
-    {"ntpepmap_cli._native.StopReport", "A stop codon the protein carries as '*'.", STOP_FIELDS, 4},
+    {"ntpepmap_cli._native.RecordReport", "What became of a record with anything to tell.", RECORD_FIELDS, 13},
+    {"ntpepmap_cli._native.StopReport", "A stop codon the protein carries as '*' or X, or reads through as U or O.",
+     STOP_FIELDS, 5},
     {"ntpepmap_cli._native.LocusTranslation", "A locus back-translated: rows or text, and what to tell.",
      LOCUS_FIELDS, 11}};
 enum Type : std::size_t { SITE, FRAMESHIFT, RECORD, STOP, LOCUS };
@@ -132,14 +135,15 @@ PyRef to_python(const engine::FrameshiftSite& site) {
 }
 
 PyRef to_python(const engine::StopCodon& stop) {
-    return named_result(STOP, stop.column, stop.residue_number, stop.triplet, stop.terminal);
+    return named_result(STOP, stop.column, stop.residue_number, stop.triplet, stop.terminal,
+                        std::string_view(&stop.residue, 1));
 }
 
 PyRef to_python(const engine::ReportedRecord& reported) {
     const engine::RecordOutcome& outcome = reported.outcome;
     return named_result(RECORD, reported.index, index_of(outcome.fate), outcome.residues, outcome.nucleotides,
                         outcome.failed, outcome.located, outcome.placements, reported.row_length, outcome.problems,
-                        outcome.frameshifts, outcome.stops, outcome.resolved);
+                        outcome.frameshifts, outcome.stops, outcome.resolved, outcome.partial_codon);
 }
 
 template <class Enum, std::size_t Count>

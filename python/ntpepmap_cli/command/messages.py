@@ -89,10 +89,13 @@ def tally_text(tally: Tally) -> str:
     columns trimmed away, the final stop codons dropped and the gaps taken out of the CDS
     where there are some: nothing the output lacks goes uncounted."""
     frameshifts = f", {plural(tally.frameshifts, 'frameshift')}" if tally.frameshifts else ""
+    if tally.codon_gaps:
+        frameshifts += f", {plural(tally.codon_gaps, 'gap')} of whole codons"
     more = [f"{plural(count, words[0])} {words[1]}" for count, words in (
         (tally.stops_kept, ("internal stop codon", "kept")),
         (tally.stops_masked, ("stop codon", "masked")),
         (tally.stops_dropped, ("stop codon", "in columns left out")),
+        (tally.read_through, ("selenocysteine or pyrrolysine codon", "under U or O")),
         (tally.trimmed_away, ("codon", "failed in columns trimmed away")),
         (tally.stops_trimmed, ("final stop codon", "dropped")),
         (tally.cds_gaps, ("gap", "taken out of the CDS"))) if count]

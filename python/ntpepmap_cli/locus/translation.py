@@ -8,10 +8,11 @@ from .engine_settings import EngineSettings
 from ..errors import InputError, name_some, plural, shown_path
 from ..result.fates import Fate, SiteReason
 from ..result.outcome import LocusOutcome, Tally
-from ..result.problems import (CDS_TOO_LONG, CDS_TOO_SHORT, CODING_REGION, COLUMN_LEFT_OUT, FRAMESHIFT,
-                       KEPT, LEFT_OUT, LOCATED, MASKED, MISMATCH, NO_CODING_REGION, NOT_IN_CODE,
-                       PADDED, ROW_TOO_SHORT, STOP_CODON, TRIMMED, WRITTEN_SHORT, WRONG_PAIRING,
-                       Problem)
+from ..result.problems import (CDS_TOO_LONG, CDS_TOO_SHORT, CODING_REGION, CODONS_EXTRA,
+                               CODONS_MISSING, COLUMN_LEFT_OUT, COMPLETED, FRAMESHIFT, INTRON, KEPT,
+                               LEFT_OUT, LOCATED, MASKED, MISMATCH, NO_CODING_REGION, NOT_IN_CODE,
+                               PADDED, PARTIAL_CODON, READ_THROUGH, ROW_TOO_SHORT, STOP_CODON,
+                               TRIMMED, WRITTEN_SHORT, WRONG_PAIRING, Problem)
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
@@ -21,6 +22,12 @@ if TYPE_CHECKING:
     from .table_hint import TableHint
 
 _RAN_OUT = SiteReason.too_few_nucleotides  # a site only told when the row comes out short
+# Codons the CDS gains in one run are named as a likely intron from this many nucleotides on.
+# The shortest spliced introns are ~60 nt in Drosophila (the short-intron peak lies at 59-63 nt)
+# and ~70-80 nt in mammals and Arabidopsis; C. elegans and yeasts splice shorter ones, which
+# are then told as codons, not as an intron. Isoforms and moved exon boundaries (NAGNAG: one
+# codon) gain a few codons, far fewer than 60 nt.
+INTRON_LEAST = 60
 _DONE_TO_CODON = {"mask": MASKED, "keep": KEPT, "drop": LEFT_OUT}
 _DONE_IN_WORDS = {"mask": "masked", "keep": "kept", "drop": "record left out"}
 
@@ -131,12 +138,16 @@ def translate(stem: str, proteins: RecordSet, cds: RecordSet, cds_of: list[int],
         said = f"; {TRIMMED_HINT}" if looks_cut else f"; {hint}" if hint else ""
         raise InputError(pep_name, f"every record was left out; nothing written{said}")
     if looks_cut:
+        gapped = len(_gained_codons(found))
+        past = f", {gapped} threaded past codons their rows lack" if gapped else ""
         outcome.notes.append(f"{shown_path(pep_name)}: {tally.left_out} of {len(proteins)} "
-                             f"records left out; {TRIMMED_HINT}")
+                             f"records left out{past}; {TRIMMED_HINT}")
     if tally.lacks_data():
         outcome.changed()
     outcome.problems += stops
-    _count_stops(tally, found, len(stops), settings.stops)
+    read_through = sum(stop.kind == READ_THROUGH for stop in stops)
+    tally.read_through += read_through
+    _count_stops(tally, found, len(stops) - read_through, settings.stops, read_through)
     tally.stops_trimmed += found.stops_trimmed
     tally.cds_gaps += found.cds_gaps
     outcome.stop_columns = found.stop_columns
@@ -201,11 +212,19 @@ def located_notes(idents: list[str], cds_path: str) -> list[Problem]:
                     f"{shown}: {ident}: coding region located in the CDS") for ident in idents]
 
 
+def _gained_codons(found: LocusTranslation) -> list[int]:
+    """The records written with codons of their CDS that their rows lack: the columns a trim cut."""
+    return [record.index for record in found.records if record.fate == Fate.written
+            and any(event.shift >= 3 for event in record.frameshifts)]
+
+
 def _looks_trimmed(found: LocusTranslation, ragged: list[tuple[str, int, RecordReport]],
                    locus: tuple[RecordSet, RecordSet, list[int]], settings: EngineSettings,
                    keep_short: bool) -> bool:
-    """Whether the records left out say that the alignment was trimmed."""
+    """Whether the records left out, and those written past codons their rows lack, say that
+    the alignment was trimmed."""
     left_out = [record.index for record in found.records if record.fate != Fate.written]
+    left_out += _gained_codons(found)
     if not keep_short:
         left_out += [record.index for _, _, record in ragged]
     return bool(left_out) and looks_trimmed(settings, *locus, left_out)  # a clean locus asks nothing
@@ -217,8 +236,11 @@ def _count(tally: object, record: RecordReport, mismatch: str, trimmed_away: int
         return
     tally.located += record.located  # type: ignore[attr-defined]
     tally.trimmed_away += trimmed_away  # type: ignore[attr-defined]
-    tally.frameshifts += len(record.frameshifts)  # type: ignore[attr-defined]
-    # A codon a frameshift broke, or left in doubt, is written NNN whatever --mismatch says.
+    gaps = sum(abs(frameshift.shift) >= 3 for frameshift in record.frameshifts)
+    tally.frameshifts += len(record.frameshifts) - gaps  # type: ignore[attr-defined]
+    tally.codon_gaps += gaps  # type: ignore[attr-defined]
+    # A codon a frameshift or a gap of codons broke, or left in doubt, is written NNN whatever
+    # --mismatch says.
     tally.masked += sum(shift.masked + shift.masked_after  # type: ignore[attr-defined]
                         for shift in record.frameshifts)
     if mismatch == "mask":
@@ -227,12 +249,14 @@ def _count(tally: object, record: RecordReport, mismatch: str, trimmed_away: int
         tally.kept += record.failed - trimmed_away  # type: ignore[attr-defined]
 
 
-def _count_stops(tally: Tally, found: LocusTranslation, internal: int, policy: str) -> None:
-    """Kept, only the stop codons inside the proteins count; masked or dropped, all of them."""
+def _count_stops(tally: Tally, found: LocusTranslation, internal: int, policy: str,
+                 read_through: int) -> None:
+    """Kept, only the stop codons inside the proteins count; masked or dropped, all of them
+    (codons read through as U or O are counted apart)."""
     if policy == "mask":
-        tally.stops_masked += found.stop_codons
+        tally.stops_masked += found.stop_codons - read_through
     elif policy == "drop-columns":
-        tally.stops_dropped += found.stop_codons
+        tally.stops_dropped += found.stop_codons - read_through
     else:
         tally.stops_kept += internal
 
@@ -298,11 +322,12 @@ class _Words:
         with, and is only counted."""
         policy = self.settings.stops
         where = f"{shown_path(self.pep_name)}: {self.ident}"
-        stops = [Problem(self.ident, STOP_CODON, _STOP_DONE[policy],
+        stops = [Problem(self.ident, READ_THROUGH if stop.residue in _READ_THROUGH else STOP_CODON,
+                         _STOP_DONE[policy],
                          f"{where}: column {stop.column} (residue {stop.residue_number}): "
-                         f"internal stop codon {stop.triplet} under *; "
-                         f"{_STOP_DONE_IN_WORDS[policy]}",
-                         stop.column, stop.residue_number, "*", stop.triplet)
+                         f"{_READ_THROUGH.get(stop.residue, 'internal stop')} codon {stop.triplet} "
+                         f"under {stop.residue}; {_STOP_DONE_IN_WORDS[policy]}",
+                         stop.column, stop.residue_number, stop.residue, stop.triplet)
                  for stop in self.record.stops if not stop.terminal]
         self.told += stops
         return stops
@@ -330,6 +355,8 @@ class _Words:
                 f"{surplus} nt longer than its {record.residues} residues need "
                 f"({3 * record.residues} nt); the last {surplus} nt are not written"))
         problems += [self._frameshift(frameshift) for frameshift in record.frameshifts]
+        if record.partial_codon:
+            problems.append(self._partial_codon())
         done, in_words = _DONE_TO_CODON[settings.mismatch], _DONE_IN_WORDS[settings.mismatch]
         # A record dropped for a codon in a column trimmed away says so: it is not written.
         written = self.written_columns if record.fate == Fate.written else None
@@ -350,10 +377,23 @@ class _Words:
                 site.column, site.residue_number, site.residue, site.triplet))
         return problems
 
+    def _partial_codon(self) -> Problem:
+        """A 3'-partial CDS, its last codon completed with N."""
+        kept, residues = self.record.partial_codon, self.record.residues
+        end = 3 * residues - 3 + kept
+        at = f"{end - 1}-{end}" if kept == 2 else f"{end}"
+        return self._problem(PARTIAL_CODON, COMPLETED,
+                             f"{shown_path(self.cds_name)}: {self.ident}: CDS of {end} nt ends "
+                             f"in a 3'-partial codon ({plural(kept, 'nucleotide')} at CDS {at}, "
+                             f"residue {residues}); completed with N",
+                             None, residues)
+
     def _frameshift(self, frameshift: FrameshiftReport) -> Problem:
         """'column 88 (residue 71): frameshift, 1 extra nucleotide (A at CDS 212) left out;
-        codon masked'."""
+        codon masked', or the like for codons gained or lost."""
         shift, letters, at = frameshift.shift, frameshift.letters, frameshift.cds_position
+        if abs(shift) >= 3:
+            return self._codon_gap(frameshift)
         if shift > 0:
             said = f"{plural(shift, 'extra nucleotide')} ({letters} at CDS {at}) left out"
         else:
@@ -361,14 +401,35 @@ class _Words:
             said = (f"{plural(-shift, 'nucleotide')} missing (its codon reads {letters} at CDS "
                     f"{span})")
         said += "; codon masked" if frameshift.masked else "; codon written whole"
-        if frameshift.masked_after:
-            said += f"; {plural(frameshift.masked_after, 'codon')} after it masked too"
-        column = frameshift.column
-        return self._problem(FRAMESHIFT, MASKED if frameshift.masked else TRIMMED,
+        return self._event_problem(frameshift, FRAMESHIFT, MASKED if frameshift.masked else TRIMMED,
+                                   f"frameshift, {said}")
+
+    def _codon_gap(self, gap: FrameshiftReport) -> Problem:
+        """'1 codon missing from the CDS after nt 300', '2 codons in the CDS and not in the
+        protein, nt 301-306, left out', 'looks like an intron: 87 nt at CDS 151-237'."""
+        at, length = gap.cds_position, abs(gap.shift)
+        if gap.shift < 0:
+            kind, done = CODONS_MISSING, MASKED
+            said = f"{plural(length // 3, 'codon')} missing from the CDS after nt {at}"
+        elif length >= INTRON_LEAST:
+            kind, done = INTRON, TRIMMED
+            said = f"looks like an intron: {length} nt at CDS {at}-{at + length - 1}"
+        else:
+            kind, done = CODONS_EXTRA, TRIMMED
+            said = (f"{plural(length // 3, 'codon')} in the CDS and not in the protein, "
+                    f"nt {at}-{at + length - 1}, left out")
+        return self._event_problem(gap, kind, done, said)
+
+    def _event_problem(self, event: FrameshiftReport, kind: str, done: str, said: str) -> Problem:
+        if event.masked_after:
+            said += f"; {plural(event.masked_after, 'codon')} after it masked too"
+        column = event.column
+        return self._problem(kind, done,
                              f"{shown_path(self.pep_name)}: {self.ident}: column {column} "
-                             f"(residue {frameshift.residue_number}): frameshift, {said}",
-                             column, frameshift.residue_number,
-                             self.proteins.sequence(self.record.index, column)[column - 1], letters)
+                             f"(residue {event.residue_number}): {said}",
+                             column, event.residue_number,
+                             self.proteins.sequence(self.record.index, column)[column - 1],
+                             event.letters)
 
     def _frameshifts_found(self) -> str:
         """For a record left out: what threading it with frameshifts found, if it ran."""
@@ -377,11 +438,15 @@ class _Words:
             return ""
         first = found[0]
         dropped = " (--frameshifts drop)" if self.settings.frameshifts == "drop" else ""
-        held = plural(len(found), "frameshift")
+        gaps = sum(abs(event.shift) >= 3 for event in found)
+        held = plural(len(found) - gaps, "frameshift")
+        if gaps:
+            held += f" and {plural(gaps, 'gap')} of whole codons"
         return (f"; allowing frameshifts, its best threading holds {held}{dropped}, the first "
                 f"at column {first.column} (residue {first.residue_number}, CDS {first.cds_position})")
 
 
+_READ_THROUGH = {"U": "selenocysteine", "O": "pyrrolysine"}
 _STOP_DONE = {"keep": KEPT, "mask": MASKED, "drop-columns": COLUMN_LEFT_OUT}
 _STOP_DONE_IN_WORDS = {"keep": "kept", "mask": "masked",
                        "drop-columns": "its column left out of every row"}

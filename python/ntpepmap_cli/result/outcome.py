@@ -28,8 +28,8 @@ class Tally:
     """Records and codons of one locus or a whole batch, for the summary line."""
 
     __slots__ = ("written", "masked", "kept", "located", "padded", "left_out", "stops_kept",
-                 "stops_masked", "stops_dropped", "trimmed_away", "frameshifts", "stops_trimmed",
-                 "cds_gaps")
+                 "stops_masked", "stops_dropped", "trimmed_away", "frameshifts", "codon_gaps",
+                 "read_through", "stops_trimmed", "cds_gaps")
 
     def __init__(self) -> None:
         self.written = self.masked = self.kept = self.located = self.padded = self.left_out = 0
@@ -37,6 +37,8 @@ class Tally:
         self.stops_kept = self.stops_masked = self.stops_dropped = 0
         self.trimmed_away = 0  # codons that fail their residue in columns not written: a note
         self.frameshifts = 0  # in the records written
+        self.read_through = 0  # TGA under U, TAG under O: kept, masked or left out as --stops says
+        self.codon_gaps = 0  # whole codons gained or lost, one run of them each, in the records written
         # Letters of the records written that the output lacks: final stop codons dropped
         # (--trim-stop), and gaps taken out of an aligned CDS.
         self.stops_trimmed = self.cds_gaps = 0

@@ -16,7 +16,12 @@ ROW_TOO_SHORT = "row too short"       # a protein row narrower than the alignmen
 CODING_REGION = "coding region"       # the coding region was found inside a longer CDS
 NO_CODING_REGION = "no coding region"  # a CDS that does not fit holds no single placement
 FRAMESHIFT = "frameshift"             # the CDS has a nucleotide or two its protein has not, or lacks them
-STOP_CODON = "stop codon"             # a stop codon the protein carries as '*', inside it
+CODONS_MISSING = "codons missing"     # residues whose codons the CDS lacks (an isoform, a moved exon boundary)
+CODONS_EXTRA = "codons extra"         # whole codons in the CDS that its protein has not
+INTRON = "intron"                     # codons extra, so many that they look like an intron
+PARTIAL_CODON = "partial codon"       # a 3'-partial CDS: its last codon lacks a nucleotide or two
+STOP_CODON = "stop codon"             # a stop codon the protein carries as '*' or X, inside it
+READ_THROUGH = "read-through codon"   # TGA under U (selenocysteine), TAG under O (pyrrolysine)
 NO_CDS = "no CDS"                     # no CDS record pairs with the aligned record
 
 # What was done about it.
@@ -28,6 +33,7 @@ PADDED = "padded"
 TRIMMED = "trimmed"                   # the surplus nucleotides are not written
 WRITTEN_SHORT = "written short"       # a short codon row written anyway
 COLUMN_LEFT_OUT = "column left out"   # the codon's column is left out of every row
+COMPLETED = "completed with N"        # the nucleotides a partial codon lacks written as N
 
 
 class Problem:
