@@ -47,14 +47,14 @@ def strict_refusal(path: str, problems: list[str]) -> InputError:
 _GAPS = ("-", ".", "~")
 
 
-def check_aligned(proteins: RecordSet, pep_name: str) -> None:
+def check_aligned(proteins: RecordSet, found: LocusTranslation, pep_name: str) -> None:
     """Refuses rows of different lengths none of which has a gap: an unaligned file, whose
     rows padded as a ragged alignment's would shift every codon against the others'. Asked
     only where the engine padded rows: an aligned file costs nothing."""
     if any(gap in row for _, row in proteins.records() for gap in _GAPS):
         return
-    widths = proteins.widths()
-    raise InputError(pep_name, f"does not look aligned (rows of {min(widths)}-{max(widths)} "
+    narrowest = min(width for _, width in found.padded)  # the widest is the alignment's
+    raise InputError(pep_name, f"does not look aligned (rows of {narrowest}-{found.width} "
                                f"residues, no gaps); align it first")
 
 
@@ -75,7 +75,7 @@ def translate(stem: str, proteins: RecordSet, cds: RecordSet, cds_of: list[int],
     except ValueError as exc:  # letters that are not ASCII
         raise InputError(pep_name, str(exc)) from None
     if found.padded:
-        check_aligned(proteins, pep_name)
+        check_aligned(proteins, found, pep_name)
     idents = proteins.identifiers()
     if options.strict and found.padded:
         raise strict_refusal(pep_name, [idents[index] for index, _ in found.padded])
