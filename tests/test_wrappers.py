@@ -48,11 +48,11 @@ def cwl_uses() -> list[tuple[str, tuple[str, ...] | None]]:
     tool = yaml.safe_load(CWL_TOOL.read_text(encoding="utf-8"))
     uses: list[tuple[str, tuple[str, ...] | None]] = [
         (argument["prefix"], None) for argument in tool["arguments"]]
-    for spec in tool["inputs"].values():
-        prefix = (spec.get("inputBinding") or {}).get("prefix")
+    for given in tool["inputs"].values():
+        prefix = (given.get("inputBinding") or {}).get("prefix")
         if prefix:
-            enums = [kind for kind in spec["type"] if isinstance(kind, dict)] \
-                if isinstance(spec["type"], list) else []
+            enums = [kind for kind in given["type"] if isinstance(kind, dict)] \
+                if isinstance(given["type"], list) else []
             uses.append((prefix, tuple(enums[0]["symbols"]) if enums else None))
     return uses
 
