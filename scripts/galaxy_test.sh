@@ -110,7 +110,7 @@ user_key=$("$venv/bin/python" scripts/galaxy_client.py user "$url" "$admin_key")
 echo "running the wrapper's tests"
 status=0
 # In the background, so that a stop signal reaches the traps at once.
-"$venv/bin/galaxy-tool-test" -u "$url" -k "$user_key" -a "$admin_key" -t ntpepmap \
+TMPDIR=$run "$venv/bin/galaxy-tool-test" -u "$url" -k "$user_key" -a "$admin_key" -t ntpepmap \
     --test-data galaxy/test-data --parallel-tests 4 -j "$run/report.json" &
 tester_pid=$!
 wait "$tester_pid" || status=$?
