@@ -4,7 +4,7 @@ option table and genetic codes, so that the wrapper offers what the installed to
     python scripts/galaxy_options.py           # rewrite galaxy/options.xml
     python scripts/galaxy_options.py --check   # exit 1 if it differs from what the tool says
 
-tests/test_galaxy.py runs the check; run this after changing a choice, a default or a help.
+tests/test_wrappers.py runs the check; run this after changing a choice, a default or a help.
 """
 
 from __future__ import annotations
@@ -31,11 +31,14 @@ SELECTS = (
 def option_help(name: str) -> str:
     words = BY_NAME[name].help
     text = " / ".join(words) if isinstance(words, tuple) else words
-    return text.replace("%%", "%")
+    # A Galaxy dataset's name says nothing of its format: the choice alone does.
+    return text.split(". Default: the output's name asks")[0].replace("%%", "%")
 
 
 def option_lines(name: str) -> list[str]:
     default = BY_NAME[name].default
+    if default is None:  # the format from the output's name: a dataset's is the first choice's
+        default = choices_of(name)[0]
     if name == "table":
         labelled = [(code.number, f"{code.number}. {code.name}") for code in GENETIC_CODES]
     else:
