@@ -11,7 +11,6 @@ import re
 import resource
 import subprocess
 import sys
-import time
 
 import pytest
 
@@ -106,9 +105,7 @@ def test_memory_runs_out_in_one_line(tmp_path, make, command, told):
 def test_id_pattern_matches_in_linear_time(tmp_path, pattern, status, told):
     name = "a" * 30 + "!"
     paths = locus(tmp_path, f">{name}\nMK\n", f">{name}\nATGAAG\n")
-    start = time.monotonic()
-    done = run_cli(*paths, "--id-pattern", pattern)
-    assert time.monotonic() - start < 20
+    done = run_cli(*paths, "--id-pattern", pattern)  # a backtracking match would outlast its timeout
     one_error(done, status, told)
 
 
