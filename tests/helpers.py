@@ -77,6 +77,13 @@ def cli_command() -> list[str]:
     return [str(script)] if script.exists() else [sys.executable, "-m", "ntpepmap_cli"]
 
 
+def under_address_sanitizer() -> bool:
+    """Whether this process runs with ASan's runtime (its shadow memory is terabytes of
+    address space, and its quarantine holds freed memory back)."""
+    with open("/proc/self/maps") as maps:
+        return "libasan" in maps.read()
+
+
 def search_path() -> str:
     own = [str(Path(ntpepmap.__file__).resolve().parent),
            str(Path(ntpepmap_cli.__file__).resolve().parent.parent)]

@@ -10,6 +10,7 @@ import pytest
 
 from conftest import numbered_record, seqs_that_shrink_while_converted
 from leak_calls import calls, tool_calls
+from helpers import under_address_sanitizer
 from ntpepmap import pepthread
 
 ROUNDS = 6
@@ -46,13 +47,7 @@ def _resident_bytes() -> int:
         return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
 
 
-def _under_address_sanitizer() -> bool:
-    """ASan's quarantine holds freed memory back, so resident size grows without a leak."""
-    with open("/proc/self/maps") as maps:
-        return "libasan" in maps.read()
-
-
-UNDER_ASAN = _under_address_sanitizer()
+UNDER_ASAN = under_address_sanitizer()  # resident size then grows without a leak
 
 
 def _call_repeatedly(invoke) -> tuple[list[int], list[int]]:
